@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs, through apt, whatever the build and the tests need and this machine lacks.
+set -euo pipefail
+packages=(cmake g++ ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,52 @@
+// Listing output: the screen listing (a list of lines the listing pane shows, and that
+// batch mode prints), the listing file written beside the program, and the reporters
+// that write errors to both in fixed words.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+struct SourceLine;
+
+constexpr int LISTING_LINE_MAX = 198;     // characters kept of one screen line
+
+struct ListingLine {
+    ListingLine* next;    // next newer line, or null
+    char text[1];         // NUL-terminated text, allocated to its length
+};
+
+// The screen listing. Appending is safe while another thread reads from the head.
+void listingPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void listingAppendLine(const char* text);
+void listingClear();
+ListingLine* listingHead();
+int listingCount();
+
+// Called with each line as it is appended (batch mode prints it; the GUI repaints).
+typedef void (*ListingSink)(const char* text);
+void listingSetSink(ListingSink sink);
+
+// The listing file: one text stream, or none.
+bool listingOpenFile(const char* path);   // closes any open one first; false when it cannot be created
+void listingCloseFile();
+FILE* listingFile();                       // null when no listing file is open
+void listingFilePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Error reporters.
+int compileError(const SourceLine* line, const char* message);   // returns the new count
+void dataError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void lexError(const char* message);
+void errorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int compileErrorCount();
+void compileErrorReset();
+
+// The error box: the GUI installs a dialog; by default "Error: " and the text go to stderr.
+typedef void (*ErrorBoxHandler)(const char* text);
+void errorBoxSetHandler(ErrorBoxHandler handler);
+
+// Diagnostic trace channel (lines that are not listing messages); writes nowhere by default.
+void traceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// File names.
+std::string addDefaultExtension(const std::string& path, const char* extension);
+std::string resolveRelativePath(const std::string& name, const std::string& basePath);

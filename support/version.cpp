@@ -1,0 +1,3 @@
+#include "support/version.h"
+
+const char* const moxelVersion = "MOXEL 1.0";

@@ -1,0 +1,64 @@
+#include "testutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+std::string testTempDir()
+{
+    char pattern[] = "/tmp/moxel-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return made ? std::string(made) : std::string("/tmp");
+}
+
+std::string readTextFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeTextFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string sourceDir() { return MOXEL_SOURCE_DIR; }
+
+MoxelRun runMoxel(const std::string& programText, const std::string& name,
+                  const std::string& folder, const std::vector<std::string>& extraArgs)
+{
+    MoxelRun run;
+    run.folder = folder.empty() ? testTempDir() : folder;
+    const std::string program = run.folder + "/" + name + ".mxl";
+    writeTextFile(program, programText);
+    std::string command = "cd '" + run.folder + "' && XDG_CONFIG_HOME='" + run.folder +
+                          "/config' '" MOXEL_BINARY "' -run '" + program + "'";
+    for (const std::string& arg : extraArgs)
+        command += " '" + arg + "'";
+    command += " >'" + run.folder + "/stdout.txt' 2>'" + run.folder + "/stderr.txt' </dev/null";
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readTextFile(run.folder + "/stdout.txt");
+    run.err = readTextFile(run.folder + "/stderr.txt");
+    run.listing = readTextFile(run.folder + "/" + name + ".lst");
+    return run;
+}
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
