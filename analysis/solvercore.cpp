@@ -12,10 +12,6 @@
 
 #include <cfloat>
 #include <cmath>
-#ifdef SOLVER_TRACE
-#include <cstdio>
-#include <cstdlib>
-#endif
 
 namespace {
 
@@ -626,9 +622,6 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
                 delta = best.radius;
             }
             bool toobig = false;
-#ifdef SOLVER_TRACE
-            if (getenv("TRACE2")) fprintf(stderr, "  trial it %d model %d delta %.4g dst %.4g alpha %.4g pred %.4g reldx %.3g\n", iv[IV_NITER], trial.model, delta, trial.step.dstnrm, trial.step.alpha, trial.step.pred, trial.reldx);
-#endif
             if (!useBest) {
                 if (trial.step.dstnrm == 0.0) {
                     trial.f = f0;
@@ -675,6 +668,8 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
                     double rfac1 = switchedBack ? 1.0 : trial.step.dstnrm / best.trial.step.dstnrm;
                     bool early = !(stage < STAGE_LIMIT || c.nfcall - best.evaluation < STAGE_LIMIT + 2 ||
                                    switchedBack);
+                    // an enlarged radius that did not pay goes back to the saved step's radius
+                    if (radinc > 0) delta = best.radius;
                     recallBest(c, best, trial);
                     restored = true;
                     goodx = false;
@@ -684,10 +679,6 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
 
             double fdif = f0 - trial.f;
             double pred = trial.step.pred, gts = trial.step.gts;
-#ifdef SOLVER_TRACE
-            if (getenv("TRACE")) fprintf(stderr, "it %d model %d delta %.4g dst %.4g alpha %.4g pred %.4g fdif %.4g gts %.4g dst0 %.4g nred %.4g reldx %.3g origin %d stage %d radinc %d toobig %d restored %d\n",
-                iv[IV_NITER], trial.model, delta, trial.step.dstnrm, trial.step.alpha, pred, fdif, gts, trial.step.dst0, trial.step.nreduc, trial.reldx, origin, stage, radinc, (int)toobig, (int)restored);
-#endif
             int irc = 4;
             bool falseFlag = false;
             bool gradientTest = false;

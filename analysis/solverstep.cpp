@@ -9,10 +9,6 @@
 
 #include <cfloat>
 #include <cmath>
-#ifdef SOLVER_TRACE
-#include <cstdio>
-#include <cstdlib>
-#endif
 
 namespace {
 
@@ -290,9 +286,6 @@ void stepAugmented(const StepInput& in, StepState& state, double* s, StepResult&
         if (!(alpha > 0.0) || alpha < lower || alpha > upper)
             alpha = std::fmax(0.001 * upper, std::sqrt(lower * upper));
         fail = linalgCholesky(m, in.h, alpha, sv.l, &pivot);
-#ifdef SOLVER_TRACE
-        if (getenv("TRACE3")) fprintf(stderr, "    gqt it %d alpha %.6g lower %.6g upper %.6g fail %d pivot %.4g\n", it, alpha, lower, upper, fail, pivot);
-#endif
         if (fail > 0) {
             // shift too small: raise the lower bound past the indefiniteness found
             // (the deficit estimate can be tiny: move at least geometrically towards upper,

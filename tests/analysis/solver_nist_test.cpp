@@ -105,19 +105,40 @@ void writeTable(const std::vector<NistRun>& runs, const char* path)
 
 }  // namespace
 
+// Runs allowed to miss 4 digits somewhere: Lanczos1 (its certified sum of squares, about
+// 1e-25, is rounding noise, and so are its standard errors), Lanczos2 (stops with false
+// convergence at the right answer: f is at the noise level of the residuals), MGH10
+// start 1 (iteration limit on the way to b1 -> 0).
+const std::vector<std::string> BELOW_FOUR = {"Lanczos1/1", "Lanczos1/2", "Lanczos2/1", "Lanczos2/2", "MGH10/1"};
+// Runs allowed to have fewer than 6 digits in some parameter.
+const std::vector<std::string> BELOW_SIX = {"ENSO/1", "ENSO/2", "Hahn1/1", "Lanczos3/1", "MGH09/1",
+                                            "MGH09/2", "MGH10/1", "Nelson/1", "Thurber/1", "Thurber/2"};
+
+bool listed(const std::vector<std::string>& list, const NistRun& run)
+{
+    std::string key = run.name + "/" + std::to_string(run.start);
+    for (const std::string& entry : list)
+        if (entry == key) return true;
+    return false;
+}
+
 TEST(SolverNist, AccuracyGoals)
 {
     std::vector<NistRun> runs = runAll();
     ASSERT_EQ(runs.size(), 54u);
     int four = 0, six = 0;
     for (const NistRun& run : runs) {
+        SCOPED_TRACE(run.name + " start " + std::to_string(run.start) + " code " + std::to_string(run.code));
         double all = std::fmin(run.paramDigits, std::fmin(run.seDigits, run.ssDigits));
         if (all >= 4.0) ++four;
         if (run.paramDigits >= 6.0) ++six;
         // a convergence code must not come with a wrong answer
-        if (converged(run.code)) {
-            EXPECT_GE(std::fmin(run.paramDigits, run.ssDigits), 4.0) << run.name << " start " << run.start;
-        }
+        if (converged(run.code)) EXPECT_GE(run.paramDigits, 4.0);
+        // a failure must not come as a proper convergence code
+        if (run.paramDigits < 4.0) EXPECT_FALSE(converged(run.code));
+        // the runs that reach the goals keep reaching them
+        if (!listed(BELOW_FOUR, run)) EXPECT_GE(all, 4.0);
+        if (!listed(BELOW_SIX, run)) EXPECT_GE(run.paramDigits, 6.0);
     }
     if (const char* path = std::getenv("MOXEL_NIST_TABLE")) writeTable(runs, path);
     EXPECT_GE(four, 46);
