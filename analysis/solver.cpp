@@ -150,7 +150,7 @@ static void solveCommon(int n, int p, double* x, const double* bounds, const Sol
     if (iv[IV_RETURN_CODE] != SOLVER_FRESH_START) { iv[IV_RETURN_CODE] = SOLVER_BAD_SETTINGS; return; }
     iv[IV_COVARIANCE] = 0;
     iv[IV_NITER] = 0;
-    if (n < 1 || p < 1 || callbacks.residuals == nullptr || checkSettings(iv, v) >= 0) {
+    if (n < 1 || p < 1 || n < p || callbacks.residuals == nullptr || checkSettings(iv, v) >= 0) {
         iv[IV_RETURN_CODE] = SOLVER_BAD_SETTINGS;
         return;
     }

@@ -122,7 +122,8 @@ void solverDefaults(int alg, int* iv, int ivLength, double* v, long vLength);
 void solverApplySettings(int* iv, double* v, int iterationLimit, double tolerance, int covarianceCode);
 
 // Unbounded solve from x (p values; overwritten by the best point found). Requires
-// IV(1) = 12 (fresh defaults). Forces the covariance request to -|IV(15)|.
+// IV(1) = 12 (fresh defaults) and n >= p (else IV(1) = 14). Forces the covariance
+// request to -|IV(15)|.
 void solverSolve(int n, int p, double* x, const SolverCallbacks& callbacks,
                  int* iv, int ivLength, double* v, long vLength);
 
