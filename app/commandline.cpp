@@ -39,17 +39,16 @@ bool makeFolder(const std::string& path)
 
 CommandLine commandLineParse(int argc, char** argv)
 {
-    CommandLine commandLine = {false, false, false, ""};
+    CommandLine commandLine = {false, false, false, "", ""};
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         const char* word = optionWord(arg);
         if (!word) {
-            // A document name.
+            // A document name: the window opens it; batch mode takes none.
             printf("Invalid command option: %s\n", arg);
-            if (commandLine.programPath.empty())
-                commandLine.programPath = arg;
-            else
-                commandLine.invalidOption = true;
+            if (commandLine.documentPath.empty())
+                commandLine.documentPath = arg;
+            commandLine.invalidOption = true;
             continue;
         }
         if (strcasecmp(word, "run") == 0) {

@@ -6,8 +6,9 @@
 struct CommandLine {
     bool run;                   // -run given: batch mode, no window
     bool plots;                 // -plots given: save every plot after a batch run
-    bool invalidOption;         // some argument was not a known option
-    std::string programPath;    // the value after -run, or the first document name; empty if none
+    bool invalidOption;         // some argument was not a known option (a document name included)
+    std::string programPath;    // the value after -run; empty if none
+    std::string documentPath;   // the first document name; empty if none
 };
 
 // Parses the arguments, printing "Invalid command option: %s" for each unknown one.
