@@ -146,7 +146,8 @@ TEST_F(AllocatorTest, ReallocRules)
     EXPECT_EQ(std::string(grown, 8), "abcdefgh");
     for (int i = 8; i < 20; i++)
         EXPECT_EQ(grown[i], 0);
-    const MemTagGroup* group = findGroup(memListGroups(), "reatest");
+    const std::vector<MemTagGroup> groups = memListGroups();
+    const MemTagGroup* group = findGroup(groups, "reatest");
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->totalBytes, 20);
     EXPECT_EQ(group->blockCount, 1);
