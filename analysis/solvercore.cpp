@@ -386,15 +386,15 @@ void updateSecant(Core& c, const double* s)
     int p = c.p;
     double* ydiff = c.yOld;
     for (int k = 0; k < p; ++k) ydiff[k] = c.g[k] - c.yOld[k];
+    double* w = c.hs;
+    normalProduct(c, s, w);         // uses t1, t2 as scratch: before ss is formed
+    for (int k = 0; k < p; ++k) w[k] += ydiff[k];
     double* ss = c.t2;
     linalgSymMul(p, c.smat, s, ss);
     double sss = linalgDot(p, s, ss);
     double sy = linalgDot(p, s, ydiff);
     double tau = 1.0;
     if (std::fabs(sy) < std::fabs(sss)) tau = std::fabs(sy / sss);
-    double* w = c.hs;
-    normalProduct(c, s, w);
-    for (int k = 0; k < p; ++k) w[k] += ydiff[k];
     double sv = linalgDot(p, s, w);
     double denom = c.v[V_COSMIN] * linalgNorm(p, s) * linalgNorm(p, w);
     double omega = denom > 0.0 ? std::fmin(1.0, std::fabs(sv) / denom) : 1.0;
