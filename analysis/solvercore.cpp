@@ -298,15 +298,34 @@ void makeTrial(Core& c, int model, double delta, StepState& state, Trial& trial)
         c.xt[k] = value;
     }
     if (projected) {
-        // model figures for the step actually taken
-        for (int k = 0; k < p; ++k) { c.s[k] = c.xt[k] - c.x0[k]; c.t2[k] = c.d[k] * c.s[k]; }
-        trial.step.dstnrm = linalgNorm(p, c.t2);
-        trial.step.gts = linalgDot(p, c.g, c.s);
-        for (int k = 0; k < p; ++k) c.t1[k] = c.s[c.perm[k]];
-        linalgRMul(p, c.jac, c.n, c.t1, c.t2);
-        double quad = linalgDot(p, c.t2, c.t2);
-        if (model == MODEL_AUGMENTED) quad += quadraticS(c, c.s);
-        trial.step.pred = -trial.step.gts - 0.5 * quad;
+        // model figures for the projected step. Should the projection have turned it into
+        // a step the model does not favour, the step is truncated at the first bound
+        // instead: the model decreases along the whole segment to the unprojected step.
+        double truncation = 1.0;
+        for (int k = 0; k < p; ++k) {
+            double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
+            if (lower >= upper || c.s[k] == 0.0) continue;
+            double room = c.s[k] > 0.0 ? upper - c.x0[k] : lower - c.x0[k];
+            truncation = std::fmin(truncation, std::fmax(0.0, room / c.s[k]));
+        }
+        for (int pass = 0;; ++pass) {
+            if (pass == 1) {
+                for (int k = 0; k < c.freeCount; ++k) c.s[c.perm[k]] = truncation * c.sp[k];
+                for (int k = 0; k < p; ++k) {
+                    double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
+                    c.xt[k] = lower >= upper ? lower : clampToBox(c.x0[k] + c.s[k], lower, upper);
+                }
+            }
+            for (int k = 0; k < p; ++k) { c.s[k] = c.xt[k] - c.x0[k]; c.t2[k] = c.d[k] * c.s[k]; }
+            trial.step.dstnrm = linalgNorm(p, c.t2);
+            trial.step.gts = linalgDot(p, c.g, c.s);
+            for (int k = 0; k < p; ++k) c.t1[k] = c.s[c.perm[k]];
+            linalgRMul(p, c.jac, c.n, c.t1, c.t2);
+            double quad = linalgDot(p, c.t2, c.t2);
+            if (model == MODEL_AUGMENTED) quad += quadraticS(c, c.s);
+            trial.step.pred = -trial.step.gts - 0.5 * quad;
+            if (trial.step.pred > 0.0 || pass == 1 || !(truncation > 0.0)) break;
+        }
     }
     double num = 0.0, den = 0.0;
     for (int k = 0; k < p; ++k) {
