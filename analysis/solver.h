@@ -90,20 +90,20 @@ constexpr int V_WSCALE = 55;            // V(56) weight factor of the last secan
 
 // Return codes (IV(1) after a solve).
 enum SolverReturn {
-    SOLVER_X_CONVERGED = 3,           // relative step below V(33) on a full model step
-    SOLVER_RELATIVE_CONVERGED = 4,    // predicted relative reduction below V(32)
+    SOLVER_X_CONVERGED = 3,           // full Newton step of the model with RELDX <= V(33)
+    SOLVER_RELATIVE_CONVERGED = 4,    // 0 < reduction predicted by the model's Newton step <= V(32) |f0|
     SOLVER_BOTH_CONVERGED = 5,        // 3 and 4 together
-    SOLVER_ABSOLUTE_CONVERGED = 6,    // f below V(31)
-    SOLVER_SINGULAR_CONVERGED = 7,    // model predicts no useful reduction within bounded steps
-    SOLVER_FALSE_CONVERGED = 8,       // step rejected while the relative change of x is below V(34)
-    SOLVER_EVAL_LIMIT = 9,            // IV(6) reached IV(17)
-    SOLVER_ITER_LIMIT = 10,           // IV(31) reached IV(18)
+    SOLVER_ABSOLUTE_CONVERGED = 6,    // |f| < V(31)
+    SOLVER_SINGULAR_CONVERGED = 7,    // predicted reduction <= V(37) |f0| for steps of scaled length up to V(36)
+    SOLVER_FALSE_CONVERGED = 8,       // a trial giving at most 10% of its predicted reduction with RELDX <= V(34)
+    SOLVER_EVAL_LIMIT = 9,            // IV(6) >= IV(17) before a step is computed
+    SOLVER_ITER_LIMIT = 10,           // IV(31) >= IV(18) at the top of an iteration
     SOLVER_STOPPED = 11,              // Cancel (residual routine returned nf < 0)
     SOLVER_FRESH_START = 12,          // left by the defaults routine
     SOLVER_BAD_START = 13,            // f cannot be computed at the initial x
-    SOLVER_BAD_SETTINGS = 14,         // a setting out of range (see also 15/16/67 of the defaults routine)
+    SOLVER_BAD_SETTINGS = 14,         // a setting out of range, n < p, or IV(1) not 12 at the call
     SOLVER_JACOBIAN_FAILED = 15,      // Jacobian could not be computed; also: integer array too small
-    SOLVER_REALS_TOO_SMALL = 16,      // real array too small (defaults routine)
+    SOLVER_REALS_TOO_SMALL = 16,      // real array too small
     SOLVER_BAD_SELECTOR = 67,         // defaults routine called with a selector outside 1 .. 4
 };
 

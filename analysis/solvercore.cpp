@@ -355,44 +355,74 @@ double decreaseFactor(Core& c, double gts, double fdif)
     return factor;
 }
 
+// Absolute function convergence: |f| < V(31).
+bool absoluteConvergence(const Core& c, double f) { return std::fabs(f) < c.v[V_AFCTOL]; }
+
+// Singular convergence: predicted reduction <= V(37) |f0| for a step longer than V(36)
+// or for the model's Newton step.
+bool singularConvergence(const Core& c, const StepResult& st)
+{
+    return st.pred <= c.v[V_SCTOL] * std::fabs(c.v[V_F0]) && (st.dstnrm > c.v[V_LMAXS] || st.alpha == 0.0);
+}
+
+// Relative function convergence: the model's Newton step predicts a reduction of at most
+// V(32) |f0| (or the model predicts nothing at all).
+bool relativeConvergence(const Core& c, const StepResult& st)
+{
+    return (st.nreduc > 0.0 && st.nreduc <= c.v[V_RFCTOL] * std::fabs(c.v[V_F0])) ||
+           (st.nreduc == 0.0 && st.pred == 0.0);
+}
+
+// X-convergence: the step was the model's full Newton step and RELDX <= V(33).
+bool xConvergence(const Core& c, const Trial& trial, bool goodx)
+{
+    return trial.step.alpha == 0.0 && trial.reldx <= c.v[V_XCTOL] && goodx;
+}
+
+// Singular probe: when the step is long or the model's Newton step undefined, the step
+// of scaled length V(36) is computed (not evaluated); a predicted reduction of at most
+// V(37) |f0| for it is singular convergence. xi (2 - xi) pred bounds the reduction the
+// model predicts for the shorter step.
+bool singularProbe(Core& c, const Trial& trial, const StepState& state)
+{
+    const StepResult& st = trial.step;
+    double sctol = c.v[V_SCTOL] * std::fabs(c.v[V_F0]);
+    double lmaxs = c.v[V_LMAXS];
+    bool probe;
+    if (st.dstnrm > lmaxs) {
+        double xi = lmaxs / st.dstnrm;
+        probe = 0.5 * st.dstnrm > lmaxs && xi * (2.0 - xi) * st.pred < sctol;
+    } else {
+        probe = st.pred < sctol && (st.dst0 <= 0.0 || 0.5 * st.dst0 > lmaxs);
+    }
+    if (!probe) return false;
+    StepState copy = state;
+    StepResult result;
+    modelStep(c, trial.model, lmaxs, copy, c.t2, result);
+    return result.pred <= sctol;
+}
+
 // Convergence tests on an assessed trial; returns a return code or 0. Later tests
 // override earlier ones: false (flagged by the caller), absolute, then (unless the
 // actual reduction exceeds twice the predicted one) singular, relative / X, and the
-// singular probe with a step of length V(36).
+// singular probe.
 int convergenceTest(Core& c, const Trial& trial, double fBest, bool falseFlag, bool goodx, StepState& state)
 {
     const StepResult& st = trial.step;
-    double f0 = c.v[V_F0];
-    double fdif = f0 - trial.f;
-    double sctol = c.v[V_SCTOL] * std::fabs(f0);
-    double lmaxs = c.v[V_LMAXS];
+    double fdif = c.v[V_F0] - trial.f;
     int code = falseFlag ? SOLVER_FALSE_CONVERGED : 0;
-    if (std::fabs(fBest) < c.v[V_AFCTOL]) code = SOLVER_ABSOLUTE_CONVERGED;
+    if (absoluteConvergence(c, fBest)) code = SOLVER_ABSOLUTE_CONVERGED;
     if (0.5 * fdif > st.pred) return code;
-    if (st.pred <= sctol && (st.dstnrm > lmaxs || st.alpha == 0.0)) code = SOLVER_SINGULAR_CONVERGED;
+    if (singularConvergence(c, st)) code = SOLVER_SINGULAR_CONVERGED;
     if (st.dst0 >= 0.0) {
-        bool relative = (st.nreduc > 0.0 && st.nreduc <= c.v[V_RFCTOL] * std::fabs(f0)) ||
-                        (st.nreduc == 0.0 && st.pred == 0.0);
-        bool xconv = st.alpha == 0.0 && trial.reldx <= c.v[V_XCTOL] && goodx;
+        bool relative = relativeConvergence(c, st);
+        bool xconv = xConvergence(c, trial, goodx);
         if (relative && xconv) return SOLVER_BOTH_CONVERGED;
         if (relative) return SOLVER_RELATIVE_CONVERGED;
         if (xconv) return SOLVER_X_CONVERGED;
     }
-    if ((code == 0 || code == SOLVER_FALSE_CONVERGED) && st.alpha != 0.0) {
-        bool probe;
-        if (st.dstnrm > lmaxs) {
-            double xi = lmaxs / st.dstnrm;
-            probe = 0.5 * st.dstnrm > lmaxs && xi * (2.0 - xi) * st.pred < sctol;
-        } else {
-            probe = st.pred < sctol && (st.dst0 <= 0.0 || 0.5 * st.dst0 > lmaxs);
-        }
-        if (probe) {
-            StepState copy = state;
-            StepResult result;
-            modelStep(c, trial.model, lmaxs, copy, c.t2, result);
-            if (result.pred <= sctol) code = SOLVER_SINGULAR_CONVERGED;
-        }
-    }
+    if ((code == 0 || code == SOLVER_FALSE_CONVERGED) && st.alpha != 0.0 && singularProbe(c, trial, state))
+        code = SOLVER_SINGULAR_CONVERGED;
     return code;
 }
 

@@ -46,6 +46,8 @@ const BoundedCase CASES[] = {
     {"MGH09", 1, {0, 1, 0, 1, 0, 1, 0, 1}, {NAN, NAN, NAN, NAN}, 0.0},
     // b1 fixed by equal bounds
     {"Misra1a", 2, {240.0, 240.0, -BIG, BIG}, {240.0, 5.4733463338e-4}, 0.12611635862},
+    // start on a bound with the solution inside: the variable must leave the bound
+    {"Misra1a", 2, {-BIG, BIG, 5e-4, 1.0}, {NAN, NAN}, 0.0},
     // bounds far away: the unbounded answer
     {"Misra1a", 1, {-1e6, 1e6, -1.0, 1.0}, {NAN, NAN}, 0.0},
     {"Rat43", 2, {-BIG, BIG, -BIG, BIG, -BIG, BIG, -BIG, BIG}, {NAN, NAN, NAN, NAN}, 0.0},

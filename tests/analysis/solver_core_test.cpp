@@ -47,16 +47,6 @@ void expResiduals(int n, int p, const double* x, int* nf, double* r, void* conte
     for (int i = 0; i < n; ++i) r[i] = x[0] * std::exp(-x[1] * e.t[i]) - e.y[i];
 }
 
-struct ProgressLog {
-    std::vector<int> iterations;
-    std::vector<double> values;
-};
-
-void logProgress(int iteration, double f, void* context)
-{
-    (void)context;
-}
-
 struct Solve {
     std::vector<int> iv;
     std::vector<double> v;

@@ -133,12 +133,20 @@ TEST(SolverNist, AccuracyGoals)
         if (all >= 4.0) ++four;
         if (run.paramDigits >= 6.0) ++six;
         // a convergence code must not come with a wrong answer
-        if (converged(run.code)) EXPECT_GE(run.paramDigits, 4.0);
+        if (converged(run.code)) {
+            EXPECT_GE(run.paramDigits, 4.0);
+        }
         // a failure must not come as a proper convergence code
-        if (run.paramDigits < 4.0) EXPECT_FALSE(converged(run.code));
+        if (run.paramDigits < 4.0) {
+            EXPECT_FALSE(converged(run.code));
+        }
         // the runs that reach the goals keep reaching them
-        if (!listed(BELOW_FOUR, run)) EXPECT_GE(all, 4.0);
-        if (!listed(BELOW_SIX, run)) EXPECT_GE(run.paramDigits, 6.0);
+        if (!listed(BELOW_FOUR, run)) {
+            EXPECT_GE(all, 4.0);
+        }
+        if (!listed(BELOW_SIX, run)) {
+            EXPECT_GE(run.paramDigits, 6.0);
+        }
     }
     if (const char* path = std::getenv("MOXEL_NIST_TABLE")) writeTable(runs, path);
     EXPECT_GE(four, 46);
