@@ -113,6 +113,12 @@ void stepLevenbergMarquardt(const StepInput& in, StepState& state, double* s, St
     out.nreduc = 0.5 * linalgDot(m, in.qtr, in.qtr);
     out.dst0 = -1.0;
     double lower = 0.0;
+    if (m == 0) {
+        // nothing free to move: the zero step is the model's Newton step
+        out.alpha = 0.0; out.dstnrm = 0.0; out.gts = 0.0; out.pred = 0.0; out.dst0 = 0.0;
+        state.alpha = 0.0; state.rad0 = delta;
+        return;
+    }
 
     // Gauss-Newton step s_N = -R^-1 qtr, skipped when R has an exactly zero diagonal
     bool newtonDefined = m > 0;
@@ -187,7 +193,7 @@ void stepLevenbergMarquardt(const StepInput& in, StepState& state, double* s, St
         if (std::isfinite(next)) lower = std::fmax(lower, next);
         alpha = lower;
     }
-    out.alpha = hardFlag ? alpha : alpha;
+    out.alpha = alpha;
     out.dstnrm = qn;
     out.gts = std::fmin(linalgDot(m, in.g, s), 0.0);
     out.pred = 0.5 * (alpha * qn * qn - out.gts);

@@ -89,3 +89,26 @@ TEST(SolverBounds, AnchorsAndFeasibility)
         EXPECT_EQ(iv[IV_COVARIANCE], 0);                         // never a covariance with bounds
     }
 }
+
+// Every parameter fixed: nothing to fit; the solve ends properly at the fixed point.
+TEST(SolverBounds, AllParametersFixed)
+{
+    NistProblem problem;
+    ASSERT_TRUE(nistLoad(sourceDir() + "/tests/data/nist", "Misra1a", problem));
+    int n = (int)problem.y.size(), p = problem.p;
+    std::vector<int> iv(solverIntsLength(p));
+    std::vector<double> v(solverRealsLength(n, p));
+    solverDefaults(1, iv.data(), (int)iv.size(), v.data(), (long)v.size());
+    solverApplySettings(iv.data(), v.data(), 500, 1e-10, -3);
+    std::vector<double> bounds = {240.0, 240.0, 5e-4, 5e-4};
+    std::vector<double> x = problem.start1;
+    BoundsContext box{&problem, bounds.data()};
+    SolverCallbacks callbacks{boxedResiduals, nullptr, &box};
+    solverSolveBounded(n, p, x.data(), bounds.data(), callbacks, iv.data(), (int)iv.size(), v.data(),
+                       (long)v.size());
+    int code = iv[IV_RETURN_CODE];
+    EXPECT_TRUE(code >= SOLVER_X_CONVERGED && code <= SOLVER_ABSOLUTE_CONVERGED) << "code " << code;
+    EXPECT_EQ(x[0], 240.0);
+    EXPECT_EQ(x[1], 5e-4);
+    EXPECT_EQ(box.outside, 0);
+}
