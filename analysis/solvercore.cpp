@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr double MACHEP = DBL_EPSILON;
 constexpr int MODEL_GAUSS_NEWTON = 1;
 constexpr int MODEL_AUGMENTED = 2;
 constexpr int STAGE_LIMIT = 2;              // models tried per iteration
