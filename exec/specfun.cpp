@@ -471,6 +471,7 @@ double errorFunction(double x, SpecfunStatus* status)
 }
 
 // Standard normal cumulative probability Phi(x) = (erf(x / sqrt 2) + 1) / 2.
+// Method, accuracy and errors: those of errorFunction (against scipy.special.ndtr).
 double normalArea(double x, SpecfunStatus* status)
 {
     return (errorFunction(x / std::sqrt(2.0), status) + 1.0) / 2.0;
@@ -570,14 +571,16 @@ double ellipticEc(double alpha, bool degreesAlways, SpecfunStatus* status)
 
 // P(T <= |t|) for Student's t distribution with df degrees of freedom:
 //   1 - I_{df/(df+t^2)}(df/2, 1/2) / 2.
-// Accuracy: that of incompleteBeta (about 1e-7; against scipy.stats.t.cdf).
+// Method: incompleteBeta. Accuracy: about 1e-7 relative (against scipy.stats.t.cdf).
+// Errors: none reported; df <= 0 gives a value that is not meaningful (callers check).
 double studentTProbability(double t, double df)
 {
     return 1.0 - 0.5 * incompleteBeta(df / 2.0, 0.5, df / (df + t * t));
 }
 
 // Upper-tail probability of the F distribution, P(F' > f) = I_{df2/(df2+df1 f)}(df2/2, df1/2).
-// Accuracy: that of incompleteBeta (against scipy.stats.f.sf).
+// Method: incompleteBeta. Accuracy: about 1e-7 relative (against scipy.stats.f.sf).
+// Errors: none reported; F < 0 can give -1 (the beta argument exceeds 1).
 double fProbability(double f, double df1, double df2)
 {
     return incompleteBeta(df2 / 2.0, df1 / 2.0, df2 / (df2 + df1 * f));
