@@ -16,6 +16,30 @@
 
 namespace {
 
+// Messages, letter for letter.
+const char MSG_SYNTAX[] = "Syntax error";
+const char MSG_SYNTAX_DATA[] = "Syntax error (missing DATA statement?)";
+const char MSG_MISSING_SEMICOLON[] = "Missing semicolon at end of statement";
+const char MSG_SEMICOLON_BEFORE[] = "Semicolon missing at end of previous statement";
+const char MSG_LEFT_PARENTHESIS[] = "Missing left parenthesis";
+const char MSG_RIGHT_PARENTHESIS[] = "Missing right parenthesis";
+const char MSG_EXPECTED_WHILE[] = "Expected keyword WHILE";
+const char MSG_NESTED[] = "Statements are nested too deeply";
+const char MSG_BREAK_OUTSIDE[] = "BREAK statement is not in range of WHILE or FOR statment.";
+const char MSG_CONTINUE_OUTSIDE[] = "CONTINUE statement is not in range of WHILE or FOR statment.";
+const char MSG_BRACE_UNMATCHED[] = "The open brace on line %d is not properly matched";
+const char MSG_BRACE_EXTRA[] = "There is no matching open brace for this close brace";
+const char MSG_NOT_CHARACTER[] = "Misuse of '!' character (comments begin with '//')";
+const char MSG_ELSE[] = "This ELSE is not within an IF statement";
+const char MSG_UNRECOGNIZED[] = "Unrecognized statement";
+const char MSG_PARAMETER_DEPENDENT[] = "A parameter may not be used as dependent variable: %s";
+const char MSG_OTHER_DEPENDENT[] = "A different dependent variable was used in an earlier MODEL";
+const char MSG_FUNCTION_SYNTAX[] = "Invalid Function expression syntax";
+const char MSG_NO_FUNCTION[] = "Program must have a FUNCTION statement";
+const char MSG_NO_PLOTS[] = "Cannot do plots with function minimization type analysis.";
+const char MSG_NO_MEMORY[] = "Insufficient memory space available";
+
+
 // Instructions live in segments of CODE_SEGMENT_SLOTS; the last used slot of a full
 // segment jumps to the next segment, so the interpreter never sees segment bounds.
 struct CodeSegment {
@@ -91,7 +115,7 @@ CodeSegment* newSegment()
 void codeOutOfMemory()
 {
     if (!compiler.outOfMemory)
-        compileError(nullptr, "Insufficient memory space available");
+        compileError(nullptr, MSG_NO_MEMORY);
     compiler.outOfMemory = true;
 }
 
@@ -117,7 +141,7 @@ void patchList(Instruction* list, Instruction* target)
 bool enterLoop(const SourceLine* line)
 {
     if (compiler.depth >= MAX_LOOP_DEPTH) {
-        compileError(line, "Statements are nested too deeply");
+        compileError(line, MSG_NESTED);
         return false;
     }
     compiler.depth++;
@@ -140,7 +164,7 @@ bool expectLeftParenthesis(bool keep)
 {
     Token* token = nextToken();
     if (token->kind != TOK_LPAREN) {
-        compileError(token->line, "Missing left parenthesis");
+        compileError(token->line, MSG_LEFT_PARENTHESIS);
         pushBackToken(token);
         skipStatement();
         return false;
@@ -160,7 +184,7 @@ void compileBlock(const Token* brace)
     for (;;) {
         Token* token = nextToken();
         if (token->kind == TOK_END || lexerFatalError()) {
-            reportf(braceLine, "The open brace on line %d is not properly matched", braceLineNumber);
+            reportf(braceLine, MSG_BRACE_UNMATCHED, braceLineNumber);
             pushBackToken(token);
             return;
         }
@@ -188,10 +212,10 @@ void compileExpressionStatement(Token* first)
     if (token->kind == TOK_SEMICOLON) {
         freeToken(token);
     } else if (token->kind == TOK_IDENTIFIER || token->kind == TOK_KEYWORD) {
-        compileError(token->line, "Semicolon missing at end of previous statement");
+        compileError(token->line, MSG_SEMICOLON_BEFORE);
         pushBackToken(token);
     } else {
-        compileError(token->line, "Syntax error");
+        compileError(token->line, MSG_SYNTAX);
         dropToken(token);
         skipStatement();
     }
@@ -251,7 +275,7 @@ void compileDo(const Token* keyword)
     compileStatement();
     Token* token = nextToken();
     if (!isKeyword(token, KW_WHILE)) {
-        compileError(token->line, "Expected keyword WHILE");
+        compileError(token->line, MSG_EXPECTED_WHILE);
         pushBackToken(token);
         skipStatement();
         leaveLoop(here());
@@ -260,7 +284,7 @@ void compileDo(const Token* keyword)
     freeToken(token);
     token = nextToken();
     if (token->kind != TOK_LPAREN) {
-        compileError(token->line, "Missing left parenthesis");
+        compileError(token->line, MSG_LEFT_PARENTHESIS);
         pushBackToken(token);
         skipStatement();
         leaveLoop(here());
@@ -283,7 +307,7 @@ void compileDo(const Token* keyword)
     leaveLoop(here());
 }
 
-// Reads the separator after a FOR clause; "Syntax error" and a skipped statement otherwise.
+// Reads the separator after a FOR clause; MSG_SYNTAX and a skipped statement otherwise.
 bool expectForSeparator(int kind, const char* message)
 {
     Token* token = nextToken();
@@ -307,7 +331,7 @@ void compileFor(const Token* keyword)
         skipStatement();
         return;
     }
-    if (!expectForSeparator(TOK_SEMICOLON, "Syntax error"))
+    if (!expectForSeparator(TOK_SEMICOLON, MSG_SYNTAX))
         return;
     ExprNode* condition = parseExpression(true, false);
     if (!condition) {
@@ -318,14 +342,14 @@ void compileFor(const Token* keyword)
         condition->kind = NODE_CONST;
         condition->value = 1.0;
     }
-    if (!expectForSeparator(TOK_SEMICOLON, "Syntax error"))
+    if (!expectForSeparator(TOK_SEMICOLON, MSG_SYNTAX))
         return;
     ExprNode* step = parseExpression(true, false);
     if (!step) {
         skipStatement();
         return;
     }
-    if (!expectForSeparator(TOK_RPAREN, "Missing right parenthesis"))
+    if (!expectForSeparator(TOK_RPAREN, MSG_RIGHT_PARENTHESIS))
         return;
     if (!enterLoop(keyword->line))
         return;
@@ -346,8 +370,8 @@ void compileFor(const Token* keyword)
 void compileLoopJump(const Token* keyword, bool isBreak)
 {
     if (compiler.depth == 0) {
-        compileError(keyword->line, isBreak ? "BREAK statement is not in range of WHILE or FOR statment."
-                                            : "CONTINUE statement is not in range of WHILE or FOR statment.");
+        compileError(keyword->line, isBreak ? MSG_BREAK_OUTSIDE
+                                            : MSG_CONTINUE_OUTSIDE);
     } else {
         LoopFrame& frame = compiler.loops[compiler.depth];
         Instruction** list = isBreak ? &frame.breakList : &frame.continueList;
@@ -378,10 +402,10 @@ void compileFunction(const Token* keyword)
         if (second->kind == TOK_ASSIGN) {
             Symbol* symbol = requireSymbol(first->text, first->line);
             if (symbol && symbol->kind == SYM_PARAMETER) {
-                reportf(first->line, "A parameter may not be used as dependent variable: %s", first->text);
+                reportf(first->line, MSG_PARAMETER_DEPENDENT, first->text);
             } else if (symbol) {
                 if (dependentVariable && dependentVariable != symbol)
-                    compileError(first->line, "A different dependent variable was used in an earlier MODEL");
+                    compileError(first->line, MSG_OTHER_DEPENDENT);
                 dependentVariable = symbol;
                 dependent = symbol;
             }
@@ -404,10 +428,10 @@ void compileFunction(const Token* keyword)
     if (token->kind == TOK_SEMICOLON) {
         freeToken(token);
     } else if (token->kind == TOK_KEYWORD) {
-        compileError(keyword->line, "Missing semicolon at end of statement");
+        compileError(keyword->line, MSG_MISSING_SEMICOLON);
         pushBackToken(token);
     } else {
-        compileError(token->line, "Invalid Function expression syntax");
+        compileError(token->line, MSG_FUNCTION_SYNTAX);
         dropToken(token);
         skipStatement();
     }
@@ -445,7 +469,7 @@ void compileKeywordStatement(Token* keyword)
     case KW_DOUBLE: compileDouble(); break;
     case KW_PARAMETERS: compileParameters(); break;
     case KW_VARIABLES: compileVariables(); break;
-    case KW_ELSE: compileError(line, "This ELSE is not within an IF statement"); break;
+    case KW_ELSE: compileError(line, MSG_ELSE); break;
     case KW_OUTPUT: compileOutput(); break;
     case KW_POUTPUT: compilePoutput(); break;
     case KW_COVARIANCE: compileCovariance(); break;
@@ -464,7 +488,7 @@ void compileKeywordStatement(Token* keyword)
     case KW_CORRELATE: compileCorrelate(); break;
     case KW_DATASKIP: compileDataskip(); break;
     case KW_DATACOUNT: compileDatacount(); break;
-    default: compileError(line, "Unrecognized statement"); break;
+    default: compileError(line, MSG_UNRECOGNIZED); break;
     }
 }
 
@@ -472,7 +496,7 @@ void compileKeywordStatement(Token* keyword)
 void checkProgram()
 {
     if (!compiler.functionSeen) {
-        compileError(lexerCurrentLine(), "Program must have a FUNCTION statement");
+        compileError(lexerCurrentLine(), MSG_NO_FUNCTION);
         return;
     }
     eliminateUnusedParameters();
@@ -482,7 +506,7 @@ void checkProgram()
         settings.functionMinimization = true;
         observationCount = parameterCount;
         if (plotList) {
-            traceLine("Cannot do plots with function minimization type analysis.");
+            traceLine(MSG_NO_PLOTS);
             freePlots();
         }
     } else {
@@ -587,16 +611,16 @@ void compileStatement()
         freeToken(token);
         return;
     case TOK_RBRACE:
-        compileError(token->line, "There is no matching open brace for this close brace");
+        compileError(token->line, MSG_BRACE_EXTRA);
         freeToken(token);
         return;
     case TOK_NOT:
-        compileError(token->line, "Misuse of '!' character (comments begin with '//')");
+        compileError(token->line, MSG_NOT_CHARACTER);
         freeToken(token);
         skipStatement();
         return;
     case TOK_NUMBER:
-        compileError(token->line, "Syntax error (missing DATA statement?)");
+        compileError(token->line, MSG_SYNTAX_DATA);
         memcheck_all();
         compileExpressionStatement(token);
         return;
@@ -632,7 +656,7 @@ void expectSemicolon(const Token* statementToken)
         return;
     }
     const SourceLine* line = statementToken ? statementToken->line : compiler.statementLine;
-    compileError(line ? line : lexerCurrentLine(), "Missing semicolon at end of statement");
+    compileError(line ? line : lexerCurrentLine(), MSG_MISSING_SEMICOLON);
     pushBackToken(token);
 }
 

@@ -18,6 +18,27 @@
 
 namespace {
 
+// Messages, letter for letter.
+const char MSG_SYNTAX[] = "Syntax error";
+const char MSG_INVALID_SYNTAX[] = "Invalid syntax";
+const char MSG_INVALID_EXPRESSION[] = "Invalid expression";
+const char MSG_RIGHT_PARENTHESIS[] = "Missing right parenthesis";
+const char MSG_RIGHT_BRACKET[] = "Missing right bracket for subscript";
+const char MSG_NO_SUBSCRIPT[] = "Array variable does not have a subscript: %s";
+const char MSG_ONE_SUBSCRIPT[] = "Array variable should have only single subscript: %s";
+const char MSG_TWO_SUBSCRIPTS[] = "Array variable should have two subscripts: %s";
+const char MSG_UNKNOWN_FUNCTION[] = "Unrecognized function name: %s";
+const char MSG_ARGUMENT_COUNT[] = "Incorrect number of arguments for function";
+const char MSG_STRING_ARGUMENT[] = "Invalid argument to function";
+const char MSG_INCREMENT[] = "Invalid use of ++ operator";
+const char MSG_DECREMENT[] = "Invalid use of -- operator";
+const char MSG_ASSIGN_INPUT[] = "Input variables may not be assigned values";
+const char MSG_ASSIGN_PARAMETER[] = "Parameters may not be assigned values";
+const char MSG_DIVISION_BY_ZERO[] = "Division by zero";
+const char MSG_NOT_CONSTANT[] = "Only a constant expression may be specified.";
+const char MSG_SAVING_OVER[] = "** Saving over saved token\n";
+
+
 constexpr double PI_VALUE = 3.141592653589793;
 constexpr int UPPER_NAME_MAX = 112;
 constexpr int FOLD_ARGS_MAX = 30;
@@ -139,7 +160,7 @@ ExprNode* takeNode()
 void saveNode(ExprNode* node)
 {
     if (parser.saved) {
-        traceLine("** Saving over saved token\n");
+        traceLine(MSG_SAVING_OVER);
         freeNode(parser.saved);
     }
     parser.saved = node;
@@ -224,7 +245,7 @@ ExprNode* variableReference(ExprNode* node)
     if (next->kind != NODE_LBRACKET) {
         saveNode(next);
         if (symbol->dimensions > 0)
-            failf(node, "Array variable does not have a subscript: %s", symbol->name);
+            failf(node, MSG_NO_SUBSCRIPT, symbol->name);
         return node;
     }
     freeNode(next);
@@ -233,7 +254,7 @@ ExprNode* variableReference(ExprNode* node)
     if (parser.failed || !subscript)
         return node;
     if (subscript->kind == NODE_END) {
-        fail(node, "Missing right bracket for subscript");
+        fail(node, MSG_RIGHT_BRACKET);
         return node;
     }
     node->right = subscript;
@@ -241,15 +262,15 @@ ExprNode* variableReference(ExprNode* node)
     if (!close)
         return node;
     if (close->kind != NODE_RBRACKET) {
-        fail(close, "Missing right bracket for subscript");
+        fail(close, MSG_RIGHT_BRACKET);
         saveNode(close);
         return node;
     }
     freeNode(close);
     if (symbol->dimensions == 1 && subscript->kind == NODE_COMMA)
-        failf(node, "Array variable should have only single subscript: %s", symbol->name);
+        failf(node, MSG_ONE_SUBSCRIPT, symbol->name);
     else if (symbol->dimensions == 2 && subscript->kind != NODE_COMMA)
-        failf(node, "Array variable should have two subscripts: %s", symbol->name);
+        failf(node, MSG_TWO_SUBSCRIPTS, symbol->name);
     return node;
 }
 
@@ -263,7 +284,7 @@ ExprNode* parseCall(ExprNode* node)
     upper[i] = '\0';
     const BuiltinFunction* entry = lookupBuiltin(upper);
     if (!entry) {
-        failf(node, "Unrecognized function name: %s", upper);
+        failf(node, MSG_UNKNOWN_FUNCTION, upper);
         return node;
     }
     node->kind = NODE_CALL;
@@ -287,7 +308,7 @@ ExprNode* parseCall(ExprNode* node)
             break;
         }
         if (next->kind == NODE_END) {
-            fail(next, "Missing right parenthesis");
+            fail(next, MSG_RIGHT_PARENTHESIS);
             saveNode(next);
             return node;
         }
@@ -296,11 +317,11 @@ ExprNode* parseCall(ExprNode* node)
         if (parser.failed || !argument)
             return node;
         if (argument->kind == NODE_END) {
-            fail(argument, "Missing right parenthesis");
+            fail(argument, MSG_RIGHT_PARENTHESIS);
             return node;
         }
         if (argument->kind == NODE_STRING && !(node->nodeFlags & NODEF_STRINGS)) {
-            fail(argument, "Invalid argument to function");
+            fail(argument, MSG_STRING_ARGUMENT);
             return node;
         }
         if (last)
@@ -318,7 +339,7 @@ ExprNode* parseCall(ExprNode* node)
             saveNode(next);
     }
     if (entry->argCount != BUILTIN_ANY_ARGS && count != entry->argCount)
-        fail(node, "Incorrect number of arguments for function");
+        fail(node, MSG_ARGUMENT_COUNT);
     return node;
 }
 
@@ -348,13 +369,13 @@ ExprNode* parsePrimary()
         if (!close)
             return node;
         if (close->kind != NODE_RPAREN) {
-            fail(close, "Missing right parenthesis");
+            fail(close, MSG_RIGHT_PARENTHESIS);
             saveNode(close);
             return node;
         }
         freeNode(close);
         if (inner->kind == NODE_END) {
-            fail(node, "Syntax error");
+            fail(node, MSG_SYNTAX);
             return node;
         }
         freeNode(node);
@@ -370,7 +391,7 @@ ExprNode* parsePrimary()
     case NODE_END:
         return node;
     default:
-        fail(node, "Syntax error");
+        fail(node, MSG_SYNTAX);
         return node;
     }
 }
@@ -390,7 +411,7 @@ ExprNode* parseUnary()
         if (parser.failed || !operand)
             return node;
         if (operand->kind == NODE_END) {
-            fail(node, "Syntax error");
+            fail(node, MSG_SYNTAX);
             return node;
         }
         if (node->kind == NODE_SUB)
@@ -409,8 +430,8 @@ ExprNode* parseIncrement()
     if (!node)
         return nullptr;
     if (node->kind == NODE_PREINC || node->kind == NODE_PREDEC) {
-        const char* message = node->kind == NODE_PREINC ? "Invalid use of ++ operator"
-                                                        : "Invalid use of -- operator";
+        const char* message = node->kind == NODE_PREINC ? MSG_INCREMENT
+                                                        : MSG_DECREMENT;
         ExprNode* target = takeNode();
         if (!target)
             return node;
@@ -440,7 +461,7 @@ ExprNode* parseIncrement()
         return operand;
     }
     if (!isTarget(operand)) {
-        fail(next, next->kind == NODE_PREINC ? "Invalid use of ++ operator" : "Invalid use of -- operator");
+        fail(next, next->kind == NODE_PREINC ? MSG_INCREMENT : MSG_DECREMENT);
         return operand;
     }
     next->kind = next->kind == NODE_PREINC ? NODE_POSTINC : NODE_POSTDEC;
@@ -466,7 +487,7 @@ ExprNode* parsePower()
     if (parser.failed || !exponent)
         return base;
     if (exponent->kind == NODE_END) {
-        fail(op, "Syntax error");
+        fail(op, MSG_SYNTAX);
         return base;
     }
     op->left = base;
@@ -497,7 +518,7 @@ ExprNode* parseLeftLevel(LevelParser operandParser, const int* kinds, int kindCo
         if (parser.failed || !right)
             return left;
         if (right->kind == NODE_END) {
-            fail(op, "Syntax error");
+            fail(op, MSG_SYNTAX);
             return left;
         }
         op->left = left;
@@ -565,14 +586,14 @@ ExprNode* parseConditional()
     if (parser.failed || !whenTrue)
         return condition;
     if (whenTrue->kind == NODE_END) {
-        fail(op, "Syntax error");
+        fail(op, MSG_SYNTAX);
         return condition;
     }
     ExprNode* colon = takeNode();
     if (!colon)
         return condition;
     if (colon->kind != NODE_COLON) {
-        fail(colon, "Syntax error");
+        fail(colon, MSG_SYNTAX);
         saveNode(colon);
         return condition;
     }
@@ -581,7 +602,7 @@ ExprNode* parseConditional()
     if (parser.failed || !whenFalse)
         return condition;
     if (whenFalse->kind == NODE_END) {
-        fail(op, "Syntax error");
+        fail(op, MSG_SYNTAX);
         return condition;
     }
     op->condition = condition;
@@ -604,18 +625,18 @@ ExprNode* parseAssignment()
         return target;
     }
     if (target->symbol->kind == SYM_INPUT) {
-        fail(target, "Input variables may not be assigned values");
+        fail(target, MSG_ASSIGN_INPUT);
         return target;
     }
     if (target->symbol->kind == SYM_PARAMETER) {
-        fail(target, "Parameters may not be assigned values");
+        fail(target, MSG_ASSIGN_PARAMETER);
         return target;
     }
     ExprNode* value = parseAssignment();
     if (parser.failed || !value)
         return target;
     if (value->kind == NODE_END) {
-        fail(op, "Invalid syntax");
+        fail(op, MSG_INVALID_SYNTAX);
         return target;
     }
     target->nodeFlags |= NODEF_WRITTEN;
@@ -641,7 +662,7 @@ ExprNode* parseComma()
     if (parser.failed || !right)
         return left;
     if (right->kind == NODE_END) {
-        fail(op, "Syntax error");
+        fail(op, MSG_SYNTAX);
         return left;
     }
     op->left = left;
@@ -710,7 +731,7 @@ double foldOperator(const ExprNode* node)
     case NODE_DIV:
     case NODE_MOD:
         if (y == 0.0) {
-            compileError(node->line, "Division by zero");
+            compileError(node->line, MSG_DIVISION_BY_ZERO);
             return 0.0;
         }
         return node->kind == NODE_DIV ? x / y : std::fmod(x, y);
@@ -866,7 +887,7 @@ ExprNode* parseExpression(bool allowComma, bool markFunctionUse)
         return nullptr;
     }
     if (tree->kind == NODE_NAME) {
-        compileError(tree->line, "Invalid expression");
+        compileError(tree->line, MSG_INVALID_EXPRESSION);
         freeNodesAfter(mark);
         return nullptr;
     }
@@ -889,7 +910,7 @@ double parseConstant()
     if (tree->kind == NODE_CONST)
         value = tree->value;
     else
-        compileError(lexerCurrentLine(), "Only a constant expression may be specified.");
+        compileError(lexerCurrentLine(), MSG_NOT_CONSTANT);
     freeTree(tree);
     return value;
 }

@@ -27,6 +27,25 @@ Symbol* symbolObs;
 
 namespace {
 
+// Messages, letter for letter.
+const char MSG_SYNTAX[] = "Syntax error";
+const char MSG_MISSING_SEMICOLON[] = "Missing semicolon at end of statement";
+const char MSG_ARRAY_SIZE_POSITIVE[] = "Array sizes must be at least 1";
+const char MSG_ARRAY_TOO_LARGE[] = "The maximum allowable array size is %d\n";
+const char MSG_TOO_MANY_VALUES[] = "Too many initial values specified";
+const char MSG_RIGHT_BRACE[] = "Right brace missing or misplaced";
+const char MSG_RIGHT_BRACKET[] = "Right bracket missing";
+const char MSG_DEFINED_TWICE[] = "Variable defined more than once: %s";
+const char MSG_PARAMETER_TWICE[] = "Parameter defined more than once: %s";
+const char MSG_CONSTANT_VALUE[] = "CONSTANT variable must have initialization value";
+const char MSG_UNDEFINED[] = "Undefined variable name: %s";
+const char MSG_TOO_MANY_INPUTS[] = "MOXEL can handle only %d input variables";
+const char MSG_TOO_MANY_PARAMETERS[] = "MOXEL can only handle %d parameters.";
+const char MSG_TOO_MANY_WORK[] = "MOXEL can only handle %d work variables";
+const char MSG_ELIMINATED[] = "Parameter %s is never used and is being eliminated.";
+const char MSG_NO_PARAMETERS[] = "You must use some parameters.";
+
+
 struct SymbolTable {
     Symbol* head;   // newest symbol first
 };
@@ -51,10 +70,10 @@ void freeBlock(void* block)
         memfree(block);
 }
 
-// Reports "Syntax error" at token, which is put back, and skips the rest of the statement.
+// Reports MSG_SYNTAX at token, which is put back, and skips the rest of the statement.
 void syntaxErrorSkip(Token* token)
 {
-    compileError(token->line, "Syntax error");
+    compileError(token->line, MSG_SYNTAX);
     pushBackToken(token);
     skipStatement();
 }
@@ -72,7 +91,7 @@ bool listContinues(Token* token, bool commaContinues)
         return false;
     }
     if (token->kind == TOK_KEYWORD) {
-        compileError(compilerStatementLine(), "Missing semicolon at end of statement");
+        compileError(compilerStatementLine(), MSG_MISSING_SEMICOLON);
         pushBackToken(token);
         return false;
     }
@@ -86,18 +105,18 @@ void sizeArray(Symbol* symbol, double size1, double size2, int dims, const Sourc
     double d1 = std::trunc(size1);
     double d2 = dims == 2 ? std::trunc(size2) : 1.0;
     if (!(d1 >= 1.0) || !(d2 >= 1.0)) {
-        compileError(line, "Array sizes must be at least 1");
+        compileError(line, MSG_ARRAY_SIZE_POSITIVE);
         if (!(d1 >= 1.0))
             d1 = 1.0;
         if (!(d2 >= 1.0))
             d2 = 1.0;
     }
     if (d1 > MAX_ARRAY_ELEMENTS) {
-        reportf(line, "The maximum allowable array size is %d\n", MAX_ARRAY_ELEMENTS);
+        reportf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
         d1 = MAX_ARRAY_ELEMENTS;
     }
     if (d1 * d2 > MAX_ARRAY_ELEMENTS) {
-        reportf(line, "The maximum allowable array size is %d\n", MAX_ARRAY_ELEMENTS);
+        reportf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
         d2 = MAX_ARRAY_ELEMENTS / (int)d1;
     }
     freeBlock(symbol->elements);
@@ -152,7 +171,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
             token = nextToken();
         }
         if (token->kind != TOK_NUMBER) {
-            compileError(token->line, "Right brace missing or misplaced");
+            compileError(token->line, MSG_RIGHT_BRACE);
             pushBackToken(token);
             skipStatement();
             return false;
@@ -160,7 +179,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
         if (count < capacity) {
             target[count++] = sign * token->number;
         } else if (!tooManyReported) {
-            compileError(token->line, "Too many initial values specified");
+            compileError(token->line, MSG_TOO_MANY_VALUES);
             tooManyReported = true;
         }
         freeToken(token);
@@ -170,7 +189,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
             break;
         }
         if (token->kind != TOK_COMMA) {
-            compileError(token->line, "Right brace missing or misplaced");
+            compileError(token->line, MSG_RIGHT_BRACE);
             pushBackToken(token);
             skipStatement();
             return false;
@@ -198,7 +217,7 @@ bool compileDeclarator(int kind)
     const SourceLine* line = token->line;
     Symbol* symbol = findSymbol(token->text);
     if (symbol)
-        reportf(line, "Variable defined more than once: %s", token->text);
+        reportf(line, MSG_DEFINED_TWICE, token->text);
     else
         symbol = defineSymbol(token->text, kind, line);
     freeToken(token);
@@ -217,7 +236,7 @@ bool compileDeclarator(int kind)
             token = nextToken();
         }
         if (token->kind != TOK_RBRACKET) {
-            compileError(token->line, "Right bracket missing");
+            compileError(token->line, MSG_RIGHT_BRACKET);
             pushBackToken(token);
             skipStatement();
             return false;
@@ -250,7 +269,7 @@ bool compileDeclarator(int kind)
         token = nextToken();
     }
     if (kind == SYM_CONSTANT && !initialised)
-        compileError(line, "CONSTANT variable must have initialization value");
+        compileError(line, MSG_CONSTANT_VALUE);
 
     if (token->kind == TOK_COMMA) {
         freeToken(token);
@@ -286,7 +305,7 @@ Symbol* requireSymbol(const char* name, const SourceLine* line)
     Symbol* symbol = findSymbol(name);
     if (symbol)
         return symbol;
-    reportf(line ? line : lexerCurrentLine(), "Undefined variable name: %s", name);
+    reportf(line ? line : lexerCurrentLine(), MSG_UNDEFINED, name);
     return defineSymbol(name, SYM_PLACEHOLDER, line);
 }
 
@@ -309,21 +328,21 @@ Symbol* defineSymbol(const char* name, int kind, const SourceLine* line)
 
     if (kind == SYM_INPUT) {
         if (inputVariableCount >= MAX_INPUT_VARIABLES) {
-            reportf(line, "MOXEL can handle only %d input variables", MAX_INPUT_VARIABLES);
+            reportf(line, MSG_TOO_MANY_INPUTS, MAX_INPUT_VARIABLES);
         } else {
             symbol->index = (int16_t)inputVariableCount;
             inputVariables[inputVariableCount++] = symbol;
         }
     } else if (kind == SYM_PARAMETER) {
         if (parameterCount >= MAX_PARAMETERS) {
-            reportf(line, "MOXEL can only handle %d parameters.", MAX_PARAMETERS);
+            reportf(line, MSG_TOO_MANY_PARAMETERS, MAX_PARAMETERS);
         } else {
             symbol->index = (int16_t)parameterCount;
             parameters[parameterCount++] = symbol;
         }
     } else if (kind == SYM_WORK) {
         if (workVariableCount >= MAX_WORK_VARIABLES) {
-            reportf(line, "MOXEL can only handle %d work variables", MAX_WORK_VARIABLES);
+            reportf(line, MSG_TOO_MANY_WORK, MAX_WORK_VARIABLES);
         } else {
             symbol->index = (int16_t)workVariableCount;
             workVariables[workVariableCount++] = symbol;
@@ -349,7 +368,7 @@ void compileVariables()
             return;
         }
         if (findSymbol(token->text))
-            reportf(token->line, "Variable defined more than once: %s", token->text);
+            reportf(token->line, MSG_DEFINED_TWICE, token->text);
         else
             defineSymbol(token->text, SYM_INPUT, token->line);
         freeToken(token);
@@ -385,7 +404,7 @@ void compileParameters()
             pushBackToken(token);
         }
         if (findSymbol(name)) {
-            reportf(line, "Parameter defined more than once: %s", name);
+            reportf(line, MSG_PARAMETER_TWICE, name);
             continue;
         }
         Symbol* symbol = defineSymbol(name, SYM_PARAMETER, line);
@@ -414,7 +433,7 @@ void eliminateUnusedParameters()
     for (int i = 0; i < parameterCount; i++) {
         Symbol* symbol = parameters[i];
         if (!(symbol->flags & SYMF_REFERENCED)) {
-            traceLine("Parameter %s is never used and is being eliminated.", symbol->name);
+            traceLine(MSG_ELIMINATED, symbol->name);
             symbol->index = -1;
             int sweepsKept = 0;
             for (int s = 0; s < settings.sweepCount; s++) {
@@ -440,7 +459,7 @@ void eliminateUnusedParameters()
         symbol->initialValue = symbol->value;
     }
     if (parameterCount == 0)
-        compileError(lexerCurrentLine(), "You must use some parameters.");
+        compileError(lexerCurrentLine(), MSG_NO_PARAMETERS);
 }
 
 void freeSymbols()
