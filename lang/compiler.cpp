@@ -571,15 +571,18 @@ Instruction* compileProgram(const LineSource* source)
         if (lexerFatalError())
             break;
         Token* token = nextToken();
-        pushBackToken(token);
-        if (token->kind == TOK_END)
+        if (token->kind == TOK_END) {
+            freeToken(token);
             break;
+        }
+        pushBackToken(token);
     }
     emit(OP_STOP, nullptr, nullptr);
 
     if (compileErrorCount() == 0)
         checkProgram();
-    if (compileErrorCount() != 0 || lexerFatalError()) {
+    // A failed allocation has already shown its box; the code may be incomplete.
+    if (compileErrorCount() != 0 || lexerFatalError() || memOutOfMemory()) {
         freeCode();
         freeAllNodes();
         freeAllTokens();

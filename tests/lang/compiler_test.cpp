@@ -334,6 +334,11 @@ TEST_F(CompilerTest, ReleaseLeavesNoLiveBlocks)
                          "for (t[0] = 0; t[0] < k; t[0]++) { if (x > tab[1]) continue; s += PRINTF(\"%g\", x); }\n"
                          "FUNCTION y = a * exp(b * x) + s;\n");
     ASSERT_NE(c.entry, nullptr) << testing::PrintToString(c.screen);
+    // Tokens are freed as they are consumed: none is left once the compile is done.
+    for (const MemTagGroup& group : memListGroups()) {
+        EXPECT_NE(group.tag, "li");
+        EXPECT_NE(group.tag, "listr");
+    }
     compilerReleaseAll();
     listingClear();
     EXPECT_EQ(memLiveBlockCount(), before) << testing::PrintToString(memFormatGroups());
