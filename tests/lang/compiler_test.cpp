@@ -355,4 +355,63 @@ TEST_F(CompilerTest, ReleaseLeavesNoLiveBlocks)
     EXPECT_EQ(memLiveBlockCount(), before) << testing::PrintToString(memFormatGroups());
 }
 
+TEST_F(CompilerTest, ProgramChecksWithOptions)
+{
+    // Initial values are pulled inside CONSTRAIN bounds; SWEEPs of eliminated parameters go.
+    Compiled c = compile("VARIABLES x, y;\nPARAMETERS p = 5, q, gone;\nCONSTRAIN p = 0, 1;\n"
+                         "SWEEP gone = 0, 1, 0.5;\nSWEEP q = 1, 2, 0.5;\nFUNCTION y = p + q*x;\n"
+                         "PLOT;\n");
+    ASSERT_NE(c.entry, nullptr) << testing::PrintToString(c.screen);
+    EXPECT_EQ(findSymbol("p")->value, 1.0);
+    EXPECT_EQ(findSymbol("p")->initialValue, 1.0);
+    ASSERT_EQ(settings.sweepCount, 1);
+    EXPECT_EQ(settings.sweeps[0].parameter, findSymbol("q"));
+    ASSERT_NE(plotList, nullptr);
+    EXPECT_EQ(plotList->xVar, findSymbol("x"));
+
+    // A function minimisation drops its plots.
+    Compiled minimise = compile("PARAMETERS a;\nPLOT;\nNPLOT;\nFUNCTION (a - 3)**2;\n");
+    ASSERT_NE(minimise.entry, nullptr) << testing::PrintToString(minimise.screen);
+    EXPECT_TRUE(settings.functionMinimization);
+    EXPECT_EQ(plotList, nullptr);
+}
+
+TEST(CompilerBatch, CleanProgramExitsWithZero)
+{
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\nDATA;\n1 2\n2 4.1\n3 5.9\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out, "RUN option specified\n");
+    EXPECT_EQ(splitLines(run.listing).at(2), "   3: FUNCTION y = a + b*x;");
+}
+
+TEST(CompilerBatch, ErrorsGoToStandardOutputAndTheListing)
+{
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a;\nx = 1;\n\tzz = 2;\nFUNCTION y = a*x;\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n"
+                       "     3: x = 1;\n"
+                       "Error: Input variables may not be assigned values\n"
+                       "     4: zz = 2;\n"
+                       "Error: Undefined variable name: zz\n");
+    EXPECT_EQ(run.listing, "   1: VARIABLES x, y;\n"
+                           "   2: PARAMETERS a;\n"
+                           "   3: x = 1;\n"
+                           "Error: Input variables may not be assigned values\n"
+                           "   4:     zz = 2;\n"
+                           "Error: Undefined variable name: zz\n"
+                           "   5: FUNCTION y = a*x;\n");
+}
+
+TEST(CompilerBatch, FewerObservationsThanParameters)
+{
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b, c;\nFUNCTION y = a + b*x + c*x*x;\nDATA;\n1 2\n2 4\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\nError: Fewer data observations than parameters\n");
+    EXPECT_NE(run.listing.find("\nError: Fewer data observations than parameters\n"), std::string::npos);
+
+    // As many observations as parameters is enough; a minimisation has no data at all.
+    EXPECT_EQ(runMoxel("VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\nDATA;\n1 2\n2 4\n").status, 0);
+    EXPECT_EQ(runMoxel("PARAMETERS a, b;\nFUNCTION (a - 1)**2 + (b - 2)**2;\n").status, 0);
+}
+
 } // namespace
