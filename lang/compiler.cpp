@@ -16,6 +16,10 @@
 
 namespace {
 
+// Nesting of statements (blocks, IF, loops) that the recursive compiler accepts: far
+// beyond any real program, well within the stack.
+constexpr int STATEMENT_DEPTH_MAX = 500;
+
 // Messages, letter for letter.
 const char MSG_SYNTAX[] = "Syntax error";
 const char MSG_SYNTAX_DATA[] = "Syntax error (missing DATA statement?)";
@@ -60,6 +64,8 @@ struct CompilerState {
     Instruction* entry;                 // entry of the last successful compile
     LoopFrame loops[MAX_LOOP_DEPTH + 1];   // indexed by depth, 1 to MAX_LOOP_DEPTH
     int depth;                          // loops open around the statement
+    int statementDepth;                 // compileStatement calls now open
+    bool nestingReported;               // the statement nesting limit was reported
     bool functionSeen;                  // a FUNCTION statement was compiled
     bool outOfMemory;                   // code could not be stored; reported once
     const SourceLine* statementLine;    // line of the statement's first token
@@ -540,6 +546,43 @@ int instructionIndex(const Instruction* instruction)
     return -1;
 }
 
+// Compiles the statement that token begins.
+void compileStatementToken(Token* token)
+{
+    switch (token->kind) {
+    case TOK_END:
+        pushBackToken(token);
+        return;
+    case TOK_SEMICOLON:
+        freeToken(token);
+        return;
+    case TOK_LBRACE:
+        compileBlock(token);
+        freeToken(token);
+        return;
+    case TOK_RBRACE:
+        compileError(token->line, MSG_BRACE_EXTRA);
+        freeToken(token);
+        return;
+    case TOK_NOT:
+        compileError(token->line, MSG_NOT_CHARACTER);
+        freeToken(token);
+        skipStatement();
+        return;
+    case TOK_NUMBER:
+        compileError(token->line, MSG_SYNTAX_DATA);
+        memcheck_all();
+        compileExpressionStatement(token);
+        return;
+    case TOK_KEYWORD:
+        compileKeywordStatement(token);
+        return;
+    default:
+        compileExpressionStatement(token);
+        return;
+    }
+}
+
 } // namespace
 
 Instruction* compileProgram(const LineSource* source)
@@ -554,6 +597,8 @@ Instruction* compileProgram(const LineSource* source)
     compiler.functionSeen = false;
     compiler.outOfMemory = false;
     compiler.depth = 0;
+    compiler.statementDepth = 0;
+    compiler.nestingReported = false;
     compiler.entry = nullptr;
     compiler.statementLine = nullptr;
     settings.sweepCount = 0;
@@ -602,38 +647,17 @@ void compileStatement()
 {
     Token* token = nextToken();
     compiler.statementLine = token->line;
-    switch (token->kind) {
-    case TOK_END:
+    if (compiler.statementDepth >= STATEMENT_DEPTH_MAX && token->kind != TOK_END) {
+        if (!compiler.nestingReported)
+            compileError(token->line, MSG_NESTED);
+        compiler.nestingReported = true;
         pushBackToken(token);
-        return;
-    case TOK_SEMICOLON:
-        freeToken(token);
-        return;
-    case TOK_LBRACE:
-        compileBlock(token);
-        freeToken(token);
-        return;
-    case TOK_RBRACE:
-        compileError(token->line, MSG_BRACE_EXTRA);
-        freeToken(token);
-        return;
-    case TOK_NOT:
-        compileError(token->line, MSG_NOT_CHARACTER);
-        freeToken(token);
         skipStatement();
         return;
-    case TOK_NUMBER:
-        compileError(token->line, MSG_SYNTAX_DATA);
-        memcheck_all();
-        compileExpressionStatement(token);
-        return;
-    case TOK_KEYWORD:
-        compileKeywordStatement(token);
-        return;
-    default:
-        compileExpressionStatement(token);
-        return;
     }
+    compiler.statementDepth++;
+    compileStatementToken(token);
+    compiler.statementDepth--;
 }
 
 void skipStatement()

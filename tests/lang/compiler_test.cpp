@@ -376,6 +376,84 @@ TEST_F(CompilerTest, ProgramChecksWithOptions)
     EXPECT_EQ(plotList, nullptr);
 }
 
+// Random token soups: every compile ends, failed compiles keep no code, and the release
+// leaves no block behind.
+TEST_F(CompilerTest, RandomTokenSequencesNeverBreakTheCompiler)
+{
+    const char* const pieces[] = {
+        "VARIABLES", "PARAMETERS", "DOUBLE", "CONSTANT", "FUNCTION", "if", "else", "while", "do",
+        "for", "break", "continue", "stop", "DATA", "PLOT", "SWEEP", "CONSTRAIN", "grid", "x", "y",
+        "a", "t", "arr", "m", "k", "PI", "SQRT", "MAX", "PRINTF", "1", "2.5", "0", "\"s\"", "(", ")",
+        "[", "]", "{", "}", ",", ";", ";", ";", "=", "+=", "++", "--", "+", "-", "*", "/", "%", "**",
+        "?", " : ", "&&", "||", "!", "<", "==", "\n", "\n", "/*", "*/", "//",
+    };
+    const int pieceCount = sizeof pieces / sizeof pieces[0];
+    unsigned state = 12345;
+    auto next = [&state]() {
+        state = state * 1103515245u + 12345u;
+        return (state >> 16) & 0x7fff;
+    };
+    compilerReleaseAll();
+    listingClear();
+    long before = memLiveBlockCount();
+    for (int program = 0; program < 300; program++) {
+        std::string text = "VARIABLES x, y;\nPARAMETERS a;\nDOUBLE t, arr[3], m[2,2];\nCONSTANT k = 2;\n";
+        int length = 5 + next() % 60;
+        for (int i = 0; i < length; i++) {
+            text += pieces[next() % pieceCount];
+            text += ' ';
+        }
+        Compiled c = compile(text + "\nFUNCTION y = a*x;\n");
+        if (!c.entry) {
+            EXPECT_EQ(c.code, "") << text;
+        }
+    }
+    compilerReleaseAll();
+    listingClear();
+    EXPECT_EQ(memLiveBlockCount(), before) << testing::PrintToString(memFormatGroups());
+}
+
+// Pathological nesting and length end in a message, never in a stack overflow.
+TEST_F(CompilerTest, NestingAndLengthLimits)
+{
+    auto parens = [](int depth) {
+        std::string text = std::string(HEADER) + "DOUBLE t;\nt =";
+        for (int i = 0; i < depth; i++)
+            text += i % 100 == 99 ? "(\n" : "(";
+        text += "1";
+        for (int i = 0; i < depth; i++)
+            text += i % 100 == 99 ? ")\n" : ")";
+        return text + ";\nFUNCTION y = a + b*x;\n";
+    };
+    EXPECT_NE(compile(parens(150)).entry, nullptr);
+    Compiled deep = compile(parens(100000));
+    EXPECT_EQ(deep.entry, nullptr);
+    ASSERT_FALSE(errorsOf(deep).empty());
+    EXPECT_NE(errorsOf(deep)[0].find("Error: Expression is too complex"), std::string::npos);
+
+    std::string chain = std::string(HEADER) + "DOUBLE t;\nt = 0";
+    for (int i = 0; i < 20000; i++)
+        chain += i % 50 == 49 ? " + x\n" : " + x";
+    Compiled longChain = compile(chain + ";\nFUNCTION y = a + b*x;\n");
+    EXPECT_EQ(longChain.entry, nullptr);
+    ASSERT_FALSE(errorsOf(longChain).empty());
+    EXPECT_NE(errorsOf(longChain)[0].find("Error: Expression is too complex"), std::string::npos);
+
+    std::string braces = std::string(HEADER);
+    for (int i = 0; i < 100000; i++)
+        braces += i % 100 == 99 ? "{\n" : "{";
+    Compiled blocks = compile(braces + "\nFUNCTION y = a + b*x;\n");
+    EXPECT_EQ(blocks.entry, nullptr);
+    ASSERT_FALSE(errorsOf(blocks).empty());
+    EXPECT_NE(errorsOf(blocks)[0].find("Error: Statements are nested too deeply"), std::string::npos);
+
+    std::string ifs = std::string(HEADER) + "DOUBLE t;\n";
+    for (int i = 0; i < 400; i++)
+        ifs += "if (x > " + std::to_string(i) + ") t = 1; else\n";
+    Compiled elseIfs = compile(ifs + "t = 2;\nFUNCTION y = a + b*x;\n");
+    EXPECT_NE(elseIfs.entry, nullptr) << testing::PrintToString(errorsOf(elseIfs));
+}
+
 TEST(CompilerBatch, CleanProgramExitsWithZero)
 {
     MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\nDATA;\n1 2\n2 4.1\n3 5.9\n");
