@@ -534,6 +534,14 @@ ExprNode* parsePower()
     return op;
 }
 
+// Operators of the left-associative binary levels.
+constexpr int MULTIPLICATIVE_KINDS[] = {NODE_MUL, NODE_DIV, NODE_MOD};
+constexpr int ADDITIVE_KINDS[] = {NODE_ADD, NODE_SUB};
+constexpr int RELATIONAL_KINDS[] = {NODE_LT, NODE_LE, NODE_GT, NODE_GE};
+constexpr int EQUALITY_KINDS[] = {NODE_EQ, NODE_NE};
+constexpr int AND_KINDS[] = {NODE_AND};
+constexpr int OR_KINDS[] = {NODE_OR};
+
 typedef ExprNode* (*LevelParser)();
 
 // One left-associative binary level: operand { op operand }.
@@ -569,43 +577,37 @@ ExprNode* parseLeftLevel(LevelParser operandParser, const int* kinds, int kindCo
 // multiplicative -> power { ('*' | '/' | '%') power }
 ExprNode* parseMultiplicative()
 {
-    static const int kinds[] = {NODE_MUL, NODE_DIV, NODE_MOD};
-    return parseLeftLevel(parsePower, kinds, 3);
+    return parseLeftLevel(parsePower, MULTIPLICATIVE_KINDS, 3);
 }
 
 // additive -> multiplicative { ('+' | '-') multiplicative }
 ExprNode* parseAdditive()
 {
-    static const int kinds[] = {NODE_ADD, NODE_SUB};
-    return parseLeftLevel(parseMultiplicative, kinds, 2);
+    return parseLeftLevel(parseMultiplicative, ADDITIVE_KINDS, 2);
 }
 
 // relational -> additive { ('<' | '<=' | '>' | '>=') additive }
 ExprNode* parseRelational()
 {
-    static const int kinds[] = {NODE_LT, NODE_LE, NODE_GT, NODE_GE};
-    return parseLeftLevel(parseAdditive, kinds, 4);
+    return parseLeftLevel(parseAdditive, RELATIONAL_KINDS, 4);
 }
 
 // equality -> relational { ('==' | '!=') relational }
 ExprNode* parseEquality()
 {
-    static const int kinds[] = {NODE_EQ, NODE_NE};
-    return parseLeftLevel(parseRelational, kinds, 2);
+    return parseLeftLevel(parseRelational, EQUALITY_KINDS, 2);
 }
 
 // logicalAnd -> equality { '&&' equality }
 ExprNode* parseLogicalAnd()
 {
-    static const int kinds[] = {NODE_AND};
-    return parseLeftLevel(parseEquality, kinds, 1);
+    return parseLeftLevel(parseEquality, AND_KINDS, 1);
 }
 
 // logicalOr -> logicalAnd { '||' logicalAnd }
 ExprNode* parseLogicalOr()
 {
-    static const int kinds[] = {NODE_OR};
-    return parseLeftLevel(parseLogicalAnd, kinds, 1);
+    return parseLeftLevel(parseLogicalAnd, OR_KINDS, 1);
 }
 
 // conditional -> logicalOr [ '?' conditional ':' conditional ]
