@@ -305,15 +305,14 @@ void compileDo(const Token* keyword)
         return;
     }
     patchList(compiler.loops[compiler.depth].continueList, here());
-    Instruction* line = emit(OP_LINE, (void*)conditionLine, nullptr);
-    (void)line;
+    emit(OP_LINE, (void*)conditionLine, nullptr);
     Instruction* exitJump = emit(OP_JUMP_IF_FALSE, condition, nullptr);
     emit(OP_JUMP, top, nullptr);
     exitJump->operand2 = here();
     leaveLoop(here());
 }
 
-// Reads the separator after a FOR clause; MSG_SYNTAX and a skipped statement otherwise.
+// Reads the separator after a FOR clause; otherwise reports message and skips the statement.
 bool expectForSeparator(int kind, const char* message)
 {
     Token* token = nextToken();
@@ -443,33 +442,9 @@ void compileFunction(const Token* keyword)
     }
 }
 
-// Statements that begin with a keyword.
-void compileKeywordStatement(Token* keyword)
+// Keyword statements compiled by their own modules once the keyword has been read.
+void compileDelegatedStatement(int code, const SourceLine* line)
 {
-    const SourceLine* line = keyword->line;
-    int code = keyword->keyword;
-    switch (code) {
-    case KW_BREAK: compileLoopJump(keyword, true); break;
-    case KW_CONTINUE: compileLoopJump(keyword, false); break;
-    case KW_FOR: compileFor(keyword); break;
-    case KW_IF: compileIf(keyword); break;
-    case KW_WHILE: compileWhile(keyword); break;
-    case KW_DO: compileDo(keyword); break;
-    case KW_STOP: compileStop(keyword); break;
-    case KW_FUNCTION: compileFunction(keyword); break;
-    default: break;
-    }
-    switch (code) {
-    case KW_BREAK: case KW_CONTINUE: case KW_FOR: case KW_IF: case KW_WHILE: case KW_DO:
-    case KW_STOP: case KW_FUNCTION:
-        freeToken(keyword);
-        return;
-    default:
-        break;
-    }
-
-    // The remaining statements are compiled by their own modules after the keyword.
-    freeToken(keyword);
     switch (code) {
     case KW_CONSTANT: compileConstant(); break;
     case KW_DOUBLE: compileDouble(); break;
@@ -496,6 +471,29 @@ void compileKeywordStatement(Token* keyword)
     case KW_DATACOUNT: compileDatacount(); break;
     default: compileError(line, MSG_UNRECOGNIZED); break;
     }
+}
+
+// Statements that begin with a keyword; the keyword token is freed here.
+void compileKeywordStatement(Token* keyword)
+{
+    switch (keyword->keyword) {
+    case KW_BREAK: compileLoopJump(keyword, true); break;
+    case KW_CONTINUE: compileLoopJump(keyword, false); break;
+    case KW_FOR: compileFor(keyword); break;
+    case KW_IF: compileIf(keyword); break;
+    case KW_WHILE: compileWhile(keyword); break;
+    case KW_DO: compileDo(keyword); break;
+    case KW_STOP: compileStop(keyword); break;
+    case KW_FUNCTION: compileFunction(keyword); break;
+    default: {
+        const SourceLine* line = keyword->line;
+        int code = keyword->keyword;
+        freeToken(keyword);
+        compileDelegatedStatement(code, line);
+        return;
+    }
+    }
+    freeToken(keyword);
 }
 
 // The checks made once the whole program has compiled without error.
