@@ -129,7 +129,7 @@ int nodeKindOfToken(int tokenKind)
     }
 }
 
-void compileErrorOnce(const SourceLine* line)
+void failTooComplex(const SourceLine* line)
 {
     if (parser.failed)
         return;
@@ -151,7 +151,7 @@ ExprNode* takeNode()
     if (kind != NODE_END && ++parser.nodeCount > EXPRESSION_NODES_MAX) {
         // The token goes back and the expression ends with an error.
         pushBackToken(token);
-        compileErrorOnce(token->line);
+        failTooComplex(token->line);
         ExprNode* end = newNode(NODE_END, token->line);
         if (!end)
             parser.failed = true;
@@ -239,7 +239,7 @@ struct DepthGuard {
     {
         ok = ++parser.depth <= EXPRESSION_DEPTH_MAX;
         if (!ok)
-            compileErrorOnce(lexerCurrentLine());
+            failTooComplex(lexerCurrentLine());
     }
     ~DepthGuard() { parser.depth--; }
 };
