@@ -411,4 +411,68 @@ TEST_F(BuiltinFolding, CallsThatStayCalls)
     EXPECT_TRUE(screen().empty());
 }
 
+// ---- folding through the parser --------------------------------------------------------
+
+class FoldingPrograms : public ProgramFixture {
+protected:
+    std::string codeOf(const std::string& program)
+    {
+        Instruction* entry = compile(program);
+        return entry ? codeDump(entry) : "<failed>";
+    }
+};
+
+TEST_F(FoldingPrograms, ConstantCallsBecomeConstantsUnderTheAngleModeThenInForce)
+{
+    std::string code = codeOf("PARAMETERS p; DOUBLE q, r, s;\n"
+                              "q = SQRT(4) + SIN(90);\n"
+                              "ANGLETYPE DEGREES;\n"
+                              "r = SIN(90);\n"
+                              "s = RANDOM() + MAX(1 2);\n"
+                              "FUNCTION p * p;\n");
+    EXPECT_NE(code.find("(= q 2.89399666360056)"), std::string::npos) << code;   // 2 + sin(90 rad)
+    EXPECT_NE(code.find("(= r 1)"), std::string::npos) << code;
+    EXPECT_NE(code.find("(= s (+ call57() 2))"), std::string::npos) << code;   // RANDOM stays
+    valueOf("p") = 3;
+    runReset();
+    double predicted = 0;
+    ASSERT_TRUE(runObservation(0, nullptr, &predicted, nullptr));
+    EXPECT_EQ(valueOf("r"), 1.0);
+    EXPECT_EQ(predicted, 9.0);
+}
+
+TEST_F(FoldingPrograms, ConstantArgumentErrorsAreCompileErrors)
+{
+    EXPECT_EQ(compile("PARAMETERS p; DOUBLE q;\n"
+                      "q = SQRT(-1);\n"
+                      "q = LN(0) + GAMMA(171);\n"
+                      "FUNCTION p * p;\n"),
+              nullptr);
+    EXPECT_EQ(screen(), (std::vector<std::string>{
+                            "     2: q = SQRT(-1);",
+                            "Error: Attempt to take square root of negative number",
+                            "     3: q = LN(0) + GAMMA(171);",
+                            "Error: Attempt to take log of negative or zero value",
+                            "     3: q = LN(0) + GAMMA(171);",
+                            "Error: Gamma function argument out of range"}));
+}
+
+TEST_F(FoldingPrograms, RunTimeOnlyChecksStillReportAtRunTime)
+{
+    // ACOS(2) folds silently to the library's value; ACOS of a variable reports.
+    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+                      "DOUBLE q;\n"
+                      "q = ACOS(2);\n"
+                      "FUNCTION y = a * ACOS(x);\n"
+                      "DATA;\n2 1\n"),
+              nullptr)
+        << ::testing::PrintToString(screen());
+    runReset();
+    listingClear();
+    EXPECT_FALSE(runObservation(0, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(std::isnan(valueOf("q")));
+    EXPECT_EQ(screen(), (std::vector<std::string>{"Error executing line 4: FUNCTION y = a * ACOS(x);",
+                                                  "Error: ACOS argument 2 not in range -1 to 1"}));
+}
+
 }  // namespace

@@ -17,6 +17,7 @@
 #include "lang/data.h"
 #include "lang/expr.h"
 #include "lang/lexer.h"
+#include "lang/linesource.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
@@ -230,4 +231,54 @@ protected:
     std::deque<std::vector<double>> doubles;
     Instruction code[256] = {};
     int codeUsed = 0;
+};
+
+// Compiles whole programs with the real front end and runs them through runObservation.
+class ProgramFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        builtinsInstallFoldHook();
+        runSetProgram(nullptr);
+        quietErrors = false;
+        abortRequested = false;
+        abortReported = false;
+        builtinsReset();
+    }
+    void TearDown() override
+    {
+        compilerReleaseAll();
+        settingsReset();
+        listingClear();
+        exprSetFoldHook(nullptr);
+    }
+
+    // Compiles text; returns the entry (null after compile errors). The screen listing
+    // holds the compile messages afterwards.
+    Instruction* compile(const std::string& program)
+    {
+        compilerReleaseAll();
+        settingsReset();
+        listingClear();
+        text = program;
+        LineSource source = lineSourceFromText(lines, text.data(), text.size());
+        return compileProgram(&source);
+    }
+    double& valueOf(const char* name)
+    {
+        Symbol* s = findSymbol(name);
+        EXPECT_NE(s, nullptr) << name;
+        static double missing = 0;
+        return s ? s->value : missing;
+    }
+    std::vector<std::string> screen()
+    {
+        std::vector<std::string> out;
+        for (ListingLine* l = listingHead(); l; l = l->next)
+            out.push_back(l->text);
+        return out;
+    }
+
+    TextLines lines;
+    std::string text;
 };

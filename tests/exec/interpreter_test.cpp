@@ -260,4 +260,126 @@ TEST_F(Interpreter, NoProgramMeansNoFunctionValue)
     EXPECT_EQ(screen(), std::vector<std::string>{"Error: FUNCTION statement was not executed."});
 }
 
+// ---- whole programs through the compiler ----------------------------------------------
+
+class Programs : public ProgramFixture {};
+
+TEST_F(Programs, ModelOverInlineDataWithAccumulatingWorkVariable)
+{
+    ASSERT_NE(compile("VARIABLES x, y;\n"
+                      "PARAMETERS a;\n"
+                      "DOUBLE total = 100;\n"
+                      "total += x;\n"
+                      "FUNCTION y = a * x;\n"
+                      "DATA;\n"
+                      "1 2.5\n"
+                      "2 3.5\n"
+                      "3 7\n"),
+              nullptr)
+        << ::testing::PrintToString(screen());
+    ASSERT_EQ(observationCount, 3);
+    valueOf("a") = 2;
+    runReset();
+    const double expectedTotal[] = {101, 103, 106};
+    for (int i = 0; i < 3; i++) {
+        double predicted = 0, observed = 0;
+        ASSERT_TRUE(runObservation(i, nullptr, &predicted, &observed));
+        EXPECT_EQ(predicted, 2.0 * (i + 1));
+        EXPECT_EQ(observed, observations[i * 2 + 1]);
+        EXPECT_EQ(valueOf("Residual"), observed - predicted);
+        EXPECT_EQ(valueOf("total"), expectedTotal[i]);
+    }
+    runReset();
+    EXPECT_EQ(valueOf("total"), 100.0);
+}
+
+TEST_F(Programs, LoopsWithBreakAndContinue)
+{
+    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+                      "DOUBLE i, s, k;\n"
+                      "s = 0;\n"
+                      "for (i = 0; i < 10; i++) { if (i == 3) continue; if (i == 6) break; s += i; }\n"
+                      "k = 0; while (1) { k++; if (k >= 4) break; }\n"
+                      "do { k += 10; } while (k < 30)\n"
+                      "FUNCTION y = a * s + k;\n"
+                      "DATA;\n1 1\n"),
+              nullptr)
+        << ::testing::PrintToString(screen());
+    valueOf("a") = 1;
+    runReset();
+    double predicted = 0;
+    ASSERT_TRUE(runObservation(0, nullptr, &predicted, nullptr));
+    EXPECT_EQ(valueOf("s"), 0.0 + 1 + 2 + 4 + 5);
+    EXPECT_EQ(valueOf("k"), 34.0);
+    EXPECT_EQ(predicted, 12.0 + 34.0);
+}
+
+TEST_F(Programs, FunctionInUntakenBranchAndRuntimeErrorHeaders)
+{
+    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+                      "DOUBLE z;\n"
+                      "  \t z = a / (x - 2);\n"
+                      "if (x > 1) FUNCTION y = a * x + z;\n"
+                      "DATA;\n1 1\n2 2\n3 3\n"),
+              nullptr)
+        << ::testing::PrintToString(screen());
+    valueOf("a") = 1;
+    runReset();
+    listingClear();
+    double predicted = 0;
+    EXPECT_FALSE(runObservation(0, nullptr, &predicted, nullptr));
+    EXPECT_EQ(screen(), std::vector<std::string>{"Error: FUNCTION statement was not executed."});
+
+    listingClear();
+    EXPECT_FALSE(runObservation(1, nullptr, &predicted, nullptr));
+    EXPECT_EQ(screen(), (std::vector<std::string>{"Error executing line 3: z = a / (x - 2);",
+                                                  "Error: Attempted division of 1 by zero"}));
+    listingClear();
+    EXPECT_TRUE(runObservation(2, nullptr, &predicted, nullptr));
+    EXPECT_EQ(predicted, 4.0);
+    EXPECT_TRUE(screen().empty());
+}
+
+TEST_F(Programs, ReturnRandomAndAngleMode)
+{
+    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+                      "ANGLETYPE DEGREES;\n"
+                      "if (x > 100) RETURN(a * 10, y);\n"
+                      "FUNCTION y = a * SIN(x) + RANDOM();\n"
+                      "DATA;\n30 1\n200 5\n"),
+              nullptr)
+        << ::testing::PrintToString(screen());
+    valueOf("a") = 2;
+    runReset();
+    double predicted = 0, observed = 0;
+    ASSERT_TRUE(runObservation(0, nullptr, &predicted, &observed));
+    EXPECT_NEAR(predicted, 1.0 + 41 * 3.051850947599719e-05, 1e-12);
+    ASSERT_TRUE(runObservation(1, nullptr, &predicted, &observed));
+    EXPECT_EQ(predicted, 20.0);
+    EXPECT_EQ(observed, 5.0);
+
+    // A new analysis restarts the generator.
+    builtinsReset();
+    ASSERT_TRUE(runObservation(0, nullptr, &predicted, &observed));
+    EXPECT_NEAR(predicted, 1.0 + 41 * 3.051850947599719e-05, 1e-12);
+}
+
+TEST_F(Programs, ArraysAndShortCircuitFreeLogic)
+{
+    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+                      "DOUBLE v[3] = {1, 2, 3}, m[2, 2], z, i;\n"
+                      "z = 0; (x > 0) || (z = 5);\n"
+                      "for (i = 0; i < 3; i++) m[i % 2, 1] += v[i];\n"
+                      "FUNCTION y = a * (m[0, 1] * 10 + m[1, 1]) + z;\n"
+                      "DATA;\n1 1\n"),
+              nullptr)
+        << ::testing::PrintToString(screen());
+    valueOf("a") = 1;
+    runReset();
+    double predicted = 0;
+    ASSERT_TRUE(runObservation(0, nullptr, &predicted, nullptr));
+    EXPECT_EQ(valueOf("z"), 5.0);
+    EXPECT_EQ(predicted, (1 + 3) * 10 + 2 + 5.0);
+}
+
 }  // namespace
