@@ -252,14 +252,6 @@ TEST_F(Interpreter, ReturnEndsTheEvaluationWithItsValues)
     EXPECT_EQ(symbolPredicted->value, -1.0);
 }
 
-TEST_F(Interpreter, NoProgramMeansNoFunctionValue)
-{
-    if (programEntry())
-        GTEST_SKIP() << "a compiled program is loaded";
-    EXPECT_FALSE(runObservation(0, nullptr, nullptr, nullptr));
-    EXPECT_EQ(screen(), std::vector<std::string>{"Error: FUNCTION statement was not executed."});
-}
-
 // ---- whole programs through the compiler ----------------------------------------------
 
 class Programs : public ProgramFixture {};
