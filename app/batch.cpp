@@ -2,6 +2,7 @@
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
 
+#include "exec/builtins.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/lexer.h"
@@ -103,6 +104,7 @@ bool compileStep(const LineSource* source)
 {
     settingsReset();
     compilerReleaseAll();
+    builtinsInstallFoldHook();
     if (!compileProgram(source))
         return false;
     memcheck_all();

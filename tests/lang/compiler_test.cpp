@@ -1,5 +1,6 @@
 // Statement compiler: generated code for whole programs, control flow, segments, the
 // loop limit, error recovery with exact messages and lines, and release of all blocks.
+#include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/expr.h"
@@ -454,6 +455,40 @@ TEST_F(CompilerTest, NestingAndLengthLimits)
     EXPECT_NE(elseIfs.entry, nullptr) << testing::PrintToString(errorsOf(elseIfs));
 }
 
+// The generated control flow, run by the interpreter: the predicted value tells which
+// paths were taken.
+TEST_F(CompilerTest, GeneratedControlFlowRuns)
+{
+    struct Case {
+        const char* body;
+        double predicted;
+    };
+    const Case cases[] = {
+        {"i = 0; while (i < 10) { i++; if (i == 5) break; } FUNCTION i;", 5},
+        {"s = 0; for (i = 0; i < 5; i++) { if (i == 2) continue; s += 10; } FUNCTION s + i;", 45},
+        {"i = 0; for (;;) { if (++i >= 7) break; } FUNCTION i;", 7},
+        {"i = 10; do i -= 3; while (i > 0) FUNCTION i;", -2},
+        {"i = 0; do { i++; if (i < 3) continue; break; } while (1) FUNCTION i;", 3},
+        {"if (x > 0) s = 1; else s = 2; FUNCTION s;", 1},
+        {"if x < 0 s = 1; else if (x == 3) s = 2; else s = 3; FUNCTION s;", 2},
+        {"s = 0; for (i = 0; i < 3; i++) for (j = 0; j < 4; j++) { if (j == 2) break; s++; } FUNCTION s;", 6},
+        {"FUNCTION 1; STOP; FUNCTION 2;", 1},
+        {"s = 0; for (i = 0; i < 300; i++) { s = s + 1; s = s + 1; } FUNCTION s;", 600},
+    };
+    for (const Case& row : cases) {
+        // The parameter is used in a statement that never runs, so that it is kept.
+        std::string program = std::string("VARIABLES x;\nPARAMETERS a;\nDOUBLE i, j, s;\n") + row.body
+                              + "\nif (0) FUNCTION a;\n";
+        Compiled run = compile(program);
+        ASSERT_NE(run.entry, nullptr) << row.body << testing::PrintToString(run.screen);
+        runReset();
+        double values[1] = {3.0};
+        double predicted = 0;
+        ASSERT_TRUE(runObservation(0, values, &predicted, nullptr)) << row.body;
+        EXPECT_EQ(predicted, row.predicted) << row.body;
+    }
+}
+
 TEST(CompilerBatch, CleanProgramExitsWithZero)
 {
     MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\nDATA;\n1 2\n2 4.1\n3 5.9\n");
@@ -478,6 +513,14 @@ TEST(CompilerBatch, ErrorsGoToStandardOutputAndTheListing)
                            "   4:     zz = 2;\n"
                            "Error: Undefined variable name: zz\n"
                            "   5: FUNCTION y = a*x;\n");
+}
+
+TEST(CompilerBatch, BuiltinCallsFoldAtCompileTime)
+{
+    MoxelRun run = runMoxel("PARAMETERS a;\nDOUBLE t;\nt = SQRT(-1);\nFUNCTION (a - t)**2;\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n     3: t = SQRT(-1);\n"
+                       "Error: Attempt to take square root of negative number\n");
 }
 
 TEST(CompilerBatch, FewerObservationsThanParameters)
