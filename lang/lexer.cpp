@@ -329,37 +329,24 @@ int unescape(char* text, int length)
     return out;
 }
 
-// string -> '"' characters '"'; a backslash takes the next character with it.
+// string -> '"' characters '"'; a quote that follows a backslash does not end it.
+// The escapes are turned into their characters once the whole text is collected.
 Token* scanString(const SourceLine* line)
 {
-    char text[STRING_MAX + 2];
+    char text[STRING_MAX + 1];
     int length = 0;
-    auto keep = [&](int c) {
-        if (length < STRING_MAX)
-            text[length++] = static_cast<char>(c);
-    };
+    int previous = 0;
     for (;;) {
-        int c = readChar();
+        const int c = readChar();
         if (c == END_OF_LINE || c == LEX_END_OF_INPUT) {
             compileError(line, MSG_MISSING_QUOTE);
             break;
         }
-        if (c == '"')
+        if (c == '"' && previous != '\\')
             break;
-        if (c == '\\') {
-            const int escaped = readChar();
-            if (escaped == END_OF_LINE || escaped == LEX_END_OF_INPUT) {
-                compileError(line, MSG_MISSING_QUOTE);
-                break;
-            }
-            // A character of an escape pair is never cut off alone.
-            if (length + 2 <= STRING_MAX) {
-                text[length++] = '\\';
-                text[length++] = static_cast<char>(escaped);
-            }
-            continue;
-        }
-        keep(c);
+        if (length < STRING_MAX)
+            text[length++] = static_cast<char>(c);
+        previous = c;
     }
     length = unescape(text, length);
     return textToken(TOK_STRING, line, text, length);

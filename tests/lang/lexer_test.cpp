@@ -120,7 +120,9 @@ TEST_F(LexerTest, TokenTable)
         {"x /** starred **/ y", {"id:x", "id:y"}},
         {"#INCLUDE \"other.mxl\" x", {"str:other.mxl", "id:x"}},
         {"#include y", {"id:y"}},
-        {"\"a\\\"b\" \"\\\\\" \"\\'\\t\"", {"str:a\"b", "str:\\", "str:'t"}},
+        {"\"a\\\"b\" \"\\\\y\" \"\\'\\t\"", {"str:a\"b", "str:\\y", "str:'t"}},
+        // Any quote after a backslash stays in the string, even after an escaped backslash.
+        {"\"a\\\\\" b\"", {"str:a\\\" b"}},
         {"\"\\x41\\x4a\\x7e!\"", {"str:AJ~!"}},
         {"\"\\x41g\"", {"str:Ag"}},
         {"", {}},
