@@ -35,7 +35,8 @@ constexpr double TAN_POLE_DISTANCE = 1e-20;    // TAN's test against +pi/2
 constexpr double COT_ZERO_REMAINDER = 1e-10;   // COT is 0 this close to a multiple of pi/2
 constexpr double CHEBY_ORDER_NUDGE = 0.00001;  // added to the order before truncation
 constexpr long CHEBY_RECURRENCE_MAX = 1000000; // higher orders use the closed form
-constexpr double JN_ZERO_ORDER = 2000.0;     // from this order J_n(x) underflows for |x| <= n/2
+constexpr double JN_ZERO_ORDER = 2000.0;     // orders from which JN looks for an underflowed value
+constexpr double JN_UNDERFLOW_EXPONENT = 746.0; // exp(-746) is below the smallest double
 constexpr double EXP_ARG_MAX = 500.0;
 constexpr double EXP_ARG_UNDERFLOW = -700.0;
 constexpr int PTOC_LOOP_LIMIT = 64;            // turns removed one by one before fmod is used
@@ -149,15 +150,19 @@ int besselOrder(double n)
     return (int)t;
 }
 
-// J_n(x) for an integer order. Since |J_n(x)| <= (|x|/2)^n / n! <= (e/4)^n when |x| <= n/2,
-// the value is below the smallest double from order JN_ZERO_ORDER on; the library's
-// recurrence would spend time proportional to n (seconds for a huge order) to arrive at
-// that 0.
+// J_n(x) for an integer order. Kapteyn's inequality bounds it below the argument's order:
+// |J_n(n sech a)| <= exp(-n (a - tanh a)). From order JN_ZERO_ORDER on, where that bound
+// is below the smallest double the value is 0; the library's recurrence would spend time
+// proportional to n (seconds for a huge order) to arrive at that 0.
 double besselJn(int n, double x)
 {
     const double order = std::fabs((double)n);
-    if (order >= JN_ZERO_ORDER && std::fabs(x) <= order / 2.0)
-        return 0.0;
+    const double argument = std::fabs(x);
+    if (order >= JN_ZERO_ORDER && argument < order) {
+        const double a = std::acosh(order / argument);
+        if (order * (a - std::tanh(a)) > JN_UNDERFLOW_EXPONENT)
+            return 0.0;
+    }
     return jn(n, x);
 }
 
