@@ -1,7 +1,22 @@
 // Entry point: command line, start-up trace and batch mode.
+#include "app/batch.h"
+#include "app/commandline.h"
+
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
+    const CommandLine commandLine = commandLineParse(argc, argv);
+    commandLineWriteTrace(argc, argv, commandLine);
+    if (commandLine.run) {
+        printf("RUN option specified\n");
+        fflush(stdout);
+        if (commandLine.invalidOption)
+            return BATCH_BAD_COMMAND;
+        if (commandLine.programPath.empty())
+            return BATCH_OK;
+        return batchRun(commandLine.programPath.c_str());
+    }
+    printf("Usage: moxel -run PROGRAM.mxl   (batch mode; the window is not available in this build)\n");
     return 0;
 }

@@ -57,7 +57,8 @@ struct Token {
     char* text;             // identifier, keyword or string text (owned), else null
 };
 
-// Reader: reset before each compile with the program's line source.
+// Reader: reset before each compile with the program's line source. The reset frees the
+// tokens and the source lines of the previous compile.
 void lexerReset(const LineSource* source);
 Token* nextToken();
 void pushBackToken(Token* token);

@@ -1,0 +1,19 @@
+// Batch mode: compile and run one program without a window, printing the screen
+// listing on standard output and writing the listing file beside the program.
+#pragma once
+
+#include <string>
+
+// Exit statuses of batch mode.
+enum BatchStatus {
+    BATCH_OK = 0,             // the run ended with a usable result
+    BATCH_FAILED = 1,         // the program did not compile, its data could not be read, or the run could not start
+    BATCH_BAD_COMMAND = 2,    // bad command line
+    BATCH_NOT_CONVERGED = 3   // the analysis ended without proper convergence
+};
+
+// Runs the program file; returns a BatchStatus.
+int batchRun(const char* programPath);
+
+// The listing file name: the program path with its extension replaced by "lst".
+std::string batchListingPath(const std::string& programPath);

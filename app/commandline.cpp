@@ -1,0 +1,102 @@
+// Command-line options and the start-up trace. Options start with '-'; a leading '/'
+// is a path on this system, so "/run" and "/params" count only as whole words.
+#include "app/commandline.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <sys/stat.h>
+
+namespace {
+
+// The option word without its leading '-' (or '/' for the whole words), or null when
+// the argument is not written as an option.
+const char* optionWord(const char* arg)
+{
+    if (arg[0] == '-')
+        return arg + 1;
+    if (arg[0] == '/' && (strcasecmp(arg, "/run") == 0 || strcasecmp(arg, "/params") == 0))
+        return arg + 1;
+    return nullptr;
+}
+
+bool makeFolder(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        const std::string part = slash == std::string::npos ? path : path.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+CommandLine commandLineParse(int argc, char** argv)
+{
+    CommandLine commandLine = {false, false, false, "", ""};
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        const char* word = optionWord(arg);
+        if (!word) {
+            // A document name: the window opens it; batch mode takes none.
+            printf("Invalid command option: %s\n", arg);
+            if (commandLine.documentPath.empty())
+                commandLine.documentPath = arg;
+            commandLine.invalidOption = true;
+            continue;
+        }
+        if (strcasecmp(word, "run") == 0) {
+            commandLine.run = true;
+        } else if (strcasecmp(word, "params") == 0) {
+        } else if (strcasecmp(word, "plots") == 0) {
+            commandLine.plots = true;
+        } else {
+            printf("Invalid command option: %s\n", word);
+            commandLine.invalidOption = true;
+        }
+        // The next argument, unless written as an option, is this option's value.
+        if (i + 1 < argc && !optionWord(argv[i + 1])) {
+            if (strcasecmp(word, "run") == 0 && commandLine.programPath.empty())
+                commandLine.programPath = argv[i + 1];
+            i++;
+        }
+    }
+    return commandLine;
+}
+
+std::string commandLineSettingsFolder()
+{
+    std::string base;
+    const char* config = getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = getenv("HOME");
+        if (!home || home[0] != '/')
+            return "";
+        base = std::string(home) + "/.config";
+    }
+    const std::string folder = base + "/MOXEL";
+    return makeFolder(folder) ? folder : "";
+}
+
+void commandLineWriteTrace(int argc, char** argv, const CommandLine& commandLine)
+{
+    const std::string folder = commandLineSettingsFolder();
+    if (folder.empty())
+        return;
+    FILE* trace = fopen((folder + "/trace.dat").c_str(), "w");
+    if (!trace)
+        return;
+    fprintf(trace, "Num arg = %d\n", argc);
+    for (int i = 0; i < argc; i++)
+        fprintf(trace, "arg[%d] = %s\n", i, argv[i]);
+    fprintf(trace, "CmdRun=%d\n", commandLine.run ? 1 : 0);
+    fclose(trace);
+}

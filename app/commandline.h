@@ -1,0 +1,22 @@
+// The command line and the start-up trace.
+#pragma once
+
+#include <string>
+
+struct CommandLine {
+    bool run;                   // -run given: batch mode, no window
+    bool plots;                 // -plots given: save every plot after a batch run
+    bool invalidOption;         // some argument was not a known option (a document name included)
+    std::string programPath;    // the value after -run; empty if none
+    std::string documentPath;   // the first document name; empty if none
+};
+
+// Parses the arguments, printing "Invalid command option: %s" for each unknown one.
+CommandLine commandLineParse(int argc, char** argv);
+
+// The folder holding the settings and the start-up trace; created when missing.
+// Empty when it cannot be made.
+std::string commandLineSettingsFolder();
+
+// Writes "trace.dat" into the settings folder; silent when that fails.
+void commandLineWriteTrace(int argc, char** argv, const CommandLine& commandLine);

@@ -1,0 +1,264 @@
+// Listing output: the screen listing, the listing file, the error reporters, the error
+// box and the file-name helpers used by the statements that name files.
+#include "support/listing.h"
+
+#include "lang/lexer.h"
+#include "support/allocator.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdarg>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+constexpr int FORMAT_BUFFER = 600;        // a formatted screen line before cutting
+constexpr int ERROR_BOX_BUFFER = 256;     // text of one error box
+constexpr int LEX_ERROR_BUFFER = 100;     // "Error: " and a lexical message
+constexpr int LISTING_TEXT_LIMIT = 197;   // characters copied before the line is full
+constexpr int ERROR_LINE_TEXT = 70;       // characters of a source line shown with an error
+constexpr int EXTENSION_MAX = 7;          // characters of a default extension
+
+void printErrorToStderr(const char* text);
+
+struct ListingState {
+    std::atomic<ListingLine*> head{nullptr};   // oldest screen line
+    ListingLine* tail = nullptr;               // newest screen line
+    std::atomic<int> count{0};                 // screen lines
+    ListingSink sink = nullptr;                // told of each appended line
+    ListingSink traceSink = nullptr;           // receives trace lines
+    ErrorBoxHandler errorBoxHandler = printErrorToStderr;
+    FILE* file = nullptr;                      // listing file, or null
+    int compileErrors = 0;                     // compile errors counted since the reset
+};
+
+ListingState listing;
+
+// Batch mode and tests: the box text without its surrounding line breaks.
+void printErrorToStderr(const char* text)
+{
+    size_t begin = 0;
+    size_t end = strlen(text);
+    while (begin < end && (text[begin] == '\n' || text[begin] == '\r'))
+        begin++;
+    while (end > begin && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        end--;
+    fprintf(stderr, "Error: %.*s\n", static_cast<int>(end - begin), text + begin);
+    fflush(stderr);
+}
+
+bool isFolderEnd(char c)
+{
+    return c == '/' || c == '\\' || c == ':';
+}
+
+} // namespace
+
+void listingPrint(const char* format, ...)
+{
+    char buffer[FORMAT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    listingAppendLine(buffer);
+}
+
+void listingAppendLine(const char* text)
+{
+    // A tab becomes two blanks; control characters and bytes above 127 are dropped.
+    char copy[LISTING_LINE_MAX + 1];
+    int length = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+         *p && length < LISTING_TEXT_LIMIT; p++) {
+        if (*p == '\t') {
+            copy[length++] = ' ';
+            copy[length++] = ' ';
+        } else if (*p >= ' ' && *p <= 127) {
+            copy[length++] = static_cast<char>(*p);
+        }
+    }
+    copy[length] = '\0';
+
+    auto* line = static_cast<ListingLine*>(memalloc(offsetof(ListingLine, text) + length + 1, "slm"));
+    if (!line)
+        return;
+    memcpy(line->text, copy, length + 1);
+    line->next = nullptr;
+    // The line is complete before it becomes reachable from the head.
+    if (listing.tail)
+        std::atomic_ref<ListingLine*>(listing.tail->next).store(line, std::memory_order_release);
+    else
+        listing.head.store(line, std::memory_order_release);
+    listing.tail = line;
+    listing.count.fetch_add(1, std::memory_order_release);
+    if (listing.sink)
+        listing.sink(line->text);
+}
+
+void listingClear()
+{
+    ListingLine* line = listing.head.exchange(nullptr);
+    listing.tail = nullptr;
+    listing.count.store(0);
+    while (line) {
+        ListingLine* next = line->next;
+        memfree(line);
+        line = next;
+    }
+}
+
+ListingLine* listingHead()
+{
+    return listing.head.load(std::memory_order_acquire);
+}
+
+int listingCount()
+{
+    return listing.count.load(std::memory_order_acquire);
+}
+
+void listingSetSink(ListingSink sink)
+{
+    listing.sink = sink;
+}
+
+bool listingOpenFile(const char* path)
+{
+    listingCloseFile();
+    listing.file = fopen(path, "w");
+    return listing.file != nullptr;
+}
+
+void listingCloseFile()
+{
+    if (listing.file)
+        fclose(listing.file);
+    listing.file = nullptr;
+}
+
+FILE* listingFile()
+{
+    return listing.file;
+}
+
+void listingFilePrint(const char* format, ...)
+{
+    if (!listing.file)
+        return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(listing.file, format, args);
+    va_end(args);
+}
+
+int compileError(const SourceLine* line, const char* message)
+{
+    if (line) {
+        const char* text = line->text;
+        while (*text == ' ' || *text == '\t')
+            text++;
+        listingPrint("  %4d: %.*s\n", line->lineNumber, ERROR_LINE_TEXT, text);
+    }
+    listingPrint("Error: %s", message);
+    listingFilePrint("Error: %s\n", message);
+    return ++listing.compileErrors;
+}
+
+void dataError(const char* format, ...)
+{
+    char message[FORMAT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof(message), format, args);
+    va_end(args);
+    listingPrint("%s\n", message);
+    listingFilePrint("Error: %s\n", message);
+    listing.compileErrors++;
+}
+
+void lexError(const char* message)
+{
+    char line[LEX_ERROR_BUFFER];
+    snprintf(line, sizeof(line), "Error: %s", message);
+    listingPrint("%s\n", line);
+    listingFilePrint("Error: %s\n", message);
+}
+
+void errorBox(const char* format, ...)
+{
+    char text[ERROR_BOX_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    if (listing.errorBoxHandler)
+        listing.errorBoxHandler(text);
+}
+
+int compileErrorCount()
+{
+    return listing.compileErrors;
+}
+
+void compileErrorReset()
+{
+    listing.compileErrors = 0;
+}
+
+void errorBoxSetHandler(ErrorBoxHandler handler)
+{
+    listing.errorBoxHandler = handler ? handler : printErrorToStderr;
+}
+
+void traceLine(const char* format, ...)
+{
+    if (!listing.traceSink)
+        return;
+    char buffer[FORMAT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    listing.traceSink(buffer);
+}
+
+void traceSetSink(ListingSink sink)
+{
+    listing.traceSink = sink;
+}
+
+// A name without a dot in its last component gets '.' and the extension, in upper
+// case when the name ends in an upper-case letter. Dots in folder names do not count.
+std::string addDefaultExtension(const std::string& path, const char* extension)
+{
+    size_t nameStart = 0;
+    for (size_t i = 0; i < path.size(); i++)
+        if (isFolderEnd(path[i]))
+            nameStart = i + 1;
+    if (path.find('.', nameStart) != std::string::npos)
+        return path;
+    std::string result = path;
+    while (!result.empty() && (result.back() == ' ' || result.back() == '\t'))
+        result.pop_back();
+    const bool upper = !result.empty() && result.back() >= 'A' && result.back() <= 'Z';
+    result += '.';
+    for (int i = 0; i < EXTENSION_MAX && extension[i]; i++) {
+        const unsigned char c = static_cast<unsigned char>(extension[i]);
+        result += static_cast<char>(upper ? toupper(c) : tolower(c));
+    }
+    return result;
+}
+
+// A name that starts with '/' or holds ':' or '\' is used as written; any other name
+// is taken relative to the folder of basePath (up to its last '/', '\' or ':').
+std::string resolveRelativePath(const std::string& name, const std::string& basePath)
+{
+    if ((!name.empty() && name[0] == '/') || name.find_first_of(":\\") != std::string::npos)
+        return name;
+    const size_t folderEnd = basePath.find_last_of("/\\:");
+    if (folderEnd == std::string::npos)
+        return name;
+    return basePath.substr(0, folderEnd + 1) + name;
+}

@@ -1,0 +1,191 @@
+// End-to-end runs of build/moxel: batch mode, the command line and the start-up trace.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+struct RawRun {
+    int status;         // exit status
+    std::string out;    // standard output
+    std::string err;    // standard error
+};
+
+// Runs build/moxel in folder with the given arguments, settings under folder/config.
+RawRun runRaw(const std::string& folder, const std::vector<std::string>& args)
+{
+    std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder + "/config' '" MOXEL_BINARY "'";
+    for (const std::string& arg : args)
+        command += " '" + arg + "'";
+    command += " >'" + folder + "/stdout.txt' 2>'" + folder + "/stderr.txt' </dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readTextFile(folder + "/stdout.txt"),
+            readTextFile(folder + "/stderr.txt")};
+}
+
+const char LEXICAL_PROGRAM[] =
+    "// Lexical cases\n"
+    "VARIABLES x, y;\n"
+    "\tPARAMETERS a = 1:30, b = .5;\n"
+    "s = \"q \\\"x\\\" \\x41\\n\";   // remark\n"
+    "z = 1.2.3;\n"
+    "c = a & b | x;\n"
+    "d = `;\n"
+    "e = 5\t@ 2;\n"
+    "#INCLUDE \"other.mxl\"\n"
+    "  f = \"open // cut\n"
+    "/* block\n"
+    "   comment */ g = 2.5e-1;\n";
+
+TEST(Batch, LexicalCasesOnScreenAndInTheListing)
+{
+    const MoxelRun run = runMoxel(LEXICAL_PROGRAM);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "RUN option specified\n"
+              "Error: Invalid number\n"
+              "Error: Invalid operator: &\n"
+              "Error: Invalid operator: |\n"
+              "     7: d = `;\n"
+              "Error: Invalid character \"`\" in string. Missing quotes?\n"
+              "Error: Invalid character in program: @ (0x40)\n"
+              "    10: f = \"open // cut\n"
+              "Error: Missing quote at end of string\n");
+    EXPECT_EQ(run.listing,
+              "   1: // Lexical cases\n"
+              "   2: VARIABLES x, y;\n"
+              "   3:     PARAMETERS a = 1:30, b = .5;\n"
+              "   4: s = \"q \\\"x\\\" \\x41\\n\";   // remark\n"
+              "   5: z = 1.2.3;\n"
+              "Error: Invalid number\n"
+              "   6: c = a & b | x;\n"
+              "Error: Invalid operator: &\n"
+              "Error: Invalid operator: |\n"
+              "   7: d = `;\n"
+              "Error: Invalid character \"`\" in string. Missing quotes?\n"
+              "   8: e = 5   @ 2;\n"
+              "Error: Invalid character in program: @ (0x40)\n"
+              "   9: #INCLUDE \"other.mxl\"\n"
+              "  10:   f = \"open // cut\n"
+              "Error: Missing quote at end of string\n"
+              "  11: /* block\n"
+              "  12:    comment */ g = 2.5e-1;\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(Batch, UncountedErrorsAloneDoNotFailTheRun)
+{
+    const MoxelRun run = runMoxel("x = a & b;\r\ny = 3 @ 1;");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "RUN option specified\nError: Invalid operator: &\n"
+                       "Error: Invalid character in program: @ (0x40)\n");
+    EXPECT_EQ(run.listing, "   1: x = a & b;\nError: Invalid operator: &\n   2: y = 3 @ 1;\n"
+                           "Error: Invalid character in program: @ (0x40)\n");
+}
+
+TEST(Batch, UnterminatedCommentFailsTheCompileOnly)
+{
+    const MoxelRun run = runMoxel("x = 1;\r/* never closed\rx = 2;\r");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n"
+                       "Error: Hit end of file while processing comment that started on line 2\n");
+    EXPECT_EQ(run.listing, "   1: x = 1;\n   2: /* never closed\n   3: x = 2;\n"
+                           "Error: Hit end of file while processing comment that started on line 2\n\n");
+}
+
+TEST(Batch, EmptyProgram)
+{
+    const MoxelRun run = runMoxel("");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "RUN option specified\n");
+    EXPECT_EQ(run.listing, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(Batch, MissingOrUnreadableProgram)
+{
+    const std::string folder = testTempDir();
+    for (const char* name : {"absent.mxl", "."}) {
+        const RawRun run = runRaw(folder, {"-run", name});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.out, "RUN option specified\n") << name;
+        EXPECT_EQ(splitLines(run.err).size(), 1u) << run.err;
+        EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
+    }
+}
+
+TEST(Batch, ListingNameReplacesTheExtension)
+{
+    const std::string folder = testTempDir();
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "/v1.2'").c_str()), 0);
+    writeTextFile(folder + "/v1.2/model", "a;\n");
+    writeTextFile(folder + "/two.dots.mxl", "b;\n");
+    EXPECT_EQ(runRaw(folder, {"-run", "v1.2/model"}).status, 0);
+    EXPECT_EQ(runRaw(folder, {"-run", folder + "/two.dots.mxl"}).status, 0);
+    EXPECT_EQ(readTextFile(folder + "/v1.2/model.lst"), "   1: a;\n");
+    EXPECT_EQ(readTextFile(folder + "/two.dots.lst"), "   1: b;\n");
+}
+
+TEST(CommandLine, UnknownOptionInBatchModeIsABadCommandLine)
+{
+    const MoxelRun run = runMoxel("x;\n", "prog", "", {"-bogus"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "Invalid command option: bogus\nRUN option specified\n");
+    EXPECT_EQ(run.listing, "");
+}
+
+TEST(CommandLine, OptionValuesAndSpellings)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/p.mxl", "p;\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"-RUN"}, 0, "RUN option specified\n"},
+        {{"/Run"}, 0, "RUN option specified\n"},
+        {{"-params", "-run", "p.mxl"}, 0, "RUN option specified\n"},
+        {{"-params", "anything", "-Run", "p.mxl"}, 0, "RUN option specified\n"},
+        {{"/params", "/run", folder + "/p.mxl"}, 0, "RUN option specified\n"},
+        {{"-run", "p.mxl", "extra.mxl"}, 2, "Invalid command option: extra.mxl\nRUN option specified\n"},
+        {{"/runx", "-run"}, 2, "Invalid command option: /runx\nRUN option specified\n"},
+    };
+    for (const Case& c : cases) {
+        const RawRun run = runRaw(folder, c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[0];
+        EXPECT_EQ(run.out, c.out) << c.args[0];
+    }
+    EXPECT_EQ(readTextFile(folder + "/p.lst"), "   1: p;\n");
+}
+
+TEST(CommandLine, TraceIsWrittenInTheSettingsFolder)
+{
+    const std::string folder = testTempDir();
+    const RawRun run = runRaw(folder, {"-RUN", "x y"});
+    EXPECT_EQ(run.status, 1);   // "x y" is the program, and there is none
+    EXPECT_EQ(readTextFile(folder + "/config/MOXEL/trace.dat"),
+              std::string("Num arg = 3\narg[0] = ") + MOXEL_BINARY + "\narg[1] = -RUN\narg[2] = x y\nCmdRun=1\n");
+    EXPECT_EQ(readTextFile(folder + "/trace.dat"), "");
+
+    runRaw(folder, {"doc.mxl"});
+    const std::vector<std::string> lines = splitLines(readTextFile(folder + "/config/MOXEL/trace.dat"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], "arg[1] = doc.mxl");
+    EXPECT_EQ(lines[3], "CmdRun=0");
+}
+
+TEST(CommandLine, WithoutRunPrintsTheOptionsAndExits)
+{
+    const RawRun run = runRaw(testTempDir(), {"doc.mxl"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(splitLines(run.out).at(0), "Invalid command option: doc.mxl");
+}
+
+} // namespace
