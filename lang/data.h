@@ -10,5 +10,12 @@ extern int observationCount;
 extern int observationCapacity;              // rows the store can hold
 
 void compileData();
+// Reads one value at *cursor and moves the cursor past it (messages name recordNumber).
 double readDataNumber(const char** cursor, long recordNumber);
+// Frees the store and restarts the count of reported data messages (before each compile).
 void freeObservations();
+
+// Called every 100 records while data are read, and once with finished set at the end,
+// so that the interface can show progress and stay responsive.
+typedef void (*DataProgressHook)(int recordsRead, bool finished);
+void dataSetProgressHook(DataProgressHook hook);

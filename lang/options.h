@@ -5,6 +5,7 @@
 #include <string>
 
 struct Symbol;
+struct SourceLine;
 
 constexpr int MAX_CORRELATION_VARIABLES = 500;
 constexpr int MAX_OUTPUT_VARIABLES = 505;
@@ -76,12 +77,18 @@ struct PlotSpec {
     char yLabel[TITLE_MAX + 1]; // y axis label
     unsigned plotFlags;         // PlotFlags
     bool completed;             // completion succeeded: the plot can be drawn
+    const SourceLine* line;     // line of the plot statement, for completion messages
 };
 
 extern PlotSpec* plotList;      // in statement order
 
 void settingsReset();
 void freePlots();
+// Removes the sweep entries of a parameter (used when unused parameters are eliminated).
+void settingsDropSweep(const Symbol* parameter);
+
+// OUTPUT items "$OBS", "$PREDICTED" and "$RESIDUAL" are Symbol records of kind 0 kept
+// outside the symbol table; the output writer knows them by name.
 
 // Statement compilers, called after their keyword has been read.
 void compileConfidence();

@@ -1,0 +1,391 @@
+// DATA statement: reads the observations, inline from the program lines after the
+// statement or from a data file, into the observation store. Records are parsed in
+// place in one record buffer; the file is read in large blocks.
+#include "lang/data.h"
+
+#include "lang/compiler.h"
+#include "lang/lexer.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+double* observations;
+int observationCount;
+int observationCapacity;
+
+namespace {
+
+constexpr int FIRST_CAPACITY = 200;          // rows of the first store without DATACOUNT
+constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in rows
+constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
+constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
+
+struct DataState {
+    int messageCount;                // data messages reported in this analysis
+    DataProgressHook progressHook;   // the interface's progress display, or null
+};
+DataState dataState;
+
+// Where records come from: the program lines after DATA, or a data file.
+struct RecordSource {
+    FILE* file;             // data file, or null for inline data
+    char* block;            // file bytes read but not yet handed out ("datablock")
+    size_t length;          // bytes in block
+    size_t position;        // next unread byte in block
+    bool afterReturn;       // the last record ended at a CR: an LF next belongs to it
+    bool started;           // the first block has been read
+    bool ended;             // no more bytes
+};
+
+const double powersOfTen[] = {
+    1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+inline bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+void dataMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Reports one data message while fewer than the limit have been reported.
+void dataMessage(const char* format, ...)
+{
+    if (dataState.messageCount >= DATA_MESSAGE_LIMIT)
+        return;
+    dataState.messageCount++;
+    char message[DATA_RECORD_MAX + 200];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    dataError("%s", message);
+}
+
+bool fillBlock(RecordSource& source)
+{
+    if (source.ended)
+        return false;
+    source.length = fread(source.block, 1, FILE_BLOCK_SIZE, source.file);
+    source.position = 0;
+    if (!source.started) {
+        source.started = true;
+        // A byte-order mark some editors write at the start of a UTF-8 file.
+        if (source.length >= 3 && memcmp(source.block, "\xEF\xBB\xBF", 3) == 0)
+            source.position = 3;
+    }
+    if (source.length == 0) {
+        source.ended = true;
+        return false;
+    }
+    return true;
+}
+
+// Copies the next file record, without its line end (LF, CRLF or CR), into record;
+// characters past the buffer are dropped. A last record without a line end counts.
+bool nextFileRecord(RecordSource& source, char* record)
+{
+    size_t kept = 0;
+    bool seen = false;
+    for (;;) {
+        if (source.position == source.length && !fillBlock(source)) {
+            record[kept] = '\0';
+            return seen;
+        }
+        const char* start = source.block + source.position;
+        const char* end = source.block + source.length;
+        if (source.afterReturn) {
+            source.afterReturn = false;
+            if (*start == '\n') {
+                source.position++;
+                continue;
+            }
+        }
+        const char* stop = start;
+        while (stop < end && *stop != '\n' && *stop != '\r')
+            ++stop;
+        const size_t count = std::min(static_cast<size_t>(stop - start),
+                                      static_cast<size_t>(DATA_RECORD_MAX - 1) - kept);
+        memcpy(record + kept, start, count);
+        kept += count;
+        seen = seen || stop > start;
+        source.position = stop - source.block;
+        if (stop < end) {
+            source.afterReturn = *stop == '\r';
+            source.position++;
+            record[kept] = '\0';
+            return true;
+        }
+    }
+}
+
+bool nextRecord(RecordSource& source, char* record)
+{
+    if (source.file)
+        return nextFileRecord(source, record);
+    return lexerTakeRawLine(record, DATA_RECORD_MAX);
+}
+
+// Makes room for one more row; false (after the message) when the store cannot grow.
+bool growStore(const SourceLine* line, size_t rowWidth)
+{
+    if (observationCount < observationCapacity)
+        return true;
+    const long long wanted = static_cast<long long>(observationCapacity) +
+                             observationCount / 10 + GROWTH_ROWS;
+    const int capacity = static_cast<int>(std::min<long long>(wanted, INT_MAX));
+    if (capacity <= observationCapacity ||
+        static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
+        compileError(line, "Insufficient memory space available");
+        return false;
+    }
+    void* block = memrealloc(observations, static_cast<size_t>(capacity) * rowWidth * sizeof(double));
+    if (!block) {
+        compileError(line, "Insufficient memory space available");
+        return false;
+    }
+    observations = static_cast<double*>(block);
+    observationCapacity = capacity;
+    return true;
+}
+
+// Cuts a record at its end, a ';' or a '//' comment; returns its first non-blank.
+char* trimRecord(char* record)
+{
+    for (char* c = record; *c; ++c) {
+        if (*c == '\n' || *c == '\r' || *c == ';' || (*c == '/' && c[1] == '/')) {
+            *c = '\0';
+            break;
+        }
+    }
+    while (*record == ' ' || *record == '\t')
+        ++record;
+    return record;
+}
+
+// Stores one record as the next observation; false when reading must stop.
+bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
+{
+    const char* text = trimRecord(record);
+    if (*text == '\0')
+        return true;
+    if (!growStore(line, rowWidth))
+        return false;
+    const long recordNumber = static_cast<long>(observationCount) + 1;
+    const int n = inputVariableCount;
+    double* row = observations + static_cast<size_t>(observationCount) * n;
+    const char* cursor = text;
+    for (int j = 0; j < n; ++j) {
+        while (*cursor == ' ' || *cursor == '\t')
+            ++cursor;
+        if (*cursor == '\0') {
+            dataMessage("Data record %ld has too few values: %s\n", recordNumber, text);
+            return false;
+        }
+        const double value = readDataNumber(&cursor, recordNumber);
+        row[j] = value;
+        Symbol* variable = inputVariables[j];
+        if (observationCount == 0) {
+            variable->lowerBound = value;
+            variable->upperBound = value;
+        } else {
+            if (value < variable->lowerBound)
+                variable->lowerBound = value;
+            if (value > variable->upperBound)
+                variable->upperBound = value;
+        }
+        while (*cursor == ' ' || *cursor == '\t' || *cursor == ',')
+            ++cursor;
+    }
+    observationCount++;
+    return true;
+}
+
+void releaseStore()
+{
+    if (observations)
+        memfree(observations);
+    observations = nullptr;
+    observationCount = 0;
+    observationCapacity = 0;
+}
+
+// Reads every record of the source into a new store.
+void readRecords(RecordSource& source, const SourceLine* line)
+{
+    releaseStore();
+    const int n = inputVariableCount;
+    const size_t rowWidth = static_cast<size_t>(std::max(std::max(n, parameterCount), 1));
+    const int capacity = settings.dataCount > 0 ? settings.dataCount : FIRST_CAPACITY;
+    if (static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
+        compileError(line, "Insufficient memory space available");
+        return;
+    }
+    observations = memalloc_doubles(static_cast<size_t>(capacity) * rowWidth, "obs");
+    if (!observations) {
+        compileError(line, "Insufficient memory space available");
+        return;
+    }
+    observationCapacity = capacity;
+    char* record = static_cast<char*>(memalloc(DATA_RECORD_MAX, "datarec"));
+    if (!record) {
+        compileError(line, "Insufficient memory space available");
+        releaseStore();
+        return;
+    }
+
+    bool more = true;
+    for (int skipped = 0; skipped < settings.dataSkip && more; ++skipped)
+        more = nextRecord(source, record);
+    observationCount = 0;
+    while (more && nextRecord(source, record)) {
+        if (!storeRecord(record, line, rowWidth))
+            more = false;
+        if (dataState.progressHook && observationCount % 100 == 0)
+            dataState.progressHook(observationCount, false);
+    }
+    // Inline data left unread after a stop is still data, not program text.
+    if (!source.file)
+        while (lexerTakeRawLine(record, DATA_RECORD_MAX)) {
+        }
+    if (dataState.progressHook)
+        dataState.progressHook(observationCount, true);
+    memfree(record);
+}
+
+}  // namespace
+
+// data -> DATA ';' {record}  |  DATA "file"
+void compileData()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (token->kind == TOK_SEMICOLON) {
+        freeToken(token);
+        RecordSource source{};
+        readRecords(source, line);
+        return;
+    }
+    if (token->kind != TOK_STRING) {
+        compileError(line, "The file name must be enclosed in quote signs");
+        if (token->kind == TOK_END)
+            pushBackToken(token);
+        else
+            freeToken(token);
+        skipStatement();
+        return;
+    }
+    const std::string path = resolveProgramFile(token->text, "dat");
+    freeToken(token);
+    std::error_code error;
+    FILE* file = std::filesystem::is_directory(path, error) ? nullptr : fopen(path.c_str(), "rb");
+    if (!file) {
+        char message[DATA_RECORD_MAX + 100];
+        snprintf(message, sizeof message, "Unable to open data file: %s", path.c_str());
+        compileError(line, message);
+        releaseStore();
+        return;
+    }
+    RecordSource source{};
+    source.file = file;
+    source.block = static_cast<char*>(memalloc(FILE_BLOCK_SIZE, "datablock"));
+    if (!source.block) {
+        compileError(line, "Insufficient memory space available");
+        fclose(file);
+        return;
+    }
+    readRecords(source, line);
+    memfree(source.block);
+    fclose(file);
+}
+
+// readDataNumber: [blanks] ['+'|'-'] digits-and-periods {':' digits} [(D|E) ['+'|'-'] digits]
+double readDataNumber(const char** cursor, long recordNumber)
+{
+    const char* c = *cursor;
+    while (*c == ' ' || *c == '\t')
+        ++c;
+    const char* valueStart = c;
+    bool negative = false;
+    if (*c == '+' || *c == '-') {
+        negative = *c == '-';
+        ++c;
+    }
+    if (!isDigit(*c) && *c != '.') {
+        dataMessage("Invalid character on data record %ld: %s\n", recordNumber, valueStart);
+        return 0.0;
+    }
+    double total = 0.0;
+    double mantissa = 0.0;
+    bool fraction = false;
+    int fractionDigits = 0;
+    for (;; ++c) {
+        if (isDigit(*c)) {
+            mantissa = 10.0 * mantissa + (*c - '0');
+            fractionDigits++;
+        } else if (*c == '.') {
+            if (fraction) {
+                const char* valueEnd = c;
+                while (*valueEnd && *valueEnd != ' ' && *valueEnd != '\t' && *valueEnd != ',')
+                    ++valueEnd;
+                dataMessage("Two decimal points in number: %.*s\n",
+                            static_cast<int>(valueEnd - valueStart), valueStart);
+                *cursor = c + 1;
+                return 0.0;
+            }
+            fraction = true;
+            fractionDigits = 0;
+        } else if (*c == ':') {
+            total = (total + mantissa) * 60.0;
+            mantissa = 0.0;
+        } else {
+            break;
+        }
+    }
+    total += mantissa;
+    int exponent = 0;
+    if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {
+        ++c;
+        bool negativeExponent = false;
+        if (*c == '+' || *c == '-') {
+            negativeExponent = *c == '-';
+            ++c;
+        }
+        for (; isDigit(*c); ++c)
+            if (exponent < EXPONENT_LIMIT)
+                exponent = 10 * exponent + (*c - '0');
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    *cursor = c;
+    const int power = exponent - (fraction ? fractionDigits : 0);
+    const int magnitude = power < 0 ? -power : power;
+    const double scale = magnitude <= 22 ? powersOfTen[magnitude] : std::pow(10.0, magnitude);
+    if (power > 0)
+        total *= scale;
+    else if (power < 0)
+        total /= scale;
+    return negative ? -total : total;
+}
+
+void freeObservations()
+{
+    releaseStore();
+    dataState.messageCount = 0;
+}
+
+void dataSetProgressHook(DataProgressHook hook)
+{
+    dataState.progressHook = hook;
+}

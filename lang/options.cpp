@@ -1,0 +1,920 @@
+// Option statements: settings of the fit, output files, title, angle unit, data
+// options, CONSTRAIN and SWEEP, the plot statements, and the completion of plot
+// specifications once the whole program has been compiled. None of them emits code.
+#include "lang/options.h"
+
+#include "lang/compiler.h"
+#include "lang/expr.h"
+#include "lang/lexer.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <strings.h>
+
+AnalysisSettings settings;
+std::string programPath;
+PlotSpec* plotList;
+
+namespace {
+
+// The special OUTPUT items: records outside the symbol table, known by their names.
+struct OptionsState {
+    Symbol outputObs;           // "$OBS": observation number
+    Symbol outputPredicted;     // "$PREDICTED": predicted value
+    Symbol outputResidual;      // "$RESIDUAL": observed minus predicted
+};
+OptionsState optionsState;
+
+void reportError(const SourceLine* line, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+void reportError(const SourceLine* line, const char* format, ...)
+{
+    char message[600];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    compileError(line, message);
+}
+
+// Consumes the next token when it has the given kind.
+bool takeToken(int kind)
+{
+    Token* token = nextToken();
+    if (token->kind == kind) {
+        freeToken(token);
+        return true;
+    }
+    pushBackToken(token);
+    return false;
+}
+
+// Every option statement ends with a semicolon.
+void endStatement(const SourceLine* line)
+{
+    Token mark{};
+    mark.line = line;
+    expectSemicolon(&mark);
+}
+
+// Gives up on the rest of a statement: token is the one at fault (or null). A
+// semicolon or the end of input goes back so that recovery stops at it.
+void abandonStatement(Token* token)
+{
+    if (token) {
+        if (token->kind == TOK_SEMICOLON || token->kind == TOK_END)
+            pushBackToken(token);
+        else
+            freeToken(token);
+    }
+    skipStatement();
+}
+
+int truncateToInt(double value)
+{
+    if (!(value > INT_MIN))
+        return INT_MIN;
+    if (!(value < INT_MAX))
+        return INT_MAX;
+    return static_cast<int>(value);
+}
+
+// numericOption -> ['='] number   (a number token; a sign is not accepted)
+bool readNumericOption(const SourceLine* line, const char* missingMessage, double* value)
+{
+    takeToken(TOK_ASSIGN);
+    Token* token = nextToken();
+    if (token->kind != TOK_NUMBER) {
+        compileError(line, missingMessage);
+        abandonStatement(token);
+        return false;
+    }
+    *value = token->number;
+    freeToken(token);
+    return true;
+}
+
+void copyText(char* target, const char* text)
+{
+    snprintf(target, TITLE_MAX + 1, "%s", text ? text : "");
+}
+
+bool isName(const Token* token)
+{
+    return token->kind == TOK_IDENTIFIER;
+}
+
+// Text of a token for messages.
+std::string tokenText(const Token* token)
+{
+    if (token->text)
+        return token->text;
+    static const struct { int kind; const char* text; } punctuation[] = {
+        {TOK_END, "end of file"}, {TOK_SEMICOLON, ";"}, {TOK_COMMA, ","}, {TOK_PLUS, "+"},
+        {TOK_MINUS, "-"}, {TOK_STAR, "*"}, {TOK_SLASH, "/"}, {TOK_PERCENT, "%"},
+        {TOK_POWER, "**"}, {TOK_LPAREN, "("}, {TOK_RPAREN, ")"}, {TOK_LBRACE, "{"},
+        {TOK_RBRACE, "}"}, {TOK_LBRACKET, "["}, {TOK_RBRACKET, "]"}, {TOK_QUESTION, "?"},
+        {TOK_COLON, ":"}, {TOK_AND, "&&"}, {TOK_OR, "||"}, {TOK_NOT, "!"}, {TOK_NE, "!="},
+        {TOK_LT, "<"}, {TOK_LE, "<="}, {TOK_GT, ">"}, {TOK_GE, ">="}, {TOK_EQ, "=="},
+        {TOK_ASSIGN, "="}, {TOK_PLUS_ASSIGN, "+="}, {TOK_MINUS_ASSIGN, "-="},
+        {TOK_STAR_ASSIGN, "*="}, {TOK_SLASH_ASSIGN, "/="}, {TOK_INCREMENT, "++"},
+        {TOK_DECREMENT, "--"}};
+    if (token->kind == TOK_NUMBER) {
+        char number[40];
+        snprintf(number, sizeof number, "%g", token->number);
+        return number;
+    }
+    for (const auto& entry : punctuation)
+        if (entry.kind == token->kind)
+            return entry.text;
+    return "?";
+}
+
+Symbol* specialOutputItem(const char* name)
+{
+    Symbol* items[] = {&optionsState.outputObs, &optionsState.outputPredicted,
+                       &optionsState.outputResidual};
+    for (Symbol* item : items)
+        if (strcasecmp(item->name, name) == 0)
+            return item;
+    return nullptr;
+}
+
+void resetSpecialItems()
+{
+    optionsState = OptionsState{};
+    strcpy(optionsState.outputObs.name, "$OBS");
+    strcpy(optionsState.outputPredicted.name, "$PREDICTED");
+    strcpy(optionsState.outputResidual.name, "$RESIDUAL");
+}
+
+// A string option of a plot: KEYWORD '=' "text".
+bool readPlotText(const SourceLine* line, const char* equalsMessage, const char* quoteMessage,
+                  char* target)
+{
+    Token* token = nextToken();
+    if (token->kind != TOK_ASSIGN) {
+        compileError(line, equalsMessage);
+        abandonStatement(token);
+        return false;
+    }
+    freeToken(token);
+    token = nextToken();
+    if (token->kind != TOK_STRING) {
+        compileError(line, quoteMessage);
+        abandonStatement(token);
+        return false;
+    }
+    copyText(target, token->text);
+    freeToken(token);
+    return true;
+}
+
+// A variable option of a plot: KEYWORD ['='] name.
+bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol** target)
+{
+    takeToken(TOK_ASSIGN);
+    Token* token = nextToken();
+    if (!isName(token)) {
+        compileError(line, missingMessage);
+        abandonStatement(token);
+        return false;
+    }
+    Symbol* symbol = requireSymbol(token->text, token->line);
+    freeToken(token);
+    if (symbol->kind == SYM_PARAMETER) {
+        compileError(line, "A parameter may not be used as a plot variable");
+        skipStatement();
+        return false;
+    }
+    *target = symbol;
+    return true;
+}
+
+// A DOMAIN bound: a number with an optional leading sign.
+bool readSignedNumber(double* value)
+{
+    Token* token = nextToken();
+    double sign = 1.0;
+    if (token->kind == TOK_MINUS || token->kind == TOK_PLUS) {
+        if (token->kind == TOK_MINUS)
+            sign = -1.0;
+        freeToken(token);
+        token = nextToken();
+    }
+    if (token->kind != TOK_NUMBER) {
+        pushBackToken(token);
+        return false;
+    }
+    *value = sign * token->number;
+    freeToken(token);
+    return true;
+}
+
+// domainOption -> DOMAIN '=' ['+'|'-'] number [','] ['+'|'-'] number
+bool readPlotDomain(const SourceLine* line, PlotSpec* plot)
+{
+    Token* token = nextToken();
+    if (token->kind != TOK_ASSIGN) {
+        compileError(line, "Missing equal sign after DOMAIN");
+        abandonStatement(token);
+        return false;
+    }
+    freeToken(token);
+    double low = 0.0, high = 0.0;
+    bool ok = readSignedNumber(&low);
+    if (ok) {
+        takeToken(TOK_COMMA);
+        ok = readSignedNumber(&high);
+    }
+    if (!ok) {
+        compileError(line, "Syntax error: numeric value missing");
+        skipStatement();
+        return false;
+    }
+    if (low >= high) {
+        compileError(line, "Invalid domain");
+        skipStatement();
+        return false;
+    }
+    plot->domainLow = low;
+    plot->domainHigh = high;
+    plot->plotFlags |= PLOTF_DOMAIN;
+    return true;
+}
+
+unsigned plotFlagOfKeyword(int keyword)
+{
+    switch (keyword) {
+    case KW_ITERATIONS: return PLOTF_ITERATIONS;
+    case KW_PRINT: return PLOTF_PRINT;
+    case KW_NOPAUSE: return PLOTF_NOPAUSE;
+    case KW_NOTITLE: return PLOTF_NOTITLE;
+    case KW_VALUES: return PLOTF_VALUES;
+    case KW_NOXLABEL: return PLOTF_NOXLABEL;
+    case KW_NOYLABEL: return PLOTF_NOYLABEL;
+    case KW_CONNECT: return PLOTF_CONNECT;
+    case KW_CONNECT2: return PLOTF_CONNECT2;
+    case KW_NOMARK: return PLOTF_NOMARK;
+    case KW_NOMARK2: return PLOTF_NOMARK2;
+    default: return 0;
+    }
+}
+
+// Reads the option list of one plot statement. False when the statement was given up.
+bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
+{
+    for (;;) {
+        Token* token = nextToken();
+        if (token->kind == TOK_COMMA) {
+            freeToken(token);
+            continue;
+        }
+        if (token->kind == TOK_SEMICOLON || token->kind == TOK_END) {
+            pushBackToken(token);
+            return true;
+        }
+        bool ok = true;
+        if (token->kind == TOK_KEYWORD) {
+            const int keyword = token->keyword;
+            const std::string word = tokenText(token);
+            freeToken(token);
+            switch (keyword) {
+            case KW_TITLE:
+                ok = readPlotText(line, "Missing equal sign after TITLE",
+                                  "Syntax error.  Title string must be in quotes.", plot->title);
+                break;
+            case KW_XLABEL:
+                ok = readPlotText(line, "Missing equal sign after XLABEL",
+                                  "Syntax error.  Label string must be in quotes.", plot->xLabel);
+                break;
+            case KW_YLABEL:
+                ok = readPlotText(line, "Missing equal sign after YLABEL",
+                                  "Syntax error.  Label string must be in quotes.", plot->yLabel);
+                break;
+            case KW_XVAR:
+                ok = readPlotVariable(line, "Syntax error: variable name must follow XVAR",
+                                      &plot->xVar);
+                break;
+            case KW_YVAR:
+                ok = readPlotVariable(line, "Syntax error: variable name must follow YVAR",
+                                      &plot->yVar);
+                break;
+            case KW_XVAR2:
+                ok = readPlotVariable(line, "Syntax error: variable name must follow XVAR2",
+                                      &plot->x2Var);
+                break;
+            case KW_YVAR2:
+                ok = readPlotVariable(line, "Syntax error: variable name must follow YVAR2",
+                                      &plot->y2Var);
+                break;
+            case KW_DOMAIN:
+                ok = readPlotDomain(line, plot);
+                break;
+            case KW_GRID:
+                plot->plotFlags |= PLOTF_GRID;
+                break;
+            case KW_NOGRID:
+                plot->plotFlags &= ~static_cast<unsigned>(PLOTF_GRID);
+                break;
+            default: {
+                const unsigned flag = plotFlagOfKeyword(keyword);
+                if (flag == 0) {
+                    reportError(line, "Invalid item in plot option list: %s", word.c_str());
+                    skipStatement();
+                    return false;
+                }
+                plot->plotFlags |= flag;
+                break;
+            }
+            }
+            if (!ok)
+                return false;
+            continue;
+        }
+        if (token->kind == TOK_IDENTIFIER && strcasecmp(token->text, "RESIDUAL") == 0) {
+            freeToken(token);
+            plot->plotFlags |= PLOTF_RESIDUAL;
+            continue;
+        }
+        reportError(line, "Invalid item in plot option list: %s", tokenText(token).c_str());
+        abandonStatement(token);
+        return false;
+    }
+}
+
+// Lists the input variables (other than the dependent variable) and the work
+// variables that the FUNCTION statements use.
+struct FunctionUse {
+    Symbol* independent;    // the one independent variable, when there is exactly one
+    int independentCount;   // independent variables used in FUNCTION statements
+    Symbol* computed;       // the one computed variable, when there is exactly one
+    int computedCount;      // work variables used in FUNCTION statements
+};
+
+FunctionUse findFunctionUse()
+{
+    FunctionUse use{};
+    for (int i = 0; i < inputVariableCount; ++i) {
+        Symbol* symbol = inputVariables[i];
+        if (symbol && symbol != dependentVariable && (symbol->flags & SYMF_IN_FUNCTION)) {
+            use.independent = symbol;
+            use.independentCount++;
+        }
+    }
+    for (int i = 0; i < workVariableCount; ++i) {
+        Symbol* symbol = workVariables[i];
+        if (symbol && (symbol->flags & SYMF_IN_FUNCTION)) {
+            use.computed = symbol;
+            use.computedCount++;
+        }
+    }
+    if (use.independentCount != 1)
+        use.independent = nullptr;
+    if (use.computedCount != 1)
+        use.computed = nullptr;
+    return use;
+}
+
+// Completes one plot specification; false when it cannot be drawn.
+bool completePlot(PlotSpec* plot, const FunctionUse& use)
+{
+    const SourceLine* line = plot->line;
+    if (plot->plotKind == PLOT_FUNCTION && !dependentVariable) {
+        plot->plotKind = PLOT_RESIDUAL;
+        plot->yVar = nullptr;
+    }
+    if ((plot->plotKind == PLOT_FUNCTION || plot->plotKind == PLOT_SCATTER) && !plot->yVar)
+        plot->yVar = dependentVariable;
+    if (plot->plotKind == PLOT_RESIDUAL && !plot->xVar)
+        plot->xVar = use.independent ? use.independent : dependentVariable;
+    if (plot->plotKind == PLOT_FUNCTION) {
+        if (use.independentCount > 1) {
+            compileError(line, "Function has more than one independent variable. Cannot plot.");
+            compileError(line, "You may be able to use SPLOT statement rather than PLOT.");
+            return false;
+        }
+        if (!plot->xVar && use.independent) {
+            plot->xVar = use.independent;
+        } else if (use.independentCount == 0 && use.computedCount == 1) {
+            plot->plotKind = PLOT_SCATTER;
+            plot->yVar = dependentVariable;
+            plot->y2Var = symbolPredicted;
+            if (!plot->xVar)
+                plot->xVar = use.computed;
+            plot->x2Var = plot->xVar;
+            plot->plotFlags |= PLOTF_CONNECT2 | PLOTF_NOMARK2;
+            traceLine("Function uses computed variables.");
+            traceLine("Converting PLOT to SPLOT with CONNECT2 and NOMARK2 options.");
+        }
+    }
+    if (plot->plotKind == PLOT_SCATTER && !plot->xVar && use.independent)
+        plot->xVar = use.independent;
+    if (plot->plotKind != PLOT_NORMAL && !plot->xVar) {
+        compileError(line, "You must specify the independent variable for plot");
+        return false;
+    }
+
+    const bool functionOrScatter =
+        plot->plotKind == PLOT_FUNCTION || plot->plotKind == PLOT_SCATTER;
+    if (!plot->title[0] && !(plot->plotFlags & PLOTF_NOTITLE)) {
+        if (functionOrScatter)
+            copyText(plot->title, settings.title);
+        else if (plot->plotKind == PLOT_RESIDUAL)
+            copyText(plot->title, "Plot of Residuals");
+        else
+            copyText(plot->title, "Normal probability plot of residuals");
+    }
+    if (!plot->xLabel[0] && !(plot->plotFlags & PLOTF_NOXLABEL)) {
+        if (plot->plotKind == PLOT_NORMAL)
+            copyText(plot->xLabel, "Expected residuals");
+        else
+            copyText(plot->xLabel, plot->xVar->name);
+    }
+    if (!plot->yLabel[0] && !(plot->plotFlags & PLOTF_NOYLABEL)) {
+        if (functionOrScatter)
+            copyText(plot->yLabel, plot->yVar ? plot->yVar->name : "");
+        else if (plot->plotKind == PLOT_RESIDUAL)
+            copyText(plot->yLabel, "Residual");
+        else
+            copyText(plot->yLabel, "Actual residuals");
+    }
+    bool ok = true;
+    if (plot->plotKind != PLOT_NORMAL && plot->xVar == plot->yVar) {
+        reportError(line, "The same variable (%s) is specified for plot X and Y axes.",
+                    plot->xVar->name);
+        ok = false;
+    }
+    if (plot->y2Var && !plot->x2Var)
+        plot->x2Var = plot->xVar;
+    return ok;
+}
+
+// Name part of a file name: after its last folder separator.
+size_t namePartStart(const std::string& name)
+{
+    const size_t separator = name.find_last_of("/\\:");
+    return separator == std::string::npos ? 0 : separator + 1;
+}
+
+}  // namespace
+
+void settingsReset()
+{
+    freePlots();
+    settings.title[0] = '\0';
+    settings.confidenceLevel = 0.0;
+    settings.iterationLimit = 500;
+    settings.tolerance = 1e-10;
+    settings.covarianceCode = -3;
+    settings.printCovariance = false;
+    settings.correlationCount = 0;
+    settings.outputMode = 0;
+    settings.outputFile.clear();
+    settings.outputCount = 0;
+    settings.parameterOutputFile.clear();
+    settings.dataSkip = 0;
+    settings.dataCount = 0;
+    settings.anglesInDegrees = false;
+    settings.printResolution = 1;
+    settings.width = 8.0;
+    settings.sweepCount = 0;
+    settings.constrainCount = 0;
+    settings.functionMinimization = false;
+    settings.iterationPlotCount = 0;
+    settings.valuesPlotCount = 0;
+    resetSpecialItems();
+}
+
+void freePlots()
+{
+    while (plotList) {
+        PlotSpec* next = plotList->next;
+        memfree(plotList);
+        plotList = next;
+    }
+}
+
+void settingsDropSweep(const Symbol* parameter)
+{
+    int kept = 0;
+    for (int i = 0; i < settings.sweepCount; ++i)
+        if (settings.sweeps[i].parameter != parameter)
+            settings.sweeps[kept++] = settings.sweeps[i];
+    settings.sweepCount = kept;
+}
+
+// confidence -> CONFIDENCE ['='] [number] ';'
+void compileConfidence()
+{
+    const SourceLine* line = lexerCurrentLine();
+    takeToken(TOK_ASSIGN);
+    Token* token = nextToken();
+    if (token->kind == TOK_NUMBER) {
+        double percent = token->number;
+        freeToken(token);
+        if (!(percent >= 50.0 && percent <= 99.999)) {
+            compileError(line, "Value must be in the range 50 to 99.999");
+            percent = 90.0;
+        }
+        settings.confidenceLevel = percent * 0.01;
+    } else {
+        pushBackToken(token);
+        settings.confidenceLevel = 0.9;
+    }
+    endStatement(line);
+}
+
+// iterations -> ITERATIONS ['='] number ';'
+void compileIterations()
+{
+    const SourceLine* line = lexerCurrentLine();
+    double value;
+    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+        return;
+    int limit = truncateToInt(value);
+    if (limit < 2) {
+        compileError(line, "The number of iterations must be at least 2");
+        limit = 2;
+    }
+    settings.iterationLimit = limit;
+    endStatement(line);
+}
+
+// tolerance -> TOLERANCE ['='] number ';'
+void compileTolerance()
+{
+    const SourceLine* line = lexerCurrentLine();
+    double value;
+    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+        return;
+    if (!(value >= 1e-15 && value <= 0.1)) {
+        compileError(line, "TOLERANCE value must be in the range 1E-15 to 1E-1.\n");
+        value = 1e-10;
+    }
+    settings.tolerance = value;
+    endStatement(line);
+}
+
+// covariance -> COVARIANCE ';'
+void compileCovariance()
+{
+    const SourceLine* line = lexerCurrentLine();
+    settings.printCovariance = true;
+    settings.covarianceCode = -3;
+    endStatement(line);
+}
+
+// correlate -> CORRELATE ';' | CORRELATE name {[','] name} ';'
+void compileCorrelate()
+{
+    const SourceLine* line = lexerCurrentLine();
+    settings.correlationCount = 0;
+    bool named = false;
+    bool full = false;
+    for (;;) {
+        Token* token = nextToken();
+        if (token->kind == TOK_COMMA) {
+            freeToken(token);
+            continue;
+        }
+        if (!isName(token)) {
+            pushBackToken(token);
+            break;
+        }
+        named = true;
+        Symbol* symbol = requireSymbol(token->text, token->line);
+        freeToken(token);
+        if (settings.correlationCount < MAX_CORRELATION_VARIABLES) {
+            settings.correlationVariables[settings.correlationCount++] = symbol;
+        } else if (!full) {
+            reportError(line, "MOXEL can only handle %d correlation variables",
+                        MAX_CORRELATION_VARIABLES);
+            full = true;
+        }
+    }
+    if (!named) {
+        for (int i = 0; i < inputVariableCount && i < MAX_CORRELATION_VARIABLES; ++i)
+            settings.correlationVariables[settings.correlationCount++] = inputVariables[i];
+    } else if (settings.correlationCount < 2) {
+        compileError(line, "There must be at least 2 variables for correlation matrix");
+    }
+    endStatement(line);
+}
+
+// output -> OUTPUT [TO] ["file"] name {',' name} ';'
+void compileOutput()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (token->kind == TOK_KEYWORD && token->keyword == KW_TO) {
+        freeToken(token);
+        token = nextToken();
+    }
+    if (token->kind == TOK_STRING) {
+        settings.outputFile = resolveProgramFile(token->text, "out");
+        settings.outputMode = 1;
+        freeToken(token);
+        token = nextToken();
+    } else if (settings.outputMode != 1) {
+        // An earlier OUTPUT statement's file stays the destination.
+        settings.outputMode = -1;
+    }
+    for (;;) {
+        if (!isName(token)) {
+            compileError(line, "Syntax error");
+            abandonStatement(token);
+            return;
+        }
+        Symbol* symbol = specialOutputItem(token->text);
+        if (!symbol)
+            symbol = requireSymbol(token->text, token->line);
+        freeToken(token);
+        if (symbol->kind == SYM_PARAMETER) {
+            compileError(line, "A parameter may not be used with OUTPUT");
+        } else if (settings.outputCount >= MAX_OUTPUT_VARIABLES) {
+            reportError(line, "MOXEL can only handle %d output variables", MAX_OUTPUT_VARIABLES);
+        } else {
+            settings.outputVariables[settings.outputCount++] = symbol;
+        }
+        token = nextToken();
+        if (token->kind == TOK_SEMICOLON) {
+            freeToken(token);
+            return;
+        }
+        if (token->kind != TOK_COMMA) {
+            compileError(line, "Syntax error");
+            abandonStatement(token);
+            return;
+        }
+        freeToken(token);
+        token = nextToken();
+    }
+}
+
+// poutput -> POUTPUT "file" ';'
+void compilePoutput()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (token->kind != TOK_STRING) {
+        compileError(line, "Syntax error.  File name must be in quotes.");
+        abandonStatement(token);
+        return;
+    }
+    settings.parameterOutputFile = resolveProgramFile(token->text, "par");
+    freeToken(token);
+    endStatement(line);
+}
+
+// title -> TITLE "text" ';'
+void compileTitle()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (token->kind != TOK_STRING) {
+        compileError(line, "Syntax error.  Title string must be in quotes.");
+        abandonStatement(token);
+        return;
+    }
+    copyText(settings.title, token->text);
+    freeToken(token);
+    endStatement(line);
+}
+
+// angletype -> ANGLETYPE (DEGREES | RADIANS) ';'
+void compileAngletype()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (token->kind != TOK_IDENTIFIER && token->kind != TOK_KEYWORD) {
+        compileError(line, "Syntax error");
+        abandonStatement(token);
+        return;
+    }
+    if (strcasecmp(token->text, "DEGREES") == 0)
+        settings.anglesInDegrees = true;
+    else if (strcasecmp(token->text, "RADIANS") == 0)
+        settings.anglesInDegrees = false;
+    else
+        compileError(line, "Angle type must be DEGREES or RADIANS");
+    freeToken(token);
+    endStatement(line);
+}
+
+// dataskip -> DATASKIP ['='] number ';'
+void compileDataskip()
+{
+    const SourceLine* line = lexerCurrentLine();
+    double value;
+    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+        return;
+    const int skip = truncateToInt(value);
+    settings.dataSkip = skip < 0 ? 0 : skip;
+    endStatement(line);
+}
+
+// datacount -> DATACOUNT ['='] number ';'
+void compileDatacount()
+{
+    const SourceLine* line = lexerCurrentLine();
+    double value;
+    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+        return;
+    settings.dataCount = truncateToInt(value);
+    endStatement(line);
+}
+
+// presolution -> PRESOLUTION ['='] number ';'
+void compilePresolution()
+{
+    const SourceLine* line = lexerCurrentLine();
+    double value;
+    if (!readNumericOption(line, "Syntax numeric value missing", &value))
+        return;
+    if (value == 150.0)
+        settings.printResolution = 1;
+    else if (value == 300.0)
+        settings.printResolution = 2;
+    else
+        compileError(line, "The resolution value must be 150 or 300.");
+    endStatement(line);
+}
+
+// width -> WIDTH ['='] number ';'
+void compileWidth()
+{
+    const SourceLine* line = lexerCurrentLine();
+    double value;
+    if (!readNumericOption(line, "Syntax numeric value missing", &value))
+        return;
+    settings.width = value;
+    endStatement(line);
+}
+
+// noecho -> NOECHO ';'   (the listing always echoes the program)
+void compileNoecho()
+{
+    endStatement(lexerCurrentLine());
+}
+
+// constrain -> CONSTRAIN name ['='] constant [','] constant ';'
+void compileConstrain()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (!isName(token)) {
+        compileError(line, "Syntax error: parameter name expected");
+        abandonStatement(token);
+        return;
+    }
+    Symbol* symbol = requireSymbol(token->text, token->line);
+    freeToken(token);
+    if (symbol->kind != SYM_PARAMETER) {
+        compileError(line, "Constraints can only apply to parameters");
+        skipStatement();
+        return;
+    }
+    takeToken(TOK_ASSIGN);
+    const double low = parseConstant();
+    takeToken(TOK_COMMA);
+    const double high = parseConstant();
+    symbol->constrained = 1;
+    symbol->lowerBound = low;
+    symbol->upperBound = high;
+    if (!(high >= low))
+        compileError(line, "Invalid range of values");
+    settings.constrainCount++;
+    endStatement(line);
+}
+
+// sweep -> SWEEP name ['='] constant [','] constant [','] constant ';'
+void compileSweep()
+{
+    const SourceLine* line = lexerCurrentLine();
+    Token* token = nextToken();
+    if (!isName(token)) {
+        compileError(line, "Syntax error: parameter name expected");
+        abandonStatement(token);
+        return;
+    }
+    Symbol* symbol = requireSymbol(token->text, token->line);
+    freeToken(token);
+    if (symbol->kind != SYM_PARAMETER) {
+        compileError(line, "Sweep can only apply to parameters");
+        skipStatement();
+        return;
+    }
+    takeToken(TOK_ASSIGN);
+    const double low = parseConstant();
+    takeToken(TOK_COMMA);
+    const double high = parseConstant();
+    takeToken(TOK_COMMA);
+    const double step = parseConstant();
+    // A zero step, a step away from high, or a grid too large to count has no sweep.
+    const double steps = (high - low + 0.0001 * step) / step;
+    if (step == 0.0 || !std::isfinite(steps) || steps < 0.0 || steps >= INT_MAX) {
+        compileError(line, "Invalid range of values");
+        endStatement(line);
+        return;
+    }
+    if (settings.sweepCount >= MAX_SWEEPS) {
+        reportError(line, "MOXEL can only handle %d SWEEP statements", MAX_SWEEPS);
+        endStatement(line);
+        return;
+    }
+    SweepEntry& entry = settings.sweeps[settings.sweepCount++];
+    entry.parameter = symbol;
+    entry.low = low;
+    entry.high = high;
+    entry.step = step;
+    entry.bestValue = low;
+    entry.current = 0;
+    entry.stepCount = static_cast<int>(steps);
+    endStatement(line);
+}
+
+// plot -> (PLOT | RPLOT | NPLOT | SPLOT) [','] {option [',']} ';'
+void compilePlot(int keyword)
+{
+    const SourceLine* line = lexerCurrentLine();
+    auto* plot = static_cast<PlotSpec*>(memalloc_zero(sizeof(PlotSpec), "plot"));
+    if (!plot) {
+        skipStatement();
+        return;
+    }
+    switch (keyword) {
+    case KW_RPLOT: plot->plotKind = PLOT_RESIDUAL; break;
+    case KW_NPLOT: plot->plotKind = PLOT_NORMAL; break;
+    case KW_SPLOT: plot->plotKind = PLOT_SCATTER; break;
+    default: plot->plotKind = PLOT_FUNCTION; break;
+    }
+    if (plot->plotKind != PLOT_NORMAL)
+        plot->plotFlags = PLOTF_GRID;
+    plot->line = line;
+    PlotSpec** tail = &plotList;
+    while (*tail)
+        tail = &(*tail)->next;
+    *tail = plot;
+
+    if (!readPlotOptions(line, plot))
+        return;
+    if (plot->plotKind == PLOT_FUNCTION && plot->xVar && plot->xVar->kind != SYM_INPUT) {
+        plot->plotKind = PLOT_SCATTER;
+        traceLine("%s is not an input variable. Scatter plot will be generated.",
+                  plot->xVar->name);
+    }
+    endStatement(line);
+}
+
+void completePlots()
+{
+    const FunctionUse use = findFunctionUse();
+    settings.iterationPlotCount = 0;
+    settings.valuesPlotCount = 0;
+    for (PlotSpec* plot = plotList; plot; plot = plot->next) {
+        plot->completed = completePlot(plot, use);
+        if (plot->plotFlags & PLOTF_ITERATIONS)
+            settings.iterationPlotCount++;
+        if (plot->plotFlags & PLOTF_VALUES)
+            settings.valuesPlotCount++;
+    }
+}
+
+std::string resolveProgramFile(const std::string& name, const char* defaultExtension)
+{
+    std::string path = name;
+    if (path.empty() || path[0] != '/') {
+        const size_t slash = programPath.find_last_of('/');
+        std::string folder = slash == std::string::npos ? "" : programPath.substr(0, slash + 1);
+        if (folder.empty() || folder[0] != '/') {
+            std::error_code error;
+            std::string current = std::filesystem::current_path(error).string();
+            if (!error && !current.empty()) {
+                if (current.back() != '/')
+                    current += '/';
+                folder = current + folder;
+            }
+        }
+        path = folder + path;
+    }
+    // The extension goes on a name part without a period; dots in folder names do not count.
+    if (path.find('.', namePartStart(path)) == std::string::npos) {
+        while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
+            path.pop_back();
+        const bool upper = !path.empty() && path.back() >= 'A' && path.back() <= 'Z';
+        path += '.';
+        for (const char* c = defaultExtension; *c; ++c)
+            path += upper ? static_cast<char>(toupper(*c)) : static_cast<char>(tolower(*c));
+    }
+    return path;
+}
