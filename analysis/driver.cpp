@@ -91,8 +91,8 @@ bool allocateArrays(int n, int p)
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
     analysis.allocatedRows = n;
     analysis.allocatedParameters = p;
-    analysis.solverInts = memalloc_ints(solverIntCount(n, p), TAG_RESULTS);
-    analysis.solverReals = memalloc_doubles(solverRealCount(n, p), TAG_RESULTS);
+    analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
+    analysis.solverReals = memalloc_doubles((size_t)solverRealsLength(n, p), TAG_RESULTS);
     driver.x = memalloc_doubles(cols, TAG_POINT);
     return analysis.predicted && analysis.observed && analysis.workColumn && analysis.covariance &&
            analysis.solverInts && analysis.solverReals && driver.x;
@@ -169,6 +169,24 @@ void releaseResults()
 bool aborted()
 {
     return abortRequested.load(std::memory_order_relaxed);
+}
+
+void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void*)
+{
+    computeResiduals(n, p, x, nf, r);
+}
+
+void progressForSolver(int iteration, double f, void*)
+{
+    reportProgress(iteration, f);
+}
+
+bool anyParameterConstrained()
+{
+    for (int j = 0; j < parameterCount; ++j)
+        if (parameters[j]->constrained)
+            return true;
+    return false;
 }
 
 void analysisWorker()
@@ -252,6 +270,46 @@ int runAnalysis()
     if (driver.endHandler)
         driver.endHandler(code);
     return code;
+}
+
+int solveModel()
+{
+    const int n = observationCount;
+    const int p = parameterCount;
+    int* iv = analysis.solverInts;
+    double* v = analysis.solverReals;
+    const int ivLength = solverIntsLength(p);
+    const long vLength = solverRealsLength(n, p);
+    solverDefaults(1, iv, ivLength, v, vLength);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, settings.covarianceCode);
+    runReset();
+    double* x = driver.x;
+    for (int j = 0; j < p; ++j)
+        x[j] = parameters[j]->value;
+    const SolverCallbacks callbacks = {residualsForSolver, progressForSolver, nullptr};
+    if (anyParameterConstrained()) {
+        // Pairs (lower, upper); the block lives for this solve only.
+        double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
+        if (!bounds)
+            return STOP_BAD_VALUES;
+        for (int j = 0; j < p; ++j) {
+            bounds[2 * j] = parameters[j]->lowerBound;
+            bounds[2 * j + 1] = parameters[j]->upperBound;
+        }
+        solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+        memfree(bounds);
+    } else {
+        solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);
+    }
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = x[j];
+    const int status = iv[IV_COVARIANCE];
+    covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p);
+    if (aborted())
+        return STOP_ABORTED;
+    analysis.iterationCount = iv[IV_NITER];
+    analysis.finalSumSquares = 2.0 * v[V_F];
+    return solverStopCode(iv[IV_RETURN_CODE]);
 }
 
 void computeResiduals(int n, int p, const double* x, int* nf, double* r)

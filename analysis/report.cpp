@@ -98,8 +98,8 @@ void writeSummary(int stopCode, const ResidualStats& rs)
     if (!settings.parameterOutputFile.empty())
         reportText("Parameter values will be written to %s\n", settings.parameterOutputFile.c_str());
     const double now = localMoment();
-    char stamp[64];
-    formatStamp(now, stamp, sizeof stamp);
+    char stamp[STAMP_BUFFER_SIZE];
+    formatStamp(now, stamp);
     reportText("Analysis completed %s.  Runtime = %.2lf seconds.\n", stamp, now - analysis.startTime);
 }
 
