@@ -129,15 +129,7 @@ int sweepSearch()
             for (int e = 0; e < count; ++e)
                 sweeps[e].bestValue = sweeps[e].current * sweeps[e].step + sweeps[e].low;
         }
-        bool exhausted = true;
-        for (int e = count - 1; e >= 0; --e) {
-            if (++sweeps[e].current <= sweeps[e].stepCount) {
-                exhausted = false;
-                break;
-            }
-            sweeps[e].current = 0;
-        }
-        if (exhausted || abortRequested.load(std::memory_order_relaxed))
+        if (!sweepAdvance(sweeps, count) || abortRequested.load(std::memory_order_relaxed))
             break;
     }
     quietErrors = false;
@@ -380,6 +372,16 @@ void reportStopReason(int code, bool first)
     if (first)
         listingAppendLine(line);
     reportText("%s\n", line);
+}
+
+bool sweepAdvance(SweepEntry* sweeps, int count)
+{
+    for (int e = count - 1; e >= 0; --e) {
+        if (++sweeps[e].current <= sweeps[e].stepCount)
+            return true;
+        sweeps[e].current = 0;
+    }
+    return false;
 }
 
 void analysisRelease()

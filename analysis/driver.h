@@ -64,4 +64,9 @@ void reportStopReason(int code, bool first);
 const char* stopReasonText(int code);   // "" for a code without a text
 bool stopCodeUsable(int code);          // proper convergence (3 to 6)
 
+// Moves the SWEEP odometer to its next grid point, the last entry turning fastest;
+// false when the first entry wrapped and the grid is exhausted.
+struct SweepEntry;
+bool sweepAdvance(SweepEntry* sweeps, int count);
+
 void analysisRelease();         // frees the result arrays; the next Run calls it
