@@ -3,6 +3,7 @@
 #include "app/batch.h"
 
 #include "analysis/driver.h"
+#include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
@@ -109,12 +110,22 @@ bool loadProgram(const char* path)
     return true;
 }
 
-// The compile step: compiles the program (the lexer echoes every line into the listing
-// file) and reads its data. True when no error was counted.
+// The compile step, as the Run command does it: fresh settings and an empty run state,
+// the compile with the DATA statement, the allocator's guard check, and the refusal of
+// a regression with fewer observations than parameters. True when the analysis may run.
 bool compileStep(const LineSource* source)
 {
-    const Instruction* entry = compileProgram(source);
-    return entry && compileErrorCount() == 0 && !lexerFatalError() && !memOutOfMemory();
+    settingsReset();
+    compilerReleaseAll();
+    builtinsInstallFoldHook();
+    if (!compileProgram(source))
+        return false;
+    memcheck_all();
+    if (inputVariableCount > 0 && observationCount < parameterCount) {
+        compileError(nullptr, MSG_FEWER_OBSERVATIONS);
+        return false;
+    }
+    return !memOutOfMemory();
 }
 
 void onAnalysisEnd(int)
@@ -150,11 +161,6 @@ void showProgress(bool* shown)
 int analysisStep(bool* started)
 {
     *started = false;
-    memcheck_all();
-    if (inputVariableCount > 0 && observationCount < parameterCount) {
-        compileError(nullptr, MSG_FEWER_OBSERVATIONS);
-        return 0;
-    }
     analysisFinished.store(false);
     analysisSetEndHandler(onAnalysisEnd);
     struct sigaction interrupt = {};

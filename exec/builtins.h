@@ -7,7 +7,8 @@
 struct ExprNode;
 
 double callBuiltin(const ExprNode* call);
-void builtinsReset();                  // restarts the random-number generator (each analysis)
+void builtinsReset();                  // restarts the calling thread's random-number generator
+                                       // (each analysis; a new thread starts afresh anyway)
 void builtinsInstallFoldHook();        // plugs compile-time evaluation into the parser
 
 constexpr int BUILTIN_MAX_ARGS = 30;   // argument values one call may pass

@@ -16,6 +16,10 @@
 
 namespace {
 
+// Nesting of statements (blocks, IF, loops) that the recursive compiler accepts: far
+// beyond any real program, well within the stack.
+constexpr int STATEMENT_DEPTH_MAX = 500;
+
 // Messages, letter for letter.
 const char MSG_SYNTAX[] = "Syntax error";
 const char MSG_SYNTAX_DATA[] = "Syntax error (missing DATA statement?)";
@@ -60,6 +64,8 @@ struct CompilerState {
     Instruction* entry;                 // entry of the last successful compile
     LoopFrame loops[MAX_LOOP_DEPTH + 1];   // indexed by depth, 1 to MAX_LOOP_DEPTH
     int depth;                          // loops open around the statement
+    int statementDepth;                 // compileStatement calls now open
+    bool nestingReported;               // the statement nesting limit was reported
     bool functionSeen;                  // a FUNCTION statement was compiled
     bool outOfMemory;                   // code could not be stored; reported once
     const SourceLine* statementLine;    // line of the statement's first token
@@ -299,15 +305,14 @@ void compileDo(const Token* keyword)
         return;
     }
     patchList(compiler.loops[compiler.depth].continueList, here());
-    Instruction* line = emit(OP_LINE, (void*)conditionLine, nullptr);
-    (void)line;
+    emit(OP_LINE, (void*)conditionLine, nullptr);
     Instruction* exitJump = emit(OP_JUMP_IF_FALSE, condition, nullptr);
     emit(OP_JUMP, top, nullptr);
     exitJump->operand2 = here();
     leaveLoop(here());
 }
 
-// Reads the separator after a FOR clause; MSG_SYNTAX and a skipped statement otherwise.
+// Reads the separator after a FOR clause; otherwise reports message and skips the statement.
 bool expectForSeparator(int kind, const char* message)
 {
     Token* token = nextToken();
@@ -437,33 +442,9 @@ void compileFunction(const Token* keyword)
     }
 }
 
-// Statements that begin with a keyword.
-void compileKeywordStatement(Token* keyword)
+// Keyword statements compiled by their own modules once the keyword has been read.
+void compileDelegatedStatement(int code, const SourceLine* line)
 {
-    const SourceLine* line = keyword->line;
-    int code = keyword->keyword;
-    switch (code) {
-    case KW_BREAK: compileLoopJump(keyword, true); break;
-    case KW_CONTINUE: compileLoopJump(keyword, false); break;
-    case KW_FOR: compileFor(keyword); break;
-    case KW_IF: compileIf(keyword); break;
-    case KW_WHILE: compileWhile(keyword); break;
-    case KW_DO: compileDo(keyword); break;
-    case KW_STOP: compileStop(keyword); break;
-    case KW_FUNCTION: compileFunction(keyword); break;
-    default: break;
-    }
-    switch (code) {
-    case KW_BREAK: case KW_CONTINUE: case KW_FOR: case KW_IF: case KW_WHILE: case KW_DO:
-    case KW_STOP: case KW_FUNCTION:
-        freeToken(keyword);
-        return;
-    default:
-        break;
-    }
-
-    // The remaining statements are compiled by their own modules after the keyword.
-    freeToken(keyword);
     switch (code) {
     case KW_CONSTANT: compileConstant(); break;
     case KW_DOUBLE: compileDouble(); break;
@@ -490,6 +471,29 @@ void compileKeywordStatement(Token* keyword)
     case KW_DATACOUNT: compileDatacount(); break;
     default: compileError(line, MSG_UNRECOGNIZED); break;
     }
+}
+
+// Statements that begin with a keyword; the keyword token is freed here.
+void compileKeywordStatement(Token* keyword)
+{
+    switch (keyword->keyword) {
+    case KW_BREAK: compileLoopJump(keyword, true); break;
+    case KW_CONTINUE: compileLoopJump(keyword, false); break;
+    case KW_FOR: compileFor(keyword); break;
+    case KW_IF: compileIf(keyword); break;
+    case KW_WHILE: compileWhile(keyword); break;
+    case KW_DO: compileDo(keyword); break;
+    case KW_STOP: compileStop(keyword); break;
+    case KW_FUNCTION: compileFunction(keyword); break;
+    default: {
+        const SourceLine* line = keyword->line;
+        int code = keyword->keyword;
+        freeToken(keyword);
+        compileDelegatedStatement(code, line);
+        return;
+    }
+    }
+    freeToken(keyword);
 }
 
 // The checks made once the whole program has compiled without error.
@@ -540,6 +544,43 @@ int instructionIndex(const Instruction* instruction)
     return -1;
 }
 
+// Compiles the statement that token begins.
+void compileStatementToken(Token* token)
+{
+    switch (token->kind) {
+    case TOK_END:
+        pushBackToken(token);
+        return;
+    case TOK_SEMICOLON:
+        freeToken(token);
+        return;
+    case TOK_LBRACE:
+        compileBlock(token);
+        freeToken(token);
+        return;
+    case TOK_RBRACE:
+        compileError(token->line, MSG_BRACE_EXTRA);
+        freeToken(token);
+        return;
+    case TOK_NOT:
+        compileError(token->line, MSG_NOT_CHARACTER);
+        freeToken(token);
+        skipStatement();
+        return;
+    case TOK_NUMBER:
+        compileError(token->line, MSG_SYNTAX_DATA);
+        memcheck_all();
+        compileExpressionStatement(token);
+        return;
+    case TOK_KEYWORD:
+        compileKeywordStatement(token);
+        return;
+    default:
+        compileExpressionStatement(token);
+        return;
+    }
+}
+
 } // namespace
 
 Instruction* compileProgram(const LineSource* source)
@@ -554,6 +595,8 @@ Instruction* compileProgram(const LineSource* source)
     compiler.functionSeen = false;
     compiler.outOfMemory = false;
     compiler.depth = 0;
+    compiler.statementDepth = 0;
+    compiler.nestingReported = false;
     compiler.entry = nullptr;
     compiler.statementLine = nullptr;
     settings.sweepCount = 0;
@@ -602,38 +645,17 @@ void compileStatement()
 {
     Token* token = nextToken();
     compiler.statementLine = token->line;
-    switch (token->kind) {
-    case TOK_END:
+    if (compiler.statementDepth >= STATEMENT_DEPTH_MAX && token->kind != TOK_END) {
+        if (!compiler.nestingReported)
+            compileError(token->line, MSG_NESTED);
+        compiler.nestingReported = true;
         pushBackToken(token);
-        return;
-    case TOK_SEMICOLON:
-        freeToken(token);
-        return;
-    case TOK_LBRACE:
-        compileBlock(token);
-        freeToken(token);
-        return;
-    case TOK_RBRACE:
-        compileError(token->line, MSG_BRACE_EXTRA);
-        freeToken(token);
-        return;
-    case TOK_NOT:
-        compileError(token->line, MSG_NOT_CHARACTER);
-        freeToken(token);
         skipStatement();
         return;
-    case TOK_NUMBER:
-        compileError(token->line, MSG_SYNTAX_DATA);
-        memcheck_all();
-        compileExpressionStatement(token);
-        return;
-    case TOK_KEYWORD:
-        compileKeywordStatement(token);
-        return;
-    default:
-        compileExpressionStatement(token);
-        return;
     }
+    compiler.statementDepth++;
+    compileStatementToken(token);
+    compiler.statementDepth--;
 }
 
 void skipStatement()

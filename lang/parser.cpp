@@ -36,18 +36,25 @@ const char MSG_ASSIGN_INPUT[] = "Input variables may not be assigned values";
 const char MSG_ASSIGN_PARAMETER[] = "Parameters may not be assigned values";
 const char MSG_DIVISION_BY_ZERO[] = "Division by zero";
 const char MSG_NOT_CONSTANT[] = "Only a constant expression may be specified.";
+const char MSG_TOO_COMPLEX[] = "Expression is too complex";
 const char MSG_SAVING_OVER[] = "** Saving over saved token\n";
 
 
 constexpr double PI_VALUE = 3.141592653589793;
 constexpr int UPPER_NAME_MAX = 112;
 constexpr int FOLD_ARGS_MAX = 30;
+// Bounds that keep the recursive parser, the tree walks and the evaluator within the
+// stack on pathological input: nesting of sub-expressions, and nodes per expression.
+constexpr int EXPRESSION_DEPTH_MAX = 600;
+constexpr int EXPRESSION_NODES_MAX = 10000;
 
 struct ParserState {
     ExprNode* liveHead;         // newest live node first
     ExprNode* saved;            // one pushed-back node, or null
     bool failed;                // an error was reported in this expression
     bool markFunctionUse;       // references get SYMF_IN_FUNCTION too
+    int depth;                  // nesting of the recursive levels now open
+    int nodeCount;              // nodes made for this expression
     BuiltinFoldHook foldHook;   // compile-time evaluation of calls, or null
 };
 
@@ -122,6 +129,14 @@ int nodeKindOfToken(int tokenKind)
     }
 }
 
+void failTooComplex(const SourceLine* line)
+{
+    if (parser.failed)
+        return;
+    compileError(line, MSG_TOO_COMPLEX);
+    parser.failed = true;
+}
+
 // The next token as a node. A token with no node kind goes back to the token stream
 // and comes out as NODE_END.
 ExprNode* takeNode()
@@ -133,6 +148,15 @@ ExprNode* takeNode()
     }
     Token* token = nextToken();
     int kind = nodeKindOfToken(token->kind);
+    if (kind != NODE_END && ++parser.nodeCount > EXPRESSION_NODES_MAX) {
+        // The token goes back and the expression ends with an error.
+        pushBackToken(token);
+        failTooComplex(token->line);
+        ExprNode* end = newNode(NODE_END, token->line);
+        if (!end)
+            parser.failed = true;
+        return end;
+    }
     ExprNode* node = newNode(kind, token->line);
     if (!node) {
         pushBackToken(token);
@@ -207,6 +231,18 @@ ExprNode* parseComma();
 ExprNode* parseAssignment();
 ExprNode* parseConditional();
 ExprNode* parseUnary();
+
+// Opens one level of recursion; false (with the error) when nesting is too deep.
+struct DepthGuard {
+    bool ok;
+    DepthGuard()
+    {
+        ok = ++parser.depth <= EXPRESSION_DEPTH_MAX;
+        if (!ok)
+            failTooComplex(lexerCurrentLine());
+    }
+    ~DepthGuard() { parser.depth--; }
+};
 
 void markReference(Symbol* symbol)
 {
@@ -473,6 +509,9 @@ ExprNode* parseIncrement()
 // power -> increment [ '**' power ]
 ExprNode* parsePower()
 {
+    DepthGuard guard;
+    if (!guard.ok)
+        return nullptr;
     ExprNode* base = parseIncrement();
     if (stopped(base))
         return base;
@@ -494,6 +533,14 @@ ExprNode* parsePower()
     op->right = exponent;
     return op;
 }
+
+// Operators of the left-associative binary levels.
+constexpr int MULTIPLICATIVE_KINDS[] = {NODE_MUL, NODE_DIV, NODE_MOD};
+constexpr int ADDITIVE_KINDS[] = {NODE_ADD, NODE_SUB};
+constexpr int RELATIONAL_KINDS[] = {NODE_LT, NODE_LE, NODE_GT, NODE_GE};
+constexpr int EQUALITY_KINDS[] = {NODE_EQ, NODE_NE};
+constexpr int AND_KINDS[] = {NODE_AND};
+constexpr int OR_KINDS[] = {NODE_OR};
 
 typedef ExprNode* (*LevelParser)();
 
@@ -530,48 +577,45 @@ ExprNode* parseLeftLevel(LevelParser operandParser, const int* kinds, int kindCo
 // multiplicative -> power { ('*' | '/' | '%') power }
 ExprNode* parseMultiplicative()
 {
-    static const int kinds[] = {NODE_MUL, NODE_DIV, NODE_MOD};
-    return parseLeftLevel(parsePower, kinds, 3);
+    return parseLeftLevel(parsePower, MULTIPLICATIVE_KINDS, 3);
 }
 
 // additive -> multiplicative { ('+' | '-') multiplicative }
 ExprNode* parseAdditive()
 {
-    static const int kinds[] = {NODE_ADD, NODE_SUB};
-    return parseLeftLevel(parseMultiplicative, kinds, 2);
+    return parseLeftLevel(parseMultiplicative, ADDITIVE_KINDS, 2);
 }
 
 // relational -> additive { ('<' | '<=' | '>' | '>=') additive }
 ExprNode* parseRelational()
 {
-    static const int kinds[] = {NODE_LT, NODE_LE, NODE_GT, NODE_GE};
-    return parseLeftLevel(parseAdditive, kinds, 4);
+    return parseLeftLevel(parseAdditive, RELATIONAL_KINDS, 4);
 }
 
 // equality -> relational { ('==' | '!=') relational }
 ExprNode* parseEquality()
 {
-    static const int kinds[] = {NODE_EQ, NODE_NE};
-    return parseLeftLevel(parseRelational, kinds, 2);
+    return parseLeftLevel(parseRelational, EQUALITY_KINDS, 2);
 }
 
 // logicalAnd -> equality { '&&' equality }
 ExprNode* parseLogicalAnd()
 {
-    static const int kinds[] = {NODE_AND};
-    return parseLeftLevel(parseEquality, kinds, 1);
+    return parseLeftLevel(parseEquality, AND_KINDS, 1);
 }
 
 // logicalOr -> logicalAnd { '||' logicalAnd }
 ExprNode* parseLogicalOr()
 {
-    static const int kinds[] = {NODE_OR};
-    return parseLeftLevel(parseLogicalAnd, kinds, 1);
+    return parseLeftLevel(parseLogicalAnd, OR_KINDS, 1);
 }
 
 // conditional -> logicalOr [ '?' conditional ':' conditional ]
 ExprNode* parseConditional()
 {
+    DepthGuard guard;
+    if (!guard.ok)
+        return nullptr;
     ExprNode* condition = parseLogicalOr();
     if (stopped(condition))
         return condition;
@@ -614,6 +658,9 @@ ExprNode* parseConditional()
 // assignment -> conditional [ ('=' | '+=' | '-=' | '*=' | '/=') assignment ]
 ExprNode* parseAssignment()
 {
+    DepthGuard guard;
+    if (!guard.ok)
+        return nullptr;
     ExprNode* target = parseConditional();
     if (parser.failed || !isTarget(target))
         return target;
@@ -648,6 +695,9 @@ ExprNode* parseAssignment()
 // comma -> assignment [ ',' comma ]
 ExprNode* parseComma()
 {
+    DepthGuard guard;
+    if (!guard.ok)
+        return nullptr;
     ExprNode* left = parseAssignment();
     if (stopped(left))
         return left;
@@ -869,6 +919,8 @@ ExprNode* parseExpression(bool allowComma, bool markFunctionUse)
     parser.saved = nullptr;
     parser.failed = false;
     parser.markFunctionUse = markFunctionUse;
+    parser.depth = 0;
+    parser.nodeCount = 0;
     ExprNode* mark = parser.liveHead;
 
     ExprNode* tree = allowComma ? parseComma() : parseAssignment();

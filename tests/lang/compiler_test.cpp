@@ -1,5 +1,6 @@
 // Statement compiler: generated code for whole programs, control flow, segments, the
 // loop limit, error recovery with exact messages and lines, and release of all blocks.
+#include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/expr.h"
@@ -353,6 +354,185 @@ TEST_F(CompilerTest, ReleaseLeavesNoLiveBlocks)
     compilerReleaseAll();
     listingClear();
     EXPECT_EQ(memLiveBlockCount(), before) << testing::PrintToString(memFormatGroups());
+}
+
+TEST_F(CompilerTest, ProgramChecksWithOptions)
+{
+    // Initial values are pulled inside CONSTRAIN bounds; SWEEPs of eliminated parameters go.
+    Compiled c = compile("VARIABLES x, y;\nPARAMETERS p = 5, q, gone;\nCONSTRAIN p = 0, 1;\n"
+                         "SWEEP gone = 0, 1, 0.5;\nSWEEP q = 1, 2, 0.5;\nFUNCTION y = p + q*x;\n"
+                         "PLOT;\n");
+    ASSERT_NE(c.entry, nullptr) << testing::PrintToString(c.screen);
+    EXPECT_EQ(findSymbol("p")->value, 1.0);
+    EXPECT_EQ(findSymbol("p")->initialValue, 1.0);
+    ASSERT_EQ(settings.sweepCount, 1);
+    EXPECT_EQ(settings.sweeps[0].parameter, findSymbol("q"));
+    ASSERT_NE(plotList, nullptr);
+    EXPECT_EQ(plotList->xVar, findSymbol("x"));
+
+    // A function minimisation drops its plots.
+    Compiled minimise = compile("PARAMETERS a;\nPLOT;\nNPLOT;\nFUNCTION (a - 3)**2;\n");
+    ASSERT_NE(minimise.entry, nullptr) << testing::PrintToString(minimise.screen);
+    EXPECT_TRUE(settings.functionMinimization);
+    EXPECT_EQ(plotList, nullptr);
+}
+
+// Random token soups: every compile ends, failed compiles keep no code, and the release
+// leaves no block behind.
+TEST_F(CompilerTest, RandomTokenSequencesNeverBreakTheCompiler)
+{
+    const char* const pieces[] = {
+        "VARIABLES", "PARAMETERS", "DOUBLE", "CONSTANT", "FUNCTION", "if", "else", "while", "do",
+        "for", "break", "continue", "stop", "DATA", "PLOT", "SWEEP", "CONSTRAIN", "grid", "x", "y",
+        "a", "t", "arr", "m", "k", "PI", "SQRT", "MAX", "PRINTF", "1", "2.5", "0", "\"s\"", "(", ")",
+        "[", "]", "{", "}", ",", ";", ";", ";", "=", "+=", "++", "--", "+", "-", "*", "/", "%", "**",
+        "?", " : ", "&&", "||", "!", "<", "==", "\n", "\n", "/*", "*/", "//",
+    };
+    const int pieceCount = sizeof pieces / sizeof pieces[0];
+    unsigned state = 12345;
+    auto next = [&state]() {
+        state = state * 1103515245u + 12345u;
+        return (state >> 16) & 0x7fff;
+    };
+    compilerReleaseAll();
+    listingClear();
+    long before = memLiveBlockCount();
+    for (int program = 0; program < 300; program++) {
+        std::string text = "VARIABLES x, y;\nPARAMETERS a;\nDOUBLE t, arr[3], m[2,2];\nCONSTANT k = 2;\n";
+        int length = 5 + next() % 60;
+        for (int i = 0; i < length; i++) {
+            text += pieces[next() % pieceCount];
+            text += ' ';
+        }
+        Compiled c = compile(text + "\nFUNCTION y = a*x;\n");
+        if (!c.entry) {
+            EXPECT_EQ(c.code, "") << text;
+        }
+    }
+    compilerReleaseAll();
+    listingClear();
+    EXPECT_EQ(memLiveBlockCount(), before) << testing::PrintToString(memFormatGroups());
+}
+
+// Pathological nesting and length end in a message, never in a stack overflow.
+TEST_F(CompilerTest, NestingAndLengthLimits)
+{
+    auto parens = [](int depth) {
+        std::string text = std::string(HEADER) + "DOUBLE t;\nt =";
+        for (int i = 0; i < depth; i++)
+            text += i % 100 == 99 ? "(\n" : "(";
+        text += "1";
+        for (int i = 0; i < depth; i++)
+            text += i % 100 == 99 ? ")\n" : ")";
+        return text + ";\nFUNCTION y = a + b*x;\n";
+    };
+    EXPECT_NE(compile(parens(150)).entry, nullptr);
+    Compiled deep = compile(parens(100000));
+    EXPECT_EQ(deep.entry, nullptr);
+    ASSERT_FALSE(errorsOf(deep).empty());
+    EXPECT_NE(errorsOf(deep)[0].find("Error: Expression is too complex"), std::string::npos);
+
+    std::string chain = std::string(HEADER) + "DOUBLE t;\nt = 0";
+    for (int i = 0; i < 20000; i++)
+        chain += i % 50 == 49 ? " + x\n" : " + x";
+    Compiled longChain = compile(chain + ";\nFUNCTION y = a + b*x;\n");
+    EXPECT_EQ(longChain.entry, nullptr);
+    ASSERT_FALSE(errorsOf(longChain).empty());
+    EXPECT_NE(errorsOf(longChain)[0].find("Error: Expression is too complex"), std::string::npos);
+
+    std::string braces = std::string(HEADER);
+    for (int i = 0; i < 100000; i++)
+        braces += i % 100 == 99 ? "{\n" : "{";
+    Compiled blocks = compile(braces + "\nFUNCTION y = a + b*x;\n");
+    EXPECT_EQ(blocks.entry, nullptr);
+    ASSERT_FALSE(errorsOf(blocks).empty());
+    EXPECT_NE(errorsOf(blocks)[0].find("Error: Statements are nested too deeply"), std::string::npos);
+
+    std::string ifs = std::string(HEADER) + "DOUBLE t;\n";
+    for (int i = 0; i < 400; i++)
+        ifs += "if (x > " + std::to_string(i) + ") t = 1; else\n";
+    Compiled elseIfs = compile(ifs + "t = 2;\nFUNCTION y = a + b*x;\n");
+    EXPECT_NE(elseIfs.entry, nullptr) << testing::PrintToString(errorsOf(elseIfs));
+}
+
+// The generated control flow, run by the interpreter: the predicted value tells which
+// paths were taken.
+TEST_F(CompilerTest, GeneratedControlFlowRuns)
+{
+    struct Case {
+        const char* body;
+        double predicted;
+    };
+    const Case cases[] = {
+        {"i = 0; while (i < 10) { i++; if (i == 5) break; } FUNCTION i;", 5},
+        {"s = 0; for (i = 0; i < 5; i++) { if (i == 2) continue; s += 10; } FUNCTION s + i;", 45},
+        {"i = 0; for (;;) { if (++i >= 7) break; } FUNCTION i;", 7},
+        {"i = 10; do i -= 3; while (i > 0) FUNCTION i;", -2},
+        {"i = 0; do { i++; if (i < 3) continue; break; } while (1) FUNCTION i;", 3},
+        {"if (x > 0) s = 1; else s = 2; FUNCTION s;", 1},
+        {"if x < 0 s = 1; else if (x == 3) s = 2; else s = 3; FUNCTION s;", 2},
+        {"s = 0; for (i = 0; i < 3; i++) for (j = 0; j < 4; j++) { if (j == 2) break; s++; } FUNCTION s;", 6},
+        {"FUNCTION 1; STOP; FUNCTION 2;", 1},
+        {"s = 0; for (i = 0; i < 300; i++) { s = s + 1; s = s + 1; } FUNCTION s;", 600},
+    };
+    for (const Case& row : cases) {
+        // The parameter is used in a statement that never runs, so that it is kept.
+        std::string program = std::string("VARIABLES x;\nPARAMETERS a;\nDOUBLE i, j, s;\n") + row.body
+                              + "\nif (0) FUNCTION a;\n";
+        Compiled run = compile(program);
+        ASSERT_NE(run.entry, nullptr) << row.body << testing::PrintToString(run.screen);
+        runReset();
+        double values[1] = {3.0};
+        double predicted = 0;
+        ASSERT_TRUE(runObservation(0, values, &predicted, nullptr)) << row.body;
+        EXPECT_EQ(predicted, row.predicted) << row.body;
+    }
+}
+
+TEST(CompilerBatch, CleanProgramExitsWithZero)
+{
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\nDATA;\n1 2\n2 4.1\n3 5.9\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out, "RUN option specified\n");
+    EXPECT_EQ(splitLines(run.listing).at(2), "   3: FUNCTION y = a + b*x;");
+}
+
+TEST(CompilerBatch, ErrorsGoToStandardOutputAndTheListing)
+{
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a;\nx = 1;\n\tzz = 2;\nFUNCTION y = a*x;\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n"
+                       "     3: x = 1;\n"
+                       "Error: Input variables may not be assigned values\n"
+                       "     4: zz = 2;\n"
+                       "Error: Undefined variable name: zz\n");
+    EXPECT_EQ(run.listing, "   1: VARIABLES x, y;\n"
+                           "   2: PARAMETERS a;\n"
+                           "   3: x = 1;\n"
+                           "Error: Input variables may not be assigned values\n"
+                           "   4:     zz = 2;\n"
+                           "Error: Undefined variable name: zz\n"
+                           "   5: FUNCTION y = a*x;\n");
+}
+
+TEST(CompilerBatch, BuiltinCallsFoldAtCompileTime)
+{
+    MoxelRun run = runMoxel("PARAMETERS a;\nDOUBLE t;\nt = SQRT(-1);\nFUNCTION (a - t)**2;\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n     3: t = SQRT(-1);\n"
+                       "Error: Attempt to take square root of negative number\n");
+}
+
+TEST(CompilerBatch, FewerObservationsThanParameters)
+{
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b, c;\nFUNCTION y = a + b*x + c*x*x;\nDATA;\n1 2\n2 4\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\nError: Fewer data observations than parameters\n");
+    EXPECT_NE(run.listing.find("\nError: Fewer data observations than parameters\n"), std::string::npos);
+
+    // As many observations as parameters is enough; a minimisation has no data at all.
+    EXPECT_EQ(runMoxel("VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\nDATA;\n1 2\n2 4\n").status, 0);
+    EXPECT_EQ(runMoxel("PARAMETERS a, b;\nFUNCTION (a - 1)**2 + (b - 2)**2;\n").status, 0);
 }
 
 } // namespace

@@ -33,6 +33,7 @@ class ParserTest : public ::testing::Test {
 protected:
     TextLines lines;
     std::string text;
+    LineSource lineSource;
 
     void TearDown() override
     {
@@ -50,7 +51,6 @@ protected:
         listingClear();
         compileErrorReset();
         text = std::string(DECLARATIONS) + source + "\n";
-        static LineSource lineSource;
         lineSource = lineSourceFromText(lines, text.data(), text.size());
         lexerReset(&lineSource);
         symbolsCreateSystemVariables();
