@@ -570,4 +570,27 @@ TEST(FinalResults, InterruptedRunIsReportedAsAborted)
     EXPECT_TRUE(std::regex_match(results, shape)) << results;
 }
 
+TEST(FinalResults, InterruptedSweepHasNoFinalSolve)
+{
+    const std::string folder = testTempDir();
+    std::string program = SLOW_PROGRAM;
+    program.insert(program.find("FUNCTION"), "SWEEP b = 0.5, 3, 0.5;\n");
+    writeTextFile(folder + "/sweep.mxl", program);
+    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
+                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
+                                "' -run sweep.mxl >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 3);
+    const std::string listing = readTextFile(folder + "/sweep.lst");
+    EXPECT_NE(listing.find("\nStopped due to: Analysis was aborted\n"), std::string::npos) << listing;
+    // The sweep's quiet solves report no runtime errors but the abort itself, and no
+    // best start was installed.
+    const size_t error = listing.find("\nError: ");
+    ASSERT_NE(error, std::string::npos);
+    EXPECT_EQ(listing.compare(error, 29, "\nError: Aborting analysis...\n"), 0) << listing;
+    EXPECT_EQ(listing.find("\nError: ", error + 1), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\n         b              1  "), std::string::npos) << listing;
+}
+
 }  // namespace
