@@ -2,8 +2,13 @@
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
 
+#include "exec/builtins.h"
+#include "lang/compiler.h"
+#include "lang/data.h"
 #include "lang/lexer.h"
 #include "lang/linesource.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 
@@ -20,6 +25,7 @@ const char MSG_CANNOT_OPEN[] = "Unable to open program file: %s (%s)\n";
 const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)\n";
+const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
 
 struct BatchState {
     char* text;             // the program file's bytes ("filebuf" block), or null
@@ -91,29 +97,28 @@ bool loadProgram(const char* path)
     return true;
 }
 
-// The compile step: reads the whole program through the lexer, which echoes every line
-// into the listing file and reports lexical errors. True when no error was counted.
+// The compile step, as the Run command does it: fresh settings and an empty run state,
+// the compile with the DATA statement, the allocator's guard check, and the refusal of
+// a regression with fewer observations than parameters. True when the analysis may run.
 bool compileStep(const LineSource* source)
 {
-    compileErrorReset();
-    lexerReset(source);
-    for (;;) {
-        Token* token = nextToken();
-        if (!token)
-            break;
-        const bool end = token->kind == TOK_END;
-        freeToken(token);
-        if (end)
-            break;
+    settingsReset();
+    compilerReleaseAll();
+    builtinsInstallFoldHook();
+    if (!compileProgram(source))
+        return false;
+    memcheck_all();
+    if (inputVariableCount > 0 && observationCount < parameterCount) {
+        compileError(nullptr, MSG_FEWER_OBSERVATIONS);
+        return false;
     }
-    return compileErrorCount() == 0 && !lexerFatalError() && !memOutOfMemory();
+    return !memOutOfMemory();
 }
 
 // Releases everything the run built.
 void releaseRun()
 {
-    freeAllTokens();
-    freeSourceLines();
+    compilerReleaseAll();
     lexerReset(nullptr);
     listingClear();
     if (batch.text)
@@ -152,6 +157,7 @@ int batchRun(const char* programPath)
     if (!listingOpenFile(listingPath.c_str()))
         fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), strerror(errno));
 
+    ::programPath = programPath;   // DATA, OUTPUT and POUTPUT names are resolved against it
     const bool compiled = compileStep(&batch.source);
 
     listingCloseFile();

@@ -20,6 +20,8 @@ extern bool abortReported;               // "Aborting analysis..." already writt
 extern bool quietErrors;                 // runtime messages suppressed (SWEEP steps)
 
 void runReset();
+// Runs entry instead of the last compile's program (null: back to programEntry()).
+void runSetProgram(const Instruction* entry);
 // observation: 0-based index; values: one per input variable, or null to read the
 // observation store. predicted/observed may be null.
 bool runObservation(int observation, const double* values, double* predicted, double* observed);

@@ -2,6 +2,8 @@
 // FUNCTION statement, the segmented instruction code and the whole-program checks.
 #pragma once
 
+#include <string>
+
 struct LineSource;
 struct SourceLine;
 struct Token;
@@ -35,6 +37,12 @@ void expectSemicolon(const Token* statementToken);
 Instruction* emit(int opcode, void* operand1, void* operand2);
 Instruction* emitLine(const Token* token);
 void freeCode();
+
+// Line of the token that began the statement being compiled (for statement-level messages).
+const SourceLine* compilerStatementLine();
+
+// A stable text form of the generated code, one instruction a line, for tests and traces.
+std::string codeDump(const Instruction* entry);
 
 // Releases everything one compile built: code, trees, tokens, source lines, symbols,
 // settings lists, plots and observations.

@@ -2,6 +2,8 @@
 // by recursive descent from tokens, resolves names, checks calls and folds constants.
 #pragma once
 
+#include <string>
+
 struct SourceLine;
 struct Symbol;
 struct Token;
@@ -57,3 +59,6 @@ void freeAllNodes();
 typedef bool (*BuiltinFoldHook)(int function, const double* args, int argCount,
                                 const SourceLine* line, double* value);
 void exprSetFoldHook(BuiltinFoldHook hook);
+
+// A stable one-line text form of a tree, e.g. "(= y (+ a (* b x)))", for tests and traces.
+std::string exprDump(const ExprNode* node);

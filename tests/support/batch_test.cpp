@@ -30,7 +30,7 @@ RawRun runRaw(const std::string& folder, const std::vector<std::string>& args)
 
 const char LEXICAL_PROGRAM[] =
     "// Lexical cases\n"
-    "VARIABLES x, y;\n"
+    "DOUBLE s, z, c, d, e, f, g, x;\n"
     "\tPARAMETERS a = 1:30, b = .5;\n"
     "s = \"q \\\"x\\\" \\x41\\n\";   // remark\n"
     "z = 1.2.3;\n"
@@ -46,23 +46,33 @@ TEST(Batch, LexicalCasesOnScreenAndInTheListing)
 {
     const MoxelRun run = runMoxel(LEXICAL_PROGRAM);
     EXPECT_EQ(run.status, 1);
+    // Besides the lexical messages, the compile reports what the damaged tokens leave.
     EXPECT_EQ(run.out,
               "RUN option specified\n"
               "Error: Invalid number\n"
+              "     5: z = 1.2.3;\n"
+              "Error: Syntax error\n"
               "Error: Invalid operator: &\n"
               "Error: Invalid operator: |\n"
               "     7: d = `;\n"
               "Error: Invalid character \"`\" in string. Missing quotes?\n"
               "Error: Invalid character in program: @ (0x40)\n"
+              "     8: e = 5  @ 2;\n"
+              "Error: Syntax error\n"
               "    10: f = \"open // cut\n"
-              "Error: Missing quote at end of string\n");
+              "Error: Semicolon missing at end of previous statement\n"
+              "    10: f = \"open // cut\n"
+              "Error: Missing quote at end of string\n"
+              "    12: comment */ g = 2.5e-1;\n"
+              "Error: Semicolon missing at end of previous statement\n");
     EXPECT_EQ(run.listing,
               "   1: // Lexical cases\n"
-              "   2: VARIABLES x, y;\n"
+              "   2: DOUBLE s, z, c, d, e, f, g, x;\n"
               "   3:     PARAMETERS a = 1:30, b = .5;\n"
               "   4: s = \"q \\\"x\\\" \\x41\\n\";   // remark\n"
               "   5: z = 1.2.3;\n"
               "Error: Invalid number\n"
+              "Error: Syntax error\n"
               "   6: c = a & b | x;\n"
               "Error: Invalid operator: &\n"
               "Error: Invalid operator: |\n"
@@ -70,40 +80,43 @@ TEST(Batch, LexicalCasesOnScreenAndInTheListing)
               "Error: Invalid character \"`\" in string. Missing quotes?\n"
               "   8: e = 5   @ 2;\n"
               "Error: Invalid character in program: @ (0x40)\n"
+              "Error: Syntax error\n"
               "   9: #INCLUDE \"other.mxl\"\n"
               "  10:   f = \"open // cut\n"
+              "Error: Semicolon missing at end of previous statement\n"
               "Error: Missing quote at end of string\n"
               "  11: /* block\n"
-              "  12:    comment */ g = 2.5e-1;\n");
+              "  12:    comment */ g = 2.5e-1;\n"
+              "Error: Semicolon missing at end of previous statement\n");
     EXPECT_EQ(run.err, "");
 }
 
 TEST(Batch, UncountedErrorsAloneDoNotFailTheRun)
 {
-    const MoxelRun run = runMoxel("x = a & b;\r\ny = 3 @ 1;");
+    const MoxelRun run = runMoxel("PARAMETERS a, b;\r\nDOUBLE w;\r\nw = a & b;\r\nFUNCTION (a - 1)**2 @ + b*b;");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "RUN option specified\nError: Invalid operator: &\n"
                        "Error: Invalid character in program: @ (0x40)\n");
-    EXPECT_EQ(run.listing, "   1: x = a & b;\nError: Invalid operator: &\n   2: y = 3 @ 1;\n"
-                           "Error: Invalid character in program: @ (0x40)\n");
+    EXPECT_EQ(run.listing, "   1: PARAMETERS a, b;\n   2: DOUBLE w;\n   3: w = a & b;\nError: Invalid operator: &\n"
+                           "   4: FUNCTION (a - 1)**2 @ + b*b;\nError: Invalid character in program: @ (0x40)\n");
 }
 
 TEST(Batch, UnterminatedCommentFailsTheCompileOnly)
 {
-    const MoxelRun run = runMoxel("x = 1;\r/* never closed\rx = 2;\r");
+    const MoxelRun run = runMoxel("DOUBLE x; x = 1;\r/* never closed\rx = 2;\r");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "RUN option specified\n"
                        "Error: Hit end of file while processing comment that started on line 2\n");
-    EXPECT_EQ(run.listing, "   1: x = 1;\n   2: /* never closed\n   3: x = 2;\n"
+    EXPECT_EQ(run.listing, "   1: DOUBLE x; x = 1;\n   2: /* never closed\n   3: x = 2;\n"
                            "Error: Hit end of file while processing comment that started on line 2\n\n");
 }
 
 TEST(Batch, EmptyProgram)
 {
     const MoxelRun run = runMoxel("");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "RUN option specified\n");
-    EXPECT_EQ(run.listing, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\nError: Program must have a FUNCTION statement\n");
+    EXPECT_EQ(run.listing, "Error: Program must have a FUNCTION statement\n");
     EXPECT_EQ(run.err, "");
 }
 
@@ -123,12 +136,12 @@ TEST(Batch, ListingNameReplacesTheExtension)
 {
     const std::string folder = testTempDir();
     ASSERT_EQ(std::system(("mkdir -p '" + folder + "/v1.2'").c_str()), 0);
-    writeTextFile(folder + "/v1.2/model", "a;\n");
-    writeTextFile(folder + "/two.dots.mxl", "b;\n");
+    writeTextFile(folder + "/v1.2/model", "PARAMETERS a;\nFUNCTION a*a;\n");
+    writeTextFile(folder + "/two.dots.mxl", "PARAMETERS b;\nFUNCTION b*b;\n");
     EXPECT_EQ(runRaw(folder, {"-run", "v1.2/model"}).status, 0);
     EXPECT_EQ(runRaw(folder, {"-run", folder + "/two.dots.mxl"}).status, 0);
-    EXPECT_EQ(readTextFile(folder + "/v1.2/model.lst"), "   1: a;\n");
-    EXPECT_EQ(readTextFile(folder + "/two.dots.lst"), "   1: b;\n");
+    EXPECT_EQ(readTextFile(folder + "/v1.2/model.lst"), "   1: PARAMETERS a;\n   2: FUNCTION a*a;\n");
+    EXPECT_EQ(readTextFile(folder + "/two.dots.lst"), "   1: PARAMETERS b;\n   2: FUNCTION b*b;\n");
 }
 
 TEST(CommandLine, UnknownOptionInBatchModeIsABadCommandLine)
@@ -142,7 +155,7 @@ TEST(CommandLine, UnknownOptionInBatchModeIsABadCommandLine)
 TEST(CommandLine, OptionValuesAndSpellings)
 {
     const std::string folder = testTempDir();
-    writeTextFile(folder + "/p.mxl", "p;\n");
+    writeTextFile(folder + "/p.mxl", "PARAMETERS p;\nFUNCTION p*p;\n");
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -162,7 +175,7 @@ TEST(CommandLine, OptionValuesAndSpellings)
         EXPECT_EQ(run.status, c.status) << c.args[0];
         EXPECT_EQ(run.out, c.out) << c.args[0];
     }
-    EXPECT_EQ(readTextFile(folder + "/p.lst"), "   1: p;\n");
+    EXPECT_EQ(readTextFile(folder + "/p.lst"), "   1: PARAMETERS p;\n   2: FUNCTION p*p;\n");
 }
 
 TEST(CommandLine, TraceIsWrittenInTheSettingsFolder)

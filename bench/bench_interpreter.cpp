@@ -1,0 +1,157 @@
+// Interpreter speed: the model a*exp(-b*x) + c*sin(d*x) evaluated over 1,000,000
+// observations through runObservation, beside the same model as a plain C++ loop.
+// The goal is an interpreter time per observation at most 3 times the loop's.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "exec/builtins.h"
+#include "exec/interpreter.h"
+#include "lang/compiler.h"
+#include "lang/data.h"
+#include "lang/expr.h"
+#include "lang/lexer.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+
+namespace {
+
+constexpr int OBSERVATIONS = 1000000;
+constexpr double A = 2.5, B = 0.3, C = 0.7, D = 1.9;
+
+// The program FUNCTION y = a*exp(-b*x) + c*sin(d*x); built as the compiler builds it.
+struct ModelProgram {
+    std::deque<Symbol> symbols;
+    std::deque<ExprNode> nodes;
+    std::vector<double> data;
+    Instruction code[3];
+    SourceLine line;
+    char text[64] = "FUNCTION y = a*exp(-b*x) + c*sin(d*x);";
+
+    Symbol* symbol(const char* name, int kind, double value)
+    {
+        Symbol& s = symbols.emplace_back();
+        memset(&s, 0, sizeof s);
+        snprintf(s.name, sizeof s.name, "%s", name);
+        s.kind = (uint8_t)kind;
+        s.value = s.initialValue = value;
+        return &s;
+    }
+    ExprNode* node(int kind, ExprNode* left = nullptr, ExprNode* right = nullptr)
+    {
+        ExprNode& n = nodes.emplace_back();
+        memset(&n, 0, sizeof n);
+        n.kind = kind;
+        n.left = left;
+        n.right = right;
+        return &n;
+    }
+    ExprNode* var(Symbol* s)
+    {
+        ExprNode* n = node(NODE_VAR);
+        n->symbol = s;
+        return n;
+    }
+    ExprNode* call(int code, ExprNode* arg)
+    {
+        ExprNode* n = node(NODE_CALL);
+        n->function = code;
+        n->firstArg = arg;
+        return n;
+    }
+
+    ModelProgram()
+    {
+        settings.anglesInDegrees = false;
+        Symbol* x = symbol("x", SYM_INPUT, 0);
+        Symbol* y = symbol("y", SYM_INPUT, 0);
+        inputVariables[0] = x;
+        inputVariables[1] = y;
+        inputVariableCount = 2;
+        Symbol* a = symbol("a", SYM_PARAMETER, A);
+        Symbol* b = symbol("b", SYM_PARAMETER, B);
+        Symbol* c = symbol("c", SYM_PARAMETER, C);
+        Symbol* d = symbol("d", SYM_PARAMETER, D);
+        workVariableCount = 0;
+        symbolPredicted = workVariables[workVariableCount++] = symbol("Predicted", SYM_WORK, 0);
+        symbolResidual = workVariables[workVariableCount++] = symbol("Residual", SYM_WORK, 0);
+        symbolObs = workVariables[workVariableCount++] = symbol("Obs", SYM_WORK, 0);
+        dependentVariable = y;
+
+        // a*exp(-b*x): unary minus binds to b alone.
+        ExprNode* decay = node(NODE_MUL, var(a),
+                               call(FN_EXP, node(NODE_MUL, node(NODE_NEG, nullptr, var(b)), var(x))));
+        ExprNode* wave = node(NODE_MUL, var(c), call(FN_SIN, node(NODE_MUL, var(d), var(x))));
+        line.next = nullptr;
+        line.lineNumber = 5;
+        line.text = text;
+        code[0] = {OP_LINE, &line, nullptr};
+        code[1] = {OP_FUNCTION, y, node(NODE_ADD, decay, wave)};
+        code[2] = {OP_STOP, nullptr, nullptr};
+        runSetProgram(code);
+
+        data.resize(2 * (size_t)OBSERVATIONS);
+        for (int i = 0; i < OBSERVATIONS; i++) {
+            double xv = 10.0 * i / OBSERVATIONS;
+            data[2 * i] = xv;
+            data[2 * i + 1] = A * std::exp(-B * xv) + C * std::sin(D * xv) + 0.01 * ((i % 7) - 3);
+        }
+        observations = data.data();
+        observationCount = OBSERVATIONS;
+    }
+};
+
+ModelProgram& model()
+{
+    static ModelProgram program;
+    return program;
+}
+
+// Sum of squared residuals over all observations, as a residual evaluation needs.
+void BM_InterpreterModel(benchmark::State& state)
+{
+    model();
+    runReset();
+    for (auto _ : state) {
+        double ss = 0.0;
+        for (int i = 0; i < OBSERVATIONS; i++) {
+            double predicted, observed;
+            if (!runObservation(i, nullptr, &predicted, &observed))
+                state.SkipWithError("evaluation failed");
+            double r = observed - predicted;
+            ss += r * r;
+        }
+        benchmark::DoNotOptimize(ss);
+    }
+    state.SetItemsProcessed(state.iterations() * OBSERVATIONS);
+}
+BENCHMARK(BM_InterpreterModel)->Unit(benchmark::kMillisecond);
+
+void BM_NativeModel(benchmark::State& state)
+{
+    const ModelProgram& program = model();
+    const double* data = program.data.data();
+    // Read through volatile so that the parameters are not folded into the loop, as
+    // they cannot be in a fit.
+    volatile double parameters[4] = {A, B, C, D};
+    double a = parameters[0], b = parameters[1], c = parameters[2], d = parameters[3];
+    for (auto _ : state) {
+        double ss = 0.0;
+        for (int i = 0; i < OBSERVATIONS; i++) {
+            double x = data[2 * i];
+            double predicted = a * std::exp(-b * x) + c * std::sin(d * x);
+            double r = data[2 * i + 1] - predicted;
+            ss += r * r;
+        }
+        benchmark::DoNotOptimize(ss);
+    }
+    state.SetItemsProcessed(state.iterations() * OBSERVATIONS);
+}
+BENCHMARK(BM_NativeModel)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
