@@ -28,6 +28,7 @@ namespace {
 
 constexpr int FIRST_CAPACITY = 200;          // rows of the first store without DATACOUNT
 constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in rows
+constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this part of its rows
 constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
 constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
 
@@ -142,8 +143,10 @@ bool growStore(const SourceLine* line, size_t rowWidth)
 {
     if (observationCount < observationCapacity)
         return true;
+    // Growing by a quarter keeps the copies of a large store few (each growth moves the
+    // block) while the unused part stays under a quarter of the rows held.
     const long long wanted = static_cast<long long>(observationCapacity) +
-                             observationCount / 10 + GROWTH_ROWS;
+                             observationCount / GROWTH_DIVISOR + GROWTH_ROWS;
     const int capacity = static_cast<int>(std::min<long long>(wanted, INT_MAX));
     if (capacity <= observationCapacity ||
         static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {

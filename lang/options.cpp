@@ -459,13 +459,6 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
     return ok;
 }
 
-// Name part of a file name: after its last folder separator.
-size_t namePartStart(const std::string& name)
-{
-    const size_t separator = name.find_last_of("/\\:");
-    return separator == std::string::npos ? 0 : separator + 1;
-}
-
 }  // namespace
 
 void settingsReset()
@@ -892,29 +885,14 @@ void completePlots()
 
 std::string resolveProgramFile(const std::string& name, const char* defaultExtension)
 {
-    std::string path = name;
-    if (path.empty() || path[0] != '/') {
-        const size_t slash = programPath.find_last_of('/');
-        std::string folder = slash == std::string::npos ? "" : programPath.substr(0, slash + 1);
-        if (folder.empty() || folder[0] != '/') {
-            std::error_code error;
-            std::string current = std::filesystem::current_path(error).string();
-            if (!error && !current.empty()) {
-                if (current.back() != '/')
-                    current += '/';
-                folder = current + folder;
-            }
-        }
-        path = folder + path;
+    // A program path without a folder of its own is taken in the current folder, so
+    // that a resolved name stays the same when it is resolved again.
+    std::string base = programPath;
+    if (base.empty() || base[0] != '/') {
+        std::error_code error;
+        const std::string current = std::filesystem::current_path(error).string();
+        if (!error && !current.empty())
+            base = current + (current.back() == '/' ? "" : "/") + base;
     }
-    // The extension goes on a name part without a period; dots in folder names do not count.
-    if (path.find('.', namePartStart(path)) == std::string::npos) {
-        while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
-            path.pop_back();
-        const bool upper = !path.empty() && path.back() >= 'A' && path.back() <= 'Z';
-        path += '.';
-        for (const char* c = defaultExtension; *c; ++c)
-            path += upper ? static_cast<char>(toupper(*c)) : static_cast<char>(tolower(*c));
-    }
-    return path;
+    return addDefaultExtension(resolveRelativePath(name, base), defaultExtension);
 }
