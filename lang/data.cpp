@@ -258,10 +258,6 @@ void readRecords(RecordSource& source, const SourceLine* line)
         if (dataState.progressHook && observationCount % 100 == 0)
             dataState.progressHook(observationCount, false);
     }
-    // Inline data left unread after a stop is still data, not program text.
-    if (!source.file)
-        while (lexerTakeRawLine(record, DATA_RECORD_MAX)) {
-        }
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
     memfree(record);
@@ -278,6 +274,10 @@ void compileData()
         freeToken(token);
         RecordSource source{};
         readRecords(source, line);
+        // Inline data left unread after a stop are still data, not program text.
+        char rest[DATA_RECORD_MAX];
+        while (lexerTakeRawLine(rest, sizeof rest)) {
+        }
         return;
     }
     if (token->kind != TOK_STRING) {

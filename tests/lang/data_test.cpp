@@ -5,6 +5,7 @@
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "support/allocator.h"
 #include "support/listing.h"
 #include "testutil.h"
 
@@ -52,6 +53,7 @@ bool compileText(const std::string& text, const std::string& folder = "/nonexist
     settingsReset();
     listingClear();
     compileErrorReset();
+    memResetFailure();
     programPath = folder + "/prog.mxl";
     TextSource text_source{splitLines(text)};
     LineSource source{static_cast<int>(text_source.lines.size()), TextSource::copy, &text_source};
@@ -256,6 +258,10 @@ TEST(DataInline, SkipBlankLinesCommentsAndTheRestOfTheDataLine)
 
 TEST(DataInline, StopAfterTooFewValuesLeavesNoProgramText)
 {
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATACOUNT 1e9;\nDATA;\n1 2\n3 4\n"));
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"Error: Insufficient memory space available"});
+    EXPECT_EQ(observationCount, 0);
+
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA;\n1 2\n3\n4 5\nzz zz\n"));
     EXPECT_EQ(observationCount, 1);
     EXPECT_EQ(errorLines(), std::vector<std::string>{"Data record 2 has too few values: 3"});
