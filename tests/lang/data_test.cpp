@@ -237,6 +237,11 @@ TEST_F(DataFile, MissingFileAndUnquotedName)
               lines.end());
     EXPECT_EQ(observationCount, 0);
 
+    std::filesystem::create_directories(folder + "/set.d");
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA \"set.d\"\n", folder));
+    EXPECT_EQ(errorLines(),
+              std::vector<std::string>{"Error: Unable to open data file: " + folder + "/set.d"});
+
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA values;\n", folder));
     EXPECT_EQ(errorLines().front(), "Error: The file name must be enclosed in quote signs");
 }
