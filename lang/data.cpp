@@ -26,6 +26,14 @@ int observationCapacity;
 
 namespace {
 
+// Messages, in the words the user sees.
+const char MSG_NO_MEMORY[] = "Insufficient memory space available";
+const char MSG_TOO_FEW_VALUES[] = "Data record %ld has too few values: %s\n";
+const char MSG_INVALID_CHARACTER[] = "Invalid character on data record %ld: %s\n";
+const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
+const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
+const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
+
 constexpr int FIRST_CAPACITY = 200;          // rows of the first store without DATACOUNT
 constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in rows
 constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this part of its rows
@@ -150,12 +158,12 @@ bool growStore(const SourceLine* line, size_t rowWidth)
     const int capacity = static_cast<int>(std::min<long long>(wanted, INT_MAX));
     if (capacity <= observationCapacity ||
         static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return false;
     }
     void* block = memrealloc(observations, static_cast<size_t>(capacity) * rowWidth * sizeof(double));
     if (!block) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return false;
     }
     observations = static_cast<double*>(block);
@@ -193,7 +201,7 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
         while (*cursor == ' ' || *cursor == '\t')
             ++cursor;
         if (*cursor == '\0') {
-            dataMessage("Data record %ld has too few values: %s\n", recordNumber, text);
+            dataMessage(MSG_TOO_FEW_VALUES, recordNumber, text);
             return false;
         }
         const double value = readDataNumber(&cursor, recordNumber);
@@ -232,18 +240,18 @@ void readRecords(RecordSource& source, const SourceLine* line)
     const size_t rowWidth = static_cast<size_t>(std::max(std::max(n, parameterCount), 1));
     const int capacity = settings.dataCount > 0 ? settings.dataCount : FIRST_CAPACITY;
     if (static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return;
     }
     observations = memalloc_doubles(static_cast<size_t>(capacity) * rowWidth, "obs");
     if (!observations) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return;
     }
     observationCapacity = capacity;
     char* record = static_cast<char*>(memalloc(DATA_RECORD_MAX, "datarec"));
     if (!record) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         releaseStore();
         return;
     }
@@ -258,10 +266,6 @@ void readRecords(RecordSource& source, const SourceLine* line)
         if (dataState.progressHook && observationCount % 100 == 0)
             dataState.progressHook(observationCount, false);
     }
-    // Inline data left unread after a stop is still data, not program text.
-    if (!source.file)
-        while (lexerTakeRawLine(record, DATA_RECORD_MAX)) {
-        }
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
     memfree(record);
@@ -278,10 +282,14 @@ void compileData()
         freeToken(token);
         RecordSource source{};
         readRecords(source, line);
+        // Inline data left unread after a stop are still data, not program text.
+        char rest[DATA_RECORD_MAX];
+        while (lexerTakeRawLine(rest, sizeof rest)) {
+        }
         return;
     }
     if (token->kind != TOK_STRING) {
-        compileError(line, "The file name must be enclosed in quote signs");
+        compileError(line, MSG_FILE_QUOTES);
         if (token->kind == TOK_END)
             pushBackToken(token);
         else
@@ -291,11 +299,12 @@ void compileData()
     }
     const std::string path = resolveProgramFile(token->text, "dat");
     freeToken(token);
+    // Only a plain file: a folder has no records and a device may never end.
     std::error_code error;
-    FILE* file = std::filesystem::is_directory(path, error) ? nullptr : fopen(path.c_str(), "rb");
+    FILE* file = std::filesystem::is_regular_file(path, error) ? fopen(path.c_str(), "rb") : nullptr;
     if (!file) {
         char message[DATA_RECORD_MAX + 100];
-        snprintf(message, sizeof message, "Unable to open data file: %s", path.c_str());
+        snprintf(message, sizeof message, MSG_OPEN_FAILED, path.c_str());
         compileError(line, message);
         releaseStore();
         return;
@@ -304,7 +313,7 @@ void compileData()
     source.file = file;
     source.block = static_cast<char*>(memalloc(FILE_BLOCK_SIZE, "datablock"));
     if (!source.block) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         fclose(file);
         return;
     }
@@ -326,7 +335,7 @@ double readDataNumber(const char** cursor, long recordNumber)
         ++c;
     }
     if (!isDigit(*c) && *c != '.') {
-        dataMessage("Invalid character on data record %ld: %s\n", recordNumber, valueStart);
+        dataMessage(MSG_INVALID_CHARACTER, recordNumber, valueStart);
         return 0.0;
     }
     double total = 0.0;
@@ -342,7 +351,7 @@ double readDataNumber(const char** cursor, long recordNumber)
                 const char* valueEnd = c;
                 while (*valueEnd && *valueEnd != ' ' && *valueEnd != '\t' && *valueEnd != ',')
                     ++valueEnd;
-                dataMessage("Two decimal points in number: %.*s\n",
+                dataMessage(MSG_TWO_POINTS,
                             static_cast<int>(valueEnd - valueStart), valueStart);
                 *cursor = c + 1;
                 return 0.0;

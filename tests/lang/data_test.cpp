@@ -5,6 +5,7 @@
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "support/allocator.h"
 #include "support/listing.h"
 #include "testutil.h"
 
@@ -52,6 +53,7 @@ bool compileText(const std::string& text, const std::string& folder = "/nonexist
     settingsReset();
     listingClear();
     compileErrorReset();
+    memResetFailure();
     programPath = folder + "/prog.mxl";
     TextSource text_source{splitLines(text)};
     LineSource source{static_cast<int>(text_source.lines.size()), TextSource::copy, &text_source};
@@ -235,6 +237,11 @@ TEST_F(DataFile, MissingFileAndUnquotedName)
               lines.end());
     EXPECT_EQ(observationCount, 0);
 
+    std::filesystem::create_directories(folder + "/set.d");
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA \"set.d\"\n", folder));
+    EXPECT_EQ(errorLines(),
+              std::vector<std::string>{"Error: Unable to open data file: " + folder + "/set.d"});
+
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA values;\n", folder));
     EXPECT_EQ(errorLines().front(), "Error: The file name must be enclosed in quote signs");
 }
@@ -256,6 +263,10 @@ TEST(DataInline, SkipBlankLinesCommentsAndTheRestOfTheDataLine)
 
 TEST(DataInline, StopAfterTooFewValuesLeavesNoProgramText)
 {
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATACOUNT 1e9;\nDATA;\n1 2\n3 4\n"));
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"Error: Insufficient memory space available"});
+    EXPECT_EQ(observationCount, 0);
+
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA;\n1 2\n3\n4 5\nzz zz\n"));
     EXPECT_EQ(observationCount, 1);
     EXPECT_EQ(errorLines(), std::vector<std::string>{"Data record 2 has too few values: 3"});

@@ -5,6 +5,7 @@
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "support/allocator.h"
 #include "support/listing.h"
 #include "testutil.h"
 
@@ -31,6 +32,7 @@ bool compileText(const std::string& text, const std::string& folder = "/work/mod
     settingsReset();
     listingClear();
     compileErrorReset();
+    memResetFailure();
     programPath = folder + "/prog.mxl";
     TextSource text_source{splitLines(text)};
     LineSource source{static_cast<int>(text_source.lines.size()), TextSource::copy, &text_source};
@@ -211,6 +213,14 @@ TEST(Options, OutputItemsAndFiles)
         EXPECT_STREQ(settings.outputVariables[i]->name, names[i]);
     EXPECT_EQ(findSymbol("$OBS"), nullptr) << "special items stay out of the symbol table";
 
+    std::string many = "OUTPUT x";
+    for (int i = 1; i < MAX_OUTPUT_VARIABLES; ++i)
+        many += i % 50 ? ", $obs" : ",\n$obs";
+    ASSERT_TRUE(compileText(program(many + ";")));
+    EXPECT_EQ(settings.outputCount, MAX_OUTPUT_VARIABLES);
+    EXPECT_FALSE(compileText(program(many + ", y;")));
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"Error: MOXEL can only handle 505 output variables"});
+
     ASSERT_TRUE(compileText(program("OUTPUT x;")));
     EXPECT_EQ(settings.outputMode, -1);
     ASSERT_TRUE(compileText(program("OUTPUT \"RES\" x;")));
@@ -352,6 +362,10 @@ TEST(Plots, Messages)
          {"Error: Syntax error: numeric value missing"}},
         {"PLOT title \"t\";", "FUNCTION y = a + b*x + k;",
          {"Error: Missing equal sign after TITLE"}},
+        {"PLOT ylabel \"t\";", "FUNCTION y = a + b*x + k;",
+         {"Error: Missing equal sign after YLABEL"}},
+        {"PLOT title = t;", "FUNCTION y = a + b*x + k;",
+         {"Error: Syntax error.  Title string must be in quotes."}},
         {"PLOT xlabel = x;", "FUNCTION y = a + b*x + k;",
          {"Error: Syntax error.  Label string must be in quotes."}},
         {"PLOT yvar = 3;", "FUNCTION y = a + b*x + k;",
