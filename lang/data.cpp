@@ -11,7 +11,6 @@
 #include "support/listing.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdarg>

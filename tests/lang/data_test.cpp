@@ -273,3 +273,24 @@ TEST(DataInline, StopAfterTooFewValuesLeavesNoProgramText)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DataEndToEnd, DataMessagesReachTheListingFileAndFailTheRun)
+{
+    std::string program = std::string(twoVariableProgram) + "DATA;\n";
+    for (int i = 0; i < 12; ++i)
+        program += "1 x\n";
+    const MoxelRun run = runMoxel(program);
+    EXPECT_EQ(run.status, 1);
+    int inListing = 0;
+    for (const std::string& line : splitLines(run.listing))
+        inListing += line.rfind("Error: Invalid character on data record ", 0) == 0;
+    int onScreen = 0;
+    for (const std::string& line : splitLines(run.out))
+        onScreen += line.rfind("Invalid character on data record ", 0) == 0;
+    EXPECT_EQ(inListing, 9);
+    EXPECT_EQ(onScreen, 9);
+}
+
+}  // namespace

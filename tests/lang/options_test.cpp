@@ -26,7 +26,7 @@ struct TextSource {
     }
 };
 
-bool compileText(const std::string& text, const std::string& folder = "/work/models")
+bool compileText(const std::string& text, const std::string& folder = "/home/ann/models")
 {
     compilerReleaseAll();
     settingsReset();
@@ -102,7 +102,7 @@ TEST(Options, AcceptedStatementsSetTheirFields)
                     settings.correlationVariables[0] == inputVariables[1];
          }},
         {"POUTPUT \"params\";",
-         [] { return settings.parameterOutputFile == "/work/models/params.par"; }},
+         [] { return settings.parameterOutputFile == "/home/ann/models/params.par"; }},
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(compileText(program(c.statements))) << c.statements;
@@ -206,7 +206,7 @@ TEST(Options, OutputItemsAndFiles)
 {
     ASSERT_TRUE(compileText(program("OUTPUT TO \"res\" x, $obs, $Predicted;\nOUTPUT y, $RESIDUAL;")));
     EXPECT_EQ(settings.outputMode, 1);
-    EXPECT_EQ(settings.outputFile, "/work/models/res.out");
+    EXPECT_EQ(settings.outputFile, "/home/ann/models/res.out");
     ASSERT_EQ(settings.outputCount, 5);
     const char* names[] = {"x", "$OBS", "$PREDICTED", "y", "$RESIDUAL"};
     for (int i = 0; i < 5; ++i)
@@ -224,7 +224,7 @@ TEST(Options, OutputItemsAndFiles)
     ASSERT_TRUE(compileText(program("OUTPUT x;")));
     EXPECT_EQ(settings.outputMode, -1);
     ASSERT_TRUE(compileText(program("OUTPUT \"RES\" x;")));
-    EXPECT_EQ(settings.outputFile, "/work/models/RES.OUT");
+    EXPECT_EQ(settings.outputFile, "/home/ann/models/RES.OUT");
 }
 
 TEST(Options, ProgramFileRule)
