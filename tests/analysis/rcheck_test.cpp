@@ -1,5 +1,5 @@
-// Cross-check of the Final Results statistics against R's nls on generated data sets. The
-// sets. The reference values were computed once with R 4.2 (Debian 12):
+// Cross-check of the Final Results statistics against R's nls on generated data sets.
+// The reference values were computed once with R 4.2 (Debian 12):
 //
 //   m <- nls(y ~ a*exp(-b*x)+c, data=d, start=list(a=4,b=0.5,c=1),
 //            control=nls.control(tol=1e-8, maxiter=500)); s <- summary(m)
