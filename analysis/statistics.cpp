@@ -137,7 +137,8 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     vs.mean = sum / n;
     if (n > 1) {
         const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
-        vs.standardDeviation = variance > 0 ? std::sqrt(variance) : 0.0;
+        // Rounding can leave a tiny negative variance; a non-finite one stays visible.
+        vs.standardDeviation = variance < 0 ? 0.0 : std::sqrt(variance);
     }
     return vs;
 }

@@ -92,6 +92,9 @@ TEST(VariableStatistics, ColumnOfAMatrix)
     // A constant column has no spread, whatever rounding of its sums would say.
     const double constant[] = {0.1, 0.1, 0.1};
     EXPECT_EQ(variableStatistics(constant, 1, 3).standardDeviation, 0);
+    // An infinite value leaves no meaningful spread, and must not show as 0.
+    const double withInfinity[] = {1, HUGE_VAL, 2};
+    EXPECT_FALSE(std::isfinite(variableStatistics(withInfinity, 1, 3).standardDeviation));
 }
 
 TEST(Correlation, FromSums)
