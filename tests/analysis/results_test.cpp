@@ -30,7 +30,37 @@ const char OFFSET_PROGRAM[] =
     "4 100000001.9570 0.1\n5 100000001.8232 0.1\n6 100000003.3303 0.1\n7 100000003.5609 0.1\n"
     "8 100000004.4069 0.1\n9 100000004.3487 0.1\n";
 
+// As many parameters as observations: no statistics, the narrow analysis of variance,
+// and the confidence intervals refused.
+const char SQUARE_PROGRAM[] =
+    "VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\nCONFIDENCE 95;\n"
+    "DATA;\n1 2.1\n2 3.9\n";
+
+// One parameter (a = sum xy / sum x^2 = 1.99, s = sqrt(0.097 / 3 / 30)): statistics but
+// no analysis of variance.
+const char SLOPE_PROGRAM[] =
+    "VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\nCONFIDENCE 90;\n"
+    "DATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n";
+
+// A single observation.
+const char SINGLE_PROGRAM[] =
+    "VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\nCONFIDENCE 95;\nDATA;\n2 4.2\n";
+
 const ResultsCase cases[] = {
+    {"ParametersEqualObservations", SQUARE_PROGRAM, 0,
+     {"\n\n----  Analysis of Variance  ----\n\n  Source     DF   Sum of Squares\n"
+      "----------  ----  --------------\nRegression     1            1.62\nError          0  ",
+      "\nTotal          1            1.62\n\nUnable to compute confidence interval with this few observations.\n",
+      "\n\n  ----  Calculated Parameter Values  ----\n\n Parameter  Initial guess   Final estimate \n"},
+     {"Standard error of estimate", "Prob(t)", "Confidence Intervals  ----"}},
+    {"OneParameter", SLOPE_PROGRAM, 0,
+     {"\n         a              1              1.99      0.03282953      60.62  0.00001\n",
+      "\n         a        1.91273989              1.99        2.06726011\n"},
+     {"Analysis of Variance"}},
+    {"OneObservation", SINGLE_PROGRAM, 0,
+     {"\nNumber of observations = 1\n",
+      "\n         a              1               2.1\n\nUnable to compute confidence interval with this few observations.\n"},
+     {"Analysis of Variance", "Standard error of estimate", "Prob(t)"}},
     {"LargeOffsetKeepsItsDigits", OFFSET_PROGRAM, -1,
      {"\nTotal          9         26.3869\n",
       "\n         y           1E+08           1E+08           1E+08        1.712273\n",
