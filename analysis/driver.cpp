@@ -230,6 +230,8 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    // Nothing of an earlier analysis may show if this one ends before its first solve does.
+    analysis.finalSumSquares = 0.0;
     reportText("\nBeginning computation...\n");
 
     if (settings.sweepCount == 0) {

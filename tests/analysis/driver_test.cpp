@@ -145,6 +145,25 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
     EXPECT_FALSE(quietErrors);
 }
 
+TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
+{
+    ASSERT_GE(analyse(std::string("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\n"
+                                  "FUNCTION y = a * exp(b * x);\n") + EXP_DATA), STOP_ABSOLUTE);
+    ASSERT_GT(analysis.finalSumSquares, 0.1);
+    // A second analysis cancelled before its first residual evaluation.
+    compilerReleaseAll();
+    settingsReset();
+    const std::string text = std::string("VARIABLES x, y;\nPARAMETERS a = 2, b = 1;\n"
+                                         "FUNCTION y = a * exp(b * x);\n") + EXP_DATA;
+    TextLines lines;
+    const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
+    ASSERT_TRUE(compileProgram(&source));
+    abortRequested.store(true);
+    EXPECT_EQ(runAnalysis(), STOP_ABORTED);
+    abortRequested.store(false);
+    EXPECT_EQ(analysis.finalSumSquares, 0.0);
+}
+
 TEST(Batch, FewerObservationsThanParameters)
 {
     const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b, c;\nFUNCTION y = a + b * x + c * x * x;\n"
