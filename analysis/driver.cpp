@@ -251,8 +251,12 @@ int runAnalysis()
         runReset();
         for (int i = 0; i < n; ++i)
             runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+        // Cancelled during the final pass, the values are incomplete: the run is then
+        // reported as aborted, never as converged.
         if (!aborted())
             listingPrint("Completed analysis\n");
+        else
+            analysis.stopCode = STOP_ABORTED;
     }
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())

@@ -164,6 +164,27 @@ TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
     EXPECT_EQ(analysis.finalSumSquares, 0.0);
 }
 
+// Sets Cancel at the second runtime error: the first comes from the solver's start, the
+// second from the final pass over the observations.
+int errorLinesSeen = 0;
+void cancelAtSecondError(const char* text)
+{
+    if (std::string(text).compare(0, 20, "Error executing line") == 0 && ++errorLinesSeen == 2)
+        abortRequested.store(true);
+}
+
+TEST_F(DriverRun, CancelDuringTheFinalPassIsReportedAsAborted)
+{
+    errorLinesSeen = 0;
+    listingSetSink(cancelAtSecondError);
+    const int code = analyse("VARIABLES x, y;\nPARAMETERS a = 1, b = 0;\nFUNCTION y = a / b + x;\n"
+                             "DATA;\n1 2\n2 3\n3 4\n");
+    abortRequested.store(false);
+    EXPECT_GE(errorLinesSeen, 2);
+    EXPECT_EQ(code, STOP_ABORTED);
+    EXPECT_FALSE(analysis.analysisCompleted);
+}
+
 TEST(Batch, FewerObservationsThanParameters)
 {
     const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b, c;\nFUNCTION y = a + b * x + c * x * x;\n"
