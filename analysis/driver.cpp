@@ -230,6 +230,8 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    // Nothing of an earlier analysis may show if this one ends before its first solve does.
+    analysis.finalSumSquares = 0.0;
     reportText("\nBeginning computation...\n");
 
     if (settings.sweepCount == 0) {
@@ -249,8 +251,12 @@ int runAnalysis()
         runReset();
         for (int i = 0; i < n; ++i)
             runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+        // Cancelled during the final pass, the values are incomplete: the run is then
+        // reported as aborted, never as converged.
         if (!aborted())
             listingPrint("Completed analysis\n");
+        else
+            analysis.stopCode = STOP_ABORTED;
     }
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())

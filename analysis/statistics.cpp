@@ -36,11 +36,19 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     int above = 0;
     int below = 0;
     double previous = 0.0;
+    // The corrected total is formed from sums about the first observation: the same
+    // quantity as sumY2 - sumY^2 / n, without the cancellation that wrecks it when the
+    // values sit far from zero (1e8 plus small changes, or a constant column).
+    const double origin = n > 0 ? observed[0] : 0.0;
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
     for (int i = 0; i < n; ++i) {
         const double y = observed[i];
         const double d = observed[i] - predicted[i];
         st.sumY += y;
         st.sumY2 += y * y;
+        shiftedSum += y - origin;
+        shiftedSum2 += (y - origin) * (y - origin);
         st.residualSS += d * d;
         st.sumDev += d;
         st.absDev += std::fabs(d);
@@ -57,7 +65,7 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     }
     if (n > 0) {
         st.absDev /= st.count;
-        st.totalSS = st.sumY2 - st.sumY * st.sumY / st.count;
+        st.totalSS = shiftedSum2 - shiftedSum * shiftedSum / st.count;
     }
     st.regressionSS = st.totalSS - st.residualSS;
     if (st.regressionSS < 0)
@@ -109,21 +117,29 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     if (n <= 0)
         return vs;
     double sum = 0.0;
-    double sum2 = 0.0;
+    // Sums about the first value for the variance (see residualStatistics); a constant
+    // column gives exactly 0, and rounding never makes the variance negative.
+    const double origin = column[0];
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
     vs.minimum = column[0];
     vs.maximum = column[0];
     for (int i = 0; i < n; ++i) {
         const double x = column[(size_t)i * stride];
         sum += x;
-        sum2 += x * x;
+        shiftedSum += x - origin;
+        shiftedSum2 += (x - origin) * (x - origin);
         if (x < vs.minimum)
             vs.minimum = x;
         if (x > vs.maximum)
             vs.maximum = x;
     }
     vs.mean = sum / n;
-    if (n > 1)
-        vs.standardDeviation = std::sqrt((sum2 - sum * sum / n) / (n - 1));
+    if (n > 1) {
+        const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
+        // Rounding can leave a tiny negative variance; a non-finite one stays visible.
+        vs.standardDeviation = variance < 0 ? 0.0 : std::sqrt(variance);
+    }
     return vs;
 }
 
@@ -140,13 +156,20 @@ double correlation(Symbol* a, Symbol* b)
     const int n = observationCount;
     const bool needRun = a->kind != SYM_INPUT || b->kind != SYM_INPUT;
     double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    // Sums about the values of the first observation, as in residualStatistics.
+    double originX = 0.0;
+    double originY = 0.0;
     if (needRun)
         runReset();
     for (int i = 0; i < n; ++i) {
         if (needRun)
             runObservation(i, nullptr, nullptr, nullptr);
-        const double x = observationValue(a, i);
-        const double y = observationValue(b, i);
+        if (i == 0) {
+            originX = observationValue(a, 0);
+            originY = observationValue(b, 0);
+        }
+        const double x = observationValue(a, i) - originX;
+        const double y = observationValue(b, i) - originY;
         sx += x;
         sy += y;
         sxx += x * x;

@@ -247,8 +247,10 @@ int batchRun(const char* programPath)
     if (compileStep(&batch.source)) {
         bool started = false;
         const int stopCode = analysisStep(&started);
+        // Ctrl+C while the listing or the output file was being written left them
+        // incomplete: such a run does not count as a usable result either.
         if (started)
-            status = stopCodeUsable(stopCode) ? BATCH_OK : BATCH_NOT_CONVERGED;
+            status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
     }
 
     listingCloseFile();

@@ -145,6 +145,46 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
     EXPECT_FALSE(quietErrors);
 }
 
+TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
+{
+    ASSERT_GE(analyse(std::string("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\n"
+                                  "FUNCTION y = a * exp(b * x);\n") + EXP_DATA), STOP_ABSOLUTE);
+    ASSERT_GT(analysis.finalSumSquares, 0.1);
+    // A second analysis cancelled before its first residual evaluation.
+    compilerReleaseAll();
+    settingsReset();
+    const std::string text = std::string("VARIABLES x, y;\nPARAMETERS a = 2, b = 1;\n"
+                                         "FUNCTION y = a * exp(b * x);\n") + EXP_DATA;
+    TextLines lines;
+    const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
+    ASSERT_TRUE(compileProgram(&source));
+    abortRequested.store(true);
+    EXPECT_EQ(runAnalysis(), STOP_ABORTED);
+    abortRequested.store(false);
+    EXPECT_EQ(analysis.finalSumSquares, 0.0);
+}
+
+// Sets Cancel at the second runtime error: the first comes from the solver's start, the
+// second from the final pass over the observations.
+int errorLinesSeen = 0;
+void cancelAtSecondError(const char* text)
+{
+    if (std::string(text).compare(0, 20, "Error executing line") == 0 && ++errorLinesSeen == 2)
+        abortRequested.store(true);
+}
+
+TEST_F(DriverRun, CancelDuringTheFinalPassIsReportedAsAborted)
+{
+    errorLinesSeen = 0;
+    listingSetSink(cancelAtSecondError);
+    const int code = analyse("VARIABLES x, y;\nPARAMETERS a = 1, b = 0;\nFUNCTION y = a / b + x;\n"
+                             "DATA;\n1 2\n2 3\n3 4\n");
+    abortRequested.store(false);
+    EXPECT_GE(errorLinesSeen, 2);
+    EXPECT_EQ(code, STOP_ABORTED);
+    EXPECT_FALSE(analysis.analysisCompleted);
+}
+
 TEST(Batch, FewerObservationsThanParameters)
 {
     const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b, c;\nFUNCTION y = a + b * x + c * x * x;\n"
@@ -172,6 +212,25 @@ TEST(Batch, OutputIntoTheListingAndParameterFile)
     EXPECT_NE(run.listing.find("Parameter values will be written to " + run.folder + "/params.par\n"),
               std::string::npos);
     EXPECT_EQ(readTextFile(run.folder + "/params.par"), "0.666666666666666408\n2.25\n");
+}
+
+TEST(Batch, OutputFileWithWorkVariableAndParameterFileThatCannotBeOpened)
+{
+    // w holds x / 3 after the program has run for each observation; y = 0.1086 + 1.9828 x.
+    const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nDOUBLE w;\nw = x / 3;\n"
+                                  "FUNCTION y = a + b * x;\nOUTPUT \"res\" $OBS, x, y, $PREDICTED, $RESIDUAL, w;\n"
+                                  "POUTPUT \"nosuchfolder/p\";\nDATA;\n1 2.1\n2 3.9\n3 6.2\n-4 -7.8\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(readTextFile(run.folder + "/res.out"),
+              "1   1   2.1   2.091379   0.008621   0.333333\n"
+              "2   2   3.9   4.074138  -0.174138   0.666667\n"
+              "3   3   6.2   6.056897   0.143103   1.000000\n"
+              "4  -4  -7.8  -7.822414   0.022414  -1.333333\n");
+    EXPECT_NE(run.listing.find("Output values will be written to " + run.folder + "/res.out\n"), std::string::npos);
+    // The parameter file's error lands right after the parameter table.
+    EXPECT_NE(run.listing.find("  0.00023\nError: unable to open parameter output file: " + run.folder +
+                               "/nosuchfolder/p.par\n\n\n"),
+              std::string::npos) << run.listing;
 }
 
 TEST(Batch, OutputFileThatCannotBeOpened)

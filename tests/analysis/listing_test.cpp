@@ -594,3 +594,29 @@ TEST(FinalResults, InterruptedSweepHasNoFinalSolve)
 }
 
 }  // namespace
+
+namespace {
+
+// A quick fit followed by slow correlations of work variables: Ctrl+C after a second
+// lands while the listing is being written, and such a run is not a usable result.
+const char SLOW_LISTING_PROGRAM[] =
+    "VARIABLES x, y;\nPARAMETERS a = 1;\nDOUBLE i, w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11;\n"
+    "i = 0;\nWHILE (i < 300000) i = i + 1;\n"
+    "w0 = x + i;\nw1 = 2 * x + i;\nw2 = 3 * x + i;\nw3 = 4 * x + i;\nw4 = 5 * x + i;\nw5 = 6 * x + i;\n"
+    "w6 = 7 * x + i;\nw7 = 8 * x + i;\nw8 = 9 * x + i;\nw9 = 10 * x + i;\nw10 = 11 * x + i;\nw11 = 12 * x + i;\n"
+    "FUNCTION y = a * x;\nCORRELATE w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11;\n"
+    "DATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n";
+
+TEST(FinalResults, InterruptedListingIsNotAUsableResult)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/late.mxl", SLOW_LISTING_PROGRAM);
+    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
+                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
+                                "' -run late.mxl >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 3) << readTextFile(folder + "/out.txt");
+}
+
+}  // namespace

@@ -89,6 +89,12 @@ TEST(VariableStatistics, ColumnOfAMatrix)
     EXPECT_NEAR(vs.mean, 70.0 / 3, 1e-12);
     EXPECT_NEAR(vs.standardDeviation, std::sqrt(233.3333333333333), 1e-9);
     EXPECT_EQ(variableStatistics(rows, 2, 1).standardDeviation, 0);
+    // A constant column has no spread, whatever rounding of its sums would say.
+    const double constant[] = {0.1, 0.1, 0.1};
+    EXPECT_EQ(variableStatistics(constant, 1, 3).standardDeviation, 0);
+    // An infinite value leaves no meaningful spread, and must not show as 0.
+    const double withInfinity[] = {1, HUGE_VAL, 2};
+    EXPECT_FALSE(std::isfinite(variableStatistics(withInfinity, 1, 3).standardDeviation));
 }
 
 TEST(Correlation, FromSums)
