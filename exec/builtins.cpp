@@ -35,6 +35,7 @@ constexpr double TAN_POLE_DISTANCE = 1e-20;    // TAN's test against +pi/2
 constexpr double COT_ZERO_REMAINDER = 1e-10;   // COT is 0 this close to a multiple of pi/2
 constexpr double CHEBY_ORDER_NUDGE = 0.00001;  // added to the order before truncation
 constexpr long CHEBY_RECURRENCE_MAX = 1000000; // higher orders use the closed form
+constexpr double JN_ZERO_ORDER = 2000.0;     // from this order J_n(x) underflows for |x| <= n/2
 constexpr double EXP_ARG_MAX = 500.0;
 constexpr double EXP_ARG_UNDERFLOW = -700.0;
 constexpr int PTOC_LOOP_LIMIT = 64;            // turns removed one by one before fmod is used
@@ -148,6 +149,18 @@ int besselOrder(double n)
     return (int)t;
 }
 
+// J_n(x) for an integer order. Since |J_n(x)| <= (|x|/2)^n / n! <= (e/4)^n when |x| <= n/2,
+// the value is below the smallest double from order JN_ZERO_ORDER on; the library's
+// recurrence would spend time proportional to n (seconds for a huge order) to arrive at
+// that 0.
+double besselJn(int n, double x)
+{
+    const double order = std::fabs((double)n);
+    if (order >= JN_ZERO_ORDER && std::fabs(x) <= order / 2.0)
+        return 0.0;
+    return jn(n, x);
+}
+
 // Chebyshev order from a double: the whole part (rounded down, so that any negative order
 // stays negative), kept inside the long range.
 long chebyOrder(double n)
@@ -221,7 +234,7 @@ double computeBuiltin(int code, const double* a, bool degrees, bool forced,
     case FN_CSC: return 1.0 / std::sin(toRadians(x, degrees));
     case FN_J0: return j0(x);
     case FN_J1: return j1(x);
-    case FN_JN: return jn(besselOrder(a[0]), a[1]);
+    case FN_JN: return besselJn(besselOrder(a[0]), a[1]);
     case FN_Y0: return y0(x);
     case FN_Y1: return y1(x);
     case FN_YN: return yn(besselOrder(a[0]), a[1]);

@@ -270,12 +270,13 @@ double* elementAddress(const ExprNode* node)
         } else if (storage == &symbol->value) {
             rows = 1;
         }
+        // Both subscripts are evaluated before either is checked.
         int i = truncateSubscript(subscripts->left ? operandValue(subscripts->left) : 0.0);
+        int j = truncateSubscript(subscripts->right ? operandValue(subscripts->right) : 0.0);
         if (i < 0 || i >= rows) {
             reportSubscript(i, symbol);
             i = 0;
         }
-        int j = truncateSubscript(subscripts->right ? operandValue(subscripts->right) : 0.0);
         if (j < 0 || j >= columns) {
             reportSubscript(j, symbol);
             j = 0;

@@ -496,16 +496,13 @@ void compileKeywordStatement(Token* keyword)
     freeToken(keyword);
 }
 
-// The checks made once the whole program has compiled without error.
+// The checks made once the whole program has compiled without error. Each check runs
+// whatever the earlier ones found, so one run lists every whole-program fault.
 void checkProgram()
 {
-    if (!compiler.functionSeen) {
+    if (!compiler.functionSeen)
         compileError(lexerCurrentLine(), MSG_NO_FUNCTION);
-        return;
-    }
     eliminateUnusedParameters();
-    if (compileErrorCount() != 0)
-        return;
     if (inputVariableCount == 0) {
         settings.functionMinimization = true;
         observationCount = parameterCount;

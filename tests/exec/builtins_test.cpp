@@ -115,6 +115,9 @@ TEST_F(Builtins, ValuesInBothAngleModes)
         {FN_J0, 2.5, 0, 0, 1, false, -0.04838377646819804, EPS_LIBRARY},
         {FN_J1, 2.5, 0, 0, 1, false, 0.497094102464274, EPS_LIBRARY},
         {FN_JN, 3.9, 2.5, 0, 2, false, 0.21660039103911358, EPS_LIBRARY},
+        {FN_JN, 2147483647, 0.5, 0, 2, false, 0.0, 0.0},    // underflows at once, no long recurrence
+        {FN_JN, -2000, 1000, 0, 2, false, 0.0, 0.0},
+        {FN_JN, 3000, 2000, 0, 2, false, jn(3000, 2000), EPS_LIBRARY},
         {FN_Y0, 2.5, 0, 0, 1, false, 0.498070359615232, EPS_LIBRARY},
         {FN_Y1, 2.5, 0, 0, 1, false, 0.14591813796678577, EPS_LIBRARY},
         {FN_YN, 3, 2.5, 0, 2, false, -0.7560554967536712, EPS_LIBRARY},

@@ -159,6 +159,12 @@ TEST_F(Operators, TwoSubscriptArraysAreRowMajor)
     EXPECT_EQ(evaluate(element(b, num(-1), num(9))), 7.0);
     EXPECT_EQ(screenText(), "Error: Subscript value of -1 is invalid for B\n"
                             "Error: Subscript value of 9 is invalid for B\n");
+
+    // Both subscripts are evaluated before the first one is checked.
+    listingClear();
+    evaluate(element(b, num(5), bin(NODE_DIV, num(1), num(0))));
+    EXPECT_EQ(screenText(), "Error: Attempted division of 1 by zero\n"
+                            "Error: Subscript value of 5 is invalid for B\n");
 }
 
 TEST_F(Operators, SubscriptSideEffectsHappenOnce)

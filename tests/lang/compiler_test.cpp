@@ -523,6 +523,18 @@ TEST(CompilerBatch, BuiltinCallsFoldAtCompileTime)
                        "Error: Attempt to take square root of negative number\n");
 }
 
+TEST(CompilerBatch, WholeProgramChecksAllRun)
+{
+    // A missing FUNCTION does not stop the unused-parameter pass.
+    MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a;\nDATA;\n1 2\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n"
+                       "     3: DATA;\n"
+                       "Error: Program must have a FUNCTION statement\n"
+                       "     3: DATA;\n"
+                       "Error: You must use some parameters.\n");
+}
+
 TEST(CompilerBatch, FewerObservationsThanParameters)
 {
     MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a, b, c;\nFUNCTION y = a + b*x + c*x*x;\nDATA;\n1 2\n2 4\n");

@@ -118,8 +118,10 @@ TEST(Batch, EmptyProgram)
 {
     const MoxelRun run = runMoxel("");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "RUN option specified\nError: Program must have a FUNCTION statement\n");
-    EXPECT_EQ(run.listing, "Error: Program must have a FUNCTION statement\n");
+    EXPECT_EQ(run.out, "RUN option specified\nError: Program must have a FUNCTION statement\n"
+                       "Error: You must use some parameters.\n");
+    EXPECT_EQ(run.listing, "Error: Program must have a FUNCTION statement\n"
+                           "Error: You must use some parameters.\n");
     EXPECT_EQ(run.err, "");
 }
 
