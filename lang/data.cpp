@@ -38,6 +38,7 @@ constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in ro
 constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this part of its rows
 constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
 constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
+constexpr double MANTISSA_FULL = 1e18;       // further digits are past a double's precision
 
 struct DataState {
     int messageCount;                // data messages reported in this analysis
@@ -59,6 +60,23 @@ struct RecordSource {
 const double powersOfTen[] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// value * 10^power; zero stays zero however large the power.
+double scaleByPowerOfTen(double value, int power)
+{
+    if (value == 0.0 || power == 0)
+        return value;
+    const int magnitude = power < 0 ? -power : power;
+    if (magnitude <= 22)
+        return power > 0 ? value * powersOfTen[magnitude] : value / powersOfTen[magnitude];
+    // Beyond the exact powers two steps keep 10^magnitude finite down to the
+    // smallest subnormal results.
+    if (power > 0)
+        return magnitude <= 308 ? value * std::pow(10.0, magnitude)
+                                : value * 1e308 * std::pow(10.0, magnitude - 308);
+    return magnitude <= 308 ? value / std::pow(10.0, magnitude)
+                            : value / 1e308 / std::pow(10.0, magnitude - 308);
+}
 
 inline bool isDigit(char c)
 {
@@ -339,12 +357,19 @@ double readDataNumber(const char** cursor, long recordNumber)
     }
     double total = 0.0;
     double mantissa = 0.0;
+    int droppedDigits = 0;      // integer digits past the precision of a double
     bool fraction = false;
     int fractionDigits = 0;
     for (;; ++c) {
         if (isDigit(*c)) {
-            mantissa = 10.0 * mantissa + (*c - '0');
-            fractionDigits++;
+            // Digits past the precision of a double only move the decimal point, so
+            // that a long digit string cannot overflow the mantissa.
+            if (mantissa < MANTISSA_FULL) {
+                mantissa = 10.0 * mantissa + (*c - '0');
+                fractionDigits++;
+            } else if (!fraction) {
+                droppedDigits++;
+            }
         } else if (*c == '.') {
             if (fraction) {
                 const char* valueEnd = c;
@@ -358,13 +383,13 @@ double readDataNumber(const char** cursor, long recordNumber)
             fraction = true;
             fractionDigits = 0;
         } else if (*c == ':') {
-            total = (total + mantissa) * 60.0;
+            total = (total + scaleByPowerOfTen(mantissa, droppedDigits)) * 60.0;
             mantissa = 0.0;
+            droppedDigits = 0;
         } else {
             break;
         }
     }
-    total += mantissa;
     int exponent = 0;
     if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {
         ++c;
@@ -381,13 +406,11 @@ double readDataNumber(const char** cursor, long recordNumber)
     }
     *cursor = c;
     const int power = exponent - (fraction ? fractionDigits : 0);
-    const int magnitude = power < 0 ? -power : power;
-    const double scale = magnitude <= 22 ? powersOfTen[magnitude] : std::pow(10.0, magnitude);
-    if (power > 0)
-        total *= scale;
-    else if (power < 0)
-        total /= scale;
-    return negative ? -total : total;
+    // (total + mantissa) * 10^power, scaled term by term so that a zero mantissa stays
+    // zero under any exponent.
+    const double value = scaleByPowerOfTen(total, power) +
+                         scaleByPowerOfTen(mantissa, power + droppedDigits);
+    return negative ? -value : value;
 }
 
 void freeObservations()

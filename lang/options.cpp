@@ -63,6 +63,7 @@ const char MSG_USE_SPLOT[] = "You may be able to use SPLOT statement rather than
 const char MSG_COMPUTED_TRACE[] = "Function uses computed variables.";
 const char MSG_CONVERT_TRACE[] = "Converting PLOT to SPLOT with CONNECT2 and NOMARK2 options.";
 const char MSG_NO_X_VARIABLE[] = "You must specify the independent variable for plot";
+const char MSG_NO_Y_VARIABLE[] = "You must specify the dependent variable for plot";
 const char MSG_SAME_VARIABLE[] = "The same variable (%s) is specified for plot X and Y axes.";
 
 // Default plot titles and labels.
@@ -243,6 +244,10 @@ bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
+    if (!symbol) {
+        skipStatement();
+        return false;
+    }
     if (symbol->kind == SYM_PARAMETER) {
         compileError(line, MSG_PLOT_PARAMETER);
         skipStatement();
@@ -475,6 +480,12 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
         compileError(line, MSG_NO_X_VARIABLE);
         return false;
     }
+    // A scatter plot without YVAR in a model that names no dependent variable has
+    // nothing to draw against its x axis.
+    if (plot->plotKind == PLOT_SCATTER && !plot->yVar) {
+        compileError(line, MSG_NO_Y_VARIABLE);
+        return false;
+    }
 
     const bool functionOrScatter =
         plot->plotKind == PLOT_FUNCTION || plot->plotKind == PLOT_SCATTER;
@@ -494,7 +505,7 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
     }
     if (!plot->yLabel[0] && !(plot->plotFlags & PLOTF_NOYLABEL)) {
         if (functionOrScatter)
-            copyText(plot->yLabel, plot->yVar ? plot->yVar->name : "");
+            copyText(plot->yLabel, plot->yVar->name);
         else if (plot->plotKind == PLOT_RESIDUAL)
             copyText(plot->yLabel, TEXT_RESIDUAL_YLABEL);
         else
@@ -639,6 +650,8 @@ void compileCorrelate()
         named = true;
         Symbol* symbol = requireSymbol(token->text, token->line);
         freeToken(token);
+        if (!symbol)
+            continue;
         if (settings.correlationCount < MAX_CORRELATION_VARIABLES) {
             settings.correlationVariables[settings.correlationCount++] = symbol;
         } else if (!full) {
@@ -684,6 +697,10 @@ void compileOutput()
         if (!symbol)
             symbol = requireSymbol(token->text, token->line);
         freeToken(token);
+        if (!symbol) {
+            skipStatement();
+            return;
+        }
         if (symbol->kind == SYM_PARAMETER) {
             compileError(line, MSG_OUTPUT_PARAMETER);
         } else if (settings.outputCount >= MAX_OUTPUT_VARIABLES) {
@@ -824,6 +841,10 @@ void compileConstrain()
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
+    if (!symbol) {
+        skipStatement();
+        return;
+    }
     if (symbol->kind != SYM_PARAMETER) {
         compileError(line, MSG_CONSTRAIN_PARAMETER);
         skipStatement();
@@ -854,6 +875,10 @@ void compileSweep()
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
+    if (!symbol) {
+        skipStatement();
+        return;
+    }
     if (symbol->kind != SYM_PARAMETER) {
         compileError(line, MSG_SWEEP_PARAMETER);
         skipStatement();

@@ -99,6 +99,34 @@ TEST_F(DataNumber, ReadsValuesAndStopsAtTheFirstForeignCharacter)
     EXPECT_EQ(compileErrorCount(), 0);
 }
 
+TEST_F(DataNumber, ExtremeExponentsAndLongDigitStringsStayNumbers)
+{
+    const std::string ones(400, '1');
+    struct Case {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"0e400", 0.0},
+        {"0.0D+999999", 0.0},
+        {"1e400", HUGE_VAL},
+        {"1e-400", 0.0},
+        {std::string("0.").append(ones), 1.0 / 9.0},
+        {std::string("1").append(399, '0'), HUGE_VAL},
+        {std::string("1").append(300, '0'), 1e300},
+        {std::string(ones).append("e-399"), 10.0 / 9.0},
+        {std::string("0.").append(300, '0').append("25"), 2.5e-301},
+    };
+    for (const Case& c : cases) {
+        const char* cursor = c.text.c_str();
+        const double value = readDataNumber(&cursor, 1);
+        EXPECT_EQ(static_cast<size_t>(cursor - c.text.c_str()), c.text.size()) << c.text;
+        if (std::isinf(c.value))
+            EXPECT_EQ(value, c.value) << c.text;
+        else
+            EXPECT_NEAR(value, c.value, 1e-15 * c.value) << c.text;
+    }
+}
+
 TEST_F(DataNumber, InvalidCharacterLeavesTheCursorAndReportsTheRest)
 {
     const char* text = "  x 12";

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -353,6 +354,8 @@ TEST(Plots, Messages)
           "Error: You may be able to use SPLOT statement rather than PLOT."}},
         {"SPLOT;", "FUNCTION y = a + b*x + k*z;",
          {"Error: You must specify the independent variable for plot"}},
+        {"SPLOT xvar = x;", "FUNCTION a*exp(b*x) + k;",
+         {"Error: You must specify the dependent variable for plot"}},
         {"PLOT xvar=y;", "FUNCTION y = a + b*x + k;",
          {"Error: The same variable (y) is specified for plot X and Y axes."}},
         {"PLOT domain = 5, 1;", "FUNCTION y = a + b*x + k;", {"Error: Invalid domain"}},
@@ -383,6 +386,49 @@ TEST(Plots, Messages)
         errors.resize(std::min(errors.size(), c.messages.size()));
         EXPECT_EQ(errors, c.messages) << c.statements;
     }
+}
+
+}  // namespace
+
+namespace {
+
+const char* const lineFit = "VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\n";
+const char* const lineData = "DATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n";
+
+TEST(OptionsEndToEnd, OutputFileNamesFollowTheProgramFolder)
+{
+    const std::string folder = testTempDir();
+    std::filesystem::create_directories(folder + "/runs");
+    struct Case {
+        const char* statements;
+        std::vector<const char*> files;
+    } cases[] = {
+        {"OUTPUT TO \"res\" x, y;\nPOUTPUT \"res\";", {"res.out", "res.par"}},
+        {"OUTPUT \"RES\" x;\nPOUTPUT \"PAR\";", {"RES.OUT", "PAR.PAR"}},
+        {"OUTPUT \"runs/r1\" x;\nPOUTPUT \"runs/p1.txt\";", {"runs/r1.out", "runs/p1.txt"}},
+    };
+    for (const Case& c : cases) {
+        const MoxelRun run = runMoxel(std::string(lineFit) + c.statements + "\n" + lineData,
+                                      "prog", folder);
+        EXPECT_EQ(run.status, 0) << c.statements << run.out;
+        for (const char* file : c.files)
+            EXPECT_FALSE(readTextFile(folder + "/" + file).empty()) << file;
+    }
+    const std::string absolute = folder + "/abs";
+    const MoxelRun run = runMoxel(std::string(lineFit) + "OUTPUT \"" + absolute + "\" x;\n" +
+                                  lineData, "prog", testTempDir());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(readTextFile(absolute + ".out").empty());
+}
+
+TEST(OptionsEndToEnd, ScatterPlotWithoutAnyYVariableFailsTheRun)
+{
+    const MoxelRun run = runMoxel(
+        "VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION a + b*x - y;\nSPLOT xvar = x;\n" +
+        std::string(lineData));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.listing.find("Error: You must specify the dependent variable for plot"),
+              std::string::npos) << run.listing;
 }
 
 }  // namespace
