@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "analysis/driver.h"
 #include "analysis/report.h"
@@ -23,6 +24,31 @@ constexpr int MAX_FIXED_WIDTH = 9;           // integer digits, sign and point
 constexpr double EXPONENT_ABOVE = 1e9;       // larger values use the exponent form
 constexpr double EXPONENT_BELOW = 0.00001;   // so do smaller nonzero ones
 constexpr double ZERO_MAGNITUDE = 1e-30;     // below this a column counts as zeros
+
+// True when name is the program file, its data file or the open listing file: an
+// output file must never replace what the run reads or is writing.
+bool replacesRunFile(const std::string& name)
+{
+    struct stat target;
+    if (stat(name.c_str(), &target) != 0)
+        return false;
+    struct stat other;
+    const auto same = [&target](const struct stat& candidate) {
+        return candidate.st_dev == target.st_dev && candidate.st_ino == target.st_ino;
+    };
+    if (!programPath.empty() && stat(programPath.c_str(), &other) == 0 && same(other))
+        return true;
+    if (!dataFilePath.empty() && stat(dataFilePath.c_str(), &other) == 0 && same(other))
+        return true;
+    FILE* listing = listingFile();
+    return listing && fstat(fileno(listing), &other) == 0 && same(other);
+}
+
+// Opens an output file for writing, refusing the files of the run itself.
+FILE* openOutput(const std::string& name)
+{
+    return replacesRunFile(name) ? nullptr : fopen(name.c_str(), "w");
+}
 
 double powerOfTen(int k)
 {
@@ -109,7 +135,7 @@ void writeOutputFile()
     if (settings.outputMode > 0) {
         const std::string name =
             resolveRelativePath(addDefaultExtension(settings.outputFile, "OUT"), programPath);
-        file = fopen(name.c_str(), "w");
+        file = openOutput(name);
         if (!file) {
             reportText("Error: unable to open output file: %s\n", name.c_str());
             return;
@@ -163,7 +189,7 @@ void writeParameterFile()
 {
     const std::string name =
         resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath);
-    FILE* file = fopen(name.c_str(), "w");
+    FILE* file = openOutput(name);
     if (!file) {
         reportText("Error: unable to open parameter output file: %s\n", name.c_str());
         return;

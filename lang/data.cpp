@@ -22,6 +22,7 @@
 double* observations;
 int observationCount;
 int observationCapacity;
+std::string dataFilePath;
 
 namespace {
 
@@ -326,6 +327,7 @@ void compileData()
         releaseStore();
         return;
     }
+    dataFilePath = path;
     RecordSource source{};
     source.file = file;
     source.block = static_cast<char*>(memalloc(FILE_BLOCK_SIZE, "datablock"));
@@ -416,6 +418,7 @@ double readDataNumber(const char** cursor, long recordNumber)
 void freeObservations()
 {
     releaseStore();
+    dataFilePath.clear();
     dataState.messageCount = 0;
 }
 

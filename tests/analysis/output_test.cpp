@@ -56,4 +56,24 @@ TEST(ParameterFile, LinesAreLeftAlignedWithEighteenDigits)
     EXPECT_EQ(readTextFile(path), "2\n-0.100000000000000006\n1.49999999999999995E-30\n");
 }
 
+// OUTPUT and POUTPUT names that would replace the program, its data file or the listing
+// being written are refused with the usual message; those files stay as they were.
+TEST(OutputFiles, NeverReplaceTheRunsOwnFiles)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/points.dat", "1 2\n2 4.1\n3 5.9\n");
+    const std::string program = "VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\n"
+                                "OUTPUT TO \"run.mxl\" x, y;\nPOUTPUT \"points.dat\";\n"
+                                "DATA \"points\";\n";
+    const MoxelRun run = runMoxel(program, "run", folder);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readTextFile(folder + "/run.mxl"), program);
+    EXPECT_EQ(readTextFile(folder + "/points.dat"), "1 2\n2 4.1\n3 5.9\n");
+    EXPECT_NE(run.listing.find("Error: unable to open output file: " + folder + "/run.mxl\n"),
+              std::string::npos);
+    EXPECT_NE(run.listing.find("Error: unable to open parameter output file: " + folder +
+                               "/points.dat\n"), std::string::npos);
+    EXPECT_NE(run.listing.find("Final Results"), std::string::npos);
+}
+
 }  // namespace
