@@ -5,7 +5,7 @@
 #include "analysis/driver.h"
 
 #include <cmath>
-#include <thread>
+#include <pthread.h>
 
 #include "analysis/covariance.h"
 #include "analysis/output.h"
@@ -35,7 +35,8 @@ constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
 
 struct DriverState {
-    std::thread worker;             // the analysis thread of startAnalysis
+    pthread_t worker;               // the analysis thread of startAnalysis
+    bool workerStarted;             // worker holds a thread not yet joined
     AnalysisEndHandler endHandler;  // end-of-run signal, or null
     double* x;                      // the solver's point, p doubles, during the solves
 };
@@ -193,10 +194,15 @@ void analysisSetEndHandler(AnalysisEndHandler handler)
     driver.endHandler = handler;
 }
 
+static void* analysisThreadMain(void*)
+{
+    analysisWorker();
+    return nullptr;
+}
+
 int startAnalysis()
 {
-    if (driver.worker.joinable())
-        driver.worker.join();
+    analysisWait();
     analysis.iterationCount = 1;
     analysisRunning.store(true);
     abortRequested.store(false);
@@ -207,14 +213,20 @@ int startAnalysis()
     analysis.startTime = localMoment();
     progressChanged.store(false, std::memory_order_relaxed);
     progressSweepStep.store(settings.sweepCount > 0 ? 1 : 0, std::memory_order_relaxed);
-    driver.worker = std::thread(analysisWorker);
+    // A thread that cannot be created is a run that cannot start, not a crash.
+    if (pthread_create(&driver.worker, nullptr, analysisThreadMain, nullptr) != 0) {
+        analysisRunning.store(false);
+        return 0;
+    }
+    driver.workerStarted = true;
     return 1;
 }
 
 void analysisWait()
 {
-    if (driver.worker.joinable())
-        driver.worker.join();
+    if (driver.workerStarted)
+        pthread_join(driver.worker, nullptr);
+    driver.workerStarted = false;
 }
 
 int runAnalysis()
