@@ -2,7 +2,9 @@
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
 
+#include "analysis/driver.h"
 #include "exec/builtins.h"
+#include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/lexer.h"
@@ -12,10 +14,15 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +33,12 @@ const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)\n";
 const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
+
+constexpr int PROGRESS_POLL_MS = 50;        // how often the wait looks for the end of the run
+constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is redrawn
+
+// Set by the analysis thread as its last act.
+std::atomic<bool> analysisFinished{false};
 
 struct BatchState {
     char* text;             // the program file's bytes ("filebuf" block), or null
@@ -115,9 +128,78 @@ bool compileStep(const LineSource* source)
     return !memOutOfMemory();
 }
 
+void onAnalysisEnd(int)
+{
+    analysisFinished.store(true);
+}
+
+// Ctrl+C asks the analysis to stop; the run still ends with its listing written.
+void onInterrupt(int)
+{
+    abortRequested.store(true, std::memory_order_relaxed);
+}
+
+void showProgress(bool* shown)
+{
+    if (!progressChanged.exchange(false, std::memory_order_relaxed))
+        return;
+    const int iteration = progressIteration.load(std::memory_order_relaxed);
+    const double value = progressSumSquares.load(std::memory_order_relaxed);
+    const char* label = settings.functionMinimization ? "Absolute value:" : "Residual SS:";
+    if (settings.sweepCount > 0)
+        fprintf(stderr, "\rSweep step: %d  Iteration: %d  %s %13.5le ",
+                progressSweepStep.load(std::memory_order_relaxed), iteration, label, value);
+    else
+        fprintf(stderr, "\rIteration: %d  %s %13.5le ", iteration, label, value);
+    fflush(stderr);
+    *shown = true;
+}
+
+// Runs the analysis on its worker thread and waits for it; a one-line progress display
+// is kept on standard error while that is a terminal. Returns the stop code, or 0 with
+// *started false when the run could not start.
+int analysisStep(bool* started)
+{
+    *started = false;
+    analysisFinished.store(false);
+    analysisSetEndHandler(onAnalysisEnd);
+    struct sigaction interrupt = {};
+    struct sigaction previous = {};
+    interrupt.sa_handler = onInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(SIGINT, &interrupt, &previous);
+    if (!startAnalysis()) {
+        sigaction(SIGINT, &previous, nullptr);
+        analysisSetEndHandler(nullptr);
+        return 0;
+    }
+    *started = true;
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    bool shown = false;
+    int sinceRefresh = PROGRESS_REFRESH_MS;
+    while (!analysisFinished.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(PROGRESS_POLL_MS));
+        sinceRefresh += PROGRESS_POLL_MS;
+        if (terminal && sinceRefresh >= PROGRESS_REFRESH_MS) {
+            showProgress(&shown);
+            sinceRefresh = 0;
+        }
+    }
+    analysisWait();
+    analysisRunning.store(false);
+    sigaction(SIGINT, &previous, nullptr);
+    analysisSetEndHandler(nullptr);
+    if (shown) {
+        fputs("\n", stderr);
+        fflush(stderr);
+    }
+    return analysis.stopCode;
+}
+
 // Releases everything the run built.
 void releaseRun()
 {
+    analysisRelease();
     compilerReleaseAll();
     lexerReset(nullptr);
     listingClear();
@@ -147,7 +229,11 @@ int batchRun(const char* programPath)
     errorBoxSetHandler(printErrorBox);
     listingSetSink(printScreenLine);
     memResetFailure();
+    analysisRelease();
+    compilerReleaseAll();
+    settingsReset();
     listingClear();
+    ::programPath = programPath;    // DATA, OUTPUT and POUTPUT names are resolved against it
 
     if (!loadProgram(programPath)) {
         releaseRun();
@@ -157,11 +243,18 @@ int batchRun(const char* programPath)
     if (!listingOpenFile(listingPath.c_str()))
         fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), strerror(errno));
 
-    ::programPath = programPath;   // DATA, OUTPUT and POUTPUT names are resolved against it
-    const bool compiled = compileStep(&batch.source);
+    int status = BATCH_FAILED;
+    if (compileStep(&batch.source)) {
+        bool started = false;
+        const int stopCode = analysisStep(&started);
+        // Ctrl+C while the listing or the output file was being written left them
+        // incomplete: such a run does not count as a usable result either.
+        if (started)
+            status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+    }
 
     listingCloseFile();
     releaseRun();
     fflush(stdout);
-    return compiled ? BATCH_OK : BATCH_FAILED;
+    return status;
 }

@@ -11,7 +11,6 @@
 #include "support/listing.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -23,13 +22,24 @@
 double* observations;
 int observationCount;
 int observationCapacity;
+std::string dataFilePath;
 
 namespace {
 
+// Messages, in the words the user sees.
+const char MSG_NO_MEMORY[] = "Insufficient memory space available";
+const char MSG_TOO_FEW_VALUES[] = "Data record %ld has too few values: %s\n";
+const char MSG_INVALID_CHARACTER[] = "Invalid character on data record %ld: %s\n";
+const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
+const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
+const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
+
 constexpr int FIRST_CAPACITY = 200;          // rows of the first store without DATACOUNT
 constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in rows
+constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this part of its rows
 constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
 constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
+constexpr double MANTISSA_FULL = 1e18;       // further digits are past a double's precision
 
 struct DataState {
     int messageCount;                // data messages reported in this analysis
@@ -51,6 +61,23 @@ struct RecordSource {
 const double powersOfTen[] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// value * 10^power; zero stays zero however large the power.
+double scaleByPowerOfTen(double value, int power)
+{
+    if (value == 0.0 || power == 0)
+        return value;
+    const int magnitude = power < 0 ? -power : power;
+    if (magnitude <= 22)
+        return power > 0 ? value * powersOfTen[magnitude] : value / powersOfTen[magnitude];
+    // Beyond the exact powers two steps keep 10^magnitude finite down to the
+    // smallest subnormal results.
+    if (power > 0)
+        return magnitude <= 308 ? value * std::pow(10.0, magnitude)
+                                : value * 1e308 * std::pow(10.0, magnitude - 308);
+    return magnitude <= 308 ? value / std::pow(10.0, magnitude)
+                            : value / 1e308 / std::pow(10.0, magnitude - 308);
+}
 
 inline bool isDigit(char c)
 {
@@ -142,17 +169,19 @@ bool growStore(const SourceLine* line, size_t rowWidth)
 {
     if (observationCount < observationCapacity)
         return true;
+    // Growing by a quarter keeps the copies of a large store few (each growth moves the
+    // block) while the unused part stays under a quarter of the rows held.
     const long long wanted = static_cast<long long>(observationCapacity) +
-                             observationCount / 10 + GROWTH_ROWS;
+                             observationCount / GROWTH_DIVISOR + GROWTH_ROWS;
     const int capacity = static_cast<int>(std::min<long long>(wanted, INT_MAX));
     if (capacity <= observationCapacity ||
         static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return false;
     }
     void* block = memrealloc(observations, static_cast<size_t>(capacity) * rowWidth * sizeof(double));
     if (!block) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return false;
     }
     observations = static_cast<double*>(block);
@@ -190,7 +219,7 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
         while (*cursor == ' ' || *cursor == '\t')
             ++cursor;
         if (*cursor == '\0') {
-            dataMessage("Data record %ld has too few values: %s\n", recordNumber, text);
+            dataMessage(MSG_TOO_FEW_VALUES, recordNumber, text);
             return false;
         }
         const double value = readDataNumber(&cursor, recordNumber);
@@ -229,18 +258,18 @@ void readRecords(RecordSource& source, const SourceLine* line)
     const size_t rowWidth = static_cast<size_t>(std::max(std::max(n, parameterCount), 1));
     const int capacity = settings.dataCount > 0 ? settings.dataCount : FIRST_CAPACITY;
     if (static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return;
     }
     observations = memalloc_doubles(static_cast<size_t>(capacity) * rowWidth, "obs");
     if (!observations) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         return;
     }
     observationCapacity = capacity;
     char* record = static_cast<char*>(memalloc(DATA_RECORD_MAX, "datarec"));
     if (!record) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         releaseStore();
         return;
     }
@@ -255,10 +284,6 @@ void readRecords(RecordSource& source, const SourceLine* line)
         if (dataState.progressHook && observationCount % 100 == 0)
             dataState.progressHook(observationCount, false);
     }
-    // Inline data left unread after a stop is still data, not program text.
-    if (!source.file)
-        while (lexerTakeRawLine(record, DATA_RECORD_MAX)) {
-        }
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
     memfree(record);
@@ -275,10 +300,14 @@ void compileData()
         freeToken(token);
         RecordSource source{};
         readRecords(source, line);
+        // Inline data left unread after a stop are still data, not program text.
+        char rest[DATA_RECORD_MAX];
+        while (lexerTakeRawLine(rest, sizeof rest)) {
+        }
         return;
     }
     if (token->kind != TOK_STRING) {
-        compileError(line, "The file name must be enclosed in quote signs");
+        compileError(line, MSG_FILE_QUOTES);
         if (token->kind == TOK_END)
             pushBackToken(token);
         else
@@ -288,20 +317,22 @@ void compileData()
     }
     const std::string path = resolveProgramFile(token->text, "dat");
     freeToken(token);
+    // Only a plain file: a folder has no records and a device may never end.
     std::error_code error;
-    FILE* file = std::filesystem::is_directory(path, error) ? nullptr : fopen(path.c_str(), "rb");
+    FILE* file = std::filesystem::is_regular_file(path, error) ? fopen(path.c_str(), "rb") : nullptr;
     if (!file) {
         char message[DATA_RECORD_MAX + 100];
-        snprintf(message, sizeof message, "Unable to open data file: %s", path.c_str());
+        snprintf(message, sizeof message, MSG_OPEN_FAILED, path.c_str());
         compileError(line, message);
         releaseStore();
         return;
     }
+    dataFilePath = path;
     RecordSource source{};
     source.file = file;
     source.block = static_cast<char*>(memalloc(FILE_BLOCK_SIZE, "datablock"));
     if (!source.block) {
-        compileError(line, "Insufficient memory space available");
+        compileError(line, MSG_NO_MEMORY);
         fclose(file);
         return;
     }
@@ -323,23 +354,30 @@ double readDataNumber(const char** cursor, long recordNumber)
         ++c;
     }
     if (!isDigit(*c) && *c != '.') {
-        dataMessage("Invalid character on data record %ld: %s\n", recordNumber, valueStart);
+        dataMessage(MSG_INVALID_CHARACTER, recordNumber, valueStart);
         return 0.0;
     }
     double total = 0.0;
     double mantissa = 0.0;
+    int droppedDigits = 0;      // integer digits past the precision of a double
     bool fraction = false;
     int fractionDigits = 0;
     for (;; ++c) {
         if (isDigit(*c)) {
-            mantissa = 10.0 * mantissa + (*c - '0');
-            fractionDigits++;
+            // Digits past the precision of a double only move the decimal point, so
+            // that a long digit string cannot overflow the mantissa.
+            if (mantissa < MANTISSA_FULL) {
+                mantissa = 10.0 * mantissa + (*c - '0');
+                fractionDigits++;
+            } else if (!fraction) {
+                droppedDigits++;
+            }
         } else if (*c == '.') {
             if (fraction) {
                 const char* valueEnd = c;
                 while (*valueEnd && *valueEnd != ' ' && *valueEnd != '\t' && *valueEnd != ',')
                     ++valueEnd;
-                dataMessage("Two decimal points in number: %.*s\n",
+                dataMessage(MSG_TWO_POINTS,
                             static_cast<int>(valueEnd - valueStart), valueStart);
                 *cursor = c + 1;
                 return 0.0;
@@ -347,13 +385,13 @@ double readDataNumber(const char** cursor, long recordNumber)
             fraction = true;
             fractionDigits = 0;
         } else if (*c == ':') {
-            total = (total + mantissa) * 60.0;
+            total = (total + scaleByPowerOfTen(mantissa, droppedDigits)) * 60.0;
             mantissa = 0.0;
+            droppedDigits = 0;
         } else {
             break;
         }
     }
-    total += mantissa;
     int exponent = 0;
     if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {
         ++c;
@@ -370,18 +408,17 @@ double readDataNumber(const char** cursor, long recordNumber)
     }
     *cursor = c;
     const int power = exponent - (fraction ? fractionDigits : 0);
-    const int magnitude = power < 0 ? -power : power;
-    const double scale = magnitude <= 22 ? powersOfTen[magnitude] : std::pow(10.0, magnitude);
-    if (power > 0)
-        total *= scale;
-    else if (power < 0)
-        total /= scale;
-    return negative ? -total : total;
+    // (total + mantissa) * 10^power, scaled term by term so that a zero mantissa stays
+    // zero under any exponent.
+    const double value = scaleByPowerOfTen(total, power) +
+                         scaleByPowerOfTen(mantissa, power + droppedDigits);
+    return negative ? -value : value;
 }
 
 void freeObservations()
 {
     releaseStore();
+    dataFilePath.clear();
     dataState.messageCount = 0;
 }
 

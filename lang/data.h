@@ -1,6 +1,8 @@
 // DATA statement and the observation store.
 #pragma once
 
+#include <string>
+
 constexpr int DATA_RECORD_MAX = 2000;        // characters of one record buffer
 constexpr int DATA_MESSAGE_LIMIT = 9;        // data messages reported per analysis
 
@@ -8,6 +10,7 @@ constexpr int DATA_MESSAGE_LIMIT = 9;        // data messages reported per analy
 extern double* observations;
 extern int observationCount;
 extern int observationCapacity;              // rows the store can hold
+extern std::string dataFilePath;             // data file of the DATA statement, empty for inline data
 
 void compileData();
 // Reads one value at *cursor and moves the cursor past it (messages name recordNumber).

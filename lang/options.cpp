@@ -25,6 +25,54 @@ PlotSpec* plotList;
 
 namespace {
 
+// Messages, in the words the user sees.
+const char MSG_CONFIDENCE_RANGE[] = "Value must be in the range 50 to 99.999";
+const char MSG_NUMBER_MISSING[] = "Syntax error: numeric value missing";
+const char MSG_NUMBER_MISSING_SHORT[] = "Syntax numeric value missing";
+const char MSG_ITERATIONS_LOW[] = "The number of iterations must be at least 2";
+const char MSG_TOLERANCE_RANGE[] = "TOLERANCE value must be in the range 1E-15 to 1E-1.\n";
+const char MSG_CORRELATE_TOO_FEW[] = "There must be at least 2 variables for correlation matrix";
+const char MSG_CORRELATE_FULL[] = "MOXEL can only handle %d correlation variables";
+const char MSG_SYNTAX[] = "Syntax error";
+const char MSG_OUTPUT_PARAMETER[] = "A parameter may not be used with OUTPUT";
+const char MSG_OUTPUT_FULL[] = "MOXEL can only handle %d output variables";
+const char MSG_FILE_QUOTES[] = "Syntax error.  File name must be in quotes.";
+const char MSG_TITLE_QUOTES[] = "Syntax error.  Title string must be in quotes.";
+const char MSG_LABEL_QUOTES[] = "Syntax error.  Label string must be in quotes.";
+const char MSG_ANGLE_TYPE[] = "Angle type must be DEGREES or RADIANS";
+const char MSG_RESOLUTION[] = "The resolution value must be 150 or 300.";
+const char MSG_PARAMETER_EXPECTED[] = "Syntax error: parameter name expected";
+const char MSG_CONSTRAIN_PARAMETER[] = "Constraints can only apply to parameters";
+const char MSG_INVALID_RANGE[] = "Invalid range of values";
+const char MSG_SWEEP_PARAMETER[] = "Sweep can only apply to parameters";
+const char MSG_SWEEPS_FULL[] = "MOXEL can only handle %d SWEEP statements";
+const char MSG_PLOT_ITEM[] = "Invalid item in plot option list: %s";
+const char MSG_EQUALS_TITLE[] = "Missing equal sign after TITLE";
+const char MSG_EQUALS_XLABEL[] = "Missing equal sign after XLABEL";
+const char MSG_EQUALS_YLABEL[] = "Missing equal sign after YLABEL";
+const char MSG_EQUALS_DOMAIN[] = "Missing equal sign after DOMAIN";
+const char MSG_XVAR[] = "Syntax error: variable name must follow XVAR";
+const char MSG_YVAR[] = "Syntax error: variable name must follow YVAR";
+const char MSG_XVAR2[] = "Syntax error: variable name must follow XVAR2";
+const char MSG_YVAR2[] = "Syntax error: variable name must follow YVAR2";
+const char MSG_PLOT_PARAMETER[] = "A parameter may not be used as a plot variable";
+const char MSG_INVALID_DOMAIN[] = "Invalid domain";
+const char MSG_SCATTER_TRACE[] = "%s is not an input variable. Scatter plot will be generated.";
+const char MSG_TWO_INDEPENDENT[] = "Function has more than one independent variable. Cannot plot.";
+const char MSG_USE_SPLOT[] = "You may be able to use SPLOT statement rather than PLOT.";
+const char MSG_COMPUTED_TRACE[] = "Function uses computed variables.";
+const char MSG_CONVERT_TRACE[] = "Converting PLOT to SPLOT with CONNECT2 and NOMARK2 options.";
+const char MSG_NO_X_VARIABLE[] = "You must specify the independent variable for plot";
+const char MSG_NO_Y_VARIABLE[] = "You must specify the dependent variable for plot";
+const char MSG_SAME_VARIABLE[] = "The same variable (%s) is specified for plot X and Y axes.";
+
+// Default plot titles and labels.
+const char TEXT_RESIDUAL_TITLE[] = "Plot of Residuals";
+const char TEXT_NORMAL_TITLE[] = "Normal probability plot of residuals";
+const char TEXT_NORMAL_XLABEL[] = "Expected residuals";
+const char TEXT_RESIDUAL_YLABEL[] = "Residual";
+const char TEXT_NORMAL_YLABEL[] = "Actual residuals";
+
 // The special OUTPUT items: records outside the symbol table, known by their names.
 struct OptionsState {
     Symbol outputObs;           // "$OBS": observation number
@@ -113,21 +161,26 @@ bool isName(const Token* token)
     return token->kind == TOK_IDENTIFIER;
 }
 
+// Spelling of the tokens that carry no text, for messages.
+const struct {
+    int kind;           // TokenKind
+    const char* text;   // as written
+} punctuation[] = {
+    {TOK_END, "end of file"}, {TOK_SEMICOLON, ";"}, {TOK_COMMA, ","}, {TOK_PLUS, "+"},
+    {TOK_MINUS, "-"}, {TOK_STAR, "*"}, {TOK_SLASH, "/"}, {TOK_PERCENT, "%"},
+    {TOK_POWER, "**"}, {TOK_LPAREN, "("}, {TOK_RPAREN, ")"}, {TOK_LBRACE, "{"},
+    {TOK_RBRACE, "}"}, {TOK_LBRACKET, "["}, {TOK_RBRACKET, "]"}, {TOK_QUESTION, "?"},
+    {TOK_COLON, ":"}, {TOK_AND, "&&"}, {TOK_OR, "||"}, {TOK_NOT, "!"}, {TOK_NE, "!="},
+    {TOK_LT, "<"}, {TOK_LE, "<="}, {TOK_GT, ">"}, {TOK_GE, ">="}, {TOK_EQ, "=="},
+    {TOK_ASSIGN, "="}, {TOK_PLUS_ASSIGN, "+="}, {TOK_MINUS_ASSIGN, "-="},
+    {TOK_STAR_ASSIGN, "*="}, {TOK_SLASH_ASSIGN, "/="}, {TOK_INCREMENT, "++"},
+    {TOK_DECREMENT, "--"}};
+
 // Text of a token for messages.
 std::string tokenText(const Token* token)
 {
     if (token->text)
         return token->text;
-    static const struct { int kind; const char* text; } punctuation[] = {
-        {TOK_END, "end of file"}, {TOK_SEMICOLON, ";"}, {TOK_COMMA, ","}, {TOK_PLUS, "+"},
-        {TOK_MINUS, "-"}, {TOK_STAR, "*"}, {TOK_SLASH, "/"}, {TOK_PERCENT, "%"},
-        {TOK_POWER, "**"}, {TOK_LPAREN, "("}, {TOK_RPAREN, ")"}, {TOK_LBRACE, "{"},
-        {TOK_RBRACE, "}"}, {TOK_LBRACKET, "["}, {TOK_RBRACKET, "]"}, {TOK_QUESTION, "?"},
-        {TOK_COLON, ":"}, {TOK_AND, "&&"}, {TOK_OR, "||"}, {TOK_NOT, "!"}, {TOK_NE, "!="},
-        {TOK_LT, "<"}, {TOK_LE, "<="}, {TOK_GT, ">"}, {TOK_GE, ">="}, {TOK_EQ, "=="},
-        {TOK_ASSIGN, "="}, {TOK_PLUS_ASSIGN, "+="}, {TOK_MINUS_ASSIGN, "-="},
-        {TOK_STAR_ASSIGN, "*="}, {TOK_SLASH_ASSIGN, "/="}, {TOK_INCREMENT, "++"},
-        {TOK_DECREMENT, "--"}};
     if (token->kind == TOK_NUMBER) {
         char number[40];
         snprintf(number, sizeof number, "%g", token->number);
@@ -191,8 +244,12 @@ bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
+    if (!symbol) {
+        skipStatement();
+        return false;
+    }
     if (symbol->kind == SYM_PARAMETER) {
-        compileError(line, "A parameter may not be used as a plot variable");
+        compileError(line, MSG_PLOT_PARAMETER);
         skipStatement();
         return false;
     }
@@ -225,7 +282,7 @@ bool readPlotDomain(const SourceLine* line, PlotSpec* plot)
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        compileError(line, "Missing equal sign after DOMAIN");
+        compileError(line, MSG_EQUALS_DOMAIN);
         abandonStatement(token);
         return false;
     }
@@ -237,12 +294,12 @@ bool readPlotDomain(const SourceLine* line, PlotSpec* plot)
         ok = readSignedNumber(&high);
     }
     if (!ok) {
-        compileError(line, "Syntax error: numeric value missing");
+        compileError(line, MSG_NUMBER_MISSING);
         skipStatement();
         return false;
     }
     if (low >= high) {
-        compileError(line, "Invalid domain");
+        compileError(line, MSG_INVALID_DOMAIN);
         skipStatement();
         return false;
     }
@@ -290,31 +347,31 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             freeToken(token);
             switch (keyword) {
             case KW_TITLE:
-                ok = readPlotText(line, "Missing equal sign after TITLE",
-                                  "Syntax error.  Title string must be in quotes.", plot->title);
+                ok = readPlotText(line, MSG_EQUALS_TITLE,
+                                  MSG_TITLE_QUOTES, plot->title);
                 break;
             case KW_XLABEL:
-                ok = readPlotText(line, "Missing equal sign after XLABEL",
-                                  "Syntax error.  Label string must be in quotes.", plot->xLabel);
+                ok = readPlotText(line, MSG_EQUALS_XLABEL,
+                                  MSG_LABEL_QUOTES, plot->xLabel);
                 break;
             case KW_YLABEL:
-                ok = readPlotText(line, "Missing equal sign after YLABEL",
-                                  "Syntax error.  Label string must be in quotes.", plot->yLabel);
+                ok = readPlotText(line, MSG_EQUALS_YLABEL,
+                                  MSG_LABEL_QUOTES, plot->yLabel);
                 break;
             case KW_XVAR:
-                ok = readPlotVariable(line, "Syntax error: variable name must follow XVAR",
+                ok = readPlotVariable(line, MSG_XVAR,
                                       &plot->xVar);
                 break;
             case KW_YVAR:
-                ok = readPlotVariable(line, "Syntax error: variable name must follow YVAR",
+                ok = readPlotVariable(line, MSG_YVAR,
                                       &plot->yVar);
                 break;
             case KW_XVAR2:
-                ok = readPlotVariable(line, "Syntax error: variable name must follow XVAR2",
+                ok = readPlotVariable(line, MSG_XVAR2,
                                       &plot->x2Var);
                 break;
             case KW_YVAR2:
-                ok = readPlotVariable(line, "Syntax error: variable name must follow YVAR2",
+                ok = readPlotVariable(line, MSG_YVAR2,
                                       &plot->y2Var);
                 break;
             case KW_DOMAIN:
@@ -329,7 +386,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             default: {
                 const unsigned flag = plotFlagOfKeyword(keyword);
                 if (flag == 0) {
-                    reportError(line, "Invalid item in plot option list: %s", word.c_str());
+                    reportError(line, MSG_PLOT_ITEM, word.c_str());
                     skipStatement();
                     return false;
                 }
@@ -346,7 +403,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             plot->plotFlags |= PLOTF_RESIDUAL;
             continue;
         }
-        reportError(line, "Invalid item in plot option list: %s", tokenText(token).c_str());
+        reportError(line, MSG_PLOT_ITEM, tokenText(token).c_str());
         abandonStatement(token);
         return false;
     }
@@ -399,8 +456,8 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
         plot->xVar = use.independent ? use.independent : dependentVariable;
     if (plot->plotKind == PLOT_FUNCTION) {
         if (use.independentCount > 1) {
-            compileError(line, "Function has more than one independent variable. Cannot plot.");
-            compileError(line, "You may be able to use SPLOT statement rather than PLOT.");
+            compileError(line, MSG_TWO_INDEPENDENT);
+            compileError(line, MSG_USE_SPLOT);
             return false;
         }
         if (!plot->xVar && use.independent) {
@@ -413,14 +470,20 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
                 plot->xVar = use.computed;
             plot->x2Var = plot->xVar;
             plot->plotFlags |= PLOTF_CONNECT2 | PLOTF_NOMARK2;
-            traceLine("Function uses computed variables.");
-            traceLine("Converting PLOT to SPLOT with CONNECT2 and NOMARK2 options.");
+            traceLine(MSG_COMPUTED_TRACE);
+            traceLine(MSG_CONVERT_TRACE);
         }
     }
     if (plot->plotKind == PLOT_SCATTER && !plot->xVar && use.independent)
         plot->xVar = use.independent;
     if (plot->plotKind != PLOT_NORMAL && !plot->xVar) {
-        compileError(line, "You must specify the independent variable for plot");
+        compileError(line, MSG_NO_X_VARIABLE);
+        return false;
+    }
+    // A scatter plot without YVAR in a model that names no dependent variable has
+    // nothing to draw against its x axis.
+    if (plot->plotKind == PLOT_SCATTER && !plot->yVar) {
+        compileError(line, MSG_NO_Y_VARIABLE);
         return false;
     }
 
@@ -430,40 +493,33 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
         if (functionOrScatter)
             copyText(plot->title, settings.title);
         else if (plot->plotKind == PLOT_RESIDUAL)
-            copyText(plot->title, "Plot of Residuals");
+            copyText(plot->title, TEXT_RESIDUAL_TITLE);
         else
-            copyText(plot->title, "Normal probability plot of residuals");
+            copyText(plot->title, TEXT_NORMAL_TITLE);
     }
     if (!plot->xLabel[0] && !(plot->plotFlags & PLOTF_NOXLABEL)) {
         if (plot->plotKind == PLOT_NORMAL)
-            copyText(plot->xLabel, "Expected residuals");
+            copyText(plot->xLabel, TEXT_NORMAL_XLABEL);
         else
             copyText(plot->xLabel, plot->xVar->name);
     }
     if (!plot->yLabel[0] && !(plot->plotFlags & PLOTF_NOYLABEL)) {
         if (functionOrScatter)
-            copyText(plot->yLabel, plot->yVar ? plot->yVar->name : "");
+            copyText(plot->yLabel, plot->yVar->name);
         else if (plot->plotKind == PLOT_RESIDUAL)
-            copyText(plot->yLabel, "Residual");
+            copyText(plot->yLabel, TEXT_RESIDUAL_YLABEL);
         else
-            copyText(plot->yLabel, "Actual residuals");
+            copyText(plot->yLabel, TEXT_NORMAL_YLABEL);
     }
     bool ok = true;
     if (plot->plotKind != PLOT_NORMAL && plot->xVar == plot->yVar) {
-        reportError(line, "The same variable (%s) is specified for plot X and Y axes.",
+        reportError(line, MSG_SAME_VARIABLE,
                     plot->xVar->name);
         ok = false;
     }
     if (plot->y2Var && !plot->x2Var)
         plot->x2Var = plot->xVar;
     return ok;
-}
-
-// Name part of a file name: after its last folder separator.
-size_t namePartStart(const std::string& name)
-{
-    const size_t separator = name.find_last_of("/\\:");
-    return separator == std::string::npos ? 0 : separator + 1;
 }
 
 }  // namespace
@@ -523,7 +579,7 @@ void compileConfidence()
         double percent = token->number;
         freeToken(token);
         if (!(percent >= 50.0 && percent <= 99.999)) {
-            compileError(line, "Value must be in the range 50 to 99.999");
+            compileError(line, MSG_CONFIDENCE_RANGE);
             percent = 90.0;
         }
         settings.confidenceLevel = percent * 0.01;
@@ -539,11 +595,11 @@ void compileIterations()
 {
     const SourceLine* line = lexerCurrentLine();
     double value;
-    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+    if (!readNumericOption(line, MSG_NUMBER_MISSING, &value))
         return;
     int limit = truncateToInt(value);
     if (limit < 2) {
-        compileError(line, "The number of iterations must be at least 2");
+        compileError(line, MSG_ITERATIONS_LOW);
         limit = 2;
     }
     settings.iterationLimit = limit;
@@ -555,10 +611,10 @@ void compileTolerance()
 {
     const SourceLine* line = lexerCurrentLine();
     double value;
-    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+    if (!readNumericOption(line, MSG_NUMBER_MISSING, &value))
         return;
     if (!(value >= 1e-15 && value <= 0.1)) {
-        compileError(line, "TOLERANCE value must be in the range 1E-15 to 1E-1.\n");
+        compileError(line, MSG_TOLERANCE_RANGE);
         value = 1e-10;
     }
     settings.tolerance = value;
@@ -594,10 +650,12 @@ void compileCorrelate()
         named = true;
         Symbol* symbol = requireSymbol(token->text, token->line);
         freeToken(token);
+        if (!symbol)
+            continue;
         if (settings.correlationCount < MAX_CORRELATION_VARIABLES) {
             settings.correlationVariables[settings.correlationCount++] = symbol;
         } else if (!full) {
-            reportError(line, "MOXEL can only handle %d correlation variables",
+            reportError(line, MSG_CORRELATE_FULL,
                         MAX_CORRELATION_VARIABLES);
             full = true;
         }
@@ -606,7 +664,7 @@ void compileCorrelate()
         for (int i = 0; i < inputVariableCount && i < MAX_CORRELATION_VARIABLES; ++i)
             settings.correlationVariables[settings.correlationCount++] = inputVariables[i];
     } else if (settings.correlationCount < 2) {
-        compileError(line, "There must be at least 2 variables for correlation matrix");
+        compileError(line, MSG_CORRELATE_TOO_FEW);
     }
     endStatement(line);
 }
@@ -631,7 +689,7 @@ void compileOutput()
     }
     for (;;) {
         if (!isName(token)) {
-            compileError(line, "Syntax error");
+            compileError(line, MSG_SYNTAX);
             abandonStatement(token);
             return;
         }
@@ -639,10 +697,14 @@ void compileOutput()
         if (!symbol)
             symbol = requireSymbol(token->text, token->line);
         freeToken(token);
+        if (!symbol) {
+            skipStatement();
+            return;
+        }
         if (symbol->kind == SYM_PARAMETER) {
-            compileError(line, "A parameter may not be used with OUTPUT");
+            compileError(line, MSG_OUTPUT_PARAMETER);
         } else if (settings.outputCount >= MAX_OUTPUT_VARIABLES) {
-            reportError(line, "MOXEL can only handle %d output variables", MAX_OUTPUT_VARIABLES);
+            reportError(line, MSG_OUTPUT_FULL, MAX_OUTPUT_VARIABLES);
         } else {
             settings.outputVariables[settings.outputCount++] = symbol;
         }
@@ -652,7 +714,7 @@ void compileOutput()
             return;
         }
         if (token->kind != TOK_COMMA) {
-            compileError(line, "Syntax error");
+            compileError(line, MSG_SYNTAX);
             abandonStatement(token);
             return;
         }
@@ -667,7 +729,7 @@ void compilePoutput()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, "Syntax error.  File name must be in quotes.");
+        compileError(line, MSG_FILE_QUOTES);
         abandonStatement(token);
         return;
     }
@@ -682,7 +744,7 @@ void compileTitle()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, "Syntax error.  Title string must be in quotes.");
+        compileError(line, MSG_TITLE_QUOTES);
         abandonStatement(token);
         return;
     }
@@ -697,7 +759,7 @@ void compileAngletype()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_IDENTIFIER && token->kind != TOK_KEYWORD) {
-        compileError(line, "Syntax error");
+        compileError(line, MSG_SYNTAX);
         abandonStatement(token);
         return;
     }
@@ -706,7 +768,7 @@ void compileAngletype()
     else if (strcasecmp(token->text, "RADIANS") == 0)
         settings.anglesInDegrees = false;
     else
-        compileError(line, "Angle type must be DEGREES or RADIANS");
+        compileError(line, MSG_ANGLE_TYPE);
     freeToken(token);
     endStatement(line);
 }
@@ -716,7 +778,7 @@ void compileDataskip()
 {
     const SourceLine* line = lexerCurrentLine();
     double value;
-    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+    if (!readNumericOption(line, MSG_NUMBER_MISSING, &value))
         return;
     const int skip = truncateToInt(value);
     settings.dataSkip = skip < 0 ? 0 : skip;
@@ -728,7 +790,7 @@ void compileDatacount()
 {
     const SourceLine* line = lexerCurrentLine();
     double value;
-    if (!readNumericOption(line, "Syntax error: numeric value missing", &value))
+    if (!readNumericOption(line, MSG_NUMBER_MISSING, &value))
         return;
     settings.dataCount = truncateToInt(value);
     endStatement(line);
@@ -739,14 +801,14 @@ void compilePresolution()
 {
     const SourceLine* line = lexerCurrentLine();
     double value;
-    if (!readNumericOption(line, "Syntax numeric value missing", &value))
+    if (!readNumericOption(line, MSG_NUMBER_MISSING_SHORT, &value))
         return;
     if (value == 150.0)
         settings.printResolution = 1;
     else if (value == 300.0)
         settings.printResolution = 2;
     else
-        compileError(line, "The resolution value must be 150 or 300.");
+        compileError(line, MSG_RESOLUTION);
     endStatement(line);
 }
 
@@ -755,7 +817,7 @@ void compileWidth()
 {
     const SourceLine* line = lexerCurrentLine();
     double value;
-    if (!readNumericOption(line, "Syntax numeric value missing", &value))
+    if (!readNumericOption(line, MSG_NUMBER_MISSING_SHORT, &value))
         return;
     settings.width = value;
     endStatement(line);
@@ -773,14 +835,18 @@ void compileConstrain()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (!isName(token)) {
-        compileError(line, "Syntax error: parameter name expected");
+        compileError(line, MSG_PARAMETER_EXPECTED);
         abandonStatement(token);
         return;
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
+    if (!symbol) {
+        skipStatement();
+        return;
+    }
     if (symbol->kind != SYM_PARAMETER) {
-        compileError(line, "Constraints can only apply to parameters");
+        compileError(line, MSG_CONSTRAIN_PARAMETER);
         skipStatement();
         return;
     }
@@ -792,7 +858,7 @@ void compileConstrain()
     symbol->lowerBound = low;
     symbol->upperBound = high;
     if (!(high >= low))
-        compileError(line, "Invalid range of values");
+        compileError(line, MSG_INVALID_RANGE);
     settings.constrainCount++;
     endStatement(line);
 }
@@ -803,14 +869,18 @@ void compileSweep()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (!isName(token)) {
-        compileError(line, "Syntax error: parameter name expected");
+        compileError(line, MSG_PARAMETER_EXPECTED);
         abandonStatement(token);
         return;
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
+    if (!symbol) {
+        skipStatement();
+        return;
+    }
     if (symbol->kind != SYM_PARAMETER) {
-        compileError(line, "Sweep can only apply to parameters");
+        compileError(line, MSG_SWEEP_PARAMETER);
         skipStatement();
         return;
     }
@@ -823,12 +893,12 @@ void compileSweep()
     // A zero step, a step away from high, or a grid too large to count has no sweep.
     const double steps = (high - low + 0.0001 * step) / step;
     if (step == 0.0 || !std::isfinite(steps) || steps < 0.0 || steps >= INT_MAX) {
-        compileError(line, "Invalid range of values");
+        compileError(line, MSG_INVALID_RANGE);
         endStatement(line);
         return;
     }
     if (settings.sweepCount >= MAX_SWEEPS) {
-        reportError(line, "MOXEL can only handle %d SWEEP statements", MAX_SWEEPS);
+        reportError(line, MSG_SWEEPS_FULL, MAX_SWEEPS);
         endStatement(line);
         return;
     }
@@ -870,7 +940,7 @@ void compilePlot(int keyword)
         return;
     if (plot->plotKind == PLOT_FUNCTION && plot->xVar && plot->xVar->kind != SYM_INPUT) {
         plot->plotKind = PLOT_SCATTER;
-        traceLine("%s is not an input variable. Scatter plot will be generated.",
+        traceLine(MSG_SCATTER_TRACE,
                   plot->xVar->name);
     }
     endStatement(line);
@@ -892,29 +962,14 @@ void completePlots()
 
 std::string resolveProgramFile(const std::string& name, const char* defaultExtension)
 {
-    std::string path = name;
-    if (path.empty() || path[0] != '/') {
-        const size_t slash = programPath.find_last_of('/');
-        std::string folder = slash == std::string::npos ? "" : programPath.substr(0, slash + 1);
-        if (folder.empty() || folder[0] != '/') {
-            std::error_code error;
-            std::string current = std::filesystem::current_path(error).string();
-            if (!error && !current.empty()) {
-                if (current.back() != '/')
-                    current += '/';
-                folder = current + folder;
-            }
-        }
-        path = folder + path;
+    // A program path without a folder of its own is taken in the current folder, so
+    // that a resolved name stays the same when it is resolved again.
+    std::string base = programPath;
+    if (base.empty() || base[0] != '/') {
+        std::error_code error;
+        const std::string current = std::filesystem::current_path(error).string();
+        if (!error && !current.empty())
+            base = current + (current.back() == '/' ? "" : "/") + base;
     }
-    // The extension goes on a name part without a period; dots in folder names do not count.
-    if (path.find('.', namePartStart(path)) == std::string::npos) {
-        while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
-            path.pop_back();
-        const bool upper = !path.empty() && path.back() >= 'A' && path.back() <= 'Z';
-        path += '.';
-        for (const char* c = defaultExtension; *c; ++c)
-            path += upper ? static_cast<char>(toupper(*c)) : static_cast<char>(tolower(*c));
-    }
-    return path;
+    return addDefaultExtension(resolveRelativePath(name, base), defaultExtension);
 }

@@ -1,0 +1,409 @@
+// Analysis driver. One analysis runs on a worker thread: it fits the parameters with
+// the least-squares solver (once, or once per point of a SWEEP grid and then from the
+// best point), evaluates the model once more at the final parameters, writes the stop
+// reason and the Final Results, and signals its end.
+#include "analysis/driver.h"
+
+#include <cmath>
+#include <pthread.h>
+
+#include "analysis/covariance.h"
+#include "analysis/output.h"
+#include "analysis/report.h"
+#include "analysis/solver.h"
+#include "exec/interpreter.h"
+#include "exec/timestamp.h"
+#include "lang/data.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+
+AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false};
+
+std::atomic<bool> analysisRunning{false};
+std::atomic<int> progressIteration{0};
+std::atomic<double> progressSumSquares{0.0};
+std::atomic<int> progressSweepStep{0};
+std::atomic<bool> progressChanged{false};
+
+namespace {
+
+constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares worth keeping
+constexpr const char* TAG_RESULTS = "comp";
+constexpr const char* TAG_POINT = "xvec";
+constexpr const char* TAG_BOUNDS = "bvec";
+
+struct DriverState {
+    pthread_t worker;               // the analysis thread of startAnalysis
+    bool workerStarted;             // worker holds a thread not yet joined
+    AnalysisEndHandler endHandler;  // end-of-run signal, or null
+    double* x;                      // the solver's point, p doubles, during the solves
+};
+
+DriverState driver;
+
+// ORDER STOP: reason texts by stop code.
+struct StopReason {
+    int code;
+    const char* text;
+};
+
+constexpr StopReason stopReasons[] = {
+    {STOP_FALSE_CONVERGENCE, "False convergence. (Answers may not be correct.)"},
+    {STOP_SINGULAR, "Singular convergence.  Mutually dependent parameters?"},
+    {STOP_ABSOLUTE, "Absolute function convergence."},
+    {STOP_RELATIVE, "Relative function convergence."},
+    {STOP_PARAMETER, "Parameter convergence."},
+    {STOP_BOTH, "Both parameter and relative function convergence."},
+    {STOP_ITERATION_LIMIT, "Function did not converge before iteration limit reached."},
+    {STOP_NO_START, "Function cannot be computed at starting parameter values."},
+    {STOP_BAD_VALUES, "Bad parameter values."},
+    {STOP_NO_JACOBIAN, "Jacobian could not be computed."},
+    {STOP_CALL_LIMIT, "Function did not converge before max allowed function calls."},
+    {STOP_ABORTED, "Analysis was aborted"},
+};
+
+void freeBlock(double*& block)
+{
+    if (block)
+        memfree(block);
+    block = nullptr;
+}
+
+void releaseSolverArrays()
+{
+    if (analysis.solverInts)
+        memfree(analysis.solverInts);
+    analysis.solverInts = nullptr;
+    freeBlock(analysis.solverReals);
+    freeBlock(driver.x);
+}
+
+// The result arrays and the solver's workspaces, all for n observations and p
+// parameters. False when memory ran out (the allocator has said so).
+bool allocateArrays(int n, int p)
+{
+    const size_t rows = n > 0 ? (size_t)n : 1;
+    const size_t cols = p > 0 ? (size_t)p : 1;
+    analysis.predicted = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
+    analysis.observed = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
+    analysis.workColumn = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
+    analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
+    analysis.allocatedRows = n;
+    analysis.allocatedParameters = p;
+    analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
+    analysis.solverReals = memalloc_doubles((size_t)solverRealsLength(n, p), TAG_RESULTS);
+    driver.x = memalloc_doubles(cols, TAG_POINT);
+    return analysis.predicted && analysis.observed && analysis.workColumn && analysis.covariance &&
+           analysis.solverInts && analysis.solverReals && driver.x;
+}
+
+// Grid search over the SWEEP entries, an odometer whose last entry turns fastest;
+// every point is solved quietly and the best properly converged point is kept.
+int sweepSearch()
+{
+    const int count = settings.sweepCount;
+    SweepEntry* sweeps = settings.sweeps;
+    quietErrors = true;
+    double best = SWEEP_NO_BEST;
+    int bestCode = STOP_SINGULAR;
+    int point = 1;
+    for (int e = 0; e < count; ++e) {
+        sweeps[e].current = 0;
+        // Without any converged point the final solve starts from the first grid value.
+        sweeps[e].bestValue = sweeps[e].low;
+    }
+    while (!abortRequested.load(std::memory_order_relaxed)) {
+        progressSweepStep.store(point, std::memory_order_relaxed);
+        progressChanged.store(true, std::memory_order_relaxed);
+        ++point;
+        for (int j = 0; j < parameterCount; ++j)
+            parameters[j]->value = parameters[j]->initialValue;
+        for (int e = 0; e < count; ++e)
+            sweeps[e].parameter->value = sweeps[e].current * sweeps[e].step + sweeps[e].low;
+        const int code = solveModel();
+        if (code >= STOP_ABSOLUTE && analysis.finalSumSquares < best) {
+            if (code > bestCode)
+                bestCode = code;
+            best = analysis.finalSumSquares;
+            for (int e = 0; e < count; ++e)
+                sweeps[e].bestValue = sweeps[e].current * sweeps[e].step + sweeps[e].low;
+        }
+        if (!sweepAdvance(sweeps, count) || abortRequested.load(std::memory_order_relaxed))
+            break;
+    }
+    quietErrors = false;
+    if (bestCode > 0 && !abortRequested.load(std::memory_order_relaxed)) {
+        for (int j = 0; j < parameterCount; ++j)
+            parameters[j]->value = parameters[j]->initialValue;
+        for (int e = 0; e < count; ++e) {
+            sweeps[e].parameter->value = sweeps[e].bestValue;
+            sweeps[e].parameter->initialValue = sweeps[e].bestValue;
+        }
+        return solveModel();
+    }
+    return bestCode;
+}
+
+void releaseResults()
+{
+    freeBlock(analysis.predicted);
+    freeBlock(analysis.observed);
+    freeBlock(analysis.workColumn);
+    freeBlock(analysis.covariance);
+    releaseSolverArrays();
+    analysis.allocatedRows = 0;
+    analysis.allocatedParameters = 0;
+    analysis.analysisCompleted = false;
+    analysis.covarianceStatus = 0;
+}
+
+bool aborted()
+{
+    return abortRequested.load(std::memory_order_relaxed);
+}
+
+void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void*)
+{
+    computeResiduals(n, p, x, nf, r);
+}
+
+void progressForSolver(int iteration, double f, void*)
+{
+    reportProgress(iteration, f);
+}
+
+bool anyParameterConstrained()
+{
+    for (int j = 0; j < parameterCount; ++j)
+        if (parameters[j]->constrained)
+            return true;
+    return false;
+}
+
+void analysisWorker()
+{
+    runAnalysis();
+}
+
+}  // namespace
+
+void analysisSetEndHandler(AnalysisEndHandler handler)
+{
+    driver.endHandler = handler;
+}
+
+static void* analysisThreadMain(void*)
+{
+    analysisWorker();
+    return nullptr;
+}
+
+int startAnalysis()
+{
+    analysisWait();
+    analysis.iterationCount = 1;
+    analysisRunning.store(true);
+    abortRequested.store(false);
+    abortReported = false;
+    quietErrors = false;
+    progressSumSquares.store(0.0, std::memory_order_relaxed);
+    progressIteration.store(0, std::memory_order_relaxed);
+    analysis.startTime = localMoment();
+    progressChanged.store(false, std::memory_order_relaxed);
+    progressSweepStep.store(settings.sweepCount > 0 ? 1 : 0, std::memory_order_relaxed);
+    // A thread that cannot be created is a run that cannot start, not a crash.
+    if (pthread_create(&driver.worker, nullptr, analysisThreadMain, nullptr) != 0) {
+        analysisRunning.store(false);
+        return 0;
+    }
+    driver.workerStarted = true;
+    return 1;
+}
+
+void analysisWait()
+{
+    if (driver.workerStarted)
+        pthread_join(driver.worker, nullptr);
+    driver.workerStarted = false;
+}
+
+int runAnalysis()
+{
+    const int n = observationCount;
+    const int p = parameterCount;
+    releaseResults();
+    if (!allocateArrays(n, p)) {
+        releaseSolverArrays();
+        analysis.stopCode = STOP_BAD_VALUES;
+        if (driver.endHandler)
+            driver.endHandler(analysis.stopCode);
+        return analysis.stopCode;
+    }
+    analysis.residualEvaluations = 0;
+    // Nothing of an earlier analysis may show if this one ends before its first solve does.
+    analysis.finalSumSquares = 0.0;
+    reportText("\nBeginning computation...\n");
+
+    if (settings.sweepCount == 0) {
+        for (int j = 0; j < p; ++j)
+            parameters[j]->value = parameters[j]->initialValue;
+        analysis.stopCode = solveModel();
+    } else {
+        analysis.stopCode = sweepSearch();
+    }
+    if (aborted()) {
+        analysis.iterationCount = progressIteration.load(std::memory_order_relaxed);
+        analysis.stopCode = STOP_ABORTED;
+    }
+    releaseSolverArrays();
+
+    if (!aborted()) {
+        runReset();
+        for (int i = 0; i < n; ++i)
+            runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+        // Cancelled during the final pass, the values are incomplete: the run is then
+        // reported as aborted, never as converged.
+        if (!aborted())
+            listingPrint("Completed analysis\n");
+        else
+            analysis.stopCode = STOP_ABORTED;
+    }
+    reportStopReason(analysis.stopCode, true);
+    if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())
+        analysis.analysisCompleted = true;
+    writeListing(analysis.stopCode);
+    if (settings.outputMode != 0)
+        writeOutputFile();
+    const int code = analysis.stopCode;
+    if (driver.endHandler)
+        driver.endHandler(code);
+    return code;
+}
+
+int solveModel()
+{
+    const int n = observationCount;
+    const int p = parameterCount;
+    int* iv = analysis.solverInts;
+    double* v = analysis.solverReals;
+    const int ivLength = solverIntsLength(p);
+    const long vLength = solverRealsLength(n, p);
+    solverDefaults(1, iv, ivLength, v, vLength);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, settings.covarianceCode);
+    runReset();
+    double* x = driver.x;
+    for (int j = 0; j < p; ++j)
+        x[j] = parameters[j]->value;
+    const SolverCallbacks callbacks = {residualsForSolver, progressForSolver, nullptr};
+    if (anyParameterConstrained()) {
+        // Pairs (lower, upper); the block lives for this solve only.
+        double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
+        if (!bounds)
+            return STOP_BAD_VALUES;
+        for (int j = 0; j < p; ++j) {
+            bounds[2 * j] = parameters[j]->lowerBound;
+            bounds[2 * j + 1] = parameters[j]->upperBound;
+        }
+        solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+        memfree(bounds);
+    } else {
+        solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);
+    }
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = x[j];
+    const int status = iv[IV_COVARIANCE];
+    covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p);
+    if (aborted())
+        return STOP_ABORTED;
+    analysis.iterationCount = iv[IV_NITER];
+    analysis.finalSumSquares = 2.0 * v[V_F];
+    return solverStopCode(iv[IV_RETURN_CODE]);
+}
+
+void computeResiduals(int n, int p, const double* x, int* nf, double* r)
+{
+    if (aborted()) {
+        *nf = -1;
+        return;
+    }
+    ++analysis.residualEvaluations;
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = x[j];
+    runReset();
+    if (!settings.functionMinimization) {
+        for (int i = 0; i < n; ++i) {
+            double predicted = 0.0;
+            double observed = 0.0;
+            const bool ok = runObservation(i, nullptr, &predicted, &observed);
+            r[i] = predicted - observed;
+            if (runFailed || !std::isfinite(r[i])) {
+                r[i] = 0.0;
+                *nf = 0;
+                return;
+            }
+            if (!ok) {
+                *nf = 0;
+                return;
+            }
+        }
+        return;
+    }
+    double value = 0.0;
+    bool ok = runObservation(0, nullptr, &value, nullptr);
+    r[0] = std::sqrt(std::fabs(value)) / std::sqrt((double)n);
+    if (runFailed || !std::isfinite(r[0])) {
+        r[0] = 0.0;
+        ok = false;
+    }
+    for (int i = 1; i < n; ++i)
+        r[i] = r[0];
+    if (!ok)
+        *nf = 0;
+}
+
+void reportProgress(int iteration, double objective)
+{
+    progressIteration.store(iteration, std::memory_order_relaxed);
+    progressSumSquares.store(2.0 * objective, std::memory_order_relaxed);
+    progressChanged.store(true, std::memory_order_relaxed);
+}
+
+const char* stopReasonText(int code)
+{
+    for (const StopReason& reason : stopReasons)
+        if (reason.code == code)
+            return reason.text;
+    return "";
+}
+
+bool stopCodeUsable(int code)
+{
+    return code >= STOP_ABSOLUTE && code <= STOP_BOTH;
+}
+
+void reportStopReason(int code, bool first)
+{
+    char line[128];
+    snprintf(line, sizeof line, "Stopped due to: %s", stopReasonText(code));
+    if (first)
+        listingAppendLine(line);
+    reportText("%s\n", line);
+}
+
+bool sweepAdvance(SweepEntry* sweeps, int count)
+{
+    for (int e = count - 1; e >= 0; --e) {
+        if (++sweeps[e].current <= sweeps[e].stepCount)
+            return true;
+        sweeps[e].current = 0;
+    }
+    return false;
+}
+
+void analysisRelease()
+{
+    analysisWait();
+    releaseResults();
+}

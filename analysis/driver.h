@@ -1,0 +1,72 @@
+// Analysis driver: the state of one analysis, the worker thread that fits the model
+// (once, or once per point of a SWEEP grid), the solver's residual routine and
+// progress hook, the final evaluation pass and the stop-reason line.
+#pragma once
+
+#include <atomic>
+
+// ORDER STOP: the driver's stop codes; reason texts in driver.cpp.
+enum StopCode {
+    STOP_FALSE_CONVERGENCE = 1,     // solver: false convergence
+    STOP_SINGULAR = 2,              // solver: singular convergence
+    STOP_ABSOLUTE = 3,              // absolute function convergence
+    STOP_RELATIVE = 4,              // relative function convergence
+    STOP_PARAMETER = 5,             // parameter (X) convergence
+    STOP_BOTH = 6,                  // parameter and relative function convergence
+    STOP_ITERATION_LIMIT = -1,      // iteration limit reached
+    STOP_NO_START = -2,             // model cannot be computed at the initial guesses
+    STOP_BAD_VALUES = -3,           // bad settings, stop request or any other solver code
+    STOP_NO_JACOBIAN = -4,          // Jacobian could not be formed
+    STOP_CALL_LIMIT = -6,           // function-evaluation limit reached
+    STOP_ABORTED = -10              // Cancel
+};
+
+// The results of the last analysis. Written by the worker; read by the listing, the
+// output files, the views and the plots once the run has ended.
+struct AnalysisState {
+    double* predicted;          // n predicted values at the final parameters ("comp")
+    double* observed;           // n observed values at the final parameters ("comp")
+    double* workColumn;         // n doubles of scratch for the output file ("comp")
+    double* covariance;         // p x p, row-major; all zero when not available ("comp")
+    int* solverInts;            // solver integer workspace, live during the solves only
+    double* solverReals;        // solver real workspace, live during the solves only
+    int allocatedRows;          // n the arrays above were made for
+    int allocatedParameters;    // p the arrays above were made for
+    int iterationCount;         // iterations of the last solve (1 before any)
+    double finalSumSquares;     // sum of squared residuals at the end of the last solve
+    int stopCode;               // StopCode of the analysis
+    double startTime;           // local moment at the start, seconds
+    int covarianceStatus;       // covariance outcome of the last solve
+    long residualEvaluations;   // residual vectors asked for by the solves of this analysis
+    bool analysisCompleted;     // the run ended with a usable result
+};
+
+extern AnalysisState analysis;
+
+// Progress values: written by the worker, polled by the progress display.
+extern std::atomic<bool> analysisRunning;       // set from startAnalysis to the end-of-run handling
+extern std::atomic<int> progressIteration;      // iteration last reported by the solver
+extern std::atomic<double> progressSumSquares;  // sum of squares last reported
+extern std::atomic<int> progressSweepStep;      // 1-based sweep point
+extern std::atomic<bool> progressChanged;       // new values are there
+
+// Called on the worker thread as its last act (the GUI posts a queued call from it).
+typedef void (*AnalysisEndHandler)(int stopCode);
+void analysisSetEndHandler(AnalysisEndHandler handler);
+
+int startAnalysis();            // nonzero when the worker thread was started
+void analysisWait();            // joins the worker started by startAnalysis
+int runAnalysis();              // the worker's body; returns the stop code
+int solveModel();               // one solve from the parameters' current values
+void computeResiduals(int n, int p, const double* x, int* nf, double* r);
+void reportProgress(int iteration, double objective);
+void reportStopReason(int code, bool first);
+const char* stopReasonText(int code);   // "" for a code without a text
+bool stopCodeUsable(int code);          // proper convergence (3 to 6)
+
+// Moves the SWEEP odometer to its next grid point, the last entry turning fastest;
+// false when the first entry wrapped and the grid is exhausted.
+struct SweepEntry;
+bool sweepAdvance(SweepEntry* sweeps, int count);
+
+void analysisRelease();         // frees the result arrays; the next Run calls it

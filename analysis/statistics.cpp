@@ -1,0 +1,193 @@
+// Fit statistics: residual sums, standard errors with t and Prob(t), descriptive
+// statistics of the input variables and Pearson correlations.
+#include "analysis/statistics.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "analysis/driver.h"
+#include "exec/interpreter.h"
+#include "exec/specfun.h"
+#include "lang/data.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+
+namespace {
+
+constexpr double NEAR_ZERO_RESIDUAL = 1e-9;   // counts as lying on both sides of the curve
+constexpr double ADJ_R2_MIN_TOTAL = 1e-20;    // total SS below this leaves Ra^2 at 0
+constexpr double ZERO_STD_ERROR = 1e-20;      // standard errors below this give t = 1e30
+
+// Value of a variable for observation i; the program has just run for i when the
+// variable is not an input variable.
+double observationValue(const Symbol* s, int i)
+{
+    if (s->kind == SYM_INPUT)
+        return observations[(size_t)i * inputVariableCount + s->index];
+    return s->value;
+}
+
+}  // namespace
+
+ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p)
+{
+    ResidualStats st = {};
+    st.count = n;
+    int above = 0;
+    int below = 0;
+    double previous = 0.0;
+    // The corrected total is formed from sums about the first observation: the same
+    // quantity as sumY2 - sumY^2 / n, without the cancellation that wrecks it when the
+    // values sit far from zero (1e8 plus small changes, or a constant column).
+    const double origin = n > 0 ? observed[0] : 0.0;
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double y = observed[i];
+        const double d = observed[i] - predicted[i];
+        st.sumY += y;
+        st.sumY2 += y * y;
+        shiftedSum += y - origin;
+        shiftedSum2 += (y - origin) * (y - origin);
+        st.residualSS += d * d;
+        st.sumDev += d;
+        st.absDev += std::fabs(d);
+        if (std::fabs(d) > st.maxDev)
+            st.maxDev = std::fabs(d);
+        if (i >= 1)
+            st.dwNumerator += (d - previous) * (d - previous);
+        previous = d;
+        const bool nearZero = std::fabs(d) < NEAR_ZERO_RESIDUAL;
+        if (nearZero || d > 0)
+            ++above;
+        if (nearZero || d < 0)
+            ++below;
+    }
+    if (n > 0) {
+        st.absDev /= st.count;
+        st.totalSS = shiftedSum2 - shiftedSum * shiftedSum / st.count;
+    }
+    st.regressionSS = st.totalSS - st.residualSS;
+    if (st.regressionSS < 0)
+        st.regressionSS = 0;
+    if (st.totalSS != 0 && st.residualSS < st.totalSS)
+        st.rSquared = 1.0 - st.residualSS / st.totalSS;
+    if (n - p > 0 && st.totalSS > ADJ_R2_MIN_TOTAL)
+        st.adjRSquared = 1.0 - (st.residualSS / st.totalSS) * (n - 1) / (double)(n - p);
+    if (st.residualSS > 0)
+        st.durbinWatson = st.dwNumerator / st.residualSS;
+    st.oneSided = (above == 0) != (below == 0);
+    return st;
+}
+
+bool statisticsAvailable()
+{
+    return settings.covarianceCode != 0 && !settings.functionMinimization &&
+           parameterCount < observationCount;
+}
+
+void statisticsForEstimate(double estimate, double variance, int df, ParameterStatistics* out)
+{
+    out->hasStatistics = true;
+    out->stdError = std::sqrt(variance);
+    out->tValue = std::fabs(out->stdError) > ZERO_STD_ERROR ? estimate / out->stdError : STAT_HUGE_T;
+    out->probT = 2.0 * (1.0 - studentTProbability(out->tValue, df));
+    if (!(out->probT >= STAT_PROB_FLOOR))
+        out->probT = STAT_PROB_FLOOR;
+}
+
+ParameterStatistics parameterStatistics(int i)
+{
+    ParameterStatistics ps = {};
+    const Symbol* s = parameters[i];
+    ps.name = s->name;
+    ps.initialGuess = s->initialValue;
+    ps.estimate = s->value;
+    if (statisticsAvailable() && analysis.covariance) {
+        const int p = parameterCount;
+        statisticsForEstimate(s->value, analysis.covariance[(size_t)i * p + i],
+                              observationCount - p, &ps);
+    }
+    return ps;
+}
+
+VariableStatistics variableStatistics(const double* column, int stride, int n)
+{
+    VariableStatistics vs = {};
+    if (n <= 0)
+        return vs;
+    double sum = 0.0;
+    // Sums about the first value for the variance (see residualStatistics); a constant
+    // column gives exactly 0, and rounding never makes the variance negative.
+    const double origin = column[0];
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
+    vs.minimum = column[0];
+    vs.maximum = column[0];
+    for (int i = 0; i < n; ++i) {
+        const double x = column[(size_t)i * stride];
+        sum += x;
+        shiftedSum += x - origin;
+        shiftedSum2 += (x - origin) * (x - origin);
+        if (x < vs.minimum)
+            vs.minimum = x;
+        if (x > vs.maximum)
+            vs.maximum = x;
+    }
+    vs.mean = sum / n;
+    if (n > 1) {
+        const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
+        // Rounding can leave a tiny negative variance; a non-finite one stays visible.
+        vs.standardDeviation = variance < 0 ? 0.0 : std::sqrt(variance);
+    }
+    return vs;
+}
+
+double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
+{
+    // A constant column gives 0/0 or x/0; the result is then printed as a non-finite number.
+    return (sxy - sx * sy / n) / std::sqrt((syy - sy * sy / n) * (sxx - sx * sx / n));
+}
+
+double correlation(Symbol* a, Symbol* b)
+{
+    if (a == b)
+        return 1.0;
+    const int n = observationCount;
+    const bool needRun = a->kind != SYM_INPUT || b->kind != SYM_INPUT;
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    // Sums about the values of the first observation, as in residualStatistics.
+    double originX = 0.0;
+    double originY = 0.0;
+    if (needRun)
+        runReset();
+    for (int i = 0; i < n; ++i) {
+        if (needRun)
+            runObservation(i, nullptr, nullptr, nullptr);
+        if (i == 0) {
+            originX = observationValue(a, 0);
+            originY = observationValue(b, 0);
+        }
+        const double x = observationValue(a, i) - originX;
+        const double y = observationValue(b, i) - originY;
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        syy += y * y;
+        sxy += x * y;
+    }
+    return correlationOfSums(n, sx, sy, sxx, syy, sxy);
+}
+
+std::string centerName(const char* name)
+{
+    const int length = (int)std::strlen(name);
+    std::string text;
+    const int lead = (11 - length) / 2;
+    if (lead > 0)
+        text.append(lead, ' ');
+    text += name;
+    if ((int)text.size() < CENTER_NAME_WIDTH)
+        text.append(CENTER_NAME_WIDTH - text.size(), ' ');
+    return text;
+}

@@ -1,0 +1,69 @@
+// Fit statistics of a finished analysis: residual sums, per-parameter statistics,
+// descriptive statistics of the input variables and the correlation of two variables.
+#pragma once
+
+#include <string>
+
+struct Symbol;
+
+constexpr double STAT_PROB_FLOOR = 0.00001;   // smallest probability ever shown
+constexpr double STAT_HUGE_T = 1e30;          // t of a parameter with a zero standard error
+constexpr int CENTER_NAME_WIDTH = 10;         // characters of a centred column heading
+
+// Sums over the residuals d_i = observed_i - predicted_i.
+struct ResidualStats {
+    double count;           // n as a double
+    double sumY;            // sum of y_i
+    double sumY2;           // sum of y_i^2
+    double totalSS;         // corrected total sum of squares
+    double residualSS;      // sum of d_i^2
+    double regressionSS;    // totalSS - residualSS, never negative
+    double sumDev;          // sum of d_i
+    double absDev;          // mean |d_i|
+    double maxDev;          // largest |d_i|
+    double dwNumerator;     // sum of (d_i - d_(i-1))^2
+    double rSquared;        // proportion of variance explained, 0 when undefined
+    double adjRSquared;     // R^2 adjusted for p, 0 when undefined
+    double durbinWatson;    // dwNumerator / residualSS, 0 when residualSS is 0
+    bool oneSided;          // every residual lies strictly on one side of the curve
+};
+
+struct ParameterStatistics {
+    const char* name;       // parameter name
+    double initialGuess;    // initialValue
+    double estimate;        // value at the end of the analysis
+    bool hasStatistics;     // the three fields below are meaningful
+    double stdError;        // sqrt of the covariance diagonal
+    double tValue;          // estimate / stdError, STAT_HUGE_T when stdError is ~0
+    double probT;           // two-sided Prob(|T| > t), at least STAT_PROB_FLOOR
+};
+
+struct VariableStatistics {
+    double minimum;         // smallest value
+    double maximum;         // largest value
+    double mean;            // sum / n
+    double standardDeviation;   // sample standard deviation, 0 when n <= 1
+};
+
+ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p);
+
+// True when standard errors, t and Prob(t) can be shown: the covariance matrix exists,
+// the analysis is a regression and there are more observations than parameters.
+bool statisticsAvailable();
+
+// Values of parameter i for the parameter table and the parameter view.
+ParameterStatistics parameterStatistics(int i);
+
+// Standard errors, t and Prob(t) from an estimate and its variance with df degrees
+// of freedom; used by parameterStatistics and open to tests.
+void statisticsForEstimate(double estimate, double variance, int df, ParameterStatistics* out);
+
+VariableStatistics variableStatistics(const double* column, int stride, int n);
+
+// Pearson correlation over all observations; a variable that is not an input variable
+// takes its value after the program has run for each observation.
+double correlation(Symbol* a, Symbol* b);
+double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy);
+
+// Name centred in a field of CENTER_NAME_WIDTH characters (longer names kept whole).
+std::string centerName(const char* name);

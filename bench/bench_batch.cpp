@@ -1,0 +1,110 @@
+// A whole batch run (compile, read the data file, fit, final pass, listing) of
+//     y = a*exp(-b*x) + c*sin(d*x) + noise
+// on 10^5 and 10^6 generated observations. Reports the wall time per run, the
+// residual vectors the solver asked for, and the process's peak memory.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "analysis/driver.h"
+#include "lang/compiler.h"
+#include "lang/lexer.h"
+#include "lang/options.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+
+namespace {
+
+struct ProgramLines {
+    std::vector<std::string> lines;
+};
+
+void copyProgramLine(void* context, int index, char* buffer, int size)
+{
+    const ProgramLines* program = static_cast<const ProgramLines*>(context);
+    snprintf(buffer, size, "%s", program->lines[index].c_str());
+}
+
+std::string makeFolder()
+{
+    char pattern[] = "/tmp/moxel-bench-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return made ? made : "/tmp";
+}
+
+// Writes the data file of n observations and returns the program's path.
+std::string writeProblem(const std::string& folder, long n, ProgramLines* program)
+{
+    const std::string data = folder + "/wave.dat";
+    FILE* file = fopen(data.c_str(), "w");
+    std::mt19937_64 random(12345);
+    std::normal_distribution<double> noise(0.0, 0.05);
+    for (long i = 0; i < n; ++i) {
+        const double x = 10.0 * i / n;
+        const double y = 2.5 * exp(-0.4 * x) + 0.8 * sin(1.7 * x) + noise(random);
+        fprintf(file, "%.6f %.6f\n", x, y);
+    }
+    fclose(file);
+    program->lines = {
+        "VARIABLES x, y;",
+        "PARAMETERS a = 2, b = 0.3, c = 1, d = 1.6;",
+        "FUNCTION y = a * exp(-b * x) + c * sin(d * x);",
+        "DATACOUNT " + std::to_string(n) + ";",
+        "DATA \"wave.dat\";",
+    };
+    return folder + "/wave.mxl";
+}
+
+void discardLine(const char*) {}
+
+void BM_BatchRun(benchmark::State& state)
+{
+    const long n = state.range(0);
+    const std::string folder = makeFolder();
+    ProgramLines program;
+    const std::string path = writeProblem(folder, n, &program);
+    listingSetSink(discardLine);
+    long evaluations = 0;
+    int stopCode = 0;
+    for (auto _ : state) {
+        analysisRelease();
+        compilerReleaseAll();
+        settingsReset();
+        listingClear();
+        programPath = path;
+        listingOpenFile((folder + "/wave.lst").c_str());
+        LineSource source = {(int)program.lines.size(), copyProgramLine, &program};
+        if (!compileProgram(&source)) {
+            state.SkipWithError("compile failed");
+            break;
+        }
+        startAnalysis();
+        analysisWait();
+        analysisRunning.store(false);
+        listingCloseFile();
+        evaluations = analysis.residualEvaluations;
+        stopCode = analysis.stopCode;
+    }
+    analysisRelease();
+    compilerReleaseAll();
+    listingClear();
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["residualEvals"] = (double)evaluations;
+    state.counters["stopCode"] = stopCode;
+    state.counters["peakMB"] = usage.ru_maxrss / 1024.0;
+    std::system(("rm -rf '" + folder + "'").c_str());
+}
+
+BENCHMARK(BM_BatchRun)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

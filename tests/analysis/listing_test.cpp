@@ -1,0 +1,622 @@
+// The Final Results section end to end, through build/moxel -run: golden text for
+// regression, function minimisation, constrained, swept, aborted, failed and
+// iteration-limited runs, in the listing file and on standard output.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+
+#include "testutil.h"
+
+namespace {
+
+const std::string STAMP = "Analysis completed STAMP.  Runtime = T seconds.";
+
+// The Final Results section of a listing, with the completion stamp's clock and
+// runtime replaced so the text can be compared.
+std::string finalResults(const std::string& listing)
+{
+    const size_t at = listing.find("\n\n   ----  Final Results  ----");
+    if (at == std::string::npos)
+        return "";
+    const std::regex stamp("Analysis completed [ 0-9]{2}-[A-Z][a-z]{2}-[0-9]{4} [0-9]{2}:[0-9]{2}\\.  "
+                           "Runtime = [0-9]+\\.[0-9]{2} seconds\\.");
+    return std::regex_replace(listing.substr(at), stamp, STAMP);
+}
+
+bool stampIsWellFormed(const std::string& listing)
+{
+    const std::regex stamp("\nAnalysis completed [ 1-3][0-9]-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-"
+                           "20[0-9]{2} [0-2][0-9]:[0-5][0-9]\\.  Runtime = [0-9]+\\.[0-9]{2} seconds\\.\n");
+    return std::regex_search(listing, stamp);
+}
+
+// Standard output from the heading on, with the same stamp replacement.
+std::string screenResults(const std::string& out)
+{
+    const size_t at = out.find("   ----  Final Results  ----");
+    if (at == std::string::npos)
+        return "";
+    return std::regex_replace(out.substr(at), std::regex("Analysis completed .*seconds\\."), STAMP);
+}
+
+struct GoldenCase {
+    const char* name;       // test row
+    const char* program;    // program text
+    int status;             // expected exit status
+    const char* results;    // expected Final Results section of the listing file
+};
+
+// regression with CORRELATE (a work variable among them), CONFIDENCE and COVARIANCE
+const char REG_PROGRAM[] =
+    "TITLE \"Decay\";\n"
+    "VARIABLES t, y;\n"
+    "PARAMETERS a = 10, k = 0.1;\n"
+    "DOUBLE r2;\n"
+    "r2 = t * t;\n"
+    "FUNCTION y = a * exp(-k * t);\n"
+    "CONFIDENCE 95;\n"
+    "COVARIANCE;\n"
+    "CORRELATE t, y, r2;\n"
+    "DATA;\n"
+    "0 10.1\n"
+    "1 8.9\n"
+    "2 8.2\n"
+    "3 7.4\n"
+    "4 6.7\n"
+    "5 6.1\n"
+    "6 5.4\n"
+    "7 5.0\n";
+
+const char REG_RESULTS[] =
+    "\n"
+    "\n"
+    "   ----  Final Results  ----\n"
+    "\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Decay\n"
+    "Number of observations = 8\n"
+    "Maximum allowed number of iterations = 500\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Both parameter and relative function convergence.\n"
+    "Number of iterations performed = 3\n"
+    "Final sum of squared deviations =  4.1479758E-02\n"
+    "Final sum of deviations =  3.3983320E-03\n"
+    "Standard error of estimate = 0.0831462\n"
+    "Average deviation = 0.0553352\n"
+    "Maximum deviation for any observation = 0.146343\n"
+    "Proportion of variance explained (R^2) = 0.9981  (99.81%)\n"
+    "Adjusted coefficient of multiple determination (Ra^2) = 0.9978  (99.78%)\n"
+    "Durbin-Watson test for autocorrelation = 2.856\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "\n"
+    "\n"
+    "             ----  Descriptive Statistics for Variables  ----\n"
+    "\n"
+    " Variable    Minimum value   Maximum value    Mean value     Standard dev.\n"
+    "----------  --------------  --------------  --------------  --------------\n"
+    "         t               0               7             3.5         2.44949\n"
+    "         y               5            10.1           7.225        1.767767\n"
+    "\n"
+    "\n"
+    "           ----  Correlation Matrix  ----\n"
+    "\n"
+    " Variable         t           y          r2      \n"
+    "----------   ----------  ----------  ----------\n"
+    "         t:     1.000      -0.993       0.962  \n"
+    "         y:    -0.993       1.000      -0.925  \n"
+    "        r2:     0.962      -0.925       1.000  \n"
+    "\n"
+    "\n"
+    "                   ----  Calculated Parameter Values  ----\n"
+    "\n"
+    " Parameter  Initial guess   Final estimate   Standard error      t      Prob(t)\n"
+    "----------  -------------  ----------------  --------------  ---------  -------\n"
+    "         a             10         10.002713      0.06067183     164.87  0.00001\n"
+    "         k            0.1         0.1004958     0.001844216      54.49  0.00001\n"
+    "\n"
+    "\n"
+    "                  ----  Analysis of Variance  ----\n"
+    "\n"
+    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
+    "----------  ----  --------------  --------------  ---------  -------\n"
+    "Regression     1        21.83352        21.83352    3158.19  0.00001\n"
+    "Error          6      0.04147976     0.006913293\n"
+    "Total          7          21.875\n"
+    "\n"
+    "\n"
+    "         ----  95.000% Confidence Intervals  ----\n"
+    "\n"
+    " Parameter     Lower limit      Best estimate      Upper limit\n"
+    "----------  ----------------  ----------------  ----------------\n"
+    "         a        9.85425327         10.002713        10.1511727\n"
+    "         k      0.0959831321         0.1004958       0.105008468\n"
+    "\n"
+    "\n"
+    "           ----  Variance-Covariance Matrix  ----\n"
+    "\n"
+    " Parameter          a              k     \n"
+    "----------   -------------  -------------\n"
+    "         a:      0.0036811     8.4653E-05\n"
+    "         k:     8.4653E-05     3.4011E-06\n"
+    "\n";
+
+// function minimisation: |F| is minimised; no regression statistics
+const char MIN_PROGRAM[] =
+    "PARAMETERS x1 = -1.2, x2 = 1;\n"
+    "FUNCTION 100 * (x2 - x1 * x1) ^ 2 + (1 - x1) ^ 2 - 3;\n";
+
+const char MIN_RESULTS[] =
+    "\n"
+    "\n"
+    "   ----  Final Results  ----\n"
+    "\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Maximum allowed number of iterations = 500\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Parameter convergence.\n"
+    "Number of iterations performed = 14\n"
+    "Final function value = -1.9939606E-12\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "\n"
+    "\n"
+    "  ----  Calculated Parameter Values  ----\n"
+    "\n"
+    " Parameter  Initial guess   Final estimate \n"
+    "----------  -------------  ----------------\n"
+    "        x1           -1.2       -0.72909756\n"
+    "        x2              1       0.521473046\n"
+    "\n";
+
+// a bound active at the solution: no covariance, the -3 warning and its advice
+const char CON_PROGRAM[] =
+    "VARIABLES x, y;\n"
+    "PARAMETERS a = 1, b = 0.5;\n"
+    "CONSTRAIN b = 0, 0.2;\n"
+    "FUNCTION y = a * exp(b * x);\n"
+    "COVARIANCE;\n"
+    "CONFIDENCE;\n"
+    "DATA;\n"
+    "0 1.0\n"
+    "1 1.4\n"
+    "2 1.9\n"
+    "3 2.8\n"
+    "4 3.9\n";
+
+const char CON_RESULTS[] =
+    "\n"
+    "\n"
+    "   ----  Final Results  ----\n"
+    "\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Number of observations = 5\n"
+    "Maximum allowed number of iterations = 500\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Both parameter and relative function convergence.\n"
+    "Number of iterations performed = 3\n"
+    "Final sum of squared deviations =  8.6877381E-01\n"
+    "Final sum of deviations = -5.4586226E-01\n"
+    "Standard error of estimate = 0.538137\n"
+    "Average deviation = 0.380493\n"
+    "Maximum deviation for any observation = 0.589066\n"
+    "Proportion of variance explained (R^2) = 0.8397  (83.97%)\n"
+    "Adjusted coefficient of multiple determination (Ra^2) = 0.7863  (78.63%)\n"
+    "Durbin-Watson test for autocorrelation = 0.496\n"
+    "This Durbin-Watson value indicates autocorrelation or inappropriate function.\n"
+    "\n"
+    "Warning: Covariance matrix could not be computed because\n"
+    "constraints were specified for parameters.\n"
+    "Try removing constraints on parameters.\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "\n"
+    "\n"
+    "             ----  Descriptive Statistics for Variables  ----\n"
+    "\n"
+    " Variable    Minimum value   Maximum value    Mean value     Standard dev.\n"
+    "----------  --------------  --------------  --------------  --------------\n"
+    "         x               0               4               2        1.581139\n"
+    "         y               1             3.9             2.2        1.164045\n"
+    "\n"
+    "\n"
+    "  ----  Calculated Parameter Values  ----\n"
+    "\n"
+    " Parameter  Initial guess   Final estimate \n"
+    "----------  -------------  ----------------\n"
+    "         a              1        1.48769876\n"
+    "         b            0.2               0.2\n"
+    "\n"
+    "\n"
+    "                  ----  Analysis of Variance  ----\n"
+    "\n"
+    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
+    "----------  ----  --------------  --------------  ---------  -------\n"
+    "Regression     1        4.551226        4.551226      15.72  0.02867\n"
+    "Error          3       0.8687738       0.2895913\n"
+    "Total          4            5.42\n"
+    "\n";
+
+// SWEEP: the best converged grid start is shown as the initial guess
+const char SWP_PROGRAM[] =
+    "VARIABLES t, y;\n"
+    "PARAMETERS A = 1, w = 1;\n"
+    "FUNCTION y = A * sin(w * t);\n"
+    "SWEEP w = 1, 3, 0.5;\n"
+    "DATA;\n"
+    "0.0 0.02\n"
+    "0.5 1.62\n"
+    "1.0 1.82\n"
+    "1.5 0.28\n"
+    "2.0 -1.53\n"
+    "2.5 -1.87\n"
+    "3.0 -0.55\n"
+    "3.5 1.31\n"
+    "4.0 1.97\n"
+    "4.5 0.83\n";
+
+const char SWP_RESULTS[] =
+    "\n"
+    "\n"
+    "   ----  Final Results  ----\n"
+    "\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Number of observations = 10\n"
+    "Maximum allowed number of iterations = 500\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Both parameter and relative function convergence.\n"
+    "Number of iterations performed = 8\n"
+    "Final sum of squared deviations =  5.1362337E-03\n"
+    "Final sum of deviations =  3.0003043E-02\n"
+    "Standard error of estimate = 0.0253383\n"
+    "Average deviation = 0.0184702\n"
+    "Maximum deviation for any observation = 0.0457566\n"
+    "Proportion of variance explained (R^2) = 0.9997  (99.97%)\n"
+    "Adjusted coefficient of multiple determination (Ra^2) = 0.9997  (99.97%)\n"
+    "Durbin-Watson test for autocorrelation = 2.797\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "\n"
+    "\n"
+    "             ----  Descriptive Statistics for Variables  ----\n"
+    "\n"
+    " Variable    Minimum value   Maximum value    Mean value     Standard dev.\n"
+    "----------  --------------  --------------  --------------  --------------\n"
+    "         t               0             4.5            2.25        1.513825\n"
+    "         y           -1.87            1.97            0.39        1.371163\n"
+    "\n"
+    "\n"
+    "                   ----  Calculated Parameter Values  ----\n"
+    "\n"
+    " Parameter  Initial guess   Final estimate   Standard error      t      Prob(t)\n"
+    "----------  -------------  ----------------  --------------  ---------  -------\n"
+    "         A              1        1.97949908      0.01174632     168.52  0.00001\n"
+    "         w            1.5        2.00012269     0.002113793     946.22  0.00001\n"
+    "\n"
+    "\n"
+    "                  ----  Analysis of Variance  ----\n"
+    "\n"
+    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
+    "----------  ----  --------------  --------------  ---------  -------\n"
+    "Regression     1        16.91566        16.91566   26347.19  0.00001\n"
+    "Error          8     0.005136234    0.0006420292\n"
+    "Total          9         16.9208\n"
+    "\n";
+
+// the model cannot be computed at the start; the section is still written
+const char FAIL_PROGRAM[] =
+    "VARIABLES x, y;\n"
+    "PARAMETERS a = 1, b = 10;\n"
+    "FUNCTION y = a * log(x - b);\n"
+    "DATA;\n"
+    "1 2\n"
+    "2 3\n"
+    "3 4\n";
+
+const char FAIL_RESULTS[] =
+    "\n"
+    "\n"
+    "   ----  Final Results  ----\n"
+    "\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Number of observations = 3\n"
+    "Maximum allowed number of iterations = 500\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Function cannot be computed at starting parameter values.\n"
+    "Warning: All data points are on one side of the curve.\n"
+    "This indicates the model does not fit the data well.\n"
+    "Number of iterations performed = 0\n"
+    "Final sum of squared deviations =  0.0000000E+00\n"
+    "Final sum of deviations =  9.0000000E+00\n"
+    "Standard error of estimate = 5.38516\n"
+    "Average deviation = 3\n"
+    "Maximum deviation for any observation = 4\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "\n"
+    "\n"
+    "             ----  Descriptive Statistics for Variables  ----\n"
+    "\n"
+    " Variable    Minimum value   Maximum value    Mean value     Standard dev.\n"
+    "----------  --------------  --------------  --------------  --------------\n"
+    "         x               1               3               2               1\n"
+    "         y               2               4               3               1\n"
+    "\n"
+    "\n"
+    "  ----  Calculated Parameter Values  ----\n"
+    "\n"
+    " Parameter  Initial guess   Final estimate \n"
+    "----------  -------------  ----------------\n"
+    "         a              1                 1\n"
+    "         b             10                10\n"
+    "\n"
+    "\n"
+    "                  ----  Analysis of Variance  ----\n"
+    "\n"
+    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
+    "----------  ----  --------------  --------------  ---------  -------\n"
+    "Regression     1               0               0       0.00  1.00000\n"
+    "Error          1              29              29\n"
+    "Total          2               2\n"
+    "\n";
+
+// iteration limit: results complete, no statistics, exit status 3
+const char ITER_PROGRAM[] =
+    "VARIABLES x, y;\n"
+    "PARAMETERS a = 1, b = 1;\n"
+    "ITERATIONS 2;\n"
+    "FUNCTION y = a * exp(b * x);\n"
+    "DATA;\n"
+    "0 1.1\n"
+    "1 2.6\n"
+    "2 7.5\n"
+    "3 19.8\n"
+    "4 55.1\n";
+
+const char ITER_RESULTS[] =
+    "\n"
+    "\n"
+    "   ----  Final Results  ----\n"
+    "\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Number of observations = 5\n"
+    "Maximum allowed number of iterations = 2\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Function did not converge before iteration limit reached.\n"
+    "Number of iterations performed = 2\n"
+    "Final sum of squared deviations =  1.2473034E-01\n"
+    "Final sum of deviations =  1.0958348E-01\n"
+    "Standard error of estimate = 0.203904\n"
+    "Average deviation = 0.141441\n"
+    "Maximum deviation for any observation = 0.240465\n"
+    "Proportion of variance explained (R^2) = 0.9999  (99.99%)\n"
+    "Adjusted coefficient of multiple determination (Ra^2) = 0.9999  (99.99%)\n"
+    "Durbin-Watson test for autocorrelation = 3.193\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "\n"
+    "\n"
+    "             ----  Descriptive Statistics for Variables  ----\n"
+    "\n"
+    " Variable    Minimum value   Maximum value    Mean value     Standard dev.\n"
+    "----------  --------------  --------------  --------------  --------------\n"
+    "         x               0               4               2        1.581139\n"
+    "         y             1.1            55.1           17.22        22.41444\n"
+    "\n"
+    "\n"
+    "  ----  Calculated Parameter Values  ----\n"
+    "\n"
+    " Parameter  Initial guess   Final estimate \n"
+    "----------  -------------  ----------------\n"
+    "         a              1        0.96819666\n"
+    "         b              1        1.01002451\n"
+    "\n"
+    "\n"
+    "                  ----  Analysis of Variance  ----\n"
+    "\n"
+    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
+    "----------  ----  --------------  --------------  ---------  -------\n"
+    "Regression     1        2009.503        2009.503   48332.34  0.00001\n"
+    "Error          3       0.1247303      0.04157678\n"
+    "Total          4        2009.628\n"
+    "\n";
+
+const char REG_SCREEN[] =
+    "   ----  Final Results  ----\n"
+    "MOXEL version 5.3\n"
+    "\n"
+    "Decay\n"
+    "Number of observations = 8\n"
+    "Maximum allowed number of iterations = 500\n"
+    "Convergence tolerance factor = 1.000000E-10\n"
+    "Stopped due to: Both parameter and relative function convergence.\n"
+    "Number of iterations performed = 3\n"
+    "Final sum of squared deviations =  4.1479758E-02\n"
+    "Final sum of deviations =  3.3983320E-03\n"
+    "Standard error of estimate = 0.0831462\n"
+    "Average deviation = 0.0553352\n"
+    "Maximum deviation for any observation = 0.146343\n"
+    "Proportion of variance explained (R^2) = 0.9981  (99.81%)\n"
+    "Adjusted coefficient of multiple determination (Ra^2) = 0.9978  (99.78%)\n"
+    "Durbin-Watson test for autocorrelation = 2.856\n"
+    "Analysis completed STAMP.  Runtime = T seconds.\n"
+    "             ----  Descriptive Statistics for Variables  ----\n"
+    " Variable    Minimum value   Maximum value    Mean value     Standard dev.\n"
+    "----------  --------------  --------------  --------------  --------------\n"
+    "         t               0               7             3.5         2.44949\n"
+    "         y               5            10.1           7.225        1.767767\n"
+    "           ----  Correlation Matrix  ----\n"
+    " Variable         t           y          r2      \n"
+    "----------   ----------  ----------  ----------\n"
+    "         t:     1.000      -0.993       0.962  \n"
+    "         y:    -0.993       1.000      -0.925  \n"
+    "        r2:     0.962      -0.925       1.000  \n"
+    "                   ----  Calculated Parameter Values  ----\n"
+    " Parameter  Initial guess   Final estimate   Standard error      t      Prob(t)\n"
+    "----------  -------------  ----------------  --------------  ---------  -------\n"
+    "         a             10         10.002713      0.06067183     164.87  0.00001\n"
+    "         k            0.1         0.1004958     0.001844216      54.49  0.00001\n"
+    "                  ----  Analysis of Variance  ----\n"
+    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
+    "----------  ----  --------------  --------------  ---------  -------\n"
+    "Regression     1        21.83352        21.83352    3158.19  0.00001\n"
+    "Error          6      0.04147976     0.006913293\n"
+    "Total          7          21.875\n"
+    "         ----  95.000% Confidence Intervals  ----\n"
+    " Parameter     Lower limit      Best estimate      Upper limit\n"
+    "----------  ----------------  ----------------  ----------------\n"
+    "         a        9.85425327         10.002713        10.1511727\n"
+    "         k      0.0959831321         0.1004958       0.105008468\n"
+    "           ----  Variance-Covariance Matrix  ----\n"
+    " Parameter          a              k     \n"
+    "----------   -------------  -------------\n"
+    "         a:      0.0036811     8.4653E-05\n"
+    "         k:     8.4653E-05     3.4011E-06\n"
+    "\n";
+
+const GoldenCase goldenCases[] = {
+    {"Regression", REG_PROGRAM, 0, REG_RESULTS},
+    {"FunctionMinimisation", MIN_PROGRAM, 0, MIN_RESULTS},
+    {"Constrained", CON_PROGRAM, 0, CON_RESULTS},
+    {"Swept", SWP_PROGRAM, 0, SWP_RESULTS},
+    {"Failed", FAIL_PROGRAM, 3, FAIL_RESULTS},
+    {"IterationLimited", ITER_PROGRAM, 3, ITER_RESULTS},
+};
+
+class FinalResults : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(FinalResults, ListingMatchesGoldenText)
+{
+    const GoldenCase& c = GetParam();
+    const MoxelRun run = runMoxel(c.program);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_TRUE(stampIsWellFormed(run.listing));
+    EXPECT_EQ(finalResults(run.listing), c.results);
+    // Standard output carries the same lines, without the listing file's blank lines.
+    std::string expectedScreen;
+    for (const std::string& line : splitLines(c.results))
+        if (!line.empty())
+            expectedScreen += line + "\n";
+    std::string screen;
+    for (const std::string& line : splitLines(screenResults(run.out)))
+        if (!line.empty())
+            screen += line + "\n";
+    EXPECT_EQ(screen, expectedScreen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FinalResults, ::testing::ValuesIn(goldenCases),
+                         [](const ::testing::TestParamInfo<GoldenCase>& info) { return std::string(info.param.name); });
+
+TEST(FinalResultsScreen, RegressionScreenLines)
+{
+    const MoxelRun run = runMoxel(REG_PROGRAM);
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(screenResults(run.out), REG_SCREEN);
+    // The stop reason is announced once on the screen before the section, and appears
+    // once in the listing file before it.
+    EXPECT_NE(run.out.find("Completed analysis\nStopped due to: Both parameter and relative function convergence.\n"
+                           "Stopped due to: Both parameter and relative function convergence.\n"),
+              std::string::npos);
+    EXPECT_EQ(run.listing.find("Completed analysis"), std::string::npos);
+}
+
+// A program slow enough to be interrupted: Ctrl+C (SIGINT) ends the run as aborted,
+// with the whole section written.
+const char SLOW_PROGRAM[] =
+    "VARIABLES x, y;\n"
+    "PARAMETERS a = 1, b = 1;\n"
+    "DOUBLE i;\n"
+    "i = 0;\n"
+    "WHILE (i < 3000000) i = i + 1;\n"
+    "FUNCTION y = a * exp(b * x);\n"
+    "DATA;\n"
+    "0 1.1\n"
+    "1 2.6\n"
+    "2 7.5\n"
+    "3 19.8\n"
+    "4 55.1\n";
+
+TEST(FinalResults, InterruptedRunIsReportedAsAborted)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/slow.mxl", SLOW_PROGRAM);
+    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
+                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
+                                "' -run slow.mxl >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 3);
+    const std::string listing = readTextFile(folder + "/slow.lst");
+    const std::string out = readTextFile(folder + "/out.txt");
+    EXPECT_NE(out.find("Error: Aborting analysis...\nStopped due to: Analysis was aborted\n"
+                       "Stopped due to: Analysis was aborted\n"),
+              std::string::npos) << out;
+    EXPECT_EQ(out.find("Completed analysis"), std::string::npos);
+    const std::string results = finalResults(listing);
+    const std::regex shape(
+        "\n\n   ----  Final Results  ----\n\nMOXEL version 5.3\n\n"
+        "Number of observations = 5\nMaximum allowed number of iterations = 500\n"
+        "Convergence tolerance factor = 1.000000E-10\nStopped due to: Analysis was aborted\n"
+        "Number of iterations performed = [0-9]+\n"
+        "Final sum of squared deviations = [ 0-9.E+-]{14}\nFinal sum of deviations = [ 0-9.E+-]{14}\n"
+        "(.|\n)*" + std::string("Analysis completed STAMP\\.  Runtime = T seconds\\.\n") +
+        "\n\n             ----  Descriptive Statistics for Variables  ----\n(.|\n)*"
+        "\n\n  ----  Calculated Parameter Values  ----\n\n"
+        " Parameter  Initial guess   Final estimate \n----------  -------------  ----------------\n"
+        "         a              1  [ 0-9.E+-]{16}\n         b              1  [ 0-9.E+-]{16}\n\n");
+    EXPECT_TRUE(std::regex_match(results, shape)) << results;
+}
+
+TEST(FinalResults, InterruptedSweepHasNoFinalSolve)
+{
+    const std::string folder = testTempDir();
+    std::string program = SLOW_PROGRAM;
+    program.insert(program.find("FUNCTION"), "SWEEP b = 0.5, 3, 0.5;\n");
+    writeTextFile(folder + "/sweep.mxl", program);
+    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
+                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
+                                "' -run sweep.mxl >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 3);
+    const std::string listing = readTextFile(folder + "/sweep.lst");
+    EXPECT_NE(listing.find("\nStopped due to: Analysis was aborted\n"), std::string::npos) << listing;
+    // The sweep's quiet solves report no runtime errors but the abort itself, and no
+    // best start was installed.
+    const size_t error = listing.find("\nError: ");
+    ASSERT_NE(error, std::string::npos);
+    EXPECT_EQ(listing.compare(error, 29, "\nError: Aborting analysis...\n"), 0) << listing;
+    EXPECT_EQ(listing.find("\nError: ", error + 1), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\n         b              1  "), std::string::npos) << listing;
+}
+
+}  // namespace
+
+namespace {
+
+// A quick fit followed by slow correlations of work variables: Ctrl+C after a second
+// lands while the listing is being written, and such a run is not a usable result.
+const char SLOW_LISTING_PROGRAM[] =
+    "VARIABLES x, y;\nPARAMETERS a = 1;\nDOUBLE i, w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11;\n"
+    "i = 0;\nWHILE (i < 300000) i = i + 1;\n"
+    "w0 = x + i;\nw1 = 2 * x + i;\nw2 = 3 * x + i;\nw3 = 4 * x + i;\nw4 = 5 * x + i;\nw5 = 6 * x + i;\n"
+    "w6 = 7 * x + i;\nw7 = 8 * x + i;\nw8 = 9 * x + i;\nw9 = 10 * x + i;\nw10 = 11 * x + i;\nw11 = 12 * x + i;\n"
+    "FUNCTION y = a * x;\nCORRELATE w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11;\n"
+    "DATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n";
+
+TEST(FinalResults, InterruptedListingIsNotAUsableResult)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/late.mxl", SLOW_LISTING_PROGRAM);
+    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
+                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
+                                "' -run late.mxl >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 3) << readTextFile(folder + "/out.txt");
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// Residual sums, per-parameter statistics and the small formatting helpers of the
+// Final Results, on hand-made values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "analysis/report.h"
+#include "analysis/statistics.h"
+
+namespace {
+
+TEST(ResidualStatistics, SumsOfAKnownFit)
+{
+    // d = 1, -1, 2, -2 around y = 1, 2, 3, 4.
+    const double observed[] = {1, 2, 3, 4};
+    const double predicted[] = {0, 3, 1, 6};
+    const ResidualStats st = residualStatistics(observed, predicted, 4, 2);
+    EXPECT_DOUBLE_EQ(st.count, 4);
+    EXPECT_DOUBLE_EQ(st.sumY, 10);
+    EXPECT_DOUBLE_EQ(st.sumY2, 30);
+    EXPECT_DOUBLE_EQ(st.totalSS, 5);
+    EXPECT_DOUBLE_EQ(st.residualSS, 10);
+    EXPECT_DOUBLE_EQ(st.regressionSS, 0);          // negative difference is clamped
+    EXPECT_DOUBLE_EQ(st.sumDev, 0);
+    EXPECT_DOUBLE_EQ(st.absDev, 1.5);
+    EXPECT_DOUBLE_EQ(st.maxDev, 2);
+    EXPECT_DOUBLE_EQ(st.dwNumerator, 4 + 9 + 16);
+    EXPECT_DOUBLE_EQ(st.rSquared, 0);              // worse than the mean
+    EXPECT_DOUBLE_EQ(st.durbinWatson, 2.9);
+    EXPECT_FALSE(st.oneSided);
+}
+
+TEST(ResidualStatistics, RSquaredAndAdjusted)
+{
+    const double observed[] = {1, 2, 3, 4, 5};
+    const double predicted[] = {1.1, 1.9, 3.0, 4.2, 4.9};
+    const ResidualStats st = residualStatistics(observed, predicted, 5, 2);
+    EXPECT_NEAR(st.residualSS, 0.07, 1e-12);
+    EXPECT_NEAR(st.totalSS, 10, 1e-12);
+    EXPECT_NEAR(st.rSquared, 1 - 0.007, 1e-12);
+    EXPECT_NEAR(st.adjRSquared, 1 - 0.007 * 4 / 3, 1e-12);
+}
+
+struct OneSideCase {
+    double d[3];     // residuals observed - predicted
+    bool oneSided;
+};
+
+TEST(ResidualStatistics, OneSidedCountsNearZeroOnBothSides)
+{
+    const OneSideCase cases[] = {
+        {{1, 2, 3}, true},
+        {{-1, -2, -3}, true},
+        {{1, 2, 5e-10}, false},      // near zero counts on both sides
+        {{1, 2, -5e-10}, false},
+        {{1, 2, 2e-9}, true},
+        {{1, -2, 3}, false},
+        {{0, 0, 0}, false},          // all on both sides: neither count is zero
+    };
+    for (const OneSideCase& c : cases) {
+        const double predicted[] = {0, 0, 0};
+        const ResidualStats st = residualStatistics(c.d, predicted, 3, 1);
+        EXPECT_EQ(st.oneSided, c.oneSided) << c.d[0] << " " << c.d[1] << " " << c.d[2];
+    }
+}
+
+TEST(ParameterStatistics, TAndProbability)
+{
+    ParameterStatistics ps = {};
+    statisticsForEstimate(2.0, 0.25, 10, &ps);
+    EXPECT_TRUE(ps.hasStatistics);
+    EXPECT_DOUBLE_EQ(ps.stdError, 0.5);
+    EXPECT_DOUBLE_EQ(ps.tValue, 4.0);
+    // R: 2 * pt(-4, 10) = 0.00251833262474
+    EXPECT_NEAR(ps.probT, 0.00251833262474, 1e-10);
+
+    statisticsForEstimate(5.0, 1e-50, 10, &ps);     // standard error 1e-25
+    EXPECT_EQ(ps.tValue, 1e30);
+    EXPECT_EQ(ps.probT, 0.00001);                    // never shown as zero
+}
+
+TEST(VariableStatistics, ColumnOfAMatrix)
+{
+    const double rows[] = {1, 10, 2, 20, 4, 40};    // two columns
+    const VariableStatistics vs = variableStatistics(rows + 1, 2, 3);
+    EXPECT_DOUBLE_EQ(vs.minimum, 10);
+    EXPECT_DOUBLE_EQ(vs.maximum, 40);
+    EXPECT_NEAR(vs.mean, 70.0 / 3, 1e-12);
+    EXPECT_NEAR(vs.standardDeviation, std::sqrt(233.3333333333333), 1e-9);
+    EXPECT_EQ(variableStatistics(rows, 2, 1).standardDeviation, 0);
+    // A constant column has no spread, whatever rounding of its sums would say.
+    const double constant[] = {0.1, 0.1, 0.1};
+    EXPECT_EQ(variableStatistics(constant, 1, 3).standardDeviation, 0);
+    // An infinite value leaves no meaningful spread, and must not show as 0.
+    const double withInfinity[] = {1, HUGE_VAL, 2};
+    EXPECT_FALSE(std::isfinite(variableStatistics(withInfinity, 1, 3).standardDeviation));
+}
+
+TEST(Correlation, FromSums)
+{
+    // x = 1,2,3; y = 2,4,7
+    EXPECT_NEAR(correlationOfSums(3, 6, 13, 14, 69, 31), 0.9933992677987828, 1e-12);
+    EXPECT_FALSE(std::isfinite(correlationOfSums(3, 6, 3, 14, 3, 6)));   // constant column
+}
+
+TEST(CenterName, Table)
+{
+    const struct {
+        const char* name;
+        const char* heading;
+    } cases[] = {
+        {"abcd", "   abcd   "},
+        {"x", "     x    "},
+        {"abcdefghi", " abcdefghi"},
+        {"abcdefghij", "abcdefghij"},
+        {"abcdefghijkl", "abcdefghijkl"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(centerName(c.name), c.heading) << c.name;
+}
+
+TEST(FormatTValue, AsymmetricLimits)
+{
+    const struct {
+        double t;
+        const char* text;
+    } cases[] = {
+        {123456.78, "123456.78"},
+        {-123456.78, " -1.2E+05"},
+        {999999.99, "999999.99"},
+        {1000000, "  1.0E+06"},
+        {-99999.5, "-99999.50"},
+        {-100000, " -1.0E+05"},
+        {2.5, "     2.50"},
+    };
+    char buffer[32];
+    for (const auto& c : cases) {
+        formatTValue(buffer, sizeof buffer, c.t);
+        EXPECT_STREQ(buffer, c.text) << c.t;
+    }
+}
+
+}  // namespace

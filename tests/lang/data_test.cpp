@@ -1,0 +1,324 @@
+// Data reading: the number syntax, record rules, line ends of data files, inline data,
+// the store and the data messages.
+#include "lang/compiler.h"
+#include "lang/data.h"
+#include "lang/lexer.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> screenLines()
+{
+    std::vector<std::string> lines;
+    for (ListingLine* line = listingHead(); line; line = line->next)
+        lines.push_back(line->text);
+    return lines;
+}
+
+std::vector<std::string> errorLines()
+{
+    std::vector<std::string> errors;
+    for (const std::string& line : screenLines())
+        if (line.rfind("Error: ", 0) == 0 || line.find("data record") != std::string::npos ||
+            line.rfind("Data record", 0) == 0 || line.rfind("Two decimal", 0) == 0)
+            errors.push_back(line);
+    return errors;
+}
+
+struct TextSource {
+    std::vector<std::string> lines;
+    static void copy(void* context, int index, char* buffer, int size)
+    {
+        const auto* self = static_cast<const TextSource*>(context);
+        snprintf(buffer, size, "%s", self->lines[index].c_str());
+    }
+};
+
+// Compiles a program as the Run command does, with the program file in folder.
+bool compileText(const std::string& text, const std::string& folder = "/nonexistent")
+{
+    compilerReleaseAll();
+    settingsReset();
+    listingClear();
+    compileErrorReset();
+    memResetFailure();
+    programPath = folder + "/prog.mxl";
+    TextSource text_source{splitLines(text)};
+    LineSource source{static_cast<int>(text_source.lines.size()), TextSource::copy, &text_source};
+    return compileProgram(&source) != nullptr;
+}
+
+std::vector<double> storeValues()
+{
+    return std::vector<double>(observations, observations + observationCount * inputVariableCount);
+}
+
+class DataNumber : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        freeObservations();
+        listingClear();
+        compileErrorReset();
+    }
+};
+
+TEST_F(DataNumber, ReadsValuesAndStopsAtTheFirstForeignCharacter)
+{
+    struct Case {
+        const char* text;
+        double value;
+        int consumed;
+    } cases[] = {
+        {"1.5", 1.5, 3},       {"  -2 x", -2.0, 4},     {"+3,4", 3.0, 2},
+        {"1:30", 90.0, 4},     {"1:30:15", 5415.0, 7},  {"1e3", 1000.0, 3},
+        {"1E+3", 1000.0, 4},   {"1d3", 1000.0, 3},      {"2.5e-1", 0.25, 6},
+        {"2.5D-1;", 0.25, 6},  {".5", 0.5, 2},          {"5.", 5.0, 2},
+        {"1e", 1.0, 2},        {"12abc", 12.0, 2},      {"\t7\t8", 7.0, 2},
+        {"0.1", 0.1, 3},       {"-0.000123", -0.000123, 9},
+        {"123456789012345", 123456789012345.0, 15},
+        {"6.02214076e23", 6.02214076e23, 13},   {"1e-300", 1e-300, 6},
+    };
+    for (const Case& c : cases) {
+        const char* cursor = c.text;
+        EXPECT_EQ(readDataNumber(&cursor, 1), c.value) << c.text;
+        EXPECT_EQ(cursor - c.text, c.consumed) << c.text;
+    }
+    EXPECT_EQ(compileErrorCount(), 0);
+}
+
+TEST_F(DataNumber, ExtremeExponentsAndLongDigitStringsStayNumbers)
+{
+    const std::string ones(400, '1');
+    struct Case {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"0e400", 0.0},
+        {"0.0D+999999", 0.0},
+        {"1e400", HUGE_VAL},
+        {"1e-400", 0.0},
+        {std::string("0.").append(ones), 1.0 / 9.0},
+        {std::string("1").append(399, '0'), HUGE_VAL},
+        {std::string("1").append(300, '0'), 1e300},
+        {std::string(ones).append("e-399"), 10.0 / 9.0},
+        {std::string("0.").append(300, '0').append("25"), 2.5e-301},
+    };
+    for (const Case& c : cases) {
+        const char* cursor = c.text.c_str();
+        const double value = readDataNumber(&cursor, 1);
+        EXPECT_EQ(static_cast<size_t>(cursor - c.text.c_str()), c.text.size()) << c.text;
+        if (std::isinf(c.value))
+            EXPECT_EQ(value, c.value) << c.text;
+        else
+            EXPECT_NEAR(value, c.value, 1e-15 * c.value) << c.text;
+    }
+}
+
+TEST_F(DataNumber, InvalidCharacterLeavesTheCursorAndReportsTheRest)
+{
+    const char* text = "  x 12";
+    const char* cursor = text;
+    EXPECT_EQ(readDataNumber(&cursor, 7), 0.0);
+    EXPECT_EQ(cursor, text);
+    cursor = "-";
+    EXPECT_EQ(readDataNumber(&cursor, 8), 0.0);
+    EXPECT_EQ(screenLines(), (std::vector<std::string>{"Invalid character on data record 7: x 12",
+                                                        "Invalid character on data record 8: -"}));
+    EXPECT_EQ(compileErrorCount(), 2);
+}
+
+TEST_F(DataNumber, TwoDecimalPointsGiveZeroAndSkipThePoint)
+{
+    const char* text = "1.2.3 4";
+    const char* cursor = text;
+    EXPECT_EQ(readDataNumber(&cursor, 1), 0.0);
+    EXPECT_STREQ(cursor, "3 4");
+    EXPECT_EQ(screenLines(), std::vector<std::string>{"Two decimal points in number: 1.2.3"});
+}
+
+TEST_F(DataNumber, OnlyNineMessagesAreReportedAndCounted)
+{
+    for (int i = 0; i < 12; ++i) {
+        const char* cursor = "?";
+        readDataNumber(&cursor, i + 1);
+    }
+    EXPECT_EQ(screenLines().size(), 9u);
+    EXPECT_EQ(compileErrorCount(), 9);
+    freeObservations();
+    const char* cursor = "?";
+    readDataNumber(&cursor, 1);
+    EXPECT_EQ(screenLines().size(), 10u) << "the limit restarts with the next analysis";
+}
+
+const char* const twoVariableProgram =
+    "VARIABLES x, y;\nPARAMETERS a, b;\nFUNCTION y = a + b*x;\n";
+
+class DataFile : public ::testing::Test {
+protected:
+    void SetUp() override { folder = testTempDir(); }
+    bool compileWithFile(const std::string& contents, const std::string& extra = "")
+    {
+        writeTextFile(folder + "/values.dat", contents);
+        return compileText(std::string(twoVariableProgram) + extra + "DATA \"values\"\n", folder);
+    }
+    std::string folder;
+};
+
+TEST_F(DataFile, EveryLineEndAndAMissingLastLineEndAreRead)
+{
+    const char* files[] = {
+        "1 2\n3 4\n5 6\n", "1 2\r\n3 4\r\n5 6\r\n", "1 2\r3 4\r5 6\r",
+        "1 2\n3 4\n5 6",   "1 2\r\n3 4\r\n5 6",     "1 2\r3 4\r5 6",
+        "\xEF\xBB\xBF" "1 2\n3 4\r\n5 6",
+    };
+    for (const char* contents : files) {
+        ASSERT_TRUE(compileWithFile(contents)) << contents;
+        EXPECT_EQ(storeValues(), (std::vector<double>{1, 2, 3, 4, 5, 6})) << contents;
+    }
+}
+
+TEST_F(DataFile, RecordSyntax)
+{
+    ASSERT_TRUE(compileWithFile("1.5 2\n1.5,2\n1.5, 2\n1.5\t2\n\n  3 4 // remark\n3 4; 5\n"
+                                "1:30 -2e1 99\n"));
+    EXPECT_EQ(storeValues(),
+              (std::vector<double>{1.5, 2, 1.5, 2, 1.5, 2, 1.5, 2, 3, 4, 3, 4, 90, -20}));
+    EXPECT_EQ(inputVariables[0]->lowerBound, 1.5);
+    EXPECT_EQ(inputVariables[0]->upperBound, 90.0);
+    EXPECT_EQ(inputVariables[1]->lowerBound, -20.0);
+    EXPECT_EQ(inputVariables[1]->upperBound, 4.0);
+}
+
+TEST_F(DataFile, TooFewValuesStopsReadingWithTheObservationNumber)
+{
+    EXPECT_FALSE(compileWithFile("1 2\n\n3\n5 6\n"));
+    EXPECT_EQ(observationCount, 1);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"Data record 2 has too few values: 3"});
+}
+
+TEST_F(DataFile, TwelveBadRecordsReportNineMessages)
+{
+    std::string contents;
+    for (int i = 0; i < 12; ++i)
+        contents += "1 x\n";
+    EXPECT_FALSE(compileWithFile(contents));
+    EXPECT_EQ(observationCount, 12);
+    EXPECT_EQ(errorLines().size(), 9u);
+    EXPECT_EQ(errorLines()[8], "Invalid character on data record 9: x");
+}
+
+TEST_F(DataFile, DatacountSizesTheStoreButDoesNotLimitIt)
+{
+    std::string contents;
+    for (int i = 0; i < 25; ++i)
+        contents += std::to_string(i) + " " + std::to_string(2 * i) + "\n";
+    ASSERT_TRUE(compileWithFile(contents, "DATACOUNT 10;\n"));
+    EXPECT_EQ(observationCount, 25);
+    EXPECT_EQ(observations[24 * 2 + 1], 48.0);
+}
+
+TEST_F(DataFile, StoreGrowsPastItsFirstCapacity)
+{
+    std::string contents;
+    for (int i = 0; i < 5000; ++i)
+        contents += std::to_string(i) + " 1\n";
+    ASSERT_TRUE(compileWithFile(contents));
+    EXPECT_EQ(observationCount, 5000);
+    EXPECT_GE(observationCapacity, 5000);
+    EXPECT_EQ(observations[4999 * 2], 4999.0);
+    EXPECT_EQ(inputVariables[0]->upperBound, 4999.0);
+}
+
+TEST_F(DataFile, LongRecordsAreCutAndBinaryFilesGiveMessages)
+{
+    std::string contents = "1 " + std::string(5000, '2') + "\n3 4\n";
+    ASSERT_TRUE(compileWithFile(contents));
+    EXPECT_EQ(observationCount, 2);
+    EXPECT_EQ(observations[2], 3.0);
+
+    std::string binary;
+    for (int i = 0; i < 20000; ++i)
+        binary += static_cast<char>((i * 7919) % 256);
+    EXPECT_FALSE(compileWithFile(binary));
+    EXPECT_LE(errorLines().size(), 9u);
+}
+
+TEST_F(DataFile, MissingFileAndUnquotedName)
+{
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA \"nothing\"\n", folder));
+    const std::vector<std::string> lines = screenLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Error: Unable to open data file: " + folder + "/nothing.dat"),
+              lines.end());
+    EXPECT_EQ(observationCount, 0);
+
+    std::filesystem::create_directories(folder + "/set.d");
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA \"set.d\"\n", folder));
+    EXPECT_EQ(errorLines(),
+              std::vector<std::string>{"Error: Unable to open data file: " + folder + "/set.d"});
+
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA values;\n", folder));
+    EXPECT_EQ(errorLines().front(), "Error: The file name must be enclosed in quote signs");
+}
+
+TEST_F(DataFile, FileNameInASubfolderIsRelativeToTheProgram)
+{
+    std::filesystem::create_directories(folder + "/sets");
+    writeTextFile(folder + "/sets/run1.dat", "7 8\n");
+    ASSERT_TRUE(compileText(std::string(twoVariableProgram) + "DATA \"sets/run1\"\n", folder));
+    EXPECT_EQ(storeValues(), (std::vector<double>{7, 8}));
+}
+
+TEST(DataInline, SkipBlankLinesCommentsAndTheRestOfTheDataLine)
+{
+    ASSERT_TRUE(compileText(std::string(twoVariableProgram) +
+                            "DATASKIP 2;\nDATA; // values follow\nskipped\n\n1 2\n\n3 4\n"));
+    EXPECT_EQ(storeValues(), (std::vector<double>{1, 2, 3, 4}));
+}
+
+TEST(DataInline, StopAfterTooFewValuesLeavesNoProgramText)
+{
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATACOUNT 1e9;\nDATA;\n1 2\n3 4\n"));
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"Error: Insufficient memory space available"});
+    EXPECT_EQ(observationCount, 0);
+
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA;\n1 2\n3\n4 5\nzz zz\n"));
+    EXPECT_EQ(observationCount, 1);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{"Data record 2 has too few values: 3"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DataEndToEnd, DataMessagesReachTheListingFileAndFailTheRun)
+{
+    std::string program = std::string(twoVariableProgram) + "DATA;\n";
+    for (int i = 0; i < 12; ++i)
+        program += "1 x\n";
+    const MoxelRun run = runMoxel(program);
+    EXPECT_EQ(run.status, 1);
+    int inListing = 0;
+    for (const std::string& line : splitLines(run.listing))
+        inListing += line.rfind("Error: Invalid character on data record ", 0) == 0;
+    int onScreen = 0;
+    for (const std::string& line : splitLines(run.out))
+        onScreen += line.rfind("Invalid character on data record ", 0) == 0;
+    EXPECT_EQ(inListing, 9);
+    EXPECT_EQ(onScreen, 9);
+}
+
+}  // namespace
