@@ -62,16 +62,11 @@ const double powersOfTen[] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// value * 10^power; zero stays zero however large the power.
-double scaleByPowerOfTen(double value, int power)
+// value * 10^power beyond the exact powers of ten: two steps keep 10^magnitude finite
+// down to the smallest subnormal results.
+[[gnu::noinline]] double scaleByLargePower(double value, int power)
 {
-    if (value == 0.0 || power == 0)
-        return value;
     const int magnitude = power < 0 ? -power : power;
-    if (magnitude <= 22)
-        return power > 0 ? value * powersOfTen[magnitude] : value / powersOfTen[magnitude];
-    // Beyond the exact powers two steps keep 10^magnitude finite down to the
-    // smallest subnormal results.
     if (power > 0)
         return magnitude <= 308 ? value * std::pow(10.0, magnitude)
                                 : value * 1e308 * std::pow(10.0, magnitude - 308);
@@ -79,9 +74,38 @@ double scaleByPowerOfTen(double value, int power)
                             : value / 1e308 / std::pow(10.0, magnitude - 308);
 }
 
+// value * 10^power; zero stays zero however large the power.
+inline double scaleByPowerOfTen(double value, int power)
+{
+    if (power == 0 || value == 0.0)
+        return value;
+    if (power > 0 && power <= 22)
+        return value * powersOfTen[power];
+    if (power < 0 && power >= -22)
+        return value / powersOfTen[-power];
+    return scaleByLargePower(value, power);
+}
+
 inline bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// The mantissa of a digit group too long for a double (hundreds of digits), read again
+// up to MANTISSA_FULL; each digit left out, before or after the point, moves the
+// decimal point one place, which *power takes up.
+double boundedMantissa(const char* start, const char* end, int* power)
+{
+    double mantissa = 0.0;
+    for (const char* c = start; c < end; ++c) {
+        if (!isDigit(*c))
+            continue;
+        if (mantissa < MANTISSA_FULL)
+            mantissa = 10.0 * mantissa + (*c - '0');
+        else
+            ++*power;
+    }
+    return mantissa;
 }
 
 void dataMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -357,21 +381,15 @@ double readDataNumber(const char** cursor, long recordNumber)
         dataMessage(MSG_INVALID_CHARACTER, recordNumber, valueStart);
         return 0.0;
     }
+    const char* groupStart = c;
     double total = 0.0;
     double mantissa = 0.0;
-    int droppedDigits = 0;      // integer digits past the precision of a double
     bool fraction = false;
     int fractionDigits = 0;
     for (;; ++c) {
         if (isDigit(*c)) {
-            // Digits past the precision of a double only move the decimal point, so
-            // that a long digit string cannot overflow the mantissa.
-            if (mantissa < MANTISSA_FULL) {
-                mantissa = 10.0 * mantissa + (*c - '0');
-                fractionDigits++;
-            } else if (!fraction) {
-                droppedDigits++;
-            }
+            mantissa = 10.0 * mantissa + (*c - '0');
+            fractionDigits++;
         } else if (*c == '.') {
             if (fraction) {
                 const char* valueEnd = c;
@@ -385,13 +403,14 @@ double readDataNumber(const char** cursor, long recordNumber)
             fraction = true;
             fractionDigits = 0;
         } else if (*c == ':') {
-            total = (total + scaleByPowerOfTen(mantissa, droppedDigits)) * 60.0;
+            total = (total + mantissa) * 60.0;
             mantissa = 0.0;
-            droppedDigits = 0;
+            groupStart = c + 1;
         } else {
             break;
         }
     }
+    const char* groupEnd = c;
     int exponent = 0;
     if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {
         ++c;
@@ -407,11 +426,15 @@ double readDataNumber(const char** cursor, long recordNumber)
             exponent = -exponent;
     }
     *cursor = c;
+    // (total + mantissa) * 10^power, scaled term by term so that a zero stays zero
+    // under any exponent.
     const int power = exponent - (fraction ? fractionDigits : 0);
-    // (total + mantissa) * 10^power, scaled term by term so that a zero mantissa stays
-    // zero under any exponent.
-    const double value = scaleByPowerOfTen(total, power) +
-                         scaleByPowerOfTen(mantissa, power + droppedDigits);
+    int mantissaPower = power;
+    if (std::isinf(mantissa))
+        mantissa = boundedMantissa(groupStart, groupEnd, &mantissaPower);
+    double value = scaleByPowerOfTen(mantissa, mantissaPower);
+    if (total != 0.0)
+        value += scaleByPowerOfTen(total, power);
     return negative ? -value : value;
 }
 
