@@ -44,6 +44,7 @@ constexpr double MANTISSA_FULL = 1e18;       // further digits are past a double
 struct DataState {
     int messageCount;                // data messages reported in this analysis
     DataProgressHook progressHook;   // the interface's progress display, or null
+    bool statementSeen;              // a DATA statement has been compiled
 };
 DataState dataState;
 
@@ -318,6 +319,7 @@ void readRecords(RecordSource& source, const SourceLine* line)
 // data -> DATA ';' {record}  |  DATA "file"
 void compileData()
 {
+    dataState.statementSeen = true;
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind == TOK_SEMICOLON) {
@@ -442,7 +444,13 @@ void freeObservations()
 {
     releaseStore();
     dataFilePath.clear();
+    dataState.statementSeen = false;
     dataState.messageCount = 0;
+}
+
+bool dataStatementSeen()
+{
+    return dataState.statementSeen;
 }
 
 void dataSetProgressHook(DataProgressHook hook)

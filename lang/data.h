@@ -17,6 +17,9 @@ void compileData();
 double readDataNumber(const char** cursor, long recordNumber);
 // Frees the store and restarts the count of reported data messages (before each compile).
 void freeObservations();
+// True once a DATA statement has been compiled: its rows are laid out for the input
+// variables declared before it, so no more may be declared.
+bool dataStatementSeen();
 
 // Called every 100 records while data are read, and once with finished set at the end,
 // so that the interface can show progress and stay responsive.

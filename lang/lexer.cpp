@@ -285,7 +285,8 @@ Token* scanNumber(int first, int lookahead, const SourceLine* line)
     unreadChar(c);
 
     const int power = exponent - (seenPoint ? fractionDigits : 0);
-    if (power > 0)
+    // Zero stays zero under any exponent (0 * inf would be NaN).
+    if (power > 0 && total != 0.0)
         total *= pow(10.0, power);
     else if (power < 0)
         total /= pow(10.0, -power);

@@ -2,6 +2,7 @@
 #include "lang/symbols.h"
 
 #include "lang/compiler.h"
+#include "lang/data.h"
 #include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
@@ -36,6 +37,7 @@ const char MSG_TOO_MANY_VALUES[] = "Too many initial values specified";
 const char MSG_RIGHT_BRACE[] = "Right brace missing or misplaced";
 const char MSG_RIGHT_BRACKET[] = "Right bracket missing";
 const char MSG_DEFINED_TWICE[] = "Variable defined more than once: %s";
+const char MSG_VARIABLES_AFTER_DATA[] = "VARIABLES must be declared before the DATA statement";
 const char MSG_PARAMETER_TWICE[] = "Parameter defined more than once: %s";
 const char MSG_CONSTANT_VALUE[] = "CONSTANT variable must have initialization value";
 const char MSG_UNDEFINED[] = "Undefined variable name: %s";
@@ -361,6 +363,11 @@ void symbolsCreateSystemVariables()
 // variablesStatement -> VARIABLES name { ',' name } ';'
 void compileVariables()
 {
+    if (dataStatementSeen()) {
+        compileError(lexerCurrentLine(), MSG_VARIABLES_AFTER_DATA);
+        skipStatement();
+        return;
+    }
     for (;;) {
         Token* token = nextToken();
         if (token->kind != TOK_IDENTIFIER) {

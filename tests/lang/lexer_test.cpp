@@ -94,6 +94,7 @@ TEST_F(LexerTest, TokenTable)
         {"2:30 1:30:15", {"num:150", "num:5415"}},
         {"1e3 1E+3 1d3 1000 2.5e-1", {"num:1000", "num:1000", "num:1000", "num:1000", "num:0.25"}},
         {"1e 7", {"num:1", "num:7"}},
+        {"0e400 0.0D999 1e-400", {"num:0", "num:0", "num:0"}},
         {"1e+x", {"num:1", "id:x"}},
         {"0.1 12.50 3D-2", {"num:0.1", "num:12.5", "num:0.03"}},
         {"a ? 1 : 2", {"id:a", op(TOK_QUESTION), "num:1", op(TOK_COLON), "num:2"}},

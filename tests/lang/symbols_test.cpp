@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 #include <cmath>
 
 #include <string>
@@ -165,6 +167,19 @@ TEST_F(SymbolsTest, DeclarationErrors)
         EXPECT_EQ(compile(program), row.errors) << row.declarations;
         EXPECT_EQ(entry, nullptr) << row.declarations;
     }
+}
+
+// The rows of the observation store are laid out for the input variables declared
+// before DATA: a later VARIABLES statement is refused instead of misreading them.
+TEST(SymbolsBatch, VariablesAfterDataAreRefused)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/points.dat", "1 2\n2 4\n");
+    const MoxelRun run = runMoxel("PARAMETERS a;\nDATA \"points\";\nVARIABLES x, y;\nFUNCTION a;\n",
+                                  "late", folder);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("     3: VARIABLES x, y;\nError: VARIABLES must be declared before the DATA "
+                           "statement\n"), std::string::npos) << run.out;
 }
 
 TEST_F(SymbolsTest, UndefinedNameIsReportedOnce)
