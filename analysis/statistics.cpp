@@ -52,7 +52,9 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
         st.residualSS += d * d;
         st.sumDev += d;
         st.absDev += std::fabs(d);
-        if (std::fabs(d) > st.maxDev)
+        // A residual that is not a number makes the maximum not a number too, rather
+        // than being passed over by the comparison.
+        if (std::fabs(d) > st.maxDev || std::isnan(d))
             st.maxDev = std::fabs(d);
         if (i >= 1)
             st.dwNumerator += (d - previous) * (d - previous);
@@ -116,29 +118,43 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     VariableStatistics vs = {};
     if (n <= 0)
         return vs;
-    double sum = 0.0;
-    // Sums about the first value for the variance (see residualStatistics); a constant
-    // column gives exactly 0, and rounding never makes the variance negative.
-    const double origin = column[0];
-    double shiftedSum = 0.0;
-    double shiftedSum2 = 0.0;
     vs.minimum = column[0];
     vs.maximum = column[0];
+    double largest = 0.0;
     for (int i = 0; i < n; ++i) {
         const double x = column[(size_t)i * stride];
-        sum += x;
-        shiftedSum += x - origin;
-        shiftedSum2 += (x - origin) * (x - origin);
         if (x < vs.minimum)
             vs.minimum = x;
         if (x > vs.maximum)
             vs.maximum = x;
+        if (std::fabs(x) > largest || std::isnan(x))
+            largest = std::fabs(x);
     }
-    vs.mean = sum / n;
+    // The sums are formed from the values divided by the power of two just above the
+    // largest magnitude: a division that loses nothing, and that keeps the sum and the
+    // squares finite however close the values come to the largest double (or however
+    // deep into the subnormals they sit). The scale is applied again at the end, so
+    // only a mean or spread beyond the largest double shows as infinite.
+    int exponent = 0;
+    if (std::isfinite(largest) && largest > 0)
+        std::frexp(largest, &exponent);
+    // Sums about the first value for the variance (see residualStatistics); a constant
+    // column gives exactly 0, and rounding never makes the variance negative.
+    const double origin = std::ldexp(column[0], -exponent);
+    double sum = 0.0;
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double x = std::ldexp(column[(size_t)i * stride], -exponent);
+        sum += x;
+        shiftedSum += x - origin;
+        shiftedSum2 += (x - origin) * (x - origin);
+    }
+    vs.mean = std::ldexp(sum / n, exponent);
     if (n > 1) {
         const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
         // Rounding can leave a tiny negative variance; a non-finite one stays visible.
-        vs.standardDeviation = variance < 0 ? 0.0 : std::sqrt(variance);
+        vs.standardDeviation = variance < 0 ? 0.0 : std::ldexp(std::sqrt(variance), exponent);
     }
     return vs;
 }

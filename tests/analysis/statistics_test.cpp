@@ -97,6 +97,34 @@ TEST(VariableStatistics, ColumnOfAMatrix)
     EXPECT_FALSE(std::isfinite(variableStatistics(withInfinity, 1, 3).standardDeviation));
 }
 
+TEST(VariableStatistics, ValuesNearTheEndsOfTheDoubleRange)
+{
+    // Squares of 1e308 overflow and those of 1e-320 vanish; neither may reach the result.
+    const struct {
+        double values[3];
+        double mean;
+        double standardDeviation;
+    } cases[] = {
+        {{1e308, -1e308, 0.0}, 0, 1e308},
+        {{1.5e308, 1.5e308, 1.5e308}, 1.5e308, 0},
+        {{1e308, 1e308, -4.37}, 1e308 / 3 * 2, 1e308 / std::sqrt(3.0)},
+        {{1e-320, 3e-320, 2e-320}, 2e-320, 1e-320},
+    };
+    for (const auto& c : cases) {
+        const VariableStatistics vs = variableStatistics(c.values, 1, 3);
+        EXPECT_NEAR(vs.mean, c.mean, std::fabs(c.mean) * 1e-12 + 1e-323) << c.values[0];
+        EXPECT_NEAR(vs.standardDeviation, c.standardDeviation, c.standardDeviation * 1e-3 + 1e-323)
+            << c.values[0];
+    }
+}
+
+TEST(ResidualStatistics, ResidualThatIsNotANumberShowsInTheMaximum)
+{
+    const double observed[] = {1, 2, 3};
+    const double predicted[] = {1.5, std::nan(""), 3.25};
+    EXPECT_TRUE(std::isnan(residualStatistics(observed, predicted, 3, 1).maxDev));
+}
+
 TEST(Correlation, FromSums)
 {
     // x = 1,2,3; y = 2,4,7
