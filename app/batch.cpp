@@ -32,6 +32,7 @@ const char MSG_CANNOT_OPEN[] = "Unable to open program file: %s (%s)\n";
 const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)\n";
+const char MSG_LISTING_LOST[] = "Unable to write listing file: %s (%s)\n";
 const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
 
 constexpr int PROGRESS_POLL_MS = 50;        // how often the wait looks for the end of the run
@@ -253,6 +254,13 @@ int batchRun(const char* programPath)
             status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
     }
 
+    // A listing that could not be written in full (a full disk, say) is a lost result,
+    // whatever the analysis did.
+    FILE* listing = listingFile();
+    if (listing && (fflush(listing) != 0 || ferror(listing))) {
+        fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
+        status = BATCH_FAILED;
+    }
     listingCloseFile();
     releaseRun();
     fflush(stdout);
