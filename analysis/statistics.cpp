@@ -27,6 +27,35 @@ double observationValue(const Symbol* s, int i)
     return s->value;
 }
 
+// Sums of one variable's differences from its first value, kept in units of a power of
+// two that grows with the largest magnitude seen: no square can overflow, values deep in
+// the subnormals keep their digits, and powers of two scale without rounding.
+constexpr int SCALE_UNSET = -1100;      // below the exponent of the smallest double
+
+struct ScaledSums {
+    int exponent;       // the values are divided by 2^exponent
+    double origin;      // the first value
+    double sum;         // sum of the scaled differences
+    double sum2;        // sum of their squares
+};
+
+// Raises the unit of the sums when value would not stay below 1 in it; returns the
+// shift applied to sums of first powers (0 or negative), for the caller's cross sums.
+int scaledSumsAdmit(ScaledSums* sums, double value)
+{
+    if (!std::isfinite(value) || value == 0)
+        return 0;
+    int exponent = 0;
+    std::frexp(value, &exponent);
+    if (exponent <= sums->exponent)
+        return 0;
+    const int shift = sums->exponent - exponent;
+    sums->sum = std::ldexp(sums->sum, shift);
+    sums->sum2 = std::ldexp(sums->sum2, 2 * shift);
+    sums->exponent = exponent;
+    return shift;
+}
+
 }  // namespace
 
 ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p)
@@ -171,28 +200,31 @@ double correlation(Symbol* a, Symbol* b)
         return 1.0;
     const int n = observationCount;
     const bool needRun = a->kind != SYM_INPUT || b->kind != SYM_INPUT;
-    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-    // Sums about the values of the first observation, as in residualStatistics.
-    double originX = 0.0;
-    double originY = 0.0;
+    ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
+    ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
+    double sxy = 0.0;
     if (needRun)
         runReset();
     for (int i = 0; i < n; ++i) {
         if (needRun)
             runObservation(i, nullptr, nullptr, nullptr);
+        const double valueX = observationValue(a, i);
+        const double valueY = observationValue(b, i);
         if (i == 0) {
-            originX = observationValue(a, 0);
-            originY = observationValue(b, 0);
+            x.origin = valueX;
+            y.origin = valueY;
         }
-        const double x = observationValue(a, i) - originX;
-        const double y = observationValue(b, i) - originY;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        syy += y * y;
-        sxy += x * y;
+        sxy = std::ldexp(sxy, scaledSumsAdmit(&x, valueX) + scaledSumsAdmit(&y, valueY));
+        const double dx = std::ldexp(valueX, -x.exponent) - std::ldexp(x.origin, -x.exponent);
+        const double dy = std::ldexp(valueY, -y.exponent) - std::ldexp(y.origin, -y.exponent);
+        x.sum += dx;
+        x.sum2 += dx * dx;
+        y.sum += dy;
+        y.sum2 += dy * dy;
+        sxy += dx * dy;
     }
-    return correlationOfSums(n, sx, sy, sxx, syy, sxy);
+    // The coefficient does not change when either variable is scaled.
+    return correlationOfSums(n, x.sum, y.sum, x.sum2, y.sum2, sxy);
 }
 
 std::string centerName(const char* name)

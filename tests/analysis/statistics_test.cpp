@@ -7,6 +7,7 @@
 
 #include "analysis/report.h"
 #include "analysis/statistics.h"
+#include "testutil.h"
 
 namespace {
 
@@ -130,6 +131,19 @@ TEST(Correlation, FromSums)
     // x = 1,2,3; y = 2,4,7
     EXPECT_NEAR(correlationOfSums(3, 6, 13, 14, 69, 31), 0.9933992677987828, 1e-12);
     EXPECT_FALSE(std::isfinite(correlationOfSums(3, 6, 3, 14, 3, 6)));   // constant column
+}
+
+TEST(Correlation, ValuesNearTheEndsOfTheDoubleRange)
+{
+    // Squares of 1e200 overflow and those of 1e-310 vanish; the coefficients are those
+    // of x = 1, 2, 3, 4 and t = 1, 3, 2, 5.
+    const MoxelRun run = runMoxel("VARIABLES x, t, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x * 1e-200;\n"
+                                  "CORRELATE x, t, y;\nDATA;\n1e200 1e-310 1\n2e200 3e-310 2\n"
+                                  "3e200 2e-310 4\n4e200 5e-310 3.9\n");
+    EXPECT_NE(run.listing.find("         x:     1.000       0.832       0.938  \n"
+                               "         t:     0.832       1.000       0.600  \n"
+                               "         y:     0.938       0.600       1.000  \n"),
+              std::string::npos) << run.listing;
 }
 
 TEST(CenterName, Table)
