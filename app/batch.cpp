@@ -68,6 +68,15 @@ void printErrorBox(const char* text)
     fflush(stderr);
 }
 
+// True when both paths name one existing file.
+bool sameFile(const char* a, const char* b)
+{
+    struct stat first;
+    struct stat second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 // Reads the whole program file; false after a message on standard error.
 bool loadProgram(const char* path)
 {
@@ -241,7 +250,10 @@ int batchRun(const char* programPath)
         return BATCH_FAILED;
     }
     const std::string listingPath = batchListingPath(programPath);
-    if (!listingOpenFile(listingPath.c_str()))
+    // A program file that itself ends in ".lst" would be replaced by its own listing.
+    if (sameFile(listingPath.c_str(), programPath))
+        fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), "it is the program file");
+    else if (!listingOpenFile(listingPath.c_str()))
         fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), strerror(errno));
 
     int status = BATCH_FAILED;

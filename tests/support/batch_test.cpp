@@ -152,6 +152,19 @@ TEST(Batch, ListingThatCannotBeWrittenFailsTheRun)
     EXPECT_NE(run.err.find("Unable to write listing file: prog.lst ("), std::string::npos) << run.err;
 }
 
+TEST(Batch, ProgramNamedLikeItsListingIsKept)
+{
+    const std::string folder = testTempDir();
+    const std::string program = "PARAMETERS b;\nFUNCTION (b - 2) * (b - 2);\n";
+    writeTextFile(folder + "/prog.lst", program);
+    const RawRun run = runRaw(folder, {"-run", "prog.lst"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readTextFile(folder + "/prog.lst"), program);
+    EXPECT_NE(run.out.find("Final Results"), std::string::npos);
+    EXPECT_NE(run.err.find("Unable to create listing file: prog.lst (it is the program file)\n"),
+              std::string::npos) << run.err;
+}
+
 TEST(Batch, ListingNameReplacesTheExtension)
 {
     const std::string folder = testTempDir();
