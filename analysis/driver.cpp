@@ -229,6 +229,21 @@ void analysisWait()
     driver.workerStarted = false;
 }
 
+namespace {
+
+// Sum of squared deviations over the predicted and observed values of the final pass.
+double finalPassSumSquares(int n)
+{
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double d = analysis.observed[i] - analysis.predicted[i];
+        sum += d * d;
+    }
+    return sum;
+}
+
+}  // namespace
+
 int runAnalysis()
 {
     const int n = observationCount;
@@ -269,6 +284,11 @@ int runAnalysis()
             listingPrint("Completed analysis\n");
         else
             analysis.stopCode = STOP_ABORTED;
+        // The solver never formed a sum of squares for a model that cannot be computed
+        // at its starting values, and its 0 would read as a perfect fit: the sum of the
+        // final pass is shown instead, as the other figures of the listing are.
+        if (analysis.stopCode == STOP_NO_START)
+            analysis.finalSumSquares = finalPassSumSquares(n);
     }
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())

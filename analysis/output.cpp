@@ -50,6 +50,15 @@ FILE* openOutput(const std::string& name)
     return replacesRunFile(name) ? nullptr : fopen(name.c_str(), "w");
 }
 
+// Closes an output file; a write that failed (a full disk, say) is reported, what
+// naming the kind of file.
+void closeOutput(FILE* file, const char* what, const std::string& name)
+{
+    const bool failed = ferror(file) != 0;
+    if (fclose(file) != 0 || failed)
+        reportText("Error: unable to write %s: %s\n", what, name.c_str());
+}
+
 double powerOfTen(int k)
 {
     static_assert(POWERS == 16);
@@ -132,9 +141,9 @@ void writeOutputFile()
     if (settings.outputMode == 0)
         return;
     FILE* file = nullptr;
+    std::string name;
     if (settings.outputMode > 0) {
-        const std::string name =
-            resolveRelativePath(addDefaultExtension(settings.outputFile, "OUT"), programPath);
+        name = resolveRelativePath(addDefaultExtension(settings.outputFile, "OUT"), programPath);
         file = openOutput(name);
         if (!file) {
             reportText("Error: unable to open output file: %s\n", name.c_str());
@@ -172,7 +181,7 @@ void writeOutputFile()
         memfree(formats);
     }
     if (settings.outputMode > 0)
-        fclose(file);
+        closeOutput(file, "output file", name);
 }
 
 void writeParameterLine(FILE* file, double value)
@@ -196,5 +205,5 @@ void writeParameterFile()
     }
     for (int j = 0; j < parameterCount; ++j)
         writeParameterLine(file, parameters[j]->value);
-    fclose(file);
+    closeOutput(file, "parameter output file", name);
 }

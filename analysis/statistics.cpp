@@ -27,6 +27,35 @@ double observationValue(const Symbol* s, int i)
     return s->value;
 }
 
+// Sums of one variable's differences from its first value, kept in units of a power of
+// two that grows with the largest magnitude seen: no square can overflow, values deep in
+// the subnormals keep their digits, and powers of two scale without rounding.
+constexpr int SCALE_UNSET = -1100;      // below the exponent of the smallest double
+
+struct ScaledSums {
+    int exponent;       // the values are divided by 2^exponent
+    double origin;      // the first value
+    double sum;         // sum of the scaled differences
+    double sum2;        // sum of their squares
+};
+
+// Raises the unit of the sums when value would not stay below 1 in it; returns the
+// shift applied to sums of first powers (0 or negative), for the caller's cross sums.
+int scaledSumsAdmit(ScaledSums* sums, double value)
+{
+    if (!std::isfinite(value) || value == 0)
+        return 0;
+    int exponent = 0;
+    std::frexp(value, &exponent);
+    if (exponent <= sums->exponent)
+        return 0;
+    const int shift = sums->exponent - exponent;
+    sums->sum = std::ldexp(sums->sum, shift);
+    sums->sum2 = std::ldexp(sums->sum2, 2 * shift);
+    sums->exponent = exponent;
+    return shift;
+}
+
 }  // namespace
 
 ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p)
@@ -52,7 +81,9 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
         st.residualSS += d * d;
         st.sumDev += d;
         st.absDev += std::fabs(d);
-        if (std::fabs(d) > st.maxDev)
+        // A residual that is not a number makes the maximum not a number too, rather
+        // than being passed over by the comparison.
+        if (std::fabs(d) > st.maxDev || std::isnan(d))
             st.maxDev = std::fabs(d);
         if (i >= 1)
             st.dwNumerator += (d - previous) * (d - previous);
@@ -116,29 +147,43 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     VariableStatistics vs = {};
     if (n <= 0)
         return vs;
-    double sum = 0.0;
-    // Sums about the first value for the variance (see residualStatistics); a constant
-    // column gives exactly 0, and rounding never makes the variance negative.
-    const double origin = column[0];
-    double shiftedSum = 0.0;
-    double shiftedSum2 = 0.0;
     vs.minimum = column[0];
     vs.maximum = column[0];
+    double largest = 0.0;
     for (int i = 0; i < n; ++i) {
         const double x = column[(size_t)i * stride];
-        sum += x;
-        shiftedSum += x - origin;
-        shiftedSum2 += (x - origin) * (x - origin);
         if (x < vs.minimum)
             vs.minimum = x;
         if (x > vs.maximum)
             vs.maximum = x;
+        if (std::fabs(x) > largest || std::isnan(x))
+            largest = std::fabs(x);
     }
-    vs.mean = sum / n;
+    // The sums are formed from the values divided by the power of two just above the
+    // largest magnitude: a division that loses nothing, and that keeps the sum and the
+    // squares finite however close the values come to the largest double (or however
+    // deep into the subnormals they sit). The scale is applied again at the end, so
+    // only a mean or spread beyond the largest double shows as infinite.
+    int exponent = 0;
+    if (std::isfinite(largest) && largest > 0)
+        std::frexp(largest, &exponent);
+    // Sums about the first value for the variance (see residualStatistics); a constant
+    // column gives exactly 0, and rounding never makes the variance negative.
+    const double origin = std::ldexp(column[0], -exponent);
+    double sum = 0.0;
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double x = std::ldexp(column[(size_t)i * stride], -exponent);
+        sum += x;
+        shiftedSum += x - origin;
+        shiftedSum2 += (x - origin) * (x - origin);
+    }
+    vs.mean = std::ldexp(sum / n, exponent);
     if (n > 1) {
         const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
         // Rounding can leave a tiny negative variance; a non-finite one stays visible.
-        vs.standardDeviation = variance < 0 ? 0.0 : std::sqrt(variance);
+        vs.standardDeviation = variance < 0 ? 0.0 : std::ldexp(std::sqrt(variance), exponent);
     }
     return vs;
 }
@@ -155,28 +200,31 @@ double correlation(Symbol* a, Symbol* b)
         return 1.0;
     const int n = observationCount;
     const bool needRun = a->kind != SYM_INPUT || b->kind != SYM_INPUT;
-    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-    // Sums about the values of the first observation, as in residualStatistics.
-    double originX = 0.0;
-    double originY = 0.0;
+    ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
+    ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
+    double sxy = 0.0;
     if (needRun)
         runReset();
     for (int i = 0; i < n; ++i) {
         if (needRun)
             runObservation(i, nullptr, nullptr, nullptr);
+        const double valueX = observationValue(a, i);
+        const double valueY = observationValue(b, i);
         if (i == 0) {
-            originX = observationValue(a, 0);
-            originY = observationValue(b, 0);
+            x.origin = valueX;
+            y.origin = valueY;
         }
-        const double x = observationValue(a, i) - originX;
-        const double y = observationValue(b, i) - originY;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        syy += y * y;
-        sxy += x * y;
+        sxy = std::ldexp(sxy, scaledSumsAdmit(&x, valueX) + scaledSumsAdmit(&y, valueY));
+        const double dx = std::ldexp(valueX, -x.exponent) - std::ldexp(x.origin, -x.exponent);
+        const double dy = std::ldexp(valueY, -y.exponent) - std::ldexp(y.origin, -y.exponent);
+        x.sum += dx;
+        x.sum2 += dx * dx;
+        y.sum += dy;
+        y.sum2 += dy * dy;
+        sxy += dx * dy;
     }
-    return correlationOfSums(n, sx, sy, sxx, syy, sxy);
+    // The coefficient does not change when either variable is scaled.
+    return correlationOfSums(n, x.sum, y.sum, x.sum2, y.sum2, sxy);
 }
 
 std::string centerName(const char* name)

@@ -32,6 +32,7 @@ const char MSG_CANNOT_OPEN[] = "Unable to open program file: %s (%s)\n";
 const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)\n";
+const char MSG_LISTING_LOST[] = "Unable to write listing file: %s (%s)\n";
 const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
 
 constexpr int PROGRESS_POLL_MS = 50;        // how often the wait looks for the end of the run
@@ -65,6 +66,15 @@ void printErrorBox(const char* text)
         length--;
     fprintf(stderr, "Error: %.*s\n", static_cast<int>(length), text);
     fflush(stderr);
+}
+
+// True when both paths name one existing file.
+bool sameFile(const char* a, const char* b)
+{
+    struct stat first;
+    struct stat second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 // Reads the whole program file; false after a message on standard error.
@@ -240,7 +250,10 @@ int batchRun(const char* programPath)
         return BATCH_FAILED;
     }
     const std::string listingPath = batchListingPath(programPath);
-    if (!listingOpenFile(listingPath.c_str()))
+    // A program file that itself ends in ".lst" would be replaced by its own listing.
+    if (sameFile(listingPath.c_str(), programPath))
+        fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), "it is the program file");
+    else if (!listingOpenFile(listingPath.c_str()))
         fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), strerror(errno));
 
     int status = BATCH_FAILED;
@@ -253,6 +266,13 @@ int batchRun(const char* programPath)
             status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
     }
 
+    // A listing that could not be written in full (a full disk, say) is a lost result,
+    // whatever the analysis did.
+    FILE* listing = listingFile();
+    if (listing && (fflush(listing) != 0 || ferror(listing))) {
+        fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
+        status = BATCH_FAILED;
+    }
     listingCloseFile();
     releaseRun();
     fflush(stdout);

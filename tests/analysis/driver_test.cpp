@@ -108,6 +108,9 @@ TEST_F(DriverRun, InfiniteModelAtTheStartCannotBeComputed)
                                          "FUNCTION y = a * exp(b * x);\n") + EXP_DATA);
     EXPECT_EQ(code, STOP_NO_START);
     EXPECT_FALSE(analysis.analysisCompleted);
+    // The solver formed no sum of squares: the final pass gives it (the failed
+    // evaluations count as 0), not a perfect 0.
+    EXPECT_NEAR(analysis.finalSumSquares, 0.1 * 0.1 + 2.6 * 2.6 + 7.5 * 7.5 + 19.8 * 19.8 + 55.1 * 55.1, 1e-9);
 }
 
 TEST_F(DriverRun, IterationLimitStillCountsAsResults)
@@ -183,6 +186,21 @@ TEST_F(DriverRun, CancelDuringTheFinalPassIsReportedAsAborted)
     EXPECT_GE(errorLinesSeen, 2);
     EXPECT_EQ(code, STOP_ABORTED);
     EXPECT_FALSE(analysis.analysisCompleted);
+}
+
+TEST(Batch, ModelNotANumberAtTheStartShowsNoPerfectFit)
+{
+    // NPD with a zero spread gives no number: neither the sum of squares nor the largest
+    // deviation may then read as 0.
+    const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a * NPD(x, 0, 0) + b;\n"
+                                  "DATA;\n1 2\n2 3\n3 5\n4 4\n");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.listing.find("Stopped due to: Function cannot be computed at starting parameter values."),
+              std::string::npos);
+    EXPECT_NE(run.listing.find("Final sum of squared deviations = "), std::string::npos);
+    EXPECT_EQ(run.listing.find("Final sum of squared deviations =  0.0000000E+00"), std::string::npos);
+    EXPECT_NE(run.listing.find("Maximum deviation for any observation = "), std::string::npos);
+    EXPECT_EQ(run.listing.find("Maximum deviation for any observation = 0\n"), std::string::npos);
 }
 
 TEST(Batch, FewerObservationsThanParameters)

@@ -330,7 +330,7 @@ const char FAIL_RESULTS[] =
     "Warning: All data points are on one side of the curve.\n"
     "This indicates the model does not fit the data well.\n"
     "Number of iterations performed = 0\n"
-    "Final sum of squared deviations =  0.0000000E+00\n"
+    "Final sum of squared deviations =  2.9000000E+01\n"
     "Final sum of deviations =  9.0000000E+00\n"
     "Standard error of estimate = 5.38516\n"
     "Average deviation = 3\n"

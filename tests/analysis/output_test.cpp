@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "analysis/output.h"
@@ -74,6 +75,23 @@ TEST(OutputFiles, NeverReplaceTheRunsOwnFiles)
     EXPECT_NE(run.listing.find("Error: unable to open parameter output file: " + folder +
                                "/points.dat\n"), std::string::npos);
     EXPECT_NE(run.listing.find("Final Results"), std::string::npos);
+}
+
+TEST(OutputFiles, WriteFailureIsReported)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no full device to write to";
+    // Both files lead to a device that is always full: every write fails.
+    const std::string folder = testTempDir();
+    ASSERT_EQ(symlink("/dev/full", (folder + "/full.out").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", (folder + "/full.par").c_str()), 0);
+    const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\n"
+                                  "OUTPUT \"full\" x, y;\nPOUTPUT \"full\";\nDATA;\n1 2\n2 4.1\n3 5.9\n",
+                                  "prog", folder);
+    EXPECT_NE(run.listing.find("Error: unable to write output file: " + folder + "/full.out\n"),
+              std::string::npos) << run.listing;
+    EXPECT_NE(run.listing.find("Error: unable to write parameter output file: " + folder + "/full.par\n"),
+              std::string::npos);
 }
 
 }  // namespace

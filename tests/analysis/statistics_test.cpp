@@ -7,6 +7,7 @@
 
 #include "analysis/report.h"
 #include "analysis/statistics.h"
+#include "testutil.h"
 
 namespace {
 
@@ -97,11 +98,52 @@ TEST(VariableStatistics, ColumnOfAMatrix)
     EXPECT_FALSE(std::isfinite(variableStatistics(withInfinity, 1, 3).standardDeviation));
 }
 
+TEST(VariableStatistics, ValuesNearTheEndsOfTheDoubleRange)
+{
+    // Squares of 1e308 overflow and those of 1e-320 vanish; neither may reach the result.
+    const struct {
+        double values[3];
+        double mean;
+        double standardDeviation;
+    } cases[] = {
+        {{1e308, -1e308, 0.0}, 0, 1e308},
+        {{1.5e308, 1.5e308, 1.5e308}, 1.5e308, 0},
+        {{1e308, 1e308, -4.37}, 1e308 / 3 * 2, 1e308 / std::sqrt(3.0)},
+        {{1e-320, 3e-320, 2e-320}, 2e-320, 1e-320},
+    };
+    for (const auto& c : cases) {
+        const VariableStatistics vs = variableStatistics(c.values, 1, 3);
+        EXPECT_NEAR(vs.mean, c.mean, std::fabs(c.mean) * 1e-12 + 1e-323) << c.values[0];
+        EXPECT_NEAR(vs.standardDeviation, c.standardDeviation, c.standardDeviation * 1e-3 + 1e-323)
+            << c.values[0];
+    }
+}
+
+TEST(ResidualStatistics, ResidualThatIsNotANumberShowsInTheMaximum)
+{
+    const double observed[] = {1, 2, 3};
+    const double predicted[] = {1.5, std::nan(""), 3.25};
+    EXPECT_TRUE(std::isnan(residualStatistics(observed, predicted, 3, 1).maxDev));
+}
+
 TEST(Correlation, FromSums)
 {
     // x = 1,2,3; y = 2,4,7
     EXPECT_NEAR(correlationOfSums(3, 6, 13, 14, 69, 31), 0.9933992677987828, 1e-12);
     EXPECT_FALSE(std::isfinite(correlationOfSums(3, 6, 3, 14, 3, 6)));   // constant column
+}
+
+TEST(Correlation, ValuesNearTheEndsOfTheDoubleRange)
+{
+    // Squares of 1e200 overflow and those of 1e-310 vanish; the coefficients are those
+    // of x = 1, 2, 3, 4 and t = 1, 3, 2, 5.
+    const MoxelRun run = runMoxel("VARIABLES x, t, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x * 1e-200;\n"
+                                  "CORRELATE x, t, y;\nDATA;\n1e200 1e-310 1\n2e200 3e-310 2\n"
+                                  "3e200 2e-310 4\n4e200 5e-310 3.9\n");
+    EXPECT_NE(run.listing.find("         x:     1.000       0.832       0.938  \n"
+                               "         t:     0.832       1.000       0.600  \n"
+                               "         y:     0.938       0.600       1.000  \n"),
+              std::string::npos) << run.listing;
 }
 
 TEST(CenterName, Table)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -135,6 +136,33 @@ TEST(Batch, MissingOrUnreadableProgram)
         EXPECT_EQ(splitLines(run.err).size(), 1u) << run.err;
         EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
     }
+}
+
+TEST(Batch, ListingThatCannotBeWrittenFailsTheRun)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no full device to write to";
+    // The listing leads to a device that is always full: the run's result is lost.
+    const std::string folder = testTempDir();
+    ASSERT_EQ(symlink("/dev/full", (folder + "/prog.lst").c_str()), 0);
+    writeTextFile(folder + "/prog.mxl", "PARAMETERS b;\nFUNCTION (b - 2) * (b - 2);\n");
+    const RawRun run = runRaw(folder, {"-run", "prog.mxl"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Final Results"), std::string::npos);
+    EXPECT_NE(run.err.find("Unable to write listing file: prog.lst ("), std::string::npos) << run.err;
+}
+
+TEST(Batch, ProgramNamedLikeItsListingIsKept)
+{
+    const std::string folder = testTempDir();
+    const std::string program = "PARAMETERS b;\nFUNCTION (b - 2) * (b - 2);\n";
+    writeTextFile(folder + "/prog.lst", program);
+    const RawRun run = runRaw(folder, {"-run", "prog.lst"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readTextFile(folder + "/prog.lst"), program);
+    EXPECT_NE(run.out.find("Final Results"), std::string::npos);
+    EXPECT_NE(run.err.find("Unable to create listing file: prog.lst (it is the program file)\n"),
+              std::string::npos) << run.err;
 }
 
 TEST(Batch, ListingNameReplacesTheExtension)
