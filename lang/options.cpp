@@ -13,7 +13,6 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -80,19 +79,6 @@ struct OptionsState {
     Symbol outputResidual;      // "$RESIDUAL": observed minus predicted
 };
 OptionsState optionsState;
-
-void reportError(const SourceLine* line, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-void reportError(const SourceLine* line, const char* format, ...)
-{
-    char message[600];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    compileError(line, message);
-}
 
 // Consumes the next token when it has the given kind.
 bool takeToken(int kind)
@@ -386,7 +372,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             default: {
                 const unsigned flag = plotFlagOfKeyword(keyword);
                 if (flag == 0) {
-                    reportError(line, MSG_PLOT_ITEM, word.c_str());
+                    compileErrorf(line, MSG_PLOT_ITEM, word.c_str());
                     skipStatement();
                     return false;
                 }
@@ -403,7 +389,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             plot->plotFlags |= PLOTF_RESIDUAL;
             continue;
         }
-        reportError(line, MSG_PLOT_ITEM, tokenText(token).c_str());
+        compileErrorf(line, MSG_PLOT_ITEM, tokenText(token).c_str());
         abandonStatement(token);
         return false;
     }
@@ -513,8 +499,7 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
     }
     bool ok = true;
     if (plot->plotKind != PLOT_NORMAL && plot->xVar == plot->yVar) {
-        reportError(line, MSG_SAME_VARIABLE,
-                    plot->xVar->name);
+        compileErrorf(line, MSG_SAME_VARIABLE, plot->xVar->name);
         ok = false;
     }
     if (plot->y2Var && !plot->x2Var)
@@ -655,8 +640,7 @@ void compileCorrelate()
         if (settings.correlationCount < MAX_CORRELATION_VARIABLES) {
             settings.correlationVariables[settings.correlationCount++] = symbol;
         } else if (!full) {
-            reportError(line, MSG_CORRELATE_FULL,
-                        MAX_CORRELATION_VARIABLES);
+            compileErrorf(line, MSG_CORRELATE_FULL, MAX_CORRELATION_VARIABLES);
             full = true;
         }
     }
@@ -704,7 +688,7 @@ void compileOutput()
         if (symbol->kind == SYM_PARAMETER) {
             compileError(line, MSG_OUTPUT_PARAMETER);
         } else if (settings.outputCount >= MAX_OUTPUT_VARIABLES) {
-            reportError(line, MSG_OUTPUT_FULL, MAX_OUTPUT_VARIABLES);
+            compileErrorf(line, MSG_OUTPUT_FULL, MAX_OUTPUT_VARIABLES);
         } else {
             settings.outputVariables[settings.outputCount++] = symbol;
         }
@@ -898,7 +882,7 @@ void compileSweep()
         return;
     }
     if (settings.sweepCount >= MAX_SWEEPS) {
-        reportError(line, MSG_SWEEPS_FULL, MAX_SWEEPS);
+        compileErrorf(line, MSG_SWEEPS_FULL, MAX_SWEEPS);
         endStatement(line);
         return;
     }

@@ -10,7 +10,6 @@
 #include "support/listing.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -53,18 +52,6 @@ struct SymbolTable {
 };
 
 SymbolTable table;
-
-void reportf(const SourceLine* line, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-void reportf(const SourceLine* line, const char* format, ...)
-{
-    char message[300];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    compileError(line, message);
-}
 
 void freeBlock(void* block)
 {
@@ -114,11 +101,11 @@ void sizeArray(Symbol* symbol, double size1, double size2, int dims, const Sourc
             d2 = 1.0;
     }
     if (d1 > MAX_ARRAY_ELEMENTS) {
-        reportf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
+        compileErrorf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
         d1 = MAX_ARRAY_ELEMENTS;
     }
     if (d1 * d2 > MAX_ARRAY_ELEMENTS) {
-        reportf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
+        compileErrorf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
         d2 = MAX_ARRAY_ELEMENTS / (int)d1;
     }
     freeBlock(symbol->elements);
@@ -219,7 +206,7 @@ bool compileDeclarator(int kind)
     const SourceLine* line = token->line;
     Symbol* symbol = findSymbol(token->text);
     if (symbol)
-        reportf(line, MSG_DEFINED_TWICE, token->text);
+        compileErrorf(line, MSG_DEFINED_TWICE, token->text);
     else
         symbol = defineSymbol(token->text, kind, line);
     freeToken(token);
@@ -307,7 +294,7 @@ Symbol* requireSymbol(const char* name, const SourceLine* line)
     Symbol* symbol = findSymbol(name);
     if (symbol)
         return symbol;
-    reportf(line ? line : lexerCurrentLine(), MSG_UNDEFINED, name);
+    compileErrorf(line ? line : lexerCurrentLine(), MSG_UNDEFINED, name);
     return defineSymbol(name, SYM_PLACEHOLDER, line);
 }
 
@@ -330,21 +317,21 @@ Symbol* defineSymbol(const char* name, int kind, const SourceLine* line)
 
     if (kind == SYM_INPUT) {
         if (inputVariableCount >= MAX_INPUT_VARIABLES) {
-            reportf(line, MSG_TOO_MANY_INPUTS, MAX_INPUT_VARIABLES);
+            compileErrorf(line, MSG_TOO_MANY_INPUTS, MAX_INPUT_VARIABLES);
         } else {
             symbol->index = (int16_t)inputVariableCount;
             inputVariables[inputVariableCount++] = symbol;
         }
     } else if (kind == SYM_PARAMETER) {
         if (parameterCount >= MAX_PARAMETERS) {
-            reportf(line, MSG_TOO_MANY_PARAMETERS, MAX_PARAMETERS);
+            compileErrorf(line, MSG_TOO_MANY_PARAMETERS, MAX_PARAMETERS);
         } else {
             symbol->index = (int16_t)parameterCount;
             parameters[parameterCount++] = symbol;
         }
     } else if (kind == SYM_WORK) {
         if (workVariableCount >= MAX_WORK_VARIABLES) {
-            reportf(line, MSG_TOO_MANY_WORK, MAX_WORK_VARIABLES);
+            compileErrorf(line, MSG_TOO_MANY_WORK, MAX_WORK_VARIABLES);
         } else {
             symbol->index = (int16_t)workVariableCount;
             workVariables[workVariableCount++] = symbol;
@@ -375,7 +362,7 @@ void compileVariables()
             return;
         }
         if (findSymbol(token->text))
-            reportf(token->line, MSG_DEFINED_TWICE, token->text);
+            compileErrorf(token->line, MSG_DEFINED_TWICE, token->text);
         else
             defineSymbol(token->text, SYM_INPUT, token->line);
         freeToken(token);
@@ -411,7 +398,7 @@ void compileParameters()
             pushBackToken(token);
         }
         if (findSymbol(name)) {
-            reportf(line, MSG_PARAMETER_TWICE, name);
+            compileErrorf(line, MSG_PARAMETER_TWICE, name);
             continue;
         }
         Symbol* symbol = defineSymbol(name, SYM_PARAMETER, line);
