@@ -218,22 +218,45 @@ bool readPlotText(const SourceLine* line, const char* equalsMessage, const char*
     return true;
 }
 
-// A variable option of a plot: KEYWORD ['='] name.
-bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol** target)
+// The symbol the next token names; null, with the statement skipped (and missingMessage
+// reported when the token is no name), when there is none.
+Symbol* readName(const SourceLine* line, const char* missingMessage)
 {
-    takeToken(TOK_ASSIGN);
     Token* token = nextToken();
     if (!isName(token)) {
         compileError(line, missingMessage);
         abandonStatement(token);
-        return false;
+        return nullptr;
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
     freeToken(token);
-    if (!symbol) {
+    if (!symbol)
         skipStatement();
-        return false;
+    return symbol;
+}
+
+// A parameter named by the next token; null, with the statement skipped, when the name
+// is missing or is no parameter (notParameterMessage).
+Symbol* readParameter(const SourceLine* line, const char* notParameterMessage)
+{
+    Symbol* symbol = readName(line, MSG_PARAMETER_EXPECTED);
+    if (!symbol)
+        return nullptr;
+    if (symbol->kind != SYM_PARAMETER) {
+        compileError(line, notParameterMessage);
+        skipStatement();
+        return nullptr;
     }
+    return symbol;
+}
+
+// A variable option of a plot: KEYWORD ['='] name.
+bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol** target)
+{
+    takeToken(TOK_ASSIGN);
+    Symbol* symbol = readName(line, missingMessage);
+    if (!symbol)
+        return false;
     if (symbol->kind == SYM_PARAMETER) {
         compileError(line, MSG_PLOT_PARAMETER);
         skipStatement();
@@ -817,23 +840,9 @@ void compileNoecho()
 void compileConstrain()
 {
     const SourceLine* line = lexerCurrentLine();
-    Token* token = nextToken();
-    if (!isName(token)) {
-        compileError(line, MSG_PARAMETER_EXPECTED);
-        abandonStatement(token);
+    Symbol* symbol = readParameter(line, MSG_CONSTRAIN_PARAMETER);
+    if (!symbol)
         return;
-    }
-    Symbol* symbol = requireSymbol(token->text, token->line);
-    freeToken(token);
-    if (!symbol) {
-        skipStatement();
-        return;
-    }
-    if (symbol->kind != SYM_PARAMETER) {
-        compileError(line, MSG_CONSTRAIN_PARAMETER);
-        skipStatement();
-        return;
-    }
     takeToken(TOK_ASSIGN);
     const double low = parseConstant();
     takeToken(TOK_COMMA);
@@ -851,23 +860,9 @@ void compileConstrain()
 void compileSweep()
 {
     const SourceLine* line = lexerCurrentLine();
-    Token* token = nextToken();
-    if (!isName(token)) {
-        compileError(line, MSG_PARAMETER_EXPECTED);
-        abandonStatement(token);
+    Symbol* symbol = readParameter(line, MSG_SWEEP_PARAMETER);
+    if (!symbol)
         return;
-    }
-    Symbol* symbol = requireSymbol(token->text, token->line);
-    freeToken(token);
-    if (!symbol) {
-        skipStatement();
-        return;
-    }
-    if (symbol->kind != SYM_PARAMETER) {
-        compileError(line, MSG_SWEEP_PARAMETER);
-        skipStatement();
-        return;
-    }
     takeToken(TOK_ASSIGN);
     const double low = parseConstant();
     takeToken(TOK_COMMA);
