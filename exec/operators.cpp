@@ -159,45 +159,37 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
     }
     case NODE_ADD_ASSIGN:
     case NODE_SUB_ASSIGN:
-    case NODE_MUL_ASSIGN: {
-        double* target = elementAddress(left);
-        if (!target)
-            return 0.0;
-        if (node->kind == NODE_ADD_ASSIGN)
-            *target = *target + r;
-        else if (node->kind == NODE_SUB_ASSIGN)
-            *target = *target - r;
-        else
-            *target = *target * r;
-        return *target;
-    }
+    case NODE_MUL_ASSIGN:
     case NODE_DIV_ASSIGN: {
         double* target = elementAddress(left);
         if (!target)
             return 0.0;
-        if (r == 0.0) {
-            runtimeError("Attempted division by zero");
-            return 0.0;
+        if (node->kind == NODE_ADD_ASSIGN) {
+            *target = *target + r;
+        } else if (node->kind == NODE_SUB_ASSIGN) {
+            *target = *target - r;
+        } else if (node->kind == NODE_MUL_ASSIGN) {
+            *target = *target * r;
+        } else {
+            if (r == 0.0) {
+                runtimeError("Attempted division by zero");
+                return 0.0;
+            }
+            *target = *target / r;
         }
-        *target = *target / r;
         return *target;
     }
     case NODE_PREINC:
-    case NODE_PREDEC: {
-        double* target = elementAddress(left);
-        if (!target)
-            return 0.0;
-        *target += node->kind == NODE_PREINC ? 1.0 : -1.0;
-        return *target;
-    }
+    case NODE_PREDEC:
     case NODE_POSTINC:
     case NODE_POSTDEC: {
         double* target = elementAddress(left);
         if (!target)
             return 0.0;
-        double old = *target;
-        *target = old + (node->kind == NODE_POSTINC ? 1.0 : -1.0);
-        return old;
+        const double old = *target;
+        const bool up = node->kind == NODE_PREINC || node->kind == NODE_POSTINC;
+        *target = old + (up ? 1.0 : -1.0);
+        return node->kind == NODE_PREINC || node->kind == NODE_PREDEC ? *target : old;
     }
     default:
         return invalidItem(node);
