@@ -53,6 +53,19 @@ struct SymbolTable {
 
 SymbolTable table;
 
+// Appends symbol to list (count entries, room for max) and gives it its index; when
+// the list is full, reports message with max and leaves the index at -1.
+void enlist(Symbol* symbol, Symbol** list, int* count, int max, const char* message,
+            const SourceLine* line)
+{
+    if (*count >= max) {
+        compileErrorf(line, message, max);
+        return;
+    }
+    symbol->index = (int16_t)*count;
+    list[(*count)++] = symbol;
+}
+
 void freeBlock(void* block)
 {
     if (block)
@@ -315,28 +328,12 @@ Symbol* defineSymbol(const char* name, int kind, const SourceLine* line)
     symbol->next = table.head;
     table.head = symbol;
 
-    if (kind == SYM_INPUT) {
-        if (inputVariableCount >= MAX_INPUT_VARIABLES) {
-            compileErrorf(line, MSG_TOO_MANY_INPUTS, MAX_INPUT_VARIABLES);
-        } else {
-            symbol->index = (int16_t)inputVariableCount;
-            inputVariables[inputVariableCount++] = symbol;
-        }
-    } else if (kind == SYM_PARAMETER) {
-        if (parameterCount >= MAX_PARAMETERS) {
-            compileErrorf(line, MSG_TOO_MANY_PARAMETERS, MAX_PARAMETERS);
-        } else {
-            symbol->index = (int16_t)parameterCount;
-            parameters[parameterCount++] = symbol;
-        }
-    } else if (kind == SYM_WORK) {
-        if (workVariableCount >= MAX_WORK_VARIABLES) {
-            compileErrorf(line, MSG_TOO_MANY_WORK, MAX_WORK_VARIABLES);
-        } else {
-            symbol->index = (int16_t)workVariableCount;
-            workVariables[workVariableCount++] = symbol;
-        }
-    }
+    if (kind == SYM_INPUT)
+        enlist(symbol, inputVariables, &inputVariableCount, MAX_INPUT_VARIABLES, MSG_TOO_MANY_INPUTS, line);
+    else if (kind == SYM_PARAMETER)
+        enlist(symbol, parameters, &parameterCount, MAX_PARAMETERS, MSG_TOO_MANY_PARAMETERS, line);
+    else if (kind == SYM_WORK)
+        enlist(symbol, workVariables, &workVariableCount, MAX_WORK_VARIABLES, MSG_TOO_MANY_WORK, line);
     return symbol;
 }
 
