@@ -24,22 +24,8 @@ namespace {
 
 constexpr int SUBSCRIPT_MESSAGE_SIZE = 100;   // bounds the subscript message and the name in it
 
-// Constants and scalar variables are read in place; everything else recurses. A missing
-// operand counts as 0.
-inline double operandValue(const ExprNode* node)
-{
-    if (!node)
-        return 0.0;
-    if (node->kind == NODE_CONST)
-        return node->value;
-    if (node->kind == NODE_VAR)
-        return node->symbol->value;
-    if (node->kind == NODE_CALL)
-        return callBuiltin(node);
-    return evaluate(node);
-}
-
-// The same for the operands of the arithmetic operators, which the parser always fills.
+// An operand that is present, as those of the arithmetic operators always are: constants
+// and scalar variables are read in place; everything else recurses.
 inline double presentOperand(const ExprNode* node)
 {
     if (node->kind == NODE_CONST)
@@ -49,6 +35,14 @@ inline double presentOperand(const ExprNode* node)
     if (node->kind == NODE_CALL)
         return callBuiltin(node);
     return evaluate(node);
+}
+
+// The same for an operand that may be missing, which counts as 0.
+inline double operandValue(const ExprNode* node)
+{
+    if (!node)
+        return 0.0;
+    return presentOperand(node);
 }
 
 // A subscript value truncated toward zero. Values outside the int range (and NaN) become
