@@ -72,12 +72,14 @@ void freeBlock(void* block)
         memfree(block);
 }
 
-// Reports MSG_SYNTAX at token, which is put back, and skips the rest of the statement.
-void syntaxErrorSkip(Token* token)
+// Reports message at token, which is put back, and skips the rest of the statement;
+// false, for the caller to return.
+bool errorSkip(Token* token, const char* message)
 {
-    compileError(token->line, MSG_SYNTAX);
+    compileError(token->line, message);
     pushBackToken(token);
     skipStatement();
+    return false;
 }
 
 // The end of a declaration list: ';' ends it, a keyword starts the next statement,
@@ -97,8 +99,7 @@ bool listContinues(Token* token, bool commaContinues)
         pushBackToken(token);
         return false;
     }
-    syntaxErrorSkip(token);
-    return false;
+    return errorSkip(token, MSG_SYNTAX);
 }
 
 // Array sizes: at least one element per dimension, at most MAX_ARRAY_ELEMENTS in all.
@@ -173,10 +174,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
             token = nextToken();
         }
         if (token->kind != TOK_NUMBER) {
-            compileError(token->line, MSG_RIGHT_BRACE);
-            pushBackToken(token);
-            skipStatement();
-            return false;
+            return errorSkip(token, MSG_RIGHT_BRACE);
         }
         if (count < capacity) {
             target[count++] = sign * token->number;
@@ -191,10 +189,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
             break;
         }
         if (token->kind != TOK_COMMA) {
-            compileError(token->line, MSG_RIGHT_BRACE);
-            pushBackToken(token);
-            skipStatement();
-            return false;
+            return errorSkip(token, MSG_RIGHT_BRACE);
         }
         freeToken(token);
         token = nextToken();
@@ -213,8 +208,7 @@ bool compileDeclarator(int kind)
 {
     Token* token = nextToken();
     if (token->kind != TOK_IDENTIFIER) {
-        syntaxErrorSkip(token);
-        return false;
+        return errorSkip(token, MSG_SYNTAX);
     }
     const SourceLine* line = token->line;
     Symbol* symbol = findSymbol(token->text);
@@ -238,10 +232,7 @@ bool compileDeclarator(int kind)
             token = nextToken();
         }
         if (token->kind != TOK_RBRACKET) {
-            compileError(token->line, MSG_RIGHT_BRACKET);
-            pushBackToken(token);
-            skipStatement();
-            return false;
+            return errorSkip(token, MSG_RIGHT_BRACKET);
         }
         freeToken(token);
         sizeArray(symbol, size1, size2, dims, line);
@@ -281,8 +272,7 @@ bool compileDeclarator(int kind)
         freeToken(token);
         return false;
     }
-    syntaxErrorSkip(token);
-    return false;
+    return errorSkip(token, MSG_SYNTAX);
 }
 
 void compileDeclarators(int kind)
@@ -355,7 +345,7 @@ void compileVariables()
     for (;;) {
         Token* token = nextToken();
         if (token->kind != TOK_IDENTIFIER) {
-            syntaxErrorSkip(token);
+            errorSkip(token, MSG_SYNTAX);
             return;
         }
         if (findSymbol(token->text))
