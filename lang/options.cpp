@@ -113,6 +113,13 @@ void abandonStatement(Token* token)
     skipStatement();
 }
 
+// Reports message on line and gives up on the rest of the statement at token.
+void rejectStatement(const SourceLine* line, const char* message, Token* token)
+{
+    compileError(line, message);
+    abandonStatement(token);
+}
+
 int truncateToInt(double value)
 {
     if (!(value > INT_MIN))
@@ -128,8 +135,7 @@ bool readNumericOption(const SourceLine* line, const char* missingMessage, doubl
     takeToken(TOK_ASSIGN);
     Token* token = nextToken();
     if (token->kind != TOK_NUMBER) {
-        compileError(line, missingMessage);
-        abandonStatement(token);
+        rejectStatement(line, missingMessage, token);
         return false;
     }
     *value = token->number;
@@ -202,15 +208,13 @@ bool readPlotText(const SourceLine* line, const char* equalsMessage, const char*
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        compileError(line, equalsMessage);
-        abandonStatement(token);
+        rejectStatement(line, equalsMessage, token);
         return false;
     }
     freeToken(token);
     token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, quoteMessage);
-        abandonStatement(token);
+        rejectStatement(line, quoteMessage, token);
         return false;
     }
     copyText(target, token->text);
@@ -224,8 +228,7 @@ Symbol* readName(const SourceLine* line, const char* missingMessage)
 {
     Token* token = nextToken();
     if (!isName(token)) {
-        compileError(line, missingMessage);
-        abandonStatement(token);
+        rejectStatement(line, missingMessage, token);
         return nullptr;
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
@@ -291,8 +294,7 @@ bool readPlotDomain(const SourceLine* line, PlotSpec* plot)
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        compileError(line, MSG_EQUALS_DOMAIN);
-        abandonStatement(token);
+        rejectStatement(line, MSG_EQUALS_DOMAIN, token);
         return false;
     }
     freeToken(token);
@@ -696,8 +698,7 @@ void compileOutput()
     }
     for (;;) {
         if (!isName(token)) {
-            compileError(line, MSG_SYNTAX);
-            abandonStatement(token);
+            rejectStatement(line, MSG_SYNTAX, token);
             return;
         }
         Symbol* symbol = specialOutputItem(token->text);
@@ -721,8 +722,7 @@ void compileOutput()
             return;
         }
         if (token->kind != TOK_COMMA) {
-            compileError(line, MSG_SYNTAX);
-            abandonStatement(token);
+            rejectStatement(line, MSG_SYNTAX, token);
             return;
         }
         freeToken(token);
@@ -736,8 +736,7 @@ void compilePoutput()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, MSG_FILE_QUOTES);
-        abandonStatement(token);
+        rejectStatement(line, MSG_FILE_QUOTES, token);
         return;
     }
     settings.parameterOutputFile = resolveProgramFile(token->text, "par");
@@ -751,8 +750,7 @@ void compileTitle()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, MSG_TITLE_QUOTES);
-        abandonStatement(token);
+        rejectStatement(line, MSG_TITLE_QUOTES, token);
         return;
     }
     copyText(settings.title, token->text);
@@ -766,8 +764,7 @@ void compileAngletype()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_IDENTIFIER && token->kind != TOK_KEYWORD) {
-        compileError(line, MSG_SYNTAX);
-        abandonStatement(token);
+        rejectStatement(line, MSG_SYNTAX, token);
         return;
     }
     if (strcasecmp(token->text, "DEGREES") == 0)
