@@ -416,6 +416,24 @@ double builtinReturn(const double* args, int count)
 
 // ---- run-time checks ------------------------------------------------------------------
 
+// Reports format with value when bad. Returns true when the argument passes.
+bool checkArgument(bool bad, const char* format, double value)
+{
+    if (!bad)
+        return true;
+    runtimeError(format, value);
+    return false;
+}
+
+// Reports message when pole (the function is infinite there). Returns true otherwise.
+bool checkPole(bool pole, const char* message)
+{
+    if (!pole)
+        return true;
+    runtimeError("%s", message);
+    return false;
+}
+
 // The domain checks and messages of the run-time library. Returns true when the call
 // may be computed; otherwise the error has been reported.
 bool runtimeArgumentsValid(int code, int plain, const double* a, bool degrees)
@@ -424,136 +442,60 @@ bool runtimeArgumentsValid(int code, int plain, const double* a, bool degrees)
     bool d = code != plain;   // a D form: its own message names it
     switch (plain) {
     case FN_ACOS:
-        if (x < -1.0 || x > 1.0) {
-            runtimeError(d ? "ACOSD argument %lG not in range -1 to 1"
-                           : "ACOS argument %lG not in range -1 to 1", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x < -1.0 || x > 1.0, d ? "ACOSD argument %lG not in range -1 to 1"
+                                                    : "ACOS argument %lG not in range -1 to 1", x);
     case FN_ASIN:
-        if (x < -1.0 || x > 1.0) {
-            runtimeError(d ? "ASIND argument %lG not in range -1 to 1"
-                           : "ASIN argument %lG not in range -1 to 1", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x < -1.0 || x > 1.0, d ? "ASIND argument %lG not in range -1 to 1"
+                                                    : "ASIN argument %lG not in range -1 to 1", x);
     case FN_EXP:
-        if (x > EXP_ARG_MAX) {
-            runtimeError("Argument to exp function is too large (%lG)", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x > EXP_ARG_MAX, "Argument to exp function is too large (%lG)", x);
     case FN_LN:
     case FN_LOG10:
-        if (x <= 0.0) {
-            runtimeError("Attempt to take log of zero or negative: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x <= 0.0, "Attempt to take log of zero or negative: %lG", x);
     case FN_LOG2:
-        if (x <= 0.0) {
-            runtimeError("attempt to take log2 of zero or negative: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x <= 0.0, "attempt to take log2 of zero or negative: %lG", x);
     case FN_SQRT:
-        if (x < 0.0) {
-            runtimeError("Attempt to take square root of negative number: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x < 0.0, "Attempt to take square root of negative number: %lG", x);
     case FN_TAN: {
         double theta = toRadians(x, degrees);
         bool pole = std::fabs(theta - HALF_PI) < TAN_POLE_DISTANCE || (degrees && x == 90.0);
-        if (pole) {
-            runtimeError(d ? "TAND function argument = 90 degrees"
-                           : "TAN function argument = 90 degrees");
-            return false;
-        }
-        return true;
+        return checkPole(pole, d ? "TAND function argument = 90 degrees"
+                                 : "TAN function argument = 90 degrees");
     }
     case FN_COT:
-        if (cotCase(toRadians(x, degrees)) == COT_POLE) {
-            runtimeError(d ? "COTD function is infinite" : "COT function is infinite");
-            return false;
-        }
-        return true;
+        return checkPole(cotCase(toRadians(x, degrees)) == COT_POLE,
+                         d ? "COTD function is infinite" : "COT function is infinite");
     case FN_SEC:
-        if (std::cos(toRadians(x, degrees)) == 0.0 || (degrees && degreesAt(x, 180.0, 90.0))) {
-            runtimeError(d ? "SECD function is infinite" : "SEC function is infinite");
-            return false;
-        }
-        return true;
+        return checkPole(std::cos(toRadians(x, degrees)) == 0.0
+                             || (degrees && degreesAt(x, 180.0, 90.0)),
+                         d ? "SECD function is infinite" : "SEC function is infinite");
     case FN_CSC:
-        if (std::sin(toRadians(x, degrees)) == 0.0 || (degrees && degreesAt(x, 180.0, 0.0))) {
-            runtimeError(d ? "CSCD function is infinite" : "CSC function is infinite");
-            return false;
-        }
-        return true;
+        return checkPole(std::sin(toRadians(x, degrees)) == 0.0
+                             || (degrees && degreesAt(x, 180.0, 0.0)),
+                         d ? "CSCD function is infinite" : "CSC function is infinite");
     case FN_GAMMA:
-        if (x < -4.0 || x > 170.0 || std::isnan(x)) {
-            runtimeError("Gamma function argument out of range: %lG", x);
-            return false;
-        }
-        if (reciprocalGamma(x) == 0.0) {
-            runtimeError("Gamma function is infinite");
-            return false;
-        }
-        return true;
+        return checkArgument(x < -4.0 || x > 170.0 || std::isnan(x),
+                             "Gamma function argument out of range: %lG", x)
+            && checkPole(reciprocalGamma(x) == 0.0, "Gamma function is infinite");
     case FN_GAMMAI:
-        if (x < -4.0 || x > 170.0 || std::isnan(x)) {
-            runtimeError("Gammai function argument out of range: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x < -4.0 || x > 170.0 || std::isnan(x),
+                             "Gammai function argument out of range: %lG", x);
     case FN_FAC:
-        if (x < -5.0 || x > 169.0 || std::isnan(x)) {
-            runtimeError("Factorial function argument out of range: %lG", x);
-            return false;
-        }
-        if (reciprocalGamma(x + 1.0) == 0.0) {
-            runtimeError("Factorial function is infinite");
-            return false;
-        }
-        return true;
+        return checkArgument(x < -5.0 || x > 169.0 || std::isnan(x),
+                             "Factorial function argument out of range: %lG", x)
+            && checkPole(reciprocalGamma(x + 1.0) == 0.0, "Factorial function is infinite");
     case FN_GAMMALN:
-        if (x <= 0.0) {
-            runtimeError("Invalid argument to gammln function: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x <= 0.0, "Invalid argument to gammln function: %lG", x);
     case FN_BETAI:
-        if (a[0] < 0.0 || a[0] > 1.0) {
-            runtimeError("Invalid x value for BETAI function: %lG", a[0]);
-            return false;
-        }
-        if (a[1] <= 0.0) {
-            runtimeError("Invalid a argument for BETAI function: %lG", a[1]);
-            return false;
-        }
-        if (a[2] <= 0.0) {
-            runtimeError("Invalid b argument for BETAI function: %lG", a[2]);
-            return false;
-        }
-        return true;
+        return checkArgument(a[0] < 0.0 || a[0] > 1.0, "Invalid x value for BETAI function: %lG", a[0])
+            && checkArgument(a[1] <= 0.0, "Invalid a argument for BETAI function: %lG", a[1])
+            && checkArgument(a[2] <= 0.0, "Invalid b argument for BETAI function: %lG", a[2]);
     case FN_Y0:
-        if (x <= 0.0) {
-            runtimeError("Argument to Y0 function is negative or zero: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x <= 0.0, "Argument to Y0 function is negative or zero: %lG", x);
     case FN_Y1:
-        if (x <= 0.0) {
-            runtimeError("Argument to Y1 function is negative or zero: %lG", x);
-            return false;
-        }
-        return true;
+        return checkArgument(x <= 0.0, "Argument to Y1 function is negative or zero: %lG", x);
     case FN_YN:
-        if (a[1] <= 0.0) {
-            runtimeError("Argument to YN function is negative or zero: %lG", a[1]);
-            return false;
-        }
-        return true;
+        return checkArgument(a[1] <= 0.0, "Argument to YN function is negative or zero: %lG", a[1]);
     default:
         return true;
     }

@@ -24,22 +24,8 @@ namespace {
 
 constexpr int SUBSCRIPT_MESSAGE_SIZE = 100;   // bounds the subscript message and the name in it
 
-// Constants and scalar variables are read in place; everything else recurses. A missing
-// operand counts as 0.
-inline double operandValue(const ExprNode* node)
-{
-    if (!node)
-        return 0.0;
-    if (node->kind == NODE_CONST)
-        return node->value;
-    if (node->kind == NODE_VAR)
-        return node->symbol->value;
-    if (node->kind == NODE_CALL)
-        return callBuiltin(node);
-    return evaluate(node);
-}
-
-// The same for the operands of the arithmetic operators, which the parser always fills.
+// An operand that is present, as those of the arithmetic operators always are: constants
+// and scalar variables are read in place; everything else recurses.
 inline double presentOperand(const ExprNode* node)
 {
     if (node->kind == NODE_CONST)
@@ -49,6 +35,14 @@ inline double presentOperand(const ExprNode* node)
     if (node->kind == NODE_CALL)
         return callBuiltin(node);
     return evaluate(node);
+}
+
+// The same for an operand that may be missing, which counts as 0.
+inline double operandValue(const ExprNode* node)
+{
+    if (!node)
+        return 0.0;
+    return presentOperand(node);
 }
 
 // A subscript value truncated toward zero. Values outside the int range (and NaN) become
@@ -159,45 +153,37 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
     }
     case NODE_ADD_ASSIGN:
     case NODE_SUB_ASSIGN:
-    case NODE_MUL_ASSIGN: {
-        double* target = elementAddress(left);
-        if (!target)
-            return 0.0;
-        if (node->kind == NODE_ADD_ASSIGN)
-            *target = *target + r;
-        else if (node->kind == NODE_SUB_ASSIGN)
-            *target = *target - r;
-        else
-            *target = *target * r;
-        return *target;
-    }
+    case NODE_MUL_ASSIGN:
     case NODE_DIV_ASSIGN: {
         double* target = elementAddress(left);
         if (!target)
             return 0.0;
-        if (r == 0.0) {
-            runtimeError("Attempted division by zero");
-            return 0.0;
+        if (node->kind == NODE_ADD_ASSIGN) {
+            *target = *target + r;
+        } else if (node->kind == NODE_SUB_ASSIGN) {
+            *target = *target - r;
+        } else if (node->kind == NODE_MUL_ASSIGN) {
+            *target = *target * r;
+        } else {
+            if (r == 0.0) {
+                runtimeError("Attempted division by zero");
+                return 0.0;
+            }
+            *target = *target / r;
         }
-        *target = *target / r;
         return *target;
     }
     case NODE_PREINC:
-    case NODE_PREDEC: {
-        double* target = elementAddress(left);
-        if (!target)
-            return 0.0;
-        *target += node->kind == NODE_PREINC ? 1.0 : -1.0;
-        return *target;
-    }
+    case NODE_PREDEC:
     case NODE_POSTINC:
     case NODE_POSTDEC: {
         double* target = elementAddress(left);
         if (!target)
             return 0.0;
-        double old = *target;
-        *target = old + (node->kind == NODE_POSTINC ? 1.0 : -1.0);
-        return old;
+        const double old = *target;
+        const bool up = node->kind == NODE_PREINC || node->kind == NODE_POSTINC;
+        *target = old + (up ? 1.0 : -1.0);
+        return node->kind == NODE_PREINC || node->kind == NODE_PREDEC ? *target : old;
     }
     default:
         return invalidItem(node);

@@ -270,6 +270,23 @@ double completeE(double alpha, SpecfunStatus* status)
     return cel(kc, 1.0, 1.0, kc * kc);
 }
 
+// The incomplete integrals F (secondKind false) and E: the modulus check, the complete
+// integral from the amplitude limit on, else el2 with kc = cos alpha floored at 1e-14.
+double incompleteElliptic(double alpha, double phi, bool degreesAlways, bool secondKind,
+                          SpecfunStatus* status)
+{
+    clearStatus(status);
+    alpha = toRadians(alpha, degreesAlways);
+    phi = toRadians(phi, degreesAlways);
+    double s = std::sin(alpha);
+    double kc2 = 1.0 - s * s;
+    if (kc2 < 0.0) fail(status, secondKind ? SPECFUN_EI2_ARGUMENT : SPECFUN_EI1_ARGUMENT, kc2);
+    if (phi >= AMPLITUDE_LIMIT) return secondKind ? completeE(alpha, status) : completeK(alpha, status);
+    double kc = std::sqrt(kc2);
+    if (kc < KC_FLOOR_INCOMPLETE) kc = KC_FLOOR_INCOMPLETE;
+    return el2(std::tan(phi), kc, 1.0, secondKind ? kc * kc : 1.0);
+}
+
 // Continued fraction of the incomplete beta function (the even and odd steps of the
 // Legendre fraction, renormalised every step), as betacf in Numerical Recipes, 1st ed.
 double betaContinuedFraction(double a, double b, double x)
@@ -511,16 +528,7 @@ double incompleteBeta(double a, double b, double x)
 //   and, at the amplitude limit, those of ellipticK.
 double ellipticF(double alpha, double phi, bool degreesAlways, SpecfunStatus* status)
 {
-    clearStatus(status);
-    alpha = toRadians(alpha, degreesAlways);
-    phi = toRadians(phi, degreesAlways);
-    double s = std::sin(alpha);
-    double kc2 = 1.0 - s * s;
-    if (kc2 < 0.0) fail(status, SPECFUN_EI1_ARGUMENT, kc2);
-    if (phi >= AMPLITUDE_LIMIT) return completeK(alpha, status);
-    double kc = std::sqrt(kc2);
-    if (kc < KC_FLOOR_INCOMPLETE) kc = KC_FLOOR_INCOMPLETE;
-    return el2(std::tan(phi), kc, 1.0, 1.0);
+    return incompleteElliptic(alpha, phi, degreesAlways, false, status);
 }
 
 // Incomplete elliptic integral of the second kind
@@ -533,16 +541,7 @@ double ellipticF(double alpha, double phi, bool degreesAlways, SpecfunStatus* st
 //   and, at the amplitude limit, those of ellipticEc.
 double ellipticE(double alpha, double phi, bool degreesAlways, SpecfunStatus* status)
 {
-    clearStatus(status);
-    alpha = toRadians(alpha, degreesAlways);
-    phi = toRadians(phi, degreesAlways);
-    double s = std::sin(alpha);
-    double kc2 = 1.0 - s * s;
-    if (kc2 < 0.0) fail(status, SPECFUN_EI2_ARGUMENT, kc2);
-    if (phi >= AMPLITUDE_LIMIT) return completeE(alpha, status);
-    double kc = std::sqrt(kc2);
-    if (kc < KC_FLOOR_INCOMPLETE) kc = KC_FLOOR_INCOMPLETE;
-    return el2(std::tan(phi), kc, 1.0, kc * kc);
+    return incompleteElliptic(alpha, phi, degreesAlways, true, status);
 }
 
 // Complete elliptic integral of the first kind K(k) = F(pi/2 | k), k = sin alpha.

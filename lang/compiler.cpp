@@ -10,7 +10,6 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -73,18 +72,6 @@ struct CompilerState {
 };
 
 CompilerState compiler;
-
-void reportf(const SourceLine* line, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-void reportf(const SourceLine* line, const char* format, ...)
-{
-    char message[300];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    compileError(line, message);
-}
 
 // Frees a token, or puts end of input back where the statement loop will find it.
 void dropToken(Token* token)
@@ -190,7 +177,7 @@ void compileBlock(const Token* brace)
     for (;;) {
         Token* token = nextToken();
         if (token->kind == TOK_END || lexerFatalError()) {
-            reportf(braceLine, MSG_BRACE_UNMATCHED, braceLineNumber);
+            compileErrorf(braceLine, MSG_BRACE_UNMATCHED, braceLineNumber);
             pushBackToken(token);
             return;
         }
@@ -407,7 +394,7 @@ void compileFunction(const Token* keyword)
         if (second->kind == TOK_ASSIGN) {
             Symbol* symbol = requireSymbol(first->text, first->line);
             if (symbol && symbol->kind == SYM_PARAMETER) {
-                reportf(first->line, MSG_PARAMETER_DEPENDENT, first->text);
+                compileErrorf(first->line, MSG_PARAMETER_DEPENDENT, first->text);
             } else if (symbol) {
                 if (dependentVariable && dependentVariable != symbol)
                     compileError(first->line, MSG_OTHER_DEPENDENT);

@@ -382,6 +382,18 @@ int pairedOperator(int second, int pairKind, int singleKind)
     return singleKind;
 }
 
+// The one-character token c, the doubled one (cc), or the assignment one (c=).
+int compoundOperator(int c, int doubledKind, int assignKind, int singleKind)
+{
+    const int next = readChar();
+    if (next == c)
+        return doubledKind;
+    if (next == '=')
+        return assignKind;
+    unreadChar(next);
+    return singleKind;
+}
+
 void reportInvalidCharacter(int c)
 {
     char message[64];
@@ -438,27 +450,9 @@ Token* scanToken()
         case ':': kind = TOK_COLON; break;
         case '%': kind = TOK_PERCENT; break;
         case '^': kind = TOK_POWER; break;
-        case '+': {
-            const int next = readChar();
-            kind = next == '+' ? TOK_INCREMENT : next == '=' ? TOK_PLUS_ASSIGN : TOK_PLUS;
-            if (kind == TOK_PLUS)
-                unreadChar(next);
-            break;
-        }
-        case '-': {
-            const int next = readChar();
-            kind = next == '-' ? TOK_DECREMENT : next == '=' ? TOK_MINUS_ASSIGN : TOK_MINUS;
-            if (kind == TOK_MINUS)
-                unreadChar(next);
-            break;
-        }
-        case '*': {
-            const int next = readChar();
-            kind = next == '*' ? TOK_POWER : next == '=' ? TOK_STAR_ASSIGN : TOK_STAR;
-            if (kind == TOK_STAR)
-                unreadChar(next);
-            break;
-        }
+        case '+': kind = compoundOperator('+', TOK_INCREMENT, TOK_PLUS_ASSIGN, TOK_PLUS); break;
+        case '-': kind = compoundOperator('-', TOK_DECREMENT, TOK_MINUS_ASSIGN, TOK_MINUS); break;
+        case '*': kind = compoundOperator('*', TOK_POWER, TOK_STAR_ASSIGN, TOK_STAR); break;
         case '/': {
             const int next = readChar();
             if (next == '*') {

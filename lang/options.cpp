@@ -13,7 +13,6 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -81,19 +80,6 @@ struct OptionsState {
 };
 OptionsState optionsState;
 
-void reportError(const SourceLine* line, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-void reportError(const SourceLine* line, const char* format, ...)
-{
-    char message[600];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    compileError(line, message);
-}
-
 // Consumes the next token when it has the given kind.
 bool takeToken(int kind)
 {
@@ -127,6 +113,13 @@ void abandonStatement(Token* token)
     skipStatement();
 }
 
+// Reports message on line and gives up on the rest of the statement at token.
+void rejectStatement(const SourceLine* line, const char* message, Token* token)
+{
+    compileError(line, message);
+    abandonStatement(token);
+}
+
 int truncateToInt(double value)
 {
     if (!(value > INT_MIN))
@@ -142,8 +135,7 @@ bool readNumericOption(const SourceLine* line, const char* missingMessage, doubl
     takeToken(TOK_ASSIGN);
     Token* token = nextToken();
     if (token->kind != TOK_NUMBER) {
-        compileError(line, missingMessage);
-        abandonStatement(token);
+        rejectStatement(line, missingMessage, token);
         return false;
     }
     *value = token->number;
@@ -216,15 +208,13 @@ bool readPlotText(const SourceLine* line, const char* equalsMessage, const char*
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        compileError(line, equalsMessage);
-        abandonStatement(token);
+        rejectStatement(line, equalsMessage, token);
         return false;
     }
     freeToken(token);
     token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, quoteMessage);
-        abandonStatement(token);
+        rejectStatement(line, quoteMessage, token);
         return false;
     }
     copyText(target, token->text);
@@ -232,22 +222,44 @@ bool readPlotText(const SourceLine* line, const char* equalsMessage, const char*
     return true;
 }
 
+// The symbol the next token names; null, with the statement skipped (and missingMessage
+// reported when the token is no name), when there is none.
+Symbol* readName(const SourceLine* line, const char* missingMessage)
+{
+    Token* token = nextToken();
+    if (!isName(token)) {
+        rejectStatement(line, missingMessage, token);
+        return nullptr;
+    }
+    Symbol* symbol = requireSymbol(token->text, token->line);
+    freeToken(token);
+    if (!symbol)
+        skipStatement();
+    return symbol;
+}
+
+// A parameter named by the next token; null, with the statement skipped, when the name
+// is missing or is no parameter (notParameterMessage).
+Symbol* readParameter(const SourceLine* line, const char* notParameterMessage)
+{
+    Symbol* symbol = readName(line, MSG_PARAMETER_EXPECTED);
+    if (!symbol)
+        return nullptr;
+    if (symbol->kind != SYM_PARAMETER) {
+        compileError(line, notParameterMessage);
+        skipStatement();
+        return nullptr;
+    }
+    return symbol;
+}
+
 // A variable option of a plot: KEYWORD ['='] name.
 bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol** target)
 {
     takeToken(TOK_ASSIGN);
-    Token* token = nextToken();
-    if (!isName(token)) {
-        compileError(line, missingMessage);
-        abandonStatement(token);
+    Symbol* symbol = readName(line, missingMessage);
+    if (!symbol)
         return false;
-    }
-    Symbol* symbol = requireSymbol(token->text, token->line);
-    freeToken(token);
-    if (!symbol) {
-        skipStatement();
-        return false;
-    }
     if (symbol->kind == SYM_PARAMETER) {
         compileError(line, MSG_PLOT_PARAMETER);
         skipStatement();
@@ -282,8 +294,7 @@ bool readPlotDomain(const SourceLine* line, PlotSpec* plot)
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        compileError(line, MSG_EQUALS_DOMAIN);
-        abandonStatement(token);
+        rejectStatement(line, MSG_EQUALS_DOMAIN, token);
         return false;
     }
     freeToken(token);
@@ -386,7 +397,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             default: {
                 const unsigned flag = plotFlagOfKeyword(keyword);
                 if (flag == 0) {
-                    reportError(line, MSG_PLOT_ITEM, word.c_str());
+                    compileErrorf(line, MSG_PLOT_ITEM, word.c_str());
                     skipStatement();
                     return false;
                 }
@@ -403,7 +414,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             plot->plotFlags |= PLOTF_RESIDUAL;
             continue;
         }
-        reportError(line, MSG_PLOT_ITEM, tokenText(token).c_str());
+        compileErrorf(line, MSG_PLOT_ITEM, tokenText(token).c_str());
         abandonStatement(token);
         return false;
     }
@@ -513,8 +524,7 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
     }
     bool ok = true;
     if (plot->plotKind != PLOT_NORMAL && plot->xVar == plot->yVar) {
-        reportError(line, MSG_SAME_VARIABLE,
-                    plot->xVar->name);
+        compileErrorf(line, MSG_SAME_VARIABLE, plot->xVar->name);
         ok = false;
     }
     if (plot->y2Var && !plot->x2Var)
@@ -655,8 +665,7 @@ void compileCorrelate()
         if (settings.correlationCount < MAX_CORRELATION_VARIABLES) {
             settings.correlationVariables[settings.correlationCount++] = symbol;
         } else if (!full) {
-            reportError(line, MSG_CORRELATE_FULL,
-                        MAX_CORRELATION_VARIABLES);
+            compileErrorf(line, MSG_CORRELATE_FULL, MAX_CORRELATION_VARIABLES);
             full = true;
         }
     }
@@ -689,8 +698,7 @@ void compileOutput()
     }
     for (;;) {
         if (!isName(token)) {
-            compileError(line, MSG_SYNTAX);
-            abandonStatement(token);
+            rejectStatement(line, MSG_SYNTAX, token);
             return;
         }
         Symbol* symbol = specialOutputItem(token->text);
@@ -704,7 +712,7 @@ void compileOutput()
         if (symbol->kind == SYM_PARAMETER) {
             compileError(line, MSG_OUTPUT_PARAMETER);
         } else if (settings.outputCount >= MAX_OUTPUT_VARIABLES) {
-            reportError(line, MSG_OUTPUT_FULL, MAX_OUTPUT_VARIABLES);
+            compileErrorf(line, MSG_OUTPUT_FULL, MAX_OUTPUT_VARIABLES);
         } else {
             settings.outputVariables[settings.outputCount++] = symbol;
         }
@@ -714,8 +722,7 @@ void compileOutput()
             return;
         }
         if (token->kind != TOK_COMMA) {
-            compileError(line, MSG_SYNTAX);
-            abandonStatement(token);
+            rejectStatement(line, MSG_SYNTAX, token);
             return;
         }
         freeToken(token);
@@ -729,8 +736,7 @@ void compilePoutput()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, MSG_FILE_QUOTES);
-        abandonStatement(token);
+        rejectStatement(line, MSG_FILE_QUOTES, token);
         return;
     }
     settings.parameterOutputFile = resolveProgramFile(token->text, "par");
@@ -744,8 +750,7 @@ void compileTitle()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        compileError(line, MSG_TITLE_QUOTES);
-        abandonStatement(token);
+        rejectStatement(line, MSG_TITLE_QUOTES, token);
         return;
     }
     copyText(settings.title, token->text);
@@ -759,8 +764,7 @@ void compileAngletype()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_IDENTIFIER && token->kind != TOK_KEYWORD) {
-        compileError(line, MSG_SYNTAX);
-        abandonStatement(token);
+        rejectStatement(line, MSG_SYNTAX, token);
         return;
     }
     if (strcasecmp(token->text, "DEGREES") == 0)
@@ -833,23 +837,9 @@ void compileNoecho()
 void compileConstrain()
 {
     const SourceLine* line = lexerCurrentLine();
-    Token* token = nextToken();
-    if (!isName(token)) {
-        compileError(line, MSG_PARAMETER_EXPECTED);
-        abandonStatement(token);
+    Symbol* symbol = readParameter(line, MSG_CONSTRAIN_PARAMETER);
+    if (!symbol)
         return;
-    }
-    Symbol* symbol = requireSymbol(token->text, token->line);
-    freeToken(token);
-    if (!symbol) {
-        skipStatement();
-        return;
-    }
-    if (symbol->kind != SYM_PARAMETER) {
-        compileError(line, MSG_CONSTRAIN_PARAMETER);
-        skipStatement();
-        return;
-    }
     takeToken(TOK_ASSIGN);
     const double low = parseConstant();
     takeToken(TOK_COMMA);
@@ -867,23 +857,9 @@ void compileConstrain()
 void compileSweep()
 {
     const SourceLine* line = lexerCurrentLine();
-    Token* token = nextToken();
-    if (!isName(token)) {
-        compileError(line, MSG_PARAMETER_EXPECTED);
-        abandonStatement(token);
+    Symbol* symbol = readParameter(line, MSG_SWEEP_PARAMETER);
+    if (!symbol)
         return;
-    }
-    Symbol* symbol = requireSymbol(token->text, token->line);
-    freeToken(token);
-    if (!symbol) {
-        skipStatement();
-        return;
-    }
-    if (symbol->kind != SYM_PARAMETER) {
-        compileError(line, MSG_SWEEP_PARAMETER);
-        skipStatement();
-        return;
-    }
     takeToken(TOK_ASSIGN);
     const double low = parseConstant();
     takeToken(TOK_COMMA);
@@ -898,7 +874,7 @@ void compileSweep()
         return;
     }
     if (settings.sweepCount >= MAX_SWEEPS) {
-        reportError(line, MSG_SWEEPS_FULL, MAX_SWEEPS);
+        compileErrorf(line, MSG_SWEEPS_FULL, MAX_SWEEPS);
         endStatement(line);
         return;
     }

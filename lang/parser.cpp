@@ -216,6 +216,19 @@ bool stopped(const ExprNode* node)
     return parser.failed || !node || node->kind == NODE_END;
 }
 
+// True when operand is absent: after an error, when out of memory, or at an empty
+// operand, which is reported at node with message.
+bool missingOperand(const ExprNode* operand, const ExprNode* node, const char* message)
+{
+    if (parser.failed || !operand)
+        return true;
+    if (operand->kind == NODE_END) {
+        fail(node, message);
+        return true;
+    }
+    return false;
+}
+
 bool isAssignmentKind(int kind)
 {
     return kind == NODE_ASSIGN || kind == NODE_ADD_ASSIGN || kind == NODE_SUB_ASSIGN
@@ -287,12 +300,8 @@ ExprNode* variableReference(ExprNode* node)
     freeNode(next);
     node->kind = NODE_ELEMENT;
     ExprNode* subscript = parseComma();
-    if (parser.failed || !subscript)
+    if (missingOperand(subscript, node, MSG_RIGHT_BRACKET))
         return node;
-    if (subscript->kind == NODE_END) {
-        fail(node, MSG_RIGHT_BRACKET);
-        return node;
-    }
     node->right = subscript;
     ExprNode* close = takeNode();
     if (!close)
@@ -350,12 +359,8 @@ ExprNode* parseCall(ExprNode* node)
         }
         saveNode(next);
         ExprNode* argument = parseAssignment();
-        if (parser.failed || !argument)
+        if (missingOperand(argument, argument, MSG_RIGHT_PARENTHESIS))
             return node;
-        if (argument->kind == NODE_END) {
-            fail(argument, MSG_RIGHT_PARENTHESIS);
-            return node;
-        }
         if (argument->kind == NODE_STRING && !(node->nodeFlags & NODEF_STRINGS)) {
             fail(argument, MSG_STRING_ARGUMENT);
             return node;
@@ -444,12 +449,8 @@ ExprNode* parseUnary()
     }
     if (node->kind == NODE_SUB || node->kind == NODE_NOT) {
         ExprNode* operand = parsePrimary();
-        if (parser.failed || !operand)
+        if (missingOperand(operand, node, MSG_SYNTAX))
             return node;
-        if (operand->kind == NODE_END) {
-            fail(node, MSG_SYNTAX);
-            return node;
-        }
         if (node->kind == NODE_SUB)
             node->kind = NODE_NEG;
         node->right = operand;
@@ -506,32 +507,36 @@ ExprNode* parseIncrement()
     return next;
 }
 
-// power -> increment [ '**' power ]
-ExprNode* parsePower()
+typedef ExprNode* (*LevelParser)();
+
+// One right-associative binary level: operand [ op level ].
+ExprNode* parseRightLevel(LevelParser operandParser, LevelParser levelParser, int kind)
 {
     DepthGuard guard;
     if (!guard.ok)
         return nullptr;
-    ExprNode* base = parseIncrement();
-    if (stopped(base))
-        return base;
+    ExprNode* left = operandParser();
+    if (stopped(left))
+        return left;
     ExprNode* op = takeNode();
     if (!op)
-        return base;
-    if (op->kind != NODE_POW) {
+        return left;
+    if (op->kind != kind) {
         saveNode(op);
-        return base;
+        return left;
     }
-    ExprNode* exponent = parsePower();
-    if (parser.failed || !exponent)
-        return base;
-    if (exponent->kind == NODE_END) {
-        fail(op, MSG_SYNTAX);
-        return base;
-    }
-    op->left = base;
-    op->right = exponent;
+    ExprNode* right = levelParser();
+    if (missingOperand(right, op, MSG_SYNTAX))
+        return left;
+    op->left = left;
+    op->right = right;
     return op;
+}
+
+// power -> increment [ '**' power ]
+ExprNode* parsePower()
+{
+    return parseRightLevel(parseIncrement, parsePower, NODE_POW);
 }
 
 // Operators of the left-associative binary levels.
@@ -541,8 +546,6 @@ constexpr int RELATIONAL_KINDS[] = {NODE_LT, NODE_LE, NODE_GT, NODE_GE};
 constexpr int EQUALITY_KINDS[] = {NODE_EQ, NODE_NE};
 constexpr int AND_KINDS[] = {NODE_AND};
 constexpr int OR_KINDS[] = {NODE_OR};
-
-typedef ExprNode* (*LevelParser)();
 
 // One left-associative binary level: operand { op operand }.
 ExprNode* parseLeftLevel(LevelParser operandParser, const int* kinds, int kindCount)
@@ -562,12 +565,8 @@ ExprNode* parseLeftLevel(LevelParser operandParser, const int* kinds, int kindCo
             return left;
         }
         ExprNode* right = operandParser();
-        if (parser.failed || !right)
+        if (missingOperand(right, op, MSG_SYNTAX))
             return left;
-        if (right->kind == NODE_END) {
-            fail(op, MSG_SYNTAX);
-            return left;
-        }
         op->left = left;
         op->right = right;
         left = op;
@@ -627,12 +626,8 @@ ExprNode* parseConditional()
         return condition;
     }
     ExprNode* whenTrue = parseConditional();
-    if (parser.failed || !whenTrue)
+    if (missingOperand(whenTrue, op, MSG_SYNTAX))
         return condition;
-    if (whenTrue->kind == NODE_END) {
-        fail(op, MSG_SYNTAX);
-        return condition;
-    }
     ExprNode* colon = takeNode();
     if (!colon)
         return condition;
@@ -643,12 +638,8 @@ ExprNode* parseConditional()
     }
     freeNode(colon);
     ExprNode* whenFalse = parseConditional();
-    if (parser.failed || !whenFalse)
+    if (missingOperand(whenFalse, op, MSG_SYNTAX))
         return condition;
-    if (whenFalse->kind == NODE_END) {
-        fail(op, MSG_SYNTAX);
-        return condition;
-    }
     op->condition = condition;
     op->left = whenTrue;
     op->right = whenFalse;
@@ -680,12 +671,8 @@ ExprNode* parseAssignment()
         return target;
     }
     ExprNode* value = parseAssignment();
-    if (parser.failed || !value)
+    if (missingOperand(value, op, MSG_INVALID_SYNTAX))
         return target;
-    if (value->kind == NODE_END) {
-        fail(op, MSG_INVALID_SYNTAX);
-        return target;
-    }
     target->nodeFlags |= NODEF_WRITTEN;
     op->left = target;
     op->right = value;
@@ -695,29 +682,7 @@ ExprNode* parseAssignment()
 // comma -> assignment [ ',' comma ]
 ExprNode* parseComma()
 {
-    DepthGuard guard;
-    if (!guard.ok)
-        return nullptr;
-    ExprNode* left = parseAssignment();
-    if (stopped(left))
-        return left;
-    ExprNode* op = takeNode();
-    if (!op)
-        return left;
-    if (op->kind != NODE_COMMA) {
-        saveNode(op);
-        return left;
-    }
-    ExprNode* right = parseComma();
-    if (parser.failed || !right)
-        return left;
-    if (right->kind == NODE_END) {
-        fail(op, MSG_SYNTAX);
-        return left;
-    }
-    op->left = left;
-    op->right = right;
-    return op;
+    return parseRightLevel(parseAssignment, parseComma, NODE_COMMA);
 }
 
 bool isConst(const ExprNode* node)

@@ -10,7 +10,6 @@
 #include "support/listing.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -54,16 +53,17 @@ struct SymbolTable {
 
 SymbolTable table;
 
-void reportf(const SourceLine* line, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-void reportf(const SourceLine* line, const char* format, ...)
+// Appends symbol to list (count entries, room for max) and gives it its index; when
+// the list is full, reports message with max and leaves the index at -1.
+void enlist(Symbol* symbol, Symbol** list, int* count, int max, const char* message,
+            const SourceLine* line)
 {
-    char message[300];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    compileError(line, message);
+    if (*count >= max) {
+        compileErrorf(line, message, max);
+        return;
+    }
+    symbol->index = (int16_t)*count;
+    list[(*count)++] = symbol;
 }
 
 void freeBlock(void* block)
@@ -72,12 +72,14 @@ void freeBlock(void* block)
         memfree(block);
 }
 
-// Reports MSG_SYNTAX at token, which is put back, and skips the rest of the statement.
-void syntaxErrorSkip(Token* token)
+// Reports message at token, which is put back, and skips the rest of the statement;
+// false, for the caller to return.
+bool errorSkip(Token* token, const char* message)
 {
-    compileError(token->line, MSG_SYNTAX);
+    compileError(token->line, message);
     pushBackToken(token);
     skipStatement();
+    return false;
 }
 
 // The end of a declaration list: ';' ends it, a keyword starts the next statement,
@@ -97,8 +99,7 @@ bool listContinues(Token* token, bool commaContinues)
         pushBackToken(token);
         return false;
     }
-    syntaxErrorSkip(token);
-    return false;
+    return errorSkip(token, MSG_SYNTAX);
 }
 
 // Array sizes: at least one element per dimension, at most MAX_ARRAY_ELEMENTS in all.
@@ -114,11 +115,11 @@ void sizeArray(Symbol* symbol, double size1, double size2, int dims, const Sourc
             d2 = 1.0;
     }
     if (d1 > MAX_ARRAY_ELEMENTS) {
-        reportf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
+        compileErrorf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
         d1 = MAX_ARRAY_ELEMENTS;
     }
     if (d1 * d2 > MAX_ARRAY_ELEMENTS) {
-        reportf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
+        compileErrorf(line, MSG_ARRAY_TOO_LARGE, MAX_ARRAY_ELEMENTS);
         d2 = MAX_ARRAY_ELEMENTS / (int)d1;
     }
     freeBlock(symbol->elements);
@@ -173,10 +174,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
             token = nextToken();
         }
         if (token->kind != TOK_NUMBER) {
-            compileError(token->line, MSG_RIGHT_BRACE);
-            pushBackToken(token);
-            skipStatement();
-            return false;
+            return errorSkip(token, MSG_RIGHT_BRACE);
         }
         if (count < capacity) {
             target[count++] = sign * token->number;
@@ -191,10 +189,7 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
             break;
         }
         if (token->kind != TOK_COMMA) {
-            compileError(token->line, MSG_RIGHT_BRACE);
-            pushBackToken(token);
-            skipStatement();
-            return false;
+            return errorSkip(token, MSG_RIGHT_BRACE);
         }
         freeToken(token);
         token = nextToken();
@@ -213,13 +208,12 @@ bool compileDeclarator(int kind)
 {
     Token* token = nextToken();
     if (token->kind != TOK_IDENTIFIER) {
-        syntaxErrorSkip(token);
-        return false;
+        return errorSkip(token, MSG_SYNTAX);
     }
     const SourceLine* line = token->line;
     Symbol* symbol = findSymbol(token->text);
     if (symbol)
-        reportf(line, MSG_DEFINED_TWICE, token->text);
+        compileErrorf(line, MSG_DEFINED_TWICE, token->text);
     else
         symbol = defineSymbol(token->text, kind, line);
     freeToken(token);
@@ -238,10 +232,7 @@ bool compileDeclarator(int kind)
             token = nextToken();
         }
         if (token->kind != TOK_RBRACKET) {
-            compileError(token->line, MSG_RIGHT_BRACKET);
-            pushBackToken(token);
-            skipStatement();
-            return false;
+            return errorSkip(token, MSG_RIGHT_BRACKET);
         }
         freeToken(token);
         sizeArray(symbol, size1, size2, dims, line);
@@ -281,8 +272,7 @@ bool compileDeclarator(int kind)
         freeToken(token);
         return false;
     }
-    syntaxErrorSkip(token);
-    return false;
+    return errorSkip(token, MSG_SYNTAX);
 }
 
 void compileDeclarators(int kind)
@@ -307,7 +297,7 @@ Symbol* requireSymbol(const char* name, const SourceLine* line)
     Symbol* symbol = findSymbol(name);
     if (symbol)
         return symbol;
-    reportf(line ? line : lexerCurrentLine(), MSG_UNDEFINED, name);
+    compileErrorf(line ? line : lexerCurrentLine(), MSG_UNDEFINED, name);
     return defineSymbol(name, SYM_PLACEHOLDER, line);
 }
 
@@ -328,28 +318,12 @@ Symbol* defineSymbol(const char* name, int kind, const SourceLine* line)
     symbol->next = table.head;
     table.head = symbol;
 
-    if (kind == SYM_INPUT) {
-        if (inputVariableCount >= MAX_INPUT_VARIABLES) {
-            reportf(line, MSG_TOO_MANY_INPUTS, MAX_INPUT_VARIABLES);
-        } else {
-            symbol->index = (int16_t)inputVariableCount;
-            inputVariables[inputVariableCount++] = symbol;
-        }
-    } else if (kind == SYM_PARAMETER) {
-        if (parameterCount >= MAX_PARAMETERS) {
-            reportf(line, MSG_TOO_MANY_PARAMETERS, MAX_PARAMETERS);
-        } else {
-            symbol->index = (int16_t)parameterCount;
-            parameters[parameterCount++] = symbol;
-        }
-    } else if (kind == SYM_WORK) {
-        if (workVariableCount >= MAX_WORK_VARIABLES) {
-            reportf(line, MSG_TOO_MANY_WORK, MAX_WORK_VARIABLES);
-        } else {
-            symbol->index = (int16_t)workVariableCount;
-            workVariables[workVariableCount++] = symbol;
-        }
-    }
+    if (kind == SYM_INPUT)
+        enlist(symbol, inputVariables, &inputVariableCount, MAX_INPUT_VARIABLES, MSG_TOO_MANY_INPUTS, line);
+    else if (kind == SYM_PARAMETER)
+        enlist(symbol, parameters, &parameterCount, MAX_PARAMETERS, MSG_TOO_MANY_PARAMETERS, line);
+    else if (kind == SYM_WORK)
+        enlist(symbol, workVariables, &workVariableCount, MAX_WORK_VARIABLES, MSG_TOO_MANY_WORK, line);
     return symbol;
 }
 
@@ -371,11 +345,11 @@ void compileVariables()
     for (;;) {
         Token* token = nextToken();
         if (token->kind != TOK_IDENTIFIER) {
-            syntaxErrorSkip(token);
+            errorSkip(token, MSG_SYNTAX);
             return;
         }
         if (findSymbol(token->text))
-            reportf(token->line, MSG_DEFINED_TWICE, token->text);
+            compileErrorf(token->line, MSG_DEFINED_TWICE, token->text);
         else
             defineSymbol(token->text, SYM_INPUT, token->line);
         freeToken(token);
@@ -411,7 +385,7 @@ void compileParameters()
             pushBackToken(token);
         }
         if (findSymbol(name)) {
-            reportf(line, MSG_PARAMETER_TWICE, name);
+            compileErrorf(line, MSG_PARAMETER_TWICE, name);
             continue;
         }
         Symbol* symbol = defineSymbol(name, SYM_PARAMETER, line);

@@ -166,6 +166,16 @@ int compileError(const SourceLine* line, const char* message)
     return ++listing.compileErrors;
 }
 
+int compileErrorf(const SourceLine* line, const char* format, ...)
+{
+    char message[FORMAT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof(message), format, args);
+    va_end(args);
+    return compileError(line, message);
+}
+
 void dataError(const char* format, ...)
 {
     char message[FORMAT_BUFFER];

@@ -34,6 +34,8 @@ void listingFilePrint(const char* format, ...) __attribute__((format(printf, 1, 
 
 // Error reporters.
 int compileError(const SourceLine* line, const char* message);   // returns the new count
+int compileErrorf(const SourceLine* line, const char* format, ...)   // compileError of a formatted message
+    __attribute__((format(printf, 2, 3)));
 void dataError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void lexError(const char* message);
 void errorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));

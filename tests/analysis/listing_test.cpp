@@ -42,6 +42,27 @@ std::string screenResults(const std::string& out)
     return std::regex_replace(out.substr(at), std::regex("Analysis completed .*seconds\\."), STAMP);
 }
 
+// The lines of text that are not empty, each with its line break.
+std::string withoutBlankLines(const std::string& text)
+{
+    std::string kept;
+    for (const std::string& line : splitLines(text))
+        if (!line.empty())
+            kept += line + "\n";
+    return kept;
+}
+
+// Runs build/moxel -run name in folder and sends it Ctrl+C (SIGINT) after a second; the
+// exit status, or -1 when the program did not exit by itself.
+int runInterrupted(const std::string& folder, const std::string& name)
+{
+    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
+                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
+                                "' -run " + name + " >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
 struct GoldenCase {
     const char* name;       // test row
     const char* program;    // program text
@@ -496,15 +517,7 @@ TEST_P(FinalResults, ListingMatchesGoldenText)
     EXPECT_TRUE(stampIsWellFormed(run.listing));
     EXPECT_EQ(finalResults(run.listing), c.results);
     // Standard output carries the same lines, without the listing file's blank lines.
-    std::string expectedScreen;
-    for (const std::string& line : splitLines(c.results))
-        if (!line.empty())
-            expectedScreen += line + "\n";
-    std::string screen;
-    for (const std::string& line : splitLines(screenResults(run.out)))
-        if (!line.empty())
-            screen += line + "\n";
-    EXPECT_EQ(screen, expectedScreen);
+    EXPECT_EQ(withoutBlankLines(screenResults(run.out)), withoutBlankLines(c.results));
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, FinalResults, ::testing::ValuesIn(goldenCases),
@@ -543,12 +556,9 @@ TEST(FinalResults, InterruptedRunIsReportedAsAborted)
 {
     const std::string folder = testTempDir();
     writeTextFile(folder + "/slow.mxl", SLOW_PROGRAM);
-    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
-                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
-                                "' -run slow.mxl >out.txt 2>err.txt </dev/null";
-    const int raw = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(raw));
-    EXPECT_EQ(WEXITSTATUS(raw), 3);
+    const int status = runInterrupted(folder, "slow.mxl");
+    ASSERT_NE(status, -1);
+    EXPECT_EQ(status, 3);
     const std::string listing = readTextFile(folder + "/slow.lst");
     const std::string out = readTextFile(folder + "/out.txt");
     EXPECT_NE(out.find("Error: Aborting analysis...\nStopped due to: Analysis was aborted\n"
@@ -576,12 +586,9 @@ TEST(FinalResults, InterruptedSweepHasNoFinalSolve)
     std::string program = SLOW_PROGRAM;
     program.insert(program.find("FUNCTION"), "SWEEP b = 0.5, 3, 0.5;\n");
     writeTextFile(folder + "/sweep.mxl", program);
-    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
-                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
-                                "' -run sweep.mxl >out.txt 2>err.txt </dev/null";
-    const int raw = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(raw));
-    EXPECT_EQ(WEXITSTATUS(raw), 3);
+    const int status = runInterrupted(folder, "sweep.mxl");
+    ASSERT_NE(status, -1);
+    EXPECT_EQ(status, 3);
     const std::string listing = readTextFile(folder + "/sweep.lst");
     EXPECT_NE(listing.find("\nStopped due to: Analysis was aborted\n"), std::string::npos) << listing;
     // The sweep's quiet solves report no runtime errors but the abort itself, and no
@@ -611,12 +618,9 @@ TEST(FinalResults, InterruptedListingIsNotAUsableResult)
 {
     const std::string folder = testTempDir();
     writeTextFile(folder + "/late.mxl", SLOW_LISTING_PROGRAM);
-    const std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder +
-                                "/config' timeout --preserve-status -s INT 1 '" MOXEL_BINARY
-                                "' -run late.mxl >out.txt 2>err.txt </dev/null";
-    const int raw = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(raw));
-    EXPECT_EQ(WEXITSTATUS(raw), 3) << readTextFile(folder + "/out.txt");
+    const int status = runInterrupted(folder, "late.mxl");
+    ASSERT_NE(status, -1);
+    EXPECT_EQ(status, 3) << readTextFile(folder + "/out.txt");
 }
 
 }  // namespace

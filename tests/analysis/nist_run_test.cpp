@@ -23,30 +23,32 @@ struct NistModel {
     const char* function;       // FUNCTION statement body
 };
 
+// Models that more than one problem shares.
+const char CHWIRUT_MODEL[] = "y = exp(-b1 * x) / (b2 + b3 * x)";
+const char LANCZOS_MODEL[] = "y = b1 * exp(-b2 * x) + b3 * exp(-b4 * x) + b5 * exp(-b6 * x)";
+const char GAUSS_MODEL[] =
+    "y = b1 * exp(-b2 * x) + b3 * exp(-(x - b4) * (x - b4) / (b5 * b5)) + "
+    "b6 * exp(-(x - b7) * (x - b7) / (b8 * b8))";
+const char RATIONAL_CUBIC_MODEL[] =
+    "y = (b1 + b2 * x + b3 * x * x + b4 * x * x * x) / (1 + b5 * x + b6 * x * x + b7 * x * x * x)";
+
 // The certified models written in the statement language.
 const NistModel nistModels[] = {
     {"Misra1a", "y, x", "", "y = b1 * (1 - exp(-b2 * x))"},
-    {"Chwirut2", "y, x", "", "y = exp(-b1 * x) / (b2 + b3 * x)"},
-    {"Chwirut1", "y, x", "", "y = exp(-b1 * x) / (b2 + b3 * x)"},
-    {"Lanczos3", "y, x", "", "y = b1 * exp(-b2 * x) + b3 * exp(-b4 * x) + b5 * exp(-b6 * x)"},
-    {"Gauss1", "y, x", "",
-     "y = b1 * exp(-b2 * x) + b3 * exp(-(x - b4) * (x - b4) / (b5 * b5)) + "
-     "b6 * exp(-(x - b7) * (x - b7) / (b8 * b8))"},
-    {"Gauss2", "y, x", "",
-     "y = b1 * exp(-b2 * x) + b3 * exp(-(x - b4) * (x - b4) / (b5 * b5)) + "
-     "b6 * exp(-(x - b7) * (x - b7) / (b8 * b8))"},
+    {"Chwirut2", "y, x", "", CHWIRUT_MODEL},
+    {"Chwirut1", "y, x", "", CHWIRUT_MODEL},
+    {"Lanczos3", "y, x", "", LANCZOS_MODEL},
+    {"Gauss1", "y, x", "", GAUSS_MODEL},
+    {"Gauss2", "y, x", "", GAUSS_MODEL},
     {"DanWood", "y, x", "", "y = b1 * x ^ b2"},
     {"Misra1b", "y, x", "", "y = b1 * (1 - (1 + b2 * x / 2) ^ (-2))"},
     {"Kirby2", "y, x", "", "y = (b1 + b2 * x + b3 * x * x) / (1 + b4 * x + b5 * x * x)"},
-    {"Hahn1", "y, x", "",
-     "y = (b1 + b2 * x + b3 * x * x + b4 * x * x * x) / (1 + b5 * x + b6 * x * x + b7 * x * x * x)"},
+    {"Hahn1", "y, x", "", RATIONAL_CUBIC_MODEL},
     {"Nelson", "y, x1, x2", "DOUBLE logy; logy = log(y);", "logy = b1 - b2 * x1 * exp(-b3 * x2)"},
     {"MGH17", "y, x", "", "y = b1 + b2 * exp(-x * b4) + b3 * exp(-x * b5)"},
-    {"Lanczos1", "y, x", "", "y = b1 * exp(-b2 * x) + b3 * exp(-b4 * x) + b5 * exp(-b6 * x)"},
-    {"Lanczos2", "y, x", "", "y = b1 * exp(-b2 * x) + b3 * exp(-b4 * x) + b5 * exp(-b6 * x)"},
-    {"Gauss3", "y, x", "",
-     "y = b1 * exp(-b2 * x) + b3 * exp(-(x - b4) * (x - b4) / (b5 * b5)) + "
-     "b6 * exp(-(x - b7) * (x - b7) / (b8 * b8))"},
+    {"Lanczos1", "y, x", "", LANCZOS_MODEL},
+    {"Lanczos2", "y, x", "", LANCZOS_MODEL},
+    {"Gauss3", "y, x", "", GAUSS_MODEL},
     {"Misra1c", "y, x", "", "y = b1 * (1 - (1 + 2 * b2 * x) ^ (-0.5))"},
     {"Misra1d", "y, x", "", "y = b1 * b2 * x * ((1 + b2 * x) ^ (-1))"},
     {"Roszman1", "y, x", "", "y = b1 - b2 * x - atan(b3 / (x - b4)) / pi"},
@@ -54,8 +56,7 @@ const NistModel nistModels[] = {
      "y = b1 + b2 * cos(2 * pi * x / 12) + b3 * sin(2 * pi * x / 12) + b5 * cos(2 * pi * x / b4) + "
      "b6 * sin(2 * pi * x / b4) + b8 * cos(2 * pi * x / b7) + b9 * sin(2 * pi * x / b7)"},
     {"MGH09", "y, x", "", "y = b1 * (x * x + x * b2) / (x * x + x * b3 + b4)"},
-    {"Thurber", "y, x", "",
-     "y = (b1 + b2 * x + b3 * x * x + b4 * x * x * x) / (1 + b5 * x + b6 * x * x + b7 * x * x * x)"},
+    {"Thurber", "y, x", "", RATIONAL_CUBIC_MODEL},
     {"BoxBOD", "y, x", "", "y = b1 * (1 - exp(-b2 * x))"},
     {"Rat42", "y, x", "", "y = b1 / (1 + exp(b2 - b3 * x))"},
     {"MGH10", "y, x", "", "y = b1 * exp(b2 / (x + b3))"},

@@ -254,7 +254,19 @@ TEST_F(Interpreter, ReturnEndsTheEvaluationWithItsValues)
 
 // ---- whole programs through the compiler ----------------------------------------------
 
-class Programs : public ProgramFixture {};
+class Programs : public ProgramFixture {
+protected:
+    // Compiles program, sets its parameter a and resets the run; a failure carries the
+    // compile messages.
+    ::testing::AssertionResult start(const std::string& program, double a)
+    {
+        if (!compile(program))
+            return ::testing::AssertionFailure() << ::testing::PrintToString(screen());
+        valueOf("a") = a;
+        runReset();
+        return ::testing::AssertionSuccess();
+    }
+};
 
 TEST_F(Programs, ModelOverInlineDataWithAccumulatingWorkVariable)
 {
@@ -287,18 +299,15 @@ TEST_F(Programs, ModelOverInlineDataWithAccumulatingWorkVariable)
 
 TEST_F(Programs, LoopsWithBreakAndContinue)
 {
-    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+    ASSERT_TRUE(start("VARIABLES x, y; PARAMETERS a;\n"
                       "DOUBLE i, s, k;\n"
                       "s = 0;\n"
                       "for (i = 0; i < 10; i++) { if (i == 3) continue; if (i == 6) break; s += i; }\n"
                       "k = 0; while (1) { k++; if (k >= 4) break; }\n"
                       "do { k += 10; } while (k < 30)\n"
                       "FUNCTION y = a * s + k;\n"
-                      "DATA;\n1 1\n"),
-              nullptr)
-        << ::testing::PrintToString(screen());
-    valueOf("a") = 1;
-    runReset();
+                      "DATA;\n1 1\n",
+                      1));
     double predicted = 0;
     ASSERT_TRUE(runObservation(0, nullptr, &predicted, nullptr));
     EXPECT_EQ(valueOf("s"), 0.0 + 1 + 2 + 4 + 5);
@@ -308,15 +317,12 @@ TEST_F(Programs, LoopsWithBreakAndContinue)
 
 TEST_F(Programs, FunctionInUntakenBranchAndRuntimeErrorHeaders)
 {
-    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+    ASSERT_TRUE(start("VARIABLES x, y; PARAMETERS a;\n"
                       "DOUBLE z;\n"
                       "  \t z = a / (x - 2);\n"
                       "if (x > 1) FUNCTION y = a * x + z;\n"
-                      "DATA;\n1 1\n2 2\n3 3\n"),
-              nullptr)
-        << ::testing::PrintToString(screen());
-    valueOf("a") = 1;
-    runReset();
+                      "DATA;\n1 1\n2 2\n3 3\n",
+                      1));
     listingClear();
     double predicted = 0;
     EXPECT_FALSE(runObservation(0, nullptr, &predicted, nullptr));
@@ -334,15 +340,12 @@ TEST_F(Programs, FunctionInUntakenBranchAndRuntimeErrorHeaders)
 
 TEST_F(Programs, ReturnRandomAndAngleMode)
 {
-    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+    ASSERT_TRUE(start("VARIABLES x, y; PARAMETERS a;\n"
                       "ANGLETYPE DEGREES;\n"
                       "if (x > 100) RETURN(a * 10, y);\n"
                       "FUNCTION y = a * SIN(x) + RANDOM();\n"
-                      "DATA;\n30 1\n200 5\n"),
-              nullptr)
-        << ::testing::PrintToString(screen());
-    valueOf("a") = 2;
-    runReset();
+                      "DATA;\n30 1\n200 5\n",
+                      2));
     double predicted = 0, observed = 0;
     ASSERT_TRUE(runObservation(0, nullptr, &predicted, &observed));
     EXPECT_NEAR(predicted, 1.0 + 41 * 3.051850947599719e-05, 1e-12);
@@ -358,16 +361,13 @@ TEST_F(Programs, ReturnRandomAndAngleMode)
 
 TEST_F(Programs, ArraysAndShortCircuitFreeLogic)
 {
-    ASSERT_NE(compile("VARIABLES x, y; PARAMETERS a;\n"
+    ASSERT_TRUE(start("VARIABLES x, y; PARAMETERS a;\n"
                       "DOUBLE v[3] = {1, 2, 3}, m[2, 2], z, i;\n"
                       "z = 0; (x > 0) || (z = 5);\n"
                       "for (i = 0; i < 3; i++) m[i % 2, 1] += v[i];\n"
                       "FUNCTION y = a * (m[0, 1] * 10 + m[1, 1]) + z;\n"
-                      "DATA;\n1 1\n"),
-              nullptr)
-        << ::testing::PrintToString(screen());
-    valueOf("a") = 1;
-    runReset();
+                      "DATA;\n1 1\n",
+                      1));
     double predicted = 0;
     ASSERT_TRUE(runObservation(0, nullptr, &predicted, nullptr));
     EXPECT_EQ(valueOf("z"), 5.0);

@@ -8,6 +8,7 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 #include "testutil.h"
+#include "compile_text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,26 +19,9 @@
 
 namespace {
 
-struct TextSource {
-    std::vector<std::string> lines;
-    static void copy(void* context, int index, char* buffer, int size)
-    {
-        const auto* self = static_cast<const TextSource*>(context);
-        snprintf(buffer, size, "%s", self->lines[index].c_str());
-    }
-};
-
 bool compileText(const std::string& text, const std::string& folder = "/home/ann/models")
 {
-    compilerReleaseAll();
-    settingsReset();
-    listingClear();
-    compileErrorReset();
-    memResetFailure();
-    programPath = folder + "/prog.mxl";
-    TextSource text_source{splitLines(text)};
-    LineSource source{static_cast<int>(text_source.lines.size()), TextSource::copy, &text_source};
-    return compileProgram(&source) != nullptr;
+    return compileTextIn(text, folder);
 }
 
 std::vector<std::string> errorLines()
