@@ -151,6 +151,7 @@ int widenColumn(Core& c, int k, double h, double* column)
 // Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order).
 // Unbounded: steps h0, -h0/2, h0/4, -h0/8 with h0 = V(43) max(|x_k|, 1/d_k). Bounded:
 // fixed parameters get a zero column; near a bound the retries stay on the open side.
+// A column lost in rounding is then widened (widenColumn).
 // The perturbed parameter is restored on every path.
 int formJacobian(Core& c)
 {
@@ -444,7 +445,7 @@ bool xConvergence(const Core& c, const Trial& trial, bool goodx)
 }
 
 // Singular probe: when the step is long or the model's Newton step undefined, the step
-// of scaled length V(36) is computed (not evaluated); a predicted reduction of at most
+// of the singular length is computed (not evaluated); a predicted reduction of at most
 // V(37) |f0| for it is singular convergence. xi (2 - xi) pred bounds the reduction the
 // model predicts for the shorter step.
 bool singularProbe(Core& c, const Trial& trial, const StepState& state)

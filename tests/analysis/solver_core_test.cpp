@@ -345,5 +345,14 @@ TEST(SolverCore, LargeObservedValuesConverge)
         EXPECT_NEAR(solve.x[0], 0.95 * scale, 2e-8 * 0.95 * scale);
         EXPECT_NEAR(solve.x[1], 2.04 * scale, 1e-8 * 2.04 * scale);
         EXPECT_LT(solve.iv[IV_NFCALL], 60);
+
+        // the bounded solve forms its differences the same way
+        Solve bounded(4, 2, {1.0, 1.0});
+        std::vector<double> box = {-1e14, 1e14, -1e14, 1e14};
+        SolverCallbacks callbacks{lineResiduals, nullptr, &line};
+        solverSolveBounded(4, 2, bounded.x.data(), box.data(), callbacks, bounded.iv.data(),
+                           (int)bounded.iv.size(), bounded.v.data(), (long)bounded.v.size());
+        EXPECT_TRUE(converged(bounded.iv[IV_RETURN_CODE])) << "code " << bounded.iv[IV_RETURN_CODE];
+        EXPECT_NEAR(bounded.x[1], 2.04 * scale, 1e-8 * 2.04 * scale);
     }
 }
