@@ -97,9 +97,61 @@ double halfSquares(int n, const double* r)
     return 0.5 * norm * norm;
 }
 
+// A difference column is lost in rounding when the residuals change by no more than a
+// few hundred units in the last place of the largest residual (large observed values
+// with a parameter near zero: y = 1e9, a = 1, h = 1.5e-8). Then the step h is widened
+// by 1000 up to three times, staying inside the bounds, until the change is resolved;
+// an uncomputable widened step keeps the column of the last resolved step (re-evaluated).
+constexpr double WIDEN_FACTOR = 1000.0;
+constexpr int WIDEN_LIMIT = 3;
+constexpr double ROUNDING_UNITS = 256.0;
+
+bool columnLost(const Core& c, const double* column, double h)
+{
+    double change = 0.0, size = 0.0;
+    for (int i = 0; i < c.n; ++i) {
+        change = std::fmax(change, std::fabs(column[i] * h));
+        size = std::fmax(size, std::fabs(c.r0[i]));
+    }
+    return change <= ROUNDING_UNITS * DBL_EPSILON * size;
+}
+
+int widenColumn(Core& c, int k, double h, double* column)
+{
+    if (!columnLost(c, column, h)) return OUT_OK;
+    double* trial = c.xt;
+    double xk = c.x[k];
+    double good = h;
+    for (int tries = 0; tries < WIDEN_LIMIT; ++tries) {
+        double wide = good * WIDEN_FACTOR;
+        if (c.bounds != nullptr && (xk + wide < c.bounds[2 * k] || xk + wide > c.bounds[2 * k + 1])) return OUT_OK;
+        trial[k] = xk + wide;
+        double used = trial[k] - xk;
+        ++c.ngcall;
+        int outcome = evaluate(c, trial, column);
+        trial[k] = xk;
+        if (outcome == OUT_CANCEL) return OUT_CANCEL;
+        if (outcome != OUT_OK) {
+            // widened step not computable: back to the last computed step
+            trial[k] = xk + good;
+            ++c.ngcall;
+            outcome = evaluate(c, trial, column);
+            trial[k] = xk;
+            if (outcome != OUT_OK) return outcome;
+            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / good;
+            return OUT_OK;
+        }
+        for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+        good = used;
+        if (!columnLost(c, column, used)) return OUT_OK;
+    }
+    return OUT_OK;
+}
+
 // Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order).
 // Unbounded: steps h0, -h0/2, h0/4, -h0/8 with h0 = V(43) max(|x_k|, 1/d_k). Bounded:
 // fixed parameters get a zero column; near a bound the retries stay on the open side.
+// A column lost in rounding is then widened (widenColumn).
 // The perturbed parameter is restored on every path.
 int formJacobian(Core& c)
 {
@@ -125,9 +177,10 @@ int formJacobian(Core& c)
             }
         }
         bool done = false;
+        double used = 0.0;
         while (std::fabs(h / h0) >= 0.1) {
             trial[k] = xk + h;
-            double used = trial[k] - xk;    // the step as represented
+            used = trial[k] - xk;           // the step as represented
             ++c.ngcall;
             int outcome = evaluate(c, trial, column);
             trial[k] = xk;
@@ -140,6 +193,8 @@ int formJacobian(Core& c)
             h *= factor;
         }
         if (!done) return OUT_FAILED;
+        int widened = widenColumn(c, k, used, column);
+        if (widened != OUT_OK) return widened;
     }
     return OUT_OK;
 }
@@ -357,11 +412,22 @@ double decreaseFactor(Core& c, double gts, double fdif)
 // Absolute function convergence: |f| < V(31).
 bool absoluteConvergence(const Core& c, double f) { return std::fabs(f) < c.v[V_AFCTOL]; }
 
-// Singular convergence: predicted reduction <= V(37) |f0| for a step longer than V(36)
-// or for the model's Newton step.
+// Step length of the singular tests: V(36) times the residual norm at x0 when that
+// exceeds one. A scaled step of length L changes the residuals by about L (d holds the
+// largest Jacobian entry of each column), so "no reduction of V(37) |f0| within length
+// V(36)" depends on the units of the observations: with residuals of 1e12 the reduction
+// a unit step can give is about 1e-12 of f0 even on a well-conditioned linear fit.
+// Measured in residual norms the test is the same in any units.
+double singularLength(const Core& c)
+{
+    return c.v[V_LMAXS] * std::fmax(1.0, std::sqrt(2.0 * std::fabs(c.v[V_F0])));
+}
+
+// Singular convergence: predicted reduction <= V(37) |f0| for a step longer than the
+// singular length or for the model's Newton step.
 bool singularConvergence(const Core& c, const StepResult& st)
 {
-    return st.pred <= c.v[V_SCTOL] * std::fabs(c.v[V_F0]) && (st.dstnrm > c.v[V_LMAXS] || st.alpha == 0.0);
+    return st.pred <= c.v[V_SCTOL] * std::fabs(c.v[V_F0]) && (st.dstnrm > singularLength(c) || st.alpha == 0.0);
 }
 
 // Relative function convergence: the model's Newton step predicts a reduction of at most
@@ -379,14 +445,14 @@ bool xConvergence(const Core& c, const Trial& trial, bool goodx)
 }
 
 // Singular probe: when the step is long or the model's Newton step undefined, the step
-// of scaled length V(36) is computed (not evaluated); a predicted reduction of at most
+// of the singular length is computed (not evaluated); a predicted reduction of at most
 // V(37) |f0| for it is singular convergence. xi (2 - xi) pred bounds the reduction the
 // model predicts for the shorter step.
 bool singularProbe(Core& c, const Trial& trial, const StepState& state)
 {
     const StepResult& st = trial.step;
     double sctol = c.v[V_SCTOL] * std::fabs(c.v[V_F0]);
-    double lmaxs = c.v[V_LMAXS];
+    double lmaxs = singularLength(c);
     bool probe;
     if (st.dstnrm > lmaxs) {
         double xi = lmaxs / st.dstnrm;

@@ -315,3 +315,44 @@ TEST(SolverCore, RedundantParameters)
     EXPECT_NEAR(s.x[0] + s.x[1], 3.0, 1e-3);
     EXPECT_LE(s.iv[IV_COVARIANCE], 0) << "code " << code;
 }
+
+// A straight line through large observed values, started at a = b = 1: the residuals
+// are of the size of the data while the parameters are near one, so a difference step
+// relative to the parameter alone is lost in rounding of the residuals, and the solution
+// lies very many unit steps away. Every scale must reach the linear least-squares
+// answer (a = 0.95 s, b = 2.04 s) with a convergence code. The last Newton correction
+// (about 1e-8 relative) is below the rounding of f at scales 1 and 1e4, so a keeps
+// about 7.9 digits there.
+struct LineProblem {
+    double scale;
+};
+
+void lineResiduals(int n, int, const double* x, int*, double* r, void* context)
+{
+    static const double ys[4] = {3.0, 5.1, 6.9, 9.2};
+    double scale = static_cast<LineProblem*>(context)->scale;
+    for (int i = 0; i < n; ++i) r[i] = x[0] + x[1] * (i + 1) - ys[i] * scale;
+}
+
+TEST(SolverCore, LargeObservedValuesConverge)
+{
+    for (double scale : {1.0, 1e4, 1e8, 1e12}) {
+        SCOPED_TRACE(scale);
+        LineProblem line{scale};
+        Solve solve(4, 2, {1.0, 1.0});
+        int code = solve.run(lineResiduals, &line);
+        EXPECT_TRUE(converged(code)) << "code " << code;
+        EXPECT_NEAR(solve.x[0], 0.95 * scale, 2e-8 * 0.95 * scale);
+        EXPECT_NEAR(solve.x[1], 2.04 * scale, 1e-8 * 2.04 * scale);
+        EXPECT_LT(solve.iv[IV_NFCALL], 60);
+
+        // the bounded solve forms its differences the same way
+        Solve bounded(4, 2, {1.0, 1.0});
+        std::vector<double> box = {-1e14, 1e14, -1e14, 1e14};
+        SolverCallbacks callbacks{lineResiduals, nullptr, &line};
+        solverSolveBounded(4, 2, bounded.x.data(), box.data(), callbacks, bounded.iv.data(),
+                           (int)bounded.iv.size(), bounded.v.data(), (long)bounded.v.size());
+        EXPECT_TRUE(converged(bounded.iv[IV_RETURN_CODE])) << "code " << bounded.iv[IV_RETURN_CODE];
+        EXPECT_NEAR(bounded.x[1], 2.04 * scale, 1e-8 * 2.04 * scale);
+    }
+}
