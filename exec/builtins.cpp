@@ -41,7 +41,7 @@ constexpr double EXP_ARG_MAX = 500.0;
 constexpr double EXP_ARG_UNDERFLOW = -700.0;
 constexpr int PTOC_LOOP_LIMIT = 64;            // turns removed one by one before fmod is used
 constexpr int PRINTF_BUFFER = 4096;            // characters of one formatted PRINTF text
-constexpr int PRINTF_SPEC_MAX = 32;            // characters of one conversion specification
+constexpr int PRINTF_SPEC_MAX = 32;            // characters of one conversion directive
 
 // Linear congruential generator: state = state * 214013 + 2531011 (mod 2^32), result
 // the 15 bits above the low 16, scaled to 0...1 by 1/32767. Each thread starts at 1, so

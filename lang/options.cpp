@@ -1,6 +1,6 @@
 // Option statements: settings of the fit, output files, title, angle unit, data
 // options, CONSTRAIN and SWEEP, the plot statements, and the completion of plot
-// specifications once the whole program has been compiled. None of them emits code.
+// descriptions once the whole program has been compiled. None of them emits code.
 #include "lang/options.h"
 
 #include "lang/compiler.h"
@@ -453,7 +453,7 @@ FunctionUse findFunctionUse()
     return use;
 }
 
-// Completes one plot specification; false when it cannot be drawn.
+// Completes one plot description; false when it cannot be drawn.
 bool completePlot(PlotSpec* plot, const FunctionUse& use)
 {
     const SourceLine* line = plot->line;

@@ -1,5 +1,5 @@
 // Option statements: the analysis settings of one program, parameter sweeps, and one
-// plot specification per plot statement.
+// plot description per plot statement.
 #pragma once
 
 #include <string>
@@ -64,7 +64,7 @@ enum PlotFlags {
 };
 
 struct PlotSpec {
-    PlotSpec* next;             // next plot specification
+    PlotSpec* next;             // next plot description
     Symbol* xVar;               // XVAR, or filled in by completion
     Symbol* yVar;               // YVAR, or filled in by completion
     Symbol* x2Var;              // XVAR2

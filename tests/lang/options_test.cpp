@@ -1,5 +1,5 @@
 // Option statements and plot statements, compiled in small whole programs and read
-// back from the settings and plot specifications; the file-name rule.
+// back from the settings and plot descriptions; the file-name rule.
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/lexer.h"
