@@ -3,6 +3,7 @@
 #include "analysis/output.h"
 
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <strings.h>
 #include <sys/stat.h>
@@ -29,6 +30,12 @@ constexpr double ZERO_MAGNITUDE = 1e-30;     // below this a column counts as ze
 // output file must never replace what the run reads or is writing.
 bool replacesRunFile(const std::string& name)
 {
+    // The listing takes its final name only when the run ends, so compare names too.
+    std::error_code error;
+    const std::string& listingName = listingFilePath();
+    if (!listingName.empty() && std::filesystem::weakly_canonical(name, error) ==
+                                    std::filesystem::weakly_canonical(listingName, error))
+        return true;
     struct stat target;
     if (stat(name.c_str(), &target) != 0)
         return false;

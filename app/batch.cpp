@@ -269,11 +269,19 @@ int batchRun(const char* programPath)
     // A listing that could not be written in full (a full disk, say) is a lost result,
     // whatever the analysis did.
     FILE* listing = listingFile();
-    if (listing && (fflush(listing) != 0 || ferror(listing))) {
+    const bool incomplete = listing && (fflush(listing) != 0 || ferror(listing));
+    if (incomplete) {
         fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
         status = BATCH_FAILED;
     }
-    listingCloseFile();
+    // The listing takes its name only now; a data file of that name stays as it is.
+    if (listing && !dataFilePath.empty() && sameFile(listingPath.c_str(), dataFilePath.c_str())) {
+        fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), "it is the data file");
+        listingDiscardFile();
+    } else if (listing && !listingCloseFile() && !incomplete) {
+        fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
+        status = BATCH_FAILED;
+    }
     releaseRun();
     fflush(stdout);
     return status;

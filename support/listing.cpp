@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -30,6 +31,8 @@ struct ListingState {
     ListingSink traceSink = nullptr;           // receives trace lines
     ErrorBoxHandler errorBoxHandler = printErrorToStderr;
     FILE* file = nullptr;                      // listing file, or null
+    std::string path;                          // its final name, empty when none is open
+    std::string partPath;                      // the name it is written under until closed
     int compileErrors = 0;                     // compile errors counted since the reset
 };
 
@@ -124,18 +127,49 @@ void listingSetSink(ListingSink sink)
     listing.sink = sink;
 }
 
+// The listing is written under a temporary name beside its final one and takes the
+// final name when it is closed: a file of that name which the run still reads (a data
+// file, say) is not emptied the moment the run starts.
 bool listingOpenFile(const char* path)
 {
     listingCloseFile();
-    listing.file = fopen(path, "w");
-    return listing.file != nullptr;
+    const std::string partPath = std::string(path) + ".part";
+    listing.file = fopen(partPath.c_str(), "w");
+    if (!listing.file)
+        return false;
+    listing.path = path;
+    listing.partPath = partPath;
+    return true;
 }
 
-void listingCloseFile()
+bool listingCloseFile()
 {
-    if (listing.file)
-        fclose(listing.file);
+    if (!listing.file)
+        return true;
+    const bool written = fclose(listing.file) == 0;
     listing.file = nullptr;
+    const bool placed = written && rename(listing.partPath.c_str(), listing.path.c_str()) == 0;
+    if (!placed)
+        remove(listing.partPath.c_str());
+    listing.path.clear();
+    listing.partPath.clear();
+    return placed;
+}
+
+void listingDiscardFile()
+{
+    if (listing.file) {
+        fclose(listing.file);
+        remove(listing.partPath.c_str());
+    }
+    listing.file = nullptr;
+    listing.path.clear();
+    listing.partPath.clear();
+}
+
+const std::string& listingFilePath()
+{
+    return listing.path;
 }
 
 FILE* listingFile()

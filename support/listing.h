@@ -27,8 +27,11 @@ typedef void (*ListingSink)(const char* text);
 void listingSetSink(ListingSink sink);
 
 // The listing file: one text stream, or none.
+// The file is written as path + ".part" and renamed to path when closed.
 bool listingOpenFile(const char* path);   // closes any open one first; false when it cannot be created
-void listingCloseFile();
+bool listingCloseFile();                  // false when the listing could not be written or put in place
+void listingDiscardFile();                // closes and removes it, leaving any file of its name alone
+const std::string& listingFilePath();     // the final name of the open listing, empty when none
 FILE* listingFile();                       // null when no listing file is open
 void listingFilePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

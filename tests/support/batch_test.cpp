@@ -142,14 +142,31 @@ TEST(Batch, ListingThatCannotBeWrittenFailsTheRun)
 {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "no full device to write to";
-    // The listing leads to a device that is always full: the run's result is lost.
+    // The listing (written as prog.lst.part until the run ends) leads to a device that
+    // is always full: the run's result is lost.
     const std::string folder = testTempDir();
-    ASSERT_EQ(symlink("/dev/full", (folder + "/prog.lst").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", (folder + "/prog.lst.part").c_str()), 0);
     writeTextFile(folder + "/prog.mxl", "PARAMETERS b;\nFUNCTION (b - 2) * (b - 2);\n");
     const RawRun run = runRaw(folder, {"-run", "prog.mxl"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("Final Results"), std::string::npos);
     EXPECT_NE(run.err.find("Unable to write listing file: prog.lst ("), std::string::npos) << run.err;
+}
+
+TEST(Batch, DataFileNamedLikeTheListingIsKept)
+{
+    const std::string folder = testTempDir();
+    const std::string data = "1 2.1\n2 3.9\n3 6.2\n";
+    writeTextFile(folder + "/prog.lst", data);
+    writeTextFile(folder + "/prog.mxl", "VARIABLES x, y;\nPARAMETERS b;\nFUNCTION y = b * x;\n"
+                                        "DATA \"prog.lst\";\n");
+    const RawRun run = runRaw(folder, {"-run", "prog.mxl"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readTextFile(folder + "/prog.lst"), data);
+    EXPECT_NE(run.out.find("Number of observations = 3"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("Unable to create listing file: prog.lst (it is the data file)\n"),
+              std::string::npos) << run.err;
+    EXPECT_NE(access((folder + "/prog.lst.part").c_str(), F_OK), 0);
 }
 
 TEST(Batch, ProgramNamedLikeItsListingIsKept)
