@@ -240,8 +240,6 @@ int batchRun(const char* programPath)
     listingSetSink(printScreenLine);
     memResetFailure();
     analysisRelease();
-    compilerReleaseAll();
-    settingsReset();
     listingClear();
     ::programPath = programPath;    // DATA, OUTPUT and POUTPUT names are resolved against it
 

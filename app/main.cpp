@@ -1,14 +1,11 @@
 // Entry point: command line, start-up trace and batch mode.
 #include "app/batch.h"
 #include "app/commandline.h"
-#include "exec/builtins.h"
 
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
-    // Constant calls such as SQRT(4) are evaluated while compiling.
-    builtinsInstallFoldHook();
     const CommandLine commandLine = commandLineParse(argc, argv);
     commandLineWriteTrace(argc, argv, commandLine);
     if (commandLine.run) {
