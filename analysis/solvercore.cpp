@@ -62,6 +62,14 @@ struct Core {
     bool hStale;                    // hmat must be rebuilt
     int nfcall;                     // start point + trial evaluations
     int ngcall;                     // other evaluations
+
+    // trust region and model choice, carried from one iteration to the next
+    double delta;                   // trust radius for the next step computation
+    double radfac;                  // radius factor: the next radius is radfac * ||D s|| of the assessed step
+    StepState stepState;            // warm start of the step routines
+    int nextModel;                  // model of the next iteration's first trial
+    bool moved;                     // a step has been accepted (the last one is in sBest)
+    int jacobianFailures;           // points rejected in a row for want of a Jacobian
 };
 
 struct Trial {
@@ -561,14 +569,26 @@ long coreRealsNeeded(int n, int p)
     return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 17L * p + 2L * n;
 }
 
+
 namespace {
 
-// How the current trial of an iteration came about.
+// How the trial in hand came about.
 enum TrialOrigin {
     ORIGIN_FIRST,       // first step of the iteration
     ORIGIN_SWITCH,      // other model at the same radius
     ORIGIN_SHRINK,      // same model, radius shrunk after a trivial first trial
-    ORIGIN_RECOMPUTE,   // same model, radius changed after an assessed trial
+    ORIGIN_RECOMPUTE,   // same model, radius changed after an assessed or uncomputable trial
+};
+
+// What the assessment of a trial decides.
+enum Assessment {
+    ASSESS_SWITCH_OR_SHRINK,    // trivial decrease: the other model at the same radius, else a smaller radius
+    ASSESS_SWITCH_OR_ACCEPT,    // poor decrease: the other model at the same radius, else accept
+    ASSESS_ACCEPT_GOOD,         // good decrease: accept; the gradient tests may double the radius
+    ASSESS_ACCEPT,              // accept with the radius factor found
+    ASSESS_RECOMPUTE,           // the same model again at radius radfac * ||D s||
+    ASSESS_TAKE_BEST,           // accept the recalled best trial as it stands; the model stays
+    ASSESS_FINISH,              // the solve ends with Iteration::code
 };
 
 // Best trial of an iteration (or the first model's failed value, for the switch-back).
@@ -580,6 +600,32 @@ struct Best {
     int evaluation;     // NFCALL when it was saved
     double radius;      // trust radius its step was computed for
 };
+
+// One iteration: the trials made from x0 until one is accepted.
+struct Iteration {
+    double f0;          // f at x0
+    int model;          // model of the trial in hand
+    int stage;          // models tried (a switch adds one); at STAGE_LIMIT no more switches
+    int radinc;         // radius increases minus decreases so far
+    bool goodx;         // X-convergence may be credited
+    bool restored;      // the trial in hand is the recalled best one (its residuals are in r0)
+    TrialOrigin origin; // how the trial in hand came about
+    StepState snapshot; // step state when the current model began, restored on switching back
+    Best best;          // best trial so far
+    int code;           // return code once the assessment ends the solve
+};
+
+// How the evaluation of a trial point went.
+enum TrialStatus {
+    TRIAL_EVALUATED,    // f known (f0 for a zero step)
+    TRIAL_UNCOMPUTABLE, // the residual routine refused the point
+    TRIAL_NOT_WORTH,    // an enlarged step promising little more than the saved one: not evaluated
+    TRIAL_CANCELLED,    // Cancel
+};
+
+constexpr int ITERATION_RETRY = -1;     // acceptTrial: the iteration goes on from x0
+
+int otherModel(int model) { return model == MODEL_GAUSS_NEWTON ? MODEL_AUGMENTED : MODEL_GAUSS_NEWTON; }
 
 void saveBest(Core& c, Best& best, const Trial& trial, bool residualsInTrial)
 {
@@ -645,6 +691,342 @@ void finishCovariance(Core& c)
     c.iv[IV_COVARIANCE] = ok ? (int)(c.smat - c.v) + 1 : -1;
 }
 
+bool wantsCovariance(const Core& c, int code)
+{
+    return c.bounds == nullptr && c.iv[IV_COV_REQUEST] < 0 && code >= SOLVER_X_CONVERGED &&
+           code <= SOLVER_ABSOLUTE_CONVERGED;
+}
+
+// Top of an iteration: summary, iteration limit, the radius from the accepted step (a
+// radius factor of 1 or more never shrinks it) and a fresh iteration record. Returns
+// SOLVER_ITER_LIMIT or 0.
+int beginIteration(Core& c, Iteration& it)
+{
+    c.v[V_F] = c.f;
+    progress(c);
+    if (c.iv[IV_NITER] >= c.iv[IV_ITER_LIMIT]) return SOLVER_ITER_LIMIT;
+    c.iv[IV_NITER] += 1;
+    if (c.moved) {
+        for (int k = 0; k < c.p; ++k) c.t1[k] = c.d[k] * c.sBest[k];
+        double t = c.radfac * linalgNorm(c.p, c.t1);
+        c.delta = c.radfac < 1.0 ? t : std::fmax(c.delta, t);
+    }
+    for (int k = 0; k < c.p; ++k) { c.x0[k] = c.x[k]; c.gOld[k] = c.g[k]; }
+    it.f0 = c.f;
+    c.v[V_F0] = it.f0;
+    it.model = c.nextModel;
+    it.stage = 1;
+    it.radinc = 0;
+    it.best.saved = false;
+    it.best.f = it.f0;
+    it.best.model = it.model;
+    it.snapshot = c.stepState;
+    it.goodx = true;
+    it.origin = ORIGIN_FIRST;
+    it.code = 0;
+    return 0;
+}
+
+// f at the trial point. An enlarged recomputation whose predicted reduction beats the
+// saved trial's actual one by less than 20% is not evaluated.
+TrialStatus evaluateTrial(Core& c, const Iteration& it, Trial& trial)
+{
+    if (it.origin == ORIGIN_RECOMPUTE && it.radinc > 0 && it.best.saved &&
+        trial.step.pred <= 1.2 * (it.f0 - it.best.f))
+        return TRIAL_NOT_WORTH;
+    trial.f = it.f0;
+    if (trial.step.dstnrm == 0.0) return TRIAL_EVALUATED;
+    c.nfcall += 1;
+    int outcome = evaluate(c, c.xt, c.rt);
+    if (outcome == OUT_CANCEL) return TRIAL_CANCELLED;
+    if (outcome == OUT_FAILED) return TRIAL_UNCOMPUTABLE;
+    trial.f = halfSquares(c.n, c.rt);
+    return TRIAL_EVALUATED;
+}
+
+// Recall the saved best trial to be accepted as it stands.
+Assessment takeBest(Core& c, Iteration& it, Trial& trial, double radfac)
+{
+    recallBest(c, it.best, trial);
+    it.restored = true;
+    c.radfac = radfac;
+    return ASSESS_TAKE_BEST;
+}
+
+// An uncomputable trial: the same model again with the step halved; no convergence test.
+// After an enlargement the saved trial is taken at its radius instead. Once the halved
+// step is negligible the best trial of the iteration is taken, or, without one, the solve
+// ends with false convergence.
+Assessment assessUncomputable(Core& c, Iteration& it, Trial& trial)
+{
+    if (it.radinc > 0 && it.best.saved) {
+        c.delta = it.best.radius;
+        return takeBest(c, it, trial, 1.0);
+    }
+    it.radinc -= 1;
+    c.radfac = c.v[V_DECFAC];
+    bool negligible = trial.reldx <= c.v[V_XFTOL] || !(c.radfac * trial.step.dstnrm > 0.0);
+    if (!negligible) return ASSESS_RECOMPUTE;
+    if (it.best.saved && it.best.f < it.f0) return takeBest(c, it, trial, 0.5);
+    it.code = SOLVER_FALSE_CONVERGED;
+    return ASSESS_FINISH;
+}
+
+// A recomputed trial (other model, or the same model at another radius) that does not
+// beat the best trial of the iteration: the model reverts to the best trial's, and when
+// that trial reduced f it is recalled. Returns true when it is to be accepted at once:
+// both models have been tried, the model did not just revert, and enough evaluations
+// have been spent since the best trial.
+bool loserRecallsBest(Core& c, Iteration& it, Trial& trial)
+{
+    if (it.origin == ORIGIN_FIRST || it.origin == ORIGIN_SHRINK || trial.f < it.best.f) return false;
+    bool switchedBack = false;
+    if (trial.model != it.best.model) {
+        it.model = it.best.model;
+        c.stepState = it.snapshot;
+        switchedBack = true;
+    }
+    if (!(it.best.saved && it.best.f < it.f0)) return false;
+    double rfac1 = switchedBack ? 1.0 : trial.step.dstnrm / it.best.trial.step.dstnrm;
+    bool early = !(it.stage < STAGE_LIMIT || c.nfcall - it.best.evaluation < STAGE_LIMIT + 2 || switchedBack);
+    // an enlarged radius that did not pay goes back to the saved step's radius
+    if (it.radinc > 0) c.delta = it.best.radius;
+    recallBest(c, it.best, trial);
+    it.restored = true;
+    it.goodx = false;
+    if (early) c.radfac = rfac1;
+    return early;
+}
+
+// A very good step (fdif >= 0.75 (-gts)): the radius factor grows up to V(25). The step is
+// recomputed at the larger radius unless it was the model's Newton step or that step lies
+// within twice its length or predicts little more than was gained; the trial is then saved.
+Assessment enlargeRadius(Core& c, Iteration& it, const Trial& trial, double fdif)
+{
+    double gts = trial.step.gts;
+    c.radfac = c.v[V_RDFCMX];
+    if (fdif < (0.5 / c.v[V_RDFCMX] - 1.0) * gts) c.radfac = std::fmax(c.v[V_INCFAC], 0.5 * gts / (gts + fdif));
+    double dst0 = trial.step.dst0;
+    if (trial.step.alpha == 0.0 ||
+        (dst0 >= 0.0 && (dst0 < 2.0 * trial.step.dstnrm || trial.step.nreduc < 1.2 * fdif)))
+        return ASSESS_ACCEPT;
+    it.radinc += 1;
+    saveBest(c, it.best, trial, true);
+    return ASSESS_RECOMPUTE;
+}
+
+// Classify the actual reduction fdif = f0 - f against the predicted one: trivial
+// (<= V(27) pred), poor (<= V(26) pred), good, or very good. Sets the radius factor; a
+// trivial or poor trial with RELDX <= V(34) raises *falseFlag.
+Assessment classifyDecrease(Core& c, Iteration& it, Trial& trial, bool* falseFlag)
+{
+    double fdif = it.f0 - trial.f, pred = trial.step.pred, gts = trial.step.gts;
+    Best& best = it.best;
+    *falseFlag = false;
+    Assessment verdict;
+    if (fdif <= c.v[V_TUNER2] * pred && it.radinc <= 0) {
+        // trivial: remember a losing first model for the switch-back
+        if (trial.f >= it.f0 && !(best.saved && best.f < it.f0)) {
+            best.model = trial.model;
+            best.f = trial.f;
+        }
+        verdict = ASSESS_SWITCH_OR_SHRINK;
+        if (it.stage >= STAGE_LIMIT) {
+            verdict = ASSESS_RECOMPUTE;
+            it.radinc -= 1;
+        }
+    } else if (fdif <= c.v[V_TUNER1] * pred) {
+        verdict = it.stage < STAGE_LIMIT ? ASSESS_SWITCH_OR_ACCEPT : ASSESS_ACCEPT;
+    } else if (fdif < c.v[V_TUNER3] * (-gts) || it.radinc < 0 || it.restored) {
+        c.radfac = 1.0;
+        return ASSESS_ACCEPT_GOOD;
+    } else {
+        return enlargeRadius(c, it, trial, fdif);
+    }
+    // trivial or poor: shrink by the quadratic interpolation factor
+    c.radfac = decreaseFactor(c, gts, fdif);
+    if (trial.reldx <= c.v[V_XFTOL]) *falseFlag = true;
+    else if (trial.f < it.f0 && !it.restored && trial.f < best.f) saveBest(c, best, trial, true);
+    return verdict;
+}
+
+// Convergence tests on the assessed trial. When one fires (returns true, code in it.code)
+// the solve ends at the trial if it reduced f, else at the iteration's best trial if that
+// did (recalled here), else at x0.
+bool convergenceEnds(Core& c, Iteration& it, Trial& trial, bool falseFlag)
+{
+    double fNow = std::fmin(trial.f, it.f0);
+    it.code = convergenceTest(c, trial, fNow, falseFlag, it.goodx, c.stepState);
+    if (it.code == 0) return false;
+    if (!(trial.f < it.f0) && it.best.saved && it.best.f < it.f0) {
+        recallBest(c, it.best, trial);
+        it.restored = true;
+    }
+    return true;
+}
+
+// Assessment of an evaluated trial: comparison with the best trial, the class of the
+// decrease, and the convergence tests.
+Assessment assessTrial(Core& c, Iteration& it, Trial& trial)
+{
+    if (loserRecallsBest(c, it, trial)) return ASSESS_TAKE_BEST;
+    bool falseFlag = false;
+    Assessment verdict = classifyDecrease(c, it, trial, &falseFlag);
+    if (convergenceEnds(c, it, trial, falseFlag)) return ASSESS_FINISH;
+    return verdict;
+}
+
+// After a trivial or poor first trial: the other model at the same radius when the
+// switch test favours it (returns true). The trial is kept as the best one when it
+// reduced f, or recorded as the losing first model.
+bool switchToOtherModel(Core& c, Iteration& it, const Trial& trial, Assessment verdict)
+{
+    if (!switchModel(c, trial, c.s)) return false;
+    it.snapshot = c.stepState;
+    Best& best = it.best;
+    if (verdict == ASSESS_SWITCH_OR_SHRINK && trial.f >= it.f0 && !(best.saved && best.f < it.f0)) {
+        best.model = trial.model;
+        best.f = trial.f;
+    } else if (!(best.saved && trial.f >= best.f) && trial.f < it.f0) {
+        saveBest(c, best, trial, !it.restored);
+    }
+    it.model = otherModel(it.model);
+    it.stage += 1;
+    it.origin = ORIGIN_SWITCH;
+    return true;
+}
+
+// The solve ends at the trial point: its point and f, and for the covariance the
+// Jacobian there (no secant update). Returns the code, or SOLVER_STOPPED.
+int finishAtTrial(Core& c, const Iteration& it, const Trial& trial)
+{
+    if (!it.restored)
+        for (int i = 0; i < c.n; ++i) c.r0[i] = c.rt[i];
+    for (int k = 0; k < c.p; ++k) c.x[k] = c.xt[k];
+    c.f = trial.f;
+    if (wantsCovariance(c, it.code)) {
+        int outcome = formJacobian(c);
+        if (outcome == OUT_CANCEL) return SOLVER_STOPPED;
+        if (outcome == OUT_FAILED) c.iv[IV_COVARIANCE] = -2;
+        else factorJacobian(c, false);
+    }
+    return it.code;
+}
+
+// No Jacobian at the accepted point: back to x0 (its residuals and Jacobian again) and
+// the same model with the step halved, as after an uncomputable trial. Gives up with
+// code 15 when x0 has no Jacobian either, after JACOBIAN_FAILURE_LIMIT such points in a
+// row, or when the step was negligible.
+int recoverFromFailedJacobian(Core& c, Iteration& it, const Trial& trial)
+{
+    c.jacobianFailures += 1;
+    for (int k = 0; k < c.p; ++k) c.x[k] = c.x0[k];
+    c.ngcall += 1;
+    int outcome = evaluate(c, c.x, c.r0);
+    if (outcome == OUT_OK) outcome = formJacobian(c);
+    if (outcome == OUT_CANCEL) return SOLVER_STOPPED;
+    if (outcome == OUT_FAILED || c.jacobianFailures >= JACOBIAN_FAILURE_LIMIT || trial.reldx <= c.v[V_XFTOL])
+        return SOLVER_JACOBIAN_FAILED;
+    factorJacobian(c, false);
+    c.delta = c.v[V_DECFAC] * trial.step.dstnrm;
+    it.best.saved = false;
+    it.best.f = it.f0;
+    it.stage = STAGE_LIMIT;
+    it.radinc = -1;
+    it.origin = ORIGIN_RECOMPUTE;
+    return ITERATION_RETRY;
+}
+
+// Accept the trial: the new Jacobian, scale and factor at the trial point, the gradient
+// tests after a good step, and the secant update. Returns 0, SOLVER_STOPPED,
+// SOLVER_JACOBIAN_FAILED, or ITERATION_RETRY (see recoverFromFailedJacobian).
+int acceptTrial(Core& c, Iteration& it, const Trial& trial, bool gradientTest)
+{
+    if (!it.restored)
+        for (int i = 0; i < c.n; ++i) c.r0[i] = c.rt[i];
+    beforeNewJacobian(c, trial.model);
+    for (int k = 0; k < c.p; ++k) c.x[k] = c.xt[k];
+    int outcome = formJacobian(c);
+    if (outcome == OUT_CANCEL) {
+        c.f = trial.f;
+        return SOLVER_STOPPED;
+    }
+    if (outcome == OUT_FAILED) return recoverFromFailedJacobian(c, it, trial);
+    c.jacobianFailures = 0;
+    c.f = trial.f;
+    factorJacobian(c, false);
+    if (gradientTest && gradientTestPasses(c, trial.step.gts)) c.radfac = c.v[V_INCFAC];
+    updateSecant(c, c.s);
+    for (int k = 0; k < c.p; ++k) c.sBest[k] = c.s[k];
+    c.moved = true;
+    c.iv[IV_MODEL] = trial.model;
+    return 0;
+}
+
+// Evaluation limit: the solve ends at the best trial of the unfinished iteration when
+// that improved on x0.
+int stopAtEvaluationLimit(Core& c, const Iteration& it)
+{
+    if (it.best.saved && it.best.f < c.f) {
+        for (int k = 0; k < c.p; ++k) {
+            c.x[k] = c.x0[k] + c.sBest[k];
+            if (c.bounds != nullptr) {
+                double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
+                c.x[k] = lower >= upper ? lower : clampToBox(c.x[k], lower, upper);
+            }
+        }
+        c.f = it.best.f;
+    }
+    return SOLVER_EVAL_LIMIT;
+}
+
+// Trials of one iteration until one is accepted (returns 0) or the solve ends (returns
+// its code; SOLVER_STOPPED for Cancel).
+int runIteration(Core& c, Iteration& it, Trial& trial)
+{
+    for (;;) {
+        if (c.nfcall >= c.iv[IV_EVAL_LIMIT]) return stopAtEvaluationLimit(c, it);
+        makeTrial(c, it.model, c.delta, c.stepState, trial);
+        c.v[V_RADIUS] = c.delta;
+        c.v[V_DSTNRM] = trial.step.dstnrm;
+        c.v[V_RELDX] = trial.reldx;
+        it.restored = false;
+
+        Assessment verdict = ASSESS_FINISH;
+        switch (evaluateTrial(c, it, trial)) {
+        case TRIAL_CANCELLED: return SOLVER_STOPPED;
+        case TRIAL_NOT_WORTH:
+            c.delta = it.best.radius;
+            verdict = takeBest(c, it, trial, 1.0);
+            break;
+        case TRIAL_UNCOMPUTABLE: verdict = assessUncomputable(c, it, trial); break;
+        case TRIAL_EVALUATED: verdict = assessTrial(c, it, trial); break;
+        }
+
+        if (verdict == ASSESS_FINISH) return trial.f < it.f0 ? finishAtTrial(c, it, trial) : it.code;
+        if (verdict == ASSESS_SWITCH_OR_SHRINK || verdict == ASSESS_SWITCH_OR_ACCEPT) {
+            if (switchToOtherModel(c, it, trial, verdict)) continue;
+            if (verdict == ASSESS_SWITCH_OR_SHRINK) {
+                c.delta = c.radfac * trial.step.dstnrm;
+                it.stage = STAGE_LIMIT;
+                it.radinc = -1;
+                it.origin = ORIGIN_SHRINK;
+                continue;
+            }
+            verdict = ASSESS_ACCEPT;
+        }
+        if (verdict == ASSESS_RECOMPUTE) {
+            c.delta = c.radfac * trial.step.dstnrm;
+            it.origin = ORIGIN_RECOMPUTE;
+            continue;
+        }
+        if (verdict == ASSESS_TAKE_BEST) c.nextModel = it.model;
+        else c.nextModel = switchModel(c, trial, c.s) ? otherModel(trial.model) : trial.model;
+        int code = acceptTrial(c, it, trial, verdict == ASSESS_ACCEPT_GOOD);
+        if (code != ITERATION_RETRY) return code;
+    }
+}
+
 }  // namespace
 
 // One solve. Contract in solvercore.h. On every return x is the best point reached,
@@ -682,280 +1064,23 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     if (outcome == OUT_FAILED) return leave(SOLVER_JACOBIAN_FAILED);
     factorJacobian(c, true);
 
-    double delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]);
-    StepState state{0.0, 0.0};
-    int model = MODEL_GAUSS_NEWTON;
-    int nextModel = MODEL_GAUSS_NEWTON;
-    double radfac = 1.0;
-    int code = 0;
-    int jacobianFailures = 0;
-    bool moved = false;             // an accepted step exists (its step is in sBest)
+    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]);
+    c.radfac = 1.0;
+    c.stepState = StepState{0.0, 0.0};
+    c.nextModel = MODEL_GAUSS_NEWTON;
+    c.moved = false;
+    c.jacobianFailures = 0;
     iv[IV_NITER] = 0;
     Trial trial{};
-    Best best{};
-
+    Iteration it{};
+    int code = 0;
     while (code == 0) {
-        // top of the iteration: summary, iteration limit, radius from the last step
-        v[V_F] = c.f;
-        progress(c);
-        if (iv[IV_NITER] >= iv[IV_ITER_LIMIT]) { code = SOLVER_ITER_LIMIT; break; }
-        iv[IV_NITER] += 1;
-        if (moved) {
-            for (int k = 0; k < p; ++k) c.t1[k] = c.d[k] * c.sBest[k];
-            double t = radfac * linalgNorm(p, c.t1);
-            delta = radfac < 1.0 ? t : std::fmax(delta, t);
-        }
-        for (int k = 0; k < p; ++k) { c.x0[k] = x[k]; c.gOld[k] = c.g[k]; }
-        double f0 = c.f;
-        v[V_F0] = f0;
-        model = nextModel;
-        int stage = 1, radinc = 0;
-        best.saved = false;
-        best.f = f0;
-        best.model = model;
-        StepState snapshot = state;
-        bool goodx = true;
-        TrialOrigin origin = ORIGIN_FIRST;
-
-        // trials of this iteration until one is accepted or the solve ends
-        for (;;) {
-            if (c.nfcall >= iv[IV_EVAL_LIMIT]) { code = SOLVER_EVAL_LIMIT; break; }
-            makeTrial(c, model, delta, state, trial);
-            v[V_RADIUS] = delta;
-            v[V_DSTNRM] = trial.step.dstnrm;
-            v[V_RELDX] = trial.reldx;
-
-            // an enlarged recomputation that cannot beat the saved trial is not evaluated
-            bool useBest = false, acceptNow = false;
-            if (origin == ORIGIN_RECOMPUTE && radinc > 0 && best.saved &&
-                trial.step.pred <= 1.2 * (f0 - best.f)) {
-                // the larger radius promises little more: keep the radius of the saved step
-                useBest = true;
-                acceptNow = true;
-                radfac = 1.0;
-                delta = best.radius;
-            }
-            bool toobig = false;
-            if (!useBest) {
-                if (trial.step.dstnrm == 0.0) {
-                    trial.f = f0;
-                } else {
-                    c.nfcall += 1;
-                    outcome = evaluate(c, c.xt, c.rt);
-                    if (outcome == OUT_CANCEL) { v[V_F] = c.f; return leave(SOLVER_STOPPED); }
-                    toobig = outcome == OUT_FAILED;
-                    trial.f = toobig ? f0 : halfSquares(n, c.rt);
-                }
-            }
-            // uncomputable trial: halve the step, same model, no convergence test
-            if (toobig) {
-                if (radinc > 0 && best.saved) {
-                    useBest = true;
-                    acceptNow = true;
-                    radfac = 1.0;
-                    delta = best.radius;
-                } else {
-                    radinc -= 1;
-                    delta = v[V_DECFAC] * trial.step.dstnrm;
-                    origin = ORIGIN_RECOMPUTE;
-                    if (trial.reldx <= v[V_XFTOL] || !(delta > 0.0)) {
-                        if (best.saved && best.f < f0) { useBest = true; acceptNow = true; radfac = 0.5; }
-                        else { code = SOLVER_FALSE_CONVERGED; break; }
-                    } else {
-                        continue;
-                    }
-                }
-            }
-            bool restored = false;
-            if (useBest) {
-                recallBest(c, best, trial);
-                restored = true;
-            } else if (origin != ORIGIN_FIRST && origin != ORIGIN_SHRINK && !(trial.f < best.f)) {
-                // the recomputed trial lost against the best one of this iteration
-                bool switchedBack = false;
-                if (trial.model != best.model) {
-                    model = best.model;
-                    state = snapshot;
-                    switchedBack = true;
-                }
-                if (best.saved && best.f < f0) {
-                    double rfac1 = switchedBack ? 1.0 : trial.step.dstnrm / best.trial.step.dstnrm;
-                    bool early = !(stage < STAGE_LIMIT || c.nfcall - best.evaluation < STAGE_LIMIT + 2 ||
-                                   switchedBack);
-                    // an enlarged radius that did not pay goes back to the saved step's radius
-                    if (radinc > 0) delta = best.radius;
-                    recallBest(c, best, trial);
-                    restored = true;
-                    goodx = false;
-                    if (early) { acceptNow = true; radfac = rfac1; }
-                }
-            }
-
-            double fdif = f0 - trial.f;
-            double pred = trial.step.pred, gts = trial.step.gts;
-            int irc = 4;
-            bool falseFlag = false;
-            bool gradientTest = false;
-            if (!acceptNow) {
-                // classify the decrease
-                bool poorOrTrivial = false;
-                if (fdif <= v[V_TUNER2] * pred && radinc <= 0) {
-                    if (trial.f >= f0) {
-                        if (!(best.saved && best.f < f0)) { best.model = trial.model; best.f = trial.f; }
-                    }
-                    irc = stage >= STAGE_LIMIT ? 5 : 1;
-                    if (irc == 5) radinc -= 1;
-                    poorOrTrivial = true;
-                } else if (fdif <= v[V_TUNER1] * pred) {
-                    irc = stage < STAGE_LIMIT ? 2 : 4;
-                    poorOrTrivial = true;
-                } else if (fdif < v[V_TUNER3] * (-gts) || radinc < 0 || restored) {
-                    irc = 3;
-                    radfac = 1.0;
-                    gradientTest = true;
-                } else {
-                    // very good step: enlarge the radius
-                    radfac = v[V_RDFCMX];
-                    if (fdif < (0.5 / v[V_RDFCMX] - 1.0) * gts)
-                        radfac = std::fmax(v[V_INCFAC], 0.5 * gts / (gts + fdif));
-                    double dst0 = trial.step.dst0;
-                    if (trial.step.alpha == 0.0 ||
-                        (dst0 >= 0.0 && (dst0 < 2.0 * trial.step.dstnrm || trial.step.nreduc < 1.2 * fdif))) {
-                        irc = 4;
-                    } else {
-                        irc = 5;
-                        radinc += 1;
-                        saveBest(c, best, trial, true);
-                    }
-                }
-                if (poorOrTrivial) {
-                    radfac = decreaseFactor(c, gts, fdif);
-                    if (trial.reldx <= v[V_XFTOL]) falseFlag = true;
-                    else if (trial.f < f0 && !restored && trial.f < best.f) saveBest(c, best, trial, true);
-                }
-                // convergence tests
-                double fNow = std::fmin(trial.f, f0);
-                int converged = convergenceTest(c, trial, fNow, falseFlag, goodx, state);
-                if (converged != 0) {
-                    code = converged;
-                    if (trial.f < f0) {
-                        useBest = restored;
-                        acceptNow = true;
-                    } else if (best.saved && best.f < f0) {
-                        recallBest(c, best, trial);
-                        restored = useBest = acceptNow = true;
-                    }
-                    if (!acceptNow) break;
-                }
-            }
-
-            if (code == 0 && !acceptNow) {
-                // dispatch on the assessment
-                if (irc == 1 || irc == 2) {
-                    if (switchModel(c, trial, c.s)) {
-                        snapshot = state;
-                        if (irc == 1 && trial.f >= f0 && !(best.saved && best.f < f0)) {
-                            best.model = trial.model;
-                            best.f = trial.f;
-                        } else if (!(best.saved && trial.f >= best.f) && trial.f < f0) {
-                            saveBest(c, best, trial, !restored);
-                        }
-                        model = model == MODEL_GAUSS_NEWTON ? MODEL_AUGMENTED : MODEL_GAUSS_NEWTON;
-                        stage += 1;
-                        origin = ORIGIN_SWITCH;
-                        continue;
-                    }
-                    if (irc == 1) {
-                        delta = radfac * trial.step.dstnrm;
-                        stage = STAGE_LIMIT;
-                        radinc = -1;
-                        origin = ORIGIN_SHRINK;
-                        continue;
-                    }
-                    irc = 4;
-                }
-                if (irc == 5) {
-                    delta = radfac * trial.step.dstnrm;
-                    origin = ORIGIN_RECOMPUTE;
-                    continue;
-                }
-                nextModel = switchModel(c, trial, c.s)
-                                ? (trial.model == MODEL_GAUSS_NEWTON ? MODEL_AUGMENTED : MODEL_GAUSS_NEWTON)
-                                : trial.model;
-            } else if (code == 0) {
-                nextModel = model;
-            }
-
-            // accept the trial (or the recalled best one): residuals into r0, new Jacobian
-            if (!useBest && !restored)
-                for (int i = 0; i < n; ++i) c.r0[i] = c.rt[i];
-            if (code != 0) {
-                // converged at a moved point: only the point, f and (for the covariance) J
-                for (int k = 0; k < p; ++k) x[k] = c.xt[k];
-                c.f = trial.f;
-                bool wantCovariance = bounds == nullptr && iv[IV_COV_REQUEST] < 0 &&
-                                      code >= SOLVER_X_CONVERGED && code <= SOLVER_ABSOLUTE_CONVERGED;
-                if (wantCovariance) {
-                    outcome = formJacobian(c);
-                    if (outcome == OUT_CANCEL) { v[V_F] = c.f; return leave(SOLVER_STOPPED); }
-                    if (outcome == OUT_FAILED) iv[IV_COVARIANCE] = -2;
-                    else factorJacobian(c, false);
-                }
-                break;
-            }
-            beforeNewJacobian(c, trial.model);
-            for (int k = 0; k < p; ++k) x[k] = c.xt[k];
-            outcome = formJacobian(c);
-            if (outcome == OUT_CANCEL) { v[V_F] = trial.f; c.f = trial.f; return leave(SOLVER_STOPPED); }
-            if (outcome == OUT_FAILED) {
-                // no Jacobian at the new point: treat it like an uncomputable trial
-                jacobianFailures += 1;
-                for (int k = 0; k < p; ++k) x[k] = c.x0[k];
-                c.ngcall += 1;
-                outcome = evaluate(c, x, c.r0);
-                if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
-                if (outcome == OUT_OK) outcome = formJacobian(c);
-                if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
-                if (outcome == OUT_FAILED || jacobianFailures >= JACOBIAN_FAILURE_LIMIT ||
-                    trial.reldx <= v[V_XFTOL]) {
-                    code = SOLVER_JACOBIAN_FAILED;
-                    break;
-                }
-                factorJacobian(c, false);
-                delta = v[V_DECFAC] * trial.step.dstnrm;
-                best.saved = false;
-                best.f = f0;
-                stage = STAGE_LIMIT;
-                radinc = -1;
-                origin = ORIGIN_RECOMPUTE;
-                continue;
-            }
-            jacobianFailures = 0;
-            c.f = trial.f;
-            factorJacobian(c, false);
-            if (gradientTest && gradientTestPasses(c, gts)) radfac = v[V_INCFAC];
-            updateSecant(c, c.s);
-            for (int k = 0; k < p; ++k) c.sBest[k] = c.s[k];
-            moved = true;
-            iv[IV_MODEL] = trial.model;
-            break;
-        }
-    }
-
-    if (code == SOLVER_EVAL_LIMIT && best.saved && best.f < c.f) {
-        // the best trial of the unfinished iteration is the point to return
-        for (int k = 0; k < p; ++k) x[k] = c.x0[k] + c.sBest[k];
-        if (bounds != nullptr)
-            for (int k = 0; k < p; ++k) {
-                double lower = bounds[2 * k], upper = bounds[2 * k + 1];
-                x[k] = lower >= upper ? lower : clampToBox(x[k], lower, upper);
-            }
-        c.f = best.f;
+        code = beginIteration(c, it);
+        if (code == 0) code = runIteration(c, it, trial);
     }
     v[V_F] = c.f;
+    if (code == SOLVER_STOPPED) return leave(code);
     progress(c);
-    if (bounds == nullptr && iv[IV_COV_REQUEST] < 0 && code >= SOLVER_X_CONVERGED &&
-        code <= SOLVER_ABSOLUTE_CONVERGED && iv[IV_COVARIANCE] == 0)
-        finishCovariance(c);
+    if (wantsCovariance(c, code) && iv[IV_COVARIANCE] == 0) finishCovariance(c);
     leave(code);
 }
