@@ -95,7 +95,8 @@ enum SolverReturn {
     SOLVER_BOTH_CONVERGED = 5,        // 3 and 4 together
     SOLVER_ABSOLUTE_CONVERGED = 6,    // |f| < V(31)
     SOLVER_SINGULAR_CONVERGED = 7,    // predicted reduction <= V(37) |f0| for steps of scaled length up to V(36)
-    SOLVER_FALSE_CONVERGED = 8,       // a trial giving at most 10% of its predicted reduction with RELDX <= V(34)
+    SOLVER_FALSE_CONVERGED = 8,       // a trial giving at most 10% of its predicted reduction with RELDX <= V(34),
+                                      // and a central-difference model at the end still predicting progress
     SOLVER_EVAL_LIMIT = 9,            // IV(6) >= IV(17) before a step is computed
     SOLVER_ITER_LIMIT = 10,           // IV(31) >= IV(18) at the top of an iteration
     SOLVER_STOPPED = 11,              // Cancel (residual routine returned nf < 0)

@@ -300,20 +300,78 @@ TEST(SolverCore, CovarianceSingularityTest)
     EXPECT_NEAR(out[5], 2.0 * 0.0625, 1e-14);
 }
 
-// Redundant parameters: (b1 + b2) x. The solve must not report a proper convergence
-// with a covariance matrix.
-TEST(SolverCore, RedundantParameters)
+// Codes of the solves that end without a proper convergence, with the point where they
+// end:
+// - redundant parameters, (b1 + b2) x on the DanWood data: the difference columns agree
+//   only to their rounding, so the model keeps promising a reduction along b1 - b2 that
+//   f never shows; the central-difference model at the end finds no reduction for a unit
+//   step: singular convergence at the least-squares value of b1 + b2 (as the reference
+//   runs of the published algorithm end);
+// - a parameter the residuals do not depend on: a zero column, no Newton step, singular;
+// - a residual with a jump at its minimum (r = x for x >= 1, r = 3 - x below): every step
+//   across x = 1 fails though the slope stays 1: false convergence at x = 1.
+namespace {
+
+void redundantResiduals(int n, int, const double* x, int*, double* r, void* context)
 {
-    struct Redundant {
-        static void residuals(int n, int p, const double* x, int* nf, double* r, void*)
-        {
-            for (int i = 0; i < n; ++i) r[i] = (x[0] + x[1]) * (i + 1) - 3.0 * (i + 1) - (i % 2 ? 0.01 : -0.01);
-        }
+    const NistProblem& danwood = *static_cast<const NistProblem*>(context);
+    for (int i = 0; i < n; ++i) r[i] = (x[0] + x[1]) * danwood.x1[i] - danwood.y[i];
+}
+
+void unusedParameterResiduals(int n, int, const double* x, int*, double* r, void* context)
+{
+    const NistProblem& danwood = *static_cast<const NistProblem*>(context);
+    for (int i = 0; i < n; ++i) r[i] = x[0] * danwood.x1[i] - danwood.y[i];
+}
+
+void jumpResiduals(int, int, const double* x, int*, double* r, void*)
+{
+    r[0] = x[0] >= 1.0 ? x[0] : 3.0 - x[0];
+}
+
+}  // namespace
+
+TEST(SolverCore, SingularAndFalseConvergenceCodes)
+{
+    struct Case {
+        const char* name;
+        SolverResiduals residuals;
+        int n, p;
+        std::vector<double> start;
+        int code, stopCode;
     };
-    Solve s(6, 2, {1.0, 1.0});
-    int code = s.run(Redundant::residuals, nullptr);
-    EXPECT_NEAR(s.x[0] + s.x[1], 3.0, 1e-3);
-    EXPECT_LE(s.iv[IV_COVARIANCE], 0) << "code " << code;
+    const Case cases[] = {
+        {"redundant", redundantResiduals, 6, 2, {1.0, 1.0}, SOLVER_SINGULAR_CONVERGED, 2},
+        {"redundant, apart", redundantResiduals, 6, 2, {0.5, 1.0}, SOLVER_SINGULAR_CONVERGED, 2},
+        {"unused parameter", unusedParameterResiduals, 6, 2, {1.0, 7.0}, SOLVER_SINGULAR_CONVERGED, 2},
+        {"jump", jumpResiduals, 1, 1, {5.0}, SOLVER_FALSE_CONVERGED, 1},
+    };
+    NistProblem danwood;
+    ASSERT_TRUE(nistLoad(sourceDir() + "/tests/data/nist", "DanWood", danwood));
+    // least-squares slope of y = c x
+    double xy = 0.0, xx = 0.0;
+    for (size_t i = 0; i < danwood.y.size(); ++i) {
+        xy += danwood.x1[i] * danwood.y[i];
+        xx += danwood.x1[i] * danwood.x1[i];
+    }
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        Solve s(tc.n, tc.p, tc.start);
+        EXPECT_EQ(s.run(tc.residuals, &danwood), tc.code);
+        EXPECT_EQ(solverStopCode(s.iv[IV_RETURN_CODE]), tc.stopCode);
+        EXPECT_EQ(s.iv[IV_COVARIANCE], 0);
+        EXPECT_DOUBLE_EQ(s.v[V_F], s.fAt(tc.residuals, &danwood));
+        if (tc.residuals == redundantResiduals) {
+            EXPECT_NEAR(s.x[0] + s.x[1], xy / xx, 1e-6 * xy / xx);
+        }
+        if (tc.residuals == unusedParameterResiduals) {
+            EXPECT_NEAR(s.x[0], xy / xx, 1e-6 * xy / xx);
+            EXPECT_EQ(s.x[1], 7.0);
+        }
+        if (tc.residuals == jumpResiduals) {
+            EXPECT_NEAR(s.x[0], 1.0, 1e-12);
+        }
+    }
 }
 
 // A straight line through large observed values, started at a = b = 1: the residuals
@@ -354,5 +412,93 @@ TEST(SolverCore, LargeObservedValuesConverge)
                            (int)bounded.iv.size(), bounded.v.data(), (long)bounded.v.size());
         EXPECT_TRUE(converged(bounded.iv[IV_RETURN_CODE])) << "code " << bounded.iv[IV_RETURN_CODE];
         EXPECT_NEAR(bounded.x[1], 2.04 * scale, 1e-8 * 2.04 * scale);
+    }
+}
+
+// Trust-radius decisions under a scripted series of accepted and rejected trials, on
+// r(x) = x - 100 from x = 0. The column of J is 1, so d = 1 and ||D s|| = |s|, and the
+// model is exact: a trial reduces f as predicted unless the script makes the residual
+// routine refuse it (nf = 0) or answer r = 1000 (f increases). Each trial step must be
+// the given multiple of an earlier trial's step, within the window 0.9 ... 1.1 in which a
+// step meets its radius.
+namespace {
+
+struct RadiusScript {
+    std::vector<int> refused;           // trials (0-based) answered with nf = 0
+    std::vector<int> increased;         // trials answered with r = 1000
+    std::vector<double> seen;           // start point and trial points
+    std::vector<double> bases;          // for each trial, the accepted point it was made from
+    double base = 0.0;                  // accepted point
+};
+
+// A point within 1e-6 of one seen before is a difference point: the Jacobian is formed
+// where the solve stands, so that point is the accepted one.
+void radiusResiduals(int, int, const double* x, int* nf, double* r, void* context)
+{
+    RadiusScript& s = *static_cast<RadiusScript*>(context);
+    for (double point : s.seen)
+        if (std::fabs(x[0] - point) <= 1e-6 * std::fmax(1.0, std::fabs(point))) {
+            s.base = point;
+            r[0] = x[0] - 100.0;
+            return;
+        }
+    int trial = (int)s.seen.size() - 1;
+    s.seen.push_back(x[0]);
+    if (trial >= 0) s.bases.push_back(s.base);
+    auto listed = [trial](const std::vector<int>& list) {
+        for (int k : list) if (k == trial) return true;
+        return false;
+    };
+    if (listed(s.refused)) { *nf = 0; return; }
+    r[0] = listed(s.increased) ? 1000.0 : x[0] - 100.0;
+}
+
+struct RadiusRule {
+    int of;             // earlier trial (-1: the initial radius 1/1.1)
+    double factor;      // this step / that step
+};
+
+struct RadiusCase {
+    const char* name;
+    std::vector<int> refused, increased;
+    std::vector<RadiusRule> rules;      // one per trial, in order (later trials unchecked)
+};
+
+}  // namespace
+
+TEST(SolverCore, TrustRadiusFollowsTheScriptedTrials)
+{
+    const RadiusCase cases[] = {
+        // very good steps far from the Newton step: the step is recomputed at 4 times the
+        // radius, three times; then the Newton step reaches x = 100
+        {"enlarge", {}, {}, {{-1, 1.0}, {0, 4.0}, {1, 4.0}, {2, 4.0}}},
+        // the second enlargement cannot be computed: the saved trial is taken, and the
+        // next iteration starts from it at that trial's radius (4 times the first step)
+        {"uncomputable after enlarging", {2}, {}, {{-1, 1.0}, {0, 4.0}, {1, 4.0}, {0, 4.0}}},
+        // the third enlargement increases f: the saved trial is taken; the next iteration
+        // doubles its step (the gradient test of an exact model passes); that trial
+        // increases f too, and the radius shrinks by the quadratic-interpolation factor,
+        // here at its floor 0.1
+        {"increase", {}, {3, 4}, {{-1, 1.0}, {0, 4.0}, {1, 4.0}, {2, 4.0}, {2, 2.0}, {4, 0.1}}},
+        // as before, but the doubled step cannot be computed: the step is halved
+        {"uncomputable", {4}, {3}, {{-1, 1.0}, {0, 4.0}, {1, 4.0}, {2, 4.0}, {2, 2.0}, {4, 0.5}}},
+    };
+    for (const RadiusCase& rc : cases) {
+        SCOPED_TRACE(rc.name);
+        RadiusScript script;
+        script.refused = rc.refused;
+        script.increased = rc.increased;
+        Solve s(1, 1, {0.0});
+        s.run(radiusResiduals, &script);
+        ASSERT_GE(script.bases.size(), rc.rules.size());
+        auto step = [&](int k) { return std::fabs(script.seen[k + 1] - script.bases[k]); };
+        for (size_t k = 0; k < rc.rules.size(); ++k) {
+            const RadiusRule& rule = rc.rules[k];
+            double earlier = rule.of < 0 ? 1.0 / 1.1 : step(rule.of);
+            EXPECT_GE(step((int)k), 0.9 * rule.factor * earlier) << "trial " << k;
+            EXPECT_LE(step((int)k), 1.1 * rule.factor * earlier) << "trial " << k;
+        }
+        EXPECT_TRUE(converged(s.iv[IV_RETURN_CODE])) << "code " << s.iv[IV_RETURN_CODE];
+        EXPECT_EQ(s.x[0], 100.0);
     }
 }
