@@ -37,6 +37,8 @@ constexpr double CHEBY_ORDER_NUDGE = 0.00001;  // added to the order before trun
 constexpr long CHEBY_RECURRENCE_MAX = 1000000; // higher orders use the closed form
 constexpr double JN_ZERO_ORDER = 2000.0;     // orders from which JN looks for an underflowed value
 constexpr double JN_UNDERFLOW_EXPONENT = 746.0; // exp(-746) is below the smallest double
+constexpr double BESSEL_ORDER_LIMIT = 100000.0; // larger orders: the library's recurrence, linear in
+                                                // the order, takes over a millisecond (10 s at 1e9)
 constexpr double EXP_ARG_MAX = 500.0;
 constexpr double EXP_ARG_UNDERFLOW = -700.0;
 constexpr int PTOC_LOOP_LIMIT = 64;            // turns removed one by one before fmod is used
@@ -150,20 +152,34 @@ int besselOrder(double n)
     return (int)t;
 }
 
-// J_n(x) for an integer order. Kapteyn's inequality bounds it below the argument's order:
-// |J_n(n sech a)| <= exp(-n (a - tanh a)). From order JN_ZERO_ORDER on, where that bound
-// is below the smallest double the value is 0; the library's recurrence would spend time
-// proportional to n (seconds for a huge order) to arrive at that 0.
-double besselJn(int n, double x)
+// True when J_n(x) is 0 in double precision. Kapteyn's inequality bounds it below the
+// argument's order: |J_n(n sech a)| <= exp(-n (a - tanh a)). From order JN_ZERO_ORDER on,
+// where that bound is below the smallest double, the value is 0; the library's recurrence
+// would spend time proportional to n (seconds for a huge order) to arrive at that 0.
+bool jnUnderflows(int n, double x)
 {
     const double order = std::fabs((double)n);
     const double argument = std::fabs(x);
-    if (order >= JN_ZERO_ORDER && argument < order) {
-        const double a = std::acosh(order / argument);
-        if (order * (a - std::tanh(a)) > JN_UNDERFLOW_EXPONENT)
-            return 0.0;
-    }
-    return jn(n, x);
+    if (order < JN_ZERO_ORDER || !(argument < order))
+        return false;
+    const double a = std::acosh(order / argument);
+    return order * (a - std::tanh(a)) > JN_UNDERFLOW_EXPONENT;
+}
+
+// J_n(x) for an integer order.
+double besselJn(int n, double x)
+{
+    return jnUnderflows(n, x) ? 0.0 : jn(n, x);
+}
+
+// Orders beyond BESSEL_ORDER_LIMIT are refused (a run-time error), except where JN is
+// known to be 0: the library would take seconds per call on them.
+bool besselOrderUsable(int plain, const double* a)
+{
+    const int n = besselOrder(a[0]);
+    if (std::fabs((double)n) <= BESSEL_ORDER_LIMIT)
+        return true;
+    return plain == FN_JN && jnUnderflows(n, a[1]);
 }
 
 // Chebyshev order from a double: the whole part (rounded down, so that any negative order
@@ -494,8 +510,11 @@ bool runtimeArgumentsValid(int code, int plain, const double* a, bool degrees)
         return checkArgument(x <= 0.0, "Argument to Y0 function is negative or zero: %lG", x);
     case FN_Y1:
         return checkArgument(x <= 0.0, "Argument to Y1 function is negative or zero: %lG", x);
+    case FN_JN:
+        return checkArgument(!besselOrderUsable(plain, a), "Order of JN function is too large: %lG", a[0]);
     case FN_YN:
-        return checkArgument(a[1] <= 0.0, "Argument to YN function is negative or zero: %lG", a[1]);
+        return checkArgument(a[1] <= 0.0, "Argument to YN function is negative or zero: %lG", a[1])
+            && checkArgument(!besselOrderUsable(plain, a), "Order of YN function is too large: %lG", a[0]);
     default:
         return true;
     }
@@ -726,6 +745,9 @@ bool builtinsFold(int function, const double* args, int argCount, const SourceLi
         return true;
     }
 
+    // A Bessel order too large to compute stays for the run-time message.
+    if ((plain == FN_JN || plain == FN_YN) && !besselOrderUsable(plain, a))
+        return false;
     // The special functions report nothing here: a failure they would report at run time
     // leaves the call for the run-time message.
     SpecfunStatus status = {SPECFUN_OK, 0.0};

@@ -31,6 +31,7 @@ const char MSG_NO_MEMORY[] = "Insufficient memory space available";
 const char MSG_TOO_FEW_VALUES[] = "Data record %ld has too few values: %s\n";
 const char MSG_INVALID_CHARACTER[] = "Invalid character on data record %ld: %s\n";
 const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
+const char MSG_OUT_OF_RANGE[] = "Number out of range on data record %ld: %.*s\n";
 const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
 
@@ -437,6 +438,11 @@ double readDataNumber(const char** cursor, long recordNumber)
     double value = scaleByPowerOfTen(mantissa, mantissaPower);
     if (total != 0.0)
         value += scaleByPowerOfTen(total, power);
+    if (std::isinf(value)) {
+        // beyond the largest double (1e400): an error of the record, not an infinity
+        dataMessage(MSG_OUT_OF_RANGE, recordNumber, static_cast<int>(c - valueStart), valueStart);
+        return 0.0;
+    }
     return negative ? -value : value;
 }
 

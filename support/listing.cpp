@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +22,7 @@ constexpr int LEX_ERROR_BUFFER = 100;     // "Error: " and a lexical message
 constexpr int LISTING_TEXT_LIMIT = 197;   // characters copied before the line is full
 constexpr int ERROR_LINE_TEXT = 70;       // characters of a source line shown with an error
 constexpr int EXTENSION_MAX = 7;          // characters of a default extension
+constexpr int LINK_HOPS_MAX = 40;         // symbolic links followed from a listing path
 
 void printErrorToStderr(const char* text);
 
@@ -32,6 +35,7 @@ struct ListingState {
     ErrorBoxHandler errorBoxHandler = printErrorToStderr;
     FILE* file = nullptr;                      // listing file, or null
     std::string path;                          // its final name, empty when none is open
+    std::string targetPath;                    // the file that name finally refers to
     std::string partPath;                      // the name it is written under until closed
     int compileErrors = 0;                     // compile errors counted since the reset
 };
@@ -127,17 +131,42 @@ void listingSetSink(ListingSink sink)
     listing.sink = sink;
 }
 
-// The listing is written under a temporary name beside its final one and takes the
-// final name when it is closed: a file of that name which the run still reads (a data
-// file, say) is not emptied the moment the run starts.
+// The file a path finally refers to: a symbolic link is followed (a relative target from
+// the link's folder), so that a listing put in place by rename replaces the link's target
+// and the link stays. A path that is no link, and a loop of links, come back unchanged.
+static std::string listingTargetPath(const std::string& path)
+{
+    std::string current = path;
+    for (int hops = 0; hops < LINK_HOPS_MAX; ++hops) {
+        struct stat info;
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return current;
+        std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size())
+            return path;
+        target.resize(static_cast<size_t>(length));
+        const size_t slash = current.find_last_of('/');
+        if (target[0] != '/' && slash != std::string::npos)
+            target = current.substr(0, slash + 1) + target;
+        current = target;
+    }
+    return path;
+}
+
+// The listing is written under a temporary name beside the file it will replace and takes
+// that file's name when it is closed: a file of that name which the run still reads (a
+// data file, say) is not emptied the moment the run starts.
 bool listingOpenFile(const char* path)
 {
     listingCloseFile();
-    const std::string partPath = std::string(path) + ".part";
+    const std::string targetPath = listingTargetPath(path);
+    const std::string partPath = targetPath + ".part";
     listing.file = fopen(partPath.c_str(), "w");
     if (!listing.file)
         return false;
     listing.path = path;
+    listing.targetPath = targetPath;
     listing.partPath = partPath;
     return true;
 }
@@ -148,10 +177,11 @@ bool listingCloseFile()
         return true;
     const bool written = fclose(listing.file) == 0;
     listing.file = nullptr;
-    const bool placed = written && rename(listing.partPath.c_str(), listing.path.c_str()) == 0;
+    const bool placed = written && rename(listing.partPath.c_str(), listing.targetPath.c_str()) == 0;
     if (!placed)
         remove(listing.partPath.c_str());
     listing.path.clear();
+    listing.targetPath.clear();
     listing.partPath.clear();
     return placed;
 }
@@ -164,6 +194,7 @@ void listingDiscardFile()
     }
     listing.file = nullptr;
     listing.path.clear();
+    listing.targetPath.clear();
     listing.partPath.clear();
 }
 

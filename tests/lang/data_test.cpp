@@ -83,6 +83,7 @@ TEST_F(DataNumber, ReadsValuesAndStopsAtTheFirstForeignCharacter)
     EXPECT_EQ(compileErrorCount(), 0);
 }
 
+// Values beyond the largest double are errors (reported, value 0); the others stay numbers.
 TEST_F(DataNumber, ExtremeExponentsAndLongDigitStringsStayNumbers)
 {
     const std::string ones(400, '1');
@@ -105,10 +106,15 @@ TEST_F(DataNumber, ExtremeExponentsAndLongDigitStringsStayNumbers)
         const double value = readDataNumber(&cursor, 1);
         EXPECT_EQ(static_cast<size_t>(cursor - c.text.c_str()), c.text.size()) << c.text;
         if (std::isinf(c.value))
-            EXPECT_EQ(value, c.value) << c.text;
+            EXPECT_EQ(value, 0.0) << c.text;
         else
             EXPECT_NEAR(value, c.value, 1e-15 * c.value) << c.text;
     }
+    const std::vector<std::string> lines = screenLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Number out of range on data record 1: 1e400");
+    EXPECT_EQ(lines[1].substr(0, 44), "Number out of range on data record 1: 100000");
+    EXPECT_EQ(compileErrorCount(), 2);
 }
 
 TEST_F(DataNumber, InvalidCharacterLeavesTheCursorAndReportsTheRest)
@@ -228,9 +234,10 @@ TEST_F(DataFile, StoreGrowsPastItsFirstCapacity)
 
 TEST_F(DataFile, LongRecordsAreCutAndBinaryFilesGiveMessages)
 {
-    std::string contents = "1 " + std::string(5000, '2') + "\n3 4\n";
+    std::string contents = "1 0." + std::string(5000, '2') + "\n3 4\n";
     ASSERT_TRUE(compileWithFile(contents));
     EXPECT_EQ(observationCount, 2);
+    EXPECT_NEAR(observations[1], 2.0 / 9.0, 1e-15);
     EXPECT_EQ(observations[2], 3.0);
 
     std::string binary;
