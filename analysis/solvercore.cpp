@@ -156,97 +156,107 @@ int widenColumn(Core& c, int k, double h, double* column)
     return OUT_OK;
 }
 
-// Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order).
-// Unbounded: steps h0, -h0/2, h0/4, -h0/8 with h0 = V(43) max(|x_k|, 1/d_k). Bounded:
-// fixed parameters get a zero column; near a bound the retries stay on the open side.
-// A column lost in rounding is then widened (widenColumn).
-// The perturbed parameter is restored on every path.
-int formJacobian(Core& c)
+// Difference step of parameter k: relative * max(|x_k|, 1/d_k).
+double differenceStep(const Core& c, int k, double relative)
+{
+    return relative * std::fmax(std::fabs(c.x[k]), 1.0 / c.d[k]);
+}
+
+// A parameter fixed by its bounds (lower >= upper) gets a zero column; true then.
+bool zeroColumnIfFixed(const Core& c, int k, double* column)
+{
+    if (c.bounds == nullptr || c.bounds[2 * k] < c.bounds[2 * k + 1]) return false;
+    for (int i = 0; i < c.n; ++i) column[i] = 0.0;
+    return true;
+}
+
+// One difference column of the Jacobian: parameter k of trial (a copy of x) is moved and
+// restored on every path; the column goes to column. Returns OUT_OK, OUT_FAILED or
+// OUT_CANCEL.
+using ColumnRule = int (*)(Core& c, int k, double* trial, double* column);
+
+// The Jacobian at c.x into c.jac (natural order), column by column with rule; a parameter
+// fixed by its bounds gets a zero column.
+int formColumns(Core& c, ColumnRule rule)
 {
     double* trial = c.xt;
     for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
     for (int k = 0; k < c.p; ++k) {
         double* column = c.jac + (long)k * c.n;
-        double xk = c.x[k];
-        double h0 = c.v[V_DLTFDJ] * std::fmax(std::fabs(xk), 1.0 / c.d[k]);
-        double h = h0, factor = -0.5;
-        if (c.bounds != nullptr) {
-            double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-            if (lower >= upper) {
-                for (int i = 0; i < c.n; ++i) column[i] = 0.0;
-                continue;
-            }
-            if (xk - h0 < lower) {
-                factor = 0.5;
-                if (xk + h0 > upper) return OUT_FAILED;
-            } else if (xk + h0 > upper) {
-                h = -h0;
-                factor = 0.5;
-            }
-        }
-        bool done = false;
-        double used = 0.0;
-        while (std::fabs(h / h0) >= 0.1) {
-            trial[k] = xk + h;
-            used = trial[k] - xk;           // the step as represented
-            ++c.ngcall;
-            int outcome = evaluate(c, trial, column);
-            trial[k] = xk;
-            if (outcome == OUT_CANCEL) return OUT_CANCEL;
-            if (outcome == OUT_OK && used != 0.0) {
-                for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
-                done = true;
-                break;
-            }
-            h *= factor;
-        }
-        if (!done) return OUT_FAILED;
-        int widened = widenColumn(c, k, used, column);
-        if (widened != OUT_OK) return widened;
+        if (zeroColumnIfFixed(c, k, column)) continue;
+        int outcome = rule(c, k, trial, column);
+        if (outcome != OUT_OK) return outcome;
     }
     return OUT_OK;
 }
 
-// Central-difference Jacobian at c.x into c.jac: column k = (r(x + h e_k) - r(x - h e_k)) /
-// (2h) with h = V(42) max(|x_k|, 1/d_k), the step that balances the rounding of the
-// residuals against the third-order truncation. At a bound the column is one-sided with
-// the same step; fixed parameters get a zero column. The residuals at x are in r0.
-int formCentralJacobian(Core& c)
+// Forward difference with base residuals c.r0. Unbounded: steps h0, -h0/2, h0/4, -h0/8
+// with h0 = V(43) max(|x_k|, 1/d_k). Bounded: near a bound the retries stay on the open
+// side. A column lost in rounding is then widened (widenColumn).
+int forwardColumn(Core& c, int k, double* trial, double* column)
 {
-    double* trial = c.xt;
-    for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
-    for (int k = 0; k < c.p; ++k) {
-        double* column = c.jac + (long)k * c.n;
-        double xk = c.x[k];
-        double h = c.v[V_DLTFDC] * std::fmax(std::fabs(xk), 1.0 / c.d[k]);
-        double above = xk + h, below = xk - h;
-        if (c.bounds != nullptr) {
-            double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-            if (lower >= upper) {
-                for (int i = 0; i < c.n; ++i) column[i] = 0.0;
-                continue;
-            }
-            if (above > upper) above = xk;
-            if (below < lower) below = xk;
+    double xk = c.x[k];
+    double h0 = differenceStep(c, k, c.v[V_DLTFDJ]);
+    double h = h0, factor = -0.5;
+    if (c.bounds != nullptr) {
+        double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
+        if (xk - h0 < lower) {
+            factor = 0.5;
+            if (xk + h0 > upper) return OUT_FAILED;
+        } else if (xk + h0 > upper) {
+            h = -h0;
+            factor = 0.5;
         }
-        if (!(above > below)) return OUT_FAILED;
-        double* sides[2] = {column, c.rt};
-        double points[2] = {above, below};
-        for (int side = 0; side < 2; ++side) {
-            if (points[side] == xk) {
-                for (int i = 0; i < c.n; ++i) sides[side][i] = c.r0[i];
-                continue;
-            }
-            trial[k] = points[side];
-            ++c.ngcall;
-            int outcome = evaluate(c, trial, sides[side]);
-            trial[k] = xk;
-            if (outcome != OUT_OK) return outcome;
-        }
-        for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.rt[i]) / (above - below);
     }
+    while (std::fabs(h / h0) >= 0.1) {
+        trial[k] = xk + h;
+        double used = trial[k] - xk;        // the step as represented
+        ++c.ngcall;
+        int outcome = evaluate(c, trial, column);
+        trial[k] = xk;
+        if (outcome == OUT_CANCEL) return OUT_CANCEL;
+        if (outcome == OUT_OK && used != 0.0) {
+            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+            return widenColumn(c, k, used, column);
+        }
+        h *= factor;
+    }
+    return OUT_FAILED;
+}
+
+// Central difference: (r(x + h e_k) - r(x - h e_k)) / (2h) with h = V(42) max(|x_k|,
+// 1/d_k), the step that balances the rounding of the residuals against the third-order
+// truncation. At a bound the column is one-sided with the same step; the residuals at x
+// are in r0.
+int centralColumn(Core& c, int k, double* trial, double* column)
+{
+    double xk = c.x[k];
+    double h = differenceStep(c, k, c.v[V_DLTFDC]);
+    double above = xk + h, below = xk - h;
+    if (c.bounds != nullptr) {
+        if (above > c.bounds[2 * k + 1]) above = xk;
+        if (below < c.bounds[2 * k]) below = xk;
+    }
+    if (!(above > below)) return OUT_FAILED;
+    double* sides[2] = {column, c.rt};
+    double points[2] = {above, below};
+    for (int side = 0; side < 2; ++side) {
+        if (points[side] == xk) {
+            for (int i = 0; i < c.n; ++i) sides[side][i] = c.r0[i];
+            continue;
+        }
+        trial[k] = points[side];
+        ++c.ngcall;
+        int outcome = evaluate(c, trial, sides[side]);
+        trial[k] = xk;
+        if (outcome != OUT_OK) return outcome;
+    }
+    for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.rt[i]) / (above - below);
     return OUT_OK;
 }
+
+int formJacobian(Core& c) { return formColumns(c, forwardColumn); }
+int formCentralJacobian(Core& c) { return formColumns(c, centralColumn); }
 
 // Scale update after each Jacobian: running column maximum, raised by sqrt(S_ii), small
 // values replaced by V(40), and d may shrink by at most the factor V(41).
