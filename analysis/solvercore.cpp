@@ -1,8 +1,9 @@
 // Iteration of the adaptive nonlinear least-squares solver (Dennis, Gay and Welsch):
 // forward-difference Jacobian, adaptive scaling, QR of J, the choice between the
 // Gauss-Newton model (J^T J) and the augmented model (J^T J + S), the assessment of each
-// trial step with its radius decisions, the secant update of S, the convergence tests,
-// and the simple bounds (free/held variables, projected steps).
+// trial step with its radius decisions, the secant update of S, the convergence tests
+// (false convergence checked again on a central-difference model), and the simple bounds
+// (free/held variables, projected steps).
 //
 // Notation: f = 0.5 ||r||^2, g = J^T r, D = diag(d); fdif = f0 - f(trial) the actual and
 // pred the predicted reduction; gts = g^T s; RELDX = max d_i |x_i - x0_i| /
