@@ -2,8 +2,6 @@
 // listing on standard output and writing the listing file beside the program.
 #pragma once
 
-#include <string>
-
 // Exit statuses of batch mode.
 enum BatchStatus {
     BATCH_OK = 0,             // the run ended with a usable result
@@ -15,6 +13,3 @@ enum BatchStatus {
 
 // Runs the program file; returns a BatchStatus.
 int batchRun(const char* programPath);
-
-// The listing file name: the program path with its extension replaced by "lst".
-std::string batchListingPath(const std::string& programPath);
