@@ -252,9 +252,8 @@ void writeConfidenceIntervals()
     reportText("\n\n         ---- %7.3lf%% Confidence Intervals  ----\n\n", 100 * settings.confidenceLevel);
     reportText(" Parameter     Lower limit      Best estimate      Upper limit\n");
     reportText("----------  ----------------  ----------------  ----------------\n");
-    if (settings.confidenceLevel < LEVEL_FLOOR)
-        settings.confidenceLevel = LEVEL_FLOOR;
-    const double q = inverseStudentT((settings.confidenceLevel + 1) * 0.5, n - p);
+    const double level = settings.confidenceLevel < LEVEL_FLOOR ? LEVEL_FLOOR : settings.confidenceLevel;
+    const double q = inverseStudentT((level + 1) * 0.5, n - p);
     for (int i = 0; i < p; ++i) {
         Symbol* s = parameters[i];
         const double half = q * std::sqrt(analysis.covariance[(size_t)i * p + i]);
@@ -306,9 +305,9 @@ void writeListing(int stopCode)
         writeParameterFile();
     if (!settings.functionMinimization)
         writeAnalysisOfVariance(rs.regressionSS, rs.residualSS, rs.totalSS);
-    if (settings.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
+    if (analysis.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
         writeConfidenceIntervals();
-    if (settings.printCovariance)
+    if (analysis.printCovariance)
         writeCovarianceMatrix();
     reportText("\n");
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/driver.h"
+#include "analysis/statistics.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/linesource.h"
@@ -24,13 +25,11 @@ std::vector<std::vector<int>> odometerPoints(std::vector<int> stepCounts)
         sweeps[e] = SweepEntry{};
         sweeps[e].stepCount = stepCounts[e];
     }
+    std::vector<int> current(sweeps.size(), 0);
     std::vector<std::vector<int>> points;
     do {
-        std::vector<int> point;
-        for (const SweepEntry& entry : sweeps)
-            point.push_back(entry.current);
-        points.push_back(point);
-    } while (sweepAdvance(sweeps.data(), (int)sweeps.size()) && points.size() < 100);
+        points.push_back(current);
+    } while (sweepAdvance(current.data(), sweeps.data(), (int)sweeps.size()) && points.size() < 100);
     return points;
 }
 
@@ -143,9 +142,31 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
                              "2.0 -1.53\n2.5 -1.87\n3.0 -0.55\n3.5 1.31\n4.0 1.97\n4.5 0.83\n");
     EXPECT_GE(code, STOP_ABSOLUTE);
     EXPECT_NEAR(parameters[1]->value, 2.0, 0.01);
-    EXPECT_EQ(parameters[1]->initialValue, 1.5);   // the best grid start is shown as the guess
+    // The best grid start is shown as the guess; the compiled initial guess stays.
+    EXPECT_EQ(analysis.initialGuess[1], 1.5);
+    EXPECT_EQ(parameterStatistics(1).initialGuess, 1.5);
+    EXPECT_EQ(parameters[1]->initialValue, 1.0);
     EXPECT_EQ(progressSweepStep.load(), 6);
     EXPECT_FALSE(quietErrors);
+}
+
+TEST_F(DriverRun, RunLeavesTheCompiledSettingsAsTheyWere)
+{
+    // The constraint leaves no covariance matrix, so the analysis drops its request; the
+    // confidence level of 50 % is raised for the intervals; the sweep picks a new start.
+    const int code = analyse("VARIABLES t, y;\nPARAMETERS A = 1, w = 1;\nFUNCTION y = A * sin(w * t);\n"
+                             "CONSTRAIN w = 0, 5;\nSWEEP w = 0.5, 3, 0.5;\nCONFIDENCE 50;\nCOVARIANCE;\n"
+                             "DATA;\n0.0 0.02\n0.5 1.62\n1.0 1.82\n1.5 0.28\n2.0 -1.53\n2.5 -1.87\n"
+                             "3.0 -0.55\n3.5 1.31\n4.0 1.97\n4.5 0.83\n");
+    EXPECT_GE(code, STOP_ABSOLUTE);
+    EXPECT_EQ(analysis.covarianceCode, 0);
+    EXPECT_FALSE(analysis.printCovariance);
+    EXPECT_EQ(settings.covarianceCode, -3);
+    EXPECT_TRUE(settings.printCovariance);
+    EXPECT_EQ(settings.confidenceLevel, 0.5);
+    EXPECT_EQ(settings.sweeps[0].bestValue, 0.5);
+    EXPECT_EQ(parameters[1]->initialValue, 1.0);
+    EXPECT_NE(analysis.initialGuess[1], 1.0);
 }
 
 TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
