@@ -10,6 +10,7 @@
 #include "analysis/covariance.h"
 #include "analysis/output.h"
 #include "analysis/report.h"
+#include "analysis/results.h"
 #include "analysis/solver.h"
 #include "exec/interpreter.h"
 #include "exec/timestamp.h"
@@ -169,6 +170,7 @@ void releaseResults()
     analysis.allocatedParameters = 0;
     analysis.analysisCompleted = false;
     analysis.covarianceStatus = 0;
+    resultsRelease();
 }
 
 bool aborted()
@@ -309,6 +311,9 @@ int runAnalysis()
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())
         analysis.analysisCompleted = true;
+    resultsCompute();
+    if (!settings.parameterOutputFile.empty())
+        results.parameterFileMessage = writeParameterFile();
     writeListing(analysis.stopCode);
     if (settings.outputMode != 0)
         writeOutputFile();

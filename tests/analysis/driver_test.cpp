@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/driver.h"
+#include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
@@ -167,6 +168,34 @@ TEST_F(DriverRun, RunLeavesTheCompiledSettingsAsTheyWere)
     EXPECT_EQ(settings.sweeps[0].bestValue, 0.5);
     EXPECT_EQ(parameters[1]->initialValue, 1.0);
     EXPECT_NE(analysis.initialGuess[1], 1.0);
+}
+
+TEST_F(DriverRun, ResultsRecordHoldsWhatTheListingShows)
+{
+    // y = a x through four points: a = 1.99, s = 0.03282953, 90 % limits 1.91273989 and
+    // 2.06726011 (the figures of the one-parameter listing case).
+    ASSERT_GE(analyse("VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\nCONFIDENCE 90;\n"
+                      "CORRELATE x, y, Residual;\nDATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n"), STOP_ABSOLUTE);
+    ASSERT_TRUE(results.computed);
+    ASSERT_EQ(results.parameterCount, 1);
+    const ParameterStatistics& a = results.parameters[0];
+    EXPECT_TRUE(results.withStatistics);
+    EXPECT_NEAR(a.estimate, 1.99, 1e-9);
+    EXPECT_NEAR(a.stdError, 0.03282953, 1e-8);
+    EXPECT_TRUE(results.intervals);
+    EXPECT_EQ(results.intervalLevel, 0.9);
+    EXPECT_NEAR(a.lowerLimit, 1.91273989, 1e-6);
+    EXPECT_NEAR(a.upperLimit, 2.06726011, 1e-6);
+    ASSERT_EQ(results.variableCount, 2);
+    EXPECT_EQ(results.variables[0].mean, 2.5);
+    EXPECT_EQ(results.variables[1].maximum, 7.8);
+    // The correlation with a computed variable (the residual) was formed by runs of the
+    // program, once, before the listing.
+    ASSERT_EQ(results.correlationCount, 3);
+    EXPECT_EQ(results.correlations[0 * 3 + 0], 1.0);
+    EXPECT_GT(results.correlations[0 * 3 + 1], 0.99);
+    EXPECT_EQ(results.correlations[1 * 3 + 2], results.correlations[2 * 3 + 1]);
+    EXPECT_FALSE(results.variance.shown) << "no analysis of variance with one parameter";
 }
 
 TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
