@@ -1,6 +1,7 @@
 // Batch mode: the program file is read into memory and served to the compiler through a
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
+#include "app/batchplots.h"
 
 #include "analysis/driver.h"
 #include "analysis/runcommand.h"
@@ -175,7 +176,7 @@ void releaseRun()
 
 } // namespace
 
-int batchRun(const char* programPath)
+int batchRun(const char* programPath, bool savePlots)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
@@ -205,6 +206,8 @@ int batchRun(const char* programPath)
     if (!end.listingMessage.empty())
         fprintf(stderr, "%s\n", end.listingMessage.c_str());
     if (end.listingLost)
+        status = BATCH_FAILED;
+    if (savePlots && !batchSavePlots(programPath))
         status = BATCH_FAILED;
     releaseRun();
     fflush(stdout);

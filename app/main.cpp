@@ -15,7 +15,7 @@ int main(int argc, char** argv)
             return BATCH_BAD_COMMAND;
         if (commandLine.programPath.empty())
             return BATCH_OK;
-        return batchRun(commandLine.programPath.c_str());
+        return batchRun(commandLine.programPath.c_str(), commandLine.plots);
     }
     printf("Usage: moxel -run PROGRAM.mxl   (batch mode; the window is not available in this build)\n");
     return 0;
