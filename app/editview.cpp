@@ -247,7 +247,8 @@ QString StatusView::lineText(int index) const
 {
     if (index < 0 || index >= lineCount())
         return QString();
-    return QString::fromLatin1(lines[size_t(index)]->text);
+    const char* text = lines[size_t(index)]->text;
+    return QString::fromLatin1(text, qsizetype(std::strlen(text)));
 }
 
 int StatusView::sourceLineOf(const QString& text)

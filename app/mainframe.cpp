@@ -500,7 +500,7 @@ void CMainFrame::restorePlacement()
     if (right > left && bottom > top)
         setGeometry(left, top, right - left, bottom - top);
     const int split = frameRestoredSplitHeight(settingsReadInt("WinSplitY"), std::max(0, bottom - top));
-    splitter->setSizes({split, std::max(SPLIT_MIN, height() - split)});
+    splitter->setSizes({split, std::max(SPLIT_MIN, splitter->height() - splitter->handleWidth() - split)});
     if (settingsReadInt("WinIconic") > 0)
         setWindowState(windowState() | Qt::WindowMinimized);
     else if (settingsReadInt("WinMax") > 0)
@@ -534,6 +534,11 @@ void CMainFrame::showEvent(QShowEvent* event)
 bool CMainFrame::running() const
 {
     return runPending;
+}
+
+int CMainFrame::sourcePaneHeight() const
+{
+    return splitter->sizes().value(0);
 }
 
 QString CMainFrame::statusCaption() const

@@ -57,6 +57,7 @@ public:
     QAction* action(const char* name) const;   // by object name, e.g. "run"
     QMenu* menu(const char* name) const;       // by object name, e.g. "viewMenu"
     int activeView() const { return active; }
+    int sourcePaneHeight() const;
     bool resultsAvailable() const { return hasListing; }
     bool running() const;
     QString statusCaption() const;
