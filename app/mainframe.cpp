@@ -557,7 +557,15 @@ void CMainFrame::updateRunAction()
     action("run")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
 }
 
+// The menu bar's refresh at the start and end of a run and for a new, opened or
+// modified document: the first plot becomes current again.
 void CMainFrame::refreshMenus()
+{
+    plotMenuRefresh();
+    updateCommands();
+}
+
+void CMainFrame::updateCommands()
 {
     const bool busy = runPending;
     for (const char* name : {"fileMenu", "editMenu", "showMenu"})
@@ -575,7 +583,6 @@ void CMainFrame::refreshMenus()
     action("viewVariables")->setChecked(active == VIEW_VARIABLES);
     action("viewParameters")->setEnabled(completed && parameterCount > 0);
     action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
-    plotMenuRefresh();
     plotAction->setVisible(true);
     plotAction->setEnabled(completed && plotCount() > 0);
     plotAction->setChecked(active == VIEW_PLOT);
@@ -642,7 +649,7 @@ void CMainFrame::showView(int index)
         if (!runPending && item.view == index)
             text = QLatin1String(item.text);
     caption->setText(text);
-    refreshMenus();
+    updateCommands();
 }
 
 // Frees what the last run built, after the views that point into it have let go.
@@ -899,6 +906,10 @@ void CMainFrame::printActiveView(bool preview)
         }
     };
     printer->setDocName(doc->displayName());
+    // Printing to a file proposes one beside the program rather than in the home folder.
+    if (printer->outputFileName().isEmpty() && !doc->path().isEmpty())
+        printer->setOutputFileName(QFileInfo(doc->path()).absolutePath() + QLatin1Char('/') +
+                                   QFileInfo(doc->path()).completeBaseName() + QStringLiteral(".pdf"));
     if (preview) {
         QPrintPreviewDialog dialog(printer, this);
         connect(&dialog, &QPrintPreviewDialog::paintRequested, this, paint);

@@ -69,6 +69,7 @@ public:
     bool maybeSave();
     void showView(int index);
     void refreshMenus();
+    void updateCommands();                     // enabling and check marks only
     bool insertFile(const QString& path);      // false when the source would grow too large
 
     // Restores the placement stored by an earlier session (at the first showing).

@@ -8,6 +8,8 @@
 #include <QPrinter>
 #include <QTextDocument>
 
+#include <memory>
+
 #include "app/views.h"
 #include "plot/surface.h"
 
@@ -16,6 +18,7 @@ const char MANUAL_JOB_NAME[] = "test.doc";
 namespace {
 
 constexpr int MANUAL_POINT_SIZE = 10;   // the manual's font on paper
+constexpr int TEXT_POINT_SIZE = 9;      // the listing's and the program's font on paper
 constexpr int MANUAL_FOOT_LINES = 3;    // a page ends before the last three line heights
 
 // Splits the manual into printed lines: a tab fills blanks to the next multiple of
@@ -64,9 +67,15 @@ void printPlot(QPrinter* printer)
                   printer->logicalDpiY());
 }
 
+// A copy of the text in a monospace font sized in points: the views' fonts are sized
+// in screen pixels, which would print minute on a printer's resolution.
 void printText(QPrinter* printer, const QTextDocument* text)
 {
-    text->print(printer);
+    std::unique_ptr<QTextDocument> copy(text->clone());
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(TEXT_POINT_SIZE);
+    copy->setDefaultFont(font);
+    copy->print(printer);
 }
 
 int printManualText(QPrinter* printer, const QByteArray& text, int copies)
