@@ -884,7 +884,8 @@ void CMainFrame::printActiveView(bool preview)
         if (active == VIEW_PLOT) {
             printPlot(target);
         } else if (active == VIEW_ANALYSIS) {
-            printText(target, listing->document());
+            QTextDocument document(listing->toPlainText());
+            printText(target, &document);
         } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES) {
             QTreeWidget* table = active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable) : variableTable;
             QString text;
@@ -899,7 +900,6 @@ void CMainFrame::printActiveView(bool preview)
                 text += row.join(QLatin1Char('\t')) + QLatin1Char('\n');
             }
             QTextDocument document(text);
-            document.setDefaultFont(listing->font());
             printText(target, &document);
         } else {
             printText(target, editor->document());

@@ -2,9 +2,11 @@
 // tables, and the current plot.
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
 #include <QTreeWidget>
 #include <QWidget>
+
+#include <vector>
 
 class QPainter;
 
@@ -19,7 +21,10 @@ enum ViewIndex {
 
 extern const char FINAL_RESULTS_MARK[];     // "   ----  Final Results  ----"
 
-class CAnalysisView : public QPlainTextEdit {
+// The run listing, read-only. A listing may hold millions of lines (OUTPUT into the
+// listing), so the view keeps the file's bytes with an index of line starts and paints
+// only the visible lines; text is selected by mouse or keyboard and copied.
+class CAnalysisView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit CAnalysisView(QWidget* parent = nullptr);
@@ -31,12 +36,39 @@ public:
     // Copies the listing to another file; false with *message set when that fails.
     bool copyListing(const QString& target, QString* message) const;
 
+    int lineCount() const { return int(lineStarts.size()); }
+    QString lineText(int line) const;
+    int caretLine() const { return caret.line; }
+    int firstVisibleLine() const;
+    QString toPlainText() const;
+    QString selectedText() const;
+
+public slots:
+    void copy() const;
+    void selectAll();
+
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    QString path;           // the listing file shown, empty when none
-    bool scrollPending;     // the caret's line goes to the top when the view shows
+    struct Position {
+        int line;       // 0-based line
+        int column;     // character within the line
+    };
+    void updateScrollBars();
+    Position positionAt(const QPoint& point) const;
+    void moveCaret(Position to, bool select);
+    QByteArray bytes;                   // the listing file
+    std::vector<qint64> lineStarts;     // offset of each line in bytes
+    QString path;                       // the listing file shown, empty when none
+    Position caret = {0, 0};            // where the caret stands
+    Position anchor = {0, 0};           // the other end of the selection
+    bool scrollPending = false;         // the caret's line goes to the top when the view shows
 };
 
 // Rows of the parameter table as text, one vector per row: name, initial guess, final
