@@ -351,7 +351,7 @@ std::vector<QStringList> variableRows()
     return rows;
 }
 
-CParameterView::CParameterView(QWidget* parent) : QTreeWidget(parent) {}
+CParameterView::CParameterView(QWidget* parent) : ReportView(parent) {}
 
 void CParameterView::rebuild()
 {
@@ -369,19 +369,7 @@ void CParameterView::rebuild()
     fillTable(this, rows);
 }
 
-void CParameterView::showEvent(QShowEvent* event)
-{
-    rebuild();
-    QTreeWidget::showEvent(event);
-}
-
-void CParameterView::hideEvent(QHideEvent* event)
-{
-    clear();
-    QTreeWidget::hideEvent(event);
-}
-
-CVariableView::CVariableView(QWidget* parent) : QTreeWidget(parent)
+CVariableView::CVariableView(QWidget* parent) : ReportView(parent)
 {
     setColumnCount(5);
     setUpTable(this,
@@ -397,13 +385,13 @@ void CVariableView::rebuild()
         fillTable(this, variableRows());
 }
 
-void CVariableView::showEvent(QShowEvent* event)
+void ReportView::showEvent(QShowEvent* event)
 {
     rebuild();
     QTreeWidget::showEvent(event);
 }
 
-void CVariableView::hideEvent(QHideEvent* event)
+void ReportView::hideEvent(QHideEvent* event)
 {
     clear();
     QTreeWidget::hideEvent(event);

@@ -77,26 +77,31 @@ std::vector<QStringList> parameterRows(bool* withStatistics);
 // Rows of the variable table: name, minimum, maximum, mean, standard deviation.
 std::vector<QStringList> variableRows();
 
-class CParameterView : public QTreeWidget {
+// A report-style table that is filled when it becomes active and emptied when it stops
+// being active.
+class ReportView : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit CParameterView(QWidget* parent = nullptr);
-    void rebuild();
+    explicit ReportView(QWidget* parent = nullptr) : QTreeWidget(parent) {}
+    virtual void rebuild() = 0;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 };
 
-class CVariableView : public QTreeWidget {
+class CParameterView : public ReportView {
+    Q_OBJECT
+public:
+    explicit CParameterView(QWidget* parent = nullptr);
+    void rebuild() override;
+};
+
+class CVariableView : public ReportView {
     Q_OBJECT
 public:
     explicit CVariableView(QWidget* parent = nullptr);
-    void rebuild();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    void rebuild() override;
 };
 
 class CPlotView : public QWidget {
