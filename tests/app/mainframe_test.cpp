@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -328,6 +329,19 @@ TEST_F(FrameTest, MemoryBlockListingAfterARun)
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_FALSE(lines.filter(QRegularExpression("^slm   \\d+   \\d+$")).isEmpty()) << lines.join("|").toStdString();
     EXPECT_FALSE(lines.filter(QRegularExpression("^rslt   \\d+   \\d+$")).isEmpty());
+}
+
+TEST(WindowStart, DisplayThatDoesNotAnswerGetsTheAdviceNotAnAbort)
+{
+    const std::string folder = testTempDir();
+    const std::string command = "cd '" + folder + "' && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:87 "
+                                "XDG_CONFIG_HOME='" + folder + "/config' '" MOXEL_BINARY "' >out.txt 2>err.txt";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_NE(readTextFile(folder + "/err.txt").find("moxel: no display is available for the window.\n"
+                                                     "To run a program without a window, use: moxel -run PROGRAM.mxl\n"),
+              std::string::npos);
 }
 
 TEST(SavePlotDialog, NameRulesWhenTheTypeIsSwitched)
