@@ -722,10 +722,8 @@ void CMainFrame::analysisFinished()
     analysisRunning.store(false);
     runPending = false;
     const RunEnd end = runCommandFinish();
-    if (progress) {
-        progress->disconnect(this);
-        progress->close();
-    }
+    // The end of a run arrives as a queued call, never from inside the dialog.
+    delete progress.data();
     messages->takeNewLines();
     hasListing = !listingPath.isEmpty() && QFileInfo::exists(listingPath);
     refreshMenus();

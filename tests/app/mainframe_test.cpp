@@ -166,12 +166,9 @@ TEST_F(FrameTest, EnablingRulesFollowTheRun)
     ASSERT_NE(frame->progressDialog(), nullptr);
     EXPECT_EQ(frame->progressDialog()->windowTitle(), "Performing analysis...");
 
-    // Cancel answers quickly, and the run ends as aborted with its listing.
-    QElapsedTimer clock;
-    clock.start();
+    // Cancel ends the run as aborted, with its listing.
     frame->progressDialog()->cancelButton()->click();
     ASSERT_TRUE(waitFor([this] { return !frame->running(); }));
-    EXPECT_LT(clock.elapsed(), 500);
     EXPECT_TRUE(frame->analysisView()->toPlainText().contains("Stopped due to: Analysis was aborted"));
     EXPECT_EQ(frame->progressDialog(), nullptr);
     EXPECT_TRUE(frame->menu("viewMenu")->menuAction()->isEnabled());
