@@ -26,6 +26,7 @@ constexpr double FACE_PROBE_PIXELS = 1000.0;    // size at which a face's cell h
 constexpr size_t LINE_BATCH = 4096;             // lines handed to the painter at once
 constexpr size_t SEEN_INITIAL_SLOTS = 1 << 12;  // first size of the drawn-line table
 constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of that table
+constexpr double DEVICE_LIMIT = 1 << 24;        // device pixels a position is kept within
 
 // The lines drawn with the current pen, as an open-addressing table of their end points
 // packed into 64 bits. Lines whose end points do not fit 16 bits are not kept.
@@ -229,10 +230,13 @@ public:
     }
 
 private:
-    // Rounds to the nearest pixel, halves upward.
+    // Rounds to the nearest pixel, halves upward. A position far off the device (a
+    // residual line toward a predicted value far outside the axes) is brought within
+    // the range the painter's fixed-point arithmetic holds; only vertical lines reach
+    // that far, so their direction is kept.
     static int nearest(double value)
     {
-        const double shifted = value + 0.5;
+        const double shifted = std::clamp(value, -DEVICE_LIMIT, DEVICE_LIMIT) + 0.5;
         const int whole = static_cast<int>(shifted);
         return shifted < whole ? whole - 1 : whole;
     }
