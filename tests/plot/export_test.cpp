@@ -8,7 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "plot/colours.h"
@@ -148,6 +152,47 @@ TEST_F(Export, FailedWriteLeavesTheOldFileAlone)
     boxes.clear();
     EXPECT_FALSE(exportWriteJpeg((folder + "/missing/plot.jpg").c_str(), rows));
     EXPECT_EQ(boxes, std::vector<std::string>{"Cannot open JPG output file"});
+}
+
+// A write that fails part way (the file-size limit of a child process stands in for a
+// full disk): the writer reports it, removes its temporary file, and the old file of
+// that name is still there.
+TEST_F(Export, WriteFailingPartWayLeavesNoPartialImage)
+{
+    std::vector<unsigned char> noise(200 * 200 * 3);
+    unsigned state = 12345;
+    for (unsigned char& value : noise) {
+        state = state * 1103515245u + 12345u;
+        value = static_cast<unsigned char>(state >> 24);
+    }
+    const PixelRows rows = {noise.data(), 200, 200, 600, PIXELS_RGB24};
+    struct Case {
+        const char* name;
+        bool (*writer)(const char*, const PixelRows&);
+        const char* message;
+    };
+    const Case cases[] = {{"full.bmp", exportWriteBmp, "Error writing BMP file"},
+                          {"full.jpg", exportWriteJpeg, "Error generating JPG file"}};
+    for (const Case& c : cases) {
+        const std::string path = folder + "/" + c.name;
+        writeTextFile(path, "a good image");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit = {4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            boxes.clear();
+            const bool written = c.writer(path.c_str(), rows);
+            _exit(!written && boxes == std::vector<std::string>{c.message} ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name;
+        EXPECT_EQ(readTextFile(path), "a good image") << c.name;
+        struct stat info;
+        EXPECT_NE(stat((path + ".part").c_str(), &info), 0) << c.name;
+    }
 }
 
 const char DECAY_PROGRAM[] =
