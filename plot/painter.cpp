@@ -29,19 +29,29 @@ constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of that table
 constexpr double DEVICE_LIMIT = 1 << 24;        // device pixels a position is kept within
 
 // The lines drawn with the current pen, as an open-addressing table of their end points
-// packed into 64 bits. Lines whose end points do not fit 16 bits are not kept.
+// packed into 64 bits. Lines whose end points do not fit 16 bits are not kept. A small
+// direct-mapped table of recent lines answers first: observations in data order often
+// repeat the lines of their neighbours, and the small table stays in the cache where
+// the large one does not.
 class DrawnLines {
 public:
+    DrawnLines() { std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY); }
+
     // True when the line was not drawn before (it is then remembered).
     bool firstTime(const QLine& line)
     {
         uint64_t key = 0;
         if (!pack(line, &key) || key == SEEN_EMPTY)
             return true;
+        const uint64_t hash = key * 0x9E3779B97F4A7C15ULL;
+        uint64_t& recentSlot = recent[hash >> (64 - RECENT_BITS)];
+        if (recentSlot == key)
+            return false;
+        recentSlot = key;
         if (slots.empty())
             slots.assign(SEEN_INITIAL_SLOTS, SEEN_EMPTY);
         size_t mask = slots.size() - 1;
-        size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+        size_t at = static_cast<size_t>(hash >> 20) & mask;
         while (slots[at] != SEEN_EMPTY) {
             if (slots[at] == key)
                 return false;
@@ -55,8 +65,10 @@ public:
 
     void clear()
     {
-        if (used > 0)
+        if (used > 0) {
             std::fill(slots.begin(), slots.end(), SEEN_EMPTY);
+            std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY);
+        }
         used = 0;
     }
 
@@ -89,6 +101,8 @@ private:
         }
     }
 
+    static constexpr int RECENT_BITS = 12;
+    uint64_t recent[1 << RECENT_BITS];  // lines met lately, by hash (each also in slots)
     std::vector<uint64_t> slots;    // packed lines, SEEN_EMPTY where unused
     size_t used = 0;                // slots in use
 };
