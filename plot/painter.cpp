@@ -137,7 +137,9 @@ public:
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, false);
         painter->setRenderHint(QPainter::TextAntialiasing, true);
-        painter->setBackgroundMode(Qt::OpaqueMode);
+        // Only text is drawn on a filled background: in opaque mode the painter also
+        // fills along some lines, which would wipe out pixels drawn before.
+        painter->setBackgroundMode(Qt::TransparentMode);
         penSelected = false;
     }
 
@@ -216,15 +218,17 @@ public:
         penSelected = false;
         const QFontMetricsF metrics(font, painter->device());
         const QPointF corner(deviceX(x), deviceY(y));
+        painter->setBackgroundMode(Qt::OpaqueMode);
         if (escapement == 0) {
             painter->drawText(corner + QPointF(0.0, metrics.ascent()), textOf(words));
-            return;
+        } else {
+            painter->save();
+            painter->translate(corner);
+            painter->rotate(-escapement / 10.0);
+            painter->drawText(QPointF(0.0, metrics.ascent()), textOf(words));
+            painter->restore();
         }
-        painter->save();
-        painter->translate(corner);
-        painter->rotate(-escapement / 10.0);
-        painter->drawText(QPointF(0.0, metrics.ascent()), textOf(words));
-        painter->restore();
+        painter->setBackgroundMode(Qt::TransparentMode);
     }
 
     TextExtent textExtent(const std::string& words) override
