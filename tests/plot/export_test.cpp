@@ -127,18 +127,20 @@ TEST_F(Export, JpegDecodesToTheSizeAndColours)
     EXPECT_EQ(bytes.find("\xFF\xC2", 0, 2), std::string::npos);
 }
 
+// A writer, the file it is asked for, and the message its failure gives.
+struct WriterCase {
+    const char* name;
+    bool (*writer)(const char*, const PixelRows&);
+    const char* message;
+};
+
 TEST_F(Export, FailedWriteLeavesTheOldFileAlone)
 {
     const unsigned char rgb[] = {1, 2, 3};
     const PixelRows rows = {rgb, 1, 1, 3, PIXELS_RGB24};
-    struct Case {
-        const char* name;
-        bool (*writer)(const char*, const PixelRows&);
-        const char* message;
-    };
-    const Case cases[] = {{"old.bmp", exportWriteBmp, "Cannot open BMP output file"},
+    const WriterCase cases[] = {{"old.bmp", exportWriteBmp, "Cannot open BMP output file"},
                           {"old.jpg", exportWriteJpeg, "Cannot open JPG output file"}};
-    for (const Case& c : cases) {
+    for (const WriterCase& c : cases) {
         const std::string path = folder + "/" + c.name;
         writeTextFile(path, "a good image");
         // The temporary name is taken by a folder, so the new file cannot be made.
@@ -166,14 +168,9 @@ TEST_F(Export, WriteFailingPartWayLeavesNoPartialImage)
         value = static_cast<unsigned char>(state >> 24);
     }
     const PixelRows rows = {noise.data(), 200, 200, 600, PIXELS_RGB24};
-    struct Case {
-        const char* name;
-        bool (*writer)(const char*, const PixelRows&);
-        const char* message;
-    };
-    const Case cases[] = {{"full.bmp", exportWriteBmp, "Error writing BMP file"},
+    const WriterCase cases[] = {{"full.bmp", exportWriteBmp, "Error writing BMP file"},
                           {"full.jpg", exportWriteJpeg, "Error generating JPG file"}};
-    for (const Case& c : cases) {
+    for (const WriterCase& c : cases) {
         const std::string path = folder + "/" + c.name;
         writeTextFile(path, "a good image");
         const pid_t child = fork();
