@@ -71,12 +71,25 @@ void fetchRgbRow(const PixelRows& image, int row, unsigned char* rgb)
     }
 }
 
-// Puts a completed temporary file in place, or removes it.
-bool placeFile(const std::string& part, const char* path, bool complete)
+// Opens the temporary file of path for writing; null after the message.
+FILE* openPart(const std::string& part, const char* message)
 {
-    if (complete && rename(part.c_str(), path) == 0)
+    FILE* file = fopen(part.c_str(), "wb");
+    if (!file)
+        errorBox("%s", message);
+    return file;
+}
+
+// Closes the temporary file and puts it in place when all of it was written; else
+// removes it, reports message and returns false.
+bool closePart(FILE* file, const std::string& part, const char* path, bool written, const char* message)
+{
+    written = fflush(file) == 0 && !ferror(file) && written;
+    written = fclose(file) == 0 && written;
+    if (written && rename(part.c_str(), path) == 0)
         return true;
     remove(part.c_str());
+    errorBox("%s", message);
     return false;
 }
 
@@ -180,11 +193,9 @@ void exportStoreSettings(const PlotFileSettings& fileSettings)
 bool exportWriteBmp(const char* path, const PixelRows& image)
 {
     const std::string part = std::string(path) + PART_SUFFIX;
-    FILE* file = fopen(part.c_str(), "wb");
-    if (!file) {
-        errorBox(MSG_BMP_OPEN);
+    FILE* file = openPart(part, MSG_BMP_OPEN);
+    if (!file)
         return false;
-    }
     const long rowBytes = bmpRowBytes(image.width);
     unsigned char header[BMP_HEADER_SIZE] = {};
     header[0] = 'B';
@@ -211,31 +222,16 @@ bool exportWriteBmp(const char* path, const PixelRows& image)
         }
         written = fwrite(row.data(), 1, row.size(), file) == row.size();
     }
-    written = fflush(file) == 0 && !ferror(file) && written;
-    written = fclose(file) == 0 && written;
-    if (!placeFile(part, path, written)) {
-        errorBox(MSG_BMP_WRITE);
-        return false;
-    }
-    return true;
+    return closePart(file, part, path, written, MSG_BMP_WRITE);
 }
 
 bool exportWriteJpeg(const char* path, const PixelRows& image)
 {
     const std::string part = std::string(path) + PART_SUFFIX;
-    FILE* file = fopen(part.c_str(), "wb");
-    if (!file) {
-        errorBox(MSG_JPG_OPEN);
+    FILE* file = openPart(part, MSG_JPG_OPEN);
+    if (!file)
         return false;
-    }
-    bool written = compressJpeg(file, image);
-    written = fflush(file) == 0 && !ferror(file) && written;
-    written = fclose(file) == 0 && written;
-    if (!placeFile(part, path, written)) {
-        errorBox(MSG_JPG_ERROR);
-        return false;
-    }
-    return true;
+    return closePart(file, part, path, compressJpeg(file, image), MSG_JPG_ERROR);
 }
 
 bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings)

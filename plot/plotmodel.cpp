@@ -453,6 +453,17 @@ int drawNormalPlot(PlotContext* context, const PlotSpec* spec, int n)
     return outcome;
 }
 
+// The variables a plot kind reads are there.
+bool variablesPresent(const PlotSpec* spec)
+{
+    switch (spec->plotKind) {
+    case PLOT_FUNCTION:
+    case PLOT_SCATTER: return spec->xVar && spec->yVar;
+    case PLOT_RESIDUAL: return spec->xVar != nullptr;
+    default: return true;
+    }
+}
+
 PlotSpec* firstPlot()
 {
     for (PlotSpec* spec = plotList; spec; spec = spec->next)
@@ -550,7 +561,7 @@ const char* plotCaptionOfKind(int kind)
 
 int plotDraw(PlotSurface* surface, int colourSet, const PlotSpec* spec)
 {
-    if (!spec || !spec->completed || !surface)
+    if (!spec || !spec->completed || !surface || !variablesPresent(spec))
         return PLOT_NOT_DRAWN;
     const int n = observationCount;
     if (n < 0 || !analysis.predicted || !analysis.observed || analysis.allocatedRows < n)

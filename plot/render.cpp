@@ -123,6 +123,19 @@ bool layoutVertical(PlotContext* context, int layout, const PlotFrame& frame)
     return true;
 }
 
+// The minor ticks of the interval that ends at the major tick after previous: one unit
+// long, below the x axis or left of the y axis.
+void drawMinorTicks(PlotContext* context, double previous, int minor, bool alongX)
+{
+    for (int j = 1; j < minor; j++) {
+        const double at = previous + j * static_cast<double>(AXIS_INTERVAL) / minor;
+        if (alongX)
+            line(context, at, context->xAxisY, at, context->xAxisY - 1.0);
+        else
+            line(context, context->yAxisX, at, context->yAxisX - 1.0, at);
+    }
+}
+
 void drawGrid(PlotContext* context)
 {
     const AxisScale& x = context->xAxis;
@@ -160,12 +173,8 @@ void drawXAxis(PlotContext* context, const PlotFrame& frame)
     for (int i = 0; i <= x.count; i++) {
         const double value = x.start + i * x.step;
         const double px = context->areaLeft + (value - x.start) * x.scale;
-        if (i > 0) {
-            for (int j = 1; j < x.minor; j++) {
-                const double minorX = previous + j * static_cast<double>(AXIS_INTERVAL) / x.minor;
-                line(context, minorX, context->xAxisY, minorX, context->xAxisY - 1.0);
-            }
-        }
+        if (i > 0)
+            drawMinorTicks(context, previous, x.minor, true);
         line(context, px, context->xAxisY, px, context->xAxisY - 2.0);
         const std::string text = renderLabelText(format, value);
         const double width = renderTextWidth(context, text.c_str());
@@ -218,12 +227,8 @@ void drawYAxis(PlotContext* context, const PlotFrame& frame)
     for (int i = 0; i <= y.count; i++) {
         const double value = y.start + i * y.step;
         const double py = context->areaBottom + (value - y.start) * y.scale;
-        if (i > 0) {
-            for (int j = 1; j < y.minor; j++) {
-                const double minorY = previous + j * static_cast<double>(AXIS_INTERVAL) / y.minor;
-                line(context, context->yAxisX, minorY, context->yAxisX - 1.0, minorY);
-            }
-        }
+        if (i > 0)
+            drawMinorTicks(context, previous, y.minor, false);
         line(context, context->yAxisX, py, context->yAxisX - 2.0, py);
         const std::string text = renderLabelText(format, value);
         const double width = renderTextWidth(context, text.c_str());

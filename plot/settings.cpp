@@ -51,7 +51,7 @@ int settingsReadInt(const char* name)
     const std::string path = settingsFilePath();
     if (path.empty())
         return -1;
-    QSettings store(QString::fromStdString(path), QSettings::IniFormat);
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
     const QVariant value = store.value(keyOf(name));
     bool ok = false;
     const int number = value.toInt(&ok);
@@ -63,7 +63,7 @@ void settingsWriteInt(const char* name, int value)
     const std::string path = settingsFilePath();
     if (path.empty())
         return;
-    QSettings store(QString::fromStdString(path), QSettings::IniFormat);
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
     store.setValue(keyOf(name), value);
 }
 
@@ -72,7 +72,7 @@ std::string settingsReadString(const char* name)
     const std::string path = settingsFilePath();
     if (path.empty())
         return "";
-    QSettings store(QString::fromStdString(path), QSettings::IniFormat);
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
     const QVariant value = store.value(keyOf(name));
     if (!value.isValid() || store.status() != QSettings::NoError)
         return "";
@@ -84,7 +84,7 @@ void settingsWriteString(const char* name, const std::string& text)
     const std::string path = settingsFilePath();
     if (path.empty())
         return;
-    QSettings store(QString::fromStdString(path), QSettings::IniFormat);
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
     store.setValue(keyOf(name), QString::fromStdString(text));
 }
 

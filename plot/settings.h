@@ -1,6 +1,6 @@
 // Settings store: integer and string values kept per user, shared by batch mode and the
 // window. The file is $XDG_CONFIG_HOME/MOXEL/MOXEL.conf (else ~/.config/MOXEL/MOXEL.conf)
-// in the INI form of QSettings, every value in its [General] group under its own name.
+// in the native (INI) form of QSettings, every value in [General] under its own name.
 // Nothing here reports an error: an unreadable store reads as missing values, and a
 // write that cannot be made is dropped.
 #pragma once
