@@ -21,13 +21,6 @@ std::string recentKey(int index)
     return key;
 }
 
-// Program files are UTF-8 when they decode as such, else taken as Latin-1.
-QString decodeProgram(const QByteArray& bytes)
-{
-    const QString text = QString::fromUtf8(bytes);
-    return text.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(bytes) : text;
-}
-
 }  // namespace
 
 CMOXELDoc::CMOXELDoc(QPlainTextEdit* editor, QObject* parent) : QObject(parent), editor(editor) {}
@@ -66,7 +59,7 @@ bool CMOXELDoc::open(const QString& path, QString* message)
         *message = QStringLiteral("Unable to read %1: %2").arg(path, file.errorString());
         return false;
     }
-    editor->setPlainText(decodeProgram(bytes));
+    editor->setPlainText(decodeText(bytes));
     editor->document()->setModified(false);
     filePath = QFileInfo(path).absoluteFilePath();
     addRecentFile(filePath);
@@ -112,6 +105,12 @@ void CMOXELDoc::addRecentFile(const QString& path)
     files.prepend(path);
     for (int i = 0; i < RECENT_FILE_COUNT; ++i)
         settingsWriteString(recentKey(i).c_str(), i < files.size() ? files[i].toStdString() : std::string());
+}
+
+QString CMOXELDoc::decodeText(const QByteArray& bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    return text.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(bytes) : text;
 }
 
 QString CMOXELDoc::cutDoubledExtension(const QString& path)

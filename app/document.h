@@ -29,6 +29,8 @@ public:
     QStringList recentFiles() const;
     void addRecentFile(const QString& path);
 
+    // Program files are UTF-8 when they decode as such, else taken as Latin-1.
+    static QString decodeText(const QByteArray& bytes);
     // name.mxl.mxl becomes name.mxl; other dots stay.
     static QString cutDoubledExtension(const QString& path);
 

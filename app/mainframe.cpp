@@ -858,8 +858,7 @@ bool CMainFrame::insertFile(const QString& path)
     const int end = cursor.selectionEnd();
     QTextCursor insert(editor->document());
     insert.setPosition(start);
-    const QString text = QString::fromUtf8(bytes);
-    insert.insertText(text.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(bytes) : text);
+    insert.insertText(CMOXELDoc::decodeText(bytes));
     cursor.setPosition(start);
     cursor.setPosition(end, QTextCursor::KeepAnchor);
     editor->setTextCursor(cursor);
