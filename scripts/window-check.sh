@@ -112,6 +112,25 @@ sleep 2
 pdftoppm -png -r 50 "$work/plot.pdf" "$out/19-printed-plot"
 pdftoppm -png -r 50 -l 2 "$work/listing.pdf" "$out/20-printed-listing"
 ls "$out" | grep printed | sed 's/^/  /'
+
+echo "The manual, the examples and the memory listing:"
+click 379 9; click 420 51
+focus "MOXEL manual"
+xdotool key ctrl+f
+xdotool type "SWEEP"
+xdotool key Return
+shot 24-manual-find
+xdotool key ctrl+w 2>/dev/null || true
+focus "MOXEL manual"
+xdotool windowclose "$(xdotool search --name "MOXEL manual" | head -1)" 2>/dev/null || true
+focus "plots.mxl"
+click 379 9; click 420 95
+shot 25-examples
+xdotool key Return
+focus "plots.mxl"
+xdotool key ctrl+shift+m
+shot 26-memory-block-types
+xdotool key Return
 focus "plots.mxl"
 xdotool key alt+f x
 wait_exit
