@@ -1,6 +1,7 @@
-// Entry point: command line, start-up trace and batch mode.
+// Entry point: command line, start-up trace, then batch mode or the window.
 #include "app/batch.h"
 #include "app/commandline.h"
+#include "app/window.h"
 
 #include <cstdio>
 
@@ -15,8 +16,7 @@ int main(int argc, char** argv)
             return BATCH_BAD_COMMAND;
         if (commandLine.programPath.empty())
             return BATCH_OK;
-        return batchRun(commandLine.programPath.c_str());
+        return batchRun(commandLine.programPath.c_str(), commandLine.plots);
     }
-    printf("Usage: moxel -run PROGRAM.mxl   (batch mode; the window is not available in this build)\n");
-    return 0;
+    return windowRun(argc, argv, commandLine);
 }

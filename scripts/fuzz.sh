@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-targets="${FUZZ_TARGETS:-lexer compiler data batch}"
+targets="${FUZZ_TARGETS:-lexer compiler data batch plots}"
 
 if ! command -v clang++-14 >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then
   if [ "$(id -u)" -eq 0 ]; then

@@ -1,82 +1,15 @@
-// A whole batch run: the input holds a program and, after a line "@@DATA", the bytes of
-// the data file "fuzz.dat" beside it. The run is limited to 20 iterations per solve and
-// is cancelled after one second (as a user would press Cancel), so that a model with an
-// endless loop ends too. The screen listing on standard output is silenced.
-#include "fuzz_common.h"
-
-#include "app/batch.h"
-#include "exec/interpreter.h"
-
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <fcntl.h>
-#include <mutex>
-#include <thread>
-
-namespace {
-
-constexpr auto CANCEL_AFTER = std::chrono::milliseconds(1000);
-const char SEPARATOR[] = "\n@@DATA\n";
-
-bool writeFile(const std::string& path, const char* bytes, size_t size)
-{
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file) return false;
-    fwrite(bytes, 1, size, file);
-    return fclose(file) == 0;
-}
-
-// Words that would make a run long however small the program: a sweep multiplies the
-// solves, and an ITERATIONS statement would lift the limit set below.
-bool mentions(const std::string& text, const char* word)
-{
-    const size_t length = strlen(word);
-    for (size_t i = 0; i + length <= text.size(); ++i)
-        if (strncasecmp(text.c_str() + i, word, length) == 0) return true;
-    return false;
-}
-
-}  // namespace
+// A whole batch run of a program and its data file, taken from the input (see
+// fuzz_batchrun.h). The screen listing on standard output is silenced.
+#include "fuzz_batchrun.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
+    fuzzSilenceStdout();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::string input(reinterpret_cast<const char*>(data), size);
-    if (input.find('\0') != std::string::npos) return 0;
-    const size_t split = input.find(SEPARATOR);
-    std::string program = input.substr(0, split);
-    const std::string dataBytes = split == std::string::npos ? "" : input.substr(split + strlen(SEPARATOR));
-    if (fuzzNamesLeaveFolder(program) || mentions(program, "sweep") || mentions(program, "iterations")) return 0;
-    program = "ITERATIONS 20;\n" + program;
-    const std::string folder = fuzzFolder();
-    if (!writeFile(folder + "/fuzz.mxl", program.data(), program.size())) return 0;
-    if (!writeFile(folder + "/fuzz.dat", dataBytes.data(), dataBytes.size())) return 0;
-
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    std::thread watchdog([&] {
-        std::unique_lock<std::mutex> guard(lock);
-        if (!finished.wait_for(guard, CANCEL_AFTER, [&] { return done; }))
-            abortRequested.store(true, std::memory_order_relaxed);
-    });
-    batchRun((folder + "/fuzz.mxl").c_str());
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        done = true;
-    }
-    finished.notify_one();
-    watchdog.join();
-    abortRequested.store(false, std::memory_order_relaxed);
+    fuzzBatchRun(std::string(reinterpret_cast<const char*>(data), size), false);
     return 0;
 }
