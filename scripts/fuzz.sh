@@ -30,6 +30,7 @@ CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=
 cmake --build build-fuzz -j "$(nproc)" --target $(printf 'fuzz_%s ' $targets)
 
 mkdir -p build-fuzz/artifacts
+export LSAN_OPTIONS="suppressions=$PWD/tests/fuzz/lsan.supp"
 failed=0
 for target in $targets; do
   kept="tests/fuzz/corpus/$target"

@@ -6,13 +6,14 @@
 #include "fuzz_batchrun.h"
 
 #include <QGuiApplication>
-#include <memory>
 #include <sys/stat.h>
 
 namespace {
 
 const char SETTINGS_SEPARATOR[] = "\n@@SETTINGS\n";
-std::unique_ptr<QGuiApplication> application;
+// Lives until the process ends: destroyed by the exit handlers, after Qt's own static
+// objects are gone, it would crash.
+QGuiApplication* application = nullptr;
 int argc = 1;
 char name[] = "fuzz_plots";
 char* argv[] = {name, nullptr};
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("XDG_CONFIG_HOME", fuzzFolder().c_str(), 1);
     mkdir((fuzzFolder() + "/MOXEL").c_str(), 0755);
-    application = std::make_unique<QGuiApplication>(argc, argv);
+    application = new QGuiApplication(argc, argv);
     return 0;
 }
 
