@@ -42,6 +42,7 @@ struct DriverState {
     double* x;                      // the solver's point, p doubles, during the solves
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
+    RunFrame frame;                 // the worker's run frame
 };
 
 DriverState driver;
@@ -178,9 +179,9 @@ bool aborted()
     return abortRequested.load(std::memory_order_relaxed);
 }
 
-void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void*)
+void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void* context)
 {
-    computeResiduals(n, p, x, nf, r);
+    computeResiduals((RunFrame*)context, n, p, x, nf, r);
 }
 
 void progressForSolver(int iteration, double f, void*)
@@ -293,9 +294,10 @@ int runAnalysis()
     releaseSolverArrays();
 
     if (!aborted()) {
-        runReset();
+        RunFrame* frame = &driver.frame;
+        runReset(frame);
         for (int i = 0; i < n; ++i)
-            runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
         // Cancelled during the final pass, the values are incomplete: the run is then
         // reported as aborted, never as converged.
         if (!aborted())
@@ -333,11 +335,10 @@ int solveModel()
     const long vLength = solverRealsLength(n, p);
     solverDefaults(1, iv, ivLength, v, vLength);
     solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceCode);
-    runReset();
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
-    const SolverCallbacks callbacks = {residualsForSolver, progressForSolver, nullptr};
+    const SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame};
     if (anyParameterConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
@@ -363,23 +364,27 @@ int solveModel()
     return solverStopCode(iv[IV_RETURN_CODE]);
 }
 
-void computeResiduals(int n, int p, const double* x, int* nf, double* r)
+void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
 {
     if (aborted()) {
         *nf = -1;
         return;
     }
     ++analysis.residualEvaluations;
+    runReset(frame);
+    if (!frame->values) {
+        *nf = 0;
+        return;
+    }
     for (int j = 0; j < p; ++j)
-        parameters[j]->value = x[j];
-    runReset();
+        frame->values[parameters[j]->slot] = x[j];
     if (!settings.functionMinimization) {
         for (int i = 0; i < n; ++i) {
             double predicted = 0.0;
             double observed = 0.0;
-            const bool ok = runObservation(i, nullptr, &predicted, &observed);
+            const bool ok = runObservation(frame, i, nullptr, &predicted, &observed);
             r[i] = predicted - observed;
-            if (runFailed || !std::isfinite(r[i])) {
+            if (frame->runFailed || !std::isfinite(r[i])) {
                 r[i] = 0.0;
                 *nf = 0;
                 return;
@@ -392,9 +397,9 @@ void computeResiduals(int n, int p, const double* x, int* nf, double* r)
         return;
     }
     double value = 0.0;
-    bool ok = runObservation(0, nullptr, &value, nullptr);
+    bool ok = runObservation(frame, 0, nullptr, &value, nullptr);
     r[0] = std::sqrt(std::fabs(value)) / std::sqrt((double)n);
-    if (runFailed || !std::isfinite(r[0])) {
+    if (frame->runFailed || !std::isfinite(r[0])) {
         r[0] = 0.0;
         ok = false;
     }
@@ -443,8 +448,14 @@ bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
     return false;
 }
 
+RunFrame* analysisFrame()
+{
+    return &driver.frame;
+}
+
 void analysisRelease()
 {
     analysisWait();
     releaseResults();
+    runFrameRelease(&driver.frame);
 }

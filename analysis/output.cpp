@@ -103,7 +103,7 @@ double outputValue(const Symbol* item, int i)
         return analysis.observed[i] - analysis.predicted[i];
     if (item->kind == SYM_INPUT)
         return observations[(size_t)i * inputVariableCount + item->index];
-    return item->value;
+    return runValue(analysisFrame(), item);
 }
 
 void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE])
@@ -168,17 +168,18 @@ void writeOutputFile()
     char (*formats)[COLUMN_FORMAT_SIZE] =
         (char (*)[COLUMN_FORMAT_SIZE])memalloc((size_t)(count > 0 ? count : 1) * COLUMN_FORMAT_SIZE, "ofmt");
     if (formats) {
+        RunFrame* frame = analysisFrame();
         for (int k = 0; k < count; ++k) {
-            runReset();
+            runReset(frame);
             for (int j = 0; j < n; ++j) {
-                runObservation(j, nullptr, nullptr, nullptr);
+                runObservation(frame, j, nullptr, nullptr, nullptr);
                 analysis.workColumn[j] = outputValue(settings.outputVariables[k], j);
             }
             chooseColumnFormat(analysis.workColumn, n, formats[k]);
         }
-        runReset();
+        runReset(frame);
         for (int i = 0; i < n; ++i) {
-            runObservation(i, nullptr, nullptr, nullptr);
+            runObservation(frame, i, nullptr, nullptr, nullptr);
             for (int k = 0; k < count; ++k) {
                 if (k > 0)
                     fputs("  ", file);

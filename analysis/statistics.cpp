@@ -20,11 +20,11 @@ constexpr double ZERO_STD_ERROR = 1e-20;      // standard errors below this give
 
 // Value of a variable for observation i; the program has just run for i when the
 // variable is not an input variable.
-double observationValue(const Symbol* s, int i)
+double observationValue(RunFrame* frame, const Symbol* s, int i)
 {
     if (s->kind == SYM_INPUT)
         return observations[(size_t)i * inputVariableCount + s->index];
-    return s->value;
+    return runValue(frame, s);
 }
 
 // Sums of one variable's differences from its first value, kept in units of a power of
@@ -203,13 +203,14 @@ double correlation(Symbol* a, Symbol* b)
     ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
     ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
     double sxy = 0.0;
+    RunFrame* frame = analysisFrame();
     if (needRun)
-        runReset();
+        runReset(frame);
     for (int i = 0; i < n; ++i) {
         if (needRun)
-            runObservation(i, nullptr, nullptr, nullptr);
-        const double valueX = observationValue(a, i);
-        const double valueY = observationValue(b, i);
+            runObservation(frame, i, nullptr, nullptr, nullptr);
+        const double valueX = observationValue(frame, a, i);
+        const double valueY = observationValue(frame, b, i);
         if (i == 0) {
             x.origin = valueX;
             y.origin = valueY;

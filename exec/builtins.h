@@ -5,8 +5,9 @@
 #include <cstdint>
 
 struct ExprNode;
+struct RunFrame;
 
-double callBuiltin(const ExprNode* call);
+double callBuiltin(RunFrame* frame, const ExprNode* call);
 void builtinsReset();                  // restarts the calling thread's random-number generator
                                        // (each analysis; a new thread starts afresh anyway)
 void builtinsInstallFoldHook();        // plugs compile-time evaluation into the parser
