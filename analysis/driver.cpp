@@ -12,9 +12,12 @@
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/solver.h"
+#include "exec/block.h"
+#include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
+#include "lang/expr.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
@@ -43,6 +46,7 @@ struct DriverState {
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
+    RunFrame helperFrame;           // the second thread's frame for Jacobian columns
 };
 
 DriverState driver;
@@ -184,6 +188,24 @@ void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void*
     computeResiduals((RunFrame*)context, n, p, x, nf, r);
 }
 
+// The same residuals with the frame's runtime messages held back, for the solver's
+// speculative evaluations on two threads.
+void quietResidualsForSolver(int n, int p, const double* x, int* nf, double* r, void* context)
+{
+    RunFrame* frame = (RunFrame*)context;
+    frame->quiet = true;
+    computeResiduals(frame, n, p, x, nf, r);
+    frame->quiet = false;
+}
+
+// Evaluations of the program are independent of each other, so that two threads may
+// run them in any order: no RANDOM (its sequence runs through all evaluations) and no
+// PRINTF (its output would interleave).
+bool evaluationsIndependent()
+{
+    return !exprCallsFunction(FN_RANDOM) && !exprCallsFunction(FN_PRINTF);
+}
+
 void progressForSolver(int iteration, double f, void*)
 {
     reportProgress(iteration, f);
@@ -272,6 +294,7 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    blockPrepare(runProgram());
     analysis.covarianceCode = settings.covarianceCode;
     analysis.printCovariance = settings.printCovariance;
     for (int j = 0; j < p; ++j)
@@ -338,7 +361,11 @@ int solveModel()
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
-    const SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame};
+    SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
+    if (evaluationsIndependent()) {
+        callbacks.quietResiduals = quietResidualsForSolver;
+        callbacks.helperContext = &driver.helperFrame;
+    }
     if (anyParameterConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
@@ -364,13 +391,65 @@ int solveModel()
     return solverStopCode(iv[IV_RETURN_CODE]);
 }
 
+namespace {
+
+// The residual of observation i by the per-observation path into r[i]; false when the
+// evaluation failed (nf = 0) and the residual vector is done.
+bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
+{
+    double predicted = 0.0;
+    double observed = 0.0;
+    const bool ok = runObservation(frame, i, nullptr, &predicted, &observed);
+    r[i] = predicted - observed;
+    if (frame->runFailed || !std::isfinite(r[i])) {
+        r[i] = 0.0;
+        *nf = 0;
+        return false;
+    }
+    if (!ok) {
+        *nf = 0;
+        return false;
+    }
+    return true;
+}
+
+// Regression residuals, a block of observations at a time when the program has a block
+// form; a block that meets an error or Cancel is run again per observation, which
+// reports it as the reference path does and stops at the same observation.
+void regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
+{
+    if (!blockAvailable()) {
+        for (int i = 0; i < n; ++i)
+            if (!residualOfObservation(frame, i, nf, r))
+                return;
+        return;
+    }
+    for (int first = 0; first < n; first += BLOCK_ROWS) {
+        const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
+        if (blockResiduals(frame, first, count, r + first) == BLOCK_OK) {
+            for (int i = first; i < first + count; ++i)
+                if (!std::isfinite(r[i])) {
+                    r[i] = 0.0;
+                    *nf = 0;
+                    return;
+                }
+            continue;
+        }
+        for (int i = first; i < first + count; ++i)
+            if (!residualOfObservation(frame, i, nf, r))
+                return;
+    }
+}
+
+}  // namespace
+
 void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
 {
     if (aborted()) {
         *nf = -1;
         return;
     }
-    ++analysis.residualEvaluations;
+    std::atomic_ref<long>(analysis.residualEvaluations).fetch_add(1, std::memory_order_relaxed);
     runReset(frame);
     if (!frame->values) {
         *nf = 0;
@@ -379,21 +458,7 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
     for (int j = 0; j < p; ++j)
         frame->values[parameters[j]->slot] = x[j];
     if (!settings.functionMinimization) {
-        for (int i = 0; i < n; ++i) {
-            double predicted = 0.0;
-            double observed = 0.0;
-            const bool ok = runObservation(frame, i, nullptr, &predicted, &observed);
-            r[i] = predicted - observed;
-            if (frame->runFailed || !std::isfinite(r[i])) {
-                r[i] = 0.0;
-                *nf = 0;
-                return;
-            }
-            if (!ok) {
-                *nf = 0;
-                return;
-            }
-        }
+        regressionResiduals(frame, n, nf, r);
         return;
     }
     double value = 0.0;
@@ -458,4 +523,6 @@ void analysisRelease()
     analysisWait();
     releaseResults();
     runFrameRelease(&driver.frame);
+    runFrameRelease(&driver.helperFrame);
+    blockRelease();
 }

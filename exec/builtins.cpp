@@ -685,6 +685,11 @@ double callBuiltin(RunFrame* frame, const ExprNode* call)
     }
 }
 
+double builtinApply(RunFrame* frame, const ExprNode* call, const double* args, int count)
+{
+    return applyBuiltin(frame, call, args, count);
+}
+
 void builtinsReset()
 {
     builtins.randomState = 1u;

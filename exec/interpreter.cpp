@@ -115,11 +115,20 @@ void runFrameRelease(RunFrame* frame)
         memfree(frame->values);
     frame->values = nullptr;
     frame->capacity = 0;
+    if (frame->block)
+        memfree(frame->block);
+    frame->block = nullptr;
+    frame->blockCapacity = 0;
 }
 
 void runSetProgram(const Instruction* entry)
 {
     interp.program = entry;
+}
+
+const Instruction* runProgram()
+{
+    return interp.program ? interp.program : programEntry();
 }
 
 void runReset(RunFrame* frame)
@@ -149,7 +158,7 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
     frame->runFailed = false;
     frame->functionDone = false;
 
-    const Instruction* ip = interp.program ? interp.program : programEntry();
+    const Instruction* ip = runProgram();
     while (ip && !frame->runFailed) {
         if (abortRequested.load(std::memory_order_relaxed)) {
             reportAbort(frame);

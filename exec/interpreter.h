@@ -21,6 +21,8 @@ struct RunFrame {
     bool quiet;                     // runtime messages not written (a speculative evaluation)
     double predictedValue;          // from FUNCTION or RETURN
     double observedValue;           // dependent variable's value then (0 when none)
+    double* block;                  // registers of the block evaluation ("block"), or null
+    long blockCapacity;             // doubles in block
 };
 
 // Analysis-wide flags.
@@ -39,6 +41,7 @@ inline double& runValue(RunFrame* frame, const Symbol* symbol);
 void runReset(RunFrame* frame);
 // Runs entry instead of the last compile's program (null: back to programEntry()).
 void runSetProgram(const Instruction* entry);
+const Instruction* runProgram();    // the code runObservation runs
 // observation: 0-based index; values: one per input variable, or null to read the
 // observation store. predicted/observed may be null.
 bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
