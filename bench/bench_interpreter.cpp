@@ -8,6 +8,7 @@
 #include <deque>
 #include <vector>
 
+#include "exec/block.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
@@ -124,6 +125,33 @@ void BM_InterpreterModel(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * OBSERVATIONS);
 }
 BENCHMARK(BM_InterpreterModel)->Unit(benchmark::kMillisecond);
+
+// The same sum by the block evaluation, BLOCK_ROWS observations at a time.
+void BM_BlockModel(benchmark::State& state)
+{
+    model();
+    symbolsLayout();
+    RunFrame frame{};
+    runReset(&frame);
+    if (!blockPrepare(runProgram()))
+        state.SkipWithError("no block form");
+    std::vector<double> r(BLOCK_ROWS);
+    for (auto _ : state) {
+        double ss = 0.0;
+        for (int first = 0; first < OBSERVATIONS; first += BLOCK_ROWS) {
+            const int count = OBSERVATIONS - first < BLOCK_ROWS ? OBSERVATIONS - first : BLOCK_ROWS;
+            if (blockResiduals(&frame, first, count, r.data()) != BLOCK_OK)
+                state.SkipWithError("evaluation failed");
+            for (int i = 0; i < count; i++)
+                ss += r[i] * r[i];
+        }
+        benchmark::DoNotOptimize(ss);
+    }
+    blockRelease();
+    runFrameRelease(&frame);
+    state.SetItemsProcessed(state.iterations() * OBSERVATIONS);
+}
+BENCHMARK(BM_BlockModel)->Unit(benchmark::kMillisecond);
 
 void BM_NativeModel(benchmark::State& state)
 {
