@@ -268,6 +268,22 @@ void analysisWait()
 
 namespace {
 
+// The predicted and observed value of every observation at the final parameters, by
+// blocks when the program has a block form (a block that meets an error is run per
+// observation, which reports it).
+void finalPass(RunFrame* frame, int n)
+{
+    runReset(frame);
+    for (int first = 0; first < n; first += BLOCK_ROWS) {
+        const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
+        if (blockAvailable() && !settings.functionMinimization &&
+            blockValues(frame, first, count, analysis.predicted + first, analysis.observed + first) == BLOCK_OK)
+            continue;
+        for (int i = first; i < first + count; ++i)
+            runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+    }
+}
+
 // Sum of squared deviations over the predicted and observed values of the final pass.
 double finalPassSumSquares(int n)
 {
@@ -317,10 +333,7 @@ int runAnalysis()
     releaseSolverArrays();
 
     if (!aborted()) {
-        RunFrame* frame = &driver.frame;
-        runReset(frame);
-        for (int i = 0; i < n; ++i)
-            runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+        finalPass(&driver.frame, n);
         // Cancelled during the final pass, the values are incomplete: the run is then
         // reported as aborted, never as converged.
         if (!aborted())

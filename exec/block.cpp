@@ -524,7 +524,7 @@ void blockRelease()
     program.observed = -1;
 }
 
-int blockResiduals(RunFrame* frame, int first, int count, double* r)
+int blockValues(RunFrame* frame, int first, int count, double* predicted, double* observed)
 {
     if (!program.available || abortRequested.load(std::memory_order_relaxed))
         return BLOCK_FAILED;
@@ -550,15 +550,28 @@ int blockResiduals(RunFrame* frame, int first, int count, double* r)
         frame->runFailed = false;
         return BLOCK_FAILED;
     }
-    const double* predicted = registers + (long)program.predicted * BLOCK_ROWS;
-    const bool predictedScalar = program.ops[program.predicted].scalar;
+    const double* p = registers + (long)program.predicted * BLOCK_ROWS;
+    const bool pScalar = program.ops[program.predicted].scalar;
+    for (int i = 0; i < count; i++)
+        predicted[i] = p[pScalar ? 0 : i];
     if (program.observed < 0) {
-        for (int i = 0; i < count; i++) r[i] = predicted[predictedScalar ? 0 : i] - 0.0;
+        for (int i = 0; i < count; i++)
+            observed[i] = 0.0;
         return BLOCK_OK;
     }
-    const double* observed = registers + (long)program.observed * BLOCK_ROWS;
-    const bool observedScalar = program.ops[program.observed].scalar;
+    const double* o = registers + (long)program.observed * BLOCK_ROWS;
+    const bool oScalar = program.ops[program.observed].scalar;
     for (int i = 0; i < count; i++)
-        r[i] = predicted[predictedScalar ? 0 : i] - observed[observedScalar ? 0 : i];
+        observed[i] = o[oScalar ? 0 : i];
+    return BLOCK_OK;
+}
+
+int blockResiduals(RunFrame* frame, int first, int count, double* r)
+{
+    double observed[BLOCK_ROWS];
+    if (blockValues(frame, first, count, r, observed) != BLOCK_OK)
+        return BLOCK_FAILED;
+    for (int i = 0; i < count; i++)
+        r[i] = r[i] - observed[i];
     return BLOCK_OK;
 }

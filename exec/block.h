@@ -26,7 +26,10 @@ bool blockPrepare(const Instruction* entry);
 bool blockAvailable();
 void blockRelease();
 
-// predicted - observed of observations first .. first + count - 1 (count <= BLOCK_ROWS)
-// into r, at the parameter values held in frame. Writes no message: on BLOCK_FAILED the
-// caller runs the block through runObservation, which reports as the reference does.
+// The predicted and observed values of observations first .. first + count - 1
+// (count <= BLOCK_ROWS), at the parameter values held in frame. Writes no message: on
+// BLOCK_FAILED the caller runs the block through runObservation, which reports as the
+// reference does.
+int blockValues(RunFrame* frame, int first, int count, double* predicted, double* observed);
+// predicted - observed of the same observations into r.
 int blockResiduals(RunFrame* frame, int first, int count, double* r);
