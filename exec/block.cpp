@@ -65,8 +65,10 @@ struct BlockProgram {
 BlockProgram program;
 
 // Work variables' registers while preparing: the register last assigned to each slot.
+// Each input column and each parameter or constant is loaded once, into one register.
 struct Preparation {
     std::vector<int> slotRegister;      // -1: not written yet in this observation
+    std::vector<int> leafRegister;      // by slot: register holding that symbol's value, or -1
     bool failed;                        // the program does not qualify
 };
 
@@ -102,17 +104,20 @@ int readSymbol(Preparation& prep, const Symbol* symbol)
         prep.failed = true;
         return -1;
     }
+    const bool known = symbol->slot < (int)prep.leafRegister.size();
     switch (symbol->kind) {
-    case SYM_INPUT: {
-        BlockOp op = leaf(LEAF_INPUT, false);
-        op.slot = symbol->index;
-        return addOp(prep, op);
-    }
+    case SYM_INPUT:
     case SYM_PARAMETER:
     case SYM_CONSTANT: {
-        BlockOp op = leaf(LEAF_SLOT, true);
-        op.slot = symbol->slot;
-        return addOp(prep, op);
+        if (known && prep.leafRegister[symbol->slot] >= 0)
+            return prep.leafRegister[symbol->slot];
+        const bool input = symbol->kind == SYM_INPUT;
+        BlockOp op = leaf(input ? LEAF_INPUT : LEAF_SLOT, !input);
+        op.slot = input ? symbol->index : symbol->slot;
+        const int reg = addOp(prep, op);
+        if (known)
+            prep.leafRegister[symbol->slot] = reg;
+        return reg;
     }
     case SYM_WORK:
         if (symbol->slot < (int)prep.slotRegister.size() && prep.slotRegister[symbol->slot] >= 0)
@@ -465,6 +470,7 @@ bool blockPrepare(const Instruction* entry)
     blockRelease();
     Preparation prep;
     prep.slotRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
+    prep.leafRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
     prep.failed = exprCallsFunction(FN_RANDOM) || exprCallsFunction(FN_PRINTF) ||
                   exprCallsFunction(FN_RETURN) || !entry;
     bool functionSeen = false;
