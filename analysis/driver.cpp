@@ -96,7 +96,6 @@ bool allocateArrays(int n, int p)
     const size_t cols = p > 0 ? (size_t)p : 1;
     analysis.predicted = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
     analysis.observed = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
-    analysis.workColumn = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
     analysis.initialGuess = (double*)memalloc_zero(cols * sizeof(double), TAG_RESULTS);
     analysis.allocatedRows = n;
@@ -104,7 +103,7 @@ bool allocateArrays(int n, int p)
     analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
     analysis.solverReals = memalloc_doubles((size_t)solverRealsLength(n, p), TAG_RESULTS);
     driver.x = memalloc_doubles(cols, TAG_POINT);
-    return analysis.predicted && analysis.observed && analysis.workColumn && analysis.covariance &&
+    return analysis.predicted && analysis.observed && analysis.covariance &&
            analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x;
 }
 

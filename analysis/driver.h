@@ -26,7 +26,7 @@ enum StopCode {
 struct AnalysisState {
     double* predicted;          // n predicted values at the final parameters ("comp")
     double* observed;           // n observed values at the final parameters ("comp")
-    double* workColumn;         // n doubles of scratch for the output file ("comp")
+    double* workColumn;         // n doubles of scratch for the output file ("comp"), made when it is written
     double* covariance;         // p x p, row-major; all zero when not available ("comp")
     double* initialGuess;       // p starting values of the final solve: the initial guesses, with the
                                 // best grid values for swept parameters ("comp")

@@ -167,7 +167,9 @@ void writeOutputFile()
     const int count = settings.outputCount;
     char (*formats)[COLUMN_FORMAT_SIZE] =
         (char (*)[COLUMN_FORMAT_SIZE])memalloc((size_t)(count > 0 ? count : 1) * COLUMN_FORMAT_SIZE, "ofmt");
-    if (formats) {
+    if (!analysis.workColumn)
+        analysis.workColumn = (double*)memalloc_zero((size_t)(n > 0 ? n : 1) * sizeof(double), "comp");
+    if (formats && analysis.workColumn) {
         RunFrame* frame = analysisFrame();
         for (int k = 0; k < count; ++k) {
             runReset(frame);
@@ -187,8 +189,9 @@ void writeOutputFile()
             }
             fputs("\n", file);
         }
-        memfree(formats);
     }
+    if (formats)
+        memfree(formats);
     if (settings.outputMode > 0) {
         const std::string message = closeOutput(file, "output file", name);
         if (!message.empty())

@@ -277,6 +277,21 @@ void releaseStore()
     observationCapacity = 0;
 }
 
+// Gives back the room kept for growth once the records are read: from now on the store
+// holds the rows read, n doubles apart, and the analysis allocates its arrays after it.
+void shrinkStore(size_t rowWidth)
+{
+    const size_t used = static_cast<size_t>(observationCount) * static_cast<size_t>(inputVariableCount);
+    const size_t wanted = std::max(used, rowWidth);
+    if (!observations || wanted >= static_cast<size_t>(observationCapacity) * rowWidth)
+        return;
+    void* block = memrealloc(observations, wanted * sizeof(double));
+    if (!block)
+        return;
+    observations = static_cast<double*>(block);
+    observationCapacity = observationCount;
+}
+
 // Reads every record of the source into a new store.
 void readRecords(RecordSource& source, const SourceLine* line)
 {
@@ -314,6 +329,7 @@ void readRecords(RecordSource& source, const SourceLine* line)
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
     memfree(record);
+    shrinkStore(rowWidth);
 }
 
 }  // namespace
