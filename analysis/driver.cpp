@@ -267,16 +267,24 @@ void analysisWait()
 
 namespace {
 
+int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
+int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed);
+bool blockDone(int first, int ownFailed, int mid, int midFailed);
+
 // The predicted and observed value of every observation at the final parameters, by
 // blocks when the program has a block form (a block that meets an error is run per
 // observation, which reports it).
 void finalPass(RunFrame* frame, int n)
 {
     runReset(frame);
+    const bool blocks = blockAvailable() && !settings.functionMinimization;
+    int mid = n, midFailed = n;
+    const int ownFailed = blocks ? blocksOnBothCores(frame, n, analysis.predicted, analysis.observed, &mid, &midFailed)
+                                 : -1;
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        if (blockAvailable() && !settings.functionMinimization &&
-            blockValues(frame, first, count, analysis.predicted + first, analysis.observed + first) == BLOCK_OK)
+        if (blocks && (ownFailed >= 0 ? blockDone(first, ownFailed, mid, midFailed)
+                                      : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
             continue;
         for (int i = first; i < first + count; ++i)
             runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
@@ -425,9 +433,90 @@ bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
     return true;
 }
 
+// Blocks of observations evaluated on the second thread: the helper frame is reset and
+// takes the parameter values of the calling frame; evaluation stops at the first block
+// that fails, which the calling thread then runs per observation, in order.
+struct BlockRange {
+    RunFrame* frame;            // the helper's frame
+    const RunFrame* source;     // frame holding the parameter values
+    int first;                  // first observation (a block boundary)
+    int end;                    // observations below this one
+    double* predicted;          // residuals, or predicted values when observed is set
+    double* observed;           // observed values, or null for residuals
+    int failedAt;               // first observation of the block that failed, or end
+};
+
+int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed)
+{
+    if (observed)
+        return blockValues(frame, first, count, predicted + first, observed + first);
+    return blockResiduals(frame, first, count, predicted + first);
+}
+
+void evaluateRange(BlockRange& range)
+{
+    range.failedAt = range.first;
+    runReset(range.frame);
+    if (!range.frame->values)
+        return;
+    for (int j = 0; j < parameterCount; ++j)
+        range.frame->values[parameters[j]->slot] = range.source->values[parameters[j]->slot];
+    for (int first = range.first; first < range.end; first += BLOCK_ROWS) {
+        const int count = range.end - first < BLOCK_ROWS ? range.end - first : BLOCK_ROWS;
+        if (evaluateBlock(range.frame, first, count, range.predicted, range.observed) != BLOCK_OK) {
+            range.failedAt = first;
+            return;
+        }
+    }
+    range.failedAt = range.end;
+}
+
+void* blockRangeThread(void* range)
+{
+    evaluateRange(*static_cast<BlockRange*>(range));
+    return nullptr;
+}
+
+// Runs the block form over n observations. Without a helper (a speculative evaluation is
+// already using it, the data are few, or no thread can start) the blocks run on this
+// thread, each as it comes; with one, the second half runs on the helper while this
+// thread runs the first. Returns the observation below which every block succeeded
+// (mid and midFailed describe the split: blocks from mid on succeeded below midFailed).
+// The caller checks and falls back in observation order.
+int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed)
+{
+    *mid = n;
+    *midFailed = n;
+    const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
+    if (frame->quiet || frame == &driver.helperFrame || blocks < 2 || !evaluationsIndependent())
+        return -1;
+    BlockRange helper{&driver.helperFrame, frame, (blocks / 2) * BLOCK_ROWS, n, predicted, observed, n};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, blockRangeThread, &helper) != 0)
+        return -1;
+    BlockRange own{frame, frame, 0, helper.first, predicted, observed, 0};
+    for (int first = 0; first < own.end; first += BLOCK_ROWS) {
+        const int count = own.end - first < BLOCK_ROWS ? own.end - first : BLOCK_ROWS;
+        if (evaluateBlock(frame, first, count, predicted, observed) != BLOCK_OK)
+            break;
+        own.failedAt = first + count;
+    }
+    pthread_join(thread, nullptr);
+    *mid = helper.first;
+    *midFailed = helper.failedAt;
+    return own.failedAt;
+}
+
+// True when the block of observations from first was evaluated by blocksOnBothCores.
+bool blockDone(int first, int ownFailed, int mid, int midFailed)
+{
+    return first < mid ? first < ownFailed : first < midFailed;
+}
+
 // Regression residuals, a block of observations at a time when the program has a block
-// form; a block that meets an error or Cancel is run again per observation, which
-// reports it as the reference path does and stops at the same observation.
+// form (on both cores when the helper is free); a block that meets an error or Cancel is
+// run again per observation, which reports it as the reference path does and stops at the
+// same observation.
 void regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
 {
     if (!blockAvailable()) {
@@ -436,9 +525,13 @@ void regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
                 return;
         return;
     }
+    int mid, midFailed;
+    const int ownFailed = blocksOnBothCores(frame, n, r, nullptr, &mid, &midFailed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        if (blockResiduals(frame, first, count, r + first) == BLOCK_OK) {
+        const bool done = ownFailed >= 0 ? blockDone(first, ownFailed, mid, midFailed)
+                                         : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
+        if (done) {
             for (int i = first; i < first + count; ++i)
                 if (!std::isfinite(r[i])) {
                     r[i] = 0.0;

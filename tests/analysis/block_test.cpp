@@ -49,7 +49,7 @@ protected:
     void TearDown() override
     {
         runFrameRelease(&frame);
-        blockRelease();
+        analysisRelease();
         compilerReleaseAll();
         settingsReset();
         listingClear();
