@@ -2,6 +2,7 @@
 // statistics of the input variables and Pearson correlations.
 #include "analysis/statistics.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -169,12 +170,17 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
         std::frexp(largest, &exponent);
     // Sums about the first value for the variance (see residualStatistics); a constant
     // column gives exactly 0, and rounding never makes the variance negative.
+    // Within the normal range the power of two is a double, and multiplying by it is the
+    // same exact scaling as ldexp, without a call per value.
+    const bool multiply = exponent >= DBL_MIN_EXP && exponent <= DBL_MAX_EXP - 1;
+    const double scale = multiply ? std::ldexp(1.0, -exponent) : 0.0;
     const double origin = std::ldexp(column[0], -exponent);
     double sum = 0.0;
     double shiftedSum = 0.0;
     double shiftedSum2 = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double x = std::ldexp(column[(size_t)i * stride], -exponent);
+        const double value = column[(size_t)i * stride];
+        const double x = multiply ? value * scale : std::ldexp(value, -exponent);
         sum += x;
         shiftedSum += x - origin;
         shiftedSum2 += (x - origin) * (x - origin);
