@@ -477,18 +477,19 @@ void* blockRangeThread(void* range)
     return nullptr;
 }
 
-// Runs the block form over n observations. Without a helper (a speculative evaluation is
-// already using it, the data are few, or no thread can start) the blocks run on this
-// thread, each as it comes; with one, the second half runs on the helper while this
-// thread runs the first. Returns the observation below which every block succeeded
-// (mid and midFailed describe the split: blocks from mid on succeeded below midFailed).
-// The caller checks and falls back in observation order.
+// Runs the block form over n observations on both cores: the second half of the blocks
+// on the helper, the first half here, each half stopping at its first failed block.
+// Returns the observation below which the first half succeeded; *mid is where the second
+// half starts and *midFailed where it stopped. Returns -1 without evaluating anything
+// when the helper is not free (a speculative evaluation uses it), the data fill fewer
+// than two blocks, or no thread can start. The caller checks the values and runs the
+// failed blocks per observation, in observation order.
 int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed)
 {
     *mid = n;
     *midFailed = n;
     const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
-    if (frame->quiet || frame == &driver.helperFrame || blocks < 2 || !evaluationsIndependent())
+    if (frame->quiet || frame == &driver.helperFrame || blocks < 2)
         return -1;
     BlockRange helper{&driver.helperFrame, frame, (blocks / 2) * BLOCK_ROWS, n, predicted, observed, n};
     pthread_t thread;
