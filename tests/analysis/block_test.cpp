@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/driver.h"
@@ -191,6 +192,40 @@ TEST_F(BlockPath, NonFiniteResidualStopsAtTheSameObservationWithoutAMessage)
     EXPECT_EQ(reference.screen, block.screen);
     EXPECT_EQ(block.r[516], 0.0);
     EXPECT_EQ(block.r[515], reference.r[515]);
+}
+
+// Cancel in the middle of a long sweep of a block program, whose evaluations and Jacobian
+// columns run on both cores: the analysis ends aborted, with "Aborting analysis..." at
+// most once.
+TEST(TwoThreadsCancel, EndsAbortedWithOneMessage)
+{
+    std::string text = "VARIABLES x, y;\nPARAMETERS a = 1, b = 0.5, c = 1, d = 1;\n"
+                       "SWEEP d = 0.5, 500, 0.5;\nFUNCTION y = a*exp(-b*x/5000) + c*sin(d*x/5000);\nDATA;\n";
+    for (int i = 1; i <= 20000; ++i)
+        text += std::to_string(i) + " " + std::to_string(2.0 * std::exp(-0.3 * i / 5000.0) + std::sin(1.7 * i / 5000.0)) + "\n";
+    analysisRelease();
+    compilerReleaseAll();
+    settingsReset();
+    listingClear();
+    TextLines lines;
+    const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
+    ASSERT_TRUE(compileProgram(&source));
+    ASSERT_TRUE(startAnalysis());
+    while (progressSweepStep.load() < 3 && analysisRunning.load() && !analysis.analysisCompleted)
+        std::this_thread::yield();
+    abortRequested.store(true);
+    analysisWait();
+    analysisRunning.store(false);
+    abortRequested.store(false);
+    EXPECT_EQ(analysis.stopCode, STOP_ABORTED);
+    int aborting = 0;
+    for (const std::string& line : screenLines())
+        aborting += line == "Error: Aborting analysis...";
+    EXPECT_LE(aborting, 1);
+    analysisRelease();
+    compilerReleaseAll();
+    settingsReset();
+    listingClear();
 }
 
 // ---- two threads ------------------------------------------------------------------------
