@@ -39,6 +39,8 @@ struct DriverState {
     bool workerStarted;             // worker holds a thread not yet joined
     AnalysisEndHandler endHandler;  // end-of-run signal, or null
     double* x;                      // the solver's point, p doubles, during the solves
+    double* bestX;                  // p doubles: the computed point of least sum of squares
+    double bestSumSquares;          // its sum of squares; infinite before the first
 };
 
 DriverState driver;
@@ -78,6 +80,7 @@ void releaseSolverArrays()
     analysis.solverInts = nullptr;
     freeBlock(analysis.solverReals);
     freeBlock(driver.x);
+    freeBlock(driver.bestX);
 }
 
 // The result arrays and the solver's workspaces, all for n observations and p
@@ -95,8 +98,10 @@ bool allocateArrays(int n, int p)
     analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
     analysis.solverReals = memalloc_doubles((size_t)solverRealsLength(n, p), TAG_RESULTS);
     driver.x = memalloc_doubles(cols, TAG_POINT);
+    driver.bestX = memalloc_doubles(cols, TAG_POINT);
+    driver.bestSumSquares = INFINITY;
     return analysis.predicted && analysis.observed && analysis.workColumn && analysis.covariance &&
-           analysis.solverInts && analysis.solverReals && driver.x;
+           analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
 }
 
 // Grid search over the SWEEP entries, an odometer whose last entry turns fastest;
@@ -242,6 +247,41 @@ double finalPassSumSquares(int n)
     return sum;
 }
 
+// Keeps x when its complete residual vector r has the least sum of squares so far.
+void rememberBestPoint(int n, int p, const double* x, const double* r)
+{
+    if (!driver.bestX)
+        return;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i)
+        sum += r[i] * r[i];
+    if (!(sum < driver.bestSumSquares))
+        return;
+    driver.bestSumSquares = sum;
+    for (int j = 0; j < p; ++j)
+        driver.bestX[j] = x[j];
+}
+
+// After a Cancel: the final pass runs at the best point reached, so that the estimates,
+// the sum of squares and the deviations of the listing all come from that one point.
+// The point was computed before, so the pass ends; a second Cancel still stops it.
+void finalPassAtBestPoint(int n, int p)
+{
+    if (!(driver.bestSumSquares < INFINITY))
+        return;
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = driver.bestX[j];
+    abortRequested.store(false, std::memory_order_relaxed);
+    runReset();
+    bool complete = true;
+    for (int i = 0; i < n && complete; ++i)
+        complete = runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]) ||
+                   !abortRequested.load(std::memory_order_relaxed);
+    abortRequested.store(true, std::memory_order_relaxed);
+    if (complete && !settings.functionMinimization)
+        analysis.finalSumSquares = finalPassSumSquares(n);
+}
+
 }  // namespace
 
 int runAnalysis()
@@ -271,6 +311,7 @@ int runAnalysis()
     if (aborted()) {
         analysis.iterationCount = progressIteration.load(std::memory_order_relaxed);
         analysis.stopCode = STOP_ABORTED;
+        finalPassAtBestPoint(n, p);
     }
     releaseSolverArrays();
 
@@ -368,6 +409,7 @@ void computeResiduals(int n, int p, const double* x, int* nf, double* r)
                 return;
             }
         }
+        rememberBestPoint(n, p, x, r);
         return;
     }
     double value = 0.0;
@@ -381,6 +423,8 @@ void computeResiduals(int n, int p, const double* x, int* nf, double* r)
         r[i] = r[0];
     if (!ok)
         *nf = 0;
+    else
+        rememberBestPoint(n, p, x, r);
 }
 
 void reportProgress(int iteration, double objective)

@@ -16,6 +16,10 @@ constexpr const char* OUTPUT_RESIDUAL = "$RESIDUAL";
 void writeOutputFile();
 void writeParameterFile();
 
+// OUTPUT and POUTPUT files of this run that could not be created or written in full.
+int outputFailureCount();
+void outputReset();   // before each run
+
 // Value of an OUTPUT item for observation i (the program has just run for i).
 double outputValue(const Symbol* item, int i);
 

@@ -3,6 +3,7 @@
 #include "app/batch.h"
 
 #include "analysis/driver.h"
+#include "analysis/output.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
@@ -255,6 +256,7 @@ int batchRun(const char* programPath)
         fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), strerror(errno));
 
     int status = BATCH_FAILED;
+    outputReset();
     if (compileStep(&batch.source)) {
         bool started = false;
         const int stopCode = analysisStep(&started);
@@ -262,6 +264,9 @@ int batchRun(const char* programPath)
         // incomplete: such a run does not count as a usable result either.
         if (started)
             status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+        // A script must not take a missing or cut output file for success.
+        if (started && outputFailureCount() > 0)
+            status = BATCH_FAILED;
     }
 
     // A listing that could not be written in full (a full disk, say) is a lost result,

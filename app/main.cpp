@@ -11,12 +11,12 @@ int main(int argc, char** argv)
     if (commandLine.run) {
         printf("RUN option specified\n");
         fflush(stdout);
-        if (commandLine.invalidOption)
+        if (commandLine.invalidOption || commandLine.programPath.empty()) {
+            commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
-        if (commandLine.programPath.empty())
-            return BATCH_OK;
+        }
         return batchRun(commandLine.programPath.c_str());
     }
-    printf("Usage: moxel -run PROGRAM.mxl   (batch mode; the window is not available in this build)\n");
+    printf("%s   (batch mode; the window is not available in this build)\n", COMMAND_LINE_USAGE);
     return 0;
 }

@@ -78,5 +78,5 @@ SourceLine* lexerFirstLine();
 // Drops whatever the lexer still holds of the current line.
 bool lexerTakeRawLine(char* buffer, int size);
 
-// True after an unterminated block comment: the compile ends there.
+// True after an unterminated block comment or a line too long: the compile ends there.
 bool lexerFatalError();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, through apt, whatever the build and the tests need and this machine lacks.
 set -euo pipefail
-packages=(cmake g++ ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev)
+packages=(cmake g++ ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
