@@ -1,6 +1,7 @@
 // Batch mode: the program file is read into memory and served to the compiler through a
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
+#include "app/batchplots.h"
 
 #include "analysis/driver.h"
 #include "analysis/output.h"
@@ -234,7 +235,7 @@ std::string batchListingPath(const std::string& programPath)
     return stem + ".lst";
 }
 
-int batchRun(const char* programPath)
+int batchRun(const char* programPath, bool savePlots)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
@@ -285,6 +286,8 @@ int batchRun(const char* programPath)
         fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
         status = BATCH_FAILED;
     }
+    if (savePlots && !batchSavePlots(programPath))
+        status = BATCH_FAILED;
     releaseRun();
     fflush(stdout);
     return status;

@@ -13,8 +13,9 @@ enum BatchStatus {
     BATCH_NOT_CONVERGED = 3   // the analysis ended without proper convergence
 };
 
-// Runs the program file; returns a BatchStatus.
-int batchRun(const char* programPath);
+// Runs the program file; returns a BatchStatus. With savePlots, the plots of a run that
+// produced results are saved as image files (a plot not written makes the status 1).
+int batchRun(const char* programPath, bool savePlots = false);
 
 // The listing file name: the program path with its extension replaced by "lst".
 std::string batchListingPath(const std::string& programPath);

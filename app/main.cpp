@@ -15,7 +15,7 @@ int main(int argc, char** argv)
             commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
         }
-        return batchRun(commandLine.programPath.c_str());
+        return batchRun(commandLine.programPath.c_str(), commandLine.plots);
     }
     printf("%s   (batch mode; the window is not available in this build)\n", COMMAND_LINE_USAGE);
     return 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, through apt, whatever the build and the tests need and this machine lacks.
 set -euo pipefail
-packages=(cmake g++ ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev python3)
+packages=(cmake g++ ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev
+          qt6-base-dev libjpeg62-turbo-dev fonts-dejavu-core python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -1,0 +1,48 @@
+// Batch mode's -plots option. Drawing text needs a QGuiApplication; batch runs without
+// plots never start one, so they stay as quick as before.
+#include "app/batchplots.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "analysis/driver.h"
+#include "lang/options.h"
+#include "plot/export.h"
+
+namespace {
+
+struct BatchPlotsState {
+    int argc;                   // QGuiApplication keeps a reference to it
+    char name[8];               // the program name it is shown
+    char* argv[2];              // name and the terminating null
+};
+
+BatchPlotsState batchPlots = {1, "moxel", {nullptr, nullptr}};
+
+// Qt's remarks about the environment (a missing runtime folder, say) are not the
+// user's business in batch mode; its errors still reach standard error.
+void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+bool batchSavePlots(const char* programPath)
+{
+    if (!analysis.analysisCompleted || !plotList)
+        return true;
+    std::unique_ptr<QGuiApplication> application;
+    if (!QGuiApplication::instance()) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        qInstallMessageHandler(qtMessage);
+        batchPlots.argc = 1;
+        batchPlots.argv[0] = batchPlots.name;
+        application = std::make_unique<QGuiApplication>(batchPlots.argc, batchPlots.argv);
+    }
+    return exportAllPlots(programPath);
+}

@@ -1,0 +1,7 @@
+// Batch mode's -plots option: the plots of a run saved as image files.
+#pragma once
+
+// After a run that produced results, saves every plot of the program next to it (see
+// exportAllPlots). Qt is started on its offscreen platform for this only, unless
+// QT_QPA_PLATFORM names another. True when every plot was written, or there was none.
+bool batchSavePlots(const char* programPath);

@@ -1,0 +1,68 @@
+// Plot export: the plot-file settings, the off-screen image of a plot in the saved
+// colour set, and the BMP and JPEG writers. A file is written under a temporary name
+// and put in place only when complete, so that a failed write never destroys a good
+// file of the same name nor leaves a truncated image behind.
+#pragma once
+
+#include <string>
+
+struct PlotSpec;
+
+constexpr int PLOT_IMAGE_DEFAULT_WIDTH = 700;      // pixels
+constexpr int PLOT_IMAGE_DEFAULT_HEIGHT = 550;     // pixels
+constexpr int PLOT_IMAGE_SIDE_MAX = 20000;         // pixels of either side
+constexpr long PLOT_IMAGE_PIXELS_MAX = 100000000L; // pixels of a whole image
+constexpr int JPEG_QUALITY = 100;
+
+enum PlotFileType {
+    PLOT_FILE_JPEG = 0,
+    PLOT_FILE_BMP = 1
+};
+
+extern const char MSG_PLOT_WRITTEN[];       // "The plot was written to %s"
+
+// The "PlotFileType", "BMPwidth", "BMPheight" and "BMPfilename" settings.
+struct PlotFileSettings {
+    int fileType;           // PlotFileType
+    int width;              // pixels
+    int height;             // pixels
+    std::string fileName;   // output file
+};
+
+// Reads the four settings with their defaults: JPEG unless the type is 1, 700 x 550
+// for a missing or non-positive size, and the program folder joined with "Plot.jpg"
+// or "Plot.bmp" for a missing name.
+PlotFileSettings exportReadSettings();
+void exportStoreSettings(const PlotFileSettings& fileSettings);
+
+enum PixelLayout {
+    PIXELS_RGB24 = 0,       // red, green, blue bytes
+    PIXELS_XRGB32 = 1       // 32-bit words 0xffRRGGBB in the machine's byte order
+};
+
+// Rows of an image, top row first.
+struct PixelRows {
+    const unsigned char* bits;  // first byte of the top row
+    int width;                  // pixels
+    int height;                 // rows
+    long stride;                // bytes from one row to the next
+    int layout;                 // PixelLayout
+};
+
+// Writers. Each reports a failure in the error box ("Cannot open BMP output file",
+// "Error writing BMP file", "Cannot open JPG output file", "Error generating JPG file")
+// and returns false; the file of that name is then as it was.
+bool exportWriteBmp(const char* path, const PixelRows& image);
+bool exportWriteJpeg(const char* path, const PixelRows& image);
+
+// Draws a copy of spec on an off-screen image of the saved colour set, filled with its
+// background, and writes it as fileSettings say. A width or height <= 0 takes the
+// default; a size over the limits, or an image that cannot be made, is reported and
+// nothing is written. Needs a QGuiApplication. True when the file was written.
+bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings);
+
+// Saves every plot of the program after a batch run, as PROGRAM_plotK.jpg (or .bmp)
+// next to the program, K from 1 in statement order, in the saved colour set at the size
+// of the settings; each file written is named on standard output. False when a plot
+// could not be written.
+bool exportAllPlots(const std::string& programPath);

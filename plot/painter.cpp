@@ -1,0 +1,313 @@
+// The QPainter surface. Lines are gathered while the pen stays the same and handed to
+// the painter in batches: a plot of a million observations is millions of short lines,
+// and one call per line would cost more than drawing them. While the pen stays the
+// same, a line already drawn with it is not drawn again: without antialiasing a solid
+// pen sets the same pixels each time, and the marks of a large data set fall on a few
+// thousand distinct device positions.
+#include "plot/painter.h"
+
+#include <QColor>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QLine>
+#include <QPainter>
+#include <QPen>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr double FACE_PROBE_PIXELS = 1000.0;    // size at which a face's cell height is measured
+constexpr size_t LINE_BATCH = 4096;             // lines handed to the painter at once
+constexpr size_t SEEN_INITIAL_SLOTS = 1 << 12;  // first size of the drawn-line table
+constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of that table
+constexpr double DEVICE_LIMIT = 1 << 24;        // device pixels a position is kept within
+
+// The lines drawn with the current pen, as an open-addressing table of their end points
+// packed into 64 bits. Lines whose end points do not fit 16 bits are not kept. A small
+// direct-mapped table of recent lines answers first: observations in data order often
+// repeat the lines of their neighbours, and the small table stays in the cache where
+// the large one does not.
+class DrawnLines {
+public:
+    DrawnLines() { std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY); }
+
+    // True when the line was not drawn before (it is then remembered).
+    bool firstTime(const QLine& line)
+    {
+        uint64_t key = 0;
+        if (!pack(line, &key) || key == SEEN_EMPTY)
+            return true;
+        const uint64_t hash = key * 0x9E3779B97F4A7C15ULL;
+        uint64_t& recentSlot = recent[hash >> (64 - RECENT_BITS)];
+        if (recentSlot == key)
+            return false;
+        recentSlot = key;
+        if (slots.empty())
+            slots.assign(SEEN_INITIAL_SLOTS, SEEN_EMPTY);
+        size_t mask = slots.size() - 1;
+        size_t at = static_cast<size_t>(hash >> 20) & mask;
+        while (slots[at] != SEEN_EMPTY) {
+            if (slots[at] == key)
+                return false;
+            at = (at + 1) & mask;
+        }
+        slots[at] = key;
+        if (++used * 2 > slots.size())
+            grow();
+        return true;
+    }
+
+    void clear()
+    {
+        if (used > 0) {
+            std::fill(slots.begin(), slots.end(), SEEN_EMPTY);
+            std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY);
+        }
+        used = 0;
+    }
+
+private:
+    static bool pack(const QLine& line, uint64_t* key)
+    {
+        const int values[4] = {line.x1(), line.y1(), line.x2(), line.y2()};
+        uint64_t packed = 0;
+        for (int value : values) {
+            if (value < -32768 || value > 32767)
+                return false;
+            packed = packed << 16 | static_cast<uint16_t>(value);
+        }
+        *key = packed;
+        return true;
+    }
+
+    void grow()
+    {
+        std::vector<uint64_t> old(slots.size() * 2, SEEN_EMPTY);
+        old.swap(slots);
+        const size_t mask = slots.size() - 1;
+        for (uint64_t key : old) {
+            if (key == SEEN_EMPTY)
+                continue;
+            size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+            while (slots[at] != SEEN_EMPTY)
+                at = (at + 1) & mask;
+            slots[at] = key;
+        }
+    }
+
+    static constexpr int RECENT_BITS = 12;
+    uint64_t recent[1 << RECENT_BITS];  // lines met lately, by hash (each also in slots)
+    std::vector<uint64_t> slots;    // packed lines, SEEN_EMPTY where unused
+    size_t used = 0;                // slots in use
+};
+
+QColor colourOf(unsigned colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+// Program texts are UTF-8 when they decode as such, else taken as Latin-1.
+QString textOf(const std::string& text)
+{
+    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (!decoded.contains(QChar::ReplacementCharacter))
+        return decoded;
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+class PainterSurface final : public PlotSurface {
+public:
+    PainterSurface(QPainter* painter, const SurfaceDevice& device)
+        : painter(painter), area(device), mapping{0.0, 0.0, 1.0, -1.0}, background(Qt::white),
+          text(Qt::black), escapement(0), currentX(0), currentY(0), penSelected(false)
+    {
+        lines.reserve(LINE_BATCH);
+    }
+
+    SurfaceDevice device() const override { return area; }
+
+    void beginPass() override
+    {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setRenderHint(QPainter::TextAntialiasing, true);
+        // Only text is drawn on a filled background: in opaque mode the painter also
+        // fills along some lines, which would wipe out pixels drawn before.
+        painter->setBackgroundMode(Qt::TransparentMode);
+        penSelected = false;
+    }
+
+    void endPass() override
+    {
+        flushLines();
+        drawn.clear();
+        painter->restore();
+    }
+
+    void setMapping(const SurfaceMapping& newMapping) override { mapping = newMapping; }
+
+    void setBackgroundColour(unsigned colour) override
+    {
+        background = colourOf(colour);
+        painter->setBackground(QBrush(background));
+    }
+
+    void setTextColour(unsigned colour) override { text = colourOf(colour); }
+
+    void setPen(int width, unsigned colour) override
+    {
+        QPen next(colourOf(colour));
+        const double pixels = width * std::fabs(mapping.scaleX);
+        if (width <= 0 || pixels < 1.5) {
+            next.setWidth(0);
+        } else {
+            next.setWidth(static_cast<int>(pixels + 0.5));
+            next.setCapStyle(Qt::RoundCap);
+            next.setJoinStyle(Qt::RoundJoin);
+        }
+        if (next == pen)
+            return;
+        flushLines();
+        drawn.clear();
+        pen = next;
+        penSelected = false;
+    }
+
+    void setFont(const std::string& face, int height, int style, int escapement) override
+    {
+        QFont next(QString::fromStdString(face));
+        next.setWeight(style == FONT_TITLE ? QFont::Medium : QFont::Normal);
+        next.setItalic(style == FONT_ITALIC);
+        next.setStyleStrategy(QFont::PreferDefault);
+        const double cell = height * std::fabs(mapping.scaleY);
+        next.setPixelSize(std::max(1, static_cast<int>(cell * emPerCell(next) + 0.5)));
+        font = next;
+        this->escapement = escapement;
+    }
+
+    void moveTo(int x, int y) override
+    {
+        currentX = x;
+        currentY = y;
+    }
+
+    void lineTo(int x, int y) override
+    {
+        const QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
+        currentX = x;
+        currentY = y;
+        if (!drawn.firstTime(line))
+            return;
+        lines.push_back(line);
+        if (lines.size() >= LINE_BATCH)
+            flushLines();
+    }
+
+    void textOut(int x, int y, const std::string& words) override
+    {
+        flushLines();
+        drawn.clear();
+        painter->setFont(font);
+        painter->setPen(text);
+        penSelected = false;
+        const QFontMetricsF metrics(font, painter->device());
+        const QPointF corner(deviceX(x), deviceY(y));
+        painter->setBackgroundMode(Qt::OpaqueMode);
+        if (escapement == 0) {
+            painter->drawText(corner + QPointF(0.0, metrics.ascent()), textOf(words));
+        } else {
+            painter->save();
+            painter->translate(corner);
+            painter->rotate(-escapement / 10.0);
+            painter->drawText(QPointF(0.0, metrics.ascent()), textOf(words));
+            painter->restore();
+        }
+        painter->setBackgroundMode(Qt::TransparentMode);
+    }
+
+    TextExtent textExtent(const std::string& words) override
+    {
+        const QFontMetricsF metrics(font, painter->device());
+        const double width = metrics.horizontalAdvance(textOf(words)) / std::fabs(mapping.scaleX);
+        const double height = metrics.height() / std::fabs(mapping.scaleY);
+        return TextExtent{static_cast<int>(width + 0.5), static_cast<int>(height + 0.5)};
+    }
+
+    std::vector<std::string> fontFamilies() override
+    {
+        std::vector<std::string> names;
+        for (const QString& family : QFontDatabase::families())
+            names.push_back(family.toStdString());
+        return names;
+    }
+
+private:
+    // Rounds to the nearest pixel, halves upward. A position far off the device (a
+    // residual line toward a predicted value far outside the axes) is brought within
+    // the range the painter's fixed-point arithmetic holds; only vertical lines reach
+    // that far, so their direction is kept.
+    static int nearest(double value)
+    {
+        const double shifted = std::clamp(value, -DEVICE_LIMIT, DEVICE_LIMIT) + 0.5;
+        const int whole = static_cast<int>(shifted);
+        return shifted < whole ? whole - 1 : whole;
+    }
+    int deviceX(int x) const { return nearest(mapping.originX + x * mapping.scaleX); }
+    int deviceY(int y) const { return nearest(mapping.originY + y * mapping.scaleY); }
+
+    // Pixel size per pixel of cell height (ascent + descent) for the face of font.
+    double emPerCell(const QFont& face)
+    {
+        if (face.family() == probedFamily && face.weight() == probedWeight)
+            return probedRatio;
+        QFont probe(face);
+        probe.setPixelSize(static_cast<int>(FACE_PROBE_PIXELS));
+        const double cell = QFontMetricsF(probe, painter->device()).height();
+        probedFamily = face.family();
+        probedWeight = face.weight();
+        probedRatio = cell > 0.0 ? FACE_PROBE_PIXELS / cell : 1.0;
+        return probedRatio;
+    }
+
+    void flushLines()
+    {
+        if (lines.empty())
+            return;
+        if (!penSelected) {
+            painter->setPen(pen);
+            penSelected = true;
+        }
+        painter->drawLines(lines.data(), static_cast<int>(lines.size()));
+        lines.clear();
+    }
+
+    QPainter* painter;
+    SurfaceDevice area;
+    SurfaceMapping mapping;
+    QColor background;
+    QColor text;
+    QPen pen;
+    QFont font;
+    int escapement;
+    int currentX;
+    int currentY;
+    bool penSelected;               // the painter holds pen (not the text colour)
+    std::vector<QLine> lines;       // lines drawn with pen, not yet handed over
+    DrawnLines drawn;               // lines drawn with pen since it was selected
+    QString probedFamily;
+    int probedWeight = -1;
+    double probedRatio = 1.0;
+};
+
+}  // namespace
+
+std::unique_ptr<PlotSurface> painterMakeSurface(QPainter* painter, const SurfaceDevice& device)
+{
+    return std::make_unique<PainterSurface>(painter, device);
+}

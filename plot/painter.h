@@ -1,0 +1,16 @@
+// The QPainter surface: one PlotSurface for a window, a printer page and an off-screen
+// image. Lines and marks are drawn without antialiasing, so that they keep the exact
+// colours of their set; text is drawn on a filled background of the pass's background
+// colour.
+#pragma once
+
+#include <memory>
+
+#include "plot/surface.h"
+
+class QPainter;
+
+// A surface drawing through painter, which must stay active while the surface is used.
+// device gives the drawing area in the painter's device pixels, its resolution and
+// whether it is a window, a printer page or an image.
+std::unique_ptr<PlotSurface> painterMakeSurface(QPainter* painter, const SurfaceDevice& device);

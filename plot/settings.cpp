@@ -1,0 +1,97 @@
+// Settings store on QSettings. Each call opens the file afresh, so that a change of
+// XDG_CONFIG_HOME (the tests point it at a temporary folder) takes effect at once and
+// batch mode and the window always see what the other wrote last.
+#include "plot/settings.h"
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <cstdlib>
+
+namespace {
+
+// The string a QSettings key is made of: the name as it is, in [General].
+QString keyOf(const char* name)
+{
+    return QString::fromUtf8(name);
+}
+
+// Cuts text to at most SETTINGS_STRING_MAX bytes without splitting a UTF-8 sequence.
+std::string cutToLimit(std::string text)
+{
+    if (text.size() <= static_cast<size_t>(SETTINGS_STRING_MAX))
+        return text;
+    size_t length = SETTINGS_STRING_MAX;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        length--;
+    text.resize(length);
+    return text;
+}
+
+}  // namespace
+
+std::string settingsFilePath()
+{
+    const char* config = getenv("XDG_CONFIG_HOME");
+    std::string folder;
+    if (config && config[0] == '/') {
+        folder = config;
+    } else {
+        const char* home = getenv("HOME");
+        if (!home || home[0] != '/')
+            return "";
+        folder = std::string(home) + "/.config";
+    }
+    return folder + "/MOXEL/MOXEL.conf";
+}
+
+int settingsReadInt(const char* name)
+{
+    const std::string path = settingsFilePath();
+    if (path.empty())
+        return -1;
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
+    const QVariant value = store.value(keyOf(name));
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    return ok && store.status() == QSettings::NoError ? number : -1;
+}
+
+void settingsWriteInt(const char* name, int value)
+{
+    const std::string path = settingsFilePath();
+    if (path.empty())
+        return;
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
+    store.setValue(keyOf(name), value);
+}
+
+std::string settingsReadString(const char* name)
+{
+    const std::string path = settingsFilePath();
+    if (path.empty())
+        return "";
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
+    const QVariant value = store.value(keyOf(name));
+    if (!value.isValid() || store.status() != QSettings::NoError)
+        return "";
+    return cutToLimit(value.toString().toStdString());
+}
+
+void settingsWriteString(const char* name, const std::string& text)
+{
+    const std::string path = settingsFilePath();
+    if (path.empty())
+        return;
+    QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
+    store.setValue(keyOf(name), QString::fromStdString(text));
+}
+
+std::string settingsJoinProgramFolder(const std::string& name)
+{
+    const std::string folder = settingsReadString("Path");
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
