@@ -274,7 +274,9 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
     const bool moreNumbers = isDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
     if (moreNumbers && n > 0 && !dataState.extraValuesNoted) {
         dataState.extraValuesNoted = true;
-        listingNote(nullptr, MSG_NOTE_EXTRA_VALUES, recordNumber, n);
+        char note[sizeof MSG_NOTE_EXTRA_VALUES + 40];
+        snprintf(note, sizeof note, MSG_NOTE_EXTRA_VALUES, recordNumber, n);
+        listingNote(nullptr, note);
     }
     observationCount++;
     return true;

@@ -221,13 +221,8 @@ int compileError(const SourceLine* line, const char* message)
     return ++listing.compileErrors;
 }
 
-void listingNote(const SourceLine* line, const char* format, ...)
+void listingNote(const SourceLine* line, const char* message)
 {
-    char message[FORMAT_BUFFER];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof(message), format, args);
-    va_end(args);
     printSourceLine(line);
     listingPrint("Note: %s", message);
     listingFilePrint("Note: %s\n", message);

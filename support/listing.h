@@ -42,7 +42,7 @@ int compileErrorf(const SourceLine* line, const char* format, ...)   // compileE
     __attribute__((format(printf, 2, 3)));
 // A remark that is not an error: after the source line when one is given, "Note: "
 // and the text on the screen and in the listing file. It counts nothing.
-void listingNote(const SourceLine* line, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void listingNote(const SourceLine* line, const char* message);
 void dataError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void lexError(const char* message);
 void errorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
