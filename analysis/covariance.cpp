@@ -33,10 +33,10 @@ void covarianceTakeOver(int status, const double* packed, double* matrix, int p)
             }
         return;
     }
-    if (anyParameterConstrained() && settings.printCovariance)
+    if (anyParameterConstrained() && analysis.printCovariance)
         analysis.covarianceStatus = COV_CONSTRAINED;
-    settings.covarianceCode = 0;
-    settings.printCovariance = false;
+    analysis.covarianceCode = 0;
+    analysis.printCovariance = false;
     if (matrix)
         for (size_t k = 0; k < (size_t)p * p; ++k)
             matrix[k] = 0.0;

@@ -10,6 +10,7 @@
 #include "analysis/covariance.h"
 #include "analysis/output.h"
 #include "analysis/report.h"
+#include "analysis/results.h"
 #include "analysis/solver.h"
 #include "exec/interpreter.h"
 #include "exec/timestamp.h"
@@ -19,7 +20,7 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
-AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false};
+AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false, 0, false};
 
 std::atomic<bool> analysisRunning{false};
 std::atomic<int> progressIteration{0};
@@ -41,6 +42,8 @@ struct DriverState {
     double* x;                      // the solver's point, p doubles, during the solves
     double* bestX;                  // p doubles: the computed point of least sum of squares
     double bestSumSquares;          // its sum of squares; infinite before the first
+    int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
+    double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
 };
 
 DriverState driver;
@@ -93,6 +96,7 @@ bool allocateArrays(int n, int p)
     analysis.observed = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
     analysis.workColumn = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
+    analysis.initialGuess = (double*)memalloc_zero(cols * sizeof(double), TAG_RESULTS);
     analysis.allocatedRows = n;
     analysis.allocatedParameters = p;
     analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
@@ -101,7 +105,13 @@ bool allocateArrays(int n, int p)
     driver.bestX = memalloc_doubles(cols, TAG_POINT);
     driver.bestSumSquares = INFINITY;
     return analysis.predicted && analysis.observed && analysis.workColumn && analysis.covariance &&
-           analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
+           analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
+}
+
+// Value of SWEEP entry e at grid position k.
+double sweepValue(const SweepEntry& entry, int k)
+{
+    return k * entry.step + entry.low;
 }
 
 // Grid search over the SWEEP entries, an odometer whose last entry turns fastest;
@@ -109,15 +119,16 @@ bool allocateArrays(int n, int p)
 int sweepSearch()
 {
     const int count = settings.sweepCount;
-    SweepEntry* sweeps = settings.sweeps;
+    const SweepEntry* sweeps = settings.sweeps;
+    int* current = driver.sweepCurrent;
     quietErrors = true;
     double best = SWEEP_NO_BEST;
     int bestCode = STOP_SINGULAR;
     int point = 1;
     for (int e = 0; e < count; ++e) {
-        sweeps[e].current = 0;
+        current[e] = 0;
         // Without any converged point the final solve starts from the first grid value.
-        sweeps[e].bestValue = sweeps[e].low;
+        driver.sweepBest[e] = sweeps[e].bestValue;
     }
     while (!abortRequested.load(std::memory_order_relaxed)) {
         progressSweepStep.store(point, std::memory_order_relaxed);
@@ -126,25 +137,26 @@ int sweepSearch()
         for (int j = 0; j < parameterCount; ++j)
             parameters[j]->value = parameters[j]->initialValue;
         for (int e = 0; e < count; ++e)
-            sweeps[e].parameter->value = sweeps[e].current * sweeps[e].step + sweeps[e].low;
+            sweeps[e].parameter->value = sweepValue(sweeps[e], current[e]);
         const int code = solveModel();
         if (code >= STOP_ABSOLUTE && analysis.finalSumSquares < best) {
             if (code > bestCode)
                 bestCode = code;
             best = analysis.finalSumSquares;
             for (int e = 0; e < count; ++e)
-                sweeps[e].bestValue = sweeps[e].current * sweeps[e].step + sweeps[e].low;
+                driver.sweepBest[e] = sweepValue(sweeps[e], current[e]);
         }
-        if (!sweepAdvance(sweeps, count) || abortRequested.load(std::memory_order_relaxed))
+        if (!sweepAdvance(current, sweeps, count) || abortRequested.load(std::memory_order_relaxed))
             break;
     }
     quietErrors = false;
     if (bestCode > 0 && !abortRequested.load(std::memory_order_relaxed)) {
         for (int j = 0; j < parameterCount; ++j)
             parameters[j]->value = parameters[j]->initialValue;
+        // The listing shows the best grid value as the swept parameter's initial guess.
         for (int e = 0; e < count; ++e) {
-            sweeps[e].parameter->value = sweeps[e].bestValue;
-            sweeps[e].parameter->initialValue = sweeps[e].bestValue;
+            sweeps[e].parameter->value = driver.sweepBest[e];
+            analysis.initialGuess[sweeps[e].parameter->index] = driver.sweepBest[e];
         }
         return solveModel();
     }
@@ -157,11 +169,13 @@ void releaseResults()
     freeBlock(analysis.observed);
     freeBlock(analysis.workColumn);
     freeBlock(analysis.covariance);
+    freeBlock(analysis.initialGuess);
     releaseSolverArrays();
     analysis.allocatedRows = 0;
     analysis.allocatedParameters = 0;
     analysis.analysisCompleted = false;
     analysis.covarianceStatus = 0;
+    resultsRelease();
 }
 
 bool aborted()
@@ -297,6 +311,10 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    analysis.covarianceCode = settings.covarianceCode;
+    analysis.printCovariance = settings.printCovariance;
+    for (int j = 0; j < p; ++j)
+        analysis.initialGuess[j] = parameters[j]->initialValue;
     // Nothing of an earlier analysis may show if this one ends before its first solve does.
     analysis.finalSumSquares = 0.0;
     reportText("\nBeginning computation...\n");
@@ -334,6 +352,9 @@ int runAnalysis()
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())
         analysis.analysisCompleted = true;
+    resultsCompute();
+    if (!settings.parameterOutputFile.empty())
+        results.parameterFileMessage = writeParameterFile();
     writeListing(analysis.stopCode);
     if (settings.outputMode != 0)
         writeOutputFile();
@@ -352,7 +373,7 @@ int solveModel()
     const int ivLength = solverIntsLength(p);
     const long vLength = solverRealsLength(n, p);
     solverDefaults(1, iv, ivLength, v, vLength);
-    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, settings.covarianceCode);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceCode);
     runReset();
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
@@ -456,12 +477,12 @@ void reportStopReason(int code, bool first)
     reportText("%s\n", line);
 }
 
-bool sweepAdvance(SweepEntry* sweeps, int count)
+bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
 {
     for (int e = count - 1; e >= 0; --e) {
-        if (++sweeps[e].current <= sweeps[e].stepCount)
+        if (++current[e] <= sweeps[e].stepCount)
             return true;
-        sweeps[e].current = 0;
+        current[e] = 0;
     }
     return false;
 }

@@ -28,6 +28,8 @@ struct AnalysisState {
     double* observed;           // n observed values at the final parameters ("comp")
     double* workColumn;         // n doubles of scratch for the output file ("comp")
     double* covariance;         // p x p, row-major; all zero when not available ("comp")
+    double* initialGuess;       // p starting values of the final solve: the initial guesses, with the
+                                // best grid values for swept parameters ("comp")
     int* solverInts;            // solver integer workspace, live during the solves only
     double* solverReals;        // solver real workspace, live during the solves only
     int allocatedRows;          // n the arrays above were made for
@@ -37,6 +39,8 @@ struct AnalysisState {
     int stopCode;               // StopCode of the analysis
     double startTime;           // local moment at the start, seconds
     int covarianceStatus;       // covariance outcome of the last solve
+    int covarianceCode;         // this analysis's covariance request, from the settings; 0 once dropped
+    bool printCovariance;       // COVARIANCE listing wanted; dropped with the request
     long residualEvaluations;   // residual vectors asked for by the solves of this analysis
     bool analysisCompleted;     // the run ended with a usable result
 };
@@ -64,9 +68,10 @@ void reportStopReason(int code, bool first);
 const char* stopReasonText(int code);   // "" for a code without a text
 bool stopCodeUsable(int code);          // proper convergence (3 to 6)
 
-// Moves the SWEEP odometer to its next grid point, the last entry turning fastest;
-// false when the first entry wrapped and the grid is exhausted.
+// Moves the SWEEP odometer (current[e]: grid position of entry e) to its next grid
+// point, the last entry turning fastest; false when the first entry wrapped and the
+// grid is exhausted.
 struct SweepEntry;
-bool sweepAdvance(SweepEntry* sweeps, int count);
+bool sweepAdvance(int* current, const SweepEntry* sweeps, int count);
 
 void analysisRelease();         // frees the result arrays; the next Run calls it

@@ -67,15 +67,16 @@ FILE* openOutput(const std::string& name)
     return file;
 }
 
-// Closes an output file; a write that failed (a full disk, say) is reported, what
-// naming the kind of file.
-void closeOutput(FILE* file, const char* what, const std::string& name)
+// Closes an output file; a write that failed (a full disk, say) gives the message
+// line, what naming the kind of file.
+std::string closeOutput(FILE* file, const char* what, const std::string& name)
 {
     const bool failed = ferror(file) != 0;
     if (fclose(file) != 0 || failed) {
-        reportText("Error: unable to write %s: %s\n", what, name.c_str());
         output.failures++;
+        return std::string("Error: unable to write ") + what + ": " + name + "\n";
     }
+    return "";
 }
 
 double powerOfTen(int k)
@@ -199,8 +200,11 @@ void writeOutputFile()
         }
         memfree(formats);
     }
-    if (settings.outputMode > 0)
-        closeOutput(file, "output file", name);
+    if (settings.outputMode > 0) {
+        const std::string message = closeOutput(file, "output file", name);
+        if (!message.empty())
+            reportText("%s", message.c_str());
+    }
 }
 
 void writeParameterLine(FILE* file, double value)
@@ -213,18 +217,16 @@ void writeParameterLine(FILE* file, double value)
     fprintf(file, "%s", text);
 }
 
-void writeParameterFile()
+std::string writeParameterFile()
 {
     const std::string name =
         resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath);
     FILE* file = openOutput(name);
-    if (!file) {
-        reportText("Error: unable to open parameter output file: %s\n", name.c_str());
-        return;
-    }
+    if (!file)
+        return "Error: unable to open parameter output file: " + name + "\n";
     for (int j = 0; j < parameterCount; ++j)
         writeParameterLine(file, parameters[j]->value);
-    closeOutput(file, "parameter output file", name);
+    return closeOutput(file, "parameter output file", name);
 }
 
 int outputFailureCount()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 struct Symbol;
 
@@ -14,7 +15,8 @@ constexpr const char* OUTPUT_PREDICTED = "$PREDICTED";
 constexpr const char* OUTPUT_RESIDUAL = "$RESIDUAL";
 
 void writeOutputFile();
-void writeParameterFile();
+// Writes the POUTPUT file; returns the error line for the listing, empty when written.
+std::string writeParameterFile();
 
 // OUTPUT and POUTPUT files of this run that could not be created or written in full.
 int outputFailureCount();

@@ -1,6 +1,7 @@
 // Final Results section of the run listing: summary figures, descriptive statistics,
 // correlation matrix, parameter table, analysis of variance, confidence intervals and
-// the variance-covariance matrix, in that order.
+// the variance-covariance matrix, in that order. Every figure comes from the results
+// record; this file only formats.
 #include "analysis/report.h"
 
 #include <cmath>
@@ -10,9 +11,8 @@
 
 #include "analysis/covariance.h"
 #include "analysis/driver.h"
-#include "analysis/output.h"
+#include "analysis/results.h"
 #include "analysis/statistics.h"
-#include "exec/specfun.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
 #include "lang/options.h"
@@ -23,7 +23,6 @@ namespace {
 
 constexpr int REPORT_BUFFER = 4096;            // one write; rows are far shorter
 constexpr double DW_AUTOCORRELATION = 0.8;     // Durbin-Watson below this earns a warning
-constexpr double LEVEL_FLOOR = 0.50001;        // smallest usable confidence level
 constexpr int CORRELATION_GROUP = 5;           // correlation columns per block
 constexpr int COVARIANCE_GROUP = 4;            // covariance columns per block
 
@@ -51,8 +50,9 @@ void appendRatio(std::string& text, double value)
     text += buffer;
 }
 
-void writeSummary(int stopCode, const ResidualStats& rs)
+void writeSummary(int stopCode)
 {
+    const ResidualStats& rs = results.residuals;
     const int n = observationCount;
     const int p = parameterCount;
     const bool minimise = settings.functionMinimization;
@@ -97,10 +97,10 @@ void writeSummary(int stopCode, const ResidualStats& rs)
         reportText("Output values will be written to %s\n", settings.outputFile.c_str());
     if (!settings.parameterOutputFile.empty())
         reportText("Parameter values will be written to %s\n", settings.parameterOutputFile.c_str());
-    const double now = localMoment();
     char stamp[STAMP_BUFFER_SIZE];
-    formatStamp(now, stamp);
-    reportText("Analysis completed %s.  Runtime = %.2lf seconds.\n", stamp, now - analysis.startTime);
+    formatStamp(results.finishTime, stamp);
+    reportText("Analysis completed %s.  Runtime = %.2lf seconds.\n", stamp,
+               results.finishTime - analysis.startTime);
 }
 
 }  // namespace
@@ -146,9 +146,8 @@ void writeDescriptiveStatistics()
     reportText("\n\n             ----  Descriptive Statistics for Variables  ----\n\n");
     reportText(" Variable    Minimum value   Maximum value    Mean value     Standard dev.\n");
     reportText("----------  --------------  --------------  --------------  --------------\n");
-    for (int j = 0; j < inputVariableCount; ++j) {
-        const VariableStatistics vs =
-            variableStatistics(observations + j, inputVariableCount, observationCount);
+    for (int j = 0; j < results.variableCount; ++j) {
+        const VariableStatistics& vs = results.variables[j];
         reportText("%10s  %14.7lG  %14.7lG  %14.7lG  %14.7lG\n", inputVariables[j]->name,
                    vs.minimum, vs.maximum, vs.mean, vs.standardDeviation);
     }
@@ -156,7 +155,7 @@ void writeDescriptiveStatistics()
 
 void writeCorrelationMatrix()
 {
-    const int count = settings.correlationCount;
+    const int count = results.correlationCount;
     Symbol* const* list = settings.correlationVariables;
     for (int first = 0; first < count; first += CORRELATION_GROUP) {
         const int last = first + CORRELATION_GROUP < count ? first + CORRELATION_GROUP : count;
@@ -174,7 +173,7 @@ void writeCorrelationMatrix()
             std::string row;
             appendf(row, "%10s:", list[r]->name);
             for (int c = first; c < last; ++c)
-                appendf(row, "    %6.3lf  ", correlation(list[r], list[c]));
+                appendf(row, "    %6.3lf  ", results.correlations[(size_t)r * count + c]);
             reportText("%s\n", row.c_str());
         }
     }
@@ -182,7 +181,7 @@ void writeCorrelationMatrix()
 
 void writeParameterTable()
 {
-    const bool withStats = statisticsAvailable();
+    const bool withStats = results.withStatistics;
     if (withStats) {
         reportText("\n\n                   ----  Calculated Parameter Values  ----\n\n");
         reportText(" Parameter  Initial guess   Final estimate   Standard error      t      Prob(t)\n");
@@ -192,15 +191,11 @@ void writeParameterTable()
         reportText(" Parameter  Initial guess   Final estimate \n");
         reportText("----------  -------------  ----------------\n");
     }
-    for (int i = 0; i < parameterCount; ++i) {
-        const ParameterStatistics ps = parameterStatistics(i);
-        Symbol* s = parameters[i];
+    for (int i = 0; i < results.parameterCount; ++i) {
+        const ParameterStatistics& ps = results.parameters[i];
         std::string row;
         appendf(row, "%10s  %13.6lG  %16.9lG", ps.name, ps.initialGuess, ps.estimate);
         if (ps.hasStatistics) {
-            s->stdError = ps.stdError;
-            s->tValue = ps.tValue;
-            s->probT = ps.probT;
             appendf(row, "  %14.7lG", ps.stdError);
             appendRatio(row, ps.tValue);
             appendf(row, "  %7.5lf", ps.probT);
@@ -209,58 +204,43 @@ void writeParameterTable()
     }
 }
 
-void writeAnalysisOfVariance(double regressionSS, double residualSS, double totalSS)
+void writeAnalysisOfVariance()
 {
-    const int n = observationCount;
-    const int p = parameterCount;
-    if (!(totalSS > 0) || p < 2)
+    const VarianceTable& table = results.variance;
+    const ResidualStats& rs = results.residuals;
+    if (!table.shown)
         return;
-    const int df = n - p;
-    const double meanSquareError = residualSS / df;
-    const double regMeanSquare = regressionSS / (p - 1);
-    const double F = regMeanSquare / meanSquareError;
-    const bool wide = meanSquareError > 0 && df > 0;
+    const bool wide = table.wide;
     reportText("\n\n%s----  Analysis of Variance  ----\n\n", wide ? "                  " : "");
     reportText("  Source     DF   Sum of Squares%s\n", wide ? "    Mean Square    F value   Prob(F)" : "");
     reportText("----------  ----  --------------%s\n", wide ? "  --------------  ---------  -------" : "");
     std::string row;
-    appendf(row, "Regression  %4d  %14.7lG", p - 1, regressionSS);
+    appendf(row, "Regression  %4d  %14.7lG", table.regressionDF, rs.regressionSS);
     if (wide) {
-        double probF = fProbability(F, p - 1, n - p);
-        if (!(probF >= STAT_PROB_FLOOR))
-            probF = STAT_PROB_FLOOR;
-        appendf(row, "  %14.7lG", regMeanSquare);
-        appendRatio(row, F);
-        appendf(row, "  %7.5lf", probF);
+        appendf(row, "  %14.7lG", table.regressionMeanSquare);
+        appendRatio(row, table.F);
+        appendf(row, "  %7.5lf", table.probF);
     }
     reportText("%s\n", row.c_str());
     if (wide)
-        reportText("Error       %4ld  %14.7lG  %14.7lG\n", (long)df, residualSS, meanSquareError);
+        reportText("Error       %4ld  %14.7lG  %14.7lG\n", (long)table.errorDF, rs.residualSS, table.meanSquareError);
     else
-        reportText("Error       %4ld  %14.7lG\n", (long)df, residualSS);
-    reportText("Total       %4ld  %14.7lG\n", (long)(n - 1), totalSS);
+        reportText("Error       %4ld  %14.7lG\n", (long)table.errorDF, rs.residualSS);
+    reportText("Total       %4ld  %14.7lG\n", (long)(table.errorDF + table.regressionDF), rs.totalSS);
 }
 
 void writeConfidenceIntervals()
 {
-    const int n = observationCount;
-    const int p = parameterCount;
-    if (p >= n) {
+    if (!results.intervals) {
         reportText("\nUnable to compute confidence interval with this few observations.\n");
         return;
     }
     reportText("\n\n         ---- %7.3lf%% Confidence Intervals  ----\n\n", 100 * settings.confidenceLevel);
     reportText(" Parameter     Lower limit      Best estimate      Upper limit\n");
     reportText("----------  ----------------  ----------------  ----------------\n");
-    if (settings.confidenceLevel < LEVEL_FLOOR)
-        settings.confidenceLevel = LEVEL_FLOOR;
-    const double q = inverseStudentT((settings.confidenceLevel + 1) * 0.5, n - p);
-    for (int i = 0; i < p; ++i) {
-        Symbol* s = parameters[i];
-        const double half = q * std::sqrt(analysis.covariance[(size_t)i * p + i]);
-        s->lowerLimit = s->value - half;
-        s->upperLimit = s->value + half;
-        reportText("%10s  %16.9lG  %16.9lG  %16.9lG\n", s->name, s->lowerLimit, s->value, s->upperLimit);
+    for (int i = 0; i < results.parameterCount; ++i) {
+        const ParameterStatistics& ps = results.parameters[i];
+        reportText("%10s  %16.9lG  %16.9lG  %16.9lG\n", ps.name, ps.lowerLimit, ps.estimate, ps.upperLimit);
     }
 }
 
@@ -291,24 +271,19 @@ void writeCovarianceMatrix()
 
 void writeListing(int stopCode)
 {
-    const int n = observationCount;
-    const int p = parameterCount;
-    ResidualStats rs = {};
-    if (!settings.functionMinimization && analysis.observed && analysis.predicted)
-        rs = residualStatistics(analysis.observed, analysis.predicted, n, p);
-    writeSummary(stopCode, rs);
+    writeSummary(stopCode);
     if (!settings.functionMinimization)
         writeDescriptiveStatistics();
-    if (settings.correlationCount > 1 && !settings.functionMinimization)
+    if (results.correlationCount > 1)
         writeCorrelationMatrix();
     writeParameterTable();
-    if (!settings.parameterOutputFile.empty())
-        writeParameterFile();
+    if (!results.parameterFileMessage.empty())
+        reportText("%s", results.parameterFileMessage.c_str());
     if (!settings.functionMinimization)
-        writeAnalysisOfVariance(rs.regressionSS, rs.residualSS, rs.totalSS);
-    if (settings.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
+        writeAnalysisOfVariance();
+    if (analysis.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
         writeConfidenceIntervals();
-    if (settings.printCovariance)
+    if (analysis.printCovariance)
         writeCovarianceMatrix();
     reportText("\n");
 }

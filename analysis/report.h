@@ -17,7 +17,7 @@ void writeListing(int stopCode);
 void writeDescriptiveStatistics();
 void writeCorrelationMatrix();
 void writeParameterTable();
-void writeAnalysisOfVariance(double regressionSS, double residualSS, double totalSS);
+void writeAnalysisOfVariance();
 void writeConfidenceIntervals();
 void writeCovarianceMatrix();
 

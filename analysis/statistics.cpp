@@ -113,7 +113,7 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
 
 bool statisticsAvailable()
 {
-    return settings.covarianceCode != 0 && !settings.functionMinimization &&
+    return analysis.covarianceCode != 0 && !settings.functionMinimization &&
            parameterCount < observationCount;
 }
 
@@ -132,7 +132,7 @@ ParameterStatistics parameterStatistics(int i)
     ParameterStatistics ps = {};
     const Symbol* s = parameters[i];
     ps.name = s->name;
-    ps.initialGuess = s->initialValue;
+    ps.initialGuess = analysis.initialGuess ? analysis.initialGuess[i] : s->initialValue;
     ps.estimate = s->value;
     if (statisticsAvailable() && analysis.covariance) {
         const int p = parameterCount;

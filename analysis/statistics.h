@@ -36,6 +36,8 @@ struct ParameterStatistics {
     double stdError;        // sqrt of the covariance diagonal
     double tValue;          // estimate / stdError, STAT_HUGE_T when stdError is ~0
     double probT;           // two-sided Prob(|T| > t), at least STAT_PROB_FLOOR
+    double lowerLimit;      // lower confidence limit, when the intervals were computed
+    double upperLimit;      // upper confidence limit, when the intervals were computed
 };
 
 struct VariableStatistics {

@@ -5,14 +5,10 @@
 
 #include "analysis/driver.h"
 #include "analysis/output.h"
-#include "exec/builtins.h"
+#include "analysis/runcommand.h"
 #include "exec/interpreter.h"
-#include "lang/compiler.h"
-#include "lang/data.h"
-#include "lang/lexer.h"
 #include "lang/linesource.h"
 #include "lang/options.h"
-#include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 
@@ -33,9 +29,6 @@ constexpr long PROGRAM_FILE_MAX = 256L * 1024 * 1024;   // bytes of a program fi
 const char MSG_CANNOT_OPEN[] = "Unable to open program file: %s (%s)\n";
 const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
-const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)\n";
-const char MSG_LISTING_LOST[] = "Unable to write listing file: %s (%s)\n";
-const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
 
 constexpr int PROGRESS_POLL_MS = 50;        // how often the wait looks for the end of the run
 constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is redrawn
@@ -68,15 +61,6 @@ void printErrorBox(const char* text)
         length--;
     fprintf(stderr, "Error: %.*s\n", static_cast<int>(length), text);
     fflush(stderr);
-}
-
-// True when both paths name one existing file.
-bool sameFile(const char* a, const char* b)
-{
-    struct stat first;
-    struct stat second;
-    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
 }
 
 // Reads the whole program file; false after a message on standard error.
@@ -122,24 +106,6 @@ bool loadProgram(const char* path)
     return true;
 }
 
-// The compile step, as the Run command does it: fresh settings and an empty run state,
-// the compile with the DATA statement, the allocator's guard check, and the refusal of
-// a regression with fewer observations than parameters. True when the analysis may run.
-bool compileStep(const LineSource* source)
-{
-    settingsReset();
-    compilerReleaseAll();
-    builtinsInstallFoldHook();
-    if (!compileProgram(source))
-        return false;
-    memcheck_all();
-    if (inputVariableCount > 0 && observationCount < parameterCount) {
-        compileError(nullptr, MSG_FEWER_OBSERVATIONS);
-        return false;
-    }
-    return !memOutOfMemory();
-}
-
 void onAnalysisEnd(int)
 {
     analysisFinished.store(true);
@@ -167,25 +133,15 @@ void showProgress(bool* shown)
     *shown = true;
 }
 
-// Runs the analysis on its worker thread and waits for it; a one-line progress display
-// is kept on standard error while that is a terminal. Returns the stop code, or 0 with
-// *started false when the run could not start.
-int analysisStep(bool* started)
+// Waits for the analysis started by the Run sequence; a one-line progress display is
+// kept on standard error while that is a terminal. Returns the stop code.
+int waitForAnalysis()
 {
-    *started = false;
-    analysisFinished.store(false);
-    analysisSetEndHandler(onAnalysisEnd);
     struct sigaction interrupt = {};
     struct sigaction previous = {};
     interrupt.sa_handler = onInterrupt;
     sigemptyset(&interrupt.sa_mask);
     sigaction(SIGINT, &interrupt, &previous);
-    if (!startAnalysis()) {
-        sigaction(SIGINT, &previous, nullptr);
-        analysisSetEndHandler(nullptr);
-        return 0;
-    }
-    *started = true;
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool shown = false;
     int sinceRefresh = PROGRESS_REFRESH_MS;
@@ -200,7 +156,6 @@ int analysisStep(bool* started)
     analysisWait();
     analysisRunning.store(false);
     sigaction(SIGINT, &previous, nullptr);
-    analysisSetEndHandler(nullptr);
     if (shown) {
         fputs("\n", stderr);
         fflush(stderr);
@@ -211,10 +166,7 @@ int analysisStep(bool* started)
 // Releases everything the run built.
 void releaseRun()
 {
-    analysisRelease();
-    compilerReleaseAll();
-    lexerReset(nullptr);
-    listingClear();
+    runCommandRelease();
     if (batch.text)
         memfree(batch.text);
     batch.text = nullptr;
@@ -225,67 +177,41 @@ void releaseRun()
 
 } // namespace
 
-std::string batchListingPath(const std::string& programPath)
-{
-    const size_t nameStart = programPath.find_last_of('/') == std::string::npos
-                                 ? 0 : programPath.find_last_of('/') + 1;
-    const size_t dot = programPath.find_last_of('.');
-    const std::string stem = dot != std::string::npos && dot >= nameStart ? programPath.substr(0, dot)
-                                                                           : programPath;
-    return stem + ".lst";
-}
-
 int batchRun(const char* programPath, bool savePlots)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
     listingSetSink(printScreenLine);
     memResetFailure();
-    analysisRelease();
-    listingClear();
-    ::programPath = programPath;    // DATA, OUTPUT and POUTPUT names are resolved against it
+    runCommandRelease();
 
     if (!loadProgram(programPath)) {
         releaseRun();
         return BATCH_FAILED;
     }
-    const std::string listingPath = batchListingPath(programPath);
-    // A program file that itself ends in ".lst" would be replaced by its own listing.
-    if (sameFile(listingPath.c_str(), programPath))
-        fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), "it is the program file");
-    else if (!listingOpenFile(listingPath.c_str()))
-        fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), strerror(errno));
-
-    int status = BATCH_FAILED;
+    analysisFinished.store(false);
+    analysisSetEndHandler(onAnalysisEnd);
     outputReset();
-    if (compileStep(&batch.source)) {
-        bool started = false;
-        const int stopCode = analysisStep(&started);
+    const RunStart start = runCommandStart(programPath, &batch.source, false);
+    if (!start.listingMessage.empty())
+        fprintf(stderr, "%s\n", start.listingMessage.c_str());
+    int status = BATCH_FAILED;
+    if (start.status == RUN_STARTED) {
+        const int stopCode = waitForAnalysis();
         // Ctrl+C while the listing or the output file was being written left them
         // incomplete: such a run does not count as a usable result either.
-        if (started)
-            status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+        status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
         // A script must not take a missing or cut output file for success.
-        if (started && outputFailureCount() > 0)
+        if (outputFailureCount() > 0)
             status = BATCH_FAILED;
     }
+    analysisSetEndHandler(nullptr);
 
-    // A listing that could not be written in full (a full disk, say) is a lost result,
-    // whatever the analysis did.
-    FILE* listing = listingFile();
-    const bool incomplete = listing && (fflush(listing) != 0 || ferror(listing));
-    if (incomplete) {
-        fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
+    const RunEnd end = runCommandFinish();
+    if (!end.listingMessage.empty())
+        fprintf(stderr, "%s\n", end.listingMessage.c_str());
+    if (end.listingLost)
         status = BATCH_FAILED;
-    }
-    // The listing takes its name only now; a data file of that name stays as it is.
-    if (listing && !dataFilePath.empty() && sameFile(listingPath.c_str(), dataFilePath.c_str())) {
-        fprintf(stderr, MSG_NO_LISTING, listingPath.c_str(), "it is the data file");
-        listingDiscardFile();
-    } else if (listing && !listingCloseFile() && !incomplete) {
-        fprintf(stderr, MSG_LISTING_LOST, listingPath.c_str(), strerror(errno ? errno : EIO));
-        status = BATCH_FAILED;
-    }
     if (savePlots && !batchSavePlots(programPath))
         status = BATCH_FAILED;
     releaseRun();

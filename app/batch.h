@@ -2,8 +2,6 @@
 // listing on standard output and writing the listing file beside the program.
 #pragma once
 
-#include <string>
-
 // Exit statuses of batch mode.
 enum BatchStatus {
     BATCH_OK = 0,             // the run ended with a usable result
@@ -17,5 +15,3 @@ enum BatchStatus {
 // produced results are saved as image files (a plot not written makes the status 1).
 int batchRun(const char* programPath, bool savePlots = false);
 
-// The listing file name: the program path with its extension replaced by "lst".
-std::string batchListingPath(const std::string& programPath);

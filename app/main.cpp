@@ -1,6 +1,7 @@
-// Entry point: command line, start-up trace and batch mode.
+// Entry point: command line, start-up trace, then batch mode or the window.
 #include "app/batch.h"
 #include "app/commandline.h"
+#include "app/window.h"
 
 #include <cstdio>
 
@@ -17,6 +18,5 @@ int main(int argc, char** argv)
         }
         return batchRun(commandLine.programPath.c_str(), commandLine.plots);
     }
-    printf("%s   (batch mode; the window is not available in this build)\n", COMMAND_LINE_USAGE);
-    return 0;
+    return windowRun(argc, argv, commandLine);
 }

@@ -649,3 +649,8 @@ bool lexerFatalError()
 {
     return lexer.fatal;
 }
+
+int lexerKeywordCode(const char* text)
+{
+    return lookupKeyword(text);
+}

@@ -884,7 +884,6 @@ void compileSweep()
     entry.high = high;
     entry.step = step;
     entry.bestValue = low;
-    entry.current = 0;
     entry.stepCount = static_cast<int>(steps);
     endStatement(line);
 }

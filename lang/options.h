@@ -17,8 +17,7 @@ struct SweepEntry {
     double low;                 // first value
     double high;                // last value
     double step;                // increment
-    double bestValue;           // value at the best sweep point so far (analysis driver)
-    int current;                // odometer position, 0 at compile time
+    double bestValue;           // start of the final solve when no grid point converges (low)
     int stepCount;              // trunc((high - low + 0.0001*step) / step)
 };
 

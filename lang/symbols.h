@@ -38,11 +38,6 @@ struct Symbol {
     int initialCount;         // doubles in initialElements
     uint8_t kind;             // SymbolKind
     unsigned flags;           // SymbolFlags
-    double stdError;          // parameter: standard error, when the listing's table had statistics
-    double tValue;            // parameter: estimate / standard error
-    double probT;             // parameter: two-sided Prob(|T| > t)
-    double lowerLimit;        // parameter: lower confidence limit, when the intervals were written
-    double upperLimit;        // parameter: upper confidence limit
 };
 
 extern Symbol* inputVariables[MAX_INPUT_VARIABLES];

@@ -50,13 +50,13 @@ TEST_F(CovarianceTest, PackedLowerTriangleIsUnpackedAndMirrored)
     const double packed[] = {1, 2, 3, 4, 5, 6};   // [0][0] [1][0] [1][1] [2][0] [2][1] [2][2]
     double matrix[9];
     std::memset(matrix, 0xff, sizeof matrix);
-    settings.covarianceCode = -3;
+    analysis.covarianceCode = -3;
     covarianceTakeOver(7, packed, matrix, 3);
     const double expected[9] = {1, 2, 4, 2, 3, 5, 4, 5, 6};
     for (int k = 0; k < 9; ++k)
         EXPECT_EQ(matrix[k], expected[k]) << k;
     EXPECT_EQ(analysis.covarianceStatus, 7);
-    EXPECT_EQ(settings.covarianceCode, -3);
+    EXPECT_EQ(analysis.covarianceCode, -3);
 }
 
 TEST_F(CovarianceTest, NoMatrixDropsTheRequestAndClears)
@@ -64,11 +64,16 @@ TEST_F(CovarianceTest, NoMatrixDropsTheRequestAndClears)
     double matrix[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
     settings.covarianceCode = -3;
     settings.printCovariance = true;
+    analysis.covarianceCode = -3;
+    analysis.printCovariance = true;
     covarianceTakeOver(0, nullptr, matrix, 3);
     for (double v : matrix)
         EXPECT_EQ(v, 0.0);
-    EXPECT_EQ(settings.covarianceCode, 0);
-    EXPECT_FALSE(settings.printCovariance);
+    EXPECT_EQ(analysis.covarianceCode, 0);
+    EXPECT_FALSE(analysis.printCovariance);
+    // The program's own settings are read-only during a run.
+    EXPECT_EQ(settings.covarianceCode, -3);
+    EXPECT_TRUE(settings.printCovariance);
     EXPECT_EQ(analysis.covarianceStatus, 0);
 }
 
@@ -76,12 +81,12 @@ TEST_F(CovarianceTest, ConstrainedWithCovarianceRequestBecomesMinusThree)
 {
     double matrix[9];
     symbols[1].constrained = 1;
-    settings.printCovariance = true;
+    analysis.printCovariance = true;
     covarianceTakeOver(0, nullptr, matrix, 3);
     EXPECT_EQ(analysis.covarianceStatus, COV_CONSTRAINED);
 
     // Without COVARIANCE a constrained model gets no warning at all.
-    settings.printCovariance = false;
+    analysis.printCovariance = false;
     covarianceTakeOver(0, nullptr, matrix, 3);
     EXPECT_EQ(analysis.covarianceStatus, 0);
 }

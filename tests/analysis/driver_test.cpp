@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "analysis/driver.h"
+#include "analysis/results.h"
+#include "analysis/statistics.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/linesource.h"
@@ -24,13 +26,11 @@ std::vector<std::vector<int>> odometerPoints(std::vector<int> stepCounts)
         sweeps[e] = SweepEntry{};
         sweeps[e].stepCount = stepCounts[e];
     }
+    std::vector<int> current(sweeps.size(), 0);
     std::vector<std::vector<int>> points;
     do {
-        std::vector<int> point;
-        for (const SweepEntry& entry : sweeps)
-            point.push_back(entry.current);
-        points.push_back(point);
-    } while (sweepAdvance(sweeps.data(), (int)sweeps.size()) && points.size() < 100);
+        points.push_back(current);
+    } while (sweepAdvance(current.data(), sweeps.data(), (int)sweeps.size()) && points.size() < 100);
     return points;
 }
 
@@ -143,9 +143,59 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
                              "2.0 -1.53\n2.5 -1.87\n3.0 -0.55\n3.5 1.31\n4.0 1.97\n4.5 0.83\n");
     EXPECT_GE(code, STOP_ABSOLUTE);
     EXPECT_NEAR(parameters[1]->value, 2.0, 0.01);
-    EXPECT_EQ(parameters[1]->initialValue, 1.5);   // the best grid start is shown as the guess
+    // The best grid start is shown as the guess; the compiled initial guess stays.
+    EXPECT_EQ(analysis.initialGuess[1], 1.5);
+    EXPECT_EQ(parameterStatistics(1).initialGuess, 1.5);
+    EXPECT_EQ(parameters[1]->initialValue, 1.0);
     EXPECT_EQ(progressSweepStep.load(), 6);
     EXPECT_FALSE(quietErrors);
+}
+
+TEST_F(DriverRun, RunLeavesTheCompiledSettingsAsTheyWere)
+{
+    // The constraint leaves no covariance matrix, so the analysis drops its request; the
+    // confidence level of 50 % is raised for the intervals; the sweep picks a new start.
+    const int code = analyse("VARIABLES t, y;\nPARAMETERS A = 1, w = 1;\nFUNCTION y = A * sin(w * t);\n"
+                             "CONSTRAIN w = 0, 5;\nSWEEP w = 0.5, 3, 0.5;\nCONFIDENCE 50;\nCOVARIANCE;\n"
+                             "DATA;\n0.0 0.02\n0.5 1.62\n1.0 1.82\n1.5 0.28\n2.0 -1.53\n2.5 -1.87\n"
+                             "3.0 -0.55\n3.5 1.31\n4.0 1.97\n4.5 0.83\n");
+    EXPECT_GE(code, STOP_ABSOLUTE);
+    EXPECT_EQ(analysis.covarianceCode, 0);
+    EXPECT_FALSE(analysis.printCovariance);
+    EXPECT_EQ(settings.covarianceCode, -3);
+    EXPECT_TRUE(settings.printCovariance);
+    EXPECT_EQ(settings.confidenceLevel, 0.5);
+    EXPECT_EQ(settings.sweeps[0].bestValue, 0.5);
+    EXPECT_EQ(parameters[1]->initialValue, 1.0);
+    EXPECT_NE(analysis.initialGuess[1], 1.0);
+}
+
+TEST_F(DriverRun, ResultsRecordHoldsWhatTheListingShows)
+{
+    // y = a x through four points: a = 1.99, s = 0.03282953, 90 % limits 1.91273989 and
+    // 2.06726011 (the figures of the one-parameter listing case).
+    ASSERT_GE(analyse("VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\nCONFIDENCE 90;\n"
+                      "CORRELATE x, y, Residual;\nDATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n"), STOP_ABSOLUTE);
+    ASSERT_TRUE(results.computed);
+    ASSERT_EQ(results.parameterCount, 1);
+    const ParameterStatistics& a = results.parameters[0];
+    EXPECT_TRUE(results.withStatistics);
+    EXPECT_NEAR(a.estimate, 1.99, 1e-9);
+    EXPECT_NEAR(a.stdError, 0.03282953, 1e-8);
+    EXPECT_TRUE(results.intervals);
+    EXPECT_EQ(results.intervalLevel, 0.9);
+    EXPECT_NEAR(a.lowerLimit, 1.91273989, 1e-6);
+    EXPECT_NEAR(a.upperLimit, 2.06726011, 1e-6);
+    ASSERT_EQ(results.variableCount, 2);
+    EXPECT_EQ(results.variables[0].mean, 2.5);
+    EXPECT_EQ(results.variables[1].maximum, 7.8);
+    // The correlation with a computed variable (the residual) was formed by runs of the
+    // program, once, before the listing.
+    ASSERT_EQ(results.correlationCount, 3);
+    EXPECT_EQ(results.correlations[0 * 3 + 0], 1.0);
+    EXPECT_GT(results.correlations[0 * 3 + 1], 0.99);
+    EXPECT_EQ(results.correlations[1 * 3 + 2], results.correlations[2 * 3 + 1]);
+    EXPECT_FALSE(results.variance.shown) << "no analysis of variance with one parameter";
 }
 
 TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)

@@ -166,7 +166,6 @@ TEST(Options, SweepEntries)
         EXPECT_STREQ(entry.parameter->name, "k");
         EXPECT_EQ(entry.stepCount, 4);
         EXPECT_EQ(entry.bestValue, 0.0);
-        EXPECT_EQ(entry.current, 0);
     }
     ASSERT_TRUE(compileText(program("SWEEP a = 2*3, 1, -2.5; SWEEP b = 0 0.3 0.1;")));
     ASSERT_EQ(settings.sweepCount, 2);

@@ -17,10 +17,12 @@ struct RawRun {
     std::string err;    // standard error
 };
 
-// Runs build/moxel in folder with the given arguments, settings under folder/config.
+// Runs build/moxel in folder with the given arguments, settings under folder/config,
+// and no display: without -run the window cannot open.
 RawRun runRaw(const std::string& folder, const std::vector<std::string>& args)
 {
-    std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder + "/config' '" MOXEL_BINARY "'";
+    std::string command = "cd '" + folder + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME='" +
+                          folder + "/config' '" MOXEL_BINARY "'";
     for (const std::string& arg : args)
         command += " '" + arg + "'";
     command += " >'" + folder + "/stdout.txt' 2>'" + folder + "/stderr.txt' </dev/null";
@@ -325,11 +327,13 @@ TEST(CommandLine, TraceIsWrittenInTheSettingsFolder)
     EXPECT_EQ(lines[3], "CmdRun=0");
 }
 
-TEST(CommandLine, WithoutRunPrintsTheOptionsAndExits)
+TEST(CommandLine, WithoutRunAndWithoutDisplaySuggestsRun)
 {
     const RawRun run = runRaw(testTempDir(), {"doc.mxl"});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(splitLines(run.out).at(0), "Invalid command option: doc.mxl");
+    EXPECT_EQ(run.err, "moxel: no display is available for the window.\n"
+                       "To run a program without a window, use: moxel -run PROGRAM.mxl\n");
 }
 
 } // namespace

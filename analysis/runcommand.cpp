@@ -1,0 +1,147 @@
+// The Run command's steps around the analysis worker. Batch mode and the window both
+// call these, so a program compiles, reads its data and starts the same way in both.
+#include "analysis/runcommand.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "analysis/driver.h"
+#include "exec/builtins.h"
+#include "lang/compiler.h"
+#include "lang/data.h"
+#include "lang/lexer.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+
+namespace {
+
+const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)";
+const char MSG_LISTING_LOST[] = "Unable to write listing file: %s (%s)";
+const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
+const char UNTITLED_PROGRAM[] = "Untitled.mxl";
+
+std::string formatMessage(const char* format, const std::string& path, const char* reason)
+{
+    char text[PATH_MAX + 200];
+    snprintf(text, sizeof text, format, path.c_str(), reason);
+    return text;
+}
+
+// True when both paths name one existing file.
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat first;
+    struct stat second;
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// An untitled program stands in the current folder, by its full name.
+std::string untitledPath()
+{
+    char folder[PATH_MAX];
+    if (!getcwd(folder, sizeof folder))
+        return UNTITLED_PROGRAM;
+    std::string path = folder;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + UNTITLED_PROGRAM;
+}
+
+// Opens the listing file beside the program; the message says why it could not be.
+std::string openListing(const std::string& program, const std::string& listingPath)
+{
+    // A program file that itself ends in ".lst" would be replaced by its own listing.
+    if (sameFile(listingPath, program))
+        return formatMessage(MSG_NO_LISTING, listingPath, "it is the program file");
+    if (!listingOpenFile(listingPath.c_str()))
+        return formatMessage(MSG_NO_LISTING, listingPath, strerror(errno));
+    return "";
+}
+
+// The compile with the DATA statement, the allocator's guard check, and the refusal of
+// a regression with fewer observations than parameters. True when the analysis may run.
+bool compileStep(const LineSource* source)
+{
+    builtinsInstallFoldHook();
+    if (!compileProgram(source))
+        return false;
+    memcheck_all();
+    if (inputVariableCount > 0 && observationCount < parameterCount) {
+        compileError(nullptr, MSG_FEWER_OBSERVATIONS);
+        return false;
+    }
+    return !memOutOfMemory();
+}
+
+}  // namespace
+
+std::string runCommandListingPath(const std::string& programPath)
+{
+    const std::string program = programPath.empty() ? untitledPath() : programPath;
+    const size_t slash = program.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = program.find_last_of('.');
+    const std::string stem = dot != std::string::npos && dot >= nameStart ? program.substr(0, dot) : program;
+    return stem + ".lst";
+}
+
+RunStart runCommandStart(const std::string& path, const LineSource* source, bool listingRequired)
+{
+    RunStart start = {RUN_NOT_COMPILED, "", ""};
+    runCommandRelease();
+    settingsReset();
+    memResetFailure();
+    // DATA, OUTPUT and POUTPUT names are resolved against the program's folder.
+    programPath = path.empty() ? untitledPath() : path;
+    start.listingPath = runCommandListingPath(path);
+    start.listingMessage = openListing(programPath, start.listingPath);
+    if (!start.listingMessage.empty() && listingRequired) {
+        start.status = RUN_NO_LISTING;
+        return start;
+    }
+    if (!compileStep(source))
+        return start;
+    start.status = startAnalysis() ? RUN_STARTED : RUN_NOT_STARTED;
+    return start;
+}
+
+RunEnd runCommandFinish()
+{
+    RunEnd end = {false, ""};
+    FILE* listing = listingFile();
+    if (!listing)
+        return end;
+    const std::string path = listingFilePath();
+    // A listing that could not be written in full (a full disk, say) is a lost result.
+    const bool incomplete = fflush(listing) != 0 || ferror(listing);
+    if (incomplete) {
+        end.listingLost = true;
+        end.listingMessage = formatMessage(MSG_LISTING_LOST, path, strerror(errno ? errno : EIO));
+    }
+    // The listing takes its name only now; a data file of that name stays as it is.
+    if (!dataFilePath.empty() && sameFile(path, dataFilePath)) {
+        if (!end.listingMessage.empty())
+            end.listingMessage += '\n';
+        end.listingMessage += formatMessage(MSG_NO_LISTING, path, "it is the data file");
+        listingDiscardFile();
+    } else if (!listingCloseFile() && !incomplete) {
+        end.listingLost = true;
+        end.listingMessage = formatMessage(MSG_LISTING_LOST, path, strerror(errno ? errno : EIO));
+    }
+    return end;
+}
+
+void runCommandRelease()
+{
+    analysisRelease();
+    compilerReleaseAll();
+    lexerReset(nullptr);
+    listingClear();
+}

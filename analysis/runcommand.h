@@ -1,0 +1,42 @@
+// The Run command's own steps, shared by batch mode and the window: before the worker,
+// the release of the previous run, fresh settings, the listing file, the compile with
+// its data, the allocator's guard check, the observation check and the start of the
+// analysis; after the worker, the listing file put in place.
+#pragma once
+
+#include <string>
+
+struct LineSource;
+
+enum RunStartStatus {
+    RUN_STARTED = 0,        // the analysis runs on its worker thread
+    RUN_NO_LISTING = 1,     // the listing file was required and could not be created
+    RUN_NOT_COMPILED = 2,   // compile or data errors, too few observations, or no memory
+    RUN_NOT_STARTED = 3     // the worker thread could not be created
+};
+
+struct RunStart {
+    int status;                 // RunStartStatus
+    std::string listingPath;    // name of the listing file
+    std::string listingMessage; // "Unable to create listing file: ..." line, empty when it was made
+};
+
+struct RunEnd {
+    bool listingLost;           // the listing could not be written in full or put in place
+    std::string listingMessage; // why the listing is missing or incomplete (lines), empty when it is fine
+};
+
+// The program path with its extension replaced by "lst"; an untitled program (empty
+// path) is "Untitled.mxl" in the current folder.
+std::string runCommandListingPath(const std::string& programPath);
+
+// Everything up to the start of the worker. The end handler of the driver must be set
+// before. With listingRequired, a listing file that cannot be created stops the Run
+// before the compile; otherwise the Run goes on without one.
+RunStart runCommandStart(const std::string& programPath, const LineSource* source, bool listingRequired);
+
+// After the worker has ended (analysisWait): flushes and closes the listing file.
+RunEnd runCommandFinish();
+
+// Frees everything the last Run built: results, code, symbols, data, screen listing.
+void runCommandRelease();

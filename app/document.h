@@ -1,0 +1,43 @@
+// CMOXELDoc: the program source the user edits, its file, the modified flag and the
+// list of recently used files.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QPlainTextEdit;
+
+constexpr int RECENT_FILE_COUNT = 4;
+constexpr qint64 DOCUMENT_SIZE_MAX = 256LL * 1024 * 1024;   // bytes of a program file that are opened
+
+class CMOXELDoc : public QObject {
+    Q_OBJECT
+public:
+    explicit CMOXELDoc(QPlainTextEdit* editor, QObject* parent = nullptr);
+
+    const QString& path() const { return filePath; }     // empty while untitled
+    QString displayName() const;                          // file name, or "Untitled"
+    bool isModified() const;
+
+    void newDocument();
+    // Reads a program file into the editor; false with *message set when it cannot be read.
+    bool open(const QString& path, QString* message);
+    // Writes the editor's text; false with *message set when it cannot be written.
+    bool saveAs(const QString& path, QString* message);
+
+    QStringList recentFiles() const;
+    void addRecentFile(const QString& path);
+
+    // Program files are UTF-8 when they decode as such, else taken as Latin-1.
+    static QString decodeText(const QByteArray& bytes);
+    // name.mxl.mxl becomes name.mxl; other dots stay.
+    static QString cutDoubledExtension(const QString& path);
+
+signals:
+    void pathChanged();
+
+private:
+    QPlainTextEdit* editor;
+    QString filePath;
+};

@@ -1,0 +1,329 @@
+// Source editor and message pane.
+#include "app/editview.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QMimeData>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include <cstring>
+
+#include "exec/functable.h"
+#include "lang/lexer.h"
+#include "support/listing.h"
+
+namespace {
+
+constexpr int LINE_NUMBER_GAP = 6;       // pixels between the numbers and the text
+constexpr int STATUS_LEFT_MARGIN = 2;    // pixels left of each message line
+constexpr int STATUS_EXTENT_WIDTH = 100; // pixels of the pane's horizontal extent beyond its widest line
+
+enum BlockState { STATE_PLAIN = 0, STATE_IN_COMMENT = 1 };
+
+class LineNumberArea : public QWidget {
+public:
+    explicit LineNumberArea(EditView* editor) : QWidget(editor), editor(editor) {}
+    QSize sizeHint() const override { return QSize(editor->lineNumberWidth(), 0); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override { editor->paintLineNumbers(event); }
+
+private:
+    EditView* editor;
+};
+
+void copyDocumentLine(void* context, int index, char* buffer, int size)
+{
+    const QTextDocument* document = static_cast<const QTextDocument*>(context);
+    const QByteArray text = document->findBlockByNumber(index).text().toUtf8();
+    const int length = std::min<int>(int(text.size()), size - 1);
+    std::memcpy(buffer, text.constData(), size_t(length));
+    buffer[length] = '\0';
+}
+
+QFont editorFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+}  // namespace
+
+SourceHighlighter::SourceHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
+{
+    keywordFormat.setForeground(QColor(0, 0, 160));
+    keywordFormat.setFontWeight(QFont::Bold);
+    functionFormat.setForeground(QColor(0, 110, 110));
+    commentFormat.setForeground(QColor(0, 128, 0));
+    commentFormat.setFontItalic(true);
+    stringFormat.setForeground(QColor(160, 0, 0));
+}
+
+// Words, strings and both comment forms, with a block comment carried to the next
+// line through the block state.
+void SourceHighlighter::highlightBlock(const QString& text)
+{
+    const int length = int(text.size());
+    int i = 0;
+    if (previousBlockState() == STATE_IN_COMMENT) {
+        const int end = int(text.indexOf(QLatin1String("*/")));
+        if (end < 0) {
+            setFormat(0, length, commentFormat);
+            setCurrentBlockState(STATE_IN_COMMENT);
+            return;
+        }
+        setFormat(0, end + 2, commentFormat);
+        i = end + 2;
+    }
+    setCurrentBlockState(STATE_PLAIN);
+    while (i < length) {
+        const QChar c = text[i];
+        if (c == '/' && i + 1 < length && text[i + 1] == '/') {
+            setFormat(i, length - i, commentFormat);
+            return;
+        }
+        if (c == '/' && i + 1 < length && text[i + 1] == '*') {
+            const int end = int(text.indexOf(QLatin1String("*/"), i + 2));
+            if (end < 0) {
+                setFormat(i, length - i, commentFormat);
+                setCurrentBlockState(STATE_IN_COMMENT);
+                return;
+            }
+            setFormat(i, end + 2 - i, commentFormat);
+            i = end + 2;
+            continue;
+        }
+        if (c == '"') {
+            int end = i + 1;
+            while (end < length && text[end] != '"')
+                end += text[end] == '\\' ? 2 : 1;
+            end = std::min(end + 1, length);
+            setFormat(i, end - i, stringFormat);
+            i = end;
+            continue;
+        }
+        if (c.isLetter() || c == '_') {
+            int end = i + 1;
+            while (end < length && (text[end].isLetterOrNumber() || text[end] == '_'))
+                ++end;
+            const QByteArray word = text.mid(i, end - i).toUtf8();
+            if (lexerKeywordCode(word.constData()) != 0)
+                setFormat(i, end - i, keywordFormat);
+            else if (lookupBuiltin(word.toUpper().constData()))
+                setFormat(i, end - i, functionFormat);
+            i = end;
+            continue;
+        }
+        if (c.isDigit()) {
+            while (i < length && (text[i].isLetterOrNumber() || text[i] == '.'))
+                ++i;
+            continue;
+        }
+        ++i;
+    }
+}
+
+EditView::EditView(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea(new LineNumberArea(this))
+{
+    setFont(editorFont());
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setTabStopDistance(4 * fontMetrics().horizontalAdvance(' '));
+    new SourceHighlighter(document());
+    connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { setViewportMargins(lineNumberWidth(), 0, 0, 0); });
+    connect(this, &QPlainTextEdit::updateRequest, this, &EditView::updateLineNumberArea);
+    setViewportMargins(lineNumberWidth(), 0, 0, 0);
+}
+
+int EditView::lineNumberWidth() const
+{
+    int digits = 1;
+    for (int count = std::max(1, blockCount()); count >= 10; count /= 10)
+        ++digits;
+    return LINE_NUMBER_GAP + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(digits, 3);
+}
+
+void EditView::updateLineNumberArea(const QRect& rect, int dy)
+{
+    if (dy)
+        lineNumberArea->scroll(0, dy);
+    else
+        lineNumberArea->update(0, rect.y(), lineNumberArea->width(), rect.height());
+}
+
+void EditView::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    const QRect area = contentsRect();
+    lineNumberArea->setGeometry(QRect(area.left(), area.top(), lineNumberWidth(), area.height()));
+}
+
+void EditView::paintLineNumbers(QPaintEvent* event)
+{
+    QPainter painter(lineNumberArea);
+    painter.fillRect(event->rect(), palette().color(QPalette::AlternateBase));
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    QTextBlock block = firstVisibleBlock();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    const int width = lineNumberArea->width() - LINE_NUMBER_GAP / 2;
+    while (block.isValid() && top <= event->rect().bottom()) {
+        const int bottom = top + qRound(blockBoundingRect(block).height());
+        if (block.isVisible() && bottom >= event->rect().top())
+            painter.drawText(0, top, width, fontMetrics().height(), Qt::AlignRight,
+                             QString::number(block.blockNumber() + 1));
+        block = block.next();
+        top = bottom;
+    }
+}
+
+void EditView::goToLine(int lineNumber)
+{
+    const QTextBlock block = document()->findBlockByNumber(lineNumber - 1);
+    if (!block.isValid())
+        return;
+    QTextCursor cursor(block);
+    setTextCursor(cursor);
+    centerCursor();
+    setFocus();
+}
+
+LineSource EditView::lineSource()
+{
+    return LineSource{document()->blockCount(), copyDocumentLine, document()};
+}
+
+bool editDropPath(const QMimeData* mime, QString* path)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1)
+        return false;
+    const QUrl url = mime->urls().first();
+    if (!url.isLocalFile() || !url.toLocalFile().endsWith(QLatin1String(".mxl"), Qt::CaseInsensitive))
+        return false;
+    *path = url.toLocalFile();
+    return true;
+}
+
+void EditView::dragEnterEvent(QDragEnterEvent* event)
+{
+    QString path;
+    if (editDropPath(event->mimeData(), &path))
+        event->acceptProposedAction();
+    else
+        QPlainTextEdit::dragEnterEvent(event);
+}
+
+void EditView::dropEvent(QDropEvent* event)
+{
+    QString path;
+    if (!editDropPath(event->mimeData(), &path)) {
+        QPlainTextEdit::dropEvent(event);
+        return;
+    }
+    event->acceptProposedAction();
+    emit fileDropped(path);
+}
+
+StatusView::StatusView(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    setFont(editorFont());
+}
+
+void StatusView::clear()
+{
+    lines.clear();
+    last = nullptr;
+    updateScrollBars();
+    viewport()->update();
+}
+
+QString StatusView::lineText(int index) const
+{
+    if (index < 0 || index >= lineCount())
+        return QString();
+    const char* text = lines[size_t(index)]->text;
+    return QString::fromLatin1(text, qsizetype(std::strlen(text)));
+}
+
+int StatusView::sourceLineOf(const QString& text)
+{
+    static const QRegularExpression echo(QStringLiteral("^\\s*(\\d+):"));
+    static const QRegularExpression executing(QStringLiteral("^Error executing line (\\d+):"));
+    QRegularExpressionMatch match = echo.match(text);
+    if (!match.hasMatch())
+        match = executing.match(text);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+void StatusView::noteNewLines()
+{
+    if (!refreshPending.exchange(true))
+        QMetaObject::invokeMethod(this, &StatusView::takeNewLines, Qt::QueuedConnection);
+}
+
+// Walks on from the newest line taken; the worker may append meanwhile, and each line
+// is complete before it is linked.
+void StatusView::takeNewLines()
+{
+    refreshPending.store(false);
+    const bool atEnd = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    const ListingLine* line = last ? std::atomic_ref<ListingLine*>(const_cast<ListingLine*>(last)->next).load(
+                                         std::memory_order_acquire)
+                                   : listingHead();
+    const size_t before = lines.size();
+    while (line) {
+        lines.push_back(line);
+        last = line;
+        line = std::atomic_ref<ListingLine*>(const_cast<ListingLine*>(line)->next).load(std::memory_order_acquire);
+    }
+    if (lines.size() == before)
+        return;
+    updateScrollBars();
+    if (atEnd)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
+}
+
+void StatusView::updateScrollBars()
+{
+    const int lineHeight = fontMetrics().height();
+    const int visible = std::max(1, viewport()->height() / lineHeight);
+    verticalScrollBar()->setRange(0, std::max(0, lineCount() - visible));
+    verticalScrollBar()->setPageStep(visible);
+    const int charWidth = fontMetrics().averageCharWidth();
+    const int extent = (LISTING_LINE_MAX + 2) * charWidth + STATUS_EXTENT_WIDTH;
+    horizontalScrollBar()->setRange(0, std::max(0, extent - viewport()->width()));
+    horizontalScrollBar()->setSingleStep(charWidth);
+    horizontalScrollBar()->setPageStep(4 * charWidth);
+}
+
+void StatusView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void StatusView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    const int lineHeight = fontMetrics().height();
+    const int first = verticalScrollBar()->value();
+    const int x = STATUS_LEFT_MARGIN - horizontalScrollBar()->value();
+    for (int i = first, y = 0; i < lineCount() && y < viewport()->height(); ++i, y += lineHeight)
+        painter.drawText(x, y + fontMetrics().ascent(), lineText(i));
+}
+
+void StatusView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const int index = verticalScrollBar()->value() + int(event->position().y()) / fontMetrics().height();
+    const int lineNumber = sourceLineOf(lineText(index));
+    if (lineNumber > 0)
+        emit sourceLineChosen(lineNumber);
+}

@@ -1,0 +1,93 @@
+// The upper and lower panes of the program view: EditView, the source editor with line
+// numbers, colouring and file drops, and StatusView, the message pane that shows the
+// screen listing.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QPlainTextEdit>
+#include <QSyntaxHighlighter>
+#include <QTextCharFormat>
+
+#include <atomic>
+#include <vector>
+
+struct ListingLine;
+struct LineSource;
+
+// Colours key words, built-in function names, comments and strings.
+class SourceHighlighter : public QSyntaxHighlighter {
+public:
+    explicit SourceHighlighter(QTextDocument* document);
+
+protected:
+    void highlightBlock(const QString& text) override;
+
+private:
+    QTextCharFormat keywordFormat;
+    QTextCharFormat functionFormat;
+    QTextCharFormat commentFormat;
+    QTextCharFormat stringFormat;
+};
+
+class EditView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit EditView(QWidget* parent = nullptr);
+
+    int lineNumberWidth() const;
+    void paintLineNumbers(QPaintEvent* event);
+    void goToLine(int lineNumber);      // 1-based; the cursor at the line's start
+    // A line source over the document's lines as they are now; valid while the
+    // document is not changed.
+    LineSource lineSource();
+
+signals:
+    void fileDropped(const QString& path);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void updateLineNumberArea(const QRect& rect, int dy);
+    QWidget* lineNumberArea;
+};
+
+// True when the drop carries one local file whose name ends in ".mxl" (any case); its
+// path then goes to *path.
+bool editDropPath(const class QMimeData* mime, QString* path);
+
+class StatusView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit StatusView(QWidget* parent = nullptr);
+
+    // Forgets every line; call before the screen listing is cleared.
+    void clear();
+    int lineCount() const { return int(lines.size()); }
+    QString lineText(int index) const;
+    // Line number named by a message line ("  12: ..." or "Error executing line 12: ..."),
+    // or 0 when it names none.
+    static int sourceLineOf(const QString& text);
+
+    // Called from any thread when the screen listing has grown.
+    void noteNewLines();
+
+public slots:
+    void takeNewLines();
+
+signals:
+    void sourceLineChosen(int lineNumber);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void updateScrollBars();
+    std::vector<const ListingLine*> lines;   // the screen listing's lines taken so far
+    const ListingLine* last = nullptr;       // the newest of them
+    std::atomic<bool> refreshPending{false}; // a queued takeNewLines is on its way
+};

@@ -1,0 +1,1068 @@
+// The main frame: views, menus, the Run command with its progress dialog, the end of a
+// run, documents, printing and the window's settings.
+#include "app/mainframe.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSessionManager>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextBlock>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QWizard>
+
+#include "analysis/driver.h"
+#include "analysis/report.h"
+#include "analysis/runcommand.h"
+#include "app/dialogs.h"
+#include "app/document.h"
+#include "app/editview.h"
+#include "app/printing.h"
+#include "exec/interpreter.h"
+#include "lang/lexer.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "plot/colours.h"
+#include "plot/export.h"
+#include "plot/plotmodel.h"
+#include "plot/settings.h"
+#include "support/listing.h"
+#include "support/version.h"
+
+namespace {
+
+const char APP_TITLE[] = "MOXEL -- Nonlinear Regression Analysis";
+const char DOCUMENT_FILTER[] = "MOXEL (*.mxl)";
+const char MSG_RUNNING[] = "Running the analysis...";
+const char MSG_NO_MANUAL[] = "The manual (Manual.txt) was not found beside the program.";
+const char MSG_NOT_STARTED[] = "The analysis could not be started.";
+const char MANUAL_NAME[] = "Manual.txt";
+const char SHARED_FOLDER[] = "/../share/moxel";
+constexpr int SPLIT_PERCENT = 60;   // share of the frame the source pane takes by default
+
+// ORDER VIEW: captions of the views in the status bar.
+struct ViewCaption {
+    int view;
+    const char* text;
+};
+
+const ViewCaption viewCaptions[] = {
+    {VIEW_PROGRAM, "Edit program source"},
+    {VIEW_ANALYSIS, "Results of analysis"},
+    {VIEW_VARIABLES, "Variables specified in program"},
+    {VIEW_PARAMETERS, "Parameter values calculated by the analysis"},
+};
+
+// The frame that receives the end of a run and the message pane that shows the screen
+// listing; both are told from the worker thread.
+struct FrameState {
+    CMainFrame* frame;          // the one main window, or null
+    StatusView* messages;       // its message pane, or null
+};
+
+FrameState frameState = {nullptr, nullptr};
+
+void onWorkerEnd(int)
+{
+    if (frameState.frame)
+        QMetaObject::invokeMethod(frameState.frame, &CMainFrame::analysisFinished, Qt::QueuedConnection);
+}
+
+void onListingLine(const char*)
+{
+    if (frameState.messages)
+        frameState.messages->noteNewLines();
+}
+
+// The allocator's error box: a message box titled "Error" on the interface thread.
+void onErrorBox(const char* text)
+{
+    const QString message = QString::fromLatin1(text).trimmed();
+    QWidget* owner = frameState.frame;
+    if (QThread::currentThread() == qApp->thread())
+        QMessageBox::critical(owner, QStringLiteral("Error"), message);
+    else
+        QMetaObject::invokeMethod(qApp, [message] { QMessageBox::critical(nullptr, QStringLiteral("Error"), message); },
+                                  Qt::QueuedConnection);
+}
+
+QString existingFile(const QStringList& candidates)
+{
+    for (const QString& path : candidates)
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            return QFileInfo(path).absoluteFilePath();
+    return QString();
+}
+
+QAction* makeAction(QObject* parent, const char* name, const QString& text, const QList<QKeySequence>& keys = {})
+{
+    QAction* action = new QAction(text, parent);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcuts(keys);
+    return action;
+}
+
+QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(QLatin1String(name), QApplication::style()->standardIcon(fallback));
+}
+
+}  // namespace
+
+int frameSplitHeight(int stored, int frameHeight)
+{
+    if (stored <= 0)
+        return frameHeight * SPLIT_PERCENT / 100;
+    if (stored < SPLIT_MIN)
+        return SPLIT_MIN;
+    if (frameHeight - stored < SPLIT_ROOM_BELOW)
+        return frameHeight - SPLIT_ROOM_BELOW;
+    return stored;
+}
+
+int frameRestoredSplitHeight(int stored, int normalHeight)
+{
+    const int height = stored < SPLIT_MIN ? normalHeight * SPLIT_PERCENT / 100 : stored;
+    return std::max(height, SPLIT_MIN);
+}
+
+QString frameManualPath()
+{
+    const std::string folder = settingsReadString("Path");
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    return existingFile({folder.empty() ? QString() : QString::fromStdString(settingsJoinProgramFolder(MANUAL_NAME)),
+                         programFolder + QLatin1Char('/') + QLatin1String(MANUAL_NAME),
+                         programFolder + QLatin1String(SHARED_FOLDER) + QLatin1Char('/') + QLatin1String(MANUAL_NAME)});
+}
+
+QString frameExamplesFolder()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString found = existingFile({programFolder + QLatin1String("/examples"),
+                                        programFolder + QLatin1String(SHARED_FOLDER) + QLatin1String("/examples"),
+                                        programFolder + QLatin1String("/../examples")});
+    return found.isEmpty() ? programFolder + QLatin1String(SHARED_FOLDER) + QLatin1String("/examples") : found;
+}
+
+CMainFrame::CMainFrame() : printer(new QPrinter(QPrinter::HighResolution))
+{
+    move(0, 0);
+    resize(FRAME_WIDTH, FRAME_HEIGHT);
+    createViews();
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    readSettings();
+    frameState = {this, messages};
+    listingSetSink(onListingLine);
+    errorBoxSetHandler(onErrorBox);
+    analysisSetEndHandler(onWorkerEnd);
+    progressTimer = new QTimer(this);
+    progressTimer->setInterval(PROGRESS_PERIOD_MS);
+    connect(progressTimer, &QTimer::timeout, this, &CMainFrame::progressTick);
+    progressTimer->start();
+    setAcceptDrops(true);
+    doc->newDocument();
+    refreshMenus();
+}
+
+CMainFrame::~CMainFrame()
+{
+    if (runPending) {
+        abortRequested.store(true);
+        analysisWait();
+        analysisRunning.store(false);
+    }
+    listingSetSink(nullptr);
+    errorBoxSetHandler(nullptr);
+    analysisSetEndHandler(nullptr);
+    frameState = {nullptr, nullptr};
+    messages->clear();
+    runCommandRelease();
+    delete printer;
+}
+
+void CMainFrame::createViews()
+{
+    editor = new EditView;
+    messages = new StatusView;
+    doc = new CMOXELDoc(editor, this);
+    splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(editor);
+    splitter->addWidget(messages);
+    splitter->setChildrenCollapsible(false);
+    editor->setMinimumHeight(SPLIT_MIN);
+    listing = new CAnalysisView;
+    parameterTable = new CParameterView;
+    variableTable = new CVariableView;
+    plot = new CPlotView;
+    stack = new QStackedWidget;
+    stack->addWidget(splitter);
+    stack->addWidget(plot);
+    stack->addWidget(listing);
+    stack->addWidget(variableTable);
+    stack->addWidget(parameterTable);
+    setCentralWidget(stack);
+    connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
+        if (!running() && maybeSave())
+            openDocument(path);
+    });
+    connect(messages, &StatusView::sourceLineChosen, editor, &EditView::goToLine);
+    connect(editor->document(), &QTextDocument::modificationChanged, this, [this] {
+        updateTitle();
+        refreshMenus();
+    });
+    connect(editor, &QPlainTextEdit::blockCountChanged, this, &CMainFrame::updateRunAction);
+    connect(doc, &CMOXELDoc::pathChanged, this, &CMainFrame::updateTitle);
+}
+
+void CMainFrame::createActions()
+{
+    QAction* a;
+    a = makeAction(this, "fileNew", QStringLiteral("&New"), {QKeySequence(Qt::CTRL | Qt::Key_N)});
+    a->setIcon(themeIcon("document-new", QStyle::SP_FileIcon));
+    connect(a, &QAction::triggered, this, &CMainFrame::fileNew);
+    a = makeAction(this, "fileOpen", QStringLiteral("&Open..."), {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    a->setIcon(themeIcon("document-open", QStyle::SP_DialogOpenButton));
+    connect(a, &QAction::triggered, this, &CMainFrame::fileOpen);
+    a = makeAction(this, "fileSave", QStringLiteral("&Save"), {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    a->setIcon(themeIcon("document-save", QStyle::SP_DialogSaveButton));
+    connect(a, &QAction::triggered, this, &CMainFrame::fileSave);
+    a = makeAction(this, "fileSaveAs", QStringLiteral("Save &As..."));
+    connect(a, &QAction::triggered, this, &CMainFrame::fileSaveAs);
+    a = makeAction(this, "filePrint", QStringLiteral("&Print..."), {QKeySequence(Qt::CTRL | Qt::Key_P)});
+    a->setIcon(themeIcon("document-print", QStyle::SP_ComputerIcon));
+    connect(a, &QAction::triggered, this, [this] { printActiveView(false); });
+    a = makeAction(this, "filePrintPreview", QStringLiteral("Print Pre&view"));
+    connect(a, &QAction::triggered, this, [this] { printActiveView(true); });
+    a = makeAction(this, "filePrintSetup", QStringLiteral("P&rint Setup..."));
+    connect(a, &QAction::triggered, this, [this] {
+        QPageSetupDialog dialog(printer, this);
+        dialog.exec();
+    });
+    a = makeAction(this, "fileExit", QStringLiteral("E&xit"));
+    connect(a, &QAction::triggered, this, &QWidget::close);
+
+    a = makeAction(this, "editUndo", QStringLiteral("&Undo"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    connect(a, &QAction::triggered, editor, &QPlainTextEdit::undo);
+    a = makeAction(this, "editCut", QStringLiteral("Cu&t"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-cut")));
+    connect(a, &QAction::triggered, editor, &QPlainTextEdit::cut);
+    a = makeAction(this, "editCopy", QStringLiteral("&Copy"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-copy")));
+    connect(a, &QAction::triggered, this, [this] {
+        if (active == VIEW_ANALYSIS)
+            listing->copy();
+        else
+            editor->copy();
+    });
+    a = makeAction(this, "editPaste", QStringLiteral("&Paste"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
+    connect(a, &QAction::triggered, editor, &QPlainTextEdit::paste);
+    a = makeAction(this, "editInsertFile", QStringLiteral("&Insert file"));
+    connect(a, &QAction::triggered, this, &CMainFrame::insertFileCommand);
+
+    a = makeAction(this, "run", QStringLiteral("&Run"));
+    connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
+
+    QActionGroup* views = new QActionGroup(this);
+    const struct {
+        const char* name;
+        const char* text;
+        int view;
+    } viewItems[] = {
+        {"viewProgram", "&Program", VIEW_PROGRAM},
+        {"viewAnalysis", "&Analysis", VIEW_ANALYSIS},
+        {"viewVariables", "&Variables", VIEW_VARIABLES},
+        {"viewParameters", "P&arameters", VIEW_PARAMETERS},
+    };
+    for (const auto& item : viewItems) {
+        a = makeAction(this, item.name, QLatin1String(item.text));
+        a->setCheckable(true);
+        views->addAction(a);
+        const int view = item.view;
+        connect(a, &QAction::triggered, this, [this, view] {
+            if (view == VIEW_ANALYSIS && listing->listingPath().isEmpty() && !listing->loadListing(listingPath)) {
+                hasListing = false;
+                refreshMenus();
+                return;
+            }
+            showView(view);
+        });
+    }
+    views->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    plotAction = makeAction(this, "viewPlot", QLatin1String(PLOT_MENU_ITEM));
+    plotAction->setCheckable(true);
+    connect(plotAction, &QAction::triggered, this, [this] {
+        const std::vector<PlotMenuItem> items = plotMenuItems();
+        if (!items.empty())
+            selectPlot(items.front().command);
+    });
+
+    for (int set = 0; set < COLOUR_SET_COUNT; ++set) {
+        const std::string name = "colours" + std::to_string(set);
+        a = makeAction(this, name.c_str(), QLatin1String(colourSetNames[set]));
+        connect(a, &QAction::triggered, this, [this, set] { chooseColours(set); });
+    }
+    a = makeAction(this, "savePlot", QStringLiteral("Save-&plot"));
+    connect(a, &QAction::triggered, this, &CMainFrame::savePlot);
+    // The toolbar's button for the same command carries an icon, which the menu bar
+    // would show in place of the text.
+    a = makeAction(this, "savePlotButton", QStringLiteral("Save plot"));
+    a->setIcon(themeIcon("image-x-generic", QStyle::SP_DriveFDIcon));
+    a->setToolTip(QStringLiteral("Write the plot image to a disk file"));
+    connect(a, &QAction::triggered, this, &CMainFrame::savePlot);
+
+    a = makeAction(this, "helpAbout", QStringLiteral("&About MOXEL..."));
+    a->setIcon(themeIcon("help-about", QStyle::SP_MessageBoxInformation));
+    connect(a, &QAction::triggered, this, &CMainFrame::about);
+    a = makeAction(this, "helpTopics", QStringLiteral("&Help topics"), {QKeySequence(Qt::Key_F1)});
+    connect(a, &QAction::triggered, this, &CMainFrame::viewManual);
+    a = makeAction(this, "tutorial", QStringLiteral("&Introductory tutorial"));
+    connect(a, &QAction::triggered, this, &CMainFrame::runTutorial);
+    a = makeAction(this, "viewManual", QStringLiteral("&View manual"));
+    connect(a, &QAction::triggered, this, &CMainFrame::viewManual);
+    a = makeAction(this, "printManual", QStringLiteral("&Print manual"));
+    connect(a, &QAction::triggered, this, &CMainFrame::printManual);
+    a = makeAction(this, "examples", QStringLiteral("&Examples"));
+    connect(a, &QAction::triggered, this, &CMainFrame::showExamples);
+    // The allocator's listing: a diagnostic reached by its shortcut alone.
+    a = makeAction(this, "memoryBlocks", QStringLiteral("Memory Block Types"),
+                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)});
+    connect(a, &QAction::triggered, this, &CMainFrame::showMemoryBlocks);
+    addAction(a);
+
+    // F6 and Shift+F6 move between the two panes of the program view.
+    a = makeAction(this, "nextPane", QStringLiteral("Next pane"),
+                   {QKeySequence(Qt::Key_F6), QKeySequence(Qt::SHIFT | Qt::Key_F6)});
+    connect(a, &QAction::triggered, this, [this] {
+        if (active == VIEW_PROGRAM)
+            (editor->hasFocus() ? static_cast<QWidget*>(messages) : editor)->setFocus();
+    });
+    addAction(a);
+}
+
+QAction* CMainFrame::action(const char* name) const
+{
+    return findChild<QAction*>(QLatin1String(name));
+}
+
+QMenu* CMainFrame::menu(const char* name) const
+{
+    return findChild<QMenu*>(QLatin1String(name));
+}
+
+void CMainFrame::createMenus()
+{
+    QMenuBar* bar = menuBar();
+    const auto addMenu = [bar](const char* name, const QString& title) {
+        QMenu* m = bar->addMenu(title);
+        m->setObjectName(QLatin1String(name));
+        return m;
+    };
+    QMenu* file = addMenu("fileMenu", QStringLiteral("&File"));
+    for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs"})
+        file->addAction(action(name));
+    file->addSeparator();
+    for (const char* name : {"filePrint", "filePrintPreview", "filePrintSetup"})
+        file->addAction(action(name));
+    file->addSeparator();
+    recentMenu = file->addMenu(QStringLiteral("Recent files"));
+    recentMenu->setObjectName(QStringLiteral("recentMenu"));
+    connect(recentMenu, &QMenu::aboutToShow, this, [this] {
+        recentMenu->clear();
+        int number = 1;
+        for (const QString& path : doc->recentFiles()) {
+            QAction* item = recentMenu->addAction(QStringLiteral("&%1 %2").arg(number++).arg(path));
+            connect(item, &QAction::triggered, this, [this, path] {
+                if (maybeSave())
+                    openDocument(path);
+            });
+        }
+    });
+    file->addSeparator();
+    file->addAction(action("fileExit"));
+
+    QMenu* edit = addMenu("editMenu", QStringLiteral("&Edit"));
+    for (const char* name : {"editUndo", "editCut", "editCopy", "editPaste", "editInsertFile"})
+        edit->addAction(action(name));
+
+    QMenu* show = addMenu("showMenu", QStringLiteral("&Show"));
+    QAction* toolBarItem = show->addAction(QStringLiteral("&Toolbar"));
+    toolBarItem->setObjectName(QStringLiteral("showToolbar"));
+    toolBarItem->setCheckable(true);
+    toolBarItem->setChecked(true);
+    connect(toolBarItem, &QAction::toggled, this, [this](bool on) { toolBar->setVisible(on); });
+    QAction* statusItem = show->addAction(QStringLiteral("&Status Bar"));
+    statusItem->setObjectName(QStringLiteral("showStatusBar"));
+    statusItem->setCheckable(true);
+    statusItem->setChecked(true);
+    connect(statusItem, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+
+    bar->addAction(action("run"));
+
+    QMenu* view = addMenu("viewMenu", QStringLiteral("&View"));
+    view->addAction(action("viewProgram"));
+    view->addAction(action("viewAnalysis"));
+    view->addAction(plotAction);
+    plotMenu = view->addMenu(QLatin1String(PLOT_MENU_POPUP));
+    plotMenu->setObjectName(QStringLiteral("plotMenu"));
+    plotMenu->menuAction()->setVisible(false);
+    view->addAction(action("viewVariables"));
+    view->addAction(action("viewParameters"));
+    connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
+
+    QMenu* colours = addMenu("coloursMenu", QStringLiteral("&Colors"));
+    for (int set = 0; set < COLOUR_SET_COUNT; ++set)
+        colours->addAction(action(("colours" + std::to_string(set)).c_str()));
+    bar->addAction(action("savePlot"));
+
+    QMenu* documentation = addMenu("documentationMenu", QStringLiteral("&Documentation"));
+    for (const char* name : {"tutorial", "viewManual", "printManual", "examples"})
+        documentation->addAction(action(name));
+    QMenu* help = addMenu("helpMenu", QStringLiteral("&Help"));
+    help->addAction(action("helpAbout"));
+    help->addAction(action("helpTopics"));
+    help->addAction(action("tutorial"));
+}
+
+void CMainFrame::createToolBar()
+{
+    toolBar = addToolBar(QStringLiteral("Toolbar"));
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    for (const char* name : {"fileNew", "fileOpen", "fileSave", "", "savePlotButton", "", "editCut", "editCopy",
+                             "editPaste", "", "filePrint", "helpAbout"}) {
+        if (!*name)
+            toolBar->addSeparator();
+        else
+            toolBar->addAction(action(name));
+    }
+}
+
+void CMainFrame::createStatusBar()
+{
+    caption = new QLabel;
+    caption->setObjectName(QStringLiteral("caption"));
+    statusBar()->addWidget(caption, 1);
+    // The lock-key indicators; the platform does not tell their state, so they stand
+    // as plain labels.
+    for (const char* text : {"CAP", "NUM", "SCRL"}) {
+        QLabel* indicator = new QLabel(QLatin1String(text));
+        indicator->setEnabled(false);
+        statusBar()->addPermanentWidget(indicator);
+    }
+}
+
+void CMainFrame::readSettings()
+{
+    colourSetsLoad();
+    const int split = frameSplitHeight(settingsReadInt("WinSplitY"), FRAME_HEIGHT);
+    splitter->setSizes({split, FRAME_HEIGHT - split});
+}
+
+void CMainFrame::restorePlacement()
+{
+    if (placementRestored)
+        return;
+    placementRestored = true;
+    if (settingsReadInt("WinFlags") == -1)
+        return;
+    const int left = settingsReadInt("WinLeft");
+    const int top = settingsReadInt("WinTop");
+    const int right = settingsReadInt("WinRight");
+    const int bottom = settingsReadInt("WinBottom");
+    if (right > left && bottom > top)
+        setGeometry(left, top, right - left, bottom - top);
+    const int split = frameRestoredSplitHeight(settingsReadInt("WinSplitY"), std::max(0, bottom - top));
+    splitter->setSizes({split, std::max(SPLIT_MIN, splitter->height() - splitter->handleWidth() - split)});
+    if (settingsReadInt("WinIconic") > 0)
+        setWindowState(windowState() | Qt::WindowMinimized);
+    else if (settingsReadInt("WinMax") > 0)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CMainFrame::savePlacement()
+{
+    const Qt::WindowStates state = windowState();
+    const bool minimised = state & Qt::WindowMinimized;
+    const bool maximised = state & Qt::WindowMaximized;
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    settingsWriteInt("WinFlags", 0);
+    settingsWriteInt("WinIconic", minimised ? 1 : 0);
+    settingsWriteInt("WinMax", maximised ? 1 : 0);
+    settingsWriteInt("WinLeft", normal.left());
+    settingsWriteInt("WinTop", normal.top());
+    settingsWriteInt("WinRight", normal.left() + normal.width());
+    settingsWriteInt("WinBottom", normal.top() + normal.height());
+    const QList<int> sizes = splitter->sizes();
+    if (!sizes.isEmpty() && sizes.first() > 0)
+        settingsWriteInt("WinSplitY", sizes.first());
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    restorePlacement();
+}
+
+bool CMainFrame::running() const
+{
+    return runPending;
+}
+
+int CMainFrame::sourcePaneHeight() const
+{
+    return splitter->sizes().value(0);
+}
+
+QString CMainFrame::statusCaption() const
+{
+    return caption->text();
+}
+
+void CMainFrame::updateTitle()
+{
+    setWindowTitle(QStringLiteral("%1[*] - %2").arg(doc->displayName(), QLatin1String(APP_TITLE)));
+    setWindowModified(doc->isModified());
+}
+
+void CMainFrame::updateRunAction()
+{
+    action("run")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
+}
+
+// The menu bar's refresh at the start and end of a run and for a new, opened or
+// modified document: the first plot becomes current again.
+void CMainFrame::refreshMenus()
+{
+    plotMenuRefresh();
+    updateCommands();
+}
+
+void CMainFrame::updateCommands()
+{
+    const bool busy = runPending;
+    for (const char* name : {"fileMenu", "editMenu", "showMenu"})
+        menu(name)->menuAction()->setEnabled(!busy);
+    for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs", "filePrint", "filePrintPreview",
+                             "filePrintSetup", "editUndo", "editCut", "editCopy", "editPaste", "editInsertFile"})
+        action(name)->setEnabled(!busy);
+    menu("viewMenu")->menuAction()->setEnabled(!busy && hasListing);
+    updateRunAction();
+    const bool completed = !busy && analysis.analysisCompleted;
+    action("viewProgram")->setChecked(active == VIEW_PROGRAM);
+    action("viewAnalysis")->setEnabled(hasListing);
+    action("viewAnalysis")->setChecked(active == VIEW_ANALYSIS);
+    action("viewVariables")->setEnabled(completed && inputVariableCount > 0);
+    action("viewVariables")->setChecked(active == VIEW_VARIABLES);
+    action("viewParameters")->setEnabled(completed && parameterCount > 0);
+    action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
+    plotAction->setVisible(true);
+    plotAction->setEnabled(completed && plotCount() > 0);
+    plotAction->setChecked(active == VIEW_PLOT);
+    plotMenu->menuAction()->setVisible(false);
+    for (const char* name : {"savePlot", "savePlotButton"})
+        action(name)->setEnabled(completed && active == VIEW_PLOT && plotModel.currentPlot);
+}
+
+void CMainFrame::buildPlotMenu()
+{
+    const std::vector<PlotMenuItem> items = plotMenuItems();
+    if (items.size() <= 1) {
+        plotAction->setVisible(true);
+        plotMenu->menuAction()->setVisible(false);
+        return;
+    }
+    plotAction->setVisible(false);
+    plotMenu->clear();
+    for (const PlotMenuItem& item : items) {
+        if (item.separatorBefore)
+            plotMenu->addSeparator();
+        QAction* choice = plotMenu->addAction(QLatin1String(item.name));
+        choice->setCheckable(true);
+        choice->setChecked(item.command == plotModel.currentPlotCommand);
+        const int command = item.command;
+        connect(choice, &QAction::triggered, this, [this, command] { selectPlot(command); });
+    }
+    plotMenu->menuAction()->setVisible(true);
+    plotMenu->menuAction()->setEnabled(analysis.analysisCompleted && !runPending);
+    plotMenu->menuAction()->setCheckable(true);
+    plotMenu->menuAction()->setChecked(active == VIEW_PLOT);
+}
+
+void CMainFrame::selectPlot(int command)
+{
+    if (runPending || !analysis.analysisCompleted)
+        return;
+    const bool changed = plotSelectCommand(command);
+    if (active == VIEW_PLOT && changed) {
+        caption->setText(QString::fromLatin1(plotModel.plotCaption));
+        plot->update();
+    }
+    showView(VIEW_PLOT);
+}
+
+void CMainFrame::showView(int index)
+{
+    if (index != active) {
+        QWidget* page = index == VIEW_PROGRAM ? static_cast<QWidget*>(splitter)
+                        : index == VIEW_PLOT  ? static_cast<QWidget*>(plot)
+                        : index == VIEW_ANALYSIS ? static_cast<QWidget*>(listing)
+                        : index == VIEW_VARIABLES ? static_cast<QWidget*>(variableTable)
+                                                  : static_cast<QWidget*>(parameterTable);
+        stack->setCurrentWidget(page);
+        (index == VIEW_PROGRAM ? static_cast<QWidget*>(editor) : page)->setFocus();
+        active = index;
+    }
+    QString text;
+    if (runPending)
+        text = QLatin1String(MSG_RUNNING);
+    else if (index == VIEW_PLOT)
+        text = QString::fromLatin1(plotModel.plotCaption);
+    for (const ViewCaption& item : viewCaptions)
+        if (!runPending && item.view == index)
+            text = QLatin1String(item.text);
+    caption->setText(text);
+    updateCommands();
+}
+
+// Frees what the last run built, after the views that point into it have let go.
+void CMainFrame::releaseResults()
+{
+    showView(VIEW_PROGRAM);
+    messages->clear();
+    listing->clearListing();
+    parameterTable->clear();
+    variableTable->clear();
+    hasListing = false;
+    runCommandRelease();
+    plotModelReset();
+}
+
+void CMainFrame::runAnalysis()
+{
+    if (runPending || editor->blockCount() < RUN_MIN_LINES)
+        return;
+    releaseResults();
+    listingPath.clear();
+    LineSource source = editor->lineSource();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const RunStart start = runCommandStart(doc->path().toStdString(), &source, true);
+    QApplication::restoreOverrideCursor();
+    if (start.status != RUN_STARTED) {
+        if (start.status == RUN_NO_LISTING) {
+            listingAppendLine(start.listingMessage.c_str());
+            showError(QString::fromStdString(start.listingMessage));
+        } else if (start.status == RUN_NOT_STARTED) {
+            showError(QLatin1String(MSG_NOT_STARTED));
+        }
+        // The listing of a failed compile holds its messages: it is put in place.
+        runCommandFinish();
+        messages->takeNewLines();
+        refreshMenus();
+        return;
+    }
+    runPending = true;
+    listingPath = QString::fromStdString(start.listingPath);
+    progress = new ProgressDialog(settings.functionMinimization, settings.sweepCount > 0, this);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(progress->cancelButton(), &QPushButton::clicked, this, &CMainFrame::cancelAnalysis);
+    connect(progress, &QDialog::rejected, this, &CMainFrame::cancelAnalysis);
+    progress->show();
+    messages->takeNewLines();
+    showView(VIEW_PROGRAM);
+}
+
+void CMainFrame::cancelAnalysis()
+{
+    if (!runPending)
+        return;
+    abortRequested.store(true);
+    if (progress)
+        progress->cancelButton()->setEnabled(false);
+}
+
+void CMainFrame::progressTick()
+{
+    if (progress)
+        progress->refresh();
+}
+
+void CMainFrame::analysisFinished()
+{
+    if (!runPending)
+        return;
+    analysisWait();
+    analysisRunning.store(false);
+    runPending = false;
+    const RunEnd end = runCommandFinish();
+    // The end of a run arrives as a queued call, never from inside the dialog.
+    delete progress.data();
+    messages->takeNewLines();
+    hasListing = !listingPath.isEmpty() && QFileInfo::exists(listingPath);
+    refreshMenus();
+    if (!end.listingMessage.empty())
+        showError(QString::fromStdString(end.listingMessage));
+    if (hasListing && listing->loadListing(listingPath)) {
+        showView(VIEW_ANALYSIS);
+    } else {
+        hasListing = false;
+        showView(active);
+    }
+    if (closeAfterRun) {
+        closeAfterRun = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void CMainFrame::showError(const QString& text)
+{
+    QMessageBox::critical(this, QStringLiteral("Error"), text);
+}
+
+bool CMainFrame::maybeSave()
+{
+    if (!doc->isModified())
+        return true;
+    const QMessageBox::StandardButton answer =
+        QMessageBox::question(this, QStringLiteral("MOXEL"), QStringLiteral("Save changes to %1?").arg(doc->displayName()),
+                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes)
+        return fileSave();
+    return answer == QMessageBox::No;
+}
+
+bool CMainFrame::openDocument(const QString& path)
+{
+    if (runPending)
+        return false;
+    releaseResults();
+    QString message;
+    if (!doc->open(path, &message)) {
+        showError(message);
+        return false;
+    }
+    refreshMenus();
+    return true;
+}
+
+void CMainFrame::fileNew()
+{
+    if (runPending || !maybeSave())
+        return;
+    releaseResults();
+    doc->newDocument();
+    refreshMenus();
+}
+
+void CMainFrame::fileOpen()
+{
+    if (runPending || !maybeSave())
+        return;
+    const QString folder = doc->path().isEmpty() ? QDir::currentPath() : QFileInfo(doc->path()).absolutePath();
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder,
+                                                      QStringLiteral("%1;;All Files (*)").arg(QLatin1String(DOCUMENT_FILTER)));
+    if (!path.isEmpty())
+        openDocument(path);
+}
+
+bool CMainFrame::fileSave()
+{
+    if (active == VIEW_ANALYSIS)
+        return true;
+    if (doc->path().isEmpty())
+        return fileSaveAs();
+    QString message;
+    if (!doc->saveAs(doc->path(), &message)) {
+        showError(message);
+        return false;
+    }
+    return true;
+}
+
+bool CMainFrame::fileSaveAs()
+{
+    if (active == VIEW_ANALYSIS) {
+        saveListingAs();
+        return true;
+    }
+    QFileDialog dialog(this, QStringLiteral("Save As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QLatin1String(DOCUMENT_FILTER));
+    dialog.setDefaultSuffix(QStringLiteral("mxl"));
+    dialog.selectFile(doc->path().isEmpty() ? QStringLiteral("Untitled.mxl") : doc->path());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    QString message;
+    if (!doc->saveAs(dialog.selectedFiles().first(), &message)) {
+        showError(message);
+        return false;
+    }
+    return true;
+}
+
+void CMainFrame::saveListingAs()
+{
+    const QString current = listing->listingPath();
+    if (current.isEmpty())
+        return;
+    const QFileInfo info(current);
+    QFileDialog dialog(this, QStringLiteral("Select analysis file name"), info.absolutePath());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("lst"));
+    dialog.selectFile(info.completeBaseName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString message;
+    if (!listing->copyListing(dialog.selectedFiles().first(), &message))
+        showError(message);
+}
+
+bool CMainFrame::insertFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 existing = editor->document()->characterCount();
+    if (existing + file.size() + 1 > INSERT_FILE_MAX)
+        return false;
+    const QByteArray bytes = file.readAll();
+    QTextCursor cursor = editor->textCursor();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    QTextCursor insert(editor->document());
+    insert.setPosition(start);
+    insert.insertText(CMOXELDoc::decodeText(bytes));
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    editor->setTextCursor(cursor);
+    editor->ensureCursorVisible();
+    editor->document()->setModified(true);
+    return true;
+}
+
+void CMainFrame::insertFileCommand()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Insert file"), QDir::currentPath(),
+                                                      QStringLiteral("All Files (*)"));
+    if (!path.isEmpty())
+        insertFile(path);
+}
+
+void CMainFrame::printActiveView(bool preview)
+{
+    const auto paint = [this](QPrinter* target) {
+        if (active == VIEW_PLOT) {
+            printPlot(target);
+        } else if (active == VIEW_ANALYSIS) {
+            QTextDocument document(listing->toPlainText());
+            printText(target, &document);
+        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES) {
+            QTreeWidget* table = active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable) : variableTable;
+            QString text;
+            QStringList header;
+            for (int c = 0; c < table->columnCount(); ++c)
+                header << table->headerItem()->text(c);
+            text += header.join(QLatin1Char('\t')) + QLatin1Char('\n');
+            for (int r = 0; r < table->topLevelItemCount(); ++r) {
+                QStringList row;
+                for (int c = 0; c < table->columnCount(); ++c)
+                    row << table->topLevelItem(r)->text(c);
+                text += row.join(QLatin1Char('\t')) + QLatin1Char('\n');
+            }
+            QTextDocument document(text);
+            printText(target, &document);
+        } else {
+            printText(target, editor->document());
+        }
+    };
+    printer->setDocName(doc->displayName());
+    // Printing to a file proposes one beside the program rather than in the home folder.
+    if (printer->outputFileName().isEmpty() && !doc->path().isEmpty())
+        printer->setOutputFileName(QFileInfo(doc->path()).absolutePath() + QLatin1Char('/') +
+                                   QFileInfo(doc->path()).completeBaseName() + QStringLiteral(".pdf"));
+    if (preview) {
+        QPrintPreviewDialog dialog(printer, this);
+        connect(&dialog, &QPrintPreviewDialog::paintRequested, this, paint);
+        dialog.exec();
+        return;
+    }
+    QPrintDialog dialog(printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        paint(printer);
+}
+
+void CMainFrame::printManual()
+{
+    QFile file(frameManualPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray text = file.readAll();
+    QPrinter manualPrinter(QPrinter::HighResolution);
+    manualPrinter.setCollateCopies(true);
+    QPrintDialog dialog(&manualPrinter, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const int copies = manualPrinter.supportsMultipleCopies() ? 1 : std::max(1, manualPrinter.copyCount());
+    printManualText(&manualPrinter, text, copies);
+}
+
+void CMainFrame::savePlot()
+{
+    if (!analysis.analysisCompleted || !plotModel.currentPlot || active != VIEW_PLOT)
+        return;
+    SavePlotDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const PlotFileSettings chosen = exportReadSettings();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool written = exportPlot(plotModel.currentPlot, chosen);
+    QApplication::restoreOverrideCursor();
+    if (written) {
+        char text[600];
+        snprintf(text, sizeof text, MSG_PLOT_WRITTEN, chosen.fileName.c_str());
+        QMessageBox::information(this, QStringLiteral("MOXEL"), QString::fromUtf8(text));
+    }
+}
+
+void CMainFrame::chooseColours(int set)
+{
+    ColourDialog dialog(set, this);
+    if (dialog.exec() == QDialog::Accepted)
+        plot->update();
+}
+
+void CMainFrame::showMemoryBlocks()
+{
+    MemoryBlockDialog dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::viewManual()
+{
+    const QString path = frameManualPath();
+    if (path.isEmpty()) {
+        showError(QLatin1String(MSG_NO_MANUAL));
+        return;
+    }
+    if (!manual) {
+        manual = new ManualViewer(this);
+        manual->load(path);
+    }
+    manual->show();
+    manual->raise();
+    manual->activateWindow();
+}
+
+void CMainFrame::runTutorial()
+{
+    QWizard* wizard = dialogsMakeTutorial(this);
+    wizard->show();
+}
+
+void CMainFrame::showExamples()
+{
+    QMessageBox::information(this, QStringLiteral("Examples"),
+                             QStringLiteral("Example programs come with the installation of MOXEL. They are stored "
+                                            "in the folder\n%1\nand their names end with the extension \".mxl\".")
+                                 .arg(QDir::cleanPath(frameExamplesFolder())));
+}
+
+void CMainFrame::about()
+{
+    QMessageBox box(this);
+    box.setWindowTitle(QStringLiteral("About MOXEL"));
+    box.setIconPixmap(windowIcon().pixmap(64, 64));
+    box.setText(QStringLiteral("%1\n%2").arg(QLatin1String(APP_TITLE), QLatin1String(moxelVersion)));
+    box.exec();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (runPending) {
+        // The run is cancelled first; the window closes once the worker has ended.
+        closeAfterRun = true;
+        cancelAnalysis();
+        event->ignore();
+        return;
+    }
+    if (!maybeSave()) {
+        event->ignore();
+        return;
+    }
+    savePlacement();
+    if (manual)
+        manual->close();
+    event->accept();
+}
+
+void CMainFrame::commitData(QSessionManager& manager)
+{
+    if (runPending) {
+        abortRequested.store(true);
+        analysisWait();
+        analysisFinished();
+    }
+    savePlacement();
+    if (doc->isModified()) {
+        if (manager.allowsInteraction()) {
+            const bool keep = maybeSave();
+            manager.release();
+            if (!keep)
+                manager.cancel();
+        } else {
+            // Nobody can be asked: the program is kept in a file beside the document.
+            QString message;
+            const QString rescue = (doc->path().isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("Untitled.mxl"))
+                                                          : doc->path()) + QStringLiteral(".unsaved");
+            QSaveFile file(rescue);
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write(editor->toPlainText().toUtf8());
+                file.commit();
+            }
+        }
+    }
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    QString path;
+    if (!runPending && editDropPath(event->mimeData(), &path))
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    QString path;
+    if (runPending || !editDropPath(event->mimeData(), &path))
+        return;
+    event->acceptProposedAction();
+    if (maybeSave())
+        openDocument(path);
+}

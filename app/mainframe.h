@@ -1,0 +1,146 @@
+// CMainFrame: the main window. The program view (EditView above StatusView) or one of
+// the four result views fills it; the menus, the toolbar and the status bar are made
+// here, and the Run command drives an analysis on its worker thread.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include "app/views.h"
+
+class CMOXELDoc;
+class EditView;
+class ManualViewer;
+class ProgressDialog;
+class QAction;
+class QLabel;
+class QMenu;
+class QPrinter;
+class QSessionManager;
+class QSplitter;
+class QStackedWidget;
+class QTimer;
+class QToolBar;
+
+constexpr int FRAME_WIDTH = 635;            // pixels of a new main window
+constexpr int FRAME_HEIGHT = 450;
+constexpr int SPLIT_MIN = 20;               // smallest height of the source pane
+constexpr int SPLIT_ROOM_BELOW = 25;        // pixels the message pane keeps at creation
+constexpr int PROGRESS_PERIOD_MS = 500;     // refresh of the progress dialog
+constexpr int INSERT_FILE_MAX = 500000;     // bytes the source may reach by Insert file
+constexpr int RUN_MIN_LINES = 3;            // lines the source needs before Run is offered
+
+// Height of the source pane at the frame's creation from the stored "WinSplitY".
+int frameSplitHeight(int stored, int frameHeight);
+// Height of the source pane when the placement is restored.
+int frameRestoredSplitHeight(int stored, int normalHeight);
+
+// Where the manual is looked for: the "Path" setting's folder, the program's folder,
+// and the shared data folder of an installation.
+QString frameManualPath();
+QString frameExamplesFolder();
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // What the tests and the start-up reach.
+    EditView* editView() const { return editor; }
+    class StatusView* statusView() const { return messages; }
+    CAnalysisView* analysisView() const { return listing; }
+    CParameterView* parameterView() const { return parameterTable; }
+    CVariableView* variableView() const { return variableTable; }
+    CPlotView* plotView() const { return plot; }
+    CMOXELDoc* document() const { return doc; }
+    QAction* action(const char* name) const;   // by object name, e.g. "run"
+    QMenu* menu(const char* name) const;       // by object name, e.g. "viewMenu"
+    int activeView() const { return active; }
+    int sourcePaneHeight() const;
+    bool resultsAvailable() const { return hasListing; }
+    bool running() const;
+    QString statusCaption() const;
+    ProgressDialog* progressDialog() const { return progress; }
+
+    bool openDocument(const QString& path);    // asks about unsaved changes first
+    // Asks about unsaved changes: true when the user saved or discarded them (or
+    // there were none), false when the user cancelled.
+    bool maybeSave();
+    void showView(int index);
+    void refreshMenus();
+    void updateCommands();                     // enabling and check marks only
+    bool insertFile(const QString& path);      // false when the source would grow too large
+
+    // Restores the placement stored by an earlier session (at the first showing).
+    void restorePlacement();
+    void savePlacement();
+
+public slots:
+    void runAnalysis();
+    void cancelAnalysis();
+    void analysisFinished();        // the queued end-of-run call
+    void fileNew();
+    void fileOpen();
+    bool fileSave();
+    bool fileSaveAs();
+    void showMemoryBlocks();
+    void viewManual();
+    void runTutorial();
+    void selectPlot(int command);
+    void commitData(QSessionManager& manager);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createViews();
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void readSettings();
+    void releaseResults();
+    void updateTitle();
+    void updateRunAction();
+    void buildPlotMenu();
+    void progressTick();
+    void printActiveView(bool preview);
+    void printManual();
+    void saveListingAs();
+    void savePlot();
+    void chooseColours(int set);
+    void insertFileCommand();
+    void showExamples();
+    void about();
+    void finishRun();
+    void showError(const QString& text);
+
+    CMOXELDoc* doc;
+    QStackedWidget* stack;
+    QSplitter* splitter;
+    EditView* editor;
+    class StatusView* messages;
+    CAnalysisView* listing;
+    CParameterView* parameterTable;
+    CVariableView* variableTable;
+    CPlotView* plot;
+    QToolBar* toolBar;
+    QLabel* caption;
+    QTimer* progressTimer;
+    QPointer<ProgressDialog> progress;
+    QPointer<ManualViewer> manual;
+    QPrinter* printer;
+    QMenu* recentMenu;
+    QMenu* plotMenu;
+    QAction* plotAction;
+    int active = VIEW_PROGRAM;
+    bool hasListing = false;        // resultsAvailable: the last run produced a listing
+    bool runPending = false;        // a worker runs and its end has not been handled
+    bool closeAfterRun = false;     // the window was closed during a run
+    bool placementRestored = false; // the stored placement was applied
+    QString listingPath;            // the listing of the current run
+};

@@ -1,0 +1,425 @@
+// Result views. They read the analysis results only after the end of a run; the frame
+// keeps them hidden while a run is on.
+#include "app/views.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/driver.h"
+#include "analysis/report.h"
+#include "analysis/results.h"
+#include "lang/symbols.h"
+#include "plot/colours.h"
+#include "plot/painter.h"
+#include "plot/plotmodel.h"
+#include "plot/surface.h"
+
+const char FINAL_RESULTS_MARK[] = "   ----  Final Results  ----";
+
+namespace {
+
+constexpr int LISTING_FONT_PIXELS = 15;     // height of the listing font
+constexpr int LISTING_MARGIN = 10;          // pixels left and right of the listing text
+
+QString formatted(const char* format, double value)
+{
+    char text[64];
+    snprintf(text, sizeof text, format, value);
+    return QString::fromLatin1(text).trimmed();
+}
+
+QFont listingFont()
+{
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(LISTING_FONT_PIXELS);
+    font.setFixedPitch(true);
+    font.setStyleHint(QFont::TypeWriter, QFont::PreferDevice);
+    if (!QFontInfo(font).fixedPitch()) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPixelSize(LISTING_FONT_PIXELS);
+    }
+    return font;
+}
+
+// A report-style list: one row per item, no tree decoration, columns sized by the width
+// of sample texts.
+void setUpTable(QTreeWidget* table, const QStringList& headers, const std::vector<const char*>& widthTexts)
+{
+    table->setRootIsDecorated(false);
+    table->setUniformRowHeights(true);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setHeaderLabels(headers);
+    for (int c = 0; c < int(widthTexts.size()); ++c) {
+        table->setColumnWidth(c, table->fontMetrics().horizontalAdvance(QLatin1String(widthTexts[size_t(c)])));
+        table->headerItem()->setTextAlignment(c, c == 0 ? Qt::AlignLeft : Qt::AlignRight);
+    }
+}
+
+void fillTable(QTreeWidget* table, const std::vector<QStringList>& rows)
+{
+    table->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const QStringList& row : rows) {
+        QTreeWidgetItem* item = new QTreeWidgetItem(row);
+        for (int c = 1; c < row.size(); ++c)
+            item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        items.append(item);
+    }
+    table->addTopLevelItems(items);
+}
+
+}  // namespace
+
+CAnalysisView::CAnalysisView(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    setFont(listingFont());
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+bool CAnalysisView::loadListing(const QString& listingPath)
+{
+    QFile file(listingPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        clearListing();
+        return false;
+    }
+    bytes = file.readAll();
+    path = listingPath;
+    lineStarts.clear();
+    lineStarts.reserve(size_t(bytes.size() / 40 + 1));
+    const char* data = bytes.constData();
+    const qint64 size = bytes.size();
+    for (qint64 start = 0; start < size;) {
+        lineStarts.push_back(start);
+        const void* end = memchr(data + start, '\n', size_t(size - start));
+        start = end ? static_cast<const char*>(end) - data + 1 : size;
+    }
+    const qsizetype mark = bytes.indexOf(FINAL_RESULTS_MARK);
+    int line = 0;
+    if (mark >= 0)
+        line = int(std::upper_bound(lineStarts.begin(), lineStarts.end(), qint64(mark)) - lineStarts.begin()) - 1;
+    caret = anchor = Position{line, 0};
+    updateScrollBars();
+    scrollPending = true;
+    if (isVisible())
+        showEvent(nullptr);
+    viewport()->update();
+    return true;
+}
+
+void CAnalysisView::clearListing()
+{
+    path.clear();
+    bytes.clear();
+    lineStarts.clear();
+    caret = anchor = Position{0, 0};
+    updateScrollBars();
+    viewport()->update();
+}
+
+bool CAnalysisView::copyListing(const QString& target, QString* message) const
+{
+    if (QFileInfo(target).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
+        return true;
+    QFile::remove(target);
+    if (QFile::copy(path, target))
+        return true;
+    *message = QStringLiteral("Unable to write %1").arg(target);
+    return false;
+}
+
+QString CAnalysisView::lineText(int line) const
+{
+    if (line < 0 || line >= lineCount())
+        return QString();
+    const qint64 start = lineStarts[size_t(line)];
+    qint64 end = line + 1 < lineCount() ? lineStarts[size_t(line) + 1] : bytes.size();
+    while (end > start && (bytes[end - 1] == '\n' || bytes[end - 1] == '\r'))
+        --end;
+    return QString::fromUtf8(bytes.constData() + start, end - start);
+}
+
+int CAnalysisView::firstVisibleLine() const
+{
+    return verticalScrollBar()->value();
+}
+
+QString CAnalysisView::toPlainText() const
+{
+    return QString::fromUtf8(bytes);
+}
+
+QString CAnalysisView::selectedText() const
+{
+    Position from = anchor;
+    Position to = caret;
+    if (to.line < from.line || (to.line == from.line && to.column < from.column))
+        std::swap(from, to);
+    QStringList parts;
+    for (int line = from.line; line <= to.line && line < lineCount(); ++line) {
+        const QString text = lineText(line);
+        const int begin = line == from.line ? std::min(from.column, int(text.size())) : 0;
+        const int end = line == to.line ? std::min(to.column, int(text.size())) : int(text.size());
+        parts << text.mid(begin, end - begin);
+    }
+    return parts.join(QLatin1Char('\n'));
+}
+
+void CAnalysisView::copy() const
+{
+    const QString text = selectedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void CAnalysisView::selectAll()
+{
+    anchor = Position{0, 0};
+    caret = Position{std::max(0, lineCount() - 1), int(lineText(lineCount() - 1).size())};
+    viewport()->update();
+}
+
+void CAnalysisView::updateScrollBars()
+{
+    const QFontMetrics metrics(font());
+    const int visible = std::max(1, viewport()->height() / metrics.height());
+    verticalScrollBar()->setRange(0, std::max(0, lineCount() - visible));
+    verticalScrollBar()->setPageStep(visible);
+    horizontalScrollBar()->setRange(0, std::max(0, 200 * metrics.averageCharWidth() + 2 * LISTING_MARGIN -
+                                                       viewport()->width()));
+    horizontalScrollBar()->setSingleStep(metrics.averageCharWidth());
+}
+
+void CAnalysisView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void CAnalysisView::showEvent(QShowEvent* event)
+{
+    if (event)
+        QAbstractScrollArea::showEvent(event);
+    updateScrollBars();
+    if (!scrollPending)
+        return;
+    scrollPending = false;
+    verticalScrollBar()->setValue(caret.line);
+}
+
+void CAnalysisView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const QFontMetrics metrics(font());
+    const int height = metrics.height();
+    const int charWidth = metrics.horizontalAdvance(QLatin1Char('X'));
+    const int x = LISTING_MARGIN - horizontalScrollBar()->value();
+    Position from = anchor;
+    Position to = caret;
+    if (to.line < from.line || (to.line == from.line && to.column < from.column))
+        std::swap(from, to);
+    const QColor highlight = palette().color(QPalette::Highlight);
+    for (int line = firstVisibleLine(), y = 0; line < lineCount() && y < viewport()->height(); ++line, y += height) {
+        const QString text = lineText(line);
+        if (line >= from.line && line <= to.line && (from.line != to.line || from.column != to.column)) {
+            const int begin = line == from.line ? from.column : 0;
+            const int end = line == to.line ? to.column : int(text.size()) + 1;
+            painter.fillRect(x + begin * charWidth, y, (end - begin) * charWidth, height, highlight);
+        }
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(x, y + metrics.ascent(), text);
+    }
+    if (hasFocus() && caret.line >= firstVisibleLine()) {
+        const int y = (caret.line - firstVisibleLine()) * height;
+        painter.fillRect(x + caret.column * charWidth, y, 1, height, palette().color(QPalette::Text));
+    }
+}
+
+CAnalysisView::Position CAnalysisView::positionAt(const QPoint& point) const
+{
+    const QFontMetrics metrics(font());
+    const int line = std::clamp(firstVisibleLine() + point.y() / metrics.height(), 0, std::max(0, lineCount() - 1));
+    const int charWidth = metrics.horizontalAdvance(QLatin1Char('X'));
+    const int column = (point.x() - LISTING_MARGIN + horizontalScrollBar()->value() + charWidth / 2) / charWidth;
+    return Position{line, std::clamp(column, 0, int(lineText(line).size()))};
+}
+
+void CAnalysisView::moveCaret(Position to, bool select)
+{
+    to.line = std::clamp(to.line, 0, std::max(0, lineCount() - 1));
+    to.column = std::clamp(to.column, 0, int(lineText(to.line).size()));
+    caret = to;
+    if (!select)
+        anchor = to;
+    const int visible = verticalScrollBar()->pageStep();
+    if (caret.line < firstVisibleLine())
+        verticalScrollBar()->setValue(caret.line);
+    else if (caret.line >= firstVisibleLine() + visible)
+        verticalScrollBar()->setValue(caret.line - visible + 1);
+    viewport()->update();
+}
+
+void CAnalysisView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+}
+
+void CAnalysisView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (event->buttons() & Qt::LeftButton)
+        moveCaret(positionAt(event->position().toPoint()), true);
+}
+
+void CAnalysisView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        return;
+    }
+    const bool select = event->modifiers() & Qt::ShiftModifier;
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    const int page = verticalScrollBar()->pageStep();
+    Position to = caret;
+    switch (event->key()) {
+    case Qt::Key_Up: to.line -= 1; break;
+    case Qt::Key_Down: to.line += 1; break;
+    case Qt::Key_Left: to.column -= 1; break;
+    case Qt::Key_Right: to.column += 1; break;
+    case Qt::Key_PageUp: to.line -= page; break;
+    case Qt::Key_PageDown: to.line += page; break;
+    case Qt::Key_Home: to = control ? Position{0, 0} : Position{to.line, 0}; break;
+    case Qt::Key_End:
+        to = control ? Position{lineCount() - 1, int(lineText(lineCount() - 1).size())}
+                     : Position{to.line, int(lineText(to.line).size())};
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    moveCaret(to, select);
+}
+
+std::vector<QStringList> parameterRows(bool* withStatistics)
+{
+    std::vector<QStringList> rows;
+    *withStatistics = results.computed && results.withStatistics;
+    for (int i = 0; i < results.parameterCount; ++i) {
+        const ParameterStatistics& ps = results.parameters[i];
+        QStringList row = {QString::fromLatin1(ps.name), formatted("%13.6lG", ps.initialGuess),
+                           formatted("%16.9lG", ps.estimate)};
+        if (*withStatistics) {
+            char t[32];
+            formatTValue(t, sizeof t, ps.tValue);
+            row << formatted("%14.7lG", ps.stdError) << QString::fromLatin1(t).trimmed()
+                << formatted("%7.5lf", ps.probT < 0.00001 ? 0.00001 : ps.probT);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<QStringList> variableRows()
+{
+    std::vector<QStringList> rows;
+    for (int j = 0; j < results.variableCount && j < inputVariableCount; ++j) {
+        const VariableStatistics& vs = results.variables[j];
+        rows.push_back({QString::fromLatin1(inputVariables[j]->name), formatted("%14.7lG", vs.minimum),
+                        formatted("%14.7lG", vs.maximum), formatted("%14.7lG", vs.mean),
+                        formatted("%14.7lG", vs.standardDeviation)});
+    }
+    return rows;
+}
+
+CParameterView::CParameterView(QWidget* parent) : ReportView(parent) {}
+
+void CParameterView::rebuild()
+{
+    bool withStatistics = false;
+    const std::vector<QStringList> rows = parameterRows(&withStatistics);
+    QStringList headers = {QStringLiteral("Parameter"), QStringLiteral("Initial guess"),
+                           QStringLiteral("Final estimate")};
+    std::vector<const char*> widths = {"X XXXXXXXXXX X", "X 9999999999999 X", "X 9999999999999999 X"};
+    if (withStatistics) {
+        headers << QStringLiteral("Standard error") << QStringLiteral("t     ") << QStringLiteral("Prob(t) ");
+        widths.insert(widths.end(), {"X 99999999999999 X", "X 999999999 X", "X 9999999 X"});
+    }
+    setColumnCount(int(headers.size()));
+    setUpTable(this, headers, widths);
+    fillTable(this, rows);
+}
+
+CVariableView::CVariableView(QWidget* parent) : ReportView(parent)
+{
+    setColumnCount(5);
+    setUpTable(this,
+               {QStringLiteral("Variable"), QStringLiteral("Minimum value"), QStringLiteral("Maximum value"),
+                QStringLiteral("Mean value"), QStringLiteral("Standard deviation")},
+               {"X XXXXXXXXXX X", "X Minimum value X", "X Maximum value X", " 9999999999999999 ",
+                " 9999999999999999 "});
+}
+
+void CVariableView::rebuild()
+{
+    if (topLevelItemCount() == 0)
+        fillTable(this, variableRows());
+}
+
+void ReportView::showEvent(QShowEvent* event)
+{
+    rebuild();
+    QTreeWidget::showEvent(event);
+}
+
+void ReportView::hideEvent(QHideEvent* event)
+{
+    clear();
+    QTreeWidget::hideEvent(event);
+}
+
+CPlotView::CPlotView(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CPlotView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    viewsDrawPlot(&painter, SURFACE_WINDOW, rect(), logicalDpiX(), logicalDpiY());
+}
+
+void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double dpiX, double dpiY)
+{
+    const int set = surfaceKind == SURFACE_PRINTER ? COLOURS_PRINTED
+                    : surfaceKind == SURFACE_IMAGE ? COLOURS_SAVED : COLOURS_SCREEN;
+    const unsigned background = plotColours.entry[set][SLOT_BACKGROUND];
+    painter->fillRect(area, QColor(colourRed(background), colourGreen(background), colourBlue(background)));
+    if (!analysis.analysisCompleted || !plotModel.currentPlot)
+        return;
+    painter->save();
+    painter->translate(area.topLeft());
+    const SurfaceDevice device = {surfaceKind, area.width(), area.height(), dpiX, dpiY};
+    std::unique_ptr<PlotSurface> surface = painterMakeSurface(painter, device);
+    plotDraw(surface.get(), set, plotModel.currentPlot);
+    painter->restore();
+}

@@ -1,0 +1,119 @@
+// The four result views of the main frame: the run listing, the parameter and variable
+// tables, and the current plot.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <vector>
+
+class QPainter;
+
+// Index of each view of the main frame.
+enum ViewIndex {
+    VIEW_PROGRAM = 1,       // EditView above StatusView
+    VIEW_PLOT = 3,          // CPlotView
+    VIEW_ANALYSIS = 4,      // CAnalysisView
+    VIEW_VARIABLES = 5,     // CVariableView
+    VIEW_PARAMETERS = 6     // CParameterView
+};
+
+extern const char FINAL_RESULTS_MARK[];     // "   ----  Final Results  ----"
+
+// The run listing, read-only. A listing may hold millions of lines (OUTPUT into the
+// listing), so the view keeps the file's bytes with an index of line starts and paints
+// only the visible lines; text is selected by mouse or keyboard and copied.
+class CAnalysisView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit CAnalysisView(QWidget* parent = nullptr);
+    // Reads the listing file into the view, the caret at the Final Results heading (or
+    // at the start); false, with the view empty, when the file cannot be read.
+    bool loadListing(const QString& path);
+    void clearListing();
+    const QString& listingPath() const { return path; }
+    // Copies the listing to another file; false with *message set when that fails.
+    bool copyListing(const QString& target, QString* message) const;
+
+    int lineCount() const { return int(lineStarts.size()); }
+    QString lineText(int line) const;
+    int caretLine() const { return caret.line; }
+    int firstVisibleLine() const;
+    QString toPlainText() const;
+    QString selectedText() const;
+
+public slots:
+    void copy() const;
+    void selectAll();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    struct Position {
+        int line;       // 0-based line
+        int column;     // character within the line
+    };
+    void updateScrollBars();
+    Position positionAt(const QPoint& point) const;
+    void moveCaret(Position to, bool select);
+    QByteArray bytes;                   // the listing file
+    std::vector<qint64> lineStarts;     // offset of each line in bytes
+    QString path;                       // the listing file shown, empty when none
+    Position caret = {0, 0};            // where the caret stands
+    Position anchor = {0, 0};           // the other end of the selection
+    bool scrollPending = false;         // the caret's line goes to the top when the view shows
+};
+
+// Rows of the parameter table as text, one vector per row: name, initial guess, final
+// estimate and, with statistics, standard error, t and Prob(t).
+std::vector<QStringList> parameterRows(bool* withStatistics);
+// Rows of the variable table: name, minimum, maximum, mean, standard deviation.
+std::vector<QStringList> variableRows();
+
+// A report-style table that is filled when it becomes active and emptied when it stops
+// being active.
+class ReportView : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit ReportView(QWidget* parent = nullptr) : QTreeWidget(parent) {}
+    virtual void rebuild() = 0;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+};
+
+class CParameterView : public ReportView {
+    Q_OBJECT
+public:
+    explicit CParameterView(QWidget* parent = nullptr);
+    void rebuild() override;
+};
+
+class CVariableView : public ReportView {
+    Q_OBJECT
+public:
+    explicit CVariableView(QWidget* parent = nullptr);
+    void rebuild() override;
+};
+
+class CPlotView : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPlotView(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Draws the current plot on a painter's device: a window (screen colours), a printer
+// page (printed colours) or an image (saved colours). The area is filled with the
+// set's background first.
+void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double dpiX, double dpiY);

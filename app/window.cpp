@@ -1,0 +1,110 @@
+// Start-up of the window: the display check, the application object, the program icon,
+// the main frame with its document, and the first-start offer of the tutorial.
+#include "app/window.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "app/commandline.h"
+#include "app/dialogs.h"
+#include "app/mainframe.h"
+#include "plot/settings.h"
+
+const char MSG_NO_DISPLAY[] =
+    "moxel: no display is available for the window.\n"
+    "To run a program without a window, use: moxel -run PROGRAM.mxl\n";
+
+namespace {
+
+// Qt ends the process when its platform cannot start (a display that does not answer):
+// the user gets the same advice as without a display instead of Qt's abort.
+void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        fputs(MSG_NO_DISPLAY, stderr);
+        fflush(stderr);
+        _exit(1);
+    }
+    if (type == QtCriticalMsg)
+        fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+// The program's icon: a fitted curve through measured points on a light page.
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(size / 64.0, size / 64.0);
+        painter.setPen(QPen(QColor(40, 60, 110), 2));
+        painter.setBrush(QColor(245, 247, 252));
+        painter.drawRoundedRect(QRectF(3, 3, 58, 58), 8, 8);
+        painter.setPen(QPen(QColor(40, 60, 110), 2.5));
+        painter.drawLine(QPointF(12, 52), QPointF(56, 52));
+        painter.drawLine(QPointF(12, 52), QPointF(12, 9));
+        QPainterPath curve(QPointF(12, 50));
+        curve.cubicTo(QPointF(26, 48), QPointF(30, 14), QPointF(56, 12));
+        painter.setPen(QPen(QColor(200, 40, 40), 3.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(curve);
+        painter.setPen(QPen(QColor(20, 90, 200), 3));
+        for (const QPointF& point : {QPointF(18, 45), QPointF(25, 37), QPointF(31, 24), QPointF(40, 18), QPointF(50, 13)}) {
+            painter.drawLine(point + QPointF(-3, -3), point + QPointF(3, 3));
+            painter.drawLine(point + QPointF(-3, 3), point + QPointF(3, -3));
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
+bool windowDisplayAvailable()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+int windowRun(int argc, char** argv, const CommandLine& commandLine)
+{
+    if (!windowDisplayAvailable()) {
+        fputs(MSG_NO_DISPLAY, stderr);
+        return 1;
+    }
+    qInstallMessageHandler(qtMessage);
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("MOXEL"));
+    QApplication::setOrganizationName(QStringLiteral("MOXEL"));
+    QApplication::setDesktopFileName(QStringLiteral("moxel"));
+    application.setWindowIcon(programIcon());
+    qInstallMessageHandler(nullptr);
+
+    CMainFrame frame;
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &frame, &CMainFrame::commitData,
+                     Qt::DirectConnection);
+    if (!commandLine.documentPath.empty())
+        frame.openDocument(QFileInfo(QString::fromLocal8Bit(commandLine.documentPath.c_str())).absoluteFilePath());
+    frame.show();
+    QTimer::singleShot(0, &frame, [&frame] {
+        if (settingsReadInt("FirstTime") == 1)
+            return;
+        settingsWriteInt("FirstTime", 1);
+        if (dialogsOfferTutorial(&frame))
+            frame.runTutorial();
+    });
+    return application.exec();
+}

@@ -1,0 +1,20 @@
+// Entry of the window tests: Qt Widgets on the offscreen platform, and a settings
+// folder of their own so that the user's settings are never read or changed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <string>
+
+#include "testutil.h"
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::string config = testTempDir() + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
