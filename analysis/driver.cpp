@@ -12,9 +12,12 @@
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/solver.h"
+#include "exec/block.h"
+#include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
+#include "lang/expr.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
@@ -44,6 +47,8 @@ struct DriverState {
     double bestSumSquares;          // its sum of squares; infinite before the first
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
+    RunFrame frame;                 // the worker's run frame
+    RunFrame helperFrame;           // the second thread's frame for Jacobian columns
 };
 
 DriverState driver;
@@ -94,7 +99,6 @@ bool allocateArrays(int n, int p)
     const size_t cols = p > 0 ? (size_t)p : 1;
     analysis.predicted = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
     analysis.observed = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
-    analysis.workColumn = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
     analysis.initialGuess = (double*)memalloc_zero(cols * sizeof(double), TAG_RESULTS);
     analysis.allocatedRows = n;
@@ -104,7 +108,7 @@ bool allocateArrays(int n, int p)
     driver.x = memalloc_doubles(cols, TAG_POINT);
     driver.bestX = memalloc_doubles(cols, TAG_POINT);
     driver.bestSumSquares = INFINITY;
-    return analysis.predicted && analysis.observed && analysis.workColumn && analysis.covariance &&
+    return analysis.predicted && analysis.observed && analysis.covariance &&
            analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
 }
 
@@ -183,9 +187,27 @@ bool aborted()
     return abortRequested.load(std::memory_order_relaxed);
 }
 
-void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void*)
+void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void* context)
 {
-    computeResiduals(n, p, x, nf, r);
+    computeResiduals((RunFrame*)context, n, p, x, nf, r);
+}
+
+// The same residuals with the frame's runtime messages held back, for the solver's
+// speculative evaluations on two threads.
+void quietResidualsForSolver(int n, int p, const double* x, int* nf, double* r, void* context)
+{
+    RunFrame* frame = (RunFrame*)context;
+    frame->quiet = true;
+    computeResiduals(frame, n, p, x, nf, r);
+    frame->quiet = false;
+}
+
+// Evaluations of the program are independent of each other, so that two threads may
+// run them in any order: no RANDOM (its sequence runs through all evaluations) and no
+// PRINTF (its output would interleave).
+bool evaluationsIndependent()
+{
+    return !exprCallsFunction(FN_RANDOM) && !exprCallsFunction(FN_PRINTF);
 }
 
 void progressForSolver(int iteration, double f, void*)
@@ -250,6 +272,30 @@ void analysisWait()
 
 namespace {
 
+int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
+int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed);
+bool blockDone(int first, int ownFailed, int mid, int midFailed);
+
+// The predicted and observed value of every observation at the final parameters, by
+// blocks when the program has a block form (a block that meets an error is run per
+// observation, which reports it).
+void finalPass(RunFrame* frame, int n)
+{
+    runReset(frame);
+    const bool blocks = blockAvailable() && !settings.functionMinimization;
+    int mid = n, midFailed = n;
+    const int ownFailed = blocks ? blocksOnBothCores(frame, n, analysis.predicted, analysis.observed, &mid, &midFailed)
+                                 : -1;
+    for (int first = 0; first < n; first += BLOCK_ROWS) {
+        const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
+        if (blocks && (ownFailed >= 0 ? blockDone(first, ownFailed, mid, midFailed)
+                                      : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
+            continue;
+        for (int i = first; i < first + count; ++i)
+            runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+    }
+}
+
 // Sum of squared deviations over the predicted and observed values of the final pass.
 double finalPassSumSquares(int n)
 {
@@ -262,6 +308,8 @@ double finalPassSumSquares(int n)
 }
 
 // Keeps x when its complete residual vector r has the least sum of squares so far.
+// Only the analysis thread's own evaluations come here (not the helper's speculative
+// ones), so the best point needs no lock.
 void rememberBestPoint(int n, int p, const double* x, const double* r)
 {
     if (!driver.bestX)
@@ -286,11 +334,8 @@ void finalPassAtBestPoint(int n, int p)
     for (int j = 0; j < p; ++j)
         parameters[j]->value = driver.bestX[j];
     abortRequested.store(false, std::memory_order_relaxed);
-    runReset();
-    bool complete = true;
-    for (int i = 0; i < n && complete; ++i)
-        complete = runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]) ||
-                   !abortRequested.load(std::memory_order_relaxed);
+    finalPass(&driver.frame, n);
+    const bool complete = !abortRequested.load(std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
     if (complete && !settings.functionMinimization)
         analysis.finalSumSquares = finalPassSumSquares(n);
@@ -311,6 +356,7 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    blockPrepare(runProgram());
     analysis.covarianceCode = settings.covarianceCode;
     analysis.printCovariance = settings.printCovariance;
     for (int j = 0; j < p; ++j)
@@ -334,9 +380,7 @@ int runAnalysis()
     releaseSolverArrays();
 
     if (!aborted()) {
-        runReset();
-        for (int i = 0; i < n; ++i)
-            runObservation(i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+        finalPass(&driver.frame, n);
         // Cancelled during the final pass, the values are incomplete: the run is then
         // reported as aborted, never as converged.
         if (!aborted())
@@ -374,11 +418,14 @@ int solveModel()
     const long vLength = solverRealsLength(n, p);
     solverDefaults(1, iv, ivLength, v, vLength);
     solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceCode);
-    runReset();
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
-    const SolverCallbacks callbacks = {residualsForSolver, progressForSolver, nullptr};
+    SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
+    if (evaluationsIndependent()) {
+        callbacks.quietResiduals = quietResidualsForSolver;
+        callbacks.helperContext = &driver.helperFrame;
+    }
     if (anyParameterConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
@@ -404,39 +451,168 @@ int solveModel()
     return solverStopCode(iv[IV_RETURN_CODE]);
 }
 
-void computeResiduals(int n, int p, const double* x, int* nf, double* r)
+namespace {
+
+// The residual of observation i by the per-observation path into r[i]; false when the
+// evaluation failed (nf = 0) and the residual vector is done.
+bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
+{
+    double predicted = 0.0;
+    double observed = 0.0;
+    const bool ok = runObservation(frame, i, nullptr, &predicted, &observed);
+    r[i] = predicted - observed;
+    if (frame->runFailed || !std::isfinite(r[i])) {
+        r[i] = 0.0;
+        *nf = 0;
+        return false;
+    }
+    if (!ok) {
+        *nf = 0;
+        return false;
+    }
+    return true;
+}
+
+// Blocks of observations evaluated on the second thread: the helper frame is reset and
+// takes the parameter values of the calling frame; evaluation stops at the first block
+// that fails, which the calling thread then runs per observation, in order.
+struct BlockRange {
+    RunFrame* frame;            // the helper's frame
+    const RunFrame* source;     // frame holding the parameter values
+    int first;                  // first observation (a block boundary)
+    int end;                    // observations below this one
+    double* predicted;          // residuals, or predicted values when observed is set
+    double* observed;           // observed values, or null for residuals
+    int failedAt;               // first observation of the block that failed, or end
+};
+
+int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed)
+{
+    if (observed)
+        return blockValues(frame, first, count, predicted + first, observed + first);
+    return blockResiduals(frame, first, count, predicted + first);
+}
+
+void evaluateRange(BlockRange& range)
+{
+    range.failedAt = range.first;
+    runReset(range.frame);
+    if (!range.frame->values)
+        return;
+    for (int j = 0; j < parameterCount; ++j)
+        range.frame->values[parameters[j]->slot] = range.source->values[parameters[j]->slot];
+    for (int first = range.first; first < range.end; first += BLOCK_ROWS) {
+        const int count = range.end - first < BLOCK_ROWS ? range.end - first : BLOCK_ROWS;
+        if (evaluateBlock(range.frame, first, count, range.predicted, range.observed) != BLOCK_OK) {
+            range.failedAt = first;
+            return;
+        }
+    }
+    range.failedAt = range.end;
+}
+
+void* blockRangeThread(void* range)
+{
+    evaluateRange(*static_cast<BlockRange*>(range));
+    return nullptr;
+}
+
+// Runs the block form over n observations on both cores: the second half of the blocks
+// on the helper, the first half here, each half stopping at its first failed block.
+// Returns the observation below which the first half succeeded; *mid is where the second
+// half starts and *midFailed where it stopped. Returns -1 without evaluating anything
+// when the helper is not free (a speculative evaluation uses it), the data fill fewer
+// than two blocks, or no thread can start. The caller checks the values and runs the
+// failed blocks per observation, in observation order.
+int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed)
+{
+    *mid = n;
+    *midFailed = n;
+    const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
+    if (frame->quiet || frame == &driver.helperFrame || blocks < 2)
+        return -1;
+    BlockRange helper{&driver.helperFrame, frame, (blocks / 2) * BLOCK_ROWS, n, predicted, observed, n};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, blockRangeThread, &helper) != 0)
+        return -1;
+    BlockRange own{frame, frame, 0, helper.first, predicted, observed, 0};
+    for (int first = 0; first < own.end; first += BLOCK_ROWS) {
+        const int count = own.end - first < BLOCK_ROWS ? own.end - first : BLOCK_ROWS;
+        if (evaluateBlock(frame, first, count, predicted, observed) != BLOCK_OK)
+            break;
+        own.failedAt = first + count;
+    }
+    pthread_join(thread, nullptr);
+    *mid = helper.first;
+    *midFailed = helper.failedAt;
+    return own.failedAt;
+}
+
+// True when the block of observations from first was evaluated by blocksOnBothCores.
+bool blockDone(int first, int ownFailed, int mid, int midFailed)
+{
+    return first < mid ? first < ownFailed : first < midFailed;
+}
+
+// Regression residuals, a block of observations at a time when the program has a block
+// form (on both cores when the helper is free); a block that meets an error or Cancel is
+// run again per observation, which reports it as the reference path does and stops at the
+// same observation.
+void regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
+{
+    if (!blockAvailable()) {
+        for (int i = 0; i < n; ++i)
+            if (!residualOfObservation(frame, i, nf, r))
+                return;
+        return;
+    }
+    int mid, midFailed;
+    const int ownFailed = blocksOnBothCores(frame, n, r, nullptr, &mid, &midFailed);
+    for (int first = 0; first < n; first += BLOCK_ROWS) {
+        const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
+        const bool done = ownFailed >= 0 ? blockDone(first, ownFailed, mid, midFailed)
+                                         : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
+        if (done) {
+            for (int i = first; i < first + count; ++i)
+                if (!std::isfinite(r[i])) {
+                    r[i] = 0.0;
+                    *nf = 0;
+                    return;
+                }
+            continue;
+        }
+        for (int i = first; i < first + count; ++i)
+            if (!residualOfObservation(frame, i, nf, r))
+                return;
+    }
+}
+
+}  // namespace
+
+void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
 {
     if (aborted()) {
         *nf = -1;
         return;
     }
-    ++analysis.residualEvaluations;
+    std::atomic_ref<long>(analysis.residualEvaluations).fetch_add(1, std::memory_order_relaxed);
+    runReset(frame);
+    if (!frame->values) {
+        *nf = 0;
+        return;
+    }
     for (int j = 0; j < p; ++j)
-        parameters[j]->value = x[j];
-    runReset();
+        frame->values[parameters[j]->slot] = x[j];
     if (!settings.functionMinimization) {
-        for (int i = 0; i < n; ++i) {
-            double predicted = 0.0;
-            double observed = 0.0;
-            const bool ok = runObservation(i, nullptr, &predicted, &observed);
-            r[i] = predicted - observed;
-            if (runFailed || !std::isfinite(r[i])) {
-                r[i] = 0.0;
-                *nf = 0;
-                return;
-            }
-            if (!ok) {
-                *nf = 0;
-                return;
-            }
-        }
-        rememberBestPoint(n, p, x, r);
+        regressionResiduals(frame, n, nf, r);
+        if (*nf != 0 && frame == &driver.frame)
+            rememberBestPoint(n, p, x, r);
         return;
     }
     double value = 0.0;
-    bool ok = runObservation(0, nullptr, &value, nullptr);
+    bool ok = runObservation(frame, 0, nullptr, &value, nullptr);
     r[0] = std::sqrt(std::fabs(value)) / std::sqrt((double)n);
-    if (runFailed || !std::isfinite(r[0])) {
+    if (frame->runFailed || !std::isfinite(r[0])) {
         r[0] = 0.0;
         ok = false;
     }
@@ -444,7 +620,7 @@ void computeResiduals(int n, int p, const double* x, int* nf, double* r)
         r[i] = r[0];
     if (!ok)
         *nf = 0;
-    else
+    else if (frame == &driver.frame)
         rememberBestPoint(n, p, x, r);
 }
 
@@ -487,8 +663,16 @@ bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
     return false;
 }
 
+RunFrame* analysisFrame()
+{
+    return &driver.frame;
+}
+
 void analysisRelease()
 {
     analysisWait();
     releaseResults();
+    runFrameRelease(&driver.frame);
+    runFrameRelease(&driver.helperFrame);
+    blockRelease();
 }

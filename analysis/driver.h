@@ -26,7 +26,7 @@ enum StopCode {
 struct AnalysisState {
     double* predicted;          // n predicted values at the final parameters ("comp")
     double* observed;           // n observed values at the final parameters ("comp")
-    double* workColumn;         // n doubles of scratch for the output file ("comp")
+    double* workColumn;         // n doubles of scratch for the output file ("comp"), made when it is written
     double* covariance;         // p x p, row-major; all zero when not available ("comp")
     double* initialGuess;       // p starting values of the final solve: the initial guesses, with the
                                 // best grid values for swept parameters ("comp")
@@ -62,7 +62,12 @@ int startAnalysis();            // nonzero when the worker thread was started
 void analysisWait();            // joins the worker started by startAnalysis
 int runAnalysis();              // the worker's body; returns the stop code
 int solveModel();               // one solve from the parameters' current values
-void computeResiduals(int n, int p, const double* x, int* nf, double* r);
+// Residuals predicted - observed at the parameters x, evaluated in frame.
+struct RunFrame;
+void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r);
+// The frame of the analysis worker: the final pass, the statistics and the output file
+// read the values of work variables from it.
+RunFrame* analysisFrame();
 void reportProgress(int iteration, double objective);
 void reportStopReason(int code, bool first);
 const char* stopReasonText(int code);   // "" for a code without a text

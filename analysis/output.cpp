@@ -115,7 +115,7 @@ double outputValue(const Symbol* item, int i)
         return analysis.observed[i] - analysis.predicted[i];
     if (item->kind == SYM_INPUT)
         return observations[(size_t)i * inputVariableCount + item->index];
-    return item->value;
+    return runValue(analysisFrame(), item);
 }
 
 void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE])
@@ -179,18 +179,21 @@ void writeOutputFile()
     const int count = settings.outputCount;
     char (*formats)[COLUMN_FORMAT_SIZE] =
         (char (*)[COLUMN_FORMAT_SIZE])memalloc((size_t)(count > 0 ? count : 1) * COLUMN_FORMAT_SIZE, "ofmt");
-    if (formats) {
+    if (!analysis.workColumn)
+        analysis.workColumn = (double*)memalloc_zero((size_t)(n > 0 ? n : 1) * sizeof(double), "comp");
+    if (formats && analysis.workColumn) {
+        RunFrame* frame = analysisFrame();
         for (int k = 0; k < count; ++k) {
-            runReset();
+            runReset(frame);
             for (int j = 0; j < n; ++j) {
-                runObservation(j, nullptr, nullptr, nullptr);
+                runObservation(frame, j, nullptr, nullptr, nullptr);
                 analysis.workColumn[j] = outputValue(settings.outputVariables[k], j);
             }
             chooseColumnFormat(analysis.workColumn, n, formats[k]);
         }
-        runReset();
+        runReset(frame);
         for (int i = 0; i < n; ++i) {
-            runObservation(i, nullptr, nullptr, nullptr);
+            runObservation(frame, i, nullptr, nullptr, nullptr);
             for (int k = 0; k < count; ++k) {
                 if (k > 0)
                     fputs("  ", file);
@@ -198,8 +201,9 @@ void writeOutputFile()
             }
             fputs("\n", file);
         }
-        memfree(formats);
     }
+    if (formats)
+        memfree(formats);
     if (settings.outputMode > 0) {
         const std::string message = closeOutput(file, "output file", name);
         if (!message.empty())

@@ -22,6 +22,13 @@ struct SolverCallbacks {
     SolverResiduals residuals;  // required
     SolverProgress progress;    // may be null
     void* context;              // passed unchanged to both
+    // Both cores: when quietResiduals is set, the first try of every Jacobian column is
+    // evaluated on two threads at once, the even columns with context and the odd ones
+    // with helperContext. quietResiduals must write nothing and give the same residuals
+    // as residuals; a column whose first try fails is evaluated again, in order, through
+    // residuals, so that messages and results are those of the serial solve.
+    SolverResiduals quietResiduals = nullptr;
+    void* helperContext = nullptr;   // second thread's context
 };
 
 // ORDER IV: integer positions (0-based subscript; 1-based position in the comment)

@@ -12,6 +12,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <pthread.h>
+#include <vector>
 
 namespace {
 
@@ -76,19 +78,24 @@ double clampToBox(double value, double lower, double upper)
     return value < lower ? lower : (value > upper ? upper : value);
 }
 
-// Residuals at xx into r. A failed, non-finite or huge residual vector is "cannot
-// compute"; a negative nf from the routine is Cancel.
-int evaluate(Core& c, const double* xx, double* r)
+// Residuals at xx into r through routine with context. A failed, non-finite or huge
+// residual vector is "cannot compute"; a negative nf from the routine is Cancel.
+int evaluateWith(const Core& c, SolverResiduals routine, void* context, const double* xx, double* r)
 {
     int nf = c.nfcall + c.ngcall;
     for (int i = 0; i < c.n; ++i) r[i] = NAN;
-    c.callbacks->residuals(c.n, c.p, xx, &nf, r, c.callbacks->context);
+    routine(c.n, c.p, xx, &nf, r, context);
     if (nf < 0) return OUT_CANCEL;
     if (nf == 0) return OUT_FAILED;
     for (int i = 0; i < c.n; ++i)
         if (!std::isfinite(r[i])) return OUT_FAILED;
     if (linalgNorm(c.n, r) > c.v[V_RLIMIT]) return OUT_FAILED;
     return OUT_OK;
+}
+
+int evaluate(Core& c, const double* xx, double* r)
+{
+    return evaluateWith(c, c.callbacks->residuals, c.callbacks->context, xx, r);
 }
 
 double halfSquares(int n, const double* r)
@@ -110,8 +117,9 @@ bool columnLost(const Core& c, const double* column, double h)
 {
     double change = 0.0, size = 0.0;
     for (int i = 0; i < c.n; ++i) {
-        change = std::fmax(change, std::fabs(column[i] * h));
-        size = std::fmax(size, std::fabs(c.r0[i]));
+        double dc = std::fabs(column[i] * h), dr = std::fabs(c.r0[i]);
+        change = dc > change ? dc : change;
+        size = dr > size ? dr : size;
     }
     return change <= ROUNDING_UNITS * DBL_EPSILON * size;
 }
@@ -148,53 +156,140 @@ int widenColumn(Core& c, int k, double h, double* column)
     return OUT_OK;
 }
 
-// Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order).
-// Unbounded: steps h0, -h0/2, h0/4, -h0/8 with h0 = V(43) max(|x_k|, 1/d_k). Bounded:
-// fixed parameters get a zero column; near a bound the retries stay on the open side.
-// A column lost in rounding is then widened (widenColumn).
-// The perturbed parameter is restored on every path.
+// First difference step of column k at x_k: h0 = V(43) max(|x_k|, 1/d_k), the step h
+// and the retry factor. Bounded: near a bound the retries stay on the open side. Returns
+// OUT_OK, OUT_FAILED when no step fits between the bounds, or COLUMN_FIXED.
+constexpr int COLUMN_FIXED = 2;
+
+int firstStep(const Core& c, int k, double* h0, double* h, double* factor)
+{
+    double xk = c.x[k];
+    *h0 = c.v[V_DLTFDJ] * std::fmax(std::fabs(xk), 1.0 / c.d[k]);
+    *h = *h0;
+    *factor = -0.5;
+    if (c.bounds == nullptr) return OUT_OK;
+    double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
+    if (lower >= upper) return COLUMN_FIXED;
+    if (xk - *h0 < lower) {
+        *factor = 0.5;
+        if (xk + *h0 > upper) return OUT_FAILED;
+    } else if (xk + *h0 > upper) {
+        *h = -*h0;
+        *factor = 0.5;
+    }
+    return OUT_OK;
+}
+
+// Column k of the forward-difference Jacobian (tries h0, then h times the factor while
+// |h / h0| >= 0.1), widened when lost in rounding. trial holds x and is restored.
+// first, when not OUT_FAILED, is the outcome of the first try already evaluated into the
+// column (by the speculative pass); that try is then only counted.
+int formColumn(Core& c, int k, double* trial, int first)
+{
+    double* column = c.jac + (long)k * c.n;
+    double xk = c.x[k];
+    double h0, h, factor;
+    int start = firstStep(c, k, &h0, &h, &factor);
+    if (start == COLUMN_FIXED) {
+        for (int i = 0; i < c.n; ++i) column[i] = 0.0;
+        return OUT_OK;
+    }
+    if (start == OUT_FAILED) return OUT_FAILED;
+    bool done = false;
+    double used = 0.0;
+    while (std::fabs(h / h0) >= 0.1) {
+        trial[k] = xk + h;
+        used = trial[k] - xk;           // the step as represented
+        ++c.ngcall;
+        int outcome = first != OUT_FAILED ? first : evaluate(c, trial, column);
+        first = OUT_FAILED;
+        trial[k] = xk;
+        if (outcome == OUT_CANCEL) return OUT_CANCEL;
+        if (outcome == OUT_OK && used != 0.0) {
+            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+            done = true;
+            break;
+        }
+        h *= factor;
+    }
+    if (!done) return OUT_FAILED;
+    return widenColumn(c, k, used, column);
+}
+
+// The speculative pass of both cores: the first tries of columns begin, begin + 2, ...
+// below end, each at x with its own trial point, through the quiet routine.
+struct ColumnBatch {
+    Core* core;
+    int begin;              // first column of this thread
+    int end;                // columns below this one
+    void* context;          // the thread's evaluation context
+    double* trial;          // p doubles: the thread's trial point
+    int* outcomes;          // outcome of each column's first try
+};
+
+void evaluateFirstTries(const ColumnBatch& batch)
+{
+    Core& c = *batch.core;
+    for (int k = 0; k < c.p; ++k) batch.trial[k] = c.x[k];
+    for (int k = batch.begin; k < batch.end; k += 2) {
+        double h0, h, factor;
+        if (firstStep(c, k, &h0, &h, &factor) != OUT_OK) continue;
+        batch.trial[k] = c.x[k] + h;
+        batch.outcomes[k] = batch.trial[k] - c.x[k] != 0.0
+            ? evaluateWith(c, c.callbacks->quietResiduals, batch.context, batch.trial, c.jac + (long)k * c.n)
+            : OUT_FAILED;
+        batch.trial[k] = c.x[k];
+        if (batch.outcomes[k] == OUT_CANCEL) return;
+    }
+}
+
+void* columnThread(void* batch)
+{
+    evaluateFirstTries(*static_cast<ColumnBatch*>(batch));
+    return nullptr;
+}
+
+// Runs the speculative pass on two threads. Only columns before the first one without
+// room between its bounds are tried, as the serial order stops there. outcomes[k] stays
+// OUT_FAILED for a column not tried. False when the second thread could not start.
+bool firstTriesOnTwoThreads(Core& c, int* outcomes)
+{
+    int end = 0;
+    for (; end < c.p; ++end) {
+        outcomes[end] = OUT_FAILED;
+        double h0, h, factor;
+        if (firstStep(c, end, &h0, &h, &factor) == OUT_FAILED) break;
+    }
+    std::vector<double> helperTrial((size_t)c.p);
+    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes};
+    ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, columnThread, &helper) != 0) return false;
+    evaluateFirstTries(own);
+    pthread_join(thread, nullptr);
+    return true;
+}
+
+// Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order),
+// column by column (formColumn). With a quiet routine the first tries are evaluated on
+// two threads first; the columns are then completed in order, so that every retry,
+// message and count is that of the serial order. The perturbed parameter is restored on
+// every path.
 int formJacobian(Core& c)
 {
     double* trial = c.xt;
+    std::vector<int> outcomes;
+    bool speculative = c.callbacks->quietResiduals != nullptr && c.p >= 2;
+    if (speculative) {
+        outcomes.assign((size_t)c.p, OUT_FAILED);
+        speculative = firstTriesOnTwoThreads(c, outcomes.data());
+    }
     for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
     for (int k = 0; k < c.p; ++k) {
-        double* column = c.jac + (long)k * c.n;
-        double xk = c.x[k];
-        double h0 = c.v[V_DLTFDJ] * std::fmax(std::fabs(xk), 1.0 / c.d[k]);
-        double h = h0, factor = -0.5;
-        if (c.bounds != nullptr) {
-            double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-            if (lower >= upper) {
-                for (int i = 0; i < c.n; ++i) column[i] = 0.0;
-                continue;
-            }
-            if (xk - h0 < lower) {
-                factor = 0.5;
-                if (xk + h0 > upper) return OUT_FAILED;
-            } else if (xk + h0 > upper) {
-                h = -h0;
-                factor = 0.5;
-            }
-        }
-        bool done = false;
-        double used = 0.0;
-        while (std::fabs(h / h0) >= 0.1) {
-            trial[k] = xk + h;
-            used = trial[k] - xk;           // the step as represented
-            ++c.ngcall;
-            int outcome = evaluate(c, trial, column);
-            trial[k] = xk;
-            if (outcome == OUT_CANCEL) return OUT_CANCEL;
-            if (outcome == OUT_OK && used != 0.0) {
-                for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
-                done = true;
-                break;
-            }
-            h *= factor;
-        }
-        if (!done) return OUT_FAILED;
-        int widened = widenColumn(c, k, used, column);
-        if (widened != OUT_OK) return widened;
+        int first = speculative ? outcomes[k] : OUT_FAILED;
+        if (first == OUT_CANCEL) return OUT_CANCEL;
+        int outcome = formColumn(c, k, trial, first);
+        if (outcome != OUT_OK) return outcome;
     }
     return OUT_OK;
 }
@@ -208,7 +303,10 @@ void updateScale(Core& c, bool first)
     for (int k = 0; k < c.p; ++k) {
         const double* column = c.jac + (long)k * c.n;
         double big = 0.0;
-        for (int i = 0; i < c.n; ++i) big = std::fmax(big, std::fabs(column[i]));
+        for (int i = 0; i < c.n; ++i) {
+            double t = std::fabs(column[i]);
+            big = t > big ? t : big;
+        }
         c.colMax[k] = std::fmax(c.colMax[k], big);
         double t = c.colMax[k];
         double sii = c.smat[packedIndex(k, k)];

@@ -9,19 +9,19 @@
 // Householder QR, column by column. For column k the reflector is v = x + sign(x_k)||x|| e_k
 // (sign chosen so the new diagonal does not cancel), stored below the diagonal scaled so
 // that v_k = 1 is implicit; beta_k = 2 / v^T v. R_kk = -sign(x_k) ||x||.
+// Each pass over the tall columns is a plain sweep: the dot products of the reflector
+// with up to four remaining columns are formed in one sweep, each in its own running sum
+// (the order of every sum is that of one column at a time, so the factor is the same).
+constexpr int QR_DOT_GROUP = 4;
+
 void linalgQr(int n, int m, double* a, double* beta)
 {
     for (int k = 0; k < m; ++k) {
         double* col = a + (long)k * n;
         beta[k] = 0.0;
         if (k >= n) continue;
-        // scaled norm of the part on and below the diagonal
-        double scale = 0.0;
-        for (int i = k; i < n; ++i) scale = std::fmax(scale, std::fabs(col[i]));
-        if (scale == 0.0) continue;
-        double sum = 0.0;
-        for (int i = k; i < n; ++i) { double t = col[i] / scale; sum += t * t; }
-        double norm = scale * std::sqrt(sum);
+        double norm = linalgNorm(n - k, col + k);
+        if (norm == 0.0) continue;
         double alpha = col[k] >= 0.0 ? -norm : norm;
         double vk = col[k] - alpha;
         for (int i = k + 1; i < n; ++i) col[i] /= vk;
@@ -29,14 +29,33 @@ void linalgQr(int n, int m, double* a, double* beta)
         for (int i = k + 1; i < n; ++i) vtv += col[i] * col[i];
         beta[k] = 2.0 / vtv;
         col[k] = alpha;
-        // apply (I - beta v v^T) to the remaining columns
-        for (int j = k + 1; j < m; ++j) {
-            double* cj = a + (long)j * n;
-            double dot = cj[k];
-            for (int i = k + 1; i < n; ++i) dot += col[i] * cj[i];
-            dot *= beta[k];
-            cj[k] -= dot;
-            for (int i = k + 1; i < n; ++i) cj[i] -= dot * col[i];
+        // apply (I - beta v v^T) to the remaining columns, a group at a time
+        for (int j0 = k + 1; j0 < m; j0 += QR_DOT_GROUP) {
+            int group = m - j0 < QR_DOT_GROUP ? m - j0 : QR_DOT_GROUP;
+            double* c[QR_DOT_GROUP];
+            double dot[QR_DOT_GROUP] = {0.0, 0.0, 0.0, 0.0};
+            for (int g = 0; g < group; ++g) {
+                c[g] = a + (long)(j0 + g) * n;
+                dot[g] = c[g][k];
+            }
+            if (group == QR_DOT_GROUP) {
+                for (int i = k + 1; i < n; ++i) {
+                    double v = col[i];
+                    dot[0] += v * c[0][i];
+                    dot[1] += v * c[1][i];
+                    dot[2] += v * c[2][i];
+                    dot[3] += v * c[3][i];
+                }
+            } else {
+                for (int g = 0; g < group; ++g)
+                    for (int i = k + 1; i < n; ++i) dot[g] += col[i] * c[g][i];
+            }
+            for (int g = 0; g < group; ++g) {
+                double* cj = c[g];
+                double d = dot[g] * beta[k];
+                cj[k] -= d;
+                for (int i = k + 1; i < n; ++i) cj[i] -= d * col[i];
+            }
         }
     }
 }
@@ -145,11 +164,15 @@ void linalgSymMul(int m, const double* a, const double* x, double* y)
     }
 }
 
-// Euclidean norm with scaling against overflow and underflow.
+// Euclidean norm with scaling against overflow and underflow: the largest magnitude by
+// plain comparisons (no NaN can be the largest, as with fmax), then the scaled sum.
 double linalgNorm(int m, const double* x)
 {
     double scale = 0.0;
-    for (int i = 0; i < m; ++i) scale = std::fmax(scale, std::fabs(x[i]));
+    for (int i = 0; i < m; ++i) {
+        double t = std::fabs(x[i]);
+        scale = t > scale ? t : scale;
+    }
     if (scale == 0.0 || !std::isfinite(scale)) return scale;
     double sum = 0.0;
     for (int i = 0; i < m; ++i) { double t = x[i] / scale; sum += t * t; }

@@ -2,6 +2,7 @@
 // statistics of the input variables and Pearson correlations.
 #include "analysis/statistics.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -20,11 +21,11 @@ constexpr double ZERO_STD_ERROR = 1e-20;      // standard errors below this give
 
 // Value of a variable for observation i; the program has just run for i when the
 // variable is not an input variable.
-double observationValue(const Symbol* s, int i)
+double observationValue(RunFrame* frame, const Symbol* s, int i)
 {
     if (s->kind == SYM_INPUT)
         return observations[(size_t)i * inputVariableCount + s->index];
-    return s->value;
+    return runValue(frame, s);
 }
 
 // Sums of one variable's differences from its first value, kept in units of a power of
@@ -169,12 +170,17 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
         std::frexp(largest, &exponent);
     // Sums about the first value for the variance (see residualStatistics); a constant
     // column gives exactly 0, and rounding never makes the variance negative.
+    // Within the normal range the power of two is a double, and multiplying by it is the
+    // same exact scaling as ldexp, without a call per value.
+    const bool multiply = exponent >= DBL_MIN_EXP && exponent <= DBL_MAX_EXP - 1;
+    const double scale = multiply ? std::ldexp(1.0, -exponent) : 0.0;
     const double origin = std::ldexp(column[0], -exponent);
     double sum = 0.0;
     double shiftedSum = 0.0;
     double shiftedSum2 = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double x = std::ldexp(column[(size_t)i * stride], -exponent);
+        const double value = column[(size_t)i * stride];
+        const double x = multiply ? value * scale : std::ldexp(value, -exponent);
         sum += x;
         shiftedSum += x - origin;
         shiftedSum2 += (x - origin) * (x - origin);
@@ -203,13 +209,14 @@ double correlation(Symbol* a, Symbol* b)
     ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
     ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
     double sxy = 0.0;
+    RunFrame* frame = analysisFrame();
     if (needRun)
-        runReset();
+        runReset(frame);
     for (int i = 0; i < n; ++i) {
         if (needRun)
-            runObservation(i, nullptr, nullptr, nullptr);
-        const double valueX = observationValue(a, i);
-        const double valueY = observationValue(b, i);
+            runObservation(frame, i, nullptr, nullptr, nullptr);
+        const double valueX = observationValue(frame, a, i);
+        const double valueY = observationValue(frame, b, i);
         if (i == 0) {
             x.origin = valueX;
             y.origin = valueY;

@@ -30,7 +30,7 @@ const char MSG_CANNOT_OPEN[] = "Unable to open program file: %s (%s)\n";
 const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 
-constexpr int PROGRESS_POLL_MS = 50;        // how often the wait looks for the end of the run
+constexpr int PROGRESS_POLL_MS = 5;         // how often the wait looks for the end of the run
 constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is redrawn
 
 // Set by the analysis thread as its last act.

@@ -76,8 +76,10 @@ void BM_ReadDataFile(benchmark::State& state)
         ok = compileProgram(&source) != nullptr && ok;
     }
     const double valueBytes = 8.0 * RECORDS * VALUES_PER_RECORD;
-    const double storeBytes = 8.0 * observationCapacity *
-                              std::max(inputVariableCount, parameterCount);
+    double storeBytes = 0.0;
+    for (const MemTagGroup& group : memListGroups())
+        if (group.tag == "obs")
+            storeBytes = (double)group.totalBytes;
     state.counters["records"] = observationCount;
     state.counters["store_MB"] = storeBytes / 1e6;
     state.counters["store_ratio"] = storeBytes / valueBytes;

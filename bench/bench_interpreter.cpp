@@ -8,6 +8,7 @@
 #include <deque>
 #include <vector>
 
+#include "exec/block.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
@@ -24,7 +25,6 @@ constexpr double A = 2.5, B = 0.3, C = 0.7, D = 1.9;
 
 // The program FUNCTION y = a*exp(-b*x) + c*sin(d*x); built as the compiler builds it.
 struct ModelProgram {
-    std::deque<Symbol> symbols;
     std::deque<ExprNode> nodes;
     std::vector<double> data;
     Instruction code[3];
@@ -33,12 +33,9 @@ struct ModelProgram {
 
     Symbol* symbol(const char* name, int kind, double value)
     {
-        Symbol& s = symbols.emplace_back();
-        memset(&s, 0, sizeof s);
-        snprintf(s.name, sizeof s.name, "%s", name);
-        s.kind = (uint8_t)kind;
-        s.value = s.initialValue = value;
-        return &s;
+        Symbol* s = defineSymbol(name, kind, nullptr);
+        s->value = s->initialValue = value;
+        return s;
     }
     ExprNode* node(int kind, ExprNode* left = nullptr, ExprNode* right = nullptr)
     {
@@ -68,17 +65,13 @@ struct ModelProgram {
         settings.anglesInDegrees = false;
         Symbol* x = symbol("x", SYM_INPUT, 0);
         Symbol* y = symbol("y", SYM_INPUT, 0);
-        inputVariables[0] = x;
-        inputVariables[1] = y;
-        inputVariableCount = 2;
         Symbol* a = symbol("a", SYM_PARAMETER, A);
         Symbol* b = symbol("b", SYM_PARAMETER, B);
         Symbol* c = symbol("c", SYM_PARAMETER, C);
         Symbol* d = symbol("d", SYM_PARAMETER, D);
-        workVariableCount = 0;
-        symbolPredicted = workVariables[workVariableCount++] = symbol("Predicted", SYM_WORK, 0);
-        symbolResidual = workVariables[workVariableCount++] = symbol("Residual", SYM_WORK, 0);
-        symbolObs = workVariables[workVariableCount++] = symbol("Obs", SYM_WORK, 0);
+        symbolPredicted = symbol("Predicted", SYM_WORK, 0);
+        symbolResidual = symbol("Residual", SYM_WORK, 0);
+        symbolObs = symbol("Obs", SYM_WORK, 0);
         dependentVariable = y;
 
         // a*exp(-b*x): unary minus binds to b alone.
@@ -114,21 +107,51 @@ ModelProgram& model()
 void BM_InterpreterModel(benchmark::State& state)
 {
     model();
-    runReset();
+    symbolsLayout();
+    RunFrame frame{};
+    runReset(&frame);
     for (auto _ : state) {
         double ss = 0.0;
         for (int i = 0; i < OBSERVATIONS; i++) {
             double predicted, observed;
-            if (!runObservation(i, nullptr, &predicted, &observed))
+            if (!runObservation(&frame, i, nullptr, &predicted, &observed))
                 state.SkipWithError("evaluation failed");
             double r = observed - predicted;
             ss += r * r;
         }
         benchmark::DoNotOptimize(ss);
     }
+    runFrameRelease(&frame);
     state.SetItemsProcessed(state.iterations() * OBSERVATIONS);
 }
 BENCHMARK(BM_InterpreterModel)->Unit(benchmark::kMillisecond);
+
+// The same sum by the block evaluation, BLOCK_ROWS observations at a time.
+void BM_BlockModel(benchmark::State& state)
+{
+    model();
+    symbolsLayout();
+    RunFrame frame{};
+    runReset(&frame);
+    if (!blockPrepare(runProgram()))
+        state.SkipWithError("no block form");
+    std::vector<double> r(BLOCK_ROWS);
+    for (auto _ : state) {
+        double ss = 0.0;
+        for (int first = 0; first < OBSERVATIONS; first += BLOCK_ROWS) {
+            const int count = OBSERVATIONS - first < BLOCK_ROWS ? OBSERVATIONS - first : BLOCK_ROWS;
+            if (blockResiduals(&frame, first, count, r.data()) != BLOCK_OK)
+                state.SkipWithError("evaluation failed");
+            for (int i = 0; i < count; i++)
+                ss += r[i] * r[i];
+        }
+        benchmark::DoNotOptimize(ss);
+    }
+    blockRelease();
+    runFrameRelease(&frame);
+    state.SetItemsProcessed(state.iterations() * OBSERVATIONS);
+}
+BENCHMARK(BM_BlockModel)->Unit(benchmark::kMillisecond);
 
 void BM_NativeModel(benchmark::State& state)
 {

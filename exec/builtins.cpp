@@ -378,15 +378,15 @@ void formatPrintf(const char* format, const double* values, char* out)
     }
 }
 
-double builtinPrintf(const ExprNode* call, const double* args, int count)
+double builtinPrintf(RunFrame* frame, const ExprNode* call, const double* args, int count)
 {
     if (count == 0) {
-        runtimeError("Function has too few arguments");
+        runtimeError(frame, "Function has too few arguments");
         return 0.0;
     }
     const ExprNode* first = call->firstArg;
     if (first->kind != NODE_STRING || !first->text) {
-        runtimeError("Invalid arguments to function");
+        runtimeError(frame, "Invalid arguments to function");
         return 0.0;
     }
     double values[PRINTF_VALUES];
@@ -401,101 +401,101 @@ double builtinPrintf(const ExprNode* call, const double* args, int count)
     return 1.0;
 }
 
-double builtinReturn(const double* args, int count)
+double builtinReturn(RunFrame* frame, const double* args, int count)
 {
     if (count == 0) {
-        runtimeError("Function has too few arguments");
+        runtimeError(frame, "Function has too few arguments");
         return 0.0;
     }
-    predictedValue = args[0];
-    observedValue = count >= 2 ? args[1] : 0.0;
-    functionDone = true;
-    stopRequested = true;
+    frame->predictedValue = args[0];
+    frame->observedValue = count >= 2 ? args[1] : 0.0;
+    frame->functionDone = true;
+    frame->stopRequested = true;
     return 0.0;
 }
 
 // ---- run-time checks ------------------------------------------------------------------
 
 // Reports format with value when bad. Returns true when the argument passes.
-bool checkArgument(bool bad, const char* format, double value)
+bool checkArgument(RunFrame* frame, bool bad, const char* format, double value)
 {
     if (!bad)
         return true;
-    runtimeError(format, value);
+    runtimeError(frame, format, value);
     return false;
 }
 
 // Reports message when pole (the function is infinite there). Returns true otherwise.
-bool checkPole(bool pole, const char* message)
+bool checkPole(RunFrame* frame, bool pole, const char* message)
 {
     if (!pole)
         return true;
-    runtimeError("%s", message);
+    runtimeError(frame, "%s", message);
     return false;
 }
 
 // The domain checks and messages of the run-time library. Returns true when the call
 // may be computed; otherwise the error has been reported.
-bool runtimeArgumentsValid(int code, int plain, const double* a, bool degrees)
+bool runtimeArgumentsValid(RunFrame* frame, int code, int plain, const double* a, bool degrees)
 {
     double x = a[0];
     bool d = code != plain;   // a D form: its own message names it
     switch (plain) {
     case FN_ACOS:
-        return checkArgument(x < -1.0 || x > 1.0, d ? "ACOSD argument %lG not in range -1 to 1"
+        return checkArgument(frame, x < -1.0 || x > 1.0, d ? "ACOSD argument %lG not in range -1 to 1"
                                                     : "ACOS argument %lG not in range -1 to 1", x);
     case FN_ASIN:
-        return checkArgument(x < -1.0 || x > 1.0, d ? "ASIND argument %lG not in range -1 to 1"
+        return checkArgument(frame, x < -1.0 || x > 1.0, d ? "ASIND argument %lG not in range -1 to 1"
                                                     : "ASIN argument %lG not in range -1 to 1", x);
     case FN_EXP:
-        return checkArgument(x > EXP_ARG_MAX, "Argument to exp function is too large (%lG)", x);
+        return checkArgument(frame, x > EXP_ARG_MAX, "Argument to exp function is too large (%lG)", x);
     case FN_LN:
     case FN_LOG10:
-        return checkArgument(x <= 0.0, "Attempt to take log of zero or negative: %lG", x);
+        return checkArgument(frame, x <= 0.0, "Attempt to take log of zero or negative: %lG", x);
     case FN_LOG2:
-        return checkArgument(x <= 0.0, "attempt to take log2 of zero or negative: %lG", x);
+        return checkArgument(frame, x <= 0.0, "attempt to take log2 of zero or negative: %lG", x);
     case FN_SQRT:
-        return checkArgument(x < 0.0, "Attempt to take square root of negative number: %lG", x);
+        return checkArgument(frame, x < 0.0, "Attempt to take square root of negative number: %lG", x);
     case FN_TAN: {
         double theta = toRadians(x, degrees);
         bool pole = std::fabs(theta - HALF_PI) < TAN_POLE_DISTANCE || (degrees && x == 90.0);
-        return checkPole(pole, d ? "TAND function argument = 90 degrees"
+        return checkPole(frame, pole, d ? "TAND function argument = 90 degrees"
                                  : "TAN function argument = 90 degrees");
     }
     case FN_COT:
-        return checkPole(cotCase(toRadians(x, degrees)) == COT_POLE,
+        return checkPole(frame, cotCase(toRadians(x, degrees)) == COT_POLE,
                          d ? "COTD function is infinite" : "COT function is infinite");
     case FN_SEC:
-        return checkPole(std::cos(toRadians(x, degrees)) == 0.0
+        return checkPole(frame, std::cos(toRadians(x, degrees)) == 0.0
                              || (degrees && degreesAt(x, 180.0, 90.0)),
                          d ? "SECD function is infinite" : "SEC function is infinite");
     case FN_CSC:
-        return checkPole(std::sin(toRadians(x, degrees)) == 0.0
+        return checkPole(frame, std::sin(toRadians(x, degrees)) == 0.0
                              || (degrees && degreesAt(x, 180.0, 0.0)),
                          d ? "CSCD function is infinite" : "CSC function is infinite");
     case FN_GAMMA:
-        return checkArgument(x < -4.0 || x > 170.0 || std::isnan(x),
+        return checkArgument(frame, x < -4.0 || x > 170.0 || std::isnan(x),
                              "Gamma function argument out of range: %lG", x)
-            && checkPole(reciprocalGamma(x) == 0.0, "Gamma function is infinite");
+            && checkPole(frame, reciprocalGamma(x) == 0.0, "Gamma function is infinite");
     case FN_GAMMAI:
-        return checkArgument(x < -4.0 || x > 170.0 || std::isnan(x),
+        return checkArgument(frame, x < -4.0 || x > 170.0 || std::isnan(x),
                              "Gammai function argument out of range: %lG", x);
     case FN_FAC:
-        return checkArgument(x < -5.0 || x > 169.0 || std::isnan(x),
+        return checkArgument(frame, x < -5.0 || x > 169.0 || std::isnan(x),
                              "Factorial function argument out of range: %lG", x)
-            && checkPole(reciprocalGamma(x + 1.0) == 0.0, "Factorial function is infinite");
+            && checkPole(frame, reciprocalGamma(x + 1.0) == 0.0, "Factorial function is infinite");
     case FN_GAMMALN:
-        return checkArgument(x <= 0.0, "Invalid argument to gammln function: %lG", x);
+        return checkArgument(frame, x <= 0.0, "Invalid argument to gammln function: %lG", x);
     case FN_BETAI:
-        return checkArgument(a[0] < 0.0 || a[0] > 1.0, "Invalid x value for BETAI function: %lG", a[0])
-            && checkArgument(a[1] <= 0.0, "Invalid a argument for BETAI function: %lG", a[1])
-            && checkArgument(a[2] <= 0.0, "Invalid b argument for BETAI function: %lG", a[2]);
+        return checkArgument(frame, a[0] < 0.0 || a[0] > 1.0, "Invalid x value for BETAI function: %lG", a[0])
+            && checkArgument(frame, a[1] <= 0.0, "Invalid a argument for BETAI function: %lG", a[1])
+            && checkArgument(frame, a[2] <= 0.0, "Invalid b argument for BETAI function: %lG", a[2]);
     case FN_Y0:
-        return checkArgument(x <= 0.0, "Argument to Y0 function is negative or zero: %lG", x);
+        return checkArgument(frame, x <= 0.0, "Argument to Y0 function is negative or zero: %lG", x);
     case FN_Y1:
-        return checkArgument(x <= 0.0, "Argument to Y1 function is negative or zero: %lG", x);
+        return checkArgument(frame, x <= 0.0, "Argument to Y1 function is negative or zero: %lG", x);
     case FN_YN:
-        return checkArgument(a[1] <= 0.0, "Argument to YN function is negative or zero: %lG", a[1]);
+        return checkArgument(frame, a[1] <= 0.0, "Argument to YN function is negative or zero: %lG", a[1]);
     default:
         return true;
     }
@@ -574,20 +574,20 @@ int tableArgCount(int code)
 }
 
 // Constants and scalar variables are read in place; a string literal counts as 0.
-inline double argumentValue(const ExprNode* arg)
+inline double argumentValue(RunFrame* frame, const ExprNode* arg)
 {
     if (arg->kind == NODE_VAR)
-        return arg->symbol->value;
+        return frame->values[arg->symbol->slot];
     if (arg->kind == NODE_CONST)
         return arg->value;
     if (arg->kind == NODE_STRING)
         return 0.0;
-    return evaluate(arg);
+    return evaluate(frame, arg);
 }
 
 // The checks with their messages and the definitions, for argument values already
 // collected (args holds at least 4 values, the missing ones 0).
-__attribute__((noinline)) double applyBuiltin(const ExprNode* call, const double* args, int count)
+__attribute__((noinline)) double applyBuiltin(RunFrame* frame, const ExprNode* call, const double* args, int count)
 {
     int code = call->function;
     switch (code) {
@@ -597,13 +597,13 @@ __attribute__((noinline)) double applyBuiltin(const ExprNode* call, const double
         return (double)((state.randomState >> 16) & 0x7FFFu) * RANDOM_SCALE;
     }
     case FN_PRINTF:
-        return builtinPrintf(call, args, count);
+        return builtinPrintf(frame, call, args, count);
     case FN_RETURN:
-        return builtinReturn(args, count);
+        return builtinReturn(frame, args, count);
     case FN_CHEBY: {
         long n = chebyOrder(args[0] + CHEBY_ORDER_NUDGE);
         if (n < 0) {
-            runtimeError("Arg 1 (order) negative for Chebyshev function: %ld", n);
+            runtimeError(frame, "Arg 1 (order) negative for Chebyshev function: %ld", n);
             return 0.0;
         }
         return chebyshevValue(n, args[1]);
@@ -612,40 +612,42 @@ __attribute__((noinline)) double applyBuiltin(const ExprNode* call, const double
         break;
     }
     if (code < 1 || code > FN_CTOPD) {
-        runtimeError("Unknown function");
+        runtimeError(frame, "Unknown function");
         return 0.0;
     }
 
     bool forced;
     int plain = plainCode(code, &forced);
     bool degrees = forced || settings.anglesInDegrees;
-    if (!runtimeArgumentsValid(code, plain, args, degrees))
+    if (!runtimeArgumentsValid(frame, code, plain, args, degrees))
         return 0.0;
+    // The special functions report their own failures, through this call's frame.
+    runReportFrame = frame;
     return computeBuiltin(plain, args, degrees, forced, nullptr);
 }
 
 // Every call the fast path of callBuiltin does not take: collects the argument values
 // into the buffer and applies the function.
-__attribute__((noinline)) double callBuiltinGeneral(const ExprNode* call)
+__attribute__((noinline)) double callBuiltinGeneral(RunFrame* frame, const ExprNode* call)
 {
     double args[BUILTIN_MAX_ARGS];
     args[0] = args[1] = args[2] = args[3] = 0.0;
     int count = 0;
     for (const ExprNode* arg = call->firstArg; arg; arg = arg->nextArg) {
         if (count == BUILTIN_MAX_ARGS) {
-            runtimeError("Too many function argument values specified");
+            runtimeError(frame, "Too many function argument values specified");
             return 0.0;
         }
-        args[count++] = argumentValue(arg);
+        args[count++] = argumentValue(frame, arg);
     }
-    return applyBuiltin(call, args, count);
+    return applyBuiltin(frame, call, args, count);
 }
 
 // A one-argument call whose value is known, through the checks and messages.
-double applyOne(const ExprNode* call, double x)
+double applyOne(RunFrame* frame, const ExprNode* call, double x)
 {
     const double args[4] = {x, 0.0, 0.0, 0.0};
-    return applyBuiltin(call, args, 1);
+    return applyBuiltin(frame, call, args, 1);
 }
 
 }  // namespace
@@ -654,33 +656,38 @@ double applyOne(const ExprNode* call, double x)
 
 // The one-argument functions that models use most are computed here at once, on a small
 // frame; everything else, and every argument error, goes through callBuiltinGeneral.
-double callBuiltin(const ExprNode* call)
+double callBuiltin(RunFrame* frame, const ExprNode* call)
 {
     const ExprNode* arg = call->firstArg;
     if (!arg || arg->nextArg)
-        return callBuiltinGeneral(call);
+        return callBuiltinGeneral(frame, call);
     switch (call->function) {
     case FN_EXP: {
-        double x = argumentValue(arg);
+        double x = argumentValue(frame, arg);
         if (x > EXP_ARG_MAX)
-            return applyOne(call, x);
+            return applyOne(frame, call, x);
         return x < EXP_ARG_UNDERFLOW ? 0.0 : std::exp(x);
     }
     case FN_SIN:
-        return std::sin(toRadians(argumentValue(arg), settings.anglesInDegrees));
+        return std::sin(toRadians(argumentValue(frame, arg), settings.anglesInDegrees));
     case FN_COS:
-        return std::cos(toRadians(argumentValue(arg), settings.anglesInDegrees));
+        return std::cos(toRadians(argumentValue(frame, arg), settings.anglesInDegrees));
     case FN_ABS:
-        return std::fabs(argumentValue(arg));
+        return std::fabs(argumentValue(frame, arg));
     case FN_SQRT: {
-        double x = argumentValue(arg);
+        double x = argumentValue(frame, arg);
         if (x < 0.0)
-            return applyOne(call, x);
+            return applyOne(frame, call, x);
         return std::sqrt(x);
     }
     default:
-        return callBuiltinGeneral(call);
+        return callBuiltinGeneral(frame, call);
     }
+}
+
+double builtinApply(RunFrame* frame, const ExprNode* call, const double* args, int count)
+{
+    return applyBuiltin(frame, call, args, count);
 }
 
 void builtinsReset()

@@ -5,8 +5,12 @@
 #include <cstdint>
 
 struct ExprNode;
+struct RunFrame;
 
-double callBuiltin(const ExprNode* call);
+double callBuiltin(RunFrame* frame, const ExprNode* call);
+// The function of call applied to argument values already computed (count of them, at
+// least 4 readable, the missing ones 0), with its checks and messages.
+double builtinApply(RunFrame* frame, const ExprNode* call, const double* args, int count);
 void builtinsReset();                  // restarts the calling thread's random-number generator
                                        // (each analysis; a new thread starts afresh anyway)
 void builtinsInstallFoldHook();        // plugs compile-time evaluation into the parser

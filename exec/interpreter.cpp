@@ -18,24 +18,21 @@
 #include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/symbols.h"
+#include "support/allocator.h"
 #include "support/listing.h"
 
 constexpr int ERROR_LINE_TEXT_MAX = 70;     // characters of the source line in a header
 constexpr int ERROR_MESSAGE_MAX = 299;      // characters of one formatted message
 constexpr int ERROR_HEADER_SIZE = 128;      // "Error executing line %d: " and 70 characters
 
-// Run state shared with the driver, the plots and the built-in functions.
-const SourceLine* currentLine = nullptr;
-bool stopRequested = false;
-bool runFailed = false;
-bool functionDone = false;
-double predictedValue = 0.0;
-double observedValue = 0.0;
 std::atomic<bool> abortRequested{false};
-bool abortReported = false;
+std::atomic<bool> abortReported{false};
 bool quietErrors = false;
+thread_local RunFrame* runReportFrame = nullptr;
 
 namespace {
+
+constexpr const char* TAG_FRAME = "frame";
 
 struct InterpreterState {
     const Instruction* program;   // code run instead of the last compile's, or null
@@ -43,17 +40,19 @@ struct InterpreterState {
 
 InterpreterState interp;
 
-// Writes "Aborting analysis..." once per analysis.
-void reportAbort()
+// Writes "Aborting analysis..." once per analysis, whichever thread sees Cancel first.
+void reportAbort(RunFrame* frame)
 {
-    if (!abortReported) {
-        abortReported = true;
-        runtimeError("Aborting analysis...");
+    if (!abortReported.exchange(true)) {
+        const bool quiet = frame->quiet;
+        frame->quiet = false;
+        runtimeError(frame, "Aborting analysis...");
+        frame->quiet = quiet;
     }
-    currentLine = nullptr;
+    frame->currentLine = nullptr;
 }
 
-void loadInputs(int observation, const double* values)
+void loadInputs(RunFrame* frame, int observation, const double* values)
 {
     const double* row = values;
     if (!row) {
@@ -61,108 +60,166 @@ void loadInputs(int observation, const double* values)
             return;
         row = observations + (long)observation * inputVariableCount;
     }
+    double* slots = frame->values;
     for (int j = 0; j < inputVariableCount; j++)
-        inputVariables[j]->value = row[j];
+        slots[inputVariables[j]->slot] = row[j];
+}
+
+// The compile-time state of one symbol's slots: its value, and its elements (a work
+// array's are its declared initial values, the rest 0).
+void initialSlots(double* slots, const Symbol* symbol)
+{
+    const bool work = symbol->kind == SYM_WORK;
+    slots[symbol->slot] = work && symbol->dimensions == 0 ? symbol->initialValue : symbol->value;
+    if (!symbol->elements)
+        return;
+    double* elements = slots + symbol->slot + 1;
+    const int count = symbol->elementCount > 0 ? symbol->elementCount : 0;
+    if (!work) {
+        memcpy(elements, symbol->elements, sizeof(double) * (size_t)count);
+        return;
+    }
+    memset(elements, 0, sizeof(double) * (size_t)count);
+    int initial = symbol->initialCount < count ? symbol->initialCount : count;
+    if (initial > 0 && symbol->initialElements)
+        memcpy(elements, symbol->initialElements, sizeof(double) * (size_t)initial);
 }
 
 }  // namespace
+
+void runFrameFit(RunFrame* frame)
+{
+    if (frame->capacity >= slotCount && frame->values)
+        return;
+    const int old = frame->values ? frame->capacity : 0;
+    const int capacity = slotCount > 0 ? slotCount : 1;
+    double* values = memalloc_doubles((size_t)capacity, TAG_FRAME);
+    if (!values)
+        return;
+    if (old > 0)
+        memcpy(values, frame->values, sizeof(double) * (size_t)old);
+    for (int k = old; k < capacity; k++)
+        values[k] = 0.0;
+    for (const Symbol* symbol = symbolsFirst(); symbol; symbol = symbol->next)
+        if (symbol->slot >= old)
+            initialSlots(values, symbol);
+    if (frame->values)
+        memfree(frame->values);
+    frame->values = values;
+    frame->capacity = capacity;
+}
+
+void runFrameRelease(RunFrame* frame)
+{
+    if (frame->values)
+        memfree(frame->values);
+    frame->values = nullptr;
+    frame->capacity = 0;
+    if (frame->block)
+        memfree(frame->block);
+    frame->block = nullptr;
+    frame->blockCapacity = 0;
+}
 
 void runSetProgram(const Instruction* entry)
 {
     interp.program = entry;
 }
 
-void runReset()
+const Instruction* runProgram()
 {
-    for (int k = 0; k < workVariableCount; k++) {
-        Symbol* symbol = workVariables[k];
-        if (!symbol)
-            continue;
-        if (symbol->dimensions == 0 || !symbol->elements) {
-            symbol->value = symbol->initialValue;
-            continue;
-        }
-        int count = symbol->elementCount;
-        memset(symbol->elements, 0, sizeof(double) * (size_t)(count > 0 ? count : 0));
-        int initial = symbol->initialCount < count ? symbol->initialCount : count;
-        if (initial > 0 && symbol->initialElements)
-            memcpy(symbol->elements, symbol->initialElements, sizeof(double) * (size_t)initial);
-    }
-    if (observationCount > 0)
-        loadInputs(0, nullptr);
-    runFailed = false;
+    return interp.program ? interp.program : programEntry();
 }
 
-bool runObservation(int observation, const double* values, double* predicted, double* observed)
+void runReset(RunFrame* frame)
 {
-    loadInputs(observation, values);
-    if (symbolObs)
-        symbolObs->value = observation + 1.0;
-    stopRequested = false;
-    runFailed = false;
-    functionDone = false;
+    runFrameFit(frame);
+    frame->runFailed = !frame->values;
+    if (!frame->values)
+        return;
+    for (const Symbol* symbol = symbolsFirst(); symbol; symbol = symbol->next)
+        if (symbol->slot >= 0)
+            initialSlots(frame->values, symbol);
+    if (observationCount > 0)
+        loadInputs(frame, 0, nullptr);
+    frame->runFailed = false;
+}
 
-    const Instruction* ip = interp.program ? interp.program : programEntry();
-    while (ip && !runFailed) {
+bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
+                    double* observed)
+{
+    double* slots = frame->values;
+    if (!slots)
+        return false;
+    loadInputs(frame, observation, values);
+    if (symbolObs)
+        slots[symbolObs->slot] = observation + 1.0;
+    frame->stopRequested = false;
+    frame->runFailed = false;
+    frame->functionDone = false;
+
+    const Instruction* ip = runProgram();
+    while (ip && !frame->runFailed) {
         if (abortRequested.load(std::memory_order_relaxed)) {
-            reportAbort();
+            reportAbort(frame);
             return false;
         }
         // The opcodes are tested in order of frequency rather than through one
         // indirect jump.
         int opcode = ip->opcode;
         if (opcode == OP_LINE) {
-            currentLine = (const SourceLine*)ip->operand1;
+            frame->currentLine = (const SourceLine*)ip->operand1;
             ip++;
         } else if (opcode == OP_FUNCTION) {
-            double value = evaluate((const ExprNode*)ip->operand2);
+            double value = evaluate(frame, (const ExprNode*)ip->operand2);
             const Symbol* dependent = (const Symbol*)ip->operand1;
-            predictedValue = value;
-            observedValue = dependent ? dependent->value : 0.0;
+            frame->predictedValue = value;
+            frame->observedValue = dependent ? slots[dependent->slot] : 0.0;
             if (symbolPredicted)
-                symbolPredicted->value = value;
+                slots[symbolPredicted->slot] = value;
             if (symbolResidual)
-                symbolResidual->value = dependent ? observedValue - value : value;
-            functionDone = true;
+                slots[symbolResidual->slot] = dependent ? frame->observedValue - value : value;
+            frame->functionDone = true;
             ip++;
         } else if (opcode == OP_EXPR) {
-            evaluate((const ExprNode*)ip->operand1);
+            evaluate(frame, (const ExprNode*)ip->operand1);
             ip++;
         } else if (opcode == OP_JUMP_IF_FALSE) {
-            if (evaluate((const ExprNode*)ip->operand1) == 0.0)
+            if (evaluate(frame, (const ExprNode*)ip->operand1) == 0.0)
                 ip = (const Instruction*)ip->operand2;
             else
                 ip++;
         } else if (opcode == OP_JUMP) {
             ip = (const Instruction*)ip->operand1;
         } else if (opcode == OP_STOP) {
-            stopRequested = true;
+            frame->stopRequested = true;
         } else {
-            runtimeError("Invalid opcode in generated code: %d", opcode);
-            currentLine = nullptr;
+            runtimeError(frame, "Invalid opcode in generated code: %d", opcode);
+            frame->currentLine = nullptr;
             return false;
         }
-        if (stopRequested)
+        if (frame->stopRequested)
             break;
     }
     if (abortRequested.load(std::memory_order_relaxed)) {
-        reportAbort();
+        reportAbort(frame);
         return false;
     }
 
-    currentLine = nullptr;
-    if (!functionDone && !runFailed)
-        runtimeError("FUNCTION statement was not executed.");
+    frame->currentLine = nullptr;
+    if (!frame->functionDone && !frame->runFailed)
+        runtimeError(frame, "FUNCTION statement was not executed.");
     if (observed)
-        *observed = observedValue;
+        *observed = frame->observedValue;
     if (predicted)
-        *predicted = predictedValue;
-    return !runFailed;
+        *predicted = frame->predictedValue;
+    return !frame->runFailed;
 }
 
-void runtimeError(const char* format, ...)
+void runtimeError(RunFrame* frame, const char* format, ...)
 {
-    bool speak = !quietErrors || abortRequested.load(std::memory_order_relaxed);
+    bool speak = !frame->quiet && (!quietErrors || abortRequested.load(std::memory_order_relaxed));
+    const SourceLine* currentLine = frame->currentLine;
 
     if (currentLine && speak) {
         const char* text = currentLine->text ? currentLine->text : "";
@@ -185,6 +242,6 @@ void runtimeError(const char* format, ...)
         listingFilePrint("Error: %s\n", message);
     }
 
-    runFailed = true;
-    stopRequested = true;
+    frame->runFailed = true;
+    frame->stopRequested = true;
 }

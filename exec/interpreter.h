@@ -6,23 +6,55 @@
 
 struct SourceLine;
 struct Instruction;
+struct Symbol;
 
-// Run state, global and shared by all callers (the analysis worker and the plots never
-// evaluate at the same time).
-extern const SourceLine* currentLine;    // line being executed, null between evaluations
-extern bool stopRequested;               // the evaluation ends after this instruction
-extern bool runFailed;                   // a runtime error occurred in this evaluation
-extern bool functionDone;                // a function value was stored
-extern double predictedValue;            // from FUNCTION or RETURN
-extern double observedValue;             // dependent variable's value then (0 when none)
+// The state of one evaluation: the values of every variable, parameter and array element
+// (one slot each, laid out by symbolsLayout) and the run flags. Each thread that
+// evaluates owns its frame; the compiled program and the symbols are only read.
+struct RunFrame {
+    double* values;                 // slotCount doubles ("frame")
+    int capacity;                   // slots allocated
+    const SourceLine* currentLine;  // line being executed, null between evaluations
+    bool stopRequested;             // the evaluation ends after this instruction
+    bool runFailed;                 // a runtime error occurred in this evaluation
+    bool functionDone;              // a function value was stored
+    bool quiet;                     // runtime messages not written (a speculative evaluation)
+    double predictedValue;          // from FUNCTION or RETURN
+    double observedValue;           // dependent variable's value then (0 when none)
+    double* block;                  // registers of the block evaluation ("block"), or null
+    long blockCapacity;             // doubles in block
+};
+
+// Analysis-wide flags.
 extern std::atomic<bool> abortRequested; // Cancel; set from another thread
-extern bool abortReported;               // "Aborting analysis..." already written
+extern std::atomic<bool> abortReported;  // "Aborting analysis..." already written
 extern bool quietErrors;                 // runtime messages suppressed (SWEEP steps)
 
-void runReset();
+// Sizes frame for the slots laid out so far; new slots take the symbols' values.
+void runFrameFit(RunFrame* frame);
+void runFrameRelease(RunFrame* frame);
+inline double& runValue(RunFrame* frame, const Symbol* symbol);
+
+// Prepares a pass over the data: every slot takes its initial state (work variables their
+// declared values, parameters and constants their symbol's value), the input variables
+// the first observation, and the flags are cleared.
+void runReset(RunFrame* frame);
 // Runs entry instead of the last compile's program (null: back to programEntry()).
 void runSetProgram(const Instruction* entry);
+const Instruction* runProgram();    // the code runObservation runs
 // observation: 0-based index; values: one per input variable, or null to read the
 // observation store. predicted/observed may be null.
-bool runObservation(int observation, const double* values, double* predicted, double* observed);
-void runtimeError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
+                    double* observed);
+void runtimeError(RunFrame* frame, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Frame of the built-in call being computed on this thread, for the special functions'
+// deferred reports (set by the built-in dispatcher).
+extern thread_local RunFrame* runReportFrame;
+
+#include "lang/symbols.h"
+
+inline double& runValue(RunFrame* frame, const Symbol* symbol)
+{
+    return frame->values[symbol->slot];
+}

@@ -26,23 +26,23 @@ constexpr int SUBSCRIPT_MESSAGE_SIZE = 100;   // bounds the subscript message an
 
 // An operand that is present, as those of the arithmetic operators always are: constants
 // and scalar variables are read in place; everything else recurses.
-inline double presentOperand(const ExprNode* node)
+inline double presentOperand(RunFrame* frame, const ExprNode* node)
 {
     if (node->kind == NODE_CONST)
         return node->value;
     if (node->kind == NODE_VAR)
-        return node->symbol->value;
+        return frame->values[node->symbol->slot];
     if (node->kind == NODE_CALL)
-        return callBuiltin(node);
-    return evaluate(node);
+        return callBuiltin(frame, node);
+    return evaluate(frame, node);
 }
 
 // The same for an operand that may be missing, which counts as 0.
-inline double operandValue(const ExprNode* node)
+inline double operandValue(RunFrame* frame, const ExprNode* node)
 {
     if (!node)
         return 0.0;
-    return presentOperand(node);
+    return presentOperand(frame, node);
 }
 
 // A subscript value truncated toward zero. Values outside the int range (and NaN) become
@@ -55,16 +55,16 @@ int truncateSubscript(double v)
     return (int)t;
 }
 
-void reportSubscript(int index, const Symbol* symbol)
+void reportSubscript(RunFrame* frame, int index, const Symbol* symbol)
 {
     char message[SUBSCRIPT_MESSAGE_SIZE];
     snprintf(message, sizeof message, "Subscript value of %d is invalid for %s", index,
              symbol->name);
-    runtimeError("%s", message);
+    runtimeError(frame, "%s", message);
 }
 
 // L ** R, with the whole-exponent rules tried before pow.
-double power(double l, double r)
+double power(RunFrame* frame, double l, double r)
 {
     if (r == 2.0)
         return l * l;
@@ -77,48 +77,48 @@ double power(double l, double r)
         return product;
     }
     if (l < 0.0 && r != 0.0) {
-        runtimeError("Raising negative value (%lG) to power (%lG)", l, r);
+        runtimeError(frame, "Raising negative value (%lG) to power (%lG)", l, r);
         return 0.0;
     }
     return std::pow(l, r);
 }
 
-double invalidItem(const ExprNode* node)
+double invalidItem(RunFrame* frame, const ExprNode* node)
 {
     printf("op = %d\n", node->kind);
-    runtimeError("Invalid item in expression tree");
+    runtimeError(frame, "Invalid item in expression tree");
     return 0.0;
 }
 
 // Every node kind that is not a leaf or a plain arithmetic operator: operands first, left
 // then right, skipping a target that is only written, then the operator. Kept out of line
 // so that evaluate stays a small frame for the common kinds.
-__attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
+__attribute__((noinline)) double evaluateGeneral(RunFrame* frame, const ExprNode* node)
 {
     const ExprNode* left = node->left;
     const ExprNode* right = node->right;
     double l = 0.0;
     double r = 0.0;
     if (left && !(left->nodeFlags & NODEF_WRITTEN))
-        l = operandValue(left);
+        l = operandValue(frame, left);
     if (right && !(right->nodeFlags & NODEF_WRITTEN))
-        r = operandValue(right);
+        r = operandValue(frame, right);
 
     switch (node->kind) {
     case NODE_DIV:
         if (r == 0.0) {
-            runtimeError("Attempted division of %lG by zero", l);
+            runtimeError(frame, "Attempted division of %lG by zero", l);
             return 0.0;
         }
         return l / r;
     case NODE_MOD:
         if (r == 0.0) {
-            runtimeError("Modulo 0 attempted");
+            runtimeError(frame, "Modulo 0 attempted");
             return 0.0;
         }
         return std::fmod(l, r);
     case NODE_POW:
-        return power(l, r);
+        return power(frame, l, r);
     case NODE_COMMA:
         return r;
     case NODE_END:
@@ -142,11 +142,11 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
     case NODE_NOT:
         return r == 0.0 ? 1.0 : 0.0;
     case NODE_COND: {
-        double c = node->condition ? operandValue(node->condition) : 0.0;
+        double c = node->condition ? operandValue(frame, node->condition) : 0.0;
         return c == 0.0 ? r : l;
     }
     case NODE_ASSIGN: {
-        double* target = elementAddress(left);
+        double* target = elementAddress(frame, left);
         if (target)
             *target = r;
         return r;
@@ -155,7 +155,7 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
     case NODE_SUB_ASSIGN:
     case NODE_MUL_ASSIGN:
     case NODE_DIV_ASSIGN: {
-        double* target = elementAddress(left);
+        double* target = elementAddress(frame, left);
         if (!target)
             return 0.0;
         if (node->kind == NODE_ADD_ASSIGN) {
@@ -166,7 +166,7 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
             *target = *target * r;
         } else {
             if (r == 0.0) {
-                runtimeError("Attempted division by zero");
+                runtimeError(frame, "Attempted division by zero");
                 return 0.0;
             }
             *target = *target / r;
@@ -177,7 +177,7 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
     case NODE_PREDEC:
     case NODE_POSTINC:
     case NODE_POSTDEC: {
-        double* target = elementAddress(left);
+        double* target = elementAddress(frame, left);
         if (!target)
             return 0.0;
         const double old = *target;
@@ -186,7 +186,7 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
         return node->kind == NODE_PREINC || node->kind == NODE_PREDEC ? *target : old;
     }
     default:
-        return invalidItem(node);
+        return invalidItem(frame, node);
     }
 }
 
@@ -195,53 +195,54 @@ __attribute__((noinline)) double evaluateGeneral(const ExprNode* node)
 // ORDER NODE: the leaves and the arithmetic operators are handled here directly (their
 // operands are never written targets and always present); every other kind goes to
 // evaluateGeneral.
-double evaluate(const ExprNode* node)
+double evaluate(RunFrame* frame, const ExprNode* node)
 {
     // Tested in order of frequency in model expressions; the tests predict better than
     // one indirect jump.
     int kind = node->kind;
     if (kind == NODE_MUL) {
-        double l = presentOperand(node->left);
-        return l * presentOperand(node->right);
+        double l = presentOperand(frame, node->left);
+        return l * presentOperand(frame, node->right);
     }
     if (kind == NODE_ADD) {
-        double l = presentOperand(node->left);
-        return l + presentOperand(node->right);
+        double l = presentOperand(frame, node->left);
+        return l + presentOperand(frame, node->right);
     }
     if (kind == NODE_VAR)
-        return node->symbol->value;
+        return frame->values[node->symbol->slot];
     if (kind == NODE_CONST)
         return node->value;
     if (kind == NODE_CALL)
-        return callBuiltin(node);
+        return callBuiltin(frame, node);
     if (kind == NODE_SUB) {
-        double l = presentOperand(node->left);
-        return l - presentOperand(node->right);
+        double l = presentOperand(frame, node->left);
+        return l - presentOperand(frame, node->right);
     }
     if (kind == NODE_NEG)
-        return -presentOperand(node->right);
+        return -presentOperand(frame, node->right);
     if (kind == NODE_ELEMENT)
-        return *elementAddress(node);   // the subscripts are evaluated once, here
-    return evaluateGeneral(node);
+        return *elementAddress(frame, node);   // the subscripts are evaluated once, here
+    return evaluateGeneral(frame, node);
 }
 
 // The storage a variable or element node designates. A bad subscript is reported and
 // replaced by 0, so that the read or write still lands inside the array. A scalar
 // written with a subscript is treated as an array of one element.
-double* elementAddress(const ExprNode* node)
+double* elementAddress(RunFrame* frame, const ExprNode* node)
 {
     if (node && node->kind == NODE_VAR)
-        return &node->symbol->value;
+        return &frame->values[node->symbol->slot];
     if (!node || node->kind != NODE_ELEMENT || !node->symbol || !node->right) {
-        runtimeError("Invalid token type for lvalue");
+        runtimeError(frame, "Invalid token type for lvalue");
         return nullptr;
     }
 
-    Symbol* symbol = node->symbol;
-    double* storage = symbol->elements;
+    const Symbol* symbol = node->symbol;
+    double* scalar = &frame->values[symbol->slot];
+    double* storage = scalar + 1;
     int count = symbol->elementCount;
-    if (symbol->dimensions == 0 || !storage || count <= 0) {
-        storage = &symbol->value;
+    if (symbol->dimensions == 0 || !symbol->elements || count <= 0) {
+        storage = scalar;
         count = 1;
     }
 
@@ -250,28 +251,28 @@ double* elementAddress(const ExprNode* node)
     if (subscripts->kind == NODE_COMMA) {
         int rows = count;
         int columns = 1;
-        if (storage != &symbol->value && symbol->dimensions == 2 && symbol->dim2 > 0) {
+        if (storage != scalar && symbol->dimensions == 2 && symbol->dim2 > 0) {
             rows = symbol->dim1;
             columns = symbol->dim2;
-        } else if (storage == &symbol->value) {
+        } else if (storage == scalar) {
             rows = 1;
         }
         // Both subscripts are evaluated before either is checked.
-        int i = truncateSubscript(subscripts->left ? operandValue(subscripts->left) : 0.0);
-        int j = truncateSubscript(subscripts->right ? operandValue(subscripts->right) : 0.0);
+        int i = truncateSubscript(subscripts->left ? operandValue(frame, subscripts->left) : 0.0);
+        int j = truncateSubscript(subscripts->right ? operandValue(frame, subscripts->right) : 0.0);
         if (i < 0 || i >= rows) {
-            reportSubscript(i, symbol);
+            reportSubscript(frame, i, symbol);
             i = 0;
         }
         if (j < 0 || j >= columns) {
-            reportSubscript(j, symbol);
+            reportSubscript(frame, j, symbol);
             j = 0;
         }
         index = (long)i * columns + j;
     } else {
-        int i = truncateSubscript(operandValue(subscripts));
+        int i = truncateSubscript(operandValue(frame, subscripts));
         if (i < 0 || i >= count) {
-            reportSubscript(i, symbol);
+            reportSubscript(frame, i, symbol);
             i = 0;
         }
         index = i;

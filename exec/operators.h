@@ -2,6 +2,7 @@
 #pragma once
 
 struct ExprNode;
+struct RunFrame;
 
-double evaluate(const ExprNode* node);
-double* elementAddress(const ExprNode* node);
+double evaluate(RunFrame* frame, const ExprNode* node);
+double* elementAddress(RunFrame* frame, const ExprNode* node);

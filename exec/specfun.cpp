@@ -684,7 +684,8 @@ void specfunReport(const SpecfunStatus& status)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
-    runtimeError(SPECFUN_MESSAGES[status.code], status.value);
+    if (runReportFrame)
+        runtimeError(runReportFrame, SPECFUN_MESSAGES[status.code], status.value);
 #pragma GCC diagnostic pop
 }
 

@@ -71,7 +71,8 @@ double ndtri(double y, SpecfunStatus* status = nullptr);
 
 // Message format of a code (printf form; the elliptic ones take status->value); "" for OK.
 const char* specfunMessage(int code);
-// Reports status through runtimeError (nothing for SPECFUN_OK; ndtri's goes to stdout).
+// Reports status through runtimeError on runReportFrame, the frame of the built-in call
+// being computed (nothing for SPECFUN_OK or without a frame; ndtri's goes to stdout).
 void specfunReport(const SpecfunStatus& status);
 // The global error word: the code of the last mathematics error written (ndtri).
 int specfunMathError();

@@ -615,6 +615,7 @@ Instruction* compileProgram(const LineSource* source)
         freeAllTokens();
         return nullptr;
     }
+    symbolsLayout();
     compiler.entry = compiler.firstSegment->slots;
     return compiler.entry;
 }

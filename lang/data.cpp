@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cctype>
+#include <cstdint>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -46,6 +47,7 @@ constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this par
 constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
 constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
 constexpr double MANTISSA_FULL = 1e18;       // further digits are past a double's precision
+constexpr int EXACT_DIGITS = 15;             // digits whose value a double holds exactly
 
 struct DataState {
     int messageCount;                // data messages reported in this analysis
@@ -291,6 +293,21 @@ void releaseStore()
     observationCapacity = 0;
 }
 
+// Gives back the room kept for growth once the records are read: from now on the store
+// holds the rows read, n doubles apart, and the analysis allocates its arrays after it.
+void shrinkStore(size_t rowWidth)
+{
+    const size_t used = static_cast<size_t>(observationCount) * static_cast<size_t>(inputVariableCount);
+    const size_t wanted = std::max(used, rowWidth);
+    if (!observations || wanted >= static_cast<size_t>(observationCapacity) * rowWidth)
+        return;
+    void* block = memrealloc(observations, wanted * sizeof(double));
+    if (!block)
+        return;
+    observations = static_cast<double*>(block);
+    observationCapacity = observationCount;
+}
+
 // Reads every record of the source into a new store.
 void readRecords(RecordSource& source, const SourceLine* line)
 {
@@ -328,6 +345,7 @@ void readRecords(RecordSource& source, const SourceLine* line)
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
     memfree(record);
+    shrinkStore(rowWidth);
 }
 
 }  // namespace
@@ -402,11 +420,23 @@ double readDataNumber(const char** cursor, long recordNumber)
     const char* groupStart = c;
     double total = 0.0;
     double mantissa = 0.0;
+    // The first EXACT_DIGITS digits of a group accumulate as an integer, which is exact
+    // and, converted once, the same double as the running double sum (exact up there
+    // too); only longer digit strings continue in the double.
+    uint64_t digits = 0;
+    int digitCount = 0;
     bool fraction = false;
     int fractionDigits = 0;
     for (;; ++c) {
         if (isDigit(*c)) {
-            mantissa = 10.0 * mantissa + (*c - '0');
+            if (digitCount < EXACT_DIGITS) {
+                digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+            } else {
+                if (digitCount == EXACT_DIGITS)
+                    mantissa = static_cast<double>(digits);
+                mantissa = 10.0 * mantissa + (*c - '0');
+            }
+            digitCount++;
             fractionDigits++;
         } else if (*c == '.') {
             if (fraction) {
@@ -421,13 +451,19 @@ double readDataNumber(const char** cursor, long recordNumber)
             fraction = true;
             fractionDigits = 0;
         } else if (*c == ':') {
+            if (digitCount <= EXACT_DIGITS)
+                mantissa = static_cast<double>(digits);
             total = (total + mantissa) * 60.0;
             mantissa = 0.0;
+            digits = 0;
+            digitCount = 0;
             groupStart = c + 1;
         } else {
             break;
         }
     }
+    if (digitCount <= EXACT_DIGITS)
+        mantissa = static_cast<double>(digits);
     const char* groupEnd = c;
     int exponent = 0;
     if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {

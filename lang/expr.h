@@ -52,6 +52,8 @@ double parseConstant();
 ExprNode* foldConstants(ExprNode* node);
 void freeTree(ExprNode* node);
 void freeAllNodes();
+// True when some tree of the program calls the built-in function of that code.
+bool exprCallsFunction(int function);
 
 // Compile-time evaluation of a built-in call whose arguments are all constants.
 // Returns false when the call cannot be folded (it then stays a call). On an argument

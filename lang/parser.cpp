@@ -1007,3 +1007,11 @@ std::string exprDump(const ExprNode* node)
     appendDump(out, node);
     return out;
 }
+
+bool exprCallsFunction(int function)
+{
+    for (const ExprNode* node = parser.liveHead; node; node = node->next)
+        if (node->kind == NODE_CALL && node->function == function)
+            return true;
+    return false;
+}

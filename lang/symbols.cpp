@@ -53,6 +53,12 @@ struct SymbolTable {
 
 SymbolTable table;
 
+}  // namespace
+
+int slotCount = 0;
+
+namespace {
+
 // Appends symbol to list (count entries, room for max) and gives it its index; when
 // the list is full, reports message with max and leaves the index at -1.
 void enlist(Symbol* symbol, Symbol** list, int* count, int max, const char* message,
@@ -309,6 +315,7 @@ Symbol* defineSymbol(const char* name, int kind, const SourceLine* line)
     snprintf(symbol->name, sizeof symbol->name, "%.*s", IDENTIFIER_MAX, name);
     symbol->kind = (uint8_t)kind;
     symbol->index = -1;
+    symbol->slot = -1;
     if (kind == SYM_PARAMETER) {
         symbol->value = 1.0;
         symbol->initialValue = 1.0;
@@ -454,6 +461,7 @@ void freeSymbols()
         symbol = next;
     }
     table.head = nullptr;
+    slotCount = 0;
     memset(inputVariables, 0, sizeof inputVariables);
     memset(parameters, 0, sizeof parameters);
     memset(workVariables, 0, sizeof workVariables);
@@ -464,4 +472,19 @@ void freeSymbols()
     symbolPredicted = nullptr;
     symbolResidual = nullptr;
     symbolObs = nullptr;
+}
+
+Symbol* symbolsFirst()
+{
+    return table.head;
+}
+
+void symbolsLayout()
+{
+    for (Symbol* symbol = table.head; symbol; symbol = symbol->next) {
+        if (symbol->slot >= 0)
+            continue;
+        symbol->slot = slotCount;
+        slotCount += 1 + (symbol->elements ? symbol->elementCount : 0);
+    }
 }

@@ -38,6 +38,8 @@ struct Symbol {
     int initialCount;         // doubles in initialElements
     uint8_t kind;             // SymbolKind
     unsigned flags;           // SymbolFlags
+    int slot;                 // run-frame slot of the value, -1 until symbolsLayout; array
+                              // elements follow it (slot + 1 ...)
 };
 
 extern Symbol* inputVariables[MAX_INPUT_VARIABLES];
@@ -50,6 +52,12 @@ extern Symbol* dependentVariable;        // named before '=' in FUNCTION, or nul
 extern Symbol* symbolPredicted;          // system work variable "Predicted"
 extern Symbol* symbolResidual;           // system work variable "Residual"
 extern Symbol* symbolObs;                // system work variable "Obs"
+extern int slotCount;                    // run-frame slots given out by symbolsLayout
+
+Symbol* symbolsFirst();                  // the table, newest first (next links the rest)
+// Gives every symbol without a slot its run-frame slots (one for the value, then one per
+// array element); slots already given keep their place.
+void symbolsLayout();
 
 Symbol* findSymbol(const char* name);
 Symbol* requireSymbol(const char* name, const struct SourceLine* line);

@@ -35,6 +35,14 @@ const char PLOT_TAG[] = "plot";
 const char NORMAL_TITLE_FORMAT[] = "%s (r=%.3lf)";
 constexpr double NOT_A_VALUE = std::numeric_limits<double>::quiet_NaN();
 
+// One drawing pass evaluates the program in a frame of its own, so that a repaint never
+// touches the values the analysis left behind.
+struct PlotPass {
+    RunFrame frame;         // values and run flags of the pass's evaluations
+};
+
+PlotPass plotPass = {};
+
 // ORDER MENU: the plot kinds in submenu order, with their command bases and item names.
 struct MenuKind {
     int kind;               // PlotKind
@@ -100,16 +108,17 @@ double* gatherPairs(const Symbol* x, const Symbol* y, int n)
     double* pairs = memalloc_doubles(2 * static_cast<size_t>(std::max(n, 1)), PLOT_TAG);
     if (!pairs)
         return nullptr;
+    RunFrame* frame = &plotPass.frame;
     const bool run = x->kind != SYM_INPUT || y->kind != SYM_INPUT;
     if (run)
-        runReset();
+        runReset(frame);
     for (int i = 0; i < n; i++) {
         double xValue = NOT_A_VALUE;
         double yValue = NOT_A_VALUE;
         if (run) {
-            if (runObservation(i, nullptr, nullptr, nullptr)) {
-                xValue = x->value;
-                yValue = y->value;
+            if (runObservation(frame, i, nullptr, nullptr, nullptr)) {
+                xValue = runValue(frame, x);
+                yValue = runValue(frame, y);
             }
         } else {
             const double* row = observations + static_cast<long>(i) * inputVariableCount;
@@ -161,12 +170,13 @@ void evaluateCurve(const Symbol* xVar, const Range& range, double* curve, int co
 {
     for (int j = 0; j < inputVariableCount; j++)
         values[j] = observationCount > 0 ? observations[j] : 0.0;
-    runReset();
+    RunFrame* frame = &plotPass.frame;
+    runReset(frame);
     for (int i = 0; i < count; i++) {
         const double x = range.lo + (range.hi - range.lo) / (count - 1) * i;
         double predicted = NOT_A_VALUE;
         values[xVar->index] = x;
-        if (!runObservation(i, values, &predicted, nullptr))
+        if (!runObservation(frame, i, values, &predicted, nullptr))
             predicted = NOT_A_VALUE;
         curve[2 * i] = finiteOrNothing(x);
         curve[2 * i + 1] = finiteOrNothing(predicted);
@@ -571,6 +581,7 @@ int plotDraw(PlotSurface* surface, int colourSet, const PlotSpec* spec)
         return PLOT_NOT_DRAWN;
     const bool quiet = quietErrors;
     quietErrors = true;
+    plotPass.frame.quiet = true;
     int outcome = PLOT_NOT_DRAWN;
     switch (spec->plotKind) {
     case PLOT_FUNCTION: outcome = drawFunctionPlot(&context, spec, n); break;
@@ -580,6 +591,8 @@ int plotDraw(PlotSurface* surface, int colourSet, const PlotSpec* spec)
     default: break;
     }
     quietErrors = quiet;
+    runFrameRelease(&plotPass.frame);
+    plotPass.frame = RunFrame{};
     renderEnd(&context);
     return outcome;
 }

@@ -439,7 +439,7 @@ TEST_F(FoldingPrograms, ConstantCallsBecomeConstantsUnderTheAngleModeThenInForce
     EXPECT_NE(code.find("(= q 2.89399666360056)"), std::string::npos) << code;   // 2 + sin(90 rad)
     EXPECT_NE(code.find("(= r 1)"), std::string::npos) << code;
     EXPECT_NE(code.find("(= s (+ call57() 2))"), std::string::npos) << code;   // RANDOM stays
-    valueOf("p") = 3;
+    setParameter("p", 3);
     runReset();
     double predicted = 0;
     ASSERT_TRUE(runObservation(0, nullptr, &predicted, nullptr));

@@ -20,16 +20,43 @@
 #include "lang/linesource.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "support/allocator.h"
 #include "support/listing.h"
 
+// The run frame of one test and the engine's entry points on it. Slots are laid out as
+// the test declares symbols, and the frame grows with them.
+class FrameOwner {
+protected:
+    RunFrame* fitted()
+    {
+        symbolsLayout();
+        runFrameFit(&frame);
+        return &frame;
+    }
+    double evaluate(const ExprNode* node) { return ::evaluate(fitted(), node); }
+    bool runObservation(int observation, const double* values, double* predicted, double* observed)
+    {
+        return ::runObservation(fitted(), observation, values, predicted, observed);
+    }
+    void runReset() { ::runReset(fitted()); }
+    double& val(const Symbol* s) { return fitted()->values[s->slot]; }
+    double* elem(const Symbol* s) { return fitted()->values + s->slot + 1; }   // array elements
+
+    RunFrame frame{};
+    bool& runFailed = frame.runFailed;
+    bool& stopRequested = frame.stopRequested;
+    bool& functionDone = frame.functionDone;
+    double& predictedValue = frame.predictedValue;
+    double& observedValue = frame.observedValue;
+    const SourceLine*& currentLine = frame.currentLine;
+};
+
 // Owns everything one test builds; resets the engine's globals around each test.
-class ExecFixture : public ::testing::Test {
+class ExecFixture : public ::testing::Test, public FrameOwner {
 protected:
     void SetUp() override
     {
-        inputVariableCount = 0;
-        parameterCount = 0;
-        workVariableCount = 0;
+        freeSymbols();
         dependentVariable = nullptr;
         observations = nullptr;
         observationCount = 0;
@@ -37,9 +64,6 @@ protected:
         quietErrors = false;
         abortRequested = false;
         abortReported = false;
-        currentLine = nullptr;
-        runFailed = false;
-        stopRequested = false;
         runSetProgram(nullptr);
         builtinsReset();
         listingClear();
@@ -51,8 +75,9 @@ protected:
     void TearDown() override
     {
         runSetProgram(nullptr);
+        runFrameRelease(&frame);
+        freeSymbols();
         symbolPredicted = symbolResidual = symbolObs = nullptr;
-        inputVariableCount = parameterCount = workVariableCount = 0;
         observations = nullptr;
         observationCount = 0;
         settings.anglesInDegrees = false;
@@ -60,35 +85,17 @@ protected:
     }
 
     // ---- symbols ----
+    // Symbols go into the table (and their kind's list) as declarations put them there.
     Symbol* symbol(const char* name, int kind, double value)
     {
-        Symbol& s = symbols.emplace_back();
-        memset(&s, 0, sizeof s);
-        snprintf(s.name, sizeof s.name, "%s", name);
-        s.kind = (uint8_t)kind;
-        s.value = value;
-        s.initialValue = value;
-        return &s;
-    }
-    Symbol* input(const char* name)
-    {
-        Symbol* s = symbol(name, SYM_INPUT, 0.0);
-        s->index = (int16_t)inputVariableCount;
-        inputVariables[inputVariableCount++] = s;
+        Symbol* s = defineSymbol(name, kind, nullptr);
+        s->value = value;
+        s->initialValue = value;
         return s;
     }
-    Symbol* parameter(const char* name, double value)
-    {
-        Symbol* s = symbol(name, SYM_PARAMETER, value);
-        parameters[parameterCount++] = s;
-        return s;
-    }
-    Symbol* work(const char* name, double initial = 0.0)
-    {
-        Symbol* s = symbol(name, SYM_WORK, initial);
-        workVariables[workVariableCount++] = s;
-        return s;
-    }
+    Symbol* input(const char* name) { return symbol(name, SYM_INPUT, 0.0); }
+    Symbol* parameter(const char* name, double value) { return symbol(name, SYM_PARAMETER, value); }
+    Symbol* work(const char* name, double initial = 0.0) { return symbol(name, SYM_WORK, initial); }
     Symbol* array(const char* name, int d1, int d2 = 0, std::vector<double> initial = {})
     {
         Symbol* s = work(name);
@@ -96,12 +103,11 @@ protected:
         s->dim1 = d1;
         s->dim2 = d2;
         s->elementCount = d2 > 0 ? d1 * d2 : d1;
-        std::vector<double>& storage = doubles.emplace_back((size_t)s->elementCount, 0.0);
-        s->elements = storage.data();
+        s->elements = (double*)memalloc_zero(sizeof(double) * (size_t)s->elementCount, "ary");
         if (!initial.empty()) {
-            std::vector<double>& init = doubles.emplace_back(initial);
-            s->initialElements = init.data();
-            s->initialCount = (int)init.size();
+            s->initialElements = memalloc_doubles(initial.size(), "aryinit");
+            memcpy(s->initialElements, initial.data(), sizeof(double) * initial.size());
+            s->initialCount = (int)initial.size();
         }
         return s;
     }
@@ -224,7 +230,6 @@ protected:
         return all;
     }
 
-    std::deque<Symbol> symbols;
     std::deque<ExprNode> nodes;
     std::deque<SourceLine> lines;
     std::deque<std::string> texts;
@@ -234,7 +239,7 @@ protected:
 };
 
 // Compiles whole programs with the real front end and runs them through runObservation.
-class ProgramFixture : public ::testing::Test {
+class ProgramFixture : public ::testing::Test, public FrameOwner {
 protected:
     void SetUp() override
     {
@@ -247,6 +252,7 @@ protected:
     }
     void TearDown() override
     {
+        runFrameRelease(&frame);
         compilerReleaseAll();
         settingsReset();
         listingClear();
@@ -257,6 +263,7 @@ protected:
     // holds the compile messages afterwards.
     Instruction* compile(const std::string& program)
     {
+        runFrameRelease(&frame);
         compilerReleaseAll();
         settingsReset();
         listingClear();
@@ -264,12 +271,20 @@ protected:
         LineSource source = lineSourceFromText(lines, text.data(), text.size());
         return compileProgram(&source);
     }
+    // The value of name in the run frame.
     double& valueOf(const char* name)
     {
         Symbol* s = findSymbol(name);
         EXPECT_NE(s, nullptr) << name;
         static double missing = 0;
-        return s ? s->value : missing;
+        return s ? val(s) : missing;
+    }
+    // A parameter's value, which the next runReset puts into the frame.
+    void setParameter(const char* name, double value)
+    {
+        Symbol* s = findSymbol(name);
+        ASSERT_NE(s, nullptr) << name;
+        s->value = value;
     }
     std::vector<std::string> screen()
     {

@@ -40,15 +40,15 @@ TEST_F(Interpreter, FunctionStatementDeliversPredictedObservedAndResidual)
 {
     linearModel();
     runReset();
-    EXPECT_EQ(x->value, 1.0);   // the first observation is loaded by runReset
+    EXPECT_EQ(val(x), 1.0);   // the first observation is loaded by runReset
     double predicted = -1, observed = -1;
     for (int i = 0; i < 3; i++) {
         ASSERT_TRUE(runObservation(i, nullptr, &predicted, &observed));
         EXPECT_EQ(predicted, 2.0 * data[i * 2]);
         EXPECT_EQ(observed, data[i * 2 + 1]);
-        EXPECT_EQ(symbolPredicted->value, predicted);
-        EXPECT_EQ(symbolResidual->value, observed - predicted);
-        EXPECT_EQ(symbolObs->value, i + 1.0);
+        EXPECT_EQ(val(symbolPredicted), predicted);
+        EXPECT_EQ(val(symbolResidual), observed - predicted);
+        EXPECT_EQ(val(symbolObs), i + 1.0);
         EXPECT_EQ(currentLine, nullptr);
     }
     // Values given by the caller replace the store's row.
@@ -67,8 +67,8 @@ TEST_F(Interpreter, FunctionWithoutDependentVariable)
     ASSERT_TRUE(runObservation(0, nullptr, &predicted, &observed));
     EXPECT_EQ(predicted, 9.0);
     EXPECT_EQ(observed, 0.0);
-    EXPECT_EQ(symbolPredicted->value, 9.0);
-    EXPECT_EQ(symbolResidual->value, 9.0);
+    EXPECT_EQ(val(symbolPredicted), 9.0);
+    EXPECT_EQ(val(symbolResidual), 9.0);
 }
 
 TEST_F(Interpreter, WorkVariablesAccumulateAndResetWithRunReset)
@@ -87,12 +87,12 @@ TEST_F(Interpreter, WorkVariablesAccumulateAndResetWithRunReset)
         ASSERT_TRUE(runObservation(k - 1, nullptr, &predicted, nullptr));
         EXPECT_EQ(predicted, 10.0 + k);
     }
-    EXPECT_EQ(v->elements[2], 3.0);
+    EXPECT_EQ(elem(v)[2], 3.0);
     runReset();
-    EXPECT_EQ(s->value, 10.0);
-    EXPECT_EQ(v->elements[0], 1.0);
-    EXPECT_EQ(v->elements[1], 2.0);
-    EXPECT_EQ(v->elements[2], 0.0);
+    EXPECT_EQ(val(s), 10.0);
+    EXPECT_EQ(elem(v)[0], 1.0);
+    EXPECT_EQ(elem(v)[1], 2.0);
+    EXPECT_EQ(elem(v)[2], 0.0);
 }
 
 TEST_F(Interpreter, JumpsLoopsAndStop)
@@ -221,7 +221,7 @@ TEST_F(Interpreter, CancelFromAnotherThreadEndsAnEndlessLoop)
     });
     EXPECT_FALSE(runObservation(0, nullptr, nullptr, nullptr));
     canceller.join();
-    EXPECT_GT(n->value, 0.0);
+    EXPECT_GT(val(n), 0.0);
     EXPECT_EQ(screen(), (std::vector<std::string>{"Error executing line 7: for (;;) n++;",
                                                   "Error: Aborting analysis..."}));
     abortRequested = false;
@@ -240,7 +240,7 @@ TEST_F(Interpreter, InvalidOpcodeEndsAtOnce)
 TEST_F(Interpreter, ReturnEndsTheEvaluationWithItsValues)
 {
     // RETURN(4, 6); FUNCTION 1;  -- the FUNCTION never runs, Predicted is untouched.
-    symbolPredicted->value = -1;
+    val(symbolPredicted) = -1;
     emitAt(OP_EXPR, callValues(FN_RETURN, {4, 6}), nullptr);
     emitAt(OP_FUNCTION, nullptr, num(1));
     emitAt(OP_STOP, nullptr, nullptr);
@@ -249,7 +249,7 @@ TEST_F(Interpreter, ReturnEndsTheEvaluationWithItsValues)
     ASSERT_TRUE(runObservation(0, nullptr, &predicted, &observed));
     EXPECT_EQ(predicted, 4.0);
     EXPECT_EQ(observed, 6.0);
-    EXPECT_EQ(symbolPredicted->value, -1.0);
+    EXPECT_EQ(val(symbolPredicted), -1.0);
 }
 
 // ---- whole programs through the compiler ----------------------------------------------
@@ -262,7 +262,7 @@ protected:
     {
         if (!compile(program))
             return ::testing::AssertionFailure() << ::testing::PrintToString(screen());
-        valueOf("a") = a;
+        setParameter("a", a);
         runReset();
         return ::testing::AssertionSuccess();
     }
@@ -282,7 +282,7 @@ TEST_F(Programs, ModelOverInlineDataWithAccumulatingWorkVariable)
               nullptr)
         << ::testing::PrintToString(screen());
     ASSERT_EQ(observationCount, 3);
-    valueOf("a") = 2;
+    setParameter("a", 2);
     runReset();
     const double expectedTotal[] = {101, 103, 106};
     for (int i = 0; i < 3; i++) {

@@ -54,14 +54,21 @@ struct Case3 {
     double want;
 };
 
+// The special functions report through the frame of the built-in call being computed.
 class SpecfunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         settings.anglesInDegrees = false;
-        runFailed = false;
+        runReportFrame = &frame;
     }
-    void TearDown() override { settings.anglesInDegrees = false; }
+    void TearDown() override
+    {
+        settings.anglesInDegrees = false;
+        runReportFrame = nullptr;
+    }
+    RunFrame frame{};
+    bool& runFailed = frame.runFailed;
 };
 
 // ---- Gamma family ----

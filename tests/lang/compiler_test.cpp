@@ -481,10 +481,12 @@ TEST_F(CompilerTest, GeneratedControlFlowRuns)
                               + "\nif (0) FUNCTION a;\n";
         Compiled run = compile(program);
         ASSERT_NE(run.entry, nullptr) << row.body << testing::PrintToString(run.screen);
-        runReset();
+        RunFrame frame{};
+        runReset(&frame);
         double values[1] = {3.0};
         double predicted = 0;
-        ASSERT_TRUE(runObservation(0, values, &predicted, nullptr)) << row.body;
+        ASSERT_TRUE(runObservation(&frame, 0, values, &predicted, nullptr)) << row.body;
+        runFrameRelease(&frame);
         EXPECT_EQ(predicted, row.predicted) << row.body;
     }
 }

@@ -1,0 +1,583 @@
+// Block evaluation of observation-independent programs. blockPrepare turns the straight
+// line of statements into a list of operations over registers (one register per
+// operation, BLOCK_ROWS values each, or one value when it is the same for every
+// observation: constants, parameters and what is computed from them alone).
+// blockResiduals runs the list over a block of observations.
+//
+// Every operation computes each value exactly as the expression evaluator does for one
+// observation (the same operations on the same operands, the same library functions),
+// so the residuals are the same to the last bit. Errors are only detected here: a block
+// in which any operation would report goes back to the per-observation path, which
+// writes the messages with the right observation.
+#include "exec/block.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "exec/builtins.h"
+#include "exec/interpreter.h"
+#include "lang/compiler.h"
+#include "lang/data.h"
+#include "lang/expr.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+
+namespace {
+
+constexpr int MAX_BLOCK_OPS = 2000;         // operations of one program
+constexpr int MAX_BLOCK_ARGS = 4000;        // call arguments of one program
+constexpr int MAX_STEPS = 100000;           // instructions walked while preparing
+constexpr int MAX_CALL_ARGS = 30;           // as the evaluator's argument buffer
+constexpr double EXP_ARG_MAX = 500.0;       // as the built-in EXP
+constexpr double EXP_ARG_UNDERFLOW = -700.0;
+
+// Leaves; every other operation is a node kind (NodeKind) of the trees.
+enum LeafKind { LEAF_CONST = -1, LEAF_SLOT = -2, LEAF_INPUT = -3 };
+
+// How a power with a constant exponent is computed (the evaluator's rules in order).
+enum PowerMode { POW_GENERAL, POW_SQUARE, POW_CUBE, POW_PRODUCT };
+
+struct BlockOp {
+    int kind;                   // LeafKind or NodeKind
+    bool scalar;                // one value for all observations
+    int a, b, c;                // operand registers (c: condition of ?:)
+    int firstArg;               // call: first of argCount registers in the argument list
+    int argCount;               // call: arguments
+    int slot;                   // LEAF_SLOT: frame slot; LEAF_INPUT: input column
+    double value;               // LEAF_CONST: the constant
+    int powerMode;              // NODE_POW with a constant exponent: PowerMode
+    int powerCount;             // POW_PRODUCT: factors
+    const ExprNode* call;       // NODE_CALL: the call
+};
+
+struct BlockProgram {
+    bool available;                     // the program qualifies and is prepared
+    int opCount;                        // operations
+    BlockOp ops[MAX_BLOCK_OPS];
+    int argCount;                       // entries used in args
+    int args[MAX_BLOCK_ARGS];           // call argument registers
+    int predicted;                      // register of the FUNCTION value
+    int observed;                       // register of the dependent variable, -1: none (0)
+};
+
+BlockProgram program;
+
+// Work variables' registers while preparing: the register last assigned to each slot.
+// Each input column and each parameter or constant is loaded once, into one register.
+struct Preparation {
+    std::vector<int> slotRegister;      // -1: not written yet in this observation
+    std::vector<int> leafRegister;      // by slot: register holding that symbol's value, or -1
+    bool failed;                        // the program does not qualify
+};
+
+int addOp(Preparation& prep, const BlockOp& op)
+{
+    if (program.opCount >= MAX_BLOCK_OPS) {
+        prep.failed = true;
+        return -1;
+    }
+    program.ops[program.opCount] = op;
+    return program.opCount++;
+}
+
+BlockOp leaf(int kind, bool scalar)
+{
+    BlockOp op{};
+    op.kind = kind;
+    op.scalar = scalar;
+    op.a = op.b = op.c = -1;
+    return op;
+}
+
+bool systemVariable(const Symbol* symbol)
+{
+    return symbol == symbolObs || symbol == symbolPredicted || symbol == symbolResidual;
+}
+
+// A read of symbol's value: an input column, a parameter or constant, or the register
+// last assigned to a work variable in this observation.
+int readSymbol(Preparation& prep, const Symbol* symbol)
+{
+    if (!symbol || symbol->slot < 0 || symbol->dimensions != 0 || systemVariable(symbol)) {
+        prep.failed = true;
+        return -1;
+    }
+    const bool known = symbol->slot < (int)prep.leafRegister.size();
+    switch (symbol->kind) {
+    case SYM_INPUT:
+    case SYM_PARAMETER:
+    case SYM_CONSTANT: {
+        if (known && prep.leafRegister[symbol->slot] >= 0)
+            return prep.leafRegister[symbol->slot];
+        const bool input = symbol->kind == SYM_INPUT;
+        BlockOp op = leaf(input ? LEAF_INPUT : LEAF_SLOT, !input);
+        op.slot = input ? symbol->index : symbol->slot;
+        const int reg = addOp(prep, op);
+        if (known)
+            prep.leafRegister[symbol->slot] = reg;
+        return reg;
+    }
+    case SYM_WORK:
+        if (symbol->slot < (int)prep.slotRegister.size() && prep.slotRegister[symbol->slot] >= 0)
+            return prep.slotRegister[symbol->slot];
+        break;
+    default:
+        break;
+    }
+    prep.failed = true;
+    return -1;
+}
+
+bool callQualifies(const ExprNode* node)
+{
+    const int code = node->function;
+    return code != FN_RANDOM && code != FN_PRINTF && code != FN_RETURN;
+}
+
+int compileNode(Preparation& prep, const ExprNode* node);
+
+int compileCall(Preparation& prep, const ExprNode* node)
+{
+    if (!callQualifies(node)) {
+        prep.failed = true;
+        return -1;
+    }
+    int regs[MAX_CALL_ARGS];
+    int count = 0;
+    bool scalar = true;
+    for (const ExprNode* arg = node->firstArg; arg; arg = arg->nextArg) {
+        if (count == MAX_CALL_ARGS || arg->kind == NODE_STRING) {
+            prep.failed = true;
+            return -1;
+        }
+        regs[count] = compileNode(prep, arg);
+        if (regs[count] < 0)
+            return -1;
+        scalar = scalar && program.ops[regs[count]].scalar;
+        count++;
+    }
+    if (program.argCount + count > MAX_BLOCK_ARGS) {
+        prep.failed = true;
+        return -1;
+    }
+    BlockOp op = leaf(NODE_CALL, scalar);
+    op.call = node;
+    op.firstArg = program.argCount;
+    op.argCount = count;
+    for (int k = 0; k < count; k++)
+        program.args[program.argCount++] = regs[k];
+    return addOp(prep, op);
+}
+
+// A constant whole exponent picks its rule once: 2 and 3 first, then 0 to 20 by
+// repeated multiplication.
+void choosePowerMode(BlockOp& op)
+{
+    op.powerMode = POW_GENERAL;
+    const BlockOp& exponent = program.ops[op.b];
+    if (exponent.kind != LEAF_CONST)
+        return;
+    const double r = exponent.value;
+    if (r == 2.0) {
+        op.powerMode = POW_SQUARE;
+    } else if (r == 3.0) {
+        op.powerMode = POW_CUBE;
+    } else if (r >= 0.0 && r <= 20.0 && r == std::floor(r)) {
+        op.powerMode = POW_PRODUCT;
+        op.powerCount = (int)r;
+    }
+}
+
+int compileNode(Preparation& prep, const ExprNode* node)
+{
+    if (!node || prep.failed) {
+        prep.failed = true;
+        return -1;
+    }
+    switch (node->kind) {
+    case NODE_CONST: {
+        BlockOp op = leaf(LEAF_CONST, true);
+        op.value = node->value;
+        return addOp(prep, op);
+    }
+    case NODE_VAR:
+        return readSymbol(prep, node->symbol);
+    case NODE_CALL:
+        return compileCall(prep, node);
+    case NODE_END:
+        if (node->left || node->right)
+            break;
+        {
+            BlockOp op = leaf(LEAF_CONST, true);
+            op.value = 0.0;
+            return addOp(prep, op);
+        }
+    case NODE_NEG:
+    case NODE_NOT: {
+        if (node->left)
+            break;
+        int r = compileNode(prep, node->right);
+        if (r < 0)
+            return -1;
+        BlockOp op = leaf(node->kind, program.ops[r].scalar);
+        op.b = r;
+        return addOp(prep, op);
+    }
+    case NODE_ADD: case NODE_SUB: case NODE_MUL: case NODE_DIV: case NODE_MOD: case NODE_POW:
+    case NODE_COMMA: case NODE_LT: case NODE_LE: case NODE_GT: case NODE_GE: case NODE_EQ:
+    case NODE_NE: case NODE_AND: case NODE_OR: case NODE_COND: {
+        if (node->kind == NODE_COND && !node->condition)
+            break;
+        int l = compileNode(prep, node->left);
+        int r = l < 0 ? -1 : compileNode(prep, node->right);
+        int c = -1;
+        if (r >= 0 && node->kind == NODE_COND)
+            c = compileNode(prep, node->condition);
+        if (r < 0 || (node->kind == NODE_COND && c < 0))
+            return -1;
+        bool scalar = program.ops[l].scalar && program.ops[r].scalar && (c < 0 || program.ops[c].scalar);
+        BlockOp op = leaf(node->kind, scalar);
+        op.a = l;
+        op.b = r;
+        op.c = c;
+        if (node->kind == NODE_POW)
+            choosePowerMode(op);
+        return addOp(prep, op);
+    }
+    default:
+        break;
+    }
+    prep.failed = true;
+    return -1;
+}
+
+// An expression statement: an assignment to a scalar work variable gives that variable a
+// new register; any other statement is computed for its errors alone.
+void compileStatement(Preparation& prep, const ExprNode* tree)
+{
+    if (tree && tree->kind == NODE_ASSIGN) {
+        const ExprNode* target = tree->left;
+        if (!target || target->kind != NODE_VAR || !target->symbol || target->symbol->kind != SYM_WORK ||
+            target->symbol->dimensions != 0 || systemVariable(target->symbol) || target->symbol->slot < 0 ||
+            target->symbol->slot >= (int)prep.slotRegister.size()) {
+            prep.failed = true;
+            return;
+        }
+        int value = compileNode(prep, tree->right);
+        if (value >= 0)
+            prep.slotRegister[target->symbol->slot] = value;
+        return;
+    }
+    compileNode(prep, tree);
+}
+
+// ---- evaluation ----
+
+// out = f(a, b) over count values, with either operand possibly one value for all.
+template <class F>
+inline void binary(double* out, const double* a, bool aScalar, const double* b, bool bScalar, int count, F f)
+{
+    if (!aScalar && !bScalar) {
+        for (int i = 0; i < count; i++) out[i] = f(a[i], b[i]);
+    } else if (aScalar) {
+        const double x = a[0];
+        for (int i = 0; i < count; i++) out[i] = f(x, b[i]);
+    } else {
+        const double y = b[0];
+        for (int i = 0; i < count; i++) out[i] = f(a[i], y);
+    }
+}
+
+template <class F>
+inline void unary(double* out, const double* a, int count, F f)
+{
+    for (int i = 0; i < count; i++) out[i] = f(a[i]);
+}
+
+bool anyZero(const double* values, int count)
+{
+    bool zero = false;
+    for (int i = 0; i < count; i++) zero |= values[i] == 0.0;
+    return zero;
+}
+
+// L ** R by the evaluator's rules; *bad when it would report a negative base.
+inline double powerValue(double l, double r, bool* bad)
+{
+    if (r == 2.0) return l * l;
+    if (r == 3.0) return l * l * l;
+    if (r >= 0.0 && r <= 20.0 && r == std::floor(r)) {
+        double product = 1.0;
+        for (int k = (int)r; k > 0; k--) product *= l;
+        return product;
+    }
+    if (l < 0.0 && r != 0.0) {
+        *bad = true;
+        return 0.0;
+    }
+    return std::pow(l, r);
+}
+
+void evaluatePower(const BlockOp& op, double* out, const double* a, bool aScalar, const double* b, bool bScalar,
+                   int count, bool* bad)
+{
+    const int n = aScalar ? 1 : count;
+    switch (op.powerMode) {
+    case POW_SQUARE:
+        for (int i = 0; i < n; i++) out[i] = a[i] * a[i];
+        return;
+    case POW_CUBE:
+        for (int i = 0; i < n; i++) out[i] = a[i] * a[i] * a[i];
+        return;
+    case POW_PRODUCT:
+        for (int i = 0; i < n; i++) out[i] = 1.0;
+        for (int k = op.powerCount; k > 0; k--)
+            for (int i = 0; i < n; i++) out[i] *= a[i];
+        return;
+    default:
+        break;
+    }
+    bool failed = false;
+    binary(out, a, aScalar, b, bScalar, op.scalar ? 1 : count,
+           [&failed](double l, double r) { return powerValue(l, r, &failed); });
+    if (failed)
+        *bad = true;
+}
+
+// The one-argument functions models use most, over the block, with the checks of the
+// built-in library; false when the function is not one of them.
+bool evaluateCommonCall(int code, double* out, const double* x, int count, bool* bad)
+{
+    if (settings.anglesInDegrees && (code == FN_SIN || code == FN_COS))
+        return false;
+    switch (code) {
+    case FN_EXP:
+        for (int i = 0; i < count; i++) *bad |= x[i] > EXP_ARG_MAX;
+        unary(out, x, count, [](double v) { return v < EXP_ARG_UNDERFLOW ? 0.0 : std::exp(v); });
+        return true;
+    case FN_SIN:
+        unary(out, x, count, [](double v) { return std::sin(v); });
+        return true;
+    case FN_COS:
+        unary(out, x, count, [](double v) { return std::cos(v); });
+        return true;
+    case FN_ABS:
+        unary(out, x, count, [](double v) { return std::fabs(v); });
+        return true;
+    case FN_SQRT:
+        for (int i = 0; i < count; i++) *bad |= x[i] < 0.0;
+        unary(out, x, count, [](double v) { return std::sqrt(v); });
+        return true;
+    default:
+        return false;
+    }
+}
+
+void evaluateCall(RunFrame* frame, const BlockOp& op, double* registers, double* out, int count, bool* bad)
+{
+    const int n = op.scalar ? 1 : count;
+    if (op.argCount == 1) {
+        const double* x = registers + (long)program.args[op.firstArg] * BLOCK_ROWS;
+        if (evaluateCommonCall(op.call->function, out, x, n, bad))
+            return;
+    }
+    double args[MAX_CALL_ARGS];
+    for (int i = 0; i < n; i++) {
+        args[0] = args[1] = args[2] = args[3] = 0.0;
+        for (int k = 0; k < op.argCount; k++) {
+            const int reg = program.args[op.firstArg + k];
+            args[k] = registers[(long)reg * BLOCK_ROWS + (program.ops[reg].scalar ? 0 : i)];
+        }
+        out[i] = builtinApply(frame, op.call, args, op.argCount);
+    }
+}
+
+void evaluateOp(RunFrame* frame, const BlockOp& op, double* registers, double* out, int first, int count, bool* bad)
+{
+    const double* a = op.a >= 0 ? registers + (long)op.a * BLOCK_ROWS : nullptr;
+    const double* b = op.b >= 0 ? registers + (long)op.b * BLOCK_ROWS : nullptr;
+    const bool as = op.a >= 0 && program.ops[op.a].scalar;
+    const bool bs = op.b >= 0 && program.ops[op.b].scalar;
+    const int n = op.scalar ? 1 : count;
+    switch (op.kind) {
+    case LEAF_CONST:
+        out[0] = op.value;
+        return;
+    case LEAF_SLOT:
+        out[0] = frame->values[op.slot];
+        return;
+    case LEAF_INPUT: {
+        const long stride = inputVariableCount;
+        const double* column = observations + (long)first * stride + op.slot;
+        for (int i = 0; i < count; i++) out[i] = column[i * stride];
+        return;
+    }
+    case NODE_CALL:
+        evaluateCall(frame, op, registers, out, count, bad);
+        return;
+    case NODE_NEG:
+        unary(out, b, n, [](double r) { return -r; });
+        return;
+    case NODE_NOT:
+        unary(out, b, n, [](double r) { return r == 0.0 ? 1.0 : 0.0; });
+        return;
+    case NODE_ADD: binary(out, a, as, b, bs, n, [](double l, double r) { return l + r; }); return;
+    case NODE_SUB: binary(out, a, as, b, bs, n, [](double l, double r) { return l - r; }); return;
+    case NODE_MUL: binary(out, a, as, b, bs, n, [](double l, double r) { return l * r; }); return;
+    case NODE_DIV:
+        *bad |= anyZero(b, bs ? 1 : n);
+        binary(out, a, as, b, bs, n, [](double l, double r) { return l / r; });
+        return;
+    case NODE_MOD:
+        *bad |= anyZero(b, bs ? 1 : n);
+        binary(out, a, as, b, bs, n, [](double l, double r) { return std::fmod(l, r); });
+        return;
+    case NODE_POW:
+        evaluatePower(op, out, a, as, b, bs, count, bad);
+        return;
+    case NODE_COMMA: binary(out, a, as, b, bs, n, [](double, double r) { return r; }); return;
+    case NODE_LT: binary(out, a, as, b, bs, n, [](double l, double r) { return l < r ? 1.0 : 0.0; }); return;
+    case NODE_LE: binary(out, a, as, b, bs, n, [](double l, double r) { return l <= r ? 1.0 : 0.0; }); return;
+    case NODE_GT: binary(out, a, as, b, bs, n, [](double l, double r) { return l > r ? 1.0 : 0.0; }); return;
+    case NODE_GE: binary(out, a, as, b, bs, n, [](double l, double r) { return l >= r ? 1.0 : 0.0; }); return;
+    case NODE_EQ: binary(out, a, as, b, bs, n, [](double l, double r) { return l == r ? 1.0 : 0.0; }); return;
+    case NODE_NE: binary(out, a, as, b, bs, n, [](double l, double r) { return l != r ? 1.0 : 0.0; }); return;
+    case NODE_AND:
+        binary(out, a, as, b, bs, n, [](double l, double r) { return (l != 0.0 && r != 0.0) ? 1.0 : 0.0; });
+        return;
+    case NODE_OR:
+        binary(out, a, as, b, bs, n, [](double l, double r) { return (l != 0.0 || r != 0.0) ? 1.0 : 0.0; });
+        return;
+    case NODE_COND: {
+        const double* c = registers + (long)op.c * BLOCK_ROWS;
+        const bool cs = program.ops[op.c].scalar;
+        for (int i = 0; i < n; i++)
+            out[i] = c[cs ? 0 : i] == 0.0 ? b[bs ? 0 : i] : a[as ? 0 : i];
+        return;
+    }
+    default:
+        *bad = true;
+        return;
+    }
+}
+
+}  // namespace
+
+bool blockPrepare(const Instruction* entry)
+{
+    blockRelease();
+    Preparation prep;
+    prep.slotRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
+    prep.leafRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
+    prep.failed = exprCallsFunction(FN_RANDOM) || exprCallsFunction(FN_PRINTF) ||
+                  exprCallsFunction(FN_RETURN) || !entry;
+    bool functionSeen = false;
+    int steps = 0;
+    for (const Instruction* ip = entry; ip && !prep.failed;) {
+        if (++steps > MAX_STEPS) {
+            prep.failed = true;
+            break;
+        }
+        if (ip->opcode == OP_STOP)
+            break;
+        switch (ip->opcode) {
+        case OP_LINE:
+            ip++;
+            break;
+        case OP_JUMP:
+            ip = (const Instruction*)ip->operand1;
+            break;
+        case OP_EXPR:
+            compileStatement(prep, (const ExprNode*)ip->operand1);
+            ip++;
+            break;
+        case OP_FUNCTION: {
+            if (functionSeen) {
+                prep.failed = true;
+                break;
+            }
+            functionSeen = true;
+            program.predicted = compileNode(prep, (const ExprNode*)ip->operand2);
+            const Symbol* dependent = (const Symbol*)ip->operand1;
+            program.observed = dependent ? readSymbol(prep, dependent) : -1;
+            ip++;
+            break;
+        }
+        default:
+            prep.failed = true;
+            break;
+        }
+    }
+    program.available = !prep.failed && functionSeen && program.predicted >= 0;
+    if (!program.available)
+        blockRelease();
+    return program.available;
+}
+
+bool blockAvailable()
+{
+    return program.available;
+}
+
+void blockRelease()
+{
+    program.available = false;
+    program.opCount = 0;
+    program.argCount = 0;
+    program.predicted = -1;
+    program.observed = -1;
+}
+
+int blockValues(RunFrame* frame, int first, int count, double* predicted, double* observed)
+{
+    if (!program.available || abortRequested.load(std::memory_order_relaxed))
+        return BLOCK_FAILED;
+    const long needed = (long)program.opCount * BLOCK_ROWS;
+    if (frame->blockCapacity < needed) {
+        if (frame->block)
+            memfree(frame->block);
+        frame->block = memalloc_doubles((size_t)needed, "block");
+        frame->blockCapacity = frame->block ? needed : 0;
+        if (!frame->block)
+            return BLOCK_FAILED;
+    }
+    double* registers = frame->block;
+    const bool quiet = frame->quiet;
+    frame->quiet = true;
+    frame->runFailed = false;
+    frame->currentLine = nullptr;
+    bool bad = false;
+    for (int k = 0; k < program.opCount && !bad; k++)
+        evaluateOp(frame, program.ops[k], registers, registers + (long)k * BLOCK_ROWS, first, count, &bad);
+    frame->quiet = quiet;
+    if (bad || frame->runFailed) {
+        frame->runFailed = false;
+        return BLOCK_FAILED;
+    }
+    const double* p = registers + (long)program.predicted * BLOCK_ROWS;
+    const bool pScalar = program.ops[program.predicted].scalar;
+    for (int i = 0; i < count; i++)
+        predicted[i] = p[pScalar ? 0 : i];
+    if (program.observed < 0) {
+        for (int i = 0; i < count; i++)
+            observed[i] = 0.0;
+        return BLOCK_OK;
+    }
+    const double* o = registers + (long)program.observed * BLOCK_ROWS;
+    const bool oScalar = program.ops[program.observed].scalar;
+    for (int i = 0; i < count; i++)
+        observed[i] = o[oScalar ? 0 : i];
+    return BLOCK_OK;
+}
+
+int blockResiduals(RunFrame* frame, int first, int count, double* r)
+{
+    double observed[BLOCK_ROWS];
+    if (blockValues(frame, first, count, r, observed) != BLOCK_OK)
+        return BLOCK_FAILED;
+    for (int i = 0; i < count; i++)
+        r[i] = r[i] - observed[i];
+    return BLOCK_OK;
+}

@@ -1,0 +1,35 @@
+// Block evaluation: a program whose observations do not depend on each other is run over
+// a block of observations at once, one operation of its trees at a time over the whole
+// block, with the same arithmetic (and so the same results) as the per-observation path.
+//
+// A program qualifies when its code is a straight line of assignments to scalar work
+// variables, expression statements and one FUNCTION statement, every work variable is
+// written before it is read in the same observation, and it calls no RANDOM, PRINTF or
+// RETURN, reads neither "Obs" nor "Predicted" nor "Residual", uses no array element and
+// no compound assignment or increment. Everything else keeps the per-observation path,
+// which stays the reference.
+#pragma once
+
+struct Instruction;
+struct RunFrame;
+
+constexpr int BLOCK_ROWS = 256;     // observations evaluated at once
+
+enum BlockStatus {
+    BLOCK_OK = 0,           // residuals computed
+    BLOCK_FAILED = 1,       // a runtime error, or Cancel: run this block per observation
+};
+
+// Builds the block form of the program at entry (the compiled code and the settings
+// are only read). False when the program does not qualify; the block form is then absent.
+bool blockPrepare(const Instruction* entry);
+bool blockAvailable();
+void blockRelease();
+
+// The predicted and observed values of observations first .. first + count - 1
+// (count <= BLOCK_ROWS), at the parameter values held in frame. Writes no message: on
+// BLOCK_FAILED the caller runs the block through runObservation, which reports as the
+// reference does.
+int blockValues(RunFrame* frame, int first, int count, double* predicted, double* observed);
+// predicted - observed of the same observations into r.
+int blockResiduals(RunFrame* frame, int first, int count, double* r);
