@@ -43,6 +43,8 @@ struct DriverState {
     bool workerStarted;             // worker holds a thread not yet joined
     AnalysisEndHandler endHandler;  // end-of-run signal, or null
     double* x;                      // the solver's point, p doubles, during the solves
+    double* bestX;                  // p doubles: the computed point of least sum of squares
+    double bestSumSquares;          // its sum of squares; infinite before the first
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
@@ -86,6 +88,7 @@ void releaseSolverArrays()
     analysis.solverInts = nullptr;
     freeBlock(analysis.solverReals);
     freeBlock(driver.x);
+    freeBlock(driver.bestX);
 }
 
 // The result arrays and the solver's workspaces, all for n observations and p
@@ -103,8 +106,10 @@ bool allocateArrays(int n, int p)
     analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
     analysis.solverReals = memalloc_doubles((size_t)solverRealsLength(n, p), TAG_RESULTS);
     driver.x = memalloc_doubles(cols, TAG_POINT);
+    driver.bestX = memalloc_doubles(cols, TAG_POINT);
+    driver.bestSumSquares = INFINITY;
     return analysis.predicted && analysis.observed && analysis.covariance &&
-           analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x;
+           analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
 }
 
 // Value of SWEEP entry e at grid position k.
@@ -302,6 +307,40 @@ double finalPassSumSquares(int n)
     return sum;
 }
 
+// Keeps x when its complete residual vector r has the least sum of squares so far.
+// Only the analysis thread's own evaluations come here (not the helper's speculative
+// ones), so the best point needs no lock.
+void rememberBestPoint(int n, int p, const double* x, const double* r)
+{
+    if (!driver.bestX)
+        return;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i)
+        sum += r[i] * r[i];
+    if (!(sum < driver.bestSumSquares))
+        return;
+    driver.bestSumSquares = sum;
+    for (int j = 0; j < p; ++j)
+        driver.bestX[j] = x[j];
+}
+
+// After a Cancel: the final pass runs at the best point reached, so that the estimates,
+// the sum of squares and the deviations of the listing all come from that one point.
+// The point was computed before, so the pass ends; a second Cancel still stops it.
+void finalPassAtBestPoint(int n, int p)
+{
+    if (!(driver.bestSumSquares < INFINITY))
+        return;
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = driver.bestX[j];
+    abortRequested.store(false, std::memory_order_relaxed);
+    finalPass(&driver.frame, n);
+    const bool complete = !abortRequested.load(std::memory_order_relaxed);
+    abortRequested.store(true, std::memory_order_relaxed);
+    if (complete && !settings.functionMinimization)
+        analysis.finalSumSquares = finalPassSumSquares(n);
+}
+
 }  // namespace
 
 int runAnalysis()
@@ -336,6 +375,7 @@ int runAnalysis()
     if (aborted()) {
         analysis.iterationCount = progressIteration.load(std::memory_order_relaxed);
         analysis.stopCode = STOP_ABORTED;
+        finalPassAtBestPoint(n, p);
     }
     releaseSolverArrays();
 
@@ -565,6 +605,8 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
         frame->values[parameters[j]->slot] = x[j];
     if (!settings.functionMinimization) {
         regressionResiduals(frame, n, nf, r);
+        if (*nf != 0 && frame == &driver.frame)
+            rememberBestPoint(n, p, x, r);
         return;
     }
     double value = 0.0;
@@ -578,6 +620,8 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
         r[i] = r[0];
     if (!ok)
         *nf = 0;
+    else if (frame == &driver.frame)
+        rememberBestPoint(n, p, x, r);
 }
 
 void reportProgress(int iteration, double objective)

@@ -19,6 +19,13 @@
 
 namespace {
 
+// Files of this run that could not be written in full; batch mode turns it into its
+// exit status.
+struct OutputState {
+    int failures;   // OUTPUT and POUTPUT files not created or not written in full
+};
+OutputState output = {0};
+
 constexpr int POWERS = 16;                   // 10^0 ... 10^15
 constexpr int MAX_DECIMALS = 6;              // decimals looked for in one value
 constexpr int MAX_FIXED_WIDTH = 9;           // integer digits, sign and point
@@ -54,7 +61,10 @@ bool replacesRunFile(const std::string& name)
 // Opens an output file for writing, refusing the files of the run itself.
 FILE* openOutput(const std::string& name)
 {
-    return replacesRunFile(name) ? nullptr : fopen(name.c_str(), "w");
+    FILE* file = replacesRunFile(name) ? nullptr : fopen(name.c_str(), "w");
+    if (!file)
+        output.failures++;
+    return file;
 }
 
 // Closes an output file; a write that failed (a full disk, say) gives the message
@@ -62,8 +72,10 @@ FILE* openOutput(const std::string& name)
 std::string closeOutput(FILE* file, const char* what, const std::string& name)
 {
     const bool failed = ferror(file) != 0;
-    if (fclose(file) != 0 || failed)
+    if (fclose(file) != 0 || failed) {
+        output.failures++;
         return std::string("Error: unable to write ") + what + ": " + name + "\n";
+    }
     return "";
 }
 
@@ -219,4 +231,14 @@ std::string writeParameterFile()
     for (int j = 0; j < parameterCount; ++j)
         writeParameterLine(file, parameters[j]->value);
     return closeOutput(file, "parameter output file", name);
+}
+
+int outputFailureCount()
+{
+    return output.failures;
+}
+
+void outputReset()
+{
+    output.failures = 0;
 }

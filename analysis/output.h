@@ -18,6 +18,10 @@ void writeOutputFile();
 // Writes the POUTPUT file; returns the error line for the listing, empty when written.
 std::string writeParameterFile();
 
+// OUTPUT and POUTPUT files of this run that could not be created or written in full.
+int outputFailureCount();
+void outputReset();   // before each run
+
 // Value of an OUTPUT item for observation i (the program has just run for i).
 double outputValue(const Symbol* item, int i);
 

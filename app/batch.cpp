@@ -4,6 +4,7 @@
 #include "app/batchplots.h"
 
 #include "analysis/driver.h"
+#include "analysis/output.h"
 #include "analysis/runcommand.h"
 #include "exec/interpreter.h"
 #include "lang/linesource.h"
@@ -190,6 +191,7 @@ int batchRun(const char* programPath, bool savePlots)
     }
     analysisFinished.store(false);
     analysisSetEndHandler(onAnalysisEnd);
+    outputReset();
     const RunStart start = runCommandStart(programPath, &batch.source, false);
     if (!start.listingMessage.empty())
         fprintf(stderr, "%s\n", start.listingMessage.c_str());
@@ -199,6 +201,9 @@ int batchRun(const char* programPath, bool savePlots)
         // Ctrl+C while the listing or the output file was being written left them
         // incomplete: such a run does not count as a usable result either.
         status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+        // A script must not take a missing or cut output file for success.
+        if (outputFailureCount() > 0)
+            status = BATCH_FAILED;
     }
     analysisSetEndHandler(nullptr);
 

@@ -6,7 +6,7 @@
 enum BatchStatus {
     BATCH_OK = 0,             // the run ended with a usable result
     BATCH_FAILED = 1,         // the program did not compile, its data could not be read, the run could not
-                              // start, or the listing file could not be written
+                              // start, or the listing, OUTPUT or POUTPUT file could not be written
     BATCH_BAD_COMMAND = 2,    // bad command line
     BATCH_NOT_CONVERGED = 3   // the analysis ended without proper convergence
 };

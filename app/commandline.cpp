@@ -8,6 +8,7 @@
 #include <cstring>
 #include <strings.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -40,34 +41,49 @@ bool makeFolder(const std::string& path)
 CommandLine commandLineParse(int argc, char** argv)
 {
     CommandLine commandLine = {false, false, false, "", ""};
+    std::vector<const char*> names;   // arguments not written as options, in order
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         const char* word = optionWord(arg);
         if (!word) {
-            // A document name: the window opens it; batch mode takes none.
-            printf("Invalid command option: %s\n", arg);
-            if (commandLine.documentPath.empty())
-                commandLine.documentPath = arg;
-            commandLine.invalidOption = true;
+            names.push_back(arg);
             continue;
         }
+        const bool hasValue = i + 1 < argc && !optionWord(argv[i + 1]);
         if (strcasecmp(word, "run") == 0) {
             commandLine.run = true;
+            // The program may also stand anywhere else among the arguments.
+            if (hasValue && commandLine.programPath.empty())
+                commandLine.programPath = argv[++i];
         } else if (strcasecmp(word, "params") == 0) {
+            if (hasValue)
+                i++;
         } else if (strcasecmp(word, "plots") == 0) {
             commandLine.plots = true;
         } else {
             printf("Invalid command option: %s\n", word);
             commandLine.invalidOption = true;
-        }
-        // The next argument, unless written as an option, is this option's value.
-        if (i + 1 < argc && !optionWord(argv[i + 1])) {
-            if (strcasecmp(word, "run") == 0 && commandLine.programPath.empty())
-                commandLine.programPath = argv[i + 1];
-            i++;
+            if (hasValue)
+                i++;
         }
     }
+    // Batch mode takes one program name; the window opens the first document named.
+    for (const char* name : names) {
+        if (commandLine.run && commandLine.programPath.empty()) {
+            commandLine.programPath = name;
+            continue;
+        }
+        printf("Invalid command option: %s\n", name);
+        if (commandLine.documentPath.empty())
+            commandLine.documentPath = name;
+        commandLine.invalidOption = true;
+    }
     return commandLine;
+}
+
+void commandLinePrintUsage()
+{
+    fprintf(stderr, "%s\n", COMMAND_LINE_USAGE);
 }
 
 std::string commandLineSettingsFolder()

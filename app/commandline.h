@@ -11,8 +11,14 @@ struct CommandLine {
     std::string documentPath;   // the first document name; empty if none
 };
 
+constexpr const char* COMMAND_LINE_USAGE = "Usage: moxel -run PROGRAM.mxl [-plots]";
+
 // Parses the arguments, printing "Invalid command option: %s" for each unknown one.
+// Options may stand before or after the program name.
 CommandLine commandLineParse(int argc, char** argv);
+
+// Writes the usage line on standard error.
+void commandLinePrintUsage();
 
 // The folder holding the settings and the start-up trace; created when missing.
 // Empty when it cannot be made.

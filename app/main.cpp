@@ -12,10 +12,10 @@ int main(int argc, char** argv)
     if (commandLine.run) {
         printf("RUN option specified\n");
         fflush(stdout);
-        if (commandLine.invalidOption)
+        if (commandLine.invalidOption || commandLine.programPath.empty()) {
+            commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
-        if (commandLine.programPath.empty())
-            return BATCH_OK;
+        }
         return batchRun(commandLine.programPath.c_str(), commandLine.plots);
     }
     return windowRun(argc, argv, commandLine);

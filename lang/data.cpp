@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cctype>
 #include <cstdint>
 #include <cmath>
 #include <cstdarg>
@@ -35,6 +36,11 @@ const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
 const char MSG_OUT_OF_RANGE[] = "Number out of range on data record %ld: %.*s\n";
 const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
+const char MSG_HINT_HEADING[] =
+    "The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA.";
+const char MSG_NOTE_EXTRA_VALUES[] =
+    "Data record %ld has more values than variables; the values after the first %d are ignored "
+    "(a decimal comma, as in 10,1, separates two values)";
 
 constexpr int FIRST_CAPACITY = 200;          // rows of the first store without DATACOUNT
 constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in rows
@@ -48,6 +54,7 @@ struct DataState {
     int messageCount;                // data messages reported in this analysis
     DataProgressHook progressHook;   // the interface's progress display, or null
     bool statementSeen;              // a DATA statement has been compiled
+    bool extraValuesNoted;           // a record with values beyond the variables was noted
 };
 DataState dataState;
 
@@ -251,6 +258,8 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
             return false;
         }
         const double value = readDataNumber(&cursor, recordNumber);
+        if (j == 0 && recordNumber == 1 && isalpha(static_cast<unsigned char>(*text)))
+            listingNote(nullptr, MSG_HINT_HEADING);
         row[j] = value;
         Symbol* variable = inputVariables[j];
         if (observationCount == 0) {
@@ -264,6 +273,13 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
         }
         while (*cursor == ' ' || *cursor == '\t' || *cursor == ',')
             ++cursor;
+    }
+    const bool moreNumbers = isDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
+    if (moreNumbers && n > 0 && !dataState.extraValuesNoted) {
+        dataState.extraValuesNoted = true;
+        char note[sizeof MSG_NOTE_EXTRA_VALUES + 40];
+        snprintf(note, sizeof note, MSG_NOTE_EXTRA_VALUES, recordNumber, n);
+        listingNote(nullptr, note);
     }
     observationCount++;
     return true;
@@ -488,6 +504,7 @@ void freeObservations()
     dataFilePath.clear();
     dataState.statementSeen = false;
     dataState.messageCount = 0;
+    dataState.extraValuesNoted = false;
 }
 
 bool dataStatementSeen()

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int LINE_BUFFER = SOURCE_LINE_MAX + 1;   // a copied line and its NUL
+constexpr int LINE_BUFFER = SOURCE_LINE_MAX + 2;   // a copied line, one character to tell a longer one, its NUL
 constexpr int ECHO_COLUMNS = 594;                   // columns of a line echoed into the listing file
 constexpr int TAB_WIDTH = 4;                        // tab stops of the echo
 constexpr int NO_CHAR = -2;                         // no character pushed back
@@ -54,6 +54,7 @@ const char MSG_INVALID_NUMBER[] = "Invalid number";
 const char MSG_INVALID_AND[] = "Invalid operator: &";
 const char MSG_INVALID_OR[] = "Invalid operator: |";
 const char MSG_INVALID_CHARACTER[] = "Invalid character in program: %c (0x%02X)";
+const char MSG_LINE_TOO_LONG[] = "Line too long: a program line holds at most 599 characters";
 const char MSG_OPEN_COMMENT[] = "Hit end of file while processing comment that started on line %d\n";
 
 struct LexerState {
@@ -64,7 +65,7 @@ struct LexerState {
     int length;                         // characters in buffer
     bool needNewLine;                   // the next character comes from a new line
     bool endOfInput;                    // end of input has been handed out
-    bool fatal;                         // an unterminated block comment ended the compile
+    bool fatal;                         // an unterminated block comment or a line too long ended the compile
     int pushedChar;                     // character pushed back, or NO_CHAR
     const SourceLine* pushedLine;       // line the pushed-back character came from
     const SourceLine* currentLine;      // line of the last character handed out
@@ -146,7 +147,17 @@ bool readNewLine()
     lexer.source.copyLine(lexer.source.context, lexer.lineIndex, lexer.buffer, LINE_BUFFER);
     lexer.buffer[LINE_BUFFER - 1] = '\0';
     lexer.length = static_cast<int>(strcspn(lexer.buffer, "\r\n"));
+    // A longer line is an error rather than a silent cut.
+    const bool tooLong = lexer.length > SOURCE_LINE_MAX;
+    if (tooLong)
+        lexer.length = SOURCE_LINE_MAX;
     lexer.buffer[lexer.length] = '\0';
+    // A byte-order mark that some editors write at the start of a UTF-8 file.
+    const int skipped = lexer.lineIndex == 0 && strncmp(lexer.buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    if (skipped) {
+        memmove(lexer.buffer, lexer.buffer + skipped, lexer.length - skipped + 1);
+        lexer.length -= skipped;
+    }
     lexer.position = 0;
     lexer.lineIndex++;
 
@@ -165,6 +176,13 @@ bool readNewLine()
     lexer.lastLine = line;
     lexer.currentLine = line;
     echoLine(line);
+    if (tooLong) {
+        // The compile ends here: what the parser would make of the cut line could only
+        // mislead.
+        compileError(line, MSG_LINE_TOO_LONG);
+        lexer.fatal = true;
+        return false;
+    }
     return true;
 }
 
@@ -619,13 +637,11 @@ bool lexerTakeRawLine(char* buffer, int size)
     buffer[0] = '\0';
     if (lexer.endOfInput || lexer.lineIndex >= lexer.source.lineCount || !lexer.source.copyLine)
         return false;
-    char line[LINE_BUFFER];
-    line[0] = '\0';
-    lexer.source.copyLine(lexer.source.context, lexer.lineIndex, line, LINE_BUFFER);
-    line[LINE_BUFFER - 1] = '\0';
-    line[strcspn(line, "\r\n")] = '\0';
+    // An inline data record may be as long as a record of a data file.
+    lexer.source.copyLine(lexer.source.context, lexer.lineIndex, buffer, size);
+    buffer[size - 1] = '\0';
+    buffer[strcspn(buffer, "\r\n")] = '\0';
     lexer.lineIndex++;
-    snprintf(buffer, size, "%s", line);
     return true;
 }
 

@@ -81,5 +81,5 @@ bool lexerTakeRawLine(char* buffer, int size);
 // KeywordCode of a word (any letter case), 0 when it is not a key word.
 int lexerKeywordCode(const char* text);
 
-// True after an unterminated block comment: the compile ends there.
+// True after an unterminated block comment or a line too long: the compile ends there.
 bool lexerFatalError();

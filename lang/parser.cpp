@@ -38,6 +38,8 @@ const char MSG_DIVISION_BY_ZERO[] = "Division by zero";
 const char MSG_NOT_CONSTANT[] = "Only a constant expression may be specified.";
 const char MSG_TOO_COMPLEX[] = "Expression is too complex";
 const char MSG_SAVING_OVER[] = "** Saving over saved token\n";
+const char MSG_NOTE_NEGATED_BASE[] =
+    "The unary minus applies before the power: -a**b is (-a)**b. Write -(a**b) for the negative of a power.";
 
 
 constexpr double PI_VALUE = 3.141592653589793;
@@ -536,7 +538,12 @@ ExprNode* parseRightLevel(LevelParser operandParser, LevelParser levelParser, in
 // power -> increment [ '**' power ]
 ExprNode* parsePower()
 {
-    return parseRightLevel(parseIncrement, parsePower, NODE_POW);
+    ExprNode* node = parseRightLevel(parseIncrement, parsePower, NODE_POW);
+    // The minus binds before the power, which a formula such as -(x - x0)^2 written
+    // the usual way does not mean: a note, not an error, for the program still runs.
+    if (!parser.failed && node && node->kind == NODE_POW && node->left && node->left->kind == NODE_NEG)
+        listingNote(node->line, MSG_NOTE_NEGATED_BASE);
+    return node;
 }
 
 // Operators of the left-associative binary levels.

@@ -55,6 +55,32 @@ void printErrorToStderr(const char* text)
     fflush(stderr);
 }
 
+// The line as the sink gets it: uncut and with its bytes above 127 (UTF-8 text); a tab
+// becomes two blanks as on the screen, and other control characters are left out.
+std::string sinkText(const char* text)
+{
+    std::string kept;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
+        if (*p == '\t')
+            kept += "  ";
+        else if (*p >= ' ')
+            kept += static_cast<char>(*p);
+    }
+    return kept;
+}
+
+// The line a message concerns, on the screen: its number and its text from the first
+// non-blank, cut to ERROR_LINE_TEXT characters. Nothing without a line.
+void printSourceLine(const SourceLine* line)
+{
+    if (!line)
+        return;
+    const char* text = line->text;
+    while (*text == ' ' || *text == '\t')
+        text++;
+    listingPrint("  %4d: %.*s\n", line->lineNumber, ERROR_LINE_TEXT, text);
+}
+
 bool isFolderEnd(char c)
 {
     return c == '/' || c == '\\' || c == ':';
@@ -101,7 +127,7 @@ void listingAppendLine(const char* text)
     listing.tail = line;
     listing.count.fetch_add(1, std::memory_order_release);
     if (listing.sink)
-        listing.sink(line->text);
+        listing.sink(sinkText(text).c_str());
 }
 
 void listingClear()
@@ -220,15 +246,17 @@ void listingFilePrint(const char* format, ...)
 
 int compileError(const SourceLine* line, const char* message)
 {
-    if (line) {
-        const char* text = line->text;
-        while (*text == ' ' || *text == '\t')
-            text++;
-        listingPrint("  %4d: %.*s\n", line->lineNumber, ERROR_LINE_TEXT, text);
-    }
+    printSourceLine(line);
     listingPrint("Error: %s", message);
     listingFilePrint("Error: %s\n", message);
     return ++listing.compileErrors;
+}
+
+void listingNote(const SourceLine* line, const char* message)
+{
+    printSourceLine(line);
+    listingPrint("Note: %s", message);
+    listingFilePrint("Note: %s\n", message);
 }
 
 int compileErrorf(const SourceLine* line, const char* format, ...)

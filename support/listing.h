@@ -22,7 +22,8 @@ void listingClear();
 ListingLine* listingHead();
 int listingCount();
 
-// Called with each line as it is appended (batch mode prints it; the GUI repaints).
+// Called with each line as it is appended (batch mode prints it; the GUI repaints). The
+// sink gets the line uncut and with its UTF-8 bytes, without line breaks.
 typedef void (*ListingSink)(const char* text);
 void listingSetSink(ListingSink sink);
 
@@ -39,6 +40,9 @@ void listingFilePrint(const char* format, ...) __attribute__((format(printf, 1, 
 int compileError(const SourceLine* line, const char* message);   // returns the new count
 int compileErrorf(const SourceLine* line, const char* format, ...)   // compileError of a formatted message
     __attribute__((format(printf, 2, 3)));
+// A remark that is not an error: after the source line when one is given, "Note: "
+// and the text on the screen and in the listing file. It counts nothing.
+void listingNote(const SourceLine* line, const char* message);
 void dataError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void lexError(const char* message);
 void errorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));

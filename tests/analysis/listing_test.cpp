@@ -3,6 +3,7 @@
 // iteration-limited runs, in the listing file and on standard output.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -576,7 +577,9 @@ TEST(FinalResults, InterruptedRunIsReportedAsAborted)
         "\n\n             ----  Descriptive Statistics for Variables  ----\n(.|\n)*"
         "\n\n  ----  Calculated Parameter Values  ----\n\n"
         " Parameter  Initial guess   Final estimate \n----------  -------------  ----------------\n"
-        "         a              1  [ 0-9.E+-]{16}\n         b              1  [ 0-9.E+-]{16}\n\n");
+        "         a              1  [ 0-9.E+-]{16}\n         b              1  [ 0-9.E+-]{16}\n"
+        // The analysis of variance of the best point reached, when one was computed.
+        "(\n\n                  ----  Analysis of Variance  ----\n(.|\n)*)?\n");
     EXPECT_TRUE(std::regex_match(results, shape)) << results;
 }
 
@@ -598,6 +601,36 @@ TEST(FinalResults, InterruptedSweepHasNoFinalSolve)
     EXPECT_EQ(listing.compare(error, 29, "\nError: Aborting analysis...\n"), 0) << listing;
     EXPECT_EQ(listing.find("\nError: ", error + 1), std::string::npos) << listing;
     EXPECT_NE(listing.find("\n         b              1  "), std::string::npos) << listing;
+}
+
+// The figure after "label = " in the listing, or NaN when the line is missing.
+double listedFigure(const std::string& listing, const std::string& label)
+{
+    const size_t at = listing.find("\n" + label + " = ");
+    return at == std::string::npos ? std::nan("") : std::strtod(listing.c_str() + at + label.size() + 4, nullptr);
+}
+
+// Cancelled in the middle of a long sweep, after many computed points: every figure of
+// the listing belongs to the best point reached (a deviation of 0 beside a sum of
+// squares that is not would mean the estimates and the residuals came apart).
+TEST(FinalResults, InterruptedSweepShowsOneConsistentPoint)
+{
+    const std::string folder = testTempDir();
+    std::string program = SLOW_PROGRAM;
+    program.replace(program.find("3000000"), 7, "20000");
+    program.insert(program.find("FUNCTION"), "SWEEP b = 0.5, 3, 0.001;\n");
+    writeTextFile(folder + "/long.mxl", program);
+    ASSERT_EQ(runInterrupted(folder, "long.mxl"), 3);
+    const std::string listing = readTextFile(folder + "/long.lst");
+    ASSERT_NE(listing.find("\nStopped due to: Analysis was aborted\n"), std::string::npos) << listing;
+    const double sumSquares = listedFigure(listing, "Final sum of squared deviations");
+    const double standardError = listedFigure(listing, "Standard error of estimate");
+    const double maximum = listedFigure(listing, "Maximum deviation for any observation");
+    EXPECT_GT(sumSquares, 0.0) << listing;
+    EXPECT_GT(maximum, 0.0) << listing;
+    EXPECT_LE(maximum * maximum, sumSquares * (1 + 1e-5)) << listing;
+    // n - p = 3 degrees of freedom.
+    EXPECT_NEAR(standardError * standardError * 3, sumSquares, 1e-5 * sumSquares) << listing;
 }
 
 }  // namespace

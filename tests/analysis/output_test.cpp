@@ -67,7 +67,7 @@ TEST(OutputFiles, NeverReplaceTheRunsOwnFiles)
                                 "OUTPUT TO \"run.mxl\" x, y;\nPOUTPUT \"points.dat\";\n"
                                 "DATA \"points\";\n";
     const MoxelRun run = runMoxel(program, "run", folder);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readTextFile(folder + "/run.mxl"), program);
     EXPECT_EQ(readTextFile(folder + "/points.dat"), "1 2\n2 4.1\n3 5.9\n");
     EXPECT_NE(run.listing.find("Error: unable to open output file: " + folder + "/run.mxl\n"),
@@ -88,6 +88,7 @@ TEST(OutputFiles, WriteFailureIsReported)
     const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\n"
                                   "OUTPUT \"full\" x, y;\nPOUTPUT \"full\";\nDATA;\n1 2\n2 4.1\n3 5.9\n",
                                   "prog", folder);
+    EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.listing.find("Error: unable to write output file: " + folder + "/full.out\n"),
               std::string::npos) << run.listing;
     EXPECT_NE(run.listing.find("Error: unable to write parameter output file: " + folder + "/full.par\n"),

@@ -154,10 +154,10 @@ TEST_F(LexerTest, LongStringKeepsLimit)
 {
     const std::string body(1200, 's');
     const Lexed result = lex("\"" + body + "\" 5");
-    // A line holds 599 characters, so the string is cut by the line and reported.
-    ASSERT_EQ(result.tokens.size(), 1u);
-    EXPECT_EQ(result.tokens[0].size(), 4u + 598u);
+    // A line holds 599 characters: a longer one ends the compile before any of it is read.
+    EXPECT_TRUE(result.tokens.empty());
     EXPECT_EQ(result.errors, 1);
+    EXPECT_TRUE(result.fatal);
 }
 
 TEST_F(LexerTest, TokensCarryTheirLines)
@@ -227,12 +227,38 @@ TEST_F(LexerTest, EchoExpandsTabsAndCutsLongLines)
 {
     const Lexed result = lex("\tx\nabc\ty\n// NOECHO\n" + std::string(700, 'w'));
     const std::vector<std::string> lines = splitLines(result.file);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[4], "Error: Line too long: a program line holds at most 599 characters");
     EXPECT_EQ(lines[0], "   1:     x");
     EXPECT_EQ(lines[1], "   2: abc y");
     EXPECT_EQ(lines[2], "   3: // NOECHO");
     EXPECT_EQ(lines[3], "   4: " + std::string(594, 'w'));
-    EXPECT_TRUE(result.screen.empty());
+    EXPECT_EQ(result.screen, (std::vector<std::string>{
+                                 "     4: " + std::string(70, 'w'),
+                                 "Error: Line too long: a program line holds at most 599 characters"}));
+}
+
+// A line of 599 characters is whole; one more is a counted error, never a silent cut.
+// A UTF-8 byte-order mark opens the first line only.
+TEST_F(LexerTest, LineLengthLimitAndByteOrderMark)
+{
+    struct Case {
+        std::string program;
+        std::vector<std::string> tokens;
+        int errors;
+    };
+    const Case cases[] = {
+        {std::string(597, ' ') + "ab", {"id:ab"}, 0},
+        {std::string(598, ' ') + "ab", {}, 1},
+        {"\xEF\xBB\xBFx = 1;", {"id:x", "op:" + std::to_string(TOK_ASSIGN), "num:1", "op:" + std::to_string(TOK_SEMICOLON)}, 0},
+        {"x\n\xEF\xBB\xBF", {"id:x"}, 0},
+    };
+    for (const Case& c : cases) {
+        const Lexed result = lex(c.program);
+        EXPECT_EQ(result.tokens, c.tokens) << c.program.size();
+        EXPECT_EQ(result.errors, c.errors) << c.program.size();
+    }
+    EXPECT_EQ(splitLines(lex("\xEF\xBB\xBFx;").file).at(0), "   1: x;");
 }
 
 TEST_F(LexerTest, EchoTabNearTheColumnLimit)

@@ -155,6 +155,74 @@ TEST(Batch, ListingThatCannotBeWrittenFailsTheRun)
     EXPECT_NE(run.err.find("Unable to write listing file: prog.lst ("), std::string::npos) << run.err;
 }
 
+// A program saved with a UTF-8 byte-order mark runs without a message, and standard
+// output carries the listing's UTF-8 text as it stands.
+TEST(Batch, ByteOrderMarkIsSkippedAndStandardOutputKeepsUtf8)
+{
+    const MoxelRun run = runMoxel("\xEF\xBB\xBFTITLE \"Uptake in \xC2\xB5mol/g\";\nVARIABLES c, u;\n"
+                                  "PARAMETERS k = 1;\nFUNCTION u = k * c;\nDATA;\n1 2.1\n2 3.9\n3 6.2\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.find("Error"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nUptake in \xC2\xB5mol/g\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.listing.rfind("   1: TITLE \"Uptake in \xC2\xB5mol/g\";\n", 0), 0u) << run.listing;
+}
+
+// A program line over the limit is an error with its number, never a silent cut that
+// surfaces later as a misleading message.
+TEST(Batch, OverlongProgramLineIsReportedWithItsNumber)
+{
+    const std::string longLine = "PARAMETERS a = 1," + std::string(600, ' ') + "b = 2;";
+    const MoxelRun run = runMoxel("VARIABLES x, y;\n" + longLine + "\nFUNCTION y = a + b * x;\nDATA;\n1 2\n2 3\n3 4\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "RUN option specified\n     2: PARAMETERS a = 1," + std::string(53, ' ') + "\n"
+                       "Error: Line too long: a program line holds at most 599 characters\n")
+        << run.out;
+}
+
+// Notes on likely slips: they are not errors, and the program runs as written.
+TEST(Batch, NotesOnLikelySlipsLeaveTheRunAlone)
+{
+    struct Case {
+        std::string program;
+        int status;
+        std::vector<std::string> notes;   // screen lines that must appear, in order
+        int noteCount;                    // "Note: " lines on the screen
+    };
+    const std::string gauss = "VARIABLES x, y;\nPARAMETERS a = 1, x0 = 0.5;\n";
+    const std::string points = "0 0.78\n1 0.78\n2 0.11\n";
+    const Case cases[] = {
+        {gauss + "FUNCTION y = a * exp(-(x - x0)^2);\nDATA;\n" + points, 0,
+         {"     3: FUNCTION y = a * exp(-(x - x0)^2);",
+          "Note: The unary minus applies before the power: -a**b is (-a)**b. Write -(a**b) for the "
+          "negative of a power."}, 1},
+        {gauss + "FUNCTION y = a * exp(-((x - x0)^2)) + 0 * -x0 * 2;\nDATA;\n" + points, 0, {}, 0},
+        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\nx y\n" + points, 1,
+         {"Invalid character on data record 1: x y",
+          "Note: The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA."}, 1},
+        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\n0 0,78\n1 0,78\n2 0,11\n3 0.01\n", 0,
+         {"Note: Data record 1 has more values than variables; the values after the first 2 are ignored "
+          "(a decimal comma, as in 10,1, separates two values)"}, 1},
+    };
+    for (const Case& c : cases) {
+        const MoxelRun run = runMoxel(c.program);
+        EXPECT_EQ(run.status == 1, c.status == 1) << c.program << run.out;
+        size_t at = 0;
+        for (const std::string& line : c.notes) {
+            at = run.out.find("\n" + line + "\n", at);
+            EXPECT_NE(at, std::string::npos) << line << "\n" << run.out;
+        }
+        int count = 0;
+        for (const std::string& line : splitLines(run.out))
+            count += line.rfind("Note: ", 0) == 0;
+        EXPECT_EQ(count, c.noteCount) << run.out;
+        for (const std::string& line : c.notes) {
+            if (line.rfind("Note: ", 0) == 0) {
+                EXPECT_NE(run.listing.find("\n" + line + "\n"), std::string::npos) << run.listing;
+            }
+        }
+    }
+}
+
 TEST(Batch, DataFileNamedLikeTheListingIsKept)
 {
     const std::string folder = testTempDir();
@@ -214,19 +282,31 @@ TEST(CommandLine, OptionValuesAndSpellings)
         std::string out;
     };
     const Case cases[] = {
-        {{"-RUN"}, 0, "RUN option specified\n"},
-        {{"/Run"}, 0, "RUN option specified\n"},
+        {{"-RUN"}, 2, "RUN option specified\n"},
+        {{"/Run"}, 2, "RUN option specified\n"},
+        {{"-run", "-plots"}, 2, "RUN option specified\n"},
+        {{"-run", "-plots", "p.mxl"}, 0, "RUN option specified\n"},
+        {{"p.mxl", "-run"}, 0, "RUN option specified\n"},
+        {{"-plots", "p.mxl", "-RUN"}, 0, "RUN option specified\n"},
+        {{"-run", "-bogus", "p.mxl"}, 2, "Invalid command option: bogus\nRUN option specified\n"},
         {{"-params", "-run", "p.mxl"}, 0, "RUN option specified\n"},
         {{"-params", "anything", "-Run", "p.mxl"}, 0, "RUN option specified\n"},
         {{"/params", "/run", folder + "/p.mxl"}, 0, "RUN option specified\n"},
         {{"-run", "p.mxl", "extra.mxl"}, 2, "Invalid command option: extra.mxl\nRUN option specified\n"},
-        {{"/runx", "-run"}, 2, "Invalid command option: /runx\nRUN option specified\n"},
+        {{"/runx", "-run", "p.mxl"}, 2, "Invalid command option: /runx\nRUN option specified\n"},
     };
     for (const Case& c : cases) {
         const RawRun run = runRaw(folder, c.args);
         EXPECT_EQ(run.status, c.status) << c.args[0];
         // A run with a program goes on with the analysis after these lines.
         EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << c.args[0] << run.out;
+        // A bad command line runs nothing and says how to call the program.
+        if (c.status == 2) {
+            EXPECT_EQ(run.out, c.out) << c.args[0];
+            EXPECT_EQ(run.err, "Usage: moxel -run PROGRAM.mxl [-plots]\n") << c.args[0];
+        } else {
+            EXPECT_NE(run.out.find("Stopped due to"), std::string::npos) << c.args[0];
+        }
     }
     EXPECT_EQ(readTextFile(folder + "/p.lst").rfind("   1: PARAMETERS p;\n   2: FUNCTION p*p;\n", 0), 0u);
 }
