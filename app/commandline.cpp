@@ -2,6 +2,8 @@
 // is a path on this system, so "/run" and "/params" count only as whole words.
 #include "app/commandline.h"
 
+#include "plot/settings.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -88,17 +90,10 @@ void commandLinePrintUsage()
 
 std::string commandLineSettingsFolder()
 {
-    std::string base;
-    const char* config = getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = getenv("HOME");
-        if (!home || home[0] != '/')
-            return "";
-        base = std::string(home) + "/.config";
-    }
-    const std::string folder = base + "/MOXEL";
+    const std::string file = settingsFilePath();
+    if (file.empty())
+        return "";
+    const std::string folder = file.substr(0, file.rfind('/'));
     return makeFolder(folder) ? folder : "";
 }
 
