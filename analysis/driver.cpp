@@ -5,6 +5,7 @@
 #include "analysis/driver.h"
 
 #include <cmath>
+#include <cstring>
 #include <pthread.h>
 
 #include "analysis/covariance.h"
@@ -97,8 +98,10 @@ bool allocateArrays(int n, int p)
 {
     const size_t rows = n > 0 ? (size_t)n : 1;
     const size_t cols = p > 0 ? (size_t)p : 1;
-    analysis.predicted = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
-    analysis.observed = (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS);
+    // The result columns are cleared only after the solve (clearResultColumns): memory the
+    // solver's arrays hold then is not taken twice.
+    analysis.predicted = memalloc_doubles(rows, TAG_RESULTS);
+    analysis.observed = memalloc_doubles(rows, TAG_RESULTS);
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
     analysis.initialGuess = (double*)memalloc_zero(cols * sizeof(double), TAG_RESULTS);
     analysis.allocatedRows = n;
@@ -110,6 +113,12 @@ bool allocateArrays(int n, int p)
     driver.bestSumSquares = INFINITY;
     return analysis.predicted && analysis.observed && analysis.covariance &&
            analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
+}
+
+void clearResultColumns(int n)
+{
+    memset(analysis.predicted, 0, sizeof(double) * (size_t)(n > 0 ? n : 1));
+    memset(analysis.observed, 0, sizeof(double) * (size_t)(n > 0 ? n : 1));
 }
 
 // Value of SWEEP entry e at grid position k.
@@ -375,11 +384,13 @@ int runAnalysis()
     if (aborted()) {
         analysis.iterationCount = progressIteration.load(std::memory_order_relaxed);
         analysis.stopCode = STOP_ABORTED;
+        clearResultColumns(n);
         finalPassAtBestPoint(n, p);
     }
     releaseSolverArrays();
 
     if (!aborted()) {
+        clearResultColumns(n);
         finalPass(&driver.frame, n);
         // Cancelled during the final pass, the values are incomplete: the run is then
         // reported as aborted, never as converged.
@@ -499,6 +510,7 @@ void evaluateRange(BlockRange& range)
     runReset(range.frame);
     if (!range.frame->values)
         return;
+    range.frame->blockStore = range.source->blockStore;
     for (int j = 0; j < parameterCount; ++j)
         range.frame->values[parameters[j]->slot] = range.source->values[parameters[j]->slot];
     for (int first = range.first; first < range.end; first += BLOCK_ROWS) {
@@ -557,16 +569,17 @@ bool blockDone(int first, int ownFailed, int mid, int midFailed)
 // Regression residuals, a block of observations at a time when the program has a block
 // form (on both cores when the helper is free); a block that meets an error or Cancel is
 // run again per observation, which reports it as the reference path does and stops at the
-// same observation.
-void regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
+// same observation. True when every block took the block path.
+bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
 {
     if (!blockAvailable()) {
         for (int i = 0; i < n; ++i)
             if (!residualOfObservation(frame, i, nf, r))
-                return;
-        return;
+                return false;
+        return false;
     }
     int mid, midFailed;
+    bool allBlocks = true;
     const int ownFailed = blocksOnBothCores(frame, n, r, nullptr, &mid, &midFailed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
@@ -577,14 +590,16 @@ void regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
                 if (!std::isfinite(r[i])) {
                     r[i] = 0.0;
                     *nf = 0;
-                    return;
+                    return false;
                 }
             continue;
         }
+        allBlocks = false;
         for (int i = first; i < first + count; ++i)
             if (!residualOfObservation(frame, i, nf, r))
-                return;
+                return false;
     }
+    return allBlocks;
 }
 
 }  // namespace
@@ -604,7 +619,11 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
     for (int j = 0; j < p; ++j)
         frame->values[parameters[j]->slot] = x[j];
     if (!settings.functionMinimization) {
-        regressionResiduals(frame, n, nf, r);
+        // The analysis thread's own evaluations keep values for the next ones; quiet
+        // (speculative) ones run beside another evaluation and only take them.
+        if (frame == &driver.frame && !frame->quiet)
+            blockStoreBegin(frame);
+        blockStoreEnd(frame, regressionResiduals(frame, n, nf, r));
         if (*nf != 0 && frame == &driver.frame)
             rememberBestPoint(n, p, x, r);
         return;

@@ -4,9 +4,15 @@
 #include "app/window.h"
 
 #include <cstdio>
+#include <malloc.h>
 
 int main(int argc, char** argv)
 {
+    // Large blocks (the data store, the solver's arrays, the result columns) always come
+    // straight from the system: a fresh block costs no memory until it is written, growth
+    // remaps instead of copying, and a freed block goes back at once. Without this the
+    // threshold rises after the first large free and later blocks are zeroed on the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     const CommandLine commandLine = commandLineParse(argc, argv);
     commandLineWriteTrace(argc, argv, commandLine);
     if (commandLine.run) {

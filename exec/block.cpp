@@ -11,7 +11,9 @@
 // writes the messages with the right observation.
 #include "exec/block.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -50,6 +52,9 @@ struct BlockOp {
     int powerMode;              // NODE_POW with a constant exponent: PowerMode
     int powerCount;             // POW_PRODUCT: factors
     const ExprNode* call;       // NODE_CALL: the call
+    uint64_t parameters;        // bit j: the value depends on parameter j
+    bool root;                  // computed in every evaluation (a statement or a result)
+    int kept;                   // index of its kept values, or -1
 };
 
 struct BlockProgram {
@@ -64,6 +69,21 @@ struct BlockProgram {
 
 BlockProgram program;
 
+constexpr int MAX_KEPT_PARAMETERS = 64;         // parameters one dependency mask covers
+constexpr size_t MAX_KEPT_BYTES = 512u << 20;   // kept values of all operations at most
+
+// Kept values (see blockStoreBegin): operation o's value for observation i is
+// values[o.kept * rows + i], computed at the parameter values in point.
+struct KeptValues {
+    int rows;                           // observations covered
+    int count;                          // operations that keep values
+    double* values;                     // count * rows doubles, or null
+    bool valid;                         // values and point belong together
+    double point[MAX_KEPT_PARAMETERS];  // parameter values of the kept values
+};
+
+KeptValues kept;
+
 // Work variables' registers while preparing: the register last assigned to each slot.
 // Each input column and each parameter or constant is loaded once, into one register.
 struct Preparation {
@@ -72,6 +92,8 @@ struct Preparation {
     bool failed;                        // the program does not qualify
 };
 
+uint64_t operandParameters(const BlockOp& op);
+
 int addOp(Preparation& prep, const BlockOp& op)
 {
     if (program.opCount >= MAX_BLOCK_OPS) {
@@ -79,6 +101,7 @@ int addOp(Preparation& prep, const BlockOp& op)
         return -1;
     }
     program.ops[program.opCount] = op;
+    program.ops[program.opCount].parameters |= operandParameters(op);
     return program.opCount++;
 }
 
@@ -88,7 +111,21 @@ BlockOp leaf(int kind, bool scalar)
     op.kind = kind;
     op.scalar = scalar;
     op.a = op.b = op.c = -1;
+    op.kept = -1;
     return op;
+}
+
+// The parameters an operation with these operands depends on.
+uint64_t operandParameters(const BlockOp& op)
+{
+    uint64_t mask = 0;
+    for (int reg : {op.a, op.b, op.c})
+        if (reg >= 0)
+            mask |= program.ops[reg].parameters;
+    if (op.kind == NODE_CALL)
+        for (int k = 0; k < op.argCount; k++)
+            mask |= program.ops[program.args[op.firstArg + k]].parameters;
+    return mask;
 }
 
 bool systemVariable(const Symbol* symbol)
@@ -114,6 +151,8 @@ int readSymbol(Preparation& prep, const Symbol* symbol)
         const bool input = symbol->kind == SYM_INPUT;
         BlockOp op = leaf(input ? LEAF_INPUT : LEAF_SLOT, !input);
         op.slot = input ? symbol->index : symbol->slot;
+        if (symbol->kind == SYM_PARAMETER)
+            op.parameters = symbol->index < MAX_KEPT_PARAMETERS ? uint64_t{1} << symbol->index : ~uint64_t{0};
         const int reg = addOp(prep, op);
         if (known)
             prep.leafRegister[symbol->slot] = reg;
@@ -266,11 +305,15 @@ void compileStatement(Preparation& prep, const ExprNode* tree)
             return;
         }
         int value = compileNode(prep, tree->right);
-        if (value >= 0)
+        if (value >= 0) {
             prep.slotRegister[target->symbol->slot] = value;
+            program.ops[value].root = true;
+        }
         return;
     }
-    compileNode(prep, tree);
+    const int value = compileNode(prep, tree);
+    if (value >= 0)
+        program.ops[value].root = true;
 }
 
 // ---- evaluation ----
@@ -463,6 +506,84 @@ void evaluateOp(RunFrame* frame, const BlockOp& op, double* registers, double* o
     }
 }
 
+// An operation worth keeping: computed per observation, costly, and independent of at
+// least one parameter (so some Jacobian column can take it).
+bool keepable(const BlockOp& op, uint64_t allParameters)
+{
+    if (op.scalar || (op.parameters & allParameters) == allParameters)
+        return false;
+    return op.kind == NODE_CALL || (op.kind == NODE_POW && op.powerMode == POW_GENERAL);
+}
+
+// Picks the operations that keep values: those independent of the most parameters
+// first, then in program order, up to half as many as there are parameters (the memory
+// of half the Jacobian) and MAX_KEPT_BYTES.
+void chooseKept()
+{
+    const int rows = observationCount;
+    if (parameterCount < 1 || parameterCount > MAX_KEPT_PARAMETERS || rows < 1)
+        return;
+    const uint64_t all = parameterCount == 64 ? ~uint64_t{0} : (uint64_t{1} << parameterCount) - 1;
+    const size_t rowBytes = (size_t)rows * sizeof(double);
+    const int budget = (int)std::min<size_t>((size_t)std::max(1, parameterCount / 2), MAX_KEPT_BYTES / rowBytes);
+    std::vector<int> chosen;
+    for (int free = parameterCount; free >= 1 && (int)chosen.size() < budget; free--)
+        for (int k = 0; k < program.opCount && (int)chosen.size() < budget; k++)
+            if (keepable(program.ops[k], all) && parameterCount - std::popcount(program.ops[k].parameters & all) == free)
+                chosen.push_back(k);
+    if (chosen.empty())
+        return;
+    kept.values = memalloc_doubles(chosen.size() * (size_t)rows, "kept");
+    if (!kept.values)
+        return;
+    kept.rows = rows;
+    kept.count = (int)chosen.size();
+    kept.valid = false;
+    for (int i = 0; i < kept.count; i++)
+        program.ops[chosen[i]].kept = i;
+}
+
+// Bit j set: parameter j of frame differs from the kept point (bit for bit, so that a
+// kept value is only ever taken for exactly the operands it was computed from).
+uint64_t movedParameters(const RunFrame* frame)
+{
+    uint64_t moved = 0;
+    for (int j = 0; j < parameterCount && j < MAX_KEPT_PARAMETERS; j++) {
+        const double value = frame->values[parameters[j]->slot];
+        if (std::memcmp(&value, &kept.point[j], sizeof value) != 0)
+            moved |= uint64_t{1} << j;
+    }
+    return moved;
+}
+
+// What each operation does in one block: compute it, take its kept values, or nothing
+// (only kept values needed it). Roots are always needed; operands of a computed
+// operation are needed. Constants and parameters (one value) are always computed.
+enum OpMode : unsigned char { OP_SKIP, OP_COMPUTE, OP_TAKE };
+
+void planBlock(const RunFrame* frame, unsigned char* modes)
+{
+    const uint64_t moved = kept.valid ? movedParameters(frame) : ~uint64_t{0};
+    for (int k = 0; k < program.opCount; k++)
+        modes[k] = program.ops[k].root || program.ops[k].scalar ? OP_COMPUTE : OP_SKIP;
+    for (int k = program.opCount - 1; k >= 0; k--) {
+        const BlockOp& op = program.ops[k];
+        if (modes[k] == OP_SKIP)
+            continue;
+        if (op.kept >= 0 && kept.valid && (op.parameters & moved) == 0) {
+            modes[k] = OP_TAKE;
+            continue;
+        }
+        for (int reg : {op.a, op.b, op.c})
+            if (reg >= 0 && modes[reg] == OP_SKIP)
+                modes[reg] = OP_COMPUTE;
+        if (op.kind == NODE_CALL)
+            for (int i = 0; i < op.argCount; i++)
+                if (modes[program.args[op.firstArg + i]] == OP_SKIP)
+                    modes[program.args[op.firstArg + i]] = OP_COMPUTE;
+    }
+}
+
 }  // namespace
 
 bool blockPrepare(const Instruction* entry)
@@ -502,6 +623,10 @@ bool blockPrepare(const Instruction* entry)
             program.predicted = compileNode(prep, (const ExprNode*)ip->operand2);
             const Symbol* dependent = (const Symbol*)ip->operand1;
             program.observed = dependent ? readSymbol(prep, dependent) : -1;
+            if (program.predicted >= 0)
+                program.ops[program.predicted].root = true;
+            if (program.observed >= 0)
+                program.ops[program.observed].root = true;
             ip++;
             break;
         }
@@ -513,6 +638,8 @@ bool blockPrepare(const Instruction* entry)
     program.available = !prep.failed && functionSeen && program.predicted >= 0;
     if (!program.available)
         blockRelease();
+    else
+        chooseKept();
     return program.available;
 }
 
@@ -523,6 +650,14 @@ bool blockAvailable()
 
 void blockRelease()
 {
+    if (kept.values)
+        memfree(kept.values);
+    kept.values = nullptr;
+    kept.count = 0;
+    kept.rows = 0;
+    kept.valid = false;
+    for (int k = 0; k < program.opCount; k++)
+        program.ops[k].kept = -1;
     program.available = false;
     program.opCount = 0;
     program.argCount = 0;
@@ -549,8 +684,27 @@ int blockValues(RunFrame* frame, int first, int count, double* predicted, double
     frame->runFailed = false;
     frame->currentLine = nullptr;
     bool bad = false;
-    for (int k = 0; k < program.opCount && !bad; k++)
-        evaluateOp(frame, program.ops[k], registers, registers + (long)k * BLOCK_ROWS, first, count, &bad);
+    unsigned char modes[MAX_BLOCK_OPS];
+    if (kept.count > 0)
+        planBlock(frame, modes);
+    for (int k = 0; k < program.opCount && !bad; k++) {
+        const BlockOp& op = program.ops[k];
+        double* out = registers + (long)k * BLOCK_ROWS;
+        if (kept.count == 0) {
+            evaluateOp(frame, op, registers, out, first, count, &bad);
+            continue;
+        }
+        if (modes[k] == OP_SKIP)
+            continue;
+        double* keep = op.kept >= 0 ? kept.values + (long)op.kept * kept.rows + first : nullptr;
+        if (modes[k] == OP_TAKE) {
+            memcpy(out, keep, sizeof(double) * (size_t)count);
+            continue;
+        }
+        evaluateOp(frame, op, registers, out, first, count, &bad);
+        if (keep && frame->blockStore && !bad)
+            memcpy(keep, out, sizeof(double) * (size_t)count);
+    }
     frame->quiet = quiet;
     if (bad || frame->runFailed) {
         frame->runFailed = false;
@@ -570,6 +724,26 @@ int blockValues(RunFrame* frame, int first, int count, double* predicted, double
     for (int i = 0; i < count; i++)
         observed[i] = o[oScalar ? 0 : i];
     return BLOCK_OK;
+}
+
+void blockStoreBegin(RunFrame* frame)
+{
+    frame->blockStore = false;
+    if (!program.available || kept.count == 0 || kept.rows != observationCount || !frame->values)
+        return;
+    frame->blockStore = !kept.valid || std::popcount(movedParameters(frame)) >= 2;
+}
+
+void blockStoreEnd(RunFrame* frame, bool complete)
+{
+    if (!frame->blockStore)
+        return;
+    frame->blockStore = false;
+    kept.valid = complete;
+    if (!complete)
+        return;
+    for (int j = 0; j < parameterCount && j < MAX_KEPT_PARAMETERS; j++)
+        kept.point[j] = frame->values[parameters[j]->slot];
 }
 
 int blockResiduals(RunFrame* frame, int first, int count, double* r)

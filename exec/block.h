@@ -33,3 +33,19 @@ void blockRelease();
 int blockValues(RunFrame* frame, int first, int count, double* predicted, double* observed);
 // predicted - observed of the same observations into r.
 int blockResiduals(RunFrame* frame, int first, int count, double* r);
+
+// Kept values. The costliest operations of the block form (function calls, general
+// powers) that do not depend on every parameter keep their value for every observation,
+// together with the parameter values they were computed at. A later evaluation in which
+// none of an operation's parameters changed takes the kept values instead of computing
+// them (and skips what only they needed): the columns of a forward-difference Jacobian,
+// each moving one parameter, then compute only what that parameter reaches. The values
+// are the same to the last bit either way.
+//
+// blockStoreBegin: the evaluation about to run at frame's parameter values keeps its
+// values when they are a new point (two or more parameters moved, or nothing is kept).
+// Only one evaluation may keep values at a time; the two halves of one evaluation may, by
+// copying the flag to the second frame. blockStoreEnd: complete when every block of the
+// evaluation succeeded; otherwise nothing kept stays usable.
+void blockStoreBegin(RunFrame* frame);
+void blockStoreEnd(RunFrame* frame, bool complete);

@@ -135,6 +135,7 @@ void runReset(RunFrame* frame)
 {
     runFrameFit(frame);
     frame->runFailed = !frame->values;
+    frame->blockStore = false;
     if (!frame->values)
         return;
     for (const Symbol* symbol = symbolsFirst(); symbol; symbol = symbol->next)

@@ -23,6 +23,7 @@ struct RunFrame {
     double observedValue;           // dependent variable's value then (0 when none)
     double* block;                  // registers of the block evaluation ("block"), or null
     long blockCapacity;             // doubles in block
+    bool blockStore;                // this evaluation keeps its values for later ones
 };
 
 // Analysis-wide flags.
