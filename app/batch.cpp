@@ -1,7 +1,6 @@
 // Batch mode: the program file is read into memory and served to the compiler through a
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
-#include "app/batchplots.h"
 
 #include "analysis/driver.h"
 #include "analysis/output.h"
@@ -15,11 +14,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -30,11 +30,13 @@ const char MSG_CANNOT_OPEN[] = "Unable to open program file: %s (%s)\n";
 const char MSG_CANNOT_READ[] = "Unable to read program file: %s (%s)\n";
 const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 
-constexpr int PROGRESS_POLL_MS = 5;         // how often the wait looks for the end of the run
+constexpr int PROGRESS_FIRST_MS = 5;        // the progress line's first showing
 constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is redrawn
 
-// Set by the analysis thread as its last act.
+// Set by the analysis thread as its last act, which wakes the waiting main thread at once.
 std::atomic<bool> analysisFinished{false};
+std::mutex finishLock;
+std::condition_variable finishSignal;
 
 struct BatchState {
     char* text;             // the program file's bytes ("filebuf" block), or null
@@ -108,7 +110,9 @@ bool loadProgram(const char* path)
 
 void onAnalysisEnd(int)
 {
+    std::lock_guard<std::mutex> guard(finishLock);
     analysisFinished.store(true);
+    finishSignal.notify_one();
 }
 
 // Ctrl+C asks the analysis to stop; the run still ends with its listing written.
@@ -144,14 +148,16 @@ int waitForAnalysis()
     sigaction(SIGINT, &interrupt, &previous);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool shown = false;
-    int sinceRefresh = PROGRESS_REFRESH_MS;
-    while (!analysisFinished.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(PROGRESS_POLL_MS));
-        sinceRefresh += PROGRESS_POLL_MS;
-        if (terminal && sinceRefresh >= PROGRESS_REFRESH_MS) {
-            showProgress(&shown);
-            sinceRefresh = 0;
+    int wait = PROGRESS_FIRST_MS;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(finishLock);
+            if (finishSignal.wait_for(guard, std::chrono::milliseconds(wait), [] { return analysisFinished.load(); }))
+                break;
         }
+        if (terminal)
+            showProgress(&shown);
+        wait = PROGRESS_REFRESH_MS;
     }
     analysisWait();
     analysisRunning.store(false);
@@ -177,7 +183,7 @@ void releaseRun()
 
 } // namespace
 
-int batchRun(const char* programPath, bool savePlots)
+int batchRun(const char* programPath, BatchPlotSaver savePlots)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
@@ -212,7 +218,7 @@ int batchRun(const char* programPath, bool savePlots)
         fprintf(stderr, "%s\n", end.listingMessage.c_str());
     if (end.listingLost)
         status = BATCH_FAILED;
-    if (savePlots && !batchSavePlots(programPath))
+    if (savePlots && !savePlots(programPath))
         status = BATCH_FAILED;
     releaseRun();
     fflush(stdout);

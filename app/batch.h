@@ -11,7 +11,11 @@ enum BatchStatus {
     BATCH_NOT_CONVERGED = 3   // the analysis ended without proper convergence
 };
 
+// Saves the plots of a finished run as image files; true when every plot was written.
+using BatchPlotSaver = bool (*)(const char* programPath);
+
 // Runs the program file; returns a BatchStatus. With savePlots, the plots of a run that
 // produced results are saved as image files (a plot not written makes the status 1).
-int batchRun(const char* programPath, bool savePlots = false);
+// Batch mode itself needs no graphical library: only savePlots does.
+int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr);
 

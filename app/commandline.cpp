@@ -2,7 +2,7 @@
 // is a path on this system, so "/run" and "/params" count only as whole words.
 #include "app/commandline.h"
 
-#include "plot/settings.h"
+#include "support/settingsfile.h"
 
 #include <cerrno>
 #include <cstdio>

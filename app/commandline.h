@@ -11,6 +11,12 @@ struct CommandLine {
     std::string documentPath;   // the first document name; empty if none
 };
 
+// Large blocks (the data store, the solver's arrays, the result columns) always come
+// straight from the system (mallopt): a fresh block costs no memory until it is written,
+// growth remaps instead of copying, and a freed block goes back at once. Without this the
+// threshold rises after the first large free and later blocks are zeroed on the heap.
+constexpr int COMMAND_MMAP_THRESHOLD = 256 * 1024;
+
 constexpr const char* COMMAND_LINE_USAGE = "Usage: moxel -run PROGRAM.mxl [-plots]";
 
 // Parses the arguments, printing "Invalid command option: %s" for each unknown one.

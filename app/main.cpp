@@ -1,28 +1,53 @@
-// Entry point: command line, start-up trace, then batch mode or the window.
+// Entry point of the moxel command: command line, start-up trace, then batch mode. The
+// window and batch mode's saved plots need the graphical libraries, whose loading alone
+// takes longer than a small batch run: for them this program hands its command line over
+// to moxel-window, installed beside it, which takes this process's place.
 #include "app/batch.h"
 #include "app/commandline.h"
-#include "app/window.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <malloc.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* WINDOW_PROGRAM = "moxel-window";
+
+// Replaces this process with moxel-window from this program's folder, on the same
+// arguments; returns only when that fails, after saying why.
+int startWindowProgram(char** argv)
+{
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = WINDOW_PROGRAM;
+    if (length > 0) {
+        self[length] = '\0';
+        const std::string folder(self, strrchr(self, '/') ? strrchr(self, '/') - self : 0);
+        path = folder + "/" + WINDOW_PROGRAM;
+    }
+    execv(path.c_str(), argv);
+    fprintf(stderr, "Unable to start %s (%s)\n", path.c_str(), strerror(errno));
+    return BATCH_FAILED;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    // Large blocks (the data store, the solver's arrays, the result columns) always come
-    // straight from the system: a fresh block costs no memory until it is written, growth
-    // remaps instead of copying, and a freed block goes back at once. Without this the
-    // threshold rises after the first large free and later blocks are zeroed on the heap.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
     const CommandLine commandLine = commandLineParse(argc, argv);
+    if (!commandLine.run || (commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
+        return startWindowProgram(argv);
     commandLineWriteTrace(argc, argv, commandLine);
-    if (commandLine.run) {
-        printf("RUN option specified\n");
-        fflush(stdout);
-        if (commandLine.invalidOption || commandLine.programPath.empty()) {
-            commandLinePrintUsage();
-            return BATCH_BAD_COMMAND;
-        }
-        return batchRun(commandLine.programPath.c_str(), commandLine.plots);
+    printf("RUN option specified\n");
+    fflush(stdout);
+    if (commandLine.invalidOption || commandLine.programPath.empty()) {
+        commandLinePrintUsage();
+        return BATCH_BAD_COMMAND;
     }
-    return windowRun(argc, argv, commandLine);
+    return batchRun(commandLine.programPath.c_str());
 }

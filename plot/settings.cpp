@@ -7,8 +7,6 @@
 #include <QString>
 #include <QVariant>
 
-#include <cstdlib>
-
 namespace {
 
 // The string a QSettings key is made of: the name as it is, in [General].
@@ -30,21 +28,6 @@ std::string cutToLimit(std::string text)
 }
 
 }  // namespace
-
-std::string settingsFilePath()
-{
-    const char* config = getenv("XDG_CONFIG_HOME");
-    std::string folder;
-    if (config && config[0] == '/') {
-        folder = config;
-    } else {
-        const char* home = getenv("HOME");
-        if (!home || home[0] != '/')
-            return "";
-        folder = std::string(home) + "/.config";
-    }
-    return folder + "/MOXEL/MOXEL.conf";
-}
 
 int settingsReadInt(const char* name)
 {

@@ -7,11 +7,9 @@
 
 #include <string>
 
-constexpr int SETTINGS_STRING_MAX = 199;    // bytes of a string value that are kept
+#include "support/settingsfile.h"
 
-// The file the settings live in, from the environment at the time of the call; empty
-// when neither XDG_CONFIG_HOME nor HOME names an absolute folder.
-std::string settingsFilePath();
+constexpr int SETTINGS_STRING_MAX = 199;    // bytes of a string value that are kept
 
 int settingsReadInt(const char* name);             // -1 when missing or unreadable
 void settingsWriteInt(const char* name, int value);

@@ -7,6 +7,7 @@
 #include "fuzz_common.h"
 
 #include "app/batch.h"
+#include "app/batchplots.h"
 #include "exec/interpreter.h"
 
 #include <chrono>
@@ -69,7 +70,7 @@ inline void fuzzBatchRun(std::string input, bool savePlots)
         if (!finished.wait_for(guard, FUZZ_CANCEL_AFTER, [&] { return done; }))
             abortRequested.store(true, std::memory_order_relaxed);
     });
-    batchRun((folder + "/fuzz.mxl").c_str(), savePlots);
+    batchRun((folder + "/fuzz.mxl").c_str(), savePlots ? batchSavePlots : nullptr);
     {
         std::lock_guard<std::mutex> guard(lock);
         done = true;

@@ -1,0 +1,26 @@
+// Entry point of moxel-window: the window, and batch mode with saved plots. The moxel
+// command starts it for these (see main.cpp); it runs the same command line.
+#include "app/batch.h"
+#include "app/batchplots.h"
+#include "app/commandline.h"
+#include "app/window.h"
+
+#include <cstdio>
+#include <malloc.h>
+
+int main(int argc, char** argv)
+{
+    mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
+    const CommandLine commandLine = commandLineParse(argc, argv);
+    commandLineWriteTrace(argc, argv, commandLine);
+    if (commandLine.run) {
+        printf("RUN option specified\n");
+        fflush(stdout);
+        if (commandLine.invalidOption || commandLine.programPath.empty()) {
+            commandLinePrintUsage();
+            return BATCH_BAD_COMMAND;
+        }
+        return batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr);
+    }
+    return windowRun(argc, argv, commandLine);
+}
