@@ -433,7 +433,11 @@ int solveModel()
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
     SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
-    if (evaluationsIndependent()) {
+    // A program with a block form splits each evaluation's observations between both
+    // cores, which balances the work better than two Jacobian columns side by side (a
+    // column whose parameter reaches only kept values is cheap); others evaluate two
+    // columns at once.
+    if (evaluationsIndependent() && !blockAvailable()) {
         callbacks.quietResiduals = quietResidualsForSolver;
         callbacks.helperContext = &driver.helperFrame;
     }

@@ -20,6 +20,7 @@
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
+#include "testutil.h"
 
 namespace {
 
@@ -351,3 +352,59 @@ TEST(TwoThreads, SolveIsBitIdenticalToTheSerialOne)
 }
 
 }  // namespace
+
+// ---- whole runs -------------------------------------------------------------------------
+
+namespace {
+
+// 3000 rows of x, z and y (y a sum of exponentials, a wave and powers with a wiggle).
+std::string wideData()
+{
+    std::string text = "DATA;\n";
+    char row[120];
+    for (int i = 0; i < 3000; ++i) {
+        const double x = 10.0 * i / 3000, z = 2 * std::cos(i * 0.37);
+        const double y = 3 * std::exp(-0.5 * x) + 2 * std::exp(-1.5 * (x - 2) * (x - 2)) + 0.8 * std::sin(1.3 * x) +
+                         0.2 * x + 0.01 * x * x * x + 0.3 * z + 0.05 * std::sin(12345.678 * i);
+        snprintf(row, sizeof row, "%.6f %.6f %.6f\n", x, z, y);
+        text += row;
+    }
+    return text;
+}
+
+// The listing from its Final Results on, without the runtime line.
+std::string finalResults(const std::string& listing)
+{
+    std::string out;
+    const size_t at = listing.find("----  Final Results  ----");
+    for (const std::string& line : splitLines(at == std::string::npos ? "" : listing.substr(at)))
+        if (line.find("Runtime = ") == std::string::npos)
+            out += line + "\n";
+    return out;
+}
+
+}  // namespace
+
+// A whole fit by the block path (kept values, both cores) and by the per-observation path
+// (an array element keeps the program off the block path) gives the same listing to the
+// last printed digit, iteration counts and stop reason included.
+TEST(BlockRuns, WholeFitEqualsThePerObservationFit)
+{
+    const char* const models[] = {
+        "PARAMETERS a = 4, b = 0.2, c = 1.5, d = 1.4;\nFUNCTION y = a*exp(-b*x) + c*sin(d*x);",
+        "PARAMETERS a = 2.5, b = 0.4, c = 1.5, d = 1.2, e = 2.2, f = 0.6, g = 1.1, h = 0.1;\n"
+        "u = x - e;\nFUNCTION y = a*exp(-b*x) + c*exp(-d*u^2) + f*sin(g*x) + h*x + 0.01*x^3;",
+        "PARAMETERS a = 2, b = 0.3, c = 0.5, k = 1.1;\nw = sqrt(x + 1) ** k;\n"
+        "FUNCTION y = a*exp(-b*x) + c*z + ln(w + 2) - cos(z/3);",
+    };
+    for (const char* model : models) {
+        const std::string head = "VARIABLES x, z, y;\nDOUBLE u, w, v[2];\n";
+        const std::string body = std::string(model) + "\n";
+        const MoxelRun block = runMoxel(head + body + wideData(), "block");
+        std::string reference = head + body;
+        reference.insert(reference.find("FUNCTION"), "v[1] = 0;\n");
+        const MoxelRun serial = runMoxel(reference + wideData(), "serial");
+        ASSERT_NE(finalResults(block.listing), "") << model << block.out << block.err;
+        EXPECT_EQ(finalResults(block.listing), finalResults(serial.listing)) << model;
+    }
+}
