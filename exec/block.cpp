@@ -418,11 +418,11 @@ bool evaluateCommonCall(int code, double* out, const double* x, int count, bool*
     }
 }
 
-void evaluateCall(RunFrame* frame, const BlockOp& op, double* registers, double* out, int count, bool* bad)
+void evaluateCall(RunFrame* frame, const BlockOp& op, const double* const* at, double* out, int count, bool* bad)
 {
     const int n = op.scalar ? 1 : count;
     if (op.argCount == 1) {
-        const double* x = registers + (long)program.args[op.firstArg] * BLOCK_ROWS;
+        const double* x = at[program.args[op.firstArg]];
         if (evaluateCommonCall(op.call->function, out, x, n, bad))
             return;
     }
@@ -431,16 +431,18 @@ void evaluateCall(RunFrame* frame, const BlockOp& op, double* registers, double*
         args[0] = args[1] = args[2] = args[3] = 0.0;
         for (int k = 0; k < op.argCount; k++) {
             const int reg = program.args[op.firstArg + k];
-            args[k] = registers[(long)reg * BLOCK_ROWS + (program.ops[reg].scalar ? 0 : i)];
+            args[k] = at[reg][program.ops[reg].scalar ? 0 : i];
         }
         out[i] = builtinApply(frame, op.call, args, op.argCount);
     }
 }
 
-void evaluateOp(RunFrame* frame, const BlockOp& op, double* registers, double* out, int first, int count, bool* bad)
+// at[k]: the values of operation k in this block (its register, or its kept values).
+void evaluateOp(RunFrame* frame, const BlockOp& op, const double* const* at, double* out, int first, int count,
+                bool* bad)
 {
-    const double* a = op.a >= 0 ? registers + (long)op.a * BLOCK_ROWS : nullptr;
-    const double* b = op.b >= 0 ? registers + (long)op.b * BLOCK_ROWS : nullptr;
+    const double* a = op.a >= 0 ? at[op.a] : nullptr;
+    const double* b = op.b >= 0 ? at[op.b] : nullptr;
     const bool as = op.a >= 0 && program.ops[op.a].scalar;
     const bool bs = op.b >= 0 && program.ops[op.b].scalar;
     const int n = op.scalar ? 1 : count;
@@ -458,7 +460,7 @@ void evaluateOp(RunFrame* frame, const BlockOp& op, double* registers, double* o
         return;
     }
     case NODE_CALL:
-        evaluateCall(frame, op, registers, out, count, bad);
+        evaluateCall(frame, op, at, out, count, bad);
         return;
     case NODE_NEG:
         unary(out, b, n, [](double r) { return -r; });
@@ -494,7 +496,7 @@ void evaluateOp(RunFrame* frame, const BlockOp& op, double* registers, double* o
         binary(out, a, as, b, bs, n, [](double l, double r) { return (l != 0.0 || r != 0.0) ? 1.0 : 0.0; });
         return;
     case NODE_COND: {
-        const double* c = registers + (long)op.c * BLOCK_ROWS;
+        const double* c = at[op.c];
         const bool cs = program.ops[op.c].scalar;
         for (int i = 0; i < n; i++)
             out[i] = c[cs ? 0 : i] == 0.0 ? b[bs ? 0 : i] : a[as ? 0 : i];
@@ -685,23 +687,25 @@ int blockValues(RunFrame* frame, int first, int count, double* predicted, double
     frame->currentLine = nullptr;
     bool bad = false;
     unsigned char modes[MAX_BLOCK_OPS];
+    const double* at[MAX_BLOCK_OPS];
     if (kept.count > 0)
         planBlock(frame, modes);
     for (int k = 0; k < program.opCount && !bad; k++) {
         const BlockOp& op = program.ops[k];
         double* out = registers + (long)k * BLOCK_ROWS;
+        at[k] = out;
         if (kept.count == 0) {
-            evaluateOp(frame, op, registers, out, first, count, &bad);
+            evaluateOp(frame, op, at, out, first, count, &bad);
             continue;
         }
         if (modes[k] == OP_SKIP)
             continue;
         double* keep = op.kept >= 0 ? kept.values + (long)op.kept * kept.rows + first : nullptr;
         if (modes[k] == OP_TAKE) {
-            memcpy(out, keep, sizeof(double) * (size_t)count);
+            at[k] = keep;
             continue;
         }
-        evaluateOp(frame, op, registers, out, first, count, &bad);
+        evaluateOp(frame, op, at, out, first, count, &bad);
         if (keep && frame->blockStore && !bad)
             memcpy(keep, out, sizeof(double) * (size_t)count);
     }
@@ -710,7 +714,7 @@ int blockValues(RunFrame* frame, int first, int count, double* predicted, double
         frame->runFailed = false;
         return BLOCK_FAILED;
     }
-    const double* p = registers + (long)program.predicted * BLOCK_ROWS;
+    const double* p = at[program.predicted];
     const bool pScalar = program.ops[program.predicted].scalar;
     for (int i = 0; i < count; i++)
         predicted[i] = p[pScalar ? 0 : i];
@@ -719,7 +723,7 @@ int blockValues(RunFrame* frame, int first, int count, double* predicted, double
             observed[i] = 0.0;
         return BLOCK_OK;
     }
-    const double* o = registers + (long)program.observed * BLOCK_ROWS;
+    const double* o = at[program.observed];
     const bool oScalar = program.ops[program.observed].scalar;
     for (int i = 0; i < count; i++)
         observed[i] = o[oScalar ? 0 : i];
