@@ -38,6 +38,7 @@ constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares wor
 constexpr const char* TAG_RESULTS = "comp";
 constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
+constexpr const char* TAG_BLOCKS = "blocks";
 
 struct DriverState {
     pthread_t worker;               // the analysis thread of startAnalysis
@@ -49,7 +50,9 @@ struct DriverState {
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
-    RunFrame helperFrame;           // the second thread's frame for Jacobian columns
+    RunFrame helperFrame;           // the second thread's frame (Jacobian columns, blocks)
+    unsigned char* blockDone;       // per block of the last shared evaluation: 1 when done
+    int blockDoneCapacity;          // blocks blockDone holds
 };
 
 DriverState driver;
@@ -282,8 +285,7 @@ void analysisWait()
 namespace {
 
 int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
-int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed);
-bool blockDone(int first, int ownFailed, int mid, int midFailed);
+bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed);
 
 // The predicted and observed value of every observation at the final parameters, by
 // blocks when the program has a block form (a block that meets an error is run per
@@ -292,13 +294,11 @@ void finalPass(RunFrame* frame, int n)
 {
     runReset(frame);
     const bool blocks = blockAvailable() && !settings.functionMinimization;
-    int mid = n, midFailed = n;
-    const int ownFailed = blocks ? blocksOnBothCores(frame, n, analysis.predicted, analysis.observed, &mid, &midFailed)
-                                 : -1;
+    const bool shared = blocks && blocksOnBothCores(frame, n, analysis.predicted, analysis.observed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        if (blocks && (ownFailed >= 0 ? blockDone(first, ownFailed, mid, midFailed)
-                                      : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
+        if (blocks && (shared ? driver.blockDone[first / BLOCK_ROWS] != 0
+                              : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
             continue;
         for (int i = first; i < first + count; ++i)
             runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
@@ -496,19 +496,6 @@ bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
     return true;
 }
 
-// Blocks of observations evaluated on the second thread: the helper frame is reset and
-// takes the parameter values of the calling frame; evaluation stops at the first block
-// that fails, which the calling thread then runs per observation, in order.
-struct BlockRange {
-    RunFrame* frame;            // the helper's frame
-    const RunFrame* source;     // frame holding the parameter values
-    int first;                  // first observation (a block boundary)
-    int end;                    // observations below this one
-    double* predicted;          // residuals, or predicted values when observed is set
-    double* observed;           // observed values, or null for residuals
-    int failedAt;               // first observation of the block that failed, or end
-};
-
 int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed)
 {
     if (observed)
@@ -516,66 +503,76 @@ int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, doub
     return blockResiduals(frame, first, count, predicted + first);
 }
 
-void evaluateRange(BlockRange& range)
+// The blocks of one evaluation, shared by both cores: each thread claims the next block
+// from a common counter, so a core that starts late or is busy with other work simply
+// takes fewer. The first block that fails stops all claims; the calling thread then runs
+// every block not done per observation, in observation order, as the reference does.
+struct BlockShare {
+    const RunFrame* source;     // the calling thread's frame, holding the parameter values
+    int n;                      // observations
+    int blocks;                 // blocks of BLOCK_ROWS observations
+    double* predicted;          // residuals, or predicted values when observed is set
+    double* observed;           // observed values, or null for residuals
+    std::atomic<int> next;      // the next block to claim
+    std::atomic<bool> stop;     // a block failed
+};
+
+void claimBlocks(BlockShare& share, RunFrame* frame)
 {
-    range.failedAt = range.first;
-    runReset(range.frame);
-    if (!range.frame->values)
-        return;
-    range.frame->blockStore = range.source->blockStore;
-    for (int j = 0; j < parameterCount; ++j)
-        range.frame->values[parameters[j]->slot] = range.source->values[parameters[j]->slot];
-    for (int first = range.first; first < range.end; first += BLOCK_ROWS) {
-        const int count = range.end - first < BLOCK_ROWS ? range.end - first : BLOCK_ROWS;
-        if (evaluateBlock(range.frame, first, count, range.predicted, range.observed) != BLOCK_OK) {
-            range.failedAt = first;
+    while (!share.stop.load(std::memory_order_relaxed)) {
+        const int block = share.next.fetch_add(1, std::memory_order_relaxed);
+        if (block >= share.blocks)
+            return;
+        const int first = block * BLOCK_ROWS;
+        const int count = share.n - first < BLOCK_ROWS ? share.n - first : BLOCK_ROWS;
+        if (evaluateBlock(frame, first, count, share.predicted, share.observed) != BLOCK_OK) {
+            share.stop.store(true, std::memory_order_relaxed);
             return;
         }
+        driver.blockDone[block] = 1;
     }
-    range.failedAt = range.end;
 }
 
-void* blockRangeThread(void* range)
+// The helper's part: its frame is reset and takes the caller's parameter values.
+void* blockShareThread(void* argument)
 {
-    evaluateRange(*static_cast<BlockRange*>(range));
+    BlockShare& share = *static_cast<BlockShare*>(argument);
+    RunFrame* frame = &driver.helperFrame;
+    runReset(frame);
+    if (!frame->values)
+        return nullptr;
+    frame->blockStore = share.source->blockStore;
+    for (int j = 0; j < parameterCount; ++j)
+        frame->values[parameters[j]->slot] = share.source->values[parameters[j]->slot];
+    claimBlocks(share, frame);
     return nullptr;
 }
 
-// Runs the block form over n observations on both cores: the second half of the blocks
-// on the helper, the first half here, each half stopping at its first failed block.
-// Returns the observation below which the first half succeeded; *mid is where the second
-// half starts and *midFailed where it stopped. Returns -1 without evaluating anything
-// when the helper is not free (a speculative evaluation uses it), the data fill fewer
-// than two blocks, or no thread can start. The caller checks the values and runs the
-// failed blocks per observation, in observation order.
-int blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed, int* mid, int* midFailed)
+// Runs the block form over n observations on both cores; driver.blockDone then tells
+// which blocks were done. False without evaluating anything when the helper is not free
+// (a speculative evaluation uses it), the data fill fewer than two blocks, or no thread
+// can start: the caller then evaluates the blocks itself.
+bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed)
 {
-    *mid = n;
-    *midFailed = n;
     const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
     if (frame->quiet || frame == &driver.helperFrame || blocks < 2)
-        return -1;
-    BlockRange helper{&driver.helperFrame, frame, (blocks / 2) * BLOCK_ROWS, n, predicted, observed, n};
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, blockRangeThread, &helper) != 0)
-        return -1;
-    BlockRange own{frame, frame, 0, helper.first, predicted, observed, 0};
-    for (int first = 0; first < own.end; first += BLOCK_ROWS) {
-        const int count = own.end - first < BLOCK_ROWS ? own.end - first : BLOCK_ROWS;
-        if (evaluateBlock(frame, first, count, predicted, observed) != BLOCK_OK)
-            break;
-        own.failedAt = first + count;
+        return false;
+    if (driver.blockDoneCapacity < blocks) {
+        if (driver.blockDone)
+            memfree(driver.blockDone);
+        driver.blockDone = static_cast<unsigned char*>(memalloc((size_t)blocks, TAG_BLOCKS));
+        driver.blockDoneCapacity = driver.blockDone ? blocks : 0;
+        if (!driver.blockDone)
+            return false;
     }
+    memset(driver.blockDone, 0, (size_t)blocks);
+    BlockShare share{frame, n, blocks, predicted, observed, {0}, {false}};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, blockShareThread, &share) != 0)
+        return false;
+    claimBlocks(share, frame);
     pthread_join(thread, nullptr);
-    *mid = helper.first;
-    *midFailed = helper.failedAt;
-    return own.failedAt;
-}
-
-// True when the block of observations from first was evaluated by blocksOnBothCores.
-bool blockDone(int first, int ownFailed, int mid, int midFailed)
-{
-    return first < mid ? first < ownFailed : first < midFailed;
+    return true;
 }
 
 // Regression residuals, a block of observations at a time when the program has a block
@@ -590,13 +587,12 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
                 return false;
         return false;
     }
-    int mid, midFailed;
     bool allBlocks = true;
-    const int ownFailed = blocksOnBothCores(frame, n, r, nullptr, &mid, &midFailed);
+    const bool shared = blocksOnBothCores(frame, n, r, nullptr);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        const bool done = ownFailed >= 0 ? blockDone(first, ownFailed, mid, midFailed)
-                                         : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
+        const bool done = shared ? driver.blockDone[first / BLOCK_ROWS] != 0
+                                 : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
         if (done) {
             for (int i = first; i < first + count; ++i)
                 if (!std::isfinite(r[i])) {
@@ -705,5 +701,9 @@ void analysisRelease()
     releaseResults();
     runFrameRelease(&driver.frame);
     runFrameRelease(&driver.helperFrame);
+    if (driver.blockDone)
+        memfree(driver.blockDone);
+    driver.blockDone = nullptr;
+    driver.blockDoneCapacity = 0;
     blockRelease();
 }
