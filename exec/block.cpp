@@ -90,6 +90,8 @@ struct Preparation {
     std::vector<int> slotRegister;      // -1: not written yet in this observation
     std::vector<int> leafRegister;      // by slot: register holding that symbol's value, or -1
     bool failed;                        // the program does not qualify
+    bool functionSeen;                  // the FUNCTION statement was compiled
+    int steps;                          // instructions walked
 };
 
 uint64_t operandParameters(const BlockOp& op);
@@ -586,42 +588,135 @@ void planBlock(const RunFrame* frame, unsigned char* modes)
     }
 }
 
-}  // namespace
+// ---- statements and IF/ELSE ----
 
-bool blockPrepare(const Instruction* entry)
+// The position of ip in emission order; a jump to the very next position (the link from
+// one code segment to the next) is passed through.
+int positionOf(const Instruction* ip)
 {
-    blockRelease();
-    Preparation prep;
-    prep.slotRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
-    prep.leafRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
-    prep.failed = exprCallsFunction(FN_RANDOM) || exprCallsFunction(FN_PRINTF) ||
-                  exprCallsFunction(FN_RETURN) || !entry;
-    bool functionSeen = false;
-    int steps = 0;
-    for (const Instruction* ip = entry; ip && !prep.failed;) {
-        if (++steps > MAX_STEPS) {
-            prep.failed = true;
+    return ip ? instructionIndex(ip) : -1;
+}
+
+bool isLinkJump(const Instruction* ip)
+{
+    return ip->opcode == OP_JUMP && positionOf((const Instruction*)ip->operand1) == positionOf(ip) + 1;
+}
+
+// The instruction at position, reached from ip (at or before it) through plain steps and
+// segment links; null when it is not on that straight path.
+const Instruction* instructionAt(const Instruction* ip, int position)
+{
+    while (ip && positionOf(ip) < position)
+        ip = isLinkJump(ip) ? (const Instruction*)ip->operand1 : ip + 1;
+    return ip && positionOf(ip) == position ? ip : nullptr;
+}
+
+void compileRegion(Preparation& prep, const Instruction* ip, int end);
+
+// IF (condition) ... [ELSE ...]: both branches are compiled for every observation and
+// each work variable they set takes, per observation, the value of the branch its
+// condition chose (a conditional operation, which picks values and computes nothing). A
+// variable set in one branch only keeps its earlier value in the other; if it had none,
+// it may not be read afterwards. Errors of a branch not taken make the block fall back
+// to the per-observation path, which runs only the branch taken. Returns the instruction
+// after the statement, or null.
+const Instruction* compileIf(Preparation& prep, const Instruction* ip)
+{
+    const int here = positionOf(ip);
+    const Instruction* elseStart = (const Instruction*)ip->operand2;
+    const int elsePosition = positionOf(elseStart);
+    if (elsePosition <= here) {
+        prep.failed = true;
+        return nullptr;
+    }
+    const int condition = compileNode(prep, (const ExprNode*)ip->operand1);
+    if (condition < 0)
+        return nullptr;
+    program.ops[condition].root = true;
+    // The then branch ends with a jump over the else branch when there is one (segment
+    // links may follow that jump).
+    int thenEnd = elsePosition;
+    int end = elsePosition;
+    for (int k = elsePosition - 1; k > here; k--) {
+        const Instruction* last = instructionAt(ip, k);
+        if (!last)
             break;
+        if (isLinkJump(last))
+            continue;
+        if (last->opcode == OP_JUMP && positionOf((const Instruction*)last->operand1) > elsePosition) {
+            thenEnd = k;
+            end = positionOf((const Instruction*)last->operand1);
         }
-        if (ip->opcode == OP_STOP)
-            break;
+        break;
+    }
+    const std::vector<int> before = prep.slotRegister;
+    compileRegion(prep, ip + 1, thenEnd);
+    const std::vector<int> taken = prep.slotRegister;
+    prep.slotRegister = before;
+    if (end > elsePosition)
+        compileRegion(prep, elseStart, end);
+    if (prep.failed)
+        return nullptr;
+    for (size_t slot = 0; slot < taken.size(); slot++) {
+        const int other = prep.slotRegister[slot];
+        if (taken[slot] == other)
+            continue;
+        if (taken[slot] < 0 || other < 0) {
+            prep.slotRegister[slot] = -1;
+            continue;
+        }
+        BlockOp op = leaf(NODE_COND, program.ops[condition].scalar && program.ops[taken[slot]].scalar &&
+                                         program.ops[other].scalar);
+        op.a = taken[slot];
+        op.b = other;
+        op.c = condition;
+        prep.slotRegister[slot] = addOp(prep, op);
+    }
+    return instructionAt(elseStart, end);
+}
+
+// The statements from ip up to position end (-1: to the end of the program).
+void compileRegion(Preparation& prep, const Instruction* ip, int end)
+{
+    while (ip && !prep.failed) {
+        if (++prep.steps > MAX_STEPS) {
+            prep.failed = true;
+            return;
+        }
+        if (end >= 0 && positionOf(ip) >= end)
+            return;
         switch (ip->opcode) {
+        case OP_STOP:
+            // The end of the program; a STOP inside a branch ends some observations early.
+            if (end >= 0)
+                prep.failed = true;
+            return;
         case OP_LINE:
             ip++;
             break;
         case OP_JUMP:
+            if (!isLinkJump(ip)) {
+                prep.failed = true;
+                return;
+            }
             ip = (const Instruction*)ip->operand1;
+            break;
+        case OP_JUMP_IF_FALSE:
+            ip = compileIf(prep, ip);
+            if (!ip)
+                prep.failed = true;
             break;
         case OP_EXPR:
             compileStatement(prep, (const ExprNode*)ip->operand1);
             ip++;
             break;
         case OP_FUNCTION: {
-            if (functionSeen) {
+            // Inside a branch the function value would not be set in every observation.
+            if (prep.functionSeen || end >= 0) {
                 prep.failed = true;
-                break;
+                return;
             }
-            functionSeen = true;
+            prep.functionSeen = true;
             program.predicted = compileNode(prep, (const ExprNode*)ip->operand2);
             const Symbol* dependent = (const Symbol*)ip->operand1;
             program.observed = dependent ? readSymbol(prep, dependent) : -1;
@@ -634,10 +729,26 @@ bool blockPrepare(const Instruction* entry)
         }
         default:
             prep.failed = true;
-            break;
+            return;
         }
     }
-    program.available = !prep.failed && functionSeen && program.predicted >= 0;
+}
+
+}  // namespace
+
+bool blockPrepare(const Instruction* entry)
+{
+    blockRelease();
+    Preparation prep;
+    prep.slotRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
+    prep.leafRegister.assign((size_t)(slotCount > 0 ? slotCount : 1), -1);
+    prep.failed = exprCallsFunction(FN_RANDOM) || exprCallsFunction(FN_PRINTF) ||
+                  exprCallsFunction(FN_RETURN) || !entry;
+    prep.functionSeen = false;
+    prep.steps = 0;
+    if (!prep.failed)
+        compileRegion(prep, entry, -1);
+    program.available = !prep.failed && prep.functionSeen && program.predicted >= 0;
     if (!program.available)
         blockRelease();
     else

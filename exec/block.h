@@ -2,12 +2,12 @@
 // a block of observations at once, one operation of its trees at a time over the whole
 // block, with the same arithmetic (and so the same results) as the per-observation path.
 //
-// A program qualifies when its code is a straight line of assignments to scalar work
-// variables, expression statements and one FUNCTION statement, every work variable is
-// written before it is read in the same observation, and it calls no RANDOM, PRINTF or
-// RETURN, reads neither "Obs" nor "Predicted" nor "Residual", uses no array element and
-// no compound assignment or increment. Everything else keeps the per-observation path,
-// which stays the reference.
+// A program qualifies when its code is assignments to scalar work variables, expression
+// statements and IF/ELSE statements of these, with one FUNCTION statement outside any
+// IF, every work variable is written before it is read in the same observation, and it
+// calls no RANDOM, PRINTF or RETURN, reads neither "Obs" nor "Predicted" nor "Residual",
+// has no loop, STOP inside an IF, array element, compound assignment or increment.
+// Everything else keeps the per-observation path, which stays the reference.
 #pragma once
 
 struct Instruction;

@@ -516,18 +516,6 @@ const char* opcodeName(int opcode)
     }
 }
 
-// Position of an instruction in emission order, or -1 when it is not in the code.
-int instructionIndex(const Instruction* instruction)
-{
-    int base = 0;
-    for (CodeSegment* segment = compiler.firstSegment; segment; segment = segment->next) {
-        if (instruction >= segment->slots && instruction < segment->slots + CODE_SEGMENT_SLOTS)
-            return base + (int)(instruction - segment->slots);
-        base += segment->used;
-    }
-    return -1;
-}
-
 // Compiles the statement that token begins.
 void compileStatementToken(Token* token)
 {
@@ -566,6 +554,18 @@ void compileStatementToken(Token* token)
 }
 
 } // namespace
+
+// Position of an instruction in emission order, or -1 when it is not in the code.
+int instructionIndex(const Instruction* instruction)
+{
+    int base = 0;
+    for (CodeSegment* segment = compiler.firstSegment; segment; segment = segment->next) {
+        if (instruction >= segment->slots && instruction < segment->slots + CODE_SEGMENT_SLOTS)
+            return base + (int)(instruction - segment->slots);
+        base += segment->used;
+    }
+    return -1;
+}
 
 Instruction* compileProgram(const LineSource* source)
 {

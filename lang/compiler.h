@@ -41,6 +41,10 @@ void freeCode();
 // Line of the token that began the statement being compiled (for statement-level messages).
 const SourceLine* compilerStatementLine();
 
+// Position of an instruction in emission order (segments counted one after another), or
+// -1 when it is not in the code.
+int instructionIndex(const Instruction* instruction);
+
 // A stable text form of the generated code, one instruction a line, for tests and traces.
 std::string codeDump(const Instruction* entry);
 

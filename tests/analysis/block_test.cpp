@@ -131,7 +131,13 @@ const BlockCase blockCases[] = {
     {"work variable read before written", "FUNCTION y = a*t + b; t = x;", false},
     {"observation counter", "FUNCTION y = a*Obs + b;", false},
     {"array", "DOUBLE v[3] = {1, 2, 3}; FUNCTION y = a*v[1]*x + b;", false},
-    {"if else", "if (x > 300) t = a*x; else t = b*x; FUNCTION y = t;", false},
+    {"if else", "if (x > 300) t = a*x; else t = b*x; FUNCTION y = t;", true},
+    {"if without else", "t = b*x; if (x > 300) { t = a*x; u = exp(-c*x/700); } FUNCTION y = t;", true},
+    {"nested if", "t = x; if (x > 200) { if (x < 500) t = a*sin(x/b/700); else t = ln(x); } else u = 1; FUNCTION y = t;", true},
+    {"if with a domain error in the branch not taken", "t = 0; if (x > 350) t = ln(x - 350); FUNCTION y = a*x + t;", true},
+    {"variable set in one branch only, read after", "if (x > 300) u = a*x; FUNCTION y = u;", false},
+    {"function in a branch", "if (x > 300) FUNCTION y = a*x; else FUNCTION y = b*x;", false},
+    {"while loop", "t = 0; while (t < 3) t = t + 1; FUNCTION y = a*x*t;", false},
     {"increment", "t = x; t++; FUNCTION y = a*t;", false},
     {"compound assignment", "t = x; t *= a; FUNCTION y = t;", false},
     {"random", "FUNCTION y = a*x + 0*RANDOM();", false},
@@ -396,6 +402,8 @@ TEST(BlockRuns, WholeFitEqualsThePerObservationFit)
         "u = x - e;\nFUNCTION y = a*exp(-b*x) + c*exp(-d*u^2) + f*sin(g*x) + h*x + 0.01*x^3;",
         "PARAMETERS a = 2, b = 0.3, c = 0.5, k = 1.1;\nw = sqrt(x + 1) ** k;\n"
         "FUNCTION y = a*exp(-b*x) + c*z + ln(w + 2) - cos(z/3);",
+        "PARAMETERS a = 3, b = 0.5, c = 0.2, e = 4;\nIF (x < e) w = a*exp(-b*x); ELSE w = a*exp(-b*e) + c*(x - e);\n"
+        "FUNCTION y = w + 0.3*z;",
     };
     for (const char* model : models) {
         const std::string head = "VARIABLES x, z, y;\nDOUBLE u, w, v[2];\n";
