@@ -171,6 +171,69 @@ int readSymbol(Preparation& prep, const Symbol* symbol)
     return -1;
 }
 
+// The slot of an array element whose subscripts are constants, found as the evaluator
+// finds it (0-based, truncated; a scalar written with a subscript is one element); -1
+// when a subscript is not a constant or is out of range (the evaluator then reports).
+int constantElementSlot(const ExprNode* node)
+{
+    const Symbol* symbol = node->symbol;
+    const ExprNode* subscripts = node->right;
+    if (!symbol || symbol->slot < 0 || !subscripts)
+        return -1;
+    const bool array = symbol->dimensions != 0 && symbol->elements && symbol->elementCount > 0;
+    const int count = array ? symbol->elementCount : 1;
+    auto subscript = [](const ExprNode* value) {
+        if (!value)
+            return 0.0;
+        return value->kind == NODE_CONST ? value->value : NAN;
+    };
+    long index;
+    if (subscripts->kind == NODE_COMMA) {
+        const bool table = array && symbol->dimensions == 2 && symbol->dim2 > 0;
+        const int rows = table ? symbol->dim1 : (array ? count : 1);
+        const int columns = table ? symbol->dim2 : 1;
+        const double i = std::trunc(subscript(subscripts->left));
+        const double j = std::trunc(subscript(subscripts->right));
+        if (!(i >= 0 && i < rows && j >= 0 && j < columns))
+            return -1;
+        index = (long)i * columns + (long)j;
+    } else {
+        const double i = std::trunc(subscript(subscripts));
+        if (!(i >= 0 && i < count))
+            return -1;
+        index = (long)i;
+    }
+    if (index >= count)
+        return -1;
+    return symbol->slot + (array ? 1 : 0) + (int)index;
+}
+
+// A read of an array element with constant subscripts: the register last assigned to it
+// in this observation, or, for an array the program never writes, its value (the same in
+// every observation).
+int readElement(Preparation& prep, const ExprNode* node)
+{
+    const int slot = constantElementSlot(node);
+    if (slot < 0 || slot >= (int)prep.slotRegister.size() || node->symbol->kind != SYM_WORK ||
+        systemVariable(node->symbol)) {
+        prep.failed = true;
+        return -1;
+    }
+    if (prep.slotRegister[slot] >= 0)
+        return prep.slotRegister[slot];
+    if (exprWritesSymbol(node->symbol)) {
+        prep.failed = true;
+        return -1;
+    }
+    if (prep.leafRegister[slot] >= 0)
+        return prep.leafRegister[slot];
+    BlockOp op = leaf(LEAF_SLOT, true);
+    op.slot = slot;
+    const int reg = addOp(prep, op);
+    prep.leafRegister[slot] = reg;
+    return reg;
+}
+
 bool callQualifies(const ExprNode* node)
 {
     const int code = node->function;
@@ -245,6 +308,8 @@ int compileNode(Preparation& prep, const ExprNode* node)
     }
     case NODE_VAR:
         return readSymbol(prep, node->symbol);
+    case NODE_ELEMENT:
+        return readElement(prep, node);
     case NODE_CALL:
         return compileCall(prep, node);
     case NODE_END:
@@ -298,6 +363,21 @@ int compileNode(Preparation& prep, const ExprNode* node)
 // new register; any other statement is computed for its errors alone.
 void compileStatement(Preparation& prep, const ExprNode* tree)
 {
+    if (tree && tree->kind == NODE_ASSIGN && tree->left && tree->left->kind == NODE_ELEMENT) {
+        const ExprNode* target = tree->left;
+        const int slot = constantElementSlot(target);
+        if (slot < 0 || slot >= (int)prep.slotRegister.size() || target->symbol->kind != SYM_WORK ||
+            systemVariable(target->symbol)) {
+            prep.failed = true;
+            return;
+        }
+        const int value = compileNode(prep, tree->right);
+        if (value >= 0) {
+            prep.slotRegister[slot] = value;
+            program.ops[value].root = true;
+        }
+        return;
+    }
     if (tree && tree->kind == NODE_ASSIGN) {
         const ExprNode* target = tree->left;
         if (!target || target->kind != NODE_VAR || !target->symbol || target->symbol->kind != SYM_WORK ||

@@ -6,7 +6,9 @@
 // statements and IF/ELSE statements of these, with one FUNCTION statement outside any
 // IF, every work variable is written before it is read in the same observation, and it
 // calls no RANDOM, PRINTF or RETURN, reads neither "Obs" nor "Predicted" nor "Residual",
-// has no loop, STOP inside an IF, array element, compound assignment or increment.
+// has no loop, STOP inside an IF, compound assignment or increment, and subscripts array
+// elements by constants only (an element is then a variable of its own; the elements of
+// an array the program never writes keep their declared values).
 // Everything else keeps the per-observation path, which stays the reference.
 #pragma once
 

@@ -54,6 +54,9 @@ void freeTree(ExprNode* node);
 void freeAllNodes();
 // True when some tree of the program calls the built-in function of that code.
 bool exprCallsFunction(int function);
+// True when some tree of the program assigns to, increments or decrements the variable or
+// any element of the array.
+bool exprWritesSymbol(const Symbol* symbol);
 
 // Compile-time evaluation of a built-in call whose arguments are all constants.
 // Returns false when the call cannot be folded (it then stays a call). On an argument

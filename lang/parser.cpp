@@ -1015,3 +1015,17 @@ bool exprCallsFunction(int function)
             return true;
     return false;
 }
+
+bool exprWritesSymbol(const Symbol* symbol)
+{
+    for (const ExprNode* node = parser.liveHead; node; node = node->next) {
+        const ExprNode* target = nullptr;
+        if (node->kind >= NODE_ASSIGN && node->kind <= NODE_SUB_ASSIGN)
+            target = node->left;
+        else if (node->kind >= NODE_PREINC && node->kind <= NODE_POSTDEC)
+            target = node->left ? node->left : node->right;     // an increment's one operand
+        if (target && (target->kind == NODE_VAR || target->kind == NODE_ELEMENT) && target->symbol == symbol)
+            return true;
+    }
+    return false;
+}
