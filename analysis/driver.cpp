@@ -284,6 +284,13 @@ void analysisWait()
 
 namespace {
 
+// What blocksOnBothCores did with each block (driver.blockDone).
+enum BlockOutcome : unsigned char {
+    BLOCK_NOT_DONE = 0,     // failed or not reached: the caller runs it per observation
+    BLOCK_FINITE = 1,       // done (residuals: all finite)
+    BLOCK_NOT_FINITE = 2,   // residuals done, some not finite
+};
+
 int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
 bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed);
 
@@ -297,7 +304,7 @@ void finalPass(RunFrame* frame, int n)
     const bool shared = blocks && blocksOnBothCores(frame, n, analysis.predicted, analysis.observed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        if (blocks && (shared ? driver.blockDone[first / BLOCK_ROWS] != 0
+        if (blocks && (shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
                               : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
             continue;
         for (int i = first; i < first + count; ++i)
@@ -503,6 +510,14 @@ int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, doub
     return blockResiduals(frame, first, count, predicted + first);
 }
 
+bool allFinite(const double* values, int count)
+{
+    bool finite = true;
+    for (int i = 0; i < count; ++i)
+        finite &= std::isfinite(values[i]);
+    return finite;
+}
+
 // The blocks of one evaluation, shared by both cores: each thread claims the next block
 // from a common counter, so a core that starts late or is busy with other work simply
 // takes fewer. The first block that fails stops all claims; the calling thread then runs
@@ -529,7 +544,8 @@ void claimBlocks(BlockShare& share, RunFrame* frame)
             share.stop.store(true, std::memory_order_relaxed);
             return;
         }
-        driver.blockDone[block] = 1;
+        driver.blockDone[block] = share.observed || allFinite(share.predicted + first, count) ? BLOCK_FINITE
+                                                                                              : BLOCK_NOT_FINITE;
     }
 }
 
@@ -591,9 +607,11 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
     const bool shared = blocksOnBothCores(frame, n, r, nullptr);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        const bool done = shared ? driver.blockDone[first / BLOCK_ROWS] != 0
+        const bool done = shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
                                  : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
         if (done) {
+            if (shared && driver.blockDone[first / BLOCK_ROWS] == BLOCK_FINITE)
+                continue;
             for (int i = first; i < first + count; ++i)
                 if (!std::isfinite(r[i])) {
                     r[i] = 0.0;

@@ -204,8 +204,9 @@ TEST_F(BlockPath, KeptValuesGiveTheSameResidualsAcrossASolvesEvaluations)
             EXPECT_EQ(reference[k].nf, block.nf) << body << " point " << k;
             // A failed evaluation's vector is never read; the other half of the blocks may
             // have filled it past the failure.
-            if (reference[k].nf != 0)
+            if (reference[k].nf != 0) {
                 EXPECT_TRUE(sameBits(reference[k].r, block.r)) << body << " point " << k;
+            }
             EXPECT_EQ(reference[k].screen, block.screen) << body << " point " << k;
         }
     }
