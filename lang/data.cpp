@@ -130,10 +130,32 @@ enum NumberScan {
     SCAN_OUT_OF_RANGE,  // beyond the largest double; the end is the character after it
 };
 
+// Reads the exponent digits after D or E with their sign, if any, at *c and moves *c past them.
+inline int scanExponent(const char** c)
+{
+    const char* e = *c;
+    int exponent = 0;
+    if (*e == 'D' || *e == 'E' || *e == 'd' || *e == 'e') {
+        ++e;
+        bool negativeExponent = false;
+        if (*e == '+' || *e == '-') {
+            negativeExponent = *e == '-';
+            ++e;
+        }
+        for (; isDigit(*e); ++e)
+            if (exponent < EXPONENT_LIMIT)
+                exponent = 10 * exponent + (*e - '0');
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    *c = e;
+    return exponent;
+}
+
 // Scans the number at c, which starts at its sign or first digit, into *value.
 // The digits build the number and one power of ten scales it, so that every value
 // read is the same double whichever reader path reads it.
-[[gnu::always_inline]] inline NumberScan scanNumber(const char* c, const char** end, double* value)
+[[gnu::noinline]] NumberScan scanAnyNumber(const char* c, const char** end, double* value)
 {
     bool negative = false;
     if (*c == '+' || *c == '-') {
@@ -185,20 +207,7 @@ enum NumberScan {
     if (digitCount <= EXACT_DIGITS)
         mantissa = static_cast<double>(digits);
     const char* groupEnd = c;
-    int exponent = 0;
-    if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {
-        ++c;
-        bool negativeExponent = false;
-        if (*c == '+' || *c == '-') {
-            negativeExponent = *c == '-';
-            ++c;
-        }
-        for (; isDigit(*c); ++c)
-            if (exponent < EXPONENT_LIMIT)
-                exponent = 10 * exponent + (*c - '0');
-        if (negativeExponent)
-            exponent = -exponent;
-    }
+    const int exponent = scanExponent(&c);
     *end = c;
     // (total + mantissa) * 10^power, scaled term by term so that a zero stays zero
     // under any exponent.
@@ -211,6 +220,40 @@ enum NumberScan {
         scaled += scaleByPowerOfTen(total, power);
     if (std::isinf(scaled))
         return SCAN_OUT_OF_RANGE;
+    *value = negative ? -scaled : scaled;
+    return SCAN_OK;
+}
+
+// scanAnyNumber for the usual numbers, without its per-digit bookkeeping: at most
+// EXACT_DIGITS digits, one point or none, no ':' group, a finite value. The digits form
+// the same integer and the same power of ten scales it, so the value is the same double.
+// Anything else is left to scanAnyNumber.
+[[gnu::always_inline]] inline NumberScan scanNumber(const char* c, const char** end, double* value)
+{
+    const char* start = c;
+    const bool negative = *c == '-';
+    if (*c == '+' || *c == '-')
+        ++c;
+    const char* first = c;
+    uint64_t digits = 0;
+    for (; isDigit(*c); ++c)
+        digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+    const bool point = *c == '.';
+    int fractionDigits = 0;
+    if (point) {
+        const char* fractionStart = ++c;
+        for (; isDigit(*c); ++c)
+            digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+        fractionDigits = static_cast<int>(c - fractionStart);
+    }
+    const long digitCount = c - first - (point ? 1 : 0);
+    if ((digitCount == 0 && !point) || digitCount > EXACT_DIGITS || *c == '.' || *c == ':')
+        return scanAnyNumber(start, end, value);
+    const int exponent = scanExponent(&c);
+    const double scaled = scaleByPowerOfTen(static_cast<double>(digits), exponent - fractionDigits);
+    if (std::isinf(scaled))
+        return scanAnyNumber(start, end, value);
+    *end = c;
     *value = negative ? -scaled : scaled;
     return SCAN_OK;
 }
