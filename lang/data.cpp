@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 
 double* observations;
 int observationCount;
@@ -46,6 +47,8 @@ constexpr int FIRST_CAPACITY = 200;          // rows of the first store without 
 constexpr int GROWTH_ROWS = 2000;            // least growth of the store, in rows
 constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this part of its rows
 constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
+constexpr int ESTIMATE_SLACK_DIVISOR = 64;   // rows estimated from the file size get this part more
+constexpr int ESTIMATE_SLACK_ROWS = 64;      // and this many more
 constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
 constexpr double MANTISSA_FULL = 1e18;       // further digits are past a double's precision
 constexpr int EXACT_DIGITS = 15;             // digits whose value a double holds exactly
@@ -61,7 +64,7 @@ DataState dataState;
 // Where records come from: the program lines after DATA, or a data file.
 struct RecordSource {
     FILE* file;             // data file, or null for inline data
-    char* block;            // file bytes read but not yet handed out ("datablock")
+    char* block;            // file bytes read but not yet handed out ("datablock"), NUL after them
     size_t length;          // bytes in block
     size_t position;        // next unread byte in block
     bool afterReturn;       // the last record ended at a CR: an LF next belongs to it
@@ -119,6 +122,142 @@ double boundedMantissa(const char* start, const char* end, int* power)
     return mantissa;
 }
 
+// How scanning one number ended.
+enum NumberScan {
+    SCAN_OK,            // a number; the end is the character after it
+    SCAN_INVALID,       // no digit or period where the number should start
+    SCAN_TWO_POINTS,    // a second decimal point; the end is that point
+    SCAN_OUT_OF_RANGE,  // beyond the largest double; the end is the character after it
+};
+
+// Reads the exponent digits after D or E with their sign, if any, at *c and moves *c past them.
+inline int scanExponent(const char** c)
+{
+    const char* e = *c;
+    int exponent = 0;
+    if (*e == 'D' || *e == 'E' || *e == 'd' || *e == 'e') {
+        ++e;
+        bool negativeExponent = false;
+        if (*e == '+' || *e == '-') {
+            negativeExponent = *e == '-';
+            ++e;
+        }
+        for (; isDigit(*e); ++e)
+            if (exponent < EXPONENT_LIMIT)
+                exponent = 10 * exponent + (*e - '0');
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    *c = e;
+    return exponent;
+}
+
+// Scans the number at c, which starts at its sign or first digit, into *value.
+// The digits build the number and one power of ten scales it, so that every value
+// read is the same double whichever reader path reads it.
+[[gnu::noinline]] NumberScan scanAnyNumber(const char* c, const char** end, double* value)
+{
+    bool negative = false;
+    if (*c == '+' || *c == '-') {
+        negative = *c == '-';
+        ++c;
+    }
+    if (!isDigit(*c) && *c != '.')
+        return SCAN_INVALID;
+    const char* groupStart = c;
+    double total = 0.0;
+    double mantissa = 0.0;
+    // The first EXACT_DIGITS digits of a group accumulate as an integer, which is exact
+    // and, converted once, the same double as the running double sum (exact up there
+    // too); only longer digit strings continue in the double.
+    uint64_t digits = 0;
+    int digitCount = 0;
+    bool fraction = false;
+    int fractionDigits = 0;
+    for (;; ++c) {
+        if (isDigit(*c)) {
+            if (digitCount < EXACT_DIGITS) {
+                digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+            } else {
+                if (digitCount == EXACT_DIGITS)
+                    mantissa = static_cast<double>(digits);
+                mantissa = 10.0 * mantissa + (*c - '0');
+            }
+            digitCount++;
+            fractionDigits++;
+        } else if (*c == '.') {
+            if (fraction) {
+                *end = c;
+                return SCAN_TWO_POINTS;
+            }
+            fraction = true;
+            fractionDigits = 0;
+        } else if (*c == ':') {
+            if (digitCount <= EXACT_DIGITS)
+                mantissa = static_cast<double>(digits);
+            total = (total + mantissa) * 60.0;
+            mantissa = 0.0;
+            digits = 0;
+            digitCount = 0;
+            groupStart = c + 1;
+        } else {
+            break;
+        }
+    }
+    if (digitCount <= EXACT_DIGITS)
+        mantissa = static_cast<double>(digits);
+    const char* groupEnd = c;
+    const int exponent = scanExponent(&c);
+    *end = c;
+    // (total + mantissa) * 10^power, scaled term by term so that a zero stays zero
+    // under any exponent.
+    const int power = exponent - (fraction ? fractionDigits : 0);
+    int mantissaPower = power;
+    if (std::isinf(mantissa))
+        mantissa = boundedMantissa(groupStart, groupEnd, &mantissaPower);
+    double scaled = scaleByPowerOfTen(mantissa, mantissaPower);
+    if (total != 0.0)
+        scaled += scaleByPowerOfTen(total, power);
+    if (std::isinf(scaled))
+        return SCAN_OUT_OF_RANGE;
+    *value = negative ? -scaled : scaled;
+    return SCAN_OK;
+}
+
+// scanAnyNumber for the usual numbers, without its per-digit bookkeeping: at most
+// EXACT_DIGITS digits, one point or none, no ':' group, a finite value. The digits form
+// the same integer and the same power of ten scales it, so the value is the same double.
+// Anything else is left to scanAnyNumber.
+[[gnu::always_inline]] inline NumberScan scanNumber(const char* c, const char** end, double* value)
+{
+    const char* start = c;
+    const bool negative = *c == '-';
+    if (*c == '+' || *c == '-')
+        ++c;
+    const char* first = c;
+    uint64_t digits = 0;
+    for (; isDigit(*c); ++c)
+        digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+    const bool point = *c == '.';
+    int fractionDigits = 0;
+    if (point) {
+        const char* fractionStart = ++c;
+        for (; isDigit(*c); ++c)
+            digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+        fractionDigits = static_cast<int>(c - fractionStart);
+    }
+    const long digitCount = c - first - (point ? 1 : 0);
+    if ((digitCount == 0 && !point) || digitCount > EXACT_DIGITS || *c == '.' || *c == ':')
+        return scanAnyNumber(start, end, value);
+    const int exponent = scanExponent(&c);
+    const double scaled = scaleByPowerOfTen(static_cast<double>(digits), exponent - fractionDigits);
+    if (std::isinf(scaled))
+        return scanAnyNumber(start, end, value);
+    *end = c;
+    *value = negative ? -scaled : scaled;
+    return SCAN_OK;
+}
+
 void dataMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Reports one data message while fewer than the limit have been reported.
@@ -141,6 +280,8 @@ bool fillBlock(RecordSource& source)
         return false;
     source.length = fread(source.block, 1, FILE_BLOCK_SIZE, source.file);
     source.position = 0;
+    // The NUL after the bytes stops every scan of a record at the end of the block.
+    source.block[source.length] = '\0';
     if (!source.started) {
         source.started = true;
         // A byte-order mark some editors write at the start of a UTF-8 file.
@@ -214,7 +355,7 @@ bool growStore(const SourceLine* line, size_t rowWidth)
         compileError(line, MSG_NO_MEMORY);
         return false;
     }
-    void* block = memrealloc(observations, static_cast<size_t>(capacity) * rowWidth * sizeof(double));
+    void* block = memresize(observations, static_cast<size_t>(capacity) * rowWidth * sizeof(double));
     if (!block) {
         compileError(line, MSG_NO_MEMORY);
         return false;
@@ -236,6 +377,20 @@ char* trimRecord(char* record)
     while (*record == ' ' || *record == '\t')
         ++record;
     return record;
+}
+
+// Takes value into the variable's smallest and largest; the first observation sets both.
+inline void widenBounds(Symbol* variable, double value)
+{
+    if (observationCount == 0) {
+        variable->lowerBound = value;
+        variable->upperBound = value;
+        return;
+    }
+    if (value < variable->lowerBound)
+        variable->lowerBound = value;
+    if (value > variable->upperBound)
+        variable->upperBound = value;
 }
 
 // Stores one record as the next observation; false when reading must stop.
@@ -261,16 +416,7 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
         if (j == 0 && recordNumber == 1 && isalpha(static_cast<unsigned char>(*text)))
             listingNote(nullptr, MSG_HINT_HEADING);
         row[j] = value;
-        Symbol* variable = inputVariables[j];
-        if (observationCount == 0) {
-            variable->lowerBound = value;
-            variable->upperBound = value;
-        } else {
-            if (value < variable->lowerBound)
-                variable->lowerBound = value;
-            if (value > variable->upperBound)
-                variable->upperBound = value;
-        }
+        widenBounds(inputVariables[j], value);
         while (*cursor == ' ' || *cursor == '\t' || *cursor == ',')
             ++cursor;
     }
@@ -283,6 +429,57 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
     }
     observationCount++;
     return true;
+}
+
+
+// What the direct reading of one file record did.
+enum DirectRead {
+    DIRECT_STORED,    // the record is the next observation
+    DIRECT_DECLINED,  // nothing read: the record goes through the record buffer
+};
+
+// Reads the next file record straight from the block when it is a plain one: values
+// for all variables that scan without a message, no more numbers after them (until
+// those are noted), its line end in the block and its length within the record buffer.
+// Any other record is declined with the source untouched but for a line feed that ended
+// the previous record, so the record buffer path reads it (and reports on it) exactly as
+// it reads every record.
+DirectRead readDirect(RecordSource& source)
+{
+    const int n = inputVariableCount;
+    if (source.afterReturn && source.position < source.length) {
+        source.afterReturn = false;
+        if (source.block[source.position] == '\n')
+            source.position++;
+    }
+    if (n == 0 || source.afterReturn || source.position >= source.length ||
+        observationCount >= observationCapacity)
+        return DIRECT_DECLINED;
+    const char* start = source.block + source.position;
+    const char* c = start;
+    double* row = observations + static_cast<size_t>(observationCount) * n;
+    for (int j = 0; j < n; ++j) {
+        while (*c == ' ' || *c == '\t')
+            ++c;
+        if (scanNumber(c, &c, &row[j]) != SCAN_OK)
+            return DIRECT_DECLINED;
+        while (*c == ' ' || *c == '\t' || *c == ',')
+            ++c;
+    }
+    if (!dataState.extraValuesNoted && (isDigit(*c) || *c == '.' || *c == '+' || *c == '-'))
+        return DIRECT_DECLINED;
+    while (*c != '\n' && *c != '\r' && *c != '\0')
+        ++c;
+    // A NUL is the end of the block (the record goes on in the next one) or a NUL byte in
+    // the record, which the record buffer path cuts the record at.
+    if (*c == '\0' || c - start > DATA_RECORD_MAX - 1)
+        return DIRECT_DECLINED;
+    for (int j = 0; j < n; ++j)
+        widenBounds(inputVariables[j], row[j]);
+    observationCount++;
+    source.afterReturn = *c == '\r';
+    source.position = static_cast<size_t>(c + 1 - source.block);
+    return DIRECT_STORED;
 }
 
 void releaseStore()
@@ -302,11 +499,35 @@ void shrinkStore(size_t rowWidth)
     const size_t wanted = std::max(used, rowWidth);
     if (!observations || wanted >= static_cast<size_t>(observationCapacity) * rowWidth)
         return;
-    void* block = memrealloc(observations, wanted * sizeof(double));
+    void* block = memresize(observations, wanted * sizeof(double));
     if (!block)
         return;
     observations = static_cast<double*>(block);
     observationCapacity = observationCount;
+}
+
+// Rows a data file will likely give: its size over the mean length of the records in
+// the first block, with a little slack, or all the records when that block is the whole
+// file; 0 when there is nothing to go by. Called after the first block is read.
+int estimateRows(const RecordSource& source)
+{
+    struct stat info;
+    if (fstat(fileno(source.file), &info) != 0 || info.st_size <= 0)
+        return 0;
+    const char* begin = source.block + source.position;
+    const char* end = source.block + source.length;
+    // A file of CR line ends has no line feed; one of CRLF ends counts each once this way.
+    long long ends = std::count(begin, end, '\n');
+    if (ends == 0)
+        ends = std::count(begin, end, '\r');
+    if (source.length < FILE_BLOCK_SIZE)
+        return static_cast<int>(std::min<long long>(ends + 1, INT_MAX));
+    if (ends == 0)
+        return 0;
+    const double rows = static_cast<double>(info.st_size) * static_cast<double>(ends) /
+                        static_cast<double>(source.length);
+    const double padded = rows + rows / ESTIMATE_SLACK_DIVISOR + ESTIMATE_SLACK_ROWS;
+    return padded < INT_MAX ? static_cast<int>(padded) : INT_MAX;
 }
 
 // Reads every record of the source into a new store.
@@ -314,8 +535,16 @@ void readRecords(RecordSource& source, const SourceLine* line)
 {
     releaseStore();
     const int n = inputVariableCount;
-    const size_t rowWidth = static_cast<size_t>(std::max(std::max(n, parameterCount), 1));
-    const int capacity = settings.dataCount > 0 ? settings.dataCount : FIRST_CAPACITY;
+    // Rows are n doubles apart from the start, so the store is never laid out again.
+    const size_t rowWidth = static_cast<size_t>(std::max(n, 1));
+    int capacity = settings.dataCount > 0 ? settings.dataCount : FIRST_CAPACITY;
+    // A data file sizes the store once from its length; growth remains for an estimate
+    // that falls short.
+    if (source.file && fillBlock(source)) {
+        const int estimate = estimateRows(source);
+        if (estimate > 0)
+            capacity = std::max(settings.dataCount, estimate);
+    }
     if (static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
         compileError(line, MSG_NO_MEMORY);
         return;
@@ -337,9 +566,12 @@ void readRecords(RecordSource& source, const SourceLine* line)
     for (int skipped = 0; skipped < settings.dataSkip && more; ++skipped)
         more = nextRecord(source, record);
     observationCount = 0;
-    while (more && nextRecord(source, record)) {
-        if (!storeRecord(record, line, rowWidth))
-            more = false;
+    while (more) {
+        if (!source.file || readDirect(source) == DIRECT_DECLINED) {
+            if (!nextRecord(source, record))
+                break;
+            more = storeRecord(record, line, rowWidth);
+        }
         if (dataState.progressHook && observationCount % 100 == 0)
             dataState.progressHook(observationCount, false);
     }
@@ -391,7 +623,7 @@ void compileData()
     dataFilePath = path;
     RecordSource source{};
     source.file = file;
-    source.block = static_cast<char*>(memalloc(FILE_BLOCK_SIZE, "datablock"));
+    source.block = static_cast<char*>(memalloc(FILE_BLOCK_SIZE + 1, "datablock"));
     if (!source.block) {
         compileError(line, MSG_NO_MEMORY);
         fclose(file);
@@ -409,93 +641,30 @@ double readDataNumber(const char** cursor, long recordNumber)
     while (*c == ' ' || *c == '\t')
         ++c;
     const char* valueStart = c;
-    bool negative = false;
-    if (*c == '+' || *c == '-') {
-        negative = *c == '-';
-        ++c;
-    }
-    if (!isDigit(*c) && *c != '.') {
+    const char* end = c;
+    double value = 0.0;
+    switch (scanNumber(c, &end, &value)) {
+    case SCAN_OK:
+        *cursor = end;
+        return value;
+    case SCAN_INVALID:
         dataMessage(MSG_INVALID_CHARACTER, recordNumber, valueStart);
         return 0.0;
-    }
-    const char* groupStart = c;
-    double total = 0.0;
-    double mantissa = 0.0;
-    // The first EXACT_DIGITS digits of a group accumulate as an integer, which is exact
-    // and, converted once, the same double as the running double sum (exact up there
-    // too); only longer digit strings continue in the double.
-    uint64_t digits = 0;
-    int digitCount = 0;
-    bool fraction = false;
-    int fractionDigits = 0;
-    for (;; ++c) {
-        if (isDigit(*c)) {
-            if (digitCount < EXACT_DIGITS) {
-                digits = 10 * digits + static_cast<uint64_t>(*c - '0');
-            } else {
-                if (digitCount == EXACT_DIGITS)
-                    mantissa = static_cast<double>(digits);
-                mantissa = 10.0 * mantissa + (*c - '0');
-            }
-            digitCount++;
-            fractionDigits++;
-        } else if (*c == '.') {
-            if (fraction) {
-                const char* valueEnd = c;
-                while (*valueEnd && *valueEnd != ' ' && *valueEnd != '\t' && *valueEnd != ',')
-                    ++valueEnd;
-                dataMessage(MSG_TWO_POINTS,
-                            static_cast<int>(valueEnd - valueStart), valueStart);
-                *cursor = c + 1;
-                return 0.0;
-            }
-            fraction = true;
-            fractionDigits = 0;
-        } else if (*c == ':') {
-            if (digitCount <= EXACT_DIGITS)
-                mantissa = static_cast<double>(digits);
-            total = (total + mantissa) * 60.0;
-            mantissa = 0.0;
-            digits = 0;
-            digitCount = 0;
-            groupStart = c + 1;
-        } else {
-            break;
-        }
-    }
-    if (digitCount <= EXACT_DIGITS)
-        mantissa = static_cast<double>(digits);
-    const char* groupEnd = c;
-    int exponent = 0;
-    if (*c == 'D' || *c == 'E' || *c == 'd' || *c == 'e') {
-        ++c;
-        bool negativeExponent = false;
-        if (*c == '+' || *c == '-') {
-            negativeExponent = *c == '-';
-            ++c;
-        }
-        for (; isDigit(*c); ++c)
-            if (exponent < EXPONENT_LIMIT)
-                exponent = 10 * exponent + (*c - '0');
-        if (negativeExponent)
-            exponent = -exponent;
-    }
-    *cursor = c;
-    // (total + mantissa) * 10^power, scaled term by term so that a zero stays zero
-    // under any exponent.
-    const int power = exponent - (fraction ? fractionDigits : 0);
-    int mantissaPower = power;
-    if (std::isinf(mantissa))
-        mantissa = boundedMantissa(groupStart, groupEnd, &mantissaPower);
-    double value = scaleByPowerOfTen(mantissa, mantissaPower);
-    if (total != 0.0)
-        value += scaleByPowerOfTen(total, power);
-    if (std::isinf(value)) {
-        // beyond the largest double (1e400): an error of the record, not an infinity
-        dataMessage(MSG_OUT_OF_RANGE, recordNumber, static_cast<int>(c - valueStart), valueStart);
+    case SCAN_TWO_POINTS: {
+        const char* valueEnd = end;
+        while (*valueEnd && *valueEnd != ' ' && *valueEnd != '\t' && *valueEnd != ',')
+            ++valueEnd;
+        dataMessage(MSG_TWO_POINTS, static_cast<int>(valueEnd - valueStart), valueStart);
+        *cursor = end + 1;
         return 0.0;
     }
-    return negative ? -value : value;
+    case SCAN_OUT_OF_RANGE:
+        // beyond the largest double (1e400): an error of the record, not an infinity
+        *cursor = end;
+        dataMessage(MSG_OUT_OF_RANGE, recordNumber, static_cast<int>(end - valueStart), valueStart);
+        return 0.0;
+    }
+    return 0.0;
 }
 
 void freeObservations()

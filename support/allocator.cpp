@@ -174,6 +174,49 @@ void* memrealloc(void* block, size_t newSize)
     return moved;
 }
 
+void* memresize(void* block, size_t newSize)
+{
+    if (!block)
+        return memalloc_zero(newSize, "realloc");
+    if (newSize > SIZE_LIMIT) {
+        failAllocation();
+        return nullptr;
+    }
+    BlockHeader* header = headerOf(block);
+    const size_t oldSize = header->size;
+    if (newSize == oldSize)
+        return block;
+    // The heap resizes the block where it lies, or moves it (a large block by remapping
+    // its pages, without a copy); the neighbours' links then follow it. On failure the
+    // old block stays live and untouched; the caller sees null and the flag.
+    GuardReport reports[MAX_GUARD_REPORTS];
+    int reportCount;
+    BlockHeader* moved;
+    {
+        std::lock_guard<std::mutex> guard(mem.lock);
+        reportCount = checkGuards(header, reports, MAX_GUARD_REPORTS);
+        moved = static_cast<BlockHeader*>(realloc(header, sizeof(BlockHeader) + newSize + GUARD_BYTES));
+        if (moved) {
+            if (moved->prev)
+                moved->prev->next = moved;
+            else
+                mem.blockListHead = moved;
+            if (moved->next)
+                moved->next->prev = moved;
+            moved->size = static_cast<uint32_t>(newSize);
+            memset(areaOf(moved) + newSize, TAIL_GUARD, GUARD_BYTES);
+        }
+    }
+    showGuardReports(reports, reportCount);
+    if (!moved) {
+        failAllocation();
+        return nullptr;
+    }
+    if (newSize > oldSize)
+        memset(areaOf(moved) + oldSize, 0, newSize - oldSize);
+    return areaOf(moved);
+}
+
 void memfree(void* block)
 {
     if (!block) {

@@ -14,6 +14,7 @@ void* memalloc_zero(size_t size, const char* tag);     // memalloc, then cleared
 double* memalloc_doubles(size_t count, const char* tag);
 int* memalloc_ints(size_t count, const char* tag);
 void* memrealloc(void* block, size_t newSize);         // always moves unless the size is unchanged
+void* memresize(void* block, size_t newSize);          // memrealloc that may keep the block in place
 void memfree(void* block);
 void memcheck_all();
 void memcheck_block(void* block);

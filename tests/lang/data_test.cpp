@@ -232,6 +232,76 @@ TEST_F(DataFile, StoreGrowsPastItsFirstCapacity)
     EXPECT_EQ(inputVariables[0]->upperBound, 4999.0);
 }
 
+// Records of every kind, plain and odd, around the block boundaries of a data file: the
+// file gives the same store, bounds and messages as the same records inline, whatever
+// its line ends.
+TEST_F(DataFile, FileRecordsReadLikeInlineRecordsAcrossBlocks)
+{
+    const std::string odd[] = {
+        "1 2 3",          "  4, 5 // remark",  "6\t7; 8",        "",
+        "1.2.3 4",        "5 x",               "1e400 2",         "1:30 -2.5D-1",
+        "12345678901234567890 0.1234567890123456789",             "\t",
+        std::string("3").append(1994, ' ').append("12345"),  "+.5 -7.",  "9e 1e-",  "//",
+    };
+    std::string records = "x y\n";
+    bool straddled = false;
+    for (int i = 0; records.size() < 700000; ++i) {
+        if (!straddled && records.size() > (1u << 18) - 1000) {
+            records += odd[10] + "\n";   // across the end of the first block
+            straddled = true;
+        } else if (i % 997 == 500)
+            records += odd[(i / 997) % std::size(odd)] + "\n";
+        else
+            records += std::to_string(i % 89) + "." + std::to_string(i) + " -" +
+                       std::to_string(i % 7) + "e-" + std::to_string(i % 13) + "\n";
+    }
+    EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA;\n" + records));
+    const std::vector<double> inlineValues = storeValues();
+    const std::vector<std::string> inlineMessages = screenLines();
+    const double bounds[] = {inputVariables[0]->lowerBound, inputVariables[0]->upperBound,
+                             inputVariables[1]->lowerBound, inputVariables[1]->upperBound};
+    ASSERT_GT(observationCount, 25000);
+    ASSERT_EQ(inlineMessages.size(), 11u);   // nine messages and two notes
+
+    for (const char* lineEnd : {"\n", "\r\n", "\r"}) {
+        std::string contents;
+        for (char c : records)
+            contents += c == '\n' ? std::string(lineEnd) : std::string(1, c);
+        EXPECT_FALSE(compileWithFile(contents)) << lineEnd;
+        EXPECT_TRUE(storeValues() == inlineValues) << lineEnd;
+        EXPECT_EQ(screenLines(), inlineMessages) << lineEnd;
+        EXPECT_EQ(inputVariables[0]->lowerBound, bounds[0]);
+        EXPECT_EQ(inputVariables[0]->upperBound, bounds[1]);
+        EXPECT_EQ(inputVariables[1]->lowerBound, bounds[2]);
+        EXPECT_EQ(inputVariables[1]->upperBound, bounds[3]);
+    }
+}
+
+// The store is sized from the records of the first block: a file whose later records are
+// much shorter (the store grows) or much longer (it shrinks at the end) reads every row.
+TEST_F(DataFile, RowEstimateTooShortOrTooLongReadsEveryRow)
+{
+    const std::string longRecord = "7 8" + std::string(120, ' ') + "\n";
+    std::string longFirst;
+    while (longFirst.size() < 300000)
+        longFirst += longRecord;
+    const int longRows = static_cast<int>(longFirst.size() / longRecord.size());
+    std::string shortRecords;
+    for (int i = 0; i < 150000; ++i)
+        shortRecords.append(std::to_string(i % 10)).append(" ").append(std::to_string(i)).append("\n");
+
+    for (const std::string& contents : {longFirst + shortRecords, shortRecords + longFirst}) {
+        ASSERT_TRUE(compileWithFile(contents));
+        ASSERT_EQ(observationCount, longRows + 150000);
+        EXPECT_EQ(observationCapacity, observationCount);
+        const int firstShort = contents[0] == '7' ? longRows : 0;
+        EXPECT_EQ(observations[2 * (firstShort + 149999) + 1], 149999.0);
+        EXPECT_EQ(observations[2 * (firstShort + 12345)], 5.0);
+        EXPECT_EQ(inputVariables[1]->upperBound, 149999.0);
+        EXPECT_EQ(inputVariables[1]->lowerBound, 0.0);
+    }
+}
+
 TEST_F(DataFile, LongRecordsAreCutAndBinaryFilesGiveMessages)
 {
     std::string contents = "1 0." + std::string(5000, '2') + "\n3 4\n";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -155,6 +156,37 @@ TEST_F(AllocatorTest, ReallocRules)
     auto* shrunk = static_cast<char*>(memrealloc(grown, 3));
     EXPECT_EQ(std::string(shrunk, 3), "abc");
     memfree(shrunk);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// memresize keeps contents, tag and list links whether the heap resizes in place or moves
+// the block; growth adds zero bytes, and the guards stay sound throughout.
+TEST_F(AllocatorTest, ResizeKeepsContentsLinksAndGuards)
+{
+    const long before = memLiveBlockCount();
+    auto* older = static_cast<char*>(memalloc(16, "older"));
+    auto* block = static_cast<char*>(memalloc(8, "resized"));
+    auto* newer = static_cast<char*>(memalloc(16, "newer"));
+    memcpy(block, "abcdefgh", 8);
+    for (size_t size : {size_t(40), size_t(24) << 20, size_t(3), size_t(5) << 20}) {
+        const size_t kept = std::min<size_t>(size, 3);
+        block = static_cast<char*>(memresize(block, size));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(std::string(block, kept), std::string("abc", kept));
+        if (size > 8) {
+            EXPECT_EQ(block[size - 1], 0);
+        }
+        const std::vector<MemTagGroup> groups = memListGroups();
+        const MemTagGroup* group = findGroup(groups, "resized");
+        ASSERT_NE(group, nullptr);
+        EXPECT_EQ(group->totalBytes, static_cast<long>(size));
+        EXPECT_EQ(memLiveBlockCount(), before + 3);
+        memcheck_all();
+    }
+    memfree(newer);
+    memfree(block);
+    memfree(older);
+    EXPECT_EQ(memLiveBlockCount(), before);
     EXPECT_TRUE(boxes.empty());
 }
 
