@@ -87,29 +87,40 @@ double clampToBox(double value, double lower, double upper)
     return value < lower ? lower : (value > upper ? upper : value);
 }
 
+// Margin of the bound largest * sqrt(n) on ||r||: the computed norm exceeds the bound by
+// rounding only, some n units in the last place at most.
+constexpr double NORM_BOUND_MARGIN = 1.001;
+
 // Residuals at xx into r through routine with context. A failed, non-finite or huge
-// residual vector is "cannot compute"; a negative nf from the routine is Cancel.
-int evaluateWith(const Core& c, SolverResiduals routine, void* context, const double* xx, double* r)
+// residual vector is "cannot compute"; a negative nf from the routine is Cancel. The
+// finite test and the largest |r_i| share one sweep; the norm itself is formed only when
+// largest * sqrt(n) could exceed V(46). *largest (may be null) receives max |r_i|.
+int evaluateWith(const Core& c, SolverResiduals routine, void* context, const double* xx, double* r,
+                 double* largest = nullptr)
 {
     int nf = c.nfcall + c.ngcall;
     for (int i = 0; i < c.n; ++i) r[i] = NAN;
     routine(c.n, c.p, xx, &nf, r, context);
     if (nf < 0) return OUT_CANCEL;
     if (nf == 0) return OUT_FAILED;
-    for (int i = 0; i < c.n; ++i)
-        if (!std::isfinite(r[i])) return OUT_FAILED;
-    if (linalgNorm(c.n, r) > c.v[V_RLIMIT]) return OUT_FAILED;
+    bool finite = true;
+    double big = linalgMaxAbsFinite(c.n, r, &finite);
+    if (!finite) return OUT_FAILED;
+    double bound = big * std::sqrt((double)c.n) * NORM_BOUND_MARGIN;
+    if (!(bound <= c.v[V_RLIMIT]) && linalgNormWithMax(c.n, r, big) > c.v[V_RLIMIT]) return OUT_FAILED;
+    if (largest != nullptr) *largest = big;
     return OUT_OK;
 }
 
-int evaluate(Core& c, const double* xx, double* r)
+int evaluate(Core& c, const double* xx, double* r, double* largest = nullptr)
 {
-    return evaluateWith(c, c.callbacks->residuals, c.callbacks->context, xx, r);
+    return evaluateWith(c, c.callbacks->residuals, c.callbacks->context, xx, r, largest);
 }
 
-double halfSquares(int n, const double* r)
+// 0.5 ||r||^2, with largest = max |r_i| from the evaluation.
+double halfSquares(int n, const double* r, double largest)
 {
-    double norm = linalgNorm(n, r);
+    double norm = linalgNormWithMax(n, r, largest);
     return 0.5 * norm * norm;
 }
 
@@ -124,12 +135,8 @@ constexpr double ROUNDING_UNITS = 256.0;
 
 bool columnLost(const Core& c, const double* column, double h)
 {
-    double change = 0.0, size = 0.0;
-    for (int i = 0; i < c.n; ++i) {
-        double dc = std::fabs(column[i] * h), dr = std::fabs(c.r0[i]);
-        change = dc > change ? dc : change;
-        size = dr > size ? dr : size;
-    }
+    double change = linalgMaxAbsTimes(c.n, column, h);
+    double size = linalgMaxAbs(c.n, c.r0);
     return change <= ROUNDING_UNITS * DBL_EPSILON * size;
 }
 
@@ -370,12 +377,7 @@ void updateScale(Core& c, bool first)
     int type = c.iv[IV_SCALE_TYPE];
     if (type == 0 || (type == 2 && !first)) return;
     for (int k = 0; k < c.p; ++k) {
-        const double* column = c.jac + (long)k * c.n;
-        double big = 0.0;
-        for (int i = 0; i < c.n; ++i) {
-            double t = std::fabs(column[i]);
-            big = t > big ? t : big;
-        }
+        double big = linalgMaxAbs(c.n, c.jac + (long)k * c.n);
         c.colMax[k] = std::fmax(c.colMax[k], big);
         double t = c.colMax[k];
         double sii = c.smat[packedIndex(k, k)];
@@ -394,13 +396,13 @@ void swapColumns(Core& c, int a, int b)
 }
 
 // After a new Jacobian at x (residuals r0): scale (unless rescale is false), free/held
-// split (bounded), column permutation, QR, qtr, gradient.
+// split (bounded), column permutation, QR with Q^T r in the same sweeps, qtr, gradient.
 void factorJacobian(Core& c, bool first, bool rescale = true)
 {
     if (rescale) updateScale(c, first);
     int p = c.p;
-    // gradient in natural order, needed for the held test
-    for (int k = 0; k < p; ++k) c.g[k] = linalgDot(c.n, c.jac + (long)k * c.n, c.r0);
+    // gradient in natural order, needed only for the held test of the bounds
+    if (c.bounds != nullptr) linalgColumnDots(c.n, p, c.jac, c.r0, c.g);
     int m = 0;
     for (int k = 0; k < p; ++k) {
         bool held = false;
@@ -431,9 +433,8 @@ void factorJacobian(Core& c, bool first, bool rescale = true)
             if (displaced >= 0) at[displaced] = from;
         }
     }
-    linalgQr(c.n, p, c.jac, c.beta);
     for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
-    linalgApplyQt(c.n, p, c.jac, c.beta, c.rt);
+    linalgQrApply(c.n, p, c.jac, c.beta, c.rt);
     for (int k = 0; k < p; ++k) c.qtr[k] = c.rt[k];
     linalgRtMul(p, c.jac, c.n, c.qtr, c.gp);
     for (int k = 0; k < p; ++k) {
@@ -922,10 +923,11 @@ TrialStatus evaluateTrial(Core& c, const Iteration& it, Trial& trial)
     trial.f = it.f0;
     if (trial.step.dstnrm == 0.0) return TRIAL_EVALUATED;
     c.nfcall += 1;
-    int outcome = evaluate(c, c.xt, c.rt);
+    double largest = 0.0;
+    int outcome = evaluate(c, c.xt, c.rt, &largest);
     if (outcome == OUT_CANCEL) return TRIAL_CANCELLED;
     if (outcome == OUT_FAILED) return TRIAL_UNCOMPUTABLE;
-    trial.f = halfSquares(c.n, c.rt);
+    trial.f = halfSquares(c.n, c.rt, largest);
     return TRIAL_EVALUATED;
 }
 
@@ -1228,7 +1230,9 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     c.iv = iv;
     c.v = v;
     carveWork(c);
-    for (long i = V_WORK_START; i < coreRealsNeeded(n, p); ++i) v[i] = 0.0;
+    // the small arrays start at zero; the Jacobian and the residual vectors are always
+    // written before they are read
+    for (double* at = c.jac + (long)n * p; at < c.r0; ++at) *at = 0.0;
     for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : 1.0;
     c.nfcall = 1;
     c.ngcall = 0;
@@ -1239,10 +1243,11 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     };
 
     // start point and first Jacobian
-    int outcome = evaluate(c, x, c.r0);
+    double largest = 0.0;
+    int outcome = evaluate(c, x, c.r0, &largest);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_BAD_START);
-    c.f = halfSquares(n, c.r0);
+    c.f = halfSquares(n, c.r0, largest);
     v[V_F] = c.f;
     outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
