@@ -13,6 +13,7 @@
 // added one by one, and independent sums share one sweep, each in its own running sum.
 // A maximum needs no order at all and is taken in several lanes.
 constexpr int BLOCK = 256;          // elements per block: a few kilobytes, kept in L1
+constexpr int SHORT_BLOCK = 32;     // block whose divisions overlap the sums of the last
 constexpr int LANES = 8;            // running maxima of linalgMaxAbs
 constexpr int QR_DOT_GROUP = 4;     // columns whose dot products share one sweep
 
@@ -85,65 +86,107 @@ double normFromScale(int m, const double* x, double scale)
     return scale * std::sqrt(scaledSquares(m, x, scale));
 }
 
-// dot[g] += v_j c[g][i0 + j] for one block of len elements, the group's sums side by side.
-void blockDots(int i0, int len, const double* v, int group, double* const* c, double* dot)
+// dot[g] += v_j c[g][i0 + j] for one block of len elements, the group's sums side by side;
+// with vtv, also *vtv += v_j^2 as one more running sum.
+void blockDots(int i0, int len, const double* v, int group, double* const* c, double* dot, double* vtv)
 {
     double s0 = dot[0], s1 = dot[1], s2 = dot[2], s3 = dot[3];
     const double* c0 = group > 0 ? c[0] + i0 : nullptr;
     const double* c1 = group > 1 ? c[1] + i0 : nullptr;
     const double* c2 = group > 2 ? c[2] + i0 : nullptr;
     const double* c3 = group > 3 ? c[3] + i0 : nullptr;
-    switch (group) {
-    case 4:
-        for (int j = 0; j < len; ++j) {
-            double t = v[j];
-            s0 += t * c0[j];
-            s1 += t * c1[j];
-            s2 += t * c2[j];
-            s3 += t * c3[j];
+    if (vtv != nullptr) {
+        double sv = *vtv;
+        switch (group) {
+        case 4:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                sv += t * t;
+                s0 += t * c0[j];
+                s1 += t * c1[j];
+                s2 += t * c2[j];
+                s3 += t * c3[j];
+            }
+            break;
+        case 3:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                sv += t * t;
+                s0 += t * c0[j];
+                s1 += t * c1[j];
+                s2 += t * c2[j];
+            }
+            break;
+        case 2:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                sv += t * t;
+                s0 += t * c0[j];
+                s1 += t * c1[j];
+            }
+            break;
+        case 1:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                sv += t * t;
+                s0 += t * c0[j];
+            }
+            break;
+        default:
+            for (int j = 0; j < len; ++j) sv += v[j] * v[j];
+            break;
         }
-        break;
-    case 3:
-        for (int j = 0; j < len; ++j) {
-            double t = v[j];
-            s0 += t * c0[j];
-            s1 += t * c1[j];
-            s2 += t * c2[j];
+        *vtv = sv;
+    } else {
+        switch (group) {
+        case 4:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                s0 += t * c0[j];
+                s1 += t * c1[j];
+                s2 += t * c2[j];
+                s3 += t * c3[j];
+            }
+            break;
+        case 3:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                s0 += t * c0[j];
+                s1 += t * c1[j];
+                s2 += t * c2[j];
+            }
+            break;
+        case 2:
+            for (int j = 0; j < len; ++j) {
+                double t = v[j];
+                s0 += t * c0[j];
+                s1 += t * c1[j];
+            }
+            break;
+        case 1:
+            for (int j = 0; j < len; ++j) s0 += v[j] * c0[j];
+            break;
+        default:
+            break;
         }
-        break;
-    case 2:
-        for (int j = 0; j < len; ++j) {
-            double t = v[j];
-            s0 += t * c0[j];
-            s1 += t * c1[j];
-        }
-        break;
-    case 1:
-        for (int j = 0; j < len; ++j) s0 += v[j] * c0[j];
-        break;
-    default:
-        break;
     }
     dot[0] = s0; dot[1] = s1; dot[2] = s2; dot[3] = s3;
 }
 
 // One sweep over rows [from, n) of the reflector column col: when divide is set, each
-// block is first scaled (col_i /= vk) and its squares added to *vtv; then the block's
-// terms of dot[g] += col_i c[g][i].
+// block is first scaled (col_i /= vk) and its squares go to *vtv; then the block's terms
+// of dot[g] += col_i c[g][i]. The blocks are short, so that the divisions of one block
+// overlap the running sums of the previous one.
 void reflectorSweep(int from, int n, double* col, bool divide, double vk, double* vtv, int group,
                     double* const* c, double* dot)
 {
-    double sv = divide ? *vtv : 0.0;
-    for (int i0 = from; i0 < n; i0 += BLOCK) {
-        int len = n - i0 < BLOCK ? n - i0 : BLOCK;
+    for (int i0 = from; i0 < n; i0 += SHORT_BLOCK) {
+        int len = n - i0 < SHORT_BLOCK ? n - i0 : SHORT_BLOCK;
         double* v = col + i0;
-        if (divide) {
+        if (divide)
             for (int j = 0; j < len; ++j) v[j] /= vk;
-            for (int j = 0; j < len; ++j) sv += v[j] * v[j];
-        }
-        blockDots(i0, len, v, group, c, dot);
+        blockDots(i0, len, v, group, c, dot, divide ? vtv : nullptr);
     }
-    if (divide) *vtv = sv;
 }
 
 }  // namespace
@@ -385,7 +428,7 @@ void linalgColumnDots(int n, int m, const double* a, const double* y, double* ou
         double* c[QR_DOT_GROUP];
         for (int g = 0; g < group; ++g) c[g] = const_cast<double*>(a + (long)(j0 + g) * n);   // read only
         double dot[QR_DOT_GROUP] = {0.0, 0.0, 0.0, 0.0};
-        for (int i0 = 0; i0 < n; i0 += BLOCK) blockDots(i0, n - i0 < BLOCK ? n - i0 : BLOCK, y + i0, group, c, dot);
+        for (int i0 = 0; i0 < n; i0 += BLOCK) blockDots(i0, n - i0 < BLOCK ? n - i0 : BLOCK, y + i0, group, c, dot, nullptr);
         for (int g = 0; g < group; ++g) out[j0 + g] = dot[g];
     }
 }
