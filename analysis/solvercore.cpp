@@ -41,6 +41,7 @@ struct Core {
     double* x0;                     // start of the iteration
     double* d;                      // scale
     double* colMax;                 // running maximum of |J_ik| per column
+    double* colLast;                // largest |J_ik| of each column as last formed
     double* beta;                   // reflector factors
     double* qtr;                    // first p entries of Q^T r (permuted order)
     double* g;                      // gradient, natural order
@@ -60,6 +61,7 @@ struct Core {
     int* perm;                      // permuted position k holds parameter perm[k]
     int* where;                     // scratch: column position of each parameter
     int freeCount;                  // m: free variables (first in perm)
+    double r0Size;                  // largest |r0_i| while a Jacobian is formed
 
     double f;                       // f at x
     bool hStale;                    // hmat must be rebuilt
@@ -133,16 +135,21 @@ constexpr double WIDEN_FACTOR = 1000.0;
 constexpr int WIDEN_LIMIT = 3;
 constexpr double ROUNDING_UNITS = 256.0;
 
-bool columnLost(const Core& c, const double* column, double h)
+// Column k <- (column - r0) / step, the residuals at x + step e_k already in it. Keeps
+// max |J_ik| for the scale update and returns the change max |J_ik step| of the residuals.
+double differenceColumn(Core& c, int k, double* column, double step)
 {
-    double change = linalgMaxAbsTimes(c.n, column, h);
-    double size = linalgMaxAbs(c.n, c.r0);
-    return change <= ROUNDING_UNITS * DBL_EPSILON * size;
+    return linalgDifference(c.n, column, c.r0, step, &c.colLast[k]);
 }
 
-int widenColumn(Core& c, int k, double h, double* column)
+bool columnLost(const Core& c, double change)
 {
-    if (!columnLost(c, column, h)) return OUT_OK;
+    return change <= ROUNDING_UNITS * DBL_EPSILON * c.r0Size;
+}
+
+int widenColumn(Core& c, int k, double change, double h, double* column)
+{
+    if (!columnLost(c, change)) return OUT_OK;
     double* trial = c.xt;
     double xk = c.x[k];
     double good = h;
@@ -162,12 +169,12 @@ int widenColumn(Core& c, int k, double h, double* column)
             outcome = evaluate(c, trial, column);
             trial[k] = xk;
             if (outcome != OUT_OK) return outcome;
-            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / good;
+            differenceColumn(c, k, column, good);
             return OUT_OK;
         }
-        for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+        change = differenceColumn(c, k, column, used);
         good = used;
-        if (!columnLost(c, column, used)) return OUT_OK;
+        if (!columnLost(c, change)) return OUT_OK;
     }
     return OUT_OK;
 }
@@ -208,11 +215,12 @@ int formColumn(Core& c, int k, double* trial, int first)
     int start = firstStep(c, k, &h0, &h, &factor);
     if (start == COLUMN_FIXED) {
         for (int i = 0; i < c.n; ++i) column[i] = 0.0;
+        c.colLast[k] = 0.0;
         return OUT_OK;
     }
     if (start == OUT_FAILED) return OUT_FAILED;
     bool done = false;
-    double used = 0.0;
+    double used = 0.0, change = 0.0;
     while (std::fabs(h / h0) >= 0.1) {
         trial[k] = xk + h;
         used = trial[k] - xk;           // the step as represented
@@ -222,14 +230,14 @@ int formColumn(Core& c, int k, double* trial, int first)
         trial[k] = xk;
         if (outcome == OUT_CANCEL) return OUT_CANCEL;
         if (outcome == OUT_OK && used != 0.0) {
-            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+            change = differenceColumn(c, k, column, used);
             done = true;
             break;
         }
         h *= factor;
     }
     if (!done) return OUT_FAILED;
-    return widenColumn(c, k, used, column);
+    return widenColumn(c, k, change, used, column);
 }
 
 // The speculative pass of both cores: the first tries of columns begin, begin + 2, ...
@@ -294,6 +302,7 @@ bool firstTriesOnTwoThreads(Core& c, int* outcomes)
 int formJacobian(Core& c)
 {
     double* trial = c.xt;
+    c.r0Size = linalgMaxAbs(c.n, c.r0);
     std::vector<int> outcomes;
     bool speculative = c.callbacks->quietResiduals != nullptr && c.p >= 2;
     if (speculative) {
@@ -370,15 +379,15 @@ int formCentralJacobian(Core& c)
     return OUT_OK;
 }
 
-// Scale update after each Jacobian: running column maximum, raised by sqrt(S_ii), small
-// values replaced by V(40), and d may shrink by at most the factor V(41).
+// Scale update after each forward-difference Jacobian: running column maximum (the
+// maxima come from the columns' formation), raised by sqrt(S_ii), small values replaced
+// by V(40), and d may shrink by at most the factor V(41).
 void updateScale(Core& c, bool first)
 {
     int type = c.iv[IV_SCALE_TYPE];
     if (type == 0 || (type == 2 && !first)) return;
     for (int k = 0; k < c.p; ++k) {
-        double big = linalgMaxAbs(c.n, c.jac + (long)k * c.n);
-        c.colMax[k] = std::fmax(c.colMax[k], big);
+        c.colMax[k] = std::fmax(c.colMax[k], c.colLast[k]);
         double t = c.colMax[k];
         double sii = c.smat[packedIndex(k, k)];
         if (sii > 0.0) t = std::fmax(t, std::sqrt(sii));
@@ -713,7 +722,7 @@ void carveWork(Core& c)
     c.hmat = next; next += tri;             // hmat and stepWork are adjacent: p*p scratch at the end
     c.stepWork = next; next += stepWorkLength(p);
     double** vectors[] = {&c.x0, &c.d, &c.colMax, &c.beta, &c.qtr, &c.g, &c.gp, &c.dp, &c.gOld,
-                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2};
+                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2, &c.colLast};
     for (double** vec : vectors) { *vec = next; next += p; }
     c.r0 = next; next += n;
     c.rt = next;
@@ -726,7 +735,7 @@ void carveWork(Core& c)
 long coreRealsNeeded(int n, int p)
 {
     long tri = (long)p * (p + 1) / 2;
-    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 17L * p + 2L * n;
+    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 18L * p + 2L * n;
 }
 
 

@@ -41,10 +41,12 @@ double linalgDot(int m, const double* x, const double* y);
 // first pass of linalgNorm; linalgNormWithMax(m, x, linalgMaxAbs(m, x)) == linalgNorm(m, x).
 double linalgMaxAbs(int m, const double* x);
 double linalgNormWithMax(int m, const double* x, double largest);
-// Largest |x_i * factor|.
-double linalgMaxAbsTimes(int m, const double* x, double factor);
 // linalgMaxAbs, and in *finite whether every x_i is finite.
 double linalgMaxAbsFinite(int m, const double* x, bool* finite);
+
+// Forward-difference column: column_i <- (column_i - base_i) / step for the n rows.
+// Returns max |column_i * step| (the change of the residuals); *largest = max |column_i|.
+double linalgDifference(int n, double* column, const double* base, double step, double* largest);
 
 // out[j] = linalgDot(n, column j of a, y) for the m columns of the n x m column-major a.
 void linalgColumnDots(int n, int m, const double* a, const double* y, double* out);

@@ -21,18 +21,18 @@ namespace {
 
 // Largest |x_i| over lanes; NaN entries lose every comparison and are passed over, as
 // in a plain loop, and +0 starts every lane, so the lanes combine to the same value.
-double maxAbsLanes(int m, const double* x, double scale)
+double maxAbsLanes(int m, const double* x)
 {
     double lane[LANES] = {};
     int i = 0;
     for (; i + LANES <= m; i += LANES)
         for (int l = 0; l < LANES; ++l) {
-            double t = std::fabs(x[i + l] * scale);
+            double t = std::fabs(x[i + l]);
             lane[l] = t > lane[l] ? t : lane[l];
         }
     double big = 0.0;
     for (; i < m; ++i) {
-        double t = std::fabs(x[i] * scale);
+        double t = std::fabs(x[i]);
         big = t > big ? t : big;
     }
     for (int l = 0; l < LANES; ++l) big = lane[l] > big ? lane[l] : big;
@@ -204,7 +204,7 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y)
     for (int k = 0; k < m; ++k) {
         double* col = a + (long)k * n;
         beta[k] = 0.0;
-        double scale = nextMax >= 0.0 ? nextMax : maxAbsLanes(n - k, col + k, 1.0);
+        double scale = nextMax >= 0.0 ? nextMax : maxAbsLanes(n - k, col + k);
         nextMax = -1.0;
         if (k >= n) continue;
         double norm = normFromScale(n - k, col + k, scale);
@@ -375,7 +375,7 @@ void linalgSymMul(int m, const double* a, const double* x, double* y)
 // plain comparisons (no NaN can be the largest, as with fmax), then the scaled sum.
 double linalgNorm(int m, const double* x)
 {
-    return normFromScale(m, x, maxAbsLanes(m, x, 1.0));
+    return normFromScale(m, x, maxAbsLanes(m, x));
 }
 
 double linalgNormWithMax(int m, const double* x, double largest)
@@ -385,12 +385,7 @@ double linalgNormWithMax(int m, const double* x, double largest)
 
 double linalgMaxAbs(int m, const double* x)
 {
-    return maxAbsLanes(m, x, 1.0);
-}
-
-double linalgMaxAbsTimes(int m, const double* x, double factor)
-{
-    return maxAbsLanes(m, x, factor);
+    return maxAbsLanes(m, x);
 }
 
 // x_i * 0 is 0 for a finite x_i and NaN otherwise, so the lanes' sums are NaN exactly
@@ -418,6 +413,35 @@ double linalgMaxAbsFinite(int m, const double* x, bool* finite)
     }
     *finite = bad == 0.0;
     return big;
+}
+
+// Element-wise, so in lanes: the quotients, then both maxima.
+double linalgDifference(int n, double* column, const double* base, double step, double* largest)
+{
+    double big[LANES] = {}, change[LANES] = {};
+    int i = 0;
+    for (; i + LANES <= n; i += LANES)
+        for (int l = 0; l < LANES; ++l) {
+            double q = (column[i + l] - base[i + l]) / step;
+            column[i + l] = q;
+            double a = std::fabs(q), b = std::fabs(q * step);
+            big[l] = a > big[l] ? a : big[l];
+            change[l] = b > change[l] ? b : change[l];
+        }
+    double bigAll = 0.0, changeAll = 0.0;
+    for (; i < n; ++i) {
+        double q = (column[i] - base[i]) / step;
+        column[i] = q;
+        double a = std::fabs(q), b = std::fabs(q * step);
+        bigAll = a > bigAll ? a : bigAll;
+        changeAll = b > changeAll ? b : changeAll;
+    }
+    for (int l = 0; l < LANES; ++l) {
+        bigAll = big[l] > bigAll ? big[l] : bigAll;
+        changeAll = change[l] > changeAll ? change[l] : changeAll;
+    }
+    *largest = bigAll;
+    return changeAll;
 }
 
 // Each dot product in its own running sum, in element order; up to four share a sweep.

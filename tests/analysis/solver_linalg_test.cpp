@@ -1,6 +1,7 @@
-// The solver's tall-matrix routines (QR with Q^T r, norms, maxima, column dot products)
-// against plain one-column-at-a-time computations, bit for bit, on awkward columns; and
-// the residual-size limit at the start point, which the evaluation tests from a bound.
+// The solver's tall-matrix routines (QR with Q^T r, norms, maxima, difference columns,
+// column dot products) against plain one-column-at-a-time computations, bit for bit, on
+// awkward columns; and the residual-size limit at the start point, which the evaluation
+// tests from a bound.
 #include "analysis/solver.h"
 #include "analysis/solverint.h"
 
@@ -141,7 +142,8 @@ TEST(SolverLinalg, QrAndQtrMatchThePlainRoutinesBitForBit)
             }
 }
 
-// Norms, maxima, the finite test and the column dot products against single loops, on
+// Norms, maxima, the finite test, the difference quotients and the column dot products
+// against single loops, on
 // columns of every kind, with an infinity or a NaN planted at the start, middle or end.
 TEST(SolverLinalg, NormsMaximaAndDotsMatchSingleLoops)
 {
@@ -155,15 +157,22 @@ TEST(SolverLinalg, NormsMaximaAndDotsMatchSingleLoops)
             linalgColumnDots(n, m, a.data(), y.data(), dots.data());
             for (int k = 0; k < m; ++k) {
                 const double* col = a.data() + (size_t)k * n;
-                double dot = 0.0, big = 0.0, bigTimes = 0.0;
+                const double step = k % 2 ? 1.4901161193847656e-8 : -3e-5;
+                std::vector<double> quotient(n), fused(col, col + n);
+                double dot = 0.0, big = 0.0, quotientBig = 0.0, change = 0.0;
                 for (int i = 0; i < n; ++i) {
                     dot += col[i] * y[i];
                     big = std::fabs(col[i]) > big ? std::fabs(col[i]) : big;
-                    bigTimes = std::fabs(col[i] * 1e-3) > bigTimes ? std::fabs(col[i] * 1e-3) : bigTimes;
+                    quotient[i] = (col[i] - y[i]) / step;
+                    quotientBig = std::fabs(quotient[i]) > quotientBig ? std::fabs(quotient[i]) : quotientBig;
+                    change = std::fabs(quotient[i] * step) > change ? std::fabs(quotient[i] * step) : change;
                 }
                 EXPECT_EQ(std::memcmp(&dots[k], &dot, sizeof dot), 0) << "column " << k;
                 EXPECT_EQ(linalgMaxAbs(n, col), big);
-                EXPECT_EQ(linalgMaxAbsTimes(n, col, 1e-3), bigTimes);
+                double fusedBig = -1.0;
+                EXPECT_EQ(linalgDifference(n, fused.data(), y.data(), step, &fusedBig), change);
+                EXPECT_EQ(fusedBig, quotientBig);
+                EXPECT_TRUE(sameBits(fused, quotient));
                 const double norm = linalgNorm(n, col), ref = plainNorm(n, col);
                 EXPECT_EQ(std::memcmp(&norm, &ref, sizeof norm), 0) << "column " << k;
                 EXPECT_EQ(linalgNormWithMax(n, col, big), ref);
