@@ -72,6 +72,8 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     const double origin = n > 0 ? observed[0] : 0.0;
     double shiftedSum = 0.0;
     double shiftedSum2 = 0.0;
+    // Every sum runs in observation order in its own variable; the side counts are
+    // added without branches, as the residuals' signs follow no pattern.
     for (int i = 0; i < n; ++i) {
         const double y = observed[i];
         const double d = observed[i] - predicted[i];
@@ -90,10 +92,8 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
             st.dwNumerator += (d - previous) * (d - previous);
         previous = d;
         const bool nearZero = std::fabs(d) < NEAR_ZERO_RESIDUAL;
-        if (nearZero || d > 0)
-            ++above;
-        if (nearZero || d < 0)
-            ++below;
+        above += (int)(nearZero | (d > 0));
+        below += (int)(nearZero | (d < 0));
     }
     if (n > 0) {
         st.absDev /= st.count;
@@ -143,55 +143,118 @@ ParameterStatistics parameterStatistics(int i)
     return ps;
 }
 
-VariableStatistics variableStatistics(const double* column, int stride, int n)
+namespace {
+
+// Statistics of G variables side by side: value j of observation i is rows[i * stride + j].
+// One sweep finds the ranges and largest magnitudes, a second forms the sums; each
+// variable's sums run in observation order in their own variables, as for one variable
+// alone, and the variables' sums overlap in time. G is fixed so that every running
+// value stays in a register.
+template <int G>
+void variableGroup(const double* rows, int stride, int n, VariableStatistics* out)
 {
-    VariableStatistics vs = {};
+    for (int j = 0; j < G; ++j)
+        out[j] = VariableStatistics{};
     if (n <= 0)
-        return vs;
-    vs.minimum = column[0];
-    vs.maximum = column[0];
-    double largest = 0.0;
+        return;
+    double minimum[G], maximum[G], largest[G];
+    for (int j = 0; j < G; ++j) {
+        minimum[j] = rows[j];
+        maximum[j] = rows[j];
+        largest[j] = 0.0;
+    }
     for (int i = 0; i < n; ++i) {
-        const double x = column[(size_t)i * stride];
-        if (x < vs.minimum)
-            vs.minimum = x;
-        if (x > vs.maximum)
-            vs.maximum = x;
-        if (std::fabs(x) > largest || std::isnan(x))
-            largest = std::fabs(x);
+        const double* row = rows + (size_t)i * stride;
+        for (int j = 0; j < G; ++j) {
+            const double x = row[j];
+            if (x < minimum[j])
+                minimum[j] = x;
+            if (x > maximum[j])
+                maximum[j] = x;
+            if (std::fabs(x) > largest[j] || std::isnan(x))
+                largest[j] = std::fabs(x);
+        }
     }
     // The sums are formed from the values divided by the power of two just above the
     // largest magnitude: a division that loses nothing, and that keeps the sum and the
     // squares finite however close the values come to the largest double (or however
     // deep into the subnormals they sit). The scale is applied again at the end, so
     // only a mean or spread beyond the largest double shows as infinite.
-    int exponent = 0;
-    if (std::isfinite(largest) && largest > 0)
-        std::frexp(largest, &exponent);
     // Sums about the first value for the variance (see residualStatistics); a constant
     // column gives exactly 0, and rounding never makes the variance negative.
     // Within the normal range the power of two is a double, and multiplying by it is the
     // same exact scaling as ldexp, without a call per value.
-    const bool multiply = exponent >= DBL_MIN_EXP && exponent <= DBL_MAX_EXP - 1;
-    const double scale = multiply ? std::ldexp(1.0, -exponent) : 0.0;
-    const double origin = std::ldexp(column[0], -exponent);
-    double sum = 0.0;
-    double shiftedSum = 0.0;
-    double shiftedSum2 = 0.0;
-    for (int i = 0; i < n; ++i) {
-        const double value = column[(size_t)i * stride];
-        const double x = multiply ? value * scale : std::ldexp(value, -exponent);
-        sum += x;
-        shiftedSum += x - origin;
-        shiftedSum2 += (x - origin) * (x - origin);
+    int exponent[G];
+    bool multiply[G];
+    double scale[G], origin[G], sum[G], shiftedSum[G], shiftedSum2[G];
+    bool allMultiply = true;
+    for (int j = 0; j < G; ++j) {
+        exponent[j] = 0;
+        if (std::isfinite(largest[j]) && largest[j] > 0)
+            std::frexp(largest[j], &exponent[j]);
+        multiply[j] = exponent[j] >= DBL_MIN_EXP && exponent[j] <= DBL_MAX_EXP - 1;
+        allMultiply = allMultiply && multiply[j];
+        scale[j] = multiply[j] ? std::ldexp(1.0, -exponent[j]) : 0.0;
+        origin[j] = std::ldexp(rows[j], -exponent[j]);
+        sum[j] = 0.0;
+        shiftedSum[j] = 0.0;
+        shiftedSum2[j] = 0.0;
     }
-    vs.mean = std::ldexp(sum / n, exponent);
-    if (n > 1) {
-        const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
-        // Rounding can leave a tiny negative variance; a non-finite one stays visible.
-        vs.standardDeviation = variance < 0 ? 0.0 : std::ldexp(std::sqrt(variance), exponent);
+    if (allMultiply) {
+        for (int i = 0; i < n; ++i) {
+            const double* row = rows + (size_t)i * stride;
+            for (int j = 0; j < G; ++j) {
+                const double x = row[j] * scale[j];
+                sum[j] += x;
+                shiftedSum[j] += x - origin[j];
+                shiftedSum2[j] += (x - origin[j]) * (x - origin[j]);
+            }
+        }
+    } else {
+        for (int i = 0; i < n; ++i) {
+            const double* row = rows + (size_t)i * stride;
+            for (int j = 0; j < G; ++j) {
+                const double x = multiply[j] ? row[j] * scale[j] : std::ldexp(row[j], -exponent[j]);
+                sum[j] += x;
+                shiftedSum[j] += x - origin[j];
+                shiftedSum2[j] += (x - origin[j]) * (x - origin[j]);
+            }
+        }
     }
+    for (int j = 0; j < G; ++j) {
+        VariableStatistics& vs = out[j];
+        vs.minimum = minimum[j];
+        vs.maximum = maximum[j];
+        vs.mean = std::ldexp(sum[j] / n, exponent[j]);
+        if (n > 1) {
+            const double variance = (shiftedSum2[j] - shiftedSum[j] * shiftedSum[j] / n) / (n - 1);
+            // Rounding can leave a tiny negative variance; a non-finite one stays visible.
+            vs.standardDeviation = variance < 0 ? 0.0 : std::ldexp(std::sqrt(variance), exponent[j]);
+        }
+    }
+}
+
+constexpr int VARIABLE_GROUP = 4;   // variables whose sums share a sweep
+
+}  // namespace
+
+VariableStatistics variableStatistics(const double* column, int stride, int n)
+{
+    VariableStatistics vs;
+    variableGroup<1>(column, stride, n, &vs);
     return vs;
+}
+
+void variableStatisticsOfRows(const double* rows, int stride, int count, int n, VariableStatistics* out)
+{
+    for (int j0 = 0; j0 < count; j0 += VARIABLE_GROUP) {
+        switch (count - j0 < VARIABLE_GROUP ? count - j0 : VARIABLE_GROUP) {
+        case 1: variableGroup<1>(rows + j0, stride, n, out + j0); break;
+        case 2: variableGroup<2>(rows + j0, stride, n, out + j0); break;
+        case 3: variableGroup<3>(rows + j0, stride, n, out + j0); break;
+        default: variableGroup<4>(rows + j0, stride, n, out + j0); break;
+        }
+    }
 }
 
 double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
