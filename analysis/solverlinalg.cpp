@@ -1,10 +1,12 @@
 // Dense linear algebra for the least-squares solver (Dennis-Gay-Welsch algorithm):
 // Householder QR of the Jacobian, triangular solves, packed Cholesky and the singular
 // value range used by the covariance singularity test. Matrices are small (p x p) or
-// tall (n x p, column-major); nothing here allocates.
+// tall (n x p, column-major); nothing here allocates. The QR of a tall matrix hands
+// element-wise updates to a second thread.
 #include "analysis/solverint.h"
 
 #include <cmath>
+#include <pthread.h>
 
 // Every sum over a tall column keeps the order of a plain loop, one element after the
 // other, so that the factor and the norms are the same to the last bit whatever the
@@ -16,6 +18,7 @@ constexpr int BLOCK = 256;          // elements per block: a few kilobytes, kept
 constexpr int SHORT_BLOCK = 32;     // block whose divisions overlap the sums of the last
 constexpr int LANES = 8;            // running maxima of linalgMaxAbs
 constexpr int QR_DOT_GROUP = 4;     // columns whose dot products share one sweep
+constexpr long PARALLEL_UPDATE = 1L << 18;  // elements of updates that pay for a second thread
 
 namespace {
 
@@ -189,32 +192,63 @@ void reflectorSweep(int from, int n, double* col, bool divide, double vk, double
     }
 }
 
+// The updates of one reflector col on rows [from, n) of columns first .. m-1 (factors in
+// beta[j]) and of y (factor yFactor): element-wise, on either thread.
+struct UpdateJob {
+    int from, n, first, m;
+    double* a;
+    const double* beta;
+    double* y;
+    const double* col;
+    double yFactor;
+};
+
+void runUpdates(const UpdateJob& job)
+{
+    for (int j = job.first; j < job.m; ++j) update(job.from, job.n, job.beta[j], job.col, job.a + (long)j * job.n);
+    if (job.y != nullptr) update(job.from, job.n, job.yFactor, job.col, job.y);
+}
+
+void* updateThread(void* job)
+{
+    runUpdates(*static_cast<UpdateJob*>(job));
+    return nullptr;
+}
+
 }  // namespace
 
 // Householder QR, column by column. For column k the reflector is v = x + sign(x_k)||x|| e_k
 // (sign chosen so the new diagonal does not cancel), stored below the diagonal scaled so
-// that v_k = 1 is implicit; beta_k = 2 / v^T v. R_kk = -sign(x_k) ||x||.
-// Per column: the scaled sum of its norm (the largest magnitude comes from the previous
-// column's update sweep), then one sweep that scales the reflector and forms v^T v and the
-// dot products with the first group of remaining vectors (the columns, then y), further
-// sweeps for further groups, and the updates, which take the next column's maximum.
+// that v_k = 1 is implicit; beta_k = 2 / v^T v. R_kk = -sign(x_k) ||x||. The reflectors
+// act on the remaining columns and then on y.
+// Per column k: the scaled sum of its norm, whose largest magnitude came with its update;
+// one sweep that scales the reflector and forms v^T v and the dot products with the
+// first group of four remaining vectors, a further sweep for each further group; then the
+// updates. Column k + 1 is updated here, taking its largest magnitude, and its norm
+// follows at once, while on large columns a second thread updates the other vectors
+// (element-wise work, so the figures do not depend on the threads). Until that thread is
+// joined, before the next sweep, the factor of column j's update waits in beta[j].
 void linalgQrApply(int n, int m, double* a, double* beta, double* y)
 {
     double nextMax = -1.0;              // largest |x_i| of the next column, when known
+    pthread_t helper{};
+    bool helping = false;               // the helper thread updates the other vectors
+    UpdateJob job{};
     for (int k = 0; k < m; ++k) {
         double* col = a + (long)k * n;
-        beta[k] = 0.0;
         double scale = nextMax >= 0.0 ? nextMax : maxAbsLanes(n - k, col + k);
         nextMax = -1.0;
-        if (k >= n) continue;
-        double norm = normFromScale(n - k, col + k, scale);
+        double norm = k < n ? normFromScale(n - k, col + k, scale) : 0.0;
+        if (helping) pthread_join(helper, nullptr);
+        helping = false;
+        beta[k] = 0.0;
         if (norm == 0.0) continue;
         double alpha = col[k] >= 0.0 ? -norm : norm;
         double vk = col[k] - alpha;
-        // the vectors the reflector acts on: the remaining columns, then y
         int targets = m - k - 1 + (y != nullptr ? 1 : 0);
         double vtv = 1.0;
         bool divided = false;
+        double firstFactor = 0.0, yFactor = 0.0;
         for (int t0 = 0; t0 < targets || !divided; t0 += QR_DOT_GROUP) {
             int group = targets - t0 < QR_DOT_GROUP ? targets - t0 : QR_DOT_GROUP;
             if (group < 0) group = 0;
@@ -232,13 +266,24 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y)
                 col[k] = alpha;
             }
             for (int g = 0; g < group; ++g) {
+                int j = k + 1 + t0 + g;
                 double d = dot[g] * beta[k];
                 c[g][k] -= d;
-                if (t0 + g == 0 && k + 1 < m) updateWithMax(k + 1, n, d, col, c[g], &nextMax);
-                else update(k + 1, n, d, col, c[g]);
+                if (j == k + 1 && j < m) firstFactor = d;
+                else if (j < m) beta[j] = d;
+                else yFactor = d;
             }
         }
+        // updates of rows k+1 .. n-1: the other vectors, then column k + 1 with its maximum
+        int first = k + 2 < m ? k + 2 : m;
+        job = UpdateJob{k + 1, n, first, m, a, beta, y, col, yFactor};
+        long others = (long)(n - k - 1) * (m - first + (y != nullptr ? 1 : 0));
+        if (k + 1 < m && others >= PARALLEL_UPDATE)
+            helping = pthread_create(&helper, nullptr, updateThread, &job) == 0;
+        if (!helping) runUpdates(job);
+        if (k + 1 < m) updateWithMax(k + 1, n, firstFactor, col, a + (long)(k + 1) * n, &nextMax);
     }
+    if (helping) pthread_join(helper, nullptr);
 }
 
 void linalgQr(int n, int m, double* a, double* beta)

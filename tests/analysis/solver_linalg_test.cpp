@@ -116,35 +116,45 @@ const std::vector<std::vector<Fill>> FILL_SETS = {
 
 // The fused QR with Q^T r gives the factor, the reflector factors and Q^T r of the plain
 // routines to the last bit, for 1 to 9 columns (groups of four and a remainder, more
-// columns than rows) and every column kind; so do linalgQr and linalgApplyQt alone.
+// columns than rows), every column kind and columns long enough for two threads; so do
+// linalgQr and linalgApplyQt alone.
 TEST(SolverLinalg, QrAndQtrMatchThePlainRoutinesBitForBit)
 {
+    struct Shape {
+        int n, m;
+    };
+    std::vector<Shape> shapes;
     for (int n : ROW_COUNTS)
-        for (int m = 1; m <= 9; ++m)
-            for (size_t set = 0; set < FILL_SETS.size(); ++set) {
-                SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " set " << set);
-                const std::vector<double> a0 = matrix(n, m, FILL_SETS[set]);
-                std::vector<double> aRef = a0, betaRef(m), yRef = residuals(n);
-                plainQr(n, m, aRef.data(), betaRef.data());
-                plainApplyQt(n, m, aRef.data(), betaRef.data(), yRef.data());
+        for (int m = 1; m <= 9; ++m) shapes.push_back({n, m});
+    // columns long enough for the updates to go to a second thread
+    shapes.push_back({100003, 4});
+    shapes.push_back({100003, 9});
+    for (const Shape& shape : shapes)
+        for (size_t set = 0; set < FILL_SETS.size(); ++set) {
+            const int n = shape.n, m = shape.m;
+            SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " set " << set);
+            const std::vector<double> a0 = matrix(n, m, FILL_SETS[set]);
+            std::vector<double> aRef = a0, betaRef(m), yRef = residuals(n);
+            plainQr(n, m, aRef.data(), betaRef.data());
+            plainApplyQt(n, m, aRef.data(), betaRef.data(), yRef.data());
 
-                std::vector<double> a = a0, beta(m, -1.0), y = residuals(n);
-                linalgQrApply(n, m, a.data(), beta.data(), y.data());
-                EXPECT_TRUE(sameBits(a, aRef));
-                EXPECT_TRUE(sameBits(beta, betaRef));
-                EXPECT_TRUE(sameBits(y, yRef));
+            std::vector<double> a = a0, beta(m, -1.0), y = residuals(n);
+            linalgQrApply(n, m, a.data(), beta.data(), y.data());
+            EXPECT_TRUE(sameBits(a, aRef));
+            EXPECT_TRUE(sameBits(beta, betaRef));
+            EXPECT_TRUE(sameBits(y, yRef));
 
-                std::vector<double> a2 = a0, beta2(m, -1.0), y2 = residuals(n);
-                linalgQr(n, m, a2.data(), beta2.data());
-                linalgApplyQt(n, m, a2.data(), beta2.data(), y2.data());
-                EXPECT_TRUE(sameBits(a2, aRef));
-                EXPECT_TRUE(sameBits(y2, yRef));
-            }
+            std::vector<double> a2 = a0, beta2(m, -1.0), y2 = residuals(n);
+            linalgQr(n, m, a2.data(), beta2.data());
+            linalgApplyQt(n, m, a2.data(), beta2.data(), y2.data());
+            EXPECT_TRUE(sameBits(a2, aRef));
+            EXPECT_TRUE(sameBits(y2, yRef));
+        }
 }
 
 // Norms, maxima, the finite test, the difference quotients and the column dot products
-// against single loops, on
-// columns of every kind, with an infinity or a NaN planted at the start, middle or end.
+// against single loops, on columns of every kind, with an infinity or a NaN planted at
+// the start, middle or end.
 TEST(SolverLinalg, NormsMaximaAndDotsMatchSingleLoops)
 {
     for (int n : ROW_COUNTS)
