@@ -206,8 +206,9 @@ int firstStep(const Core& c, int k, double* h0, double* h, double* factor)
 // Column k of the forward-difference Jacobian (tries h0, then h times the factor while
 // |h / h0| >= 0.1), widened when lost in rounding. trial holds x and is restored.
 // first, when not OUT_FAILED, is the outcome of the first try already evaluated into the
-// column (by the speculative pass); that try is then only counted.
-int formColumn(Core& c, int k, double* trial, int first)
+// column (by the speculative pass); that try is then only counted. firstChange >= 0 says
+// that the pass also formed the quotients, with that change (see differenceColumn).
+int formColumn(Core& c, int k, double* trial, int first, double firstChange)
 {
     double* column = c.jac + (long)k * c.n;
     double xk = c.x[k];
@@ -226,11 +227,12 @@ int formColumn(Core& c, int k, double* trial, int first)
         used = trial[k] - xk;           // the step as represented
         ++c.ngcall;
         int outcome = first != OUT_FAILED ? first : evaluate(c, trial, column);
+        bool divided = first != OUT_FAILED && firstChange >= 0.0;
         first = OUT_FAILED;
         trial[k] = xk;
         if (outcome == OUT_CANCEL) return OUT_CANCEL;
         if (outcome == OUT_OK && used != 0.0) {
-            change = differenceColumn(c, k, column, used);
+            change = divided ? firstChange : differenceColumn(c, k, column, used);
             done = true;
             break;
         }
@@ -241,7 +243,8 @@ int formColumn(Core& c, int k, double* trial, int first)
 }
 
 // The speculative pass of both cores: the first tries of columns begin, begin + 2, ...
-// below end, each at x with its own trial point, through the quiet routine.
+// below end, each at x with its own trial point, through the quiet routine. A computed
+// try is turned into its difference quotients at once, on the same thread.
 struct ColumnBatch {
     Core* core;
     int begin;              // first column of this thread
@@ -249,6 +252,7 @@ struct ColumnBatch {
     void* context;          // the thread's evaluation context
     double* trial;          // p doubles: the thread's trial point
     int* outcomes;          // outcome of each column's first try
+    double* changes;        // change of each column divided here (-1: not divided)
 };
 
 void evaluateFirstTries(const ColumnBatch& batch)
@@ -259,10 +263,13 @@ void evaluateFirstTries(const ColumnBatch& batch)
         double h0, h, factor;
         if (firstStep(c, k, &h0, &h, &factor) != OUT_OK) continue;
         batch.trial[k] = c.x[k] + h;
-        batch.outcomes[k] = batch.trial[k] - c.x[k] != 0.0
-            ? evaluateWith(c, c.callbacks->quietResiduals, batch.context, batch.trial, c.jac + (long)k * c.n)
+        double used = batch.trial[k] - c.x[k];
+        double* column = c.jac + (long)k * c.n;
+        batch.outcomes[k] = used != 0.0
+            ? evaluateWith(c, c.callbacks->quietResiduals, batch.context, batch.trial, column)
             : OUT_FAILED;
         batch.trial[k] = c.x[k];
+        if (batch.outcomes[k] == OUT_OK) batch.changes[k] = differenceColumn(c, k, column, used);
         if (batch.outcomes[k] == OUT_CANCEL) return;
     }
 }
@@ -276,17 +283,18 @@ void* columnThread(void* batch)
 // Runs the speculative pass on two threads. Only columns before the first one without
 // room between its bounds are tried, as the serial order stops there. outcomes[k] stays
 // OUT_FAILED for a column not tried. False when the second thread could not start.
-bool firstTriesOnTwoThreads(Core& c, int* outcomes)
+bool firstTriesOnTwoThreads(Core& c, int* outcomes, double* changes)
 {
     int end = 0;
     for (; end < c.p; ++end) {
         outcomes[end] = OUT_FAILED;
+        changes[end] = -1.0;
         double h0, h, factor;
         if (firstStep(c, end, &h0, &h, &factor) == OUT_FAILED) break;
     }
     std::vector<double> helperTrial((size_t)c.p);
-    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes};
-    ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes};
+    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes, changes};
+    ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes, changes};
     pthread_t thread;
     if (pthread_create(&thread, nullptr, columnThread, &helper) != 0) return false;
     evaluateFirstTries(own);
@@ -304,16 +312,18 @@ int formJacobian(Core& c)
     double* trial = c.xt;
     c.r0Size = linalgMaxAbs(c.n, c.r0);
     std::vector<int> outcomes;
+    std::vector<double> changes;
     bool speculative = c.callbacks->quietResiduals != nullptr && c.p >= 2;
     if (speculative) {
         outcomes.assign((size_t)c.p, OUT_FAILED);
-        speculative = firstTriesOnTwoThreads(c, outcomes.data());
+        changes.assign((size_t)c.p, -1.0);
+        speculative = firstTriesOnTwoThreads(c, outcomes.data(), changes.data());
     }
     for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
     for (int k = 0; k < c.p; ++k) {
         int first = speculative ? outcomes[k] : OUT_FAILED;
         if (first == OUT_CANCEL) return OUT_CANCEL;
-        int outcome = formColumn(c, k, trial, first);
+        int outcome = formColumn(c, k, trial, first, speculative ? changes[k] : -1.0);
         if (outcome != OUT_OK) return outcome;
     }
     return OUT_OK;
@@ -824,15 +834,17 @@ void recallBest(Core& c, const Best& best, Trial& trial)
 }
 
 // Quantities of the old factor needed after the move to the new point: yOld = J^T r(new)
-// (r(new) in r0) and hs = (J^T J + [S]) s for the gradient test.
-void beforeNewJacobian(Core& c, int model)
+// (r(new) in r0, and already in rt when rtHoldsR0) and hs = (J^T J + [S]) s for the
+// gradient test.
+void beforeNewJacobian(Core& c, int model, bool rtHoldsR0)
 {
     normalProduct(c, c.s, c.hs);
     if (model == MODEL_AUGMENTED) {
         linalgSymMul(c.p, c.smat, c.s, c.t1);
         for (int k = 0; k < c.p; ++k) c.hs[k] += c.t1[k];
     }
-    for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
+    if (!rtHoldsR0)
+        for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
     linalgApplyQt(c.n, c.p, c.jac, c.beta, c.rt);
     linalgRtMul(c.p, c.jac, c.n, c.rt, c.t1);
     for (int k = 0; k < c.p; ++k) c.yOld[c.perm[k]] = c.t1[k];
@@ -1140,7 +1152,7 @@ int acceptTrial(Core& c, Iteration& it, const Trial& trial, bool gradientTest)
 {
     if (!it.restored)
         for (int i = 0; i < c.n; ++i) c.r0[i] = c.rt[i];
-    beforeNewJacobian(c, trial.model);
+    beforeNewJacobian(c, trial.model, !it.restored);
     for (int k = 0; k < c.p; ++k) c.x[k] = c.xt[k];
     int outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) {
