@@ -68,7 +68,8 @@ struct VariableJob {
 void* variableJobRun(void* job)
 {
     const VariableJob& j = *static_cast<VariableJob*>(job);
-    variableStatisticsOfRows(observations, inputVariableCount, inputVariableCount, j.n, j.out);
+    for (int k = 0; k < inputVariableCount; ++k)
+        j.out[k] = variableStatistics(observations + k, inputVariableCount, j.n);
     return nullptr;
 }
 

@@ -73,7 +73,11 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     double shiftedSum = 0.0;
     double shiftedSum2 = 0.0;
     // Every sum runs in observation order in its own variable; the side counts are
-    // added without branches, as the residuals' signs follow no pattern.
+    // added without branches, as the residuals' signs follow no pattern. The largest
+    // |d_i| is a plain maximum; a residual that is not a number is noted aside and makes
+    // the maximum not a number too (the last such |d_i|), rather than being passed over.
+    bool sawNaN = false;
+    double lastNaN = 0.0;
     for (int i = 0; i < n; ++i) {
         const double y = observed[i];
         const double d = observed[i] - predicted[i];
@@ -83,11 +87,13 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
         shiftedSum2 += (y - origin) * (y - origin);
         st.residualSS += d * d;
         st.sumDev += d;
-        st.absDev += std::fabs(d);
-        // A residual that is not a number makes the maximum not a number too, rather
-        // than being passed over by the comparison.
-        if (std::fabs(d) > st.maxDev || std::isnan(d))
-            st.maxDev = std::fabs(d);
+        const double size = std::fabs(d);
+        st.absDev += size;
+        st.maxDev = size > st.maxDev ? size : st.maxDev;
+        if (std::isnan(d)) {
+            sawNaN = true;
+            lastNaN = size;
+        }
         if (i >= 1)
             st.dwNumerator += (d - previous) * (d - previous);
         previous = d;
@@ -95,6 +101,8 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
         above += (int)(nearZero | (d > 0));
         below += (int)(nearZero | (d < 0));
     }
+    if (sawNaN)
+        st.maxDev = lastNaN;
     if (n > 0) {
         st.absDev /= st.count;
         st.totalSS = shiftedSum2 - shiftedSum * shiftedSum / st.count;
@@ -143,118 +151,65 @@ ParameterStatistics parameterStatistics(int i)
     return ps;
 }
 
-namespace {
-
-// Statistics of G variables side by side: value j of observation i is rows[i * stride + j].
-// One sweep finds the ranges and largest magnitudes, a second forms the sums; each
-// variable's sums run in observation order in their own variables, as for one variable
-// alone, and the variables' sums overlap in time. G is fixed so that every running
-// value stays in a register.
-template <int G>
-void variableGroup(const double* rows, int stride, int n, VariableStatistics* out)
+VariableStatistics variableStatistics(const double* column, int stride, int n)
 {
-    for (int j = 0; j < G; ++j)
-        out[j] = VariableStatistics{};
+    VariableStatistics vs = {};
     if (n <= 0)
-        return;
-    double minimum[G], maximum[G], largest[G];
-    for (int j = 0; j < G; ++j) {
-        minimum[j] = rows[j];
-        maximum[j] = rows[j];
-        largest[j] = 0.0;
-    }
+        return vs;
+    vs.minimum = column[0];
+    vs.maximum = column[0];
+    // The largest magnitude is a plain maximum; a value that is not a number is noted
+    // aside and makes it not a number (the last such value).
+    double largest = 0.0;
+    double lastNaN = 0.0;
+    bool sawNaN = false;
     for (int i = 0; i < n; ++i) {
-        const double* row = rows + (size_t)i * stride;
-        for (int j = 0; j < G; ++j) {
-            const double x = row[j];
-            if (x < minimum[j])
-                minimum[j] = x;
-            if (x > maximum[j])
-                maximum[j] = x;
-            if (std::fabs(x) > largest[j] || std::isnan(x))
-                largest[j] = std::fabs(x);
+        const double x = column[(size_t)i * stride];
+        if (x < vs.minimum)
+            vs.minimum = x;
+        if (x > vs.maximum)
+            vs.maximum = x;
+        const double size = std::fabs(x);
+        largest = size > largest ? size : largest;
+        if (std::isnan(x)) {
+            sawNaN = true;
+            lastNaN = size;
         }
     }
+    if (sawNaN)
+        largest = lastNaN;
     // The sums are formed from the values divided by the power of two just above the
     // largest magnitude: a division that loses nothing, and that keeps the sum and the
     // squares finite however close the values come to the largest double (or however
     // deep into the subnormals they sit). The scale is applied again at the end, so
     // only a mean or spread beyond the largest double shows as infinite.
+    int exponent = 0;
+    if (std::isfinite(largest) && largest > 0)
+        std::frexp(largest, &exponent);
     // Sums about the first value for the variance (see residualStatistics); a constant
     // column gives exactly 0, and rounding never makes the variance negative.
     // Within the normal range the power of two is a double, and multiplying by it is the
     // same exact scaling as ldexp, without a call per value.
-    int exponent[G];
-    bool multiply[G];
-    double scale[G], origin[G], sum[G], shiftedSum[G], shiftedSum2[G];
-    bool allMultiply = true;
-    for (int j = 0; j < G; ++j) {
-        exponent[j] = 0;
-        if (std::isfinite(largest[j]) && largest[j] > 0)
-            std::frexp(largest[j], &exponent[j]);
-        multiply[j] = exponent[j] >= DBL_MIN_EXP && exponent[j] <= DBL_MAX_EXP - 1;
-        allMultiply = allMultiply && multiply[j];
-        scale[j] = multiply[j] ? std::ldexp(1.0, -exponent[j]) : 0.0;
-        origin[j] = std::ldexp(rows[j], -exponent[j]);
-        sum[j] = 0.0;
-        shiftedSum[j] = 0.0;
-        shiftedSum2[j] = 0.0;
+    const bool multiply = exponent >= DBL_MIN_EXP && exponent <= DBL_MAX_EXP - 1;
+    const double scale = multiply ? std::ldexp(1.0, -exponent) : 0.0;
+    const double origin = std::ldexp(column[0], -exponent);
+    double sum = 0.0;
+    double shiftedSum = 0.0;
+    double shiftedSum2 = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double value = column[(size_t)i * stride];
+        const double x = multiply ? value * scale : std::ldexp(value, -exponent);
+        sum += x;
+        shiftedSum += x - origin;
+        shiftedSum2 += (x - origin) * (x - origin);
     }
-    if (allMultiply) {
-        for (int i = 0; i < n; ++i) {
-            const double* row = rows + (size_t)i * stride;
-            for (int j = 0; j < G; ++j) {
-                const double x = row[j] * scale[j];
-                sum[j] += x;
-                shiftedSum[j] += x - origin[j];
-                shiftedSum2[j] += (x - origin[j]) * (x - origin[j]);
-            }
-        }
-    } else {
-        for (int i = 0; i < n; ++i) {
-            const double* row = rows + (size_t)i * stride;
-            for (int j = 0; j < G; ++j) {
-                const double x = multiply[j] ? row[j] * scale[j] : std::ldexp(row[j], -exponent[j]);
-                sum[j] += x;
-                shiftedSum[j] += x - origin[j];
-                shiftedSum2[j] += (x - origin[j]) * (x - origin[j]);
-            }
-        }
+    vs.mean = std::ldexp(sum / n, exponent);
+    if (n > 1) {
+        const double variance = (shiftedSum2 - shiftedSum * shiftedSum / n) / (n - 1);
+        // Rounding can leave a tiny negative variance; a non-finite one stays visible.
+        vs.standardDeviation = variance < 0 ? 0.0 : std::ldexp(std::sqrt(variance), exponent);
     }
-    for (int j = 0; j < G; ++j) {
-        VariableStatistics& vs = out[j];
-        vs.minimum = minimum[j];
-        vs.maximum = maximum[j];
-        vs.mean = std::ldexp(sum[j] / n, exponent[j]);
-        if (n > 1) {
-            const double variance = (shiftedSum2[j] - shiftedSum[j] * shiftedSum[j] / n) / (n - 1);
-            // Rounding can leave a tiny negative variance; a non-finite one stays visible.
-            vs.standardDeviation = variance < 0 ? 0.0 : std::ldexp(std::sqrt(variance), exponent[j]);
-        }
-    }
-}
-
-constexpr int VARIABLE_GROUP = 4;   // variables whose sums share a sweep
-
-}  // namespace
-
-VariableStatistics variableStatistics(const double* column, int stride, int n)
-{
-    VariableStatistics vs;
-    variableGroup<1>(column, stride, n, &vs);
     return vs;
-}
-
-void variableStatisticsOfRows(const double* rows, int stride, int count, int n, VariableStatistics* out)
-{
-    for (int j0 = 0; j0 < count; j0 += VARIABLE_GROUP) {
-        switch (count - j0 < VARIABLE_GROUP ? count - j0 : VARIABLE_GROUP) {
-        case 1: variableGroup<1>(rows + j0, stride, n, out + j0); break;
-        case 2: variableGroup<2>(rows + j0, stride, n, out + j0); break;
-        case 3: variableGroup<3>(rows + j0, stride, n, out + j0); break;
-        default: variableGroup<4>(rows + j0, stride, n, out + j0); break;
-        }
-    }
 }
 
 double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)

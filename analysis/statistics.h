@@ -62,10 +62,6 @@ void statisticsForEstimate(double estimate, double variance, int df, ParameterSt
 
 VariableStatistics variableStatistics(const double* column, int stride, int n);
 
-// variableStatistics of the count variables held side by side in rows (value j of
-// observation i at rows[i * stride + j]) into out[0 .. count-1], in shared sweeps.
-void variableStatisticsOfRows(const double* rows, int stride, int count, int n, VariableStatistics* out);
-
 // Pearson correlation over all observations; a variable that is not an input variable
 // takes its value after the program has run for each observation.
 double correlation(Symbol* a, Symbol* b);

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "analysis/report.h"
 #include "analysis/statistics.h"
@@ -118,38 +116,6 @@ TEST(VariableStatistics, ValuesNearTheEndsOfTheDoubleRange)
         EXPECT_NEAR(vs.mean, c.mean, std::fabs(c.mean) * 1e-12 + 1e-323) << c.values[0];
         EXPECT_NEAR(vs.standardDeviation, c.standardDeviation, c.standardDeviation * 1e-3 + 1e-323)
             << c.values[0];
-    }
-}
-
-// The statistics of several variables side by side equal those of each column alone, to
-// the last bit, for 1 to 6 variables (groups of four and a remainder) whose columns need
-// the exact power-of-two scaling, the ldexp path of the subnormals, or carry an infinity,
-// a NaN or zeros of both signs.
-TEST(VariableStatistics, SideBySideEqualsOneColumnAtATime)
-{
-    const int n = 1003;
-    auto value = [](int i, int j) {
-        const double wave = std::sin(0.7 * i + j) + 0.001 * (i % 13);
-        switch (j % 6) {
-        case 0: return 10.0 * i / n + wave;
-        case 1: return 1e307 * wave;
-        case 2: return 3e-318 * (i % 9 - 4);                     // subnormal
-        case 3: return i == 500 ? HUGE_VAL : wave;
-        case 4: return i == 0 ? -0.0 : (i % 2 ? 0.0 : -0.0);
-        default: return i == 7 ? std::nan("") : 1e8 + wave;
-        }
-    };
-    for (int count = 1; count <= 6; ++count) {
-        std::vector<double> rows((size_t)n * count);
-        for (int i = 0; i < n; ++i)
-            for (int j = 0; j < count; ++j)
-                rows[(size_t)i * count + j] = value(i, j);
-        std::vector<VariableStatistics> together(count);
-        variableStatisticsOfRows(rows.data(), count, count, n, together.data());
-        for (int j = 0; j < count; ++j) {
-            const VariableStatistics alone = variableStatistics(rows.data() + j, count, n);
-            EXPECT_EQ(std::memcmp(&alone, &together[j], sizeof alone), 0) << count << " variables, column " << j;
-        }
     }
 }
 
