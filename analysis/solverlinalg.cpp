@@ -89,91 +89,38 @@ double normFromScale(int m, const double* x, double scale)
     return scale * std::sqrt(scaledSquares(m, x, scale));
 }
 
-// dot[g] += v_j c[g][i0 + j] for one block of len elements, the group's sums side by side;
-// with vtv, also *vtv += v_j^2 as one more running sum.
+// dot[g] += v_j c[g][i0 + j] for one block of len elements, the G sums side by side, and
+// with SQUARES also *vtv += v_j^2 as one more running sum. G is fixed so that every
+// running sum stays in a register.
+template <int G, bool SQUARES>
+void groupDots(int i0, int len, const double* v, double* const* c, double* dot, double* vtv)
+{
+    const double* col[G > 0 ? G : 1];
+    double sum[G > 0 ? G : 1];
+    for (int g = 0; g < G; ++g) {
+        col[g] = c[g] + i0;
+        sum[g] = dot[g];
+    }
+    double sv = SQUARES ? *vtv : 0.0;
+    for (int j = 0; j < len; ++j) {
+        double t = v[j];
+        if constexpr (SQUARES) sv += t * t;
+        for (int g = 0; g < G; ++g) sum[g] += t * col[g][j];
+    }
+    for (int g = 0; g < G; ++g) dot[g] = sum[g];
+    if constexpr (SQUARES) *vtv = sv;
+}
+
+template <bool SQUARES>
 void blockDots(int i0, int len, const double* v, int group, double* const* c, double* dot, double* vtv)
 {
-    double s0 = dot[0], s1 = dot[1], s2 = dot[2], s3 = dot[3];
-    const double* c0 = group > 0 ? c[0] + i0 : nullptr;
-    const double* c1 = group > 1 ? c[1] + i0 : nullptr;
-    const double* c2 = group > 2 ? c[2] + i0 : nullptr;
-    const double* c3 = group > 3 ? c[3] + i0 : nullptr;
-    if (vtv != nullptr) {
-        double sv = *vtv;
-        switch (group) {
-        case 4:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                sv += t * t;
-                s0 += t * c0[j];
-                s1 += t * c1[j];
-                s2 += t * c2[j];
-                s3 += t * c3[j];
-            }
-            break;
-        case 3:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                sv += t * t;
-                s0 += t * c0[j];
-                s1 += t * c1[j];
-                s2 += t * c2[j];
-            }
-            break;
-        case 2:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                sv += t * t;
-                s0 += t * c0[j];
-                s1 += t * c1[j];
-            }
-            break;
-        case 1:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                sv += t * t;
-                s0 += t * c0[j];
-            }
-            break;
-        default:
-            for (int j = 0; j < len; ++j) sv += v[j] * v[j];
-            break;
-        }
-        *vtv = sv;
-    } else {
-        switch (group) {
-        case 4:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                s0 += t * c0[j];
-                s1 += t * c1[j];
-                s2 += t * c2[j];
-                s3 += t * c3[j];
-            }
-            break;
-        case 3:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                s0 += t * c0[j];
-                s1 += t * c1[j];
-                s2 += t * c2[j];
-            }
-            break;
-        case 2:
-            for (int j = 0; j < len; ++j) {
-                double t = v[j];
-                s0 += t * c0[j];
-                s1 += t * c1[j];
-            }
-            break;
-        case 1:
-            for (int j = 0; j < len; ++j) s0 += v[j] * c0[j];
-            break;
-        default:
-            break;
-        }
+    switch (group) {
+    case 4: groupDots<4, SQUARES>(i0, len, v, c, dot, vtv); break;
+    case 3: groupDots<3, SQUARES>(i0, len, v, c, dot, vtv); break;
+    case 2: groupDots<2, SQUARES>(i0, len, v, c, dot, vtv); break;
+    case 1: groupDots<1, SQUARES>(i0, len, v, c, dot, vtv); break;
+    default: groupDots<0, SQUARES>(i0, len, v, c, dot, vtv); break;
     }
-    dot[0] = s0; dot[1] = s1; dot[2] = s2; dot[3] = s3;
 }
 
 // One sweep over rows [from, n) of the reflector column col: when divide is set, each
@@ -186,9 +133,12 @@ void reflectorSweep(int from, int n, double* col, bool divide, double vk, double
     for (int i0 = from; i0 < n; i0 += SHORT_BLOCK) {
         int len = n - i0 < SHORT_BLOCK ? n - i0 : SHORT_BLOCK;
         double* v = col + i0;
-        if (divide)
+        if (divide) {
             for (int j = 0; j < len; ++j) v[j] /= vk;
-        blockDots(i0, len, v, group, c, dot, divide ? vtv : nullptr);
+            blockDots<true>(i0, len, v, group, c, dot, vtv);
+        } else {
+            blockDots<false>(i0, len, v, group, c, dot, nullptr);
+        }
     }
 }
 
@@ -497,7 +447,7 @@ void linalgColumnDots(int n, int m, const double* a, const double* y, double* ou
         double* c[QR_DOT_GROUP];
         for (int g = 0; g < group; ++g) c[g] = const_cast<double*>(a + (long)(j0 + g) * n);   // read only
         double dot[QR_DOT_GROUP] = {0.0, 0.0, 0.0, 0.0};
-        for (int i0 = 0; i0 < n; i0 += BLOCK) blockDots(i0, n - i0 < BLOCK ? n - i0 : BLOCK, y + i0, group, c, dot, nullptr);
+        for (int i0 = 0; i0 < n; i0 += BLOCK) blockDots<false>(i0, n - i0 < BLOCK ? n - i0 : BLOCK, y + i0, group, c, dot, nullptr);
         for (int g = 0; g < group; ++g) out[j0 + g] = dot[g];
     }
 }
