@@ -15,7 +15,7 @@
 // added one by one, and independent sums share one sweep, each in its own running sum.
 // A maximum needs no order at all and is taken in several lanes.
 constexpr int BLOCK = 256;          // elements per block: a few kilobytes, kept in L1
-constexpr int SHORT_BLOCK = 32;     // block whose divisions overlap the sums of the last
+constexpr int SHORT_BLOCK = 32;     // block whose divisions overlap the sums of the previous one
 constexpr int LANES = 8;            // running maxima of linalgMaxAbs
 constexpr int QR_DOT_GROUP = 4;     // columns whose dot products share one sweep
 constexpr long PARALLEL_UPDATE = 1L << 18;  // elements of updates that pay for a second thread
@@ -42,14 +42,14 @@ double maxAbsLanes(int m, const double* x)
     return big;
 }
 
-// Sum of squares of x_i / scale, added in order; the divisions and squares of a block
-// are formed first.
+// Sum of squares of x_i / scale, added in order; the divisions and squares of a short
+// block are formed first, overlapping the additions of the previous block.
 double scaledSquares(int m, const double* x, double scale)
 {
-    double term[BLOCK];
+    double term[SHORT_BLOCK];
     double sum = 0.0;
-    for (int i0 = 0; i0 < m; i0 += BLOCK) {
-        int len = m - i0 < BLOCK ? m - i0 : BLOCK;
+    for (int i0 = 0; i0 < m; i0 += SHORT_BLOCK) {
+        int len = m - i0 < SHORT_BLOCK ? m - i0 : SHORT_BLOCK;
         for (int j = 0; j < len; ++j) { double t = x[i0 + j] / scale; term[j] = t * t; }
         for (int j = 0; j < len; ++j) sum += term[j];
     }
@@ -256,8 +256,8 @@ void linalgApplyQt(int n, int m, const double* a, const double* beta, double* y)
         if (pending != nullptr)
             for (int i = pendingRow + 1; i <= k; ++i) y[i] -= pendingD * pending[i];
         double dot = y[k];
-        for (int i0 = k + 1; i0 < n; i0 += BLOCK) {
-            int len = n - i0 < BLOCK ? n - i0 : BLOCK;
+        for (int i0 = k + 1; i0 < n; i0 += SHORT_BLOCK) {
+            int len = n - i0 < SHORT_BLOCK ? n - i0 : SHORT_BLOCK;
             double* yb = y + i0;
             const double* vb = col + i0;
             if (pending != nullptr) {
