@@ -3,6 +3,7 @@
 #include "analysis/results.h"
 
 #include <cmath>
+#include <pthread.h>
 
 #include "analysis/driver.h"
 #include "exec/specfun.h"
@@ -58,14 +59,45 @@ void computeParameters(int n, int p)
     }
 }
 
-void computeVariables(int n)
+// The descriptive statistics of the input variables: rows of the observation table.
+struct VariableJob {
+    int n;                          // observations
+    VariableStatistics* out;        // inputVariableCount rows
+};
+
+void* variableJobRun(void* job)
 {
+    const VariableJob& j = *static_cast<VariableJob*>(job);
+    for (int k = 0; k < inputVariableCount; ++k)
+        j.out[k] = variableStatistics(observations + k, inputVariableCount, j.n);
+    return nullptr;
+}
+
+// With this many observations the input variables' statistics run on the second core
+// while the residual sums run on this one: two independent sweeps over large tables,
+// each with its sums in observation order, so the figures do not depend on the timing.
+constexpr int PARALLEL_STATISTICS_ROWS = 100000;
+
+// Allocates the variables' rows and starts their statistics, on a second thread when
+// that pays (*thread set, *started true); finishVariables completes them.
+void startVariables(int n, VariableJob* job, pthread_t* thread, bool* started)
+{
+    *started = false;
     results.variables = allocateRows<VariableStatistics>(inputVariableCount);
     if (!results.variables)
         return;
     results.variableCount = inputVariableCount;
-    for (int j = 0; j < inputVariableCount; ++j)
-        results.variables[j] = variableStatistics(observations + j, inputVariableCount, n);
+    *job = VariableJob{n, results.variables};
+    if (n >= PARALLEL_STATISTICS_ROWS)
+        *started = pthread_create(thread, nullptr, variableJobRun, job) == 0;
+}
+
+void finishVariables(VariableJob* job, pthread_t thread, bool started)
+{
+    if (started)
+        pthread_join(thread, nullptr);
+    else if (results.variables)
+        variableJobRun(job);
 }
 
 void computeCorrelations()
@@ -110,13 +142,18 @@ void resultsCompute()
     resultsRelease();
     const int n = observationCount;
     const int p = parameterCount;
+    VariableJob job = {};
+    pthread_t thread{};
+    bool started = false;
+    if (!settings.functionMinimization)
+        startVariables(n, &job, &thread, &started);
     if (!settings.functionMinimization && analysis.observed && analysis.predicted)
         results.residuals = residualStatistics(analysis.observed, analysis.predicted, n, p);
     results.finishTime = localMoment();
     computeVarianceTable(n, p);
     computeParameters(n, p);
     if (!settings.functionMinimization)
-        computeVariables(n);
+        finishVariables(&job, thread, started);
     computeCorrelations();
     results.computed = true;
 }

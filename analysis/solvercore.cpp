@@ -41,6 +41,7 @@ struct Core {
     double* x0;                     // start of the iteration
     double* d;                      // scale
     double* colMax;                 // running maximum of |J_ik| per column
+    double* colLast;                // largest |J_ik| of each column as last formed
     double* beta;                   // reflector factors
     double* qtr;                    // first p entries of Q^T r (permuted order)
     double* g;                      // gradient, natural order
@@ -60,6 +61,7 @@ struct Core {
     int* perm;                      // permuted position k holds parameter perm[k]
     int* where;                     // scratch: column position of each parameter
     int freeCount;                  // m: free variables (first in perm)
+    double r0Size;                  // largest |r0_i| while a Jacobian is formed
 
     double f;                       // f at x
     bool hStale;                    // hmat must be rebuilt
@@ -87,29 +89,40 @@ double clampToBox(double value, double lower, double upper)
     return value < lower ? lower : (value > upper ? upper : value);
 }
 
+// Margin of the bound largest * sqrt(n) on ||r||: the computed norm exceeds the bound by
+// rounding only, some n units in the last place at most.
+constexpr double NORM_BOUND_MARGIN = 1.001;
+
 // Residuals at xx into r through routine with context. A failed, non-finite or huge
-// residual vector is "cannot compute"; a negative nf from the routine is Cancel.
-int evaluateWith(const Core& c, SolverResiduals routine, void* context, const double* xx, double* r)
+// residual vector is "cannot compute"; a negative nf from the routine is Cancel. The
+// finite test and the largest |r_i| share one sweep; the norm itself is formed only when
+// largest * sqrt(n) could exceed V(46). *largest (may be null) receives max |r_i|.
+int evaluateWith(const Core& c, SolverResiduals routine, void* context, const double* xx, double* r,
+                 double* largest = nullptr)
 {
     int nf = c.nfcall + c.ngcall;
     for (int i = 0; i < c.n; ++i) r[i] = NAN;
     routine(c.n, c.p, xx, &nf, r, context);
     if (nf < 0) return OUT_CANCEL;
     if (nf == 0) return OUT_FAILED;
-    for (int i = 0; i < c.n; ++i)
-        if (!std::isfinite(r[i])) return OUT_FAILED;
-    if (linalgNorm(c.n, r) > c.v[V_RLIMIT]) return OUT_FAILED;
+    bool finite = true;
+    double big = linalgMaxAbsFinite(c.n, r, &finite);
+    if (!finite) return OUT_FAILED;
+    double bound = big * std::sqrt((double)c.n) * NORM_BOUND_MARGIN;
+    if (!(bound <= c.v[V_RLIMIT]) && linalgNormWithMax(c.n, r, big) > c.v[V_RLIMIT]) return OUT_FAILED;
+    if (largest != nullptr) *largest = big;
     return OUT_OK;
 }
 
-int evaluate(Core& c, const double* xx, double* r)
+int evaluate(Core& c, const double* xx, double* r, double* largest = nullptr)
 {
-    return evaluateWith(c, c.callbacks->residuals, c.callbacks->context, xx, r);
+    return evaluateWith(c, c.callbacks->residuals, c.callbacks->context, xx, r, largest);
 }
 
-double halfSquares(int n, const double* r)
+// 0.5 ||r||^2, with largest = max |r_i| from the evaluation.
+double halfSquares(int n, const double* r, double largest)
 {
-    double norm = linalgNorm(n, r);
+    double norm = linalgNormWithMax(n, r, largest);
     return 0.5 * norm * norm;
 }
 
@@ -122,20 +135,21 @@ constexpr double WIDEN_FACTOR = 1000.0;
 constexpr int WIDEN_LIMIT = 3;
 constexpr double ROUNDING_UNITS = 256.0;
 
-bool columnLost(const Core& c, const double* column, double h)
+// Column k <- (column - r0) / step, the residuals at x + step e_k already in it. Keeps
+// max |J_ik| for the scale update and returns the change max |J_ik step| of the residuals.
+double differenceColumn(Core& c, int k, double* column, double step)
 {
-    double change = 0.0, size = 0.0;
-    for (int i = 0; i < c.n; ++i) {
-        double dc = std::fabs(column[i] * h), dr = std::fabs(c.r0[i]);
-        change = dc > change ? dc : change;
-        size = dr > size ? dr : size;
-    }
-    return change <= ROUNDING_UNITS * DBL_EPSILON * size;
+    return linalgDifference(c.n, column, c.r0, step, &c.colLast[k]);
 }
 
-int widenColumn(Core& c, int k, double h, double* column)
+bool columnLost(const Core& c, double change)
 {
-    if (!columnLost(c, column, h)) return OUT_OK;
+    return change <= ROUNDING_UNITS * DBL_EPSILON * c.r0Size;
+}
+
+int widenColumn(Core& c, int k, double change, double h, double* column)
+{
+    if (!columnLost(c, change)) return OUT_OK;
     double* trial = c.xt;
     double xk = c.x[k];
     double good = h;
@@ -155,12 +169,12 @@ int widenColumn(Core& c, int k, double h, double* column)
             outcome = evaluate(c, trial, column);
             trial[k] = xk;
             if (outcome != OUT_OK) return outcome;
-            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / good;
+            differenceColumn(c, k, column, good);
             return OUT_OK;
         }
-        for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+        change = differenceColumn(c, k, column, used);
         good = used;
-        if (!columnLost(c, column, used)) return OUT_OK;
+        if (!columnLost(c, change)) return OUT_OK;
     }
     return OUT_OK;
 }
@@ -192,8 +206,9 @@ int firstStep(const Core& c, int k, double* h0, double* h, double* factor)
 // Column k of the forward-difference Jacobian (tries h0, then h times the factor while
 // |h / h0| >= 0.1), widened when lost in rounding. trial holds x and is restored.
 // first, when not OUT_FAILED, is the outcome of the first try already evaluated into the
-// column (by the speculative pass); that try is then only counted.
-int formColumn(Core& c, int k, double* trial, int first)
+// column (by the speculative pass); that try is then only counted. firstChange >= 0 says
+// that the pass also formed the quotients, with that change (see differenceColumn).
+int formColumn(Core& c, int k, double* trial, int first, double firstChange)
 {
     double* column = c.jac + (long)k * c.n;
     double xk = c.x[k];
@@ -201,32 +216,35 @@ int formColumn(Core& c, int k, double* trial, int first)
     int start = firstStep(c, k, &h0, &h, &factor);
     if (start == COLUMN_FIXED) {
         for (int i = 0; i < c.n; ++i) column[i] = 0.0;
+        c.colLast[k] = 0.0;
         return OUT_OK;
     }
     if (start == OUT_FAILED) return OUT_FAILED;
     bool done = false;
-    double used = 0.0;
+    double used = 0.0, change = 0.0;
     while (std::fabs(h / h0) >= 0.1) {
         trial[k] = xk + h;
         used = trial[k] - xk;           // the step as represented
         ++c.ngcall;
         int outcome = first != OUT_FAILED ? first : evaluate(c, trial, column);
+        bool divided = first != OUT_FAILED && firstChange >= 0.0;
         first = OUT_FAILED;
         trial[k] = xk;
         if (outcome == OUT_CANCEL) return OUT_CANCEL;
         if (outcome == OUT_OK && used != 0.0) {
-            for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.r0[i]) / used;
+            change = divided ? firstChange : differenceColumn(c, k, column, used);
             done = true;
             break;
         }
         h *= factor;
     }
     if (!done) return OUT_FAILED;
-    return widenColumn(c, k, used, column);
+    return widenColumn(c, k, change, used, column);
 }
 
 // The speculative pass of both cores: the first tries of columns begin, begin + 2, ...
-// below end, each at x with its own trial point, through the quiet routine.
+// below end, each at x with its own trial point, through the quiet routine. A computed
+// try is turned into its difference quotients at once, on the same thread.
 struct ColumnBatch {
     Core* core;
     int begin;              // first column of this thread
@@ -234,6 +252,7 @@ struct ColumnBatch {
     void* context;          // the thread's evaluation context
     double* trial;          // p doubles: the thread's trial point
     int* outcomes;          // outcome of each column's first try
+    double* changes;        // change of each column divided here (-1: not divided)
 };
 
 void evaluateFirstTries(const ColumnBatch& batch)
@@ -244,10 +263,13 @@ void evaluateFirstTries(const ColumnBatch& batch)
         double h0, h, factor;
         if (firstStep(c, k, &h0, &h, &factor) != OUT_OK) continue;
         batch.trial[k] = c.x[k] + h;
-        batch.outcomes[k] = batch.trial[k] - c.x[k] != 0.0
-            ? evaluateWith(c, c.callbacks->quietResiduals, batch.context, batch.trial, c.jac + (long)k * c.n)
+        double used = batch.trial[k] - c.x[k];
+        double* column = c.jac + (long)k * c.n;
+        batch.outcomes[k] = used != 0.0
+            ? evaluateWith(c, c.callbacks->quietResiduals, batch.context, batch.trial, column)
             : OUT_FAILED;
         batch.trial[k] = c.x[k];
+        if (batch.outcomes[k] == OUT_OK) batch.changes[k] = differenceColumn(c, k, column, used);
         if (batch.outcomes[k] == OUT_CANCEL) return;
     }
 }
@@ -261,17 +283,18 @@ void* columnThread(void* batch)
 // Runs the speculative pass on two threads. Only columns before the first one without
 // room between its bounds are tried, as the serial order stops there. outcomes[k] stays
 // OUT_FAILED for a column not tried. False when the second thread could not start.
-bool firstTriesOnTwoThreads(Core& c, int* outcomes)
+bool firstTriesOnTwoThreads(Core& c, int* outcomes, double* changes)
 {
     int end = 0;
     for (; end < c.p; ++end) {
         outcomes[end] = OUT_FAILED;
+        changes[end] = -1.0;
         double h0, h, factor;
         if (firstStep(c, end, &h0, &h, &factor) == OUT_FAILED) break;
     }
     std::vector<double> helperTrial((size_t)c.p);
-    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes};
-    ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes};
+    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes, changes};
+    ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes, changes};
     pthread_t thread;
     if (pthread_create(&thread, nullptr, columnThread, &helper) != 0) return false;
     evaluateFirstTries(own);
@@ -287,17 +310,20 @@ bool firstTriesOnTwoThreads(Core& c, int* outcomes)
 int formJacobian(Core& c)
 {
     double* trial = c.xt;
+    c.r0Size = linalgMaxAbs(c.n, c.r0);
     std::vector<int> outcomes;
+    std::vector<double> changes;
     bool speculative = c.callbacks->quietResiduals != nullptr && c.p >= 2;
     if (speculative) {
         outcomes.assign((size_t)c.p, OUT_FAILED);
-        speculative = firstTriesOnTwoThreads(c, outcomes.data());
+        changes.assign((size_t)c.p, -1.0);
+        speculative = firstTriesOnTwoThreads(c, outcomes.data(), changes.data());
     }
     for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
     for (int k = 0; k < c.p; ++k) {
         int first = speculative ? outcomes[k] : OUT_FAILED;
         if (first == OUT_CANCEL) return OUT_CANCEL;
-        int outcome = formColumn(c, k, trial, first);
+        int outcome = formColumn(c, k, trial, first, speculative ? changes[k] : -1.0);
         if (outcome != OUT_OK) return outcome;
     }
     return OUT_OK;
@@ -363,20 +389,15 @@ int formCentralJacobian(Core& c)
     return OUT_OK;
 }
 
-// Scale update after each Jacobian: running column maximum, raised by sqrt(S_ii), small
-// values replaced by V(40), and d may shrink by at most the factor V(41).
+// Scale update after each forward-difference Jacobian: running column maximum (the
+// maxima come from the columns' formation), raised by sqrt(S_ii), small values replaced
+// by V(40), and d may shrink by at most the factor V(41).
 void updateScale(Core& c, bool first)
 {
     int type = c.iv[IV_SCALE_TYPE];
     if (type == 0 || (type == 2 && !first)) return;
     for (int k = 0; k < c.p; ++k) {
-        const double* column = c.jac + (long)k * c.n;
-        double big = 0.0;
-        for (int i = 0; i < c.n; ++i) {
-            double t = std::fabs(column[i]);
-            big = t > big ? t : big;
-        }
-        c.colMax[k] = std::fmax(c.colMax[k], big);
+        c.colMax[k] = std::fmax(c.colMax[k], c.colLast[k]);
         double t = c.colMax[k];
         double sii = c.smat[packedIndex(k, k)];
         if (sii > 0.0) t = std::fmax(t, std::sqrt(sii));
@@ -394,13 +415,13 @@ void swapColumns(Core& c, int a, int b)
 }
 
 // After a new Jacobian at x (residuals r0): scale (unless rescale is false), free/held
-// split (bounded), column permutation, QR, qtr, gradient.
+// split (bounded), column permutation, QR with Q^T r in the same sweeps, qtr, gradient.
 void factorJacobian(Core& c, bool first, bool rescale = true)
 {
     if (rescale) updateScale(c, first);
     int p = c.p;
-    // gradient in natural order, needed for the held test
-    for (int k = 0; k < p; ++k) c.g[k] = linalgDot(c.n, c.jac + (long)k * c.n, c.r0);
+    // gradient in natural order, needed only for the held test of the bounds
+    if (c.bounds != nullptr) linalgColumnDots(c.n, p, c.jac, c.r0, c.g);
     int m = 0;
     for (int k = 0; k < p; ++k) {
         bool held = false;
@@ -431,9 +452,8 @@ void factorJacobian(Core& c, bool first, bool rescale = true)
             if (displaced >= 0) at[displaced] = from;
         }
     }
-    linalgQr(c.n, p, c.jac, c.beta);
     for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
-    linalgApplyQt(c.n, p, c.jac, c.beta, c.rt);
+    linalgQrApply(c.n, p, c.jac, c.beta, c.rt);
     for (int k = 0; k < p; ++k) c.qtr[k] = c.rt[k];
     linalgRtMul(p, c.jac, c.n, c.qtr, c.gp);
     for (int k = 0; k < p; ++k) {
@@ -712,7 +732,7 @@ void carveWork(Core& c)
     c.hmat = next; next += tri;             // hmat and stepWork are adjacent: p*p scratch at the end
     c.stepWork = next; next += stepWorkLength(p);
     double** vectors[] = {&c.x0, &c.d, &c.colMax, &c.beta, &c.qtr, &c.g, &c.gp, &c.dp, &c.gOld,
-                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2};
+                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2, &c.colLast};
     for (double** vec : vectors) { *vec = next; next += p; }
     c.r0 = next; next += n;
     c.rt = next;
@@ -725,7 +745,7 @@ void carveWork(Core& c)
 long coreRealsNeeded(int n, int p)
 {
     long tri = (long)p * (p + 1) / 2;
-    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 17L * p + 2L * n;
+    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 18L * p + 2L * n;
 }
 
 
@@ -814,15 +834,17 @@ void recallBest(Core& c, const Best& best, Trial& trial)
 }
 
 // Quantities of the old factor needed after the move to the new point: yOld = J^T r(new)
-// (r(new) in r0) and hs = (J^T J + [S]) s for the gradient test.
-void beforeNewJacobian(Core& c, int model)
+// (r(new) in r0, and already in rt when rtHoldsR0) and hs = (J^T J + [S]) s for the
+// gradient test.
+void beforeNewJacobian(Core& c, int model, bool rtHoldsR0)
 {
     normalProduct(c, c.s, c.hs);
     if (model == MODEL_AUGMENTED) {
         linalgSymMul(c.p, c.smat, c.s, c.t1);
         for (int k = 0; k < c.p; ++k) c.hs[k] += c.t1[k];
     }
-    for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
+    if (!rtHoldsR0)
+        for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
     linalgApplyQt(c.n, c.p, c.jac, c.beta, c.rt);
     linalgRtMul(c.p, c.jac, c.n, c.rt, c.t1);
     for (int k = 0; k < c.p; ++k) c.yOld[c.perm[k]] = c.t1[k];
@@ -922,10 +944,11 @@ TrialStatus evaluateTrial(Core& c, const Iteration& it, Trial& trial)
     trial.f = it.f0;
     if (trial.step.dstnrm == 0.0) return TRIAL_EVALUATED;
     c.nfcall += 1;
-    int outcome = evaluate(c, c.xt, c.rt);
+    double largest = 0.0;
+    int outcome = evaluate(c, c.xt, c.rt, &largest);
     if (outcome == OUT_CANCEL) return TRIAL_CANCELLED;
     if (outcome == OUT_FAILED) return TRIAL_UNCOMPUTABLE;
-    trial.f = halfSquares(c.n, c.rt);
+    trial.f = halfSquares(c.n, c.rt, largest);
     return TRIAL_EVALUATED;
 }
 
@@ -1129,7 +1152,7 @@ int acceptTrial(Core& c, Iteration& it, const Trial& trial, bool gradientTest)
 {
     if (!it.restored)
         for (int i = 0; i < c.n; ++i) c.r0[i] = c.rt[i];
-    beforeNewJacobian(c, trial.model);
+    beforeNewJacobian(c, trial.model, !it.restored);
     for (int k = 0; k < c.p; ++k) c.x[k] = c.xt[k];
     int outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) {
@@ -1228,7 +1251,9 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     c.iv = iv;
     c.v = v;
     carveWork(c);
-    for (long i = V_WORK_START; i < coreRealsNeeded(n, p); ++i) v[i] = 0.0;
+    // the small arrays start at zero; the Jacobian and the residual vectors are always
+    // written before they are read
+    for (double* at = c.jac + (long)n * p; at < c.r0; ++at) *at = 0.0;
     for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : 1.0;
     c.nfcall = 1;
     c.ngcall = 0;
@@ -1239,10 +1264,11 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     };
 
     // start point and first Jacobian
-    int outcome = evaluate(c, x, c.r0);
+    double largest = 0.0;
+    int outcome = evaluate(c, x, c.r0, &largest);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_BAD_START);
-    c.f = halfSquares(n, c.r0);
+    c.f = halfSquares(n, c.r0, largest);
     v[V_F] = c.f;
     outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);

@@ -13,6 +13,10 @@ void linalgQr(int n, int m, double* a, double* beta);
 // y (n) <- Q^T y using the reflectors of linalgQr.
 void linalgApplyQt(int n, int m, const double* a, const double* beta, double* y);
 
+// linalgQr, and y (n) <- Q^T y as linalgApplyQt would give it afterwards, in the same
+// sweeps; y may be null.
+void linalgQrApply(int n, int m, double* a, double* beta, double* y);
+
 // Upper-triangular R (leading m x m of the column-major a with leading dimension lda).
 void linalgRSolve(int m, const double* a, int lda, const double* b, double* x);      // R x = b
 void linalgRtSolve(int m, const double* a, int lda, const double* b, double* x);     // R^T x = b
@@ -32,6 +36,20 @@ void linalgSymMul(int m, const double* a, const double* x, double* y);
 
 double linalgNorm(int m, const double* x);
 double linalgDot(int m, const double* x, const double* y);
+
+// Largest |x_i| (NaN entries passed over; 0 when there is none), the same figure as the
+// first pass of linalgNorm; linalgNormWithMax(m, x, linalgMaxAbs(m, x)) == linalgNorm(m, x).
+double linalgMaxAbs(int m, const double* x);
+double linalgNormWithMax(int m, const double* x, double largest);
+// linalgMaxAbs, and in *finite whether every x_i is finite.
+double linalgMaxAbsFinite(int m, const double* x, bool* finite);
+
+// Forward-difference column: column_i <- (column_i - base_i) / step for the n rows.
+// Returns max |column_i * step| (the change of the residuals); *largest = max |column_i|.
+double linalgDifference(int n, double* column, const double* base, double step, double* largest);
+
+// out[j] = linalgDot(n, column j of a, y) for the m columns of the n x m column-major a.
+void linalgColumnDots(int n, int m, const double* a, const double* y, double* out);
 
 // Singular values of the m x m column-major matrix a (destroyed) by one-sided Jacobi;
 // returns the smallest and largest in *smin, *smax.

@@ -1,76 +1,278 @@
 // Dense linear algebra for the least-squares solver (Dennis-Gay-Welsch algorithm):
 // Householder QR of the Jacobian, triangular solves, packed Cholesky and the singular
 // value range used by the covariance singularity test. Matrices are small (p x p) or
-// tall (n x p, column-major); nothing here allocates.
+// tall (n x p, column-major); nothing here allocates. The QR of a tall matrix hands
+// element-wise updates to a second thread.
 #include "analysis/solverint.h"
 
 #include <cmath>
+#include <pthread.h>
 
-// Householder QR, column by column. For column k the reflector is v = x + sign(x_k)||x|| e_k
-// (sign chosen so the new diagonal does not cancel), stored below the diagonal scaled so
-// that v_k = 1 is implicit; beta_k = 2 / v^T v. R_kk = -sign(x_k) ||x||.
-// Each pass over the tall columns is a plain sweep: the dot products of the reflector
-// with up to four remaining columns are formed in one sweep, each in its own running sum
-// (the order of every sum is that of one column at a time, so the factor is the same).
-constexpr int QR_DOT_GROUP = 4;
+// Every sum over a tall column keeps the order of a plain loop, one element after the
+// other, so that the factor and the norms are the same to the last bit whatever the
+// grouping below. What runs faster is only what needs no order: the element-wise
+// divisions and updates run over a block first (vectorized), the block's terms are then
+// added one by one, and independent sums share one sweep, each in its own running sum.
+// A maximum needs no order at all and is taken in several lanes.
+constexpr int BLOCK = 256;          // elements per block: a few kilobytes, kept in L1
+constexpr int SHORT_BLOCK = 32;     // block whose divisions overlap the sums of the previous one
+constexpr int LANES = 8;            // running maxima of linalgMaxAbs
+constexpr int QR_DOT_GROUP = 4;     // columns whose dot products share one sweep
+constexpr long PARALLEL_UPDATE = 1L << 18;  // elements of updates that pay for a second thread
 
-void linalgQr(int n, int m, double* a, double* beta)
+namespace {
+
+// Largest |x_i| over lanes; NaN entries lose every comparison and are passed over, as
+// in a plain loop, and +0 starts every lane, so the lanes combine to the same value.
+double maxAbsLanes(int m, const double* x)
 {
-    for (int k = 0; k < m; ++k) {
-        double* col = a + (long)k * n;
-        beta[k] = 0.0;
-        if (k >= n) continue;
-        double norm = linalgNorm(n - k, col + k);
-        if (norm == 0.0) continue;
-        double alpha = col[k] >= 0.0 ? -norm : norm;
-        double vk = col[k] - alpha;
-        for (int i = k + 1; i < n; ++i) col[i] /= vk;
-        double vtv = 1.0;
-        for (int i = k + 1; i < n; ++i) vtv += col[i] * col[i];
-        beta[k] = 2.0 / vtv;
-        col[k] = alpha;
-        // apply (I - beta v v^T) to the remaining columns, a group at a time
-        for (int j0 = k + 1; j0 < m; j0 += QR_DOT_GROUP) {
-            int group = m - j0 < QR_DOT_GROUP ? m - j0 : QR_DOT_GROUP;
-            double* c[QR_DOT_GROUP];
-            double dot[QR_DOT_GROUP] = {0.0, 0.0, 0.0, 0.0};
-            for (int g = 0; g < group; ++g) {
-                c[g] = a + (long)(j0 + g) * n;
-                dot[g] = c[g][k];
-            }
-            if (group == QR_DOT_GROUP) {
-                for (int i = k + 1; i < n; ++i) {
-                    double v = col[i];
-                    dot[0] += v * c[0][i];
-                    dot[1] += v * c[1][i];
-                    dot[2] += v * c[2][i];
-                    dot[3] += v * c[3][i];
-                }
-            } else {
-                for (int g = 0; g < group; ++g)
-                    for (int i = k + 1; i < n; ++i) dot[g] += col[i] * c[g][i];
-            }
-            for (int g = 0; g < group; ++g) {
-                double* cj = c[g];
-                double d = dot[g] * beta[k];
-                cj[k] -= d;
-                for (int i = k + 1; i < n; ++i) cj[i] -= d * col[i];
-            }
+    double lane[LANES] = {};
+    int i = 0;
+    for (; i + LANES <= m; i += LANES)
+        for (int l = 0; l < LANES; ++l) {
+            double t = std::fabs(x[i + l]);
+            lane[l] = t > lane[l] ? t : lane[l];
+        }
+    double big = 0.0;
+    for (; i < m; ++i) {
+        double t = std::fabs(x[i]);
+        big = t > big ? t : big;
+    }
+    for (int l = 0; l < LANES; ++l) big = lane[l] > big ? lane[l] : big;
+    return big;
+}
+
+// Sum of squares of x_i / scale, added in order; the divisions and squares of a short
+// block are formed first, overlapping the additions of the previous block.
+double scaledSquares(int m, const double* x, double scale)
+{
+    double term[SHORT_BLOCK];
+    double sum = 0.0;
+    for (int i0 = 0; i0 < m; i0 += SHORT_BLOCK) {
+        int len = m - i0 < SHORT_BLOCK ? m - i0 : SHORT_BLOCK;
+        for (int j = 0; j < len; ++j) { double t = x[i0 + j] / scale; term[j] = t * t; }
+        for (int j = 0; j < len; ++j) sum += term[j];
+    }
+    return sum;
+}
+
+// y_i -= d col_i for i in [from, to), and the largest |y_i| after the update in *big.
+void updateWithMax(int from, int to, double d, const double* col, double* y, double* big)
+{
+    double lane[LANES] = {};
+    int i = from;
+    for (; i + LANES <= to; i += LANES)
+        for (int l = 0; l < LANES; ++l) {
+            y[i + l] -= d * col[i + l];
+            double t = std::fabs(y[i + l]);
+            lane[l] = t > lane[l] ? t : lane[l];
+        }
+    double m = 0.0;
+    for (; i < to; ++i) {
+        y[i] -= d * col[i];
+        double t = std::fabs(y[i]);
+        m = t > m ? t : m;
+    }
+    for (int l = 0; l < LANES; ++l) m = lane[l] > m ? lane[l] : m;
+    *big = m;
+}
+
+void update(int from, int to, double d, const double* col, double* y)
+{
+    for (int i = from; i < to; ++i) y[i] -= d * col[i];
+}
+
+// Norm from the largest magnitude: scale * sqrt(sum (x_i / scale)^2).
+double normFromScale(int m, const double* x, double scale)
+{
+    if (scale == 0.0 || !std::isfinite(scale)) return scale;
+    return scale * std::sqrt(scaledSquares(m, x, scale));
+}
+
+// dot[g] += v_j c[g][i0 + j] for one block of len elements, the G sums side by side, and
+// with SQUARES also *vtv += v_j^2 as one more running sum. G is fixed so that every
+// running sum stays in a register.
+template <int G, bool SQUARES>
+void groupDots(int i0, int len, const double* v, double* const* c, double* dot, double* vtv)
+{
+    const double* col[G > 0 ? G : 1];
+    double sum[G > 0 ? G : 1];
+    for (int g = 0; g < G; ++g) {
+        col[g] = c[g] + i0;
+        sum[g] = dot[g];
+    }
+    double sv = SQUARES ? *vtv : 0.0;
+    for (int j = 0; j < len; ++j) {
+        double t = v[j];
+        if constexpr (SQUARES) sv += t * t;
+        for (int g = 0; g < G; ++g) sum[g] += t * col[g][j];
+    }
+    for (int g = 0; g < G; ++g) dot[g] = sum[g];
+    if constexpr (SQUARES) *vtv = sv;
+}
+
+template <bool SQUARES>
+void blockDots(int i0, int len, const double* v, int group, double* const* c, double* dot, double* vtv)
+{
+    switch (group) {
+    case 4: groupDots<4, SQUARES>(i0, len, v, c, dot, vtv); break;
+    case 3: groupDots<3, SQUARES>(i0, len, v, c, dot, vtv); break;
+    case 2: groupDots<2, SQUARES>(i0, len, v, c, dot, vtv); break;
+    case 1: groupDots<1, SQUARES>(i0, len, v, c, dot, vtv); break;
+    default: groupDots<0, SQUARES>(i0, len, v, c, dot, vtv); break;
+    }
+}
+
+// One sweep over rows [from, n) of the reflector column col: when divide is set, each
+// block is first scaled (col_i /= vk) and its squares go to *vtv; then the block's terms
+// of dot[g] += col_i c[g][i]. The blocks are short, so that the divisions of one block
+// overlap the running sums of the previous one.
+void reflectorSweep(int from, int n, double* col, bool divide, double vk, double* vtv, int group,
+                    double* const* c, double* dot)
+{
+    for (int i0 = from; i0 < n; i0 += SHORT_BLOCK) {
+        int len = n - i0 < SHORT_BLOCK ? n - i0 : SHORT_BLOCK;
+        double* v = col + i0;
+        if (divide) {
+            for (int j = 0; j < len; ++j) v[j] /= vk;
+            blockDots<true>(i0, len, v, group, c, dot, vtv);
+        } else {
+            blockDots<false>(i0, len, v, group, c, dot, nullptr);
         }
     }
 }
 
+// The updates of one reflector col on rows [from, n) of columns first .. m-1 (factors in
+// beta[j]) and of y (factor yFactor): element-wise, on either thread.
+struct UpdateJob {
+    int from, n, first, m;
+    double* a;
+    const double* beta;
+    double* y;
+    const double* col;
+    double yFactor;
+};
+
+void runUpdates(const UpdateJob& job)
+{
+    for (int j = job.first; j < job.m; ++j) update(job.from, job.n, job.beta[j], job.col, job.a + (long)j * job.n);
+    if (job.y != nullptr) update(job.from, job.n, job.yFactor, job.col, job.y);
+}
+
+void* updateThread(void* job)
+{
+    runUpdates(*static_cast<UpdateJob*>(job));
+    return nullptr;
+}
+
+}  // namespace
+
+// Householder QR, column by column. For column k the reflector is v = x + sign(x_k)||x|| e_k
+// (sign chosen so the new diagonal does not cancel), stored below the diagonal scaled so
+// that v_k = 1 is implicit; beta_k = 2 / v^T v. R_kk = -sign(x_k) ||x||. The reflectors
+// act on the remaining columns and then on y.
+// Per column k: the scaled sum of its norm, whose largest magnitude came with its update;
+// one sweep that scales the reflector and forms v^T v and the dot products with the
+// first group of four remaining vectors, a further sweep for each further group; then the
+// updates. Column k + 1 is updated here, taking its largest magnitude, and its norm
+// follows at once, while on large columns a second thread updates the other vectors
+// (element-wise work, so the figures do not depend on the threads). Until that thread is
+// joined, before the next sweep, the factor of column j's update waits in beta[j].
+void linalgQrApply(int n, int m, double* a, double* beta, double* y)
+{
+    double nextMax = -1.0;              // largest |x_i| of the next column, when known
+    pthread_t helper{};
+    bool helping = false;               // the helper thread updates the other vectors
+    UpdateJob job{};
+    for (int k = 0; k < m; ++k) {
+        double* col = a + (long)k * n;
+        double scale = nextMax >= 0.0 ? nextMax : maxAbsLanes(n - k, col + k);
+        nextMax = -1.0;
+        double norm = k < n ? normFromScale(n - k, col + k, scale) : 0.0;
+        if (helping) pthread_join(helper, nullptr);
+        helping = false;
+        beta[k] = 0.0;
+        if (norm == 0.0) continue;
+        double alpha = col[k] >= 0.0 ? -norm : norm;
+        double vk = col[k] - alpha;
+        int targets = m - k - 1 + (y != nullptr ? 1 : 0);
+        double vtv = 1.0;
+        bool divided = false;
+        double firstFactor = 0.0, yFactor = 0.0;
+        for (int t0 = 0; t0 < targets || !divided; t0 += QR_DOT_GROUP) {
+            int group = targets - t0 < QR_DOT_GROUP ? targets - t0 : QR_DOT_GROUP;
+            if (group < 0) group = 0;
+            double* c[QR_DOT_GROUP];
+            double dot[QR_DOT_GROUP] = {0.0, 0.0, 0.0, 0.0};
+            for (int g = 0; g < group; ++g) {
+                int j = k + 1 + t0 + g;
+                c[g] = j < m ? a + (long)j * n : y;
+                dot[g] = c[g][k];
+            }
+            reflectorSweep(k + 1, n, col, !divided, vk, &vtv, group, c, dot);
+            if (!divided) {
+                divided = true;
+                beta[k] = 2.0 / vtv;
+                col[k] = alpha;
+            }
+            for (int g = 0; g < group; ++g) {
+                int j = k + 1 + t0 + g;
+                double d = dot[g] * beta[k];
+                c[g][k] -= d;
+                if (j == k + 1 && j < m) firstFactor = d;
+                else if (j < m) beta[j] = d;
+                else yFactor = d;
+            }
+        }
+        // updates of rows k+1 .. n-1: the other vectors, then column k + 1 with its maximum
+        int first = k + 2 < m ? k + 2 : m;
+        job = UpdateJob{k + 1, n, first, m, a, beta, y, col, yFactor};
+        long others = (long)(n - k - 1) * (m - first + (y != nullptr ? 1 : 0));
+        if (k + 1 < m && others >= PARALLEL_UPDATE)
+            helping = pthread_create(&helper, nullptr, updateThread, &job) == 0;
+        if (!helping) runUpdates(job);
+        if (k + 1 < m) updateWithMax(k + 1, n, firstFactor, col, a + (long)(k + 1) * n, &nextMax);
+    }
+    if (helping) pthread_join(helper, nullptr);
+}
+
+void linalgQr(int n, int m, double* a, double* beta)
+{
+    linalgQrApply(n, m, a, beta, nullptr);
+}
+
+// Reflector k acts on y as dot = y_k + sum_{i>k} v_i y_i, d = beta_k dot, y_k -= d,
+// y_i -= d v_i. The update of reflector k shares its sweep with the dot product of the
+// next reflector, which reads each y_i just after that update.
 void linalgApplyQt(int n, int m, const double* a, const double* beta, double* y)
 {
-    for (int k = 0; k < m && k < n; ++k) {
+    int top = m < n ? m : n;
+    const double* pending = nullptr;    // reflector whose update below its row is due
+    int pendingRow = 0;
+    double pendingD = 0.0;
+    for (int k = 0; k < top; ++k) {
         if (beta[k] == 0.0) continue;
         const double* col = a + (long)k * n;
+        if (pending != nullptr)
+            for (int i = pendingRow + 1; i <= k; ++i) y[i] -= pendingD * pending[i];
         double dot = y[k];
-        for (int i = k + 1; i < n; ++i) dot += col[i] * y[i];
+        for (int i0 = k + 1; i0 < n; i0 += SHORT_BLOCK) {
+            int len = n - i0 < SHORT_BLOCK ? n - i0 : SHORT_BLOCK;
+            double* yb = y + i0;
+            const double* vb = col + i0;
+            if (pending != nullptr) {
+                const double* pb = pending + i0;
+                for (int j = 0; j < len; ++j) yb[j] -= pendingD * pb[j];
+            }
+            for (int j = 0; j < len; ++j) dot += vb[j] * yb[j];
+        }
         dot *= beta[k];
         y[k] -= dot;
-        for (int i = k + 1; i < n; ++i) y[i] -= dot * col[i];
+        pending = col;
+        pendingRow = k;
+        pendingD = dot;
     }
+    if (pending != nullptr) update(pendingRow + 1, n, pendingD, pending, y);
 }
 
 void linalgRSolve(int m, const double* a, int lda, const double* b, double* x)
@@ -168,15 +370,86 @@ void linalgSymMul(int m, const double* a, const double* x, double* y)
 // plain comparisons (no NaN can be the largest, as with fmax), then the scaled sum.
 double linalgNorm(int m, const double* x)
 {
-    double scale = 0.0;
-    for (int i = 0; i < m; ++i) {
+    return normFromScale(m, x, maxAbsLanes(m, x));
+}
+
+double linalgNormWithMax(int m, const double* x, double largest)
+{
+    return normFromScale(m, x, largest);
+}
+
+double linalgMaxAbs(int m, const double* x)
+{
+    return maxAbsLanes(m, x);
+}
+
+// x_i * 0 is 0 for a finite x_i and NaN otherwise, so the lanes' sums are NaN exactly
+// when an entry is not finite; no order matters.
+double linalgMaxAbsFinite(int m, const double* x, bool* finite)
+{
+    double lane[LANES] = {};
+    double poison[LANES] = {};
+    int i = 0;
+    for (; i + LANES <= m; i += LANES)
+        for (int l = 0; l < LANES; ++l) {
+            double t = std::fabs(x[i + l]);
+            lane[l] = t > lane[l] ? t : lane[l];
+            poison[l] += x[i + l] * 0.0;
+        }
+    double big = 0.0, bad = 0.0;
+    for (; i < m; ++i) {
         double t = std::fabs(x[i]);
-        scale = t > scale ? t : scale;
+        big = t > big ? t : big;
+        bad += x[i] * 0.0;
     }
-    if (scale == 0.0 || !std::isfinite(scale)) return scale;
-    double sum = 0.0;
-    for (int i = 0; i < m; ++i) { double t = x[i] / scale; sum += t * t; }
-    return scale * std::sqrt(sum);
+    for (int l = 0; l < LANES; ++l) {
+        big = lane[l] > big ? lane[l] : big;
+        bad += poison[l];
+    }
+    *finite = bad == 0.0;
+    return big;
+}
+
+// Element-wise, so in lanes: the quotients, then both maxima.
+double linalgDifference(int n, double* column, const double* base, double step, double* largest)
+{
+    double big[LANES] = {}, change[LANES] = {};
+    int i = 0;
+    for (; i + LANES <= n; i += LANES)
+        for (int l = 0; l < LANES; ++l) {
+            double q = (column[i + l] - base[i + l]) / step;
+            column[i + l] = q;
+            double a = std::fabs(q), b = std::fabs(q * step);
+            big[l] = a > big[l] ? a : big[l];
+            change[l] = b > change[l] ? b : change[l];
+        }
+    double bigAll = 0.0, changeAll = 0.0;
+    for (; i < n; ++i) {
+        double q = (column[i] - base[i]) / step;
+        column[i] = q;
+        double a = std::fabs(q), b = std::fabs(q * step);
+        bigAll = a > bigAll ? a : bigAll;
+        changeAll = b > changeAll ? b : changeAll;
+    }
+    for (int l = 0; l < LANES; ++l) {
+        bigAll = big[l] > bigAll ? big[l] : bigAll;
+        changeAll = change[l] > changeAll ? change[l] : changeAll;
+    }
+    *largest = bigAll;
+    return changeAll;
+}
+
+// Each dot product in its own running sum, in element order; up to four share a sweep.
+void linalgColumnDots(int n, int m, const double* a, const double* y, double* out)
+{
+    for (int j0 = 0; j0 < m; j0 += QR_DOT_GROUP) {
+        int group = m - j0 < QR_DOT_GROUP ? m - j0 : QR_DOT_GROUP;
+        double* c[QR_DOT_GROUP];
+        for (int g = 0; g < group; ++g) c[g] = const_cast<double*>(a + (long)(j0 + g) * n);   // read only
+        double dot[QR_DOT_GROUP] = {0.0, 0.0, 0.0, 0.0};
+        for (int i0 = 0; i0 < n; i0 += BLOCK) blockDots<false>(i0, n - i0 < BLOCK ? n - i0 : BLOCK, y + i0, group, c, dot, nullptr);
+        for (int g = 0; g < group; ++g) out[j0 + g] = dot[g];
+    }
 }
 
 double linalgDot(int m, const double* x, const double* y)

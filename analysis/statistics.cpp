@@ -72,6 +72,12 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     const double origin = n > 0 ? observed[0] : 0.0;
     double shiftedSum = 0.0;
     double shiftedSum2 = 0.0;
+    // Every sum runs in observation order in its own variable; the side counts are
+    // added without branches, as the residuals' signs follow no pattern. The largest
+    // |d_i| is a plain maximum; a residual that is not a number is noted aside and makes
+    // the maximum not a number too (the last such |d_i|), rather than being passed over.
+    bool sawNaN = false;
+    double lastNaN = 0.0;
     for (int i = 0; i < n; ++i) {
         const double y = observed[i];
         const double d = observed[i] - predicted[i];
@@ -81,20 +87,22 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
         shiftedSum2 += (y - origin) * (y - origin);
         st.residualSS += d * d;
         st.sumDev += d;
-        st.absDev += std::fabs(d);
-        // A residual that is not a number makes the maximum not a number too, rather
-        // than being passed over by the comparison.
-        if (std::fabs(d) > st.maxDev || std::isnan(d))
-            st.maxDev = std::fabs(d);
+        const double size = std::fabs(d);
+        st.absDev += size;
+        st.maxDev = size > st.maxDev ? size : st.maxDev;
+        if (std::isnan(d)) {
+            sawNaN = true;
+            lastNaN = size;
+        }
         if (i >= 1)
             st.dwNumerator += (d - previous) * (d - previous);
         previous = d;
         const bool nearZero = std::fabs(d) < NEAR_ZERO_RESIDUAL;
-        if (nearZero || d > 0)
-            ++above;
-        if (nearZero || d < 0)
-            ++below;
+        above += (int)(nearZero | (d > 0));
+        below += (int)(nearZero | (d < 0));
     }
+    if (sawNaN)
+        st.maxDev = lastNaN;
     if (n > 0) {
         st.absDev /= st.count;
         st.totalSS = shiftedSum2 - shiftedSum * shiftedSum / st.count;
@@ -150,16 +158,26 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
         return vs;
     vs.minimum = column[0];
     vs.maximum = column[0];
+    // The largest magnitude is a plain maximum; a value that is not a number is noted
+    // aside and makes it not a number (the last such value).
     double largest = 0.0;
+    double lastNaN = 0.0;
+    bool sawNaN = false;
     for (int i = 0; i < n; ++i) {
         const double x = column[(size_t)i * stride];
         if (x < vs.minimum)
             vs.minimum = x;
         if (x > vs.maximum)
             vs.maximum = x;
-        if (std::fabs(x) > largest || std::isnan(x))
-            largest = std::fabs(x);
+        const double size = std::fabs(x);
+        largest = size > largest ? size : largest;
+        if (std::isnan(x)) {
+            sawNaN = true;
+            lastNaN = size;
+        }
     }
+    if (sawNaN)
+        largest = lastNaN;
     // The sums are formed from the values divided by the power of two just above the
     // largest magnitude: a division that loses nothing, and that keeps the sum and the
     // squares finite however close the values come to the largest double (or however
