@@ -19,6 +19,7 @@
 
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
+#include "exec/vecmath.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/expr.h"
@@ -471,6 +472,22 @@ void evaluatePower(const BlockOp& op, double* out, const double* a, bool aScalar
         *bad = true;
 }
 
+// exp, sin or cos over the block: the vector maths on runs of BLOCK_VECTOR_ROWS
+// observations or more, the scalar library on shorter ones. Either holds for a whole
+// solve, since the observation count does not change during one.
+void elementary(VecFunction f, const double* x, double* out, int count)
+{
+    if (observationCount >= BLOCK_VECTOR_ROWS) {
+        vecmathApply(f, x, out, count);
+        return;
+    }
+    switch (f) {
+    case VEC_EXP: unary(out, x, count, [](double v) { return std::exp(v); }); return;
+    case VEC_SIN: unary(out, x, count, [](double v) { return std::sin(v); }); return;
+    case VEC_COS: unary(out, x, count, [](double v) { return std::cos(v); }); return;
+    }
+}
+
 // The one-argument functions models use most, over the block, with the checks of the
 // built-in library; false when the function is not one of them.
 bool evaluateCommonCall(int code, double* out, const double* x, int count, bool* bad)
@@ -478,16 +495,16 @@ bool evaluateCommonCall(int code, double* out, const double* x, int count, bool*
     if (settings.anglesInDegrees && (code == FN_SIN || code == FN_COS))
         return false;
     switch (code) {
-    case FN_EXP:
-        for (int i = 0; i < count; i++) *bad |= x[i] > EXP_ARG_MAX;
-        unary(out, x, count, [](double v) { return v < EXP_ARG_UNDERFLOW ? 0.0 : std::exp(v); });
+    case FN_EXP: {
+        bool large = false;
+        for (int i = 0; i < count; i++) large |= x[i] > EXP_ARG_MAX;
+        *bad |= large;
+        elementary(VEC_EXP, x, out, count);
+        for (int i = 0; i < count; i++) out[i] = x[i] < EXP_ARG_UNDERFLOW ? 0.0 : out[i];
         return true;
-    case FN_SIN:
-        unary(out, x, count, [](double v) { return std::sin(v); });
-        return true;
-    case FN_COS:
-        unary(out, x, count, [](double v) { return std::cos(v); });
-        return true;
+    }
+    case FN_SIN: elementary(VEC_SIN, x, out, count); return true;
+    case FN_COS: elementary(VEC_COS, x, out, count); return true;
     case FN_ABS:
         unary(out, x, count, [](double v) { return std::fabs(v); });
         return true;

@@ -1,6 +1,6 @@
 // Block evaluation: a program whose observations do not depend on each other is run over
 // a block of observations at once, one operation of its trees at a time over the whole
-// block, with the same arithmetic (and so the same results) as the per-observation path.
+// block, with the arithmetic of the per-observation path.
 //
 // A program qualifies when its code is assignments to scalar work variables, expression
 // statements and IF/ELSE statements of these, with one FUNCTION statement outside any
@@ -10,12 +10,21 @@
 // elements by constants only (an element is then a variable of its own; the elements of
 // an array the program never writes keep their declared values).
 // Everything else keeps the per-observation path, which stays the reference.
+//
+// The arithmetic is the per-observation path's, operation for operation, so the results
+// are the same to the last bit; from BLOCK_VECTOR_ROWS observations on, exp, sin and cos
+// are the vector maths' (within a unit in the last place of the scalar library's).
 #pragma once
 
 struct Instruction;
 struct RunFrame;
 
 constexpr int BLOCK_ROWS = 256;     // observations evaluated at once
+// Observations from which exp, sin and cos take the vector maths, whose values may differ
+// from the scalar library's in the last bit. Below it the block path gives the
+// per-observation path's results to the last bit: there the vector maths would save
+// little, and last-bit differences move the answers of ill-conditioned small problems.
+constexpr int BLOCK_VECTOR_ROWS = 10000;
 
 enum BlockStatus {
     BLOCK_OK = 0,           // residuals computed
