@@ -24,12 +24,12 @@
 
 namespace {
 
-// 700 observations (x = 1 .. 700, y = a smooth curve): more than two blocks and a
+// rows observations (x = 1 .. rows, y = a smooth curve); 700: more than two blocks and a
 // partial one.
-std::string dataLines()
+std::string dataLines(int rows = 700)
 {
     std::string text = "DATA;\n";
-    for (int i = 1; i <= 700; ++i)
+    for (int i = 1; i <= rows; ++i)
         text += std::to_string(i) + " " + std::to_string(0.5 + std::sin(i * 0.01)) + "\n";
     return text;
 }
@@ -252,6 +252,37 @@ TEST_F(BlockPath, NonFiniteResidualStopsAtTheSameObservationWithoutAMessage)
     EXPECT_EQ(reference.screen, block.screen);
     EXPECT_EQ(block.r[516], 0.0);
     EXPECT_EQ(block.r[515], reference.r[515]);
+}
+
+// From BLOCK_VECTOR_ROWS observations on, exp, sin and cos are the vector maths': the
+// residuals stay within a unit or so of the per-observation path's, and a runtime error
+// is still reported at its observation with its message.
+TEST_F(BlockPath, LongRunsStayWithinAUnitOfThePerObservationPath)
+{
+    const int rows = BLOCK_VECTOR_ROWS + 700;
+    const char* const bodies[] = {
+        "FUNCTION y = a*exp(-b*x/1000) + c*sin(x/50) - cos(a*x/3000);",
+        "t = exp(-x/(3000*b)); FUNCTION y = a*t*t + sin(c*x)/(1 + t);",
+    };
+    for (const char* body : bodies) {
+        ASSERT_TRUE(compile(std::string("VARIABLES x, y;\nPARAMETERS a = 1.5, b = 0.25, c = 3;\nDOUBLE t;\n") + body +
+                            "\n" + dataLines(rows)));
+        const Residuals reference = residuals(false);
+        const Residuals block = residuals(true);
+        ASSERT_EQ(reference.nf, 1) << body;
+        ASSERT_EQ(block.nf, 1) << body;
+        double worst = 0.0;
+        for (int i = 0; i < rows; ++i)
+            worst = std::max(worst, std::fabs(block.r[(size_t)i] - reference.r[(size_t)i]));
+        EXPECT_LE(worst, 1e-14) << body;
+    }
+    ASSERT_TRUE(compile("VARIABLES x, y;\nPARAMETERS a = 1.5;\nFUNCTION y = a*cos(x)*exp(x - 10100);\n" + dataLines(rows)));
+    const Residuals reference = residuals(false);
+    const Residuals block = residuals(true);
+    EXPECT_EQ(block.nf, 0);
+    ASSERT_EQ(reference.screen.size(), 2u);
+    EXPECT_EQ(reference.screen[1], "Error: Argument to exp function is too large (501)");
+    EXPECT_EQ(reference.screen, block.screen);
 }
 
 // Cancel in the middle of a long sweep of a block program, whose evaluations and Jacobian
