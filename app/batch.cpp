@@ -35,6 +35,7 @@ constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is re
 
 // Set by the analysis thread as its last act, which wakes the waiting main thread at once.
 std::atomic<bool> analysisFinished{false};
+std::atomic<bool> interruptSeen{false};     // Ctrl+C came during this run, at any moment
 std::mutex finishLock;
 std::condition_variable finishSignal;
 
@@ -118,6 +119,7 @@ void onAnalysisEnd(int)
 // Ctrl+C asks the analysis to stop; the run still ends with its listing written.
 void onInterrupt(int)
 {
+    interruptSeen.store(true, std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
 }
 
@@ -141,11 +143,9 @@ void showProgress(bool* shown)
 // kept on standard error while that is a terminal. Returns the stop code.
 int waitForAnalysis()
 {
-    struct sigaction interrupt = {};
-    struct sigaction previous = {};
-    interrupt.sa_handler = onInterrupt;
-    sigemptyset(&interrupt.sa_mask);
-    sigaction(SIGINT, &interrupt, &previous);
+    // A Ctrl+C before the analysis started (which clears the flag) stops it at once.
+    if (interruptSeen.load(std::memory_order_relaxed))
+        abortRequested.store(true, std::memory_order_relaxed);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool shown = false;
     int wait = PROGRESS_FIRST_MS;
@@ -161,7 +161,6 @@ int waitForAnalysis()
     }
     analysisWait();
     analysisRunning.store(false);
-    sigaction(SIGINT, &previous, nullptr);
     if (shown) {
         fputs("\n", stderr);
         fflush(stderr);
@@ -185,6 +184,14 @@ void releaseRun()
 
 int batchRun(const char* programPath, BatchPlotSaver savePlots)
 {
+    // Ctrl+C is answered from the first moment of the run to its last: the run ends with
+    // its listing, as an interrupted one, instead of dying half-way.
+    struct sigaction interrupt = {};
+    struct sigaction previous = {};
+    interrupt.sa_handler = onInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    interruptSeen.store(false);
+    sigaction(SIGINT, &interrupt, &previous);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
     listingSetSink(printScreenLine);
@@ -193,6 +200,7 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
 
     if (!loadProgram(programPath)) {
         releaseRun();
+        sigaction(SIGINT, &previous, nullptr);
         return BATCH_FAILED;
     }
     analysisFinished.store(false);
@@ -220,7 +228,11 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
         status = BATCH_FAILED;
     if (savePlots && !savePlots(programPath))
         status = BATCH_FAILED;
+    // An interrupted run is never a usable result, whenever Ctrl+C came.
+    if (status == BATCH_OK && interruptSeen.load(std::memory_order_relaxed))
+        status = BATCH_NOT_CONVERGED;
     releaseRun();
     fflush(stdout);
+    sigaction(SIGINT, &previous, nullptr);
     return status;
 }
