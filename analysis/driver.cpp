@@ -448,6 +448,7 @@ int solveModel()
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
     SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
+    callbacks.writesEveryResidual = true;   // computeResiduals fills r or reports failure
     // A program with a block form splits each evaluation's observations between both
     // cores, which balances the work better than two Jacobian columns side by side (a
     // column whose parameter reaches only kept values is cheap); others evaluate two

@@ -29,6 +29,9 @@ struct SolverCallbacks {
     // residuals, so that messages and results are those of the serial solve.
     SolverResiduals quietResiduals = nullptr;
     void* helperContext = nullptr;   // second thread's context
+    // The routines write every r_i whenever they report success (*nf != 0): the vector
+    // is then not poisoned with NaN before each evaluation.
+    bool writesEveryResidual = false;
 };
 
 // ORDER IV: integer positions (0-based subscript; 1-based position in the comment)

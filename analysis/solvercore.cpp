@@ -101,7 +101,8 @@ int evaluateWith(const Core& c, SolverResiduals routine, void* context, const do
                  double* largest = nullptr)
 {
     int nf = c.nfcall + c.ngcall;
-    for (int i = 0; i < c.n; ++i) r[i] = NAN;
+    if (!c.callbacks->writesEveryResidual)
+        for (int i = 0; i < c.n; ++i) r[i] = NAN;
     routine(c.n, c.p, xx, &nf, r, context);
     if (nf < 0) return OUT_CANCEL;
     if (nf == 0) return OUT_FAILED;

@@ -19,6 +19,7 @@ constexpr int SHORT_BLOCK = 32;     // block whose divisions overlap the sums of
 constexpr int LANES = 8;            // running maxima of linalgMaxAbs
 constexpr int QR_DOT_GROUP = 4;     // columns whose dot products share one sweep
 constexpr long PARALLEL_UPDATE = 1L << 18;  // elements of updates that pay for a second thread
+constexpr int PARALLEL_SWEEP = 1 << 18;     // rows from which an element-wise sweep takes both cores
 
 namespace {
 
@@ -383,21 +384,36 @@ double linalgMaxAbs(int m, const double* x)
     return maxAbsLanes(m, x);
 }
 
+namespace {
+
+// Element-wise sweeps over rows [first, last) and their maxima, which do not depend on
+// the order the rows are taken in: on tall vectors a second thread takes the upper half.
+struct Sweep {
+    int first, last;            // rows
+    double* column;             // linalgDifference: the column, becoming the quotients
+    const double* base;         // linalgDifference: the residuals at x
+    double step;                // linalgDifference: the step
+    double big;                 // max |x_i| (the quotients' for linalgDifference)
+    double change;              // linalgDifference: max |quotient * step|
+    bool finite;                // linalgMaxAbsFinite: every x_i finite
+};
+
 // x_i * 0 is 0 for a finite x_i and NaN otherwise, so the lanes' sums are NaN exactly
 // when an entry is not finite; no order matters.
-double linalgMaxAbsFinite(int m, const double* x, bool* finite)
+void maxAbsFiniteRows(Sweep& w)
 {
+    const double* x = w.base;
     double lane[LANES] = {};
     double poison[LANES] = {};
-    int i = 0;
-    for (; i + LANES <= m; i += LANES)
+    int i = w.first;
+    for (; i + LANES <= w.last; i += LANES)
         for (int l = 0; l < LANES; ++l) {
             double t = std::fabs(x[i + l]);
             lane[l] = t > lane[l] ? t : lane[l];
             poison[l] += x[i + l] * 0.0;
         }
     double big = 0.0, bad = 0.0;
-    for (; i < m; ++i) {
+    for (; i < w.last; ++i) {
         double t = std::fabs(x[i]);
         big = t > big ? t : big;
         bad += x[i] * 0.0;
@@ -406,16 +422,19 @@ double linalgMaxAbsFinite(int m, const double* x, bool* finite)
         big = lane[l] > big ? lane[l] : big;
         bad += poison[l];
     }
-    *finite = bad == 0.0;
-    return big;
+    w.finite = bad == 0.0;
+    w.big = big;
 }
 
 // Element-wise, so in lanes: the quotients, then both maxima.
-double linalgDifference(int n, double* column, const double* base, double step, double* largest)
+void differenceRows(Sweep& w)
 {
+    double* column = w.column;
+    const double* base = w.base;
+    const double step = w.step;
     double big[LANES] = {}, change[LANES] = {};
-    int i = 0;
-    for (; i + LANES <= n; i += LANES)
+    int i = w.first;
+    for (; i + LANES <= w.last; i += LANES)
         for (int l = 0; l < LANES; ++l) {
             double q = (column[i + l] - base[i + l]) / step;
             column[i + l] = q;
@@ -424,7 +443,7 @@ double linalgDifference(int n, double* column, const double* base, double step, 
             change[l] = b > change[l] ? b : change[l];
         }
     double bigAll = 0.0, changeAll = 0.0;
-    for (; i < n; ++i) {
+    for (; i < w.last; ++i) {
         double q = (column[i] - base[i]) / step;
         column[i] = q;
         double a = std::fabs(q), b = std::fabs(q * step);
@@ -435,8 +454,57 @@ double linalgDifference(int n, double* column, const double* base, double step, 
         bigAll = big[l] > bigAll ? big[l] : bigAll;
         changeAll = change[l] > changeAll ? change[l] : changeAll;
     }
-    *largest = bigAll;
-    return changeAll;
+    w.big = bigAll;
+    w.change = changeAll;
+}
+
+template <void (*ROWS)(Sweep&)>
+void* sweepThread(void* sweep)
+{
+    ROWS(*static_cast<Sweep*>(sweep));
+    return nullptr;
+}
+
+// Runs ROWS over w's rows, split in two halves on two threads when they are many; w then
+// holds the combined maxima.
+template <void (*ROWS)(Sweep&)>
+void sweepRows(Sweep& w)
+{
+    if (w.last - w.first < PARALLEL_SWEEP) {
+        ROWS(w);
+        return;
+    }
+    Sweep upper = w;
+    upper.first = w.first + (w.last - w.first) / 2;
+    w.last = upper.first;
+    pthread_t helper{};
+    const bool helping = pthread_create(&helper, nullptr, sweepThread<ROWS>, &upper) == 0;
+    ROWS(w);
+    if (helping)
+        pthread_join(helper, nullptr);
+    else
+        ROWS(upper);
+    w.big = upper.big > w.big ? upper.big : w.big;
+    w.change = upper.change > w.change ? upper.change : w.change;
+    w.finite = w.finite && upper.finite;
+}
+
+}  // namespace
+
+double linalgMaxAbsFinite(int m, const double* x, bool* finite)
+{
+    Sweep w{0, m, nullptr, x, 0.0, 0.0, 0.0, true};
+    sweepRows<maxAbsFiniteRows>(w);
+    *finite = w.finite;
+    return w.big;
+}
+
+double linalgDifference(int n, double* column, const double* base, double step, double* largest)
+{
+    Sweep w{0, n, column, base, step, 0.0, 0.0, true};
+    sweepRows<differenceRows>(w);
+    *largest = w.big;
+    return w.change;
 }
 
 // Each dot product in its own running sum, in element order; up to four share a sweep.

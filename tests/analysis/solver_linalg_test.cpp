@@ -154,10 +154,13 @@ TEST(SolverLinalg, QrAndQtrMatchThePlainRoutinesBitForBit)
 
 // Norms, maxima, the finite test, the difference quotients and the column dot products
 // against single loops, on columns of every kind, with an infinity or a NaN planted at
-// the start, middle or end.
+// the start, middle or end; the last row count is tall enough for the sweeps to split
+// between two threads.
 TEST(SolverLinalg, NormsMaximaAndDotsMatchSingleLoops)
 {
-    for (int n : ROW_COUNTS)
+    std::vector<int> rowCounts(std::begin(ROW_COUNTS), std::end(ROW_COUNTS));
+    rowCounts.push_back(300007);
+    for (int n : rowCounts)
         for (size_t set = 0; set < FILL_SETS.size(); ++set) {
             SCOPED_TRACE(testing::Message() << "n " << n << " set " << set);
             const int m = 9;
