@@ -19,7 +19,11 @@ VecExpTable makeExpTable()
     return table;
 }
 
-double scalarValue(VecFunction f, double x)
+}  // namespace
+
+const VecExpTable vecExpTable = makeExpTable();
+
+double vecmathScalar(VecFunction f, double x)
 {
     switch (f) {
     case VEC_EXP: return std::exp(x);
@@ -28,10 +32,6 @@ double scalarValue(VecFunction f, double x)
     }
     return NAN;
 }
-
-}  // namespace
-
-const VecExpTable vecExpTable = makeExpTable();
 
 bool vecmathActive()
 {
@@ -45,5 +45,5 @@ void vecmathApply(VecFunction f, const double* x, double* out, int n)
         return;
     }
     for (int i = 0; i < n; i++)
-        out[i] = scalarValue(f, x[i]);
+        out[i] = vecmathScalar(f, x[i]);
 }

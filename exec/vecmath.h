@@ -29,5 +29,8 @@ struct VecExpTable {
 };
 extern const VecExpTable vecExpTable;
 
+// f(x) by the scalar library.
+double vecmathScalar(VecFunction f, double x);
+
 // The AVX2 kernels of vecmathApply: only where vecmathActive().
 void vecmathApplyAvx2(VecFunction f, const double* x, double* out, int n);

@@ -40,7 +40,6 @@ constexpr double PIO2_1 = 0x1.921fb54442d18p+0;     // pi/2 = PIO2_1 + PIO2_2 + 
 constexpr double PIO2_2 = 0x1.1a62633145c07p-54;
 constexpr double PIO2_3 = -0x1.f1976b7ed8fbcp-110;
 
-// 1/n! with alternating signs, as the two series use them.
 constexpr double factorialInverse(int n)
 {
     double f = 1.0;
@@ -48,8 +47,27 @@ constexpr double factorialInverse(int n)
     return 1.0 / f;
 }
 
+// The coefficients of z^0, z^1, ... of sin r = r + r z S(z) and cos r = 1 - z/2 + z^2 C(z),
+// z = r^2: S(z) = -1/3! + z/5! - ... - z^8/19!, C(z) = 1/4! - z/6! + ... - z^7/18!.
+constexpr double SIN_SERIES[] = {
+    -factorialInverse(3), factorialInverse(5), -factorialInverse(7), factorialInverse(9), -factorialInverse(11),
+    factorialInverse(13), -factorialInverse(15), factorialInverse(17), -factorialInverse(19)};
+constexpr double COS_SERIES[] = {
+    factorialInverse(4), -factorialInverse(6), factorialInverse(8), -factorialInverse(10), factorialInverse(12),
+    -factorialInverse(14), factorialInverse(16), -factorialInverse(18)};
+
 inline __m256d fma(__m256d a, __m256d b, __m256d c) { return _mm256_fmadd_pd(a, b, c); }
 inline __m256d set(double v) { return _mm256_set1_pd(v); }
+
+// sum of coefficient[k] z^k by Horner's rule, from the highest power down.
+template <int COUNT>
+__m256d series(__m256d z, const double (&coefficient)[COUNT])
+{
+    __m256d sum = set(coefficient[COUNT - 1]);
+    for (int k = COUNT - 2; k >= 0; k--)
+        sum = fma(sum, z, set(coefficient[k]));
+    return sum;
+}
 
 __m256d expKernel(__m256d x)
 {
@@ -90,28 +108,12 @@ __m256d trigKernel(__m256d x, bool cosine)
     const __m256d z = _mm256_mul_pd(rh, rh);
 
     // sin(rh + rl) = rh + (rh z S(z) + rl (1 - z/2)), S(z) = -1/3! + z/5! - ... - z^8/19!
-    __m256d s = set(-factorialInverse(19));
-    s = fma(s, z, set(factorialInverse(17)));
-    s = fma(s, z, set(-factorialInverse(15)));
-    s = fma(s, z, set(factorialInverse(13)));
-    s = fma(s, z, set(-factorialInverse(11)));
-    s = fma(s, z, set(factorialInverse(9)));
-    s = fma(s, z, set(-factorialInverse(7)));
-    s = fma(s, z, set(factorialInverse(5)));
-    s = fma(s, z, set(-factorialInverse(3)));
-    const __m256d sinTail = fma(_mm256_mul_pd(rh, z), s, _mm256_mul_pd(rl, fma(z, set(-0.5), set(1.0))));
+    const __m256d sinTail = fma(_mm256_mul_pd(rh, z), series(z, SIN_SERIES), _mm256_mul_pd(rl, fma(z, set(-0.5), set(1.0))));
     const __m256d sinR = _mm256_add_pd(rh, sinTail);
 
     // cos(rh + rl) = (1 - h) + ((1 - (1 - h)) - h - zl/2 + z^2 C(z) - rh rl), h = z/2,
     // zl = rh^2 - z exactly, C(z) = 1/4! - z/6! + ... - z^7/18!
-    __m256d c = set(-factorialInverse(18));
-    c = fma(c, z, set(factorialInverse(16)));
-    c = fma(c, z, set(-factorialInverse(14)));
-    c = fma(c, z, set(factorialInverse(12)));
-    c = fma(c, z, set(-factorialInverse(10)));
-    c = fma(c, z, set(factorialInverse(8)));
-    c = fma(c, z, set(-factorialInverse(6)));
-    c = fma(c, z, set(factorialInverse(4)));
+    const __m256d c = series(z, COS_SERIES);
     const __m256d zl = fma(rh, rh, _mm256_sub_pd(_mm256_setzero_pd(), z));
     const __m256d h = _mm256_mul_pd(z, set(0.5));
     const __m256d w = _mm256_sub_pd(set(1.0), h);
@@ -138,16 +140,6 @@ int lanesWithin(__m256d x, double limit)
     return _mm256_movemask_pd(_mm256_cmp_pd(magnitude, set(limit), _CMP_LE_OQ));
 }
 
-double scalarValue(VecFunction f, double x)
-{
-    switch (f) {
-    case VEC_EXP: return std::exp(x);
-    case VEC_SIN: return std::sin(x);
-    case VEC_COS: return std::cos(x);
-    }
-    return NAN;
-}
-
 // Four values of f at x into out; lanes outside the kernel's range from the scalar library.
 void group(VecFunction f, const double* x, double* out)
 {
@@ -171,7 +163,7 @@ void group(VecFunction f, const double* x, double* out)
     _mm256_storeu_pd(values, y);
     for (int i = 0; i < LANES; i++)
         if (!(inside & (1 << i)))
-            values[i] = scalarValue(f, x[i]);
+            values[i] = vecmathScalar(f, x[i]);
     memcpy(out, values, sizeof values);
 }
 
