@@ -52,7 +52,9 @@ struct DriverState {
     RunFrame frame;                 // the worker's run frame
     RunFrame helperFrame;           // the second thread's frame (Jacobian columns, blocks)
     unsigned char* blockDone;       // per block of the last shared evaluation: 1 when done
-    int blockDoneCapacity;          // blocks blockDone holds
+    double* blockSquares;           // per block of the last shared residual evaluation: the
+                                    // sum of its squared residuals (when finite)
+    int blockDoneCapacity;          // blocks blockDone and blockSquares hold
 };
 
 DriverState driver;
@@ -323,16 +325,10 @@ double finalPassSumSquares(int n)
     return sum;
 }
 
-// Keeps x when its complete residual vector r has the least sum of squares so far.
-// Only the analysis thread's own evaluations come here (not the helper's speculative
-// ones), so the best point needs no lock.
-void rememberBestPoint(int n, int p, const double* x, const double* r)
+// Sum of the squares of r[0 .. n) in four running sums (a single one waits on each
+// addition, which over a million residuals takes longer than the rest of the work).
+double sumOfSquares(int n, const double* r)
 {
-    if (!driver.bestX)
-        return;
-    // Only compared with other such sums, so four running sums may share the work (a
-    // single one waits on each addition, which over a million residuals takes longer
-    // than the rest of this).
     double sums[4] = {0.0, 0.0, 0.0, 0.0};
     int i = 0;
     for (; i + 4 <= n; i += 4)
@@ -340,7 +336,26 @@ void rememberBestPoint(int n, int p, const double* x, const double* r)
             sums[k] += r[i + k] * r[i + k];
     for (; i < n; ++i)
         sums[0] += r[i] * r[i];
-    const double sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+// Keeps x when its complete residual vector r has the least sum of squares so far. The
+// sum is only compared with other such sums: when both cores evaluated every block, it is
+// the blocks' own sums, formed while each block was at hand. Only the analysis thread's
+// own evaluations come here (not the helper's speculative ones), so the best point needs
+// no lock.
+void rememberBestPoint(int n, int p, const double* x, const double* r, bool blockSums)
+{
+    if (!driver.bestX)
+        return;
+    double sum = 0.0;
+    if (blockSums) {
+        const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
+        for (int b = 0; b < blocks; ++b)
+            sum += driver.blockSquares[b];
+    } else {
+        sum = sumOfSquares(n, r);
+    }
     if (!(sum < driver.bestSumSquares))
         return;
     driver.bestSumSquares = sum;
@@ -533,6 +548,17 @@ struct BlockShare {
     std::atomic<bool> stop;     // a block failed
 };
 
+void releaseBlockRecords()
+{
+    if (driver.blockDone)
+        memfree(driver.blockDone);
+    if (driver.blockSquares)
+        memfree(driver.blockSquares);
+    driver.blockDone = nullptr;
+    driver.blockSquares = nullptr;
+    driver.blockDoneCapacity = 0;
+}
+
 void claimBlocks(BlockShare& share, RunFrame* frame)
 {
     while (!share.stop.load(std::memory_order_relaxed)) {
@@ -545,8 +571,13 @@ void claimBlocks(BlockShare& share, RunFrame* frame)
             share.stop.store(true, std::memory_order_relaxed);
             return;
         }
-        driver.blockDone[block] = share.observed || allFinite(share.predicted + first, count) ? BLOCK_FINITE
-                                                                                              : BLOCK_NOT_FINITE;
+        if (share.observed) {
+            driver.blockDone[block] = BLOCK_FINITE;
+            continue;
+        }
+        const double* r = share.predicted + first;
+        driver.blockDone[block] = allFinite(r, count) ? BLOCK_FINITE : BLOCK_NOT_FINITE;
+        driver.blockSquares[block] = sumOfSquares(count, r);
     }
 }
 
@@ -575,12 +606,14 @@ bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observ
     if (frame->quiet || frame == &driver.helperFrame || blocks < 2)
         return false;
     if (driver.blockDoneCapacity < blocks) {
-        if (driver.blockDone)
-            memfree(driver.blockDone);
+        releaseBlockRecords();
         driver.blockDone = static_cast<unsigned char*>(memalloc((size_t)blocks, TAG_BLOCKS));
-        driver.blockDoneCapacity = driver.blockDone ? blocks : 0;
-        if (!driver.blockDone)
+        driver.blockSquares = memalloc_doubles((size_t)blocks, TAG_BLOCKS);
+        if (!driver.blockDone || !driver.blockSquares) {
+            releaseBlockRecords();
             return false;
+        }
+        driver.blockDoneCapacity = blocks;
     }
     memset(driver.blockDone, 0, (size_t)blocks);
     BlockShare share{frame, n, blocks, predicted, observed, {0}, {false}};
@@ -595,9 +628,11 @@ bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observ
 // Regression residuals, a block of observations at a time when the program has a block
 // form (on both cores when the helper is free); a block that meets an error or Cancel is
 // run again per observation, which reports it as the reference path does and stops at the
-// same observation. True when every block took the block path.
-bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
+// same observation. True when every block took the block path; *blockSums then says
+// whether driver.blockSquares holds the sums of every block.
+bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* blockSums)
 {
+    *blockSums = false;
     if (!blockAvailable()) {
         for (int i = 0; i < n; ++i)
             if (!residualOfObservation(frame, i, nf, r))
@@ -626,6 +661,7 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r)
             if (!residualOfObservation(frame, i, nf, r))
                 return false;
     }
+    *blockSums = shared && allBlocks;
     return allBlocks;
 }
 
@@ -650,9 +686,10 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
         // (speculative) ones run beside another evaluation and only take them.
         if (frame == &driver.frame && !frame->quiet)
             blockStoreBegin(frame);
-        blockStoreEnd(frame, regressionResiduals(frame, n, nf, r));
+        bool blockSums = false;
+        blockStoreEnd(frame, regressionResiduals(frame, n, nf, r, &blockSums));
         if (*nf != 0 && frame == &driver.frame)
-            rememberBestPoint(n, p, x, r);
+            rememberBestPoint(n, p, x, r, blockSums);
         return;
     }
     double value = 0.0;
@@ -667,7 +704,7 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
     if (!ok)
         *nf = 0;
     else if (frame == &driver.frame)
-        rememberBestPoint(n, p, x, r);
+        rememberBestPoint(n, p, x, r, false);
 }
 
 void reportProgress(int iteration, double objective)
@@ -720,9 +757,6 @@ void analysisRelease()
     releaseResults();
     runFrameRelease(&driver.frame);
     runFrameRelease(&driver.helperFrame);
-    if (driver.blockDone)
-        memfree(driver.blockDone);
-    driver.blockDone = nullptr;
-    driver.blockDoneCapacity = 0;
+    releaseBlockRecords();
     blockRelease();
 }
