@@ -103,8 +103,8 @@ bool allocateArrays(int n, int p)
 {
     const size_t rows = n > 0 ? (size_t)n : 1;
     const size_t cols = p > 0 ? (size_t)p : 1;
-    // The result columns are cleared only after the solve (clearResultColumns): memory the
-    // solver's arrays hold then is not taken twice.
+    // The result columns are written only after the solve, by the final pass (every row)
+    // or clearResultColumns: memory the solver's arrays hold then is not taken twice.
     analysis.predicted = memalloc_doubles(rows, TAG_RESULTS);
     analysis.observed = memalloc_doubles(rows, TAG_RESULTS);
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
@@ -298,7 +298,8 @@ bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observ
 
 // The predicted and observed value of every observation at the final parameters, by
 // blocks when the program has a block form (a block that meets an error is run per
-// observation, which reports it).
+// observation, which reports it). Every row is written: a row the per-observation path
+// cannot compute, or does not reach after a Cancel, holds 0 for both.
 void finalPass(RunFrame* frame, int n)
 {
     runReset(frame);
@@ -309,8 +310,11 @@ void finalPass(RunFrame* frame, int n)
         if (blocks && (shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
                               : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
             continue;
-        for (int i = first; i < first + count; ++i)
+        for (int i = first; i < first + count; ++i) {
+            analysis.predicted[i] = 0.0;
+            analysis.observed[i] = 0.0;
             runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+        }
     }
 }
 
@@ -366,10 +370,13 @@ void rememberBestPoint(int n, int p, const double* x, const double* r, bool bloc
 // After a Cancel: the final pass runs at the best point reached, so that the estimates,
 // the sum of squares and the deviations of the listing all come from that one point.
 // The point was computed before, so the pass ends; a second Cancel still stops it.
+// When no point was computed, the result columns are cleared instead.
 void finalPassAtBestPoint(int n, int p)
 {
-    if (!(driver.bestSumSquares < INFINITY))
+    if (!(driver.bestSumSquares < INFINITY)) {
+        clearResultColumns(n);
         return;
+    }
     for (int j = 0; j < p; ++j)
         parameters[j]->value = driver.bestX[j];
     abortRequested.store(false, std::memory_order_relaxed);
@@ -414,13 +421,11 @@ int runAnalysis()
     if (aborted()) {
         analysis.iterationCount = progressIteration.load(std::memory_order_relaxed);
         analysis.stopCode = STOP_ABORTED;
-        clearResultColumns(n);
         finalPassAtBestPoint(n, p);
     }
     releaseSolverArrays();
 
     if (!aborted()) {
-        clearResultColumns(n);
         finalPass(&driver.frame, n);
         // Cancelled during the final pass, the values are incomplete: the run is then
         // reported as aborted, never as converged.
