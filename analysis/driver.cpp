@@ -5,7 +5,9 @@
 #include "analysis/driver.h"
 
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <pthread.h>
 
 #include "analysis/covariance.h"
@@ -295,6 +297,7 @@ enum BlockOutcome : unsigned char {
 
 int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
 bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed);
+void shareThreadStop();
 
 // The predicted and observed value of every observation at the final parameters, by
 // blocks when the program has a block form (a block that meets an error is run per
@@ -448,6 +451,7 @@ int runAnalysis()
     writeListing(analysis.stopCode);
     if (settings.outputMode != 0)
         writeOutputFile();
+    shareThreadStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)
         driver.endHandler(code);
@@ -587,18 +591,78 @@ void claimBlocks(BlockShare& share, RunFrame* frame)
 }
 
 // The helper's part: its frame is reset and takes the caller's parameter values.
-void* blockShareThread(void* argument)
+void takeShare(BlockShare& share)
 {
-    BlockShare& share = *static_cast<BlockShare*>(argument);
     RunFrame* frame = &driver.helperFrame;
     runReset(frame);
     if (!frame->values)
-        return nullptr;
+        return;
     frame->blockStore = share.source->blockStore;
     for (int j = 0; j < parameterCount; ++j)
         frame->values[parameters[j]->slot] = share.source->values[parameters[j]->slot];
     claimBlocks(share, frame);
-    return nullptr;
+}
+
+// The second core's thread of the shared evaluations. It starts with the first shared
+// evaluation of an analysis and waits between them (starting a thread for each would
+// cost tens of microseconds, each time); it ends with the analysis.
+struct ShareThread {
+    pthread_t thread;
+    bool started;                       // thread holds a thread not yet joined
+    std::mutex lock;
+    std::condition_variable posted;     // a share is posted, or quit is set
+    std::condition_variable done;       // the posted share is taken and finished
+    BlockShare* share;                  // the share posted and not yet taken
+    bool busy;                          // a share is posted and not yet finished
+    bool quit;                          // the thread is to end
+};
+
+ShareThread shareThread;
+
+void* shareThreadMain(void*)
+{
+    for (;;) {
+        BlockShare* share = nullptr;
+        {
+            std::unique_lock<std::mutex> guard(shareThread.lock);
+            shareThread.posted.wait(guard, [] { return shareThread.share || shareThread.quit; });
+            if (!shareThread.share)
+                return nullptr;
+            share = shareThread.share;
+            shareThread.share = nullptr;
+        }
+        takeShare(*share);
+        {
+            std::lock_guard<std::mutex> guard(shareThread.lock);
+            shareThread.busy = false;
+        }
+        shareThread.done.notify_one();
+    }
+}
+
+bool shareThreadStart()
+{
+    if (shareThread.started)
+        return true;
+    shareThread.share = nullptr;
+    shareThread.busy = false;
+    shareThread.quit = false;
+    shareThread.started = pthread_create(&shareThread.thread, nullptr, shareThreadMain, nullptr) == 0;
+    return shareThread.started;
+}
+
+// Ends the thread once it has finished what it took.
+void shareThreadStop()
+{
+    if (!shareThread.started)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(shareThread.lock);
+        shareThread.quit = true;
+    }
+    shareThread.posted.notify_one();
+    pthread_join(shareThread.thread, nullptr);
+    shareThread.started = false;
 }
 
 // Runs the block form over n observations on both cores; driver.blockDone then tells
@@ -621,12 +685,24 @@ bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observ
         driver.blockDoneCapacity = blocks;
     }
     memset(driver.blockDone, 0, (size_t)blocks);
-    BlockShare share{frame, n, blocks, predicted, observed, {0}, {false}};
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, blockShareThread, &share) != 0)
+    if (!shareThreadStart())
         return false;
+    BlockShare share{frame, n, blocks, predicted, observed, {0}, {false}};
+    {
+        std::lock_guard<std::mutex> guard(shareThread.lock);
+        shareThread.share = &share;
+        shareThread.busy = true;
+    }
+    shareThread.posted.notify_one();
     claimBlocks(share, frame);
-    pthread_join(thread, nullptr);
+    std::unique_lock<std::mutex> guard(shareThread.lock);
+    // All claimed before the helper woke: the share is withdrawn instead of awaited.
+    if (shareThread.share == &share) {
+        shareThread.share = nullptr;
+        shareThread.busy = false;
+        return true;
+    }
+    shareThread.done.wait(guard, [] { return !shareThread.busy; });
     return true;
 }
 
@@ -759,6 +835,7 @@ RunFrame* analysisFrame()
 void analysisRelease()
 {
     analysisWait();
+    shareThreadStop();
     releaseResults();
     runFrameRelease(&driver.frame);
     runFrameRelease(&driver.helperFrame);
