@@ -473,6 +473,7 @@ int solveModel()
         x[j] = parameters[j]->value;
     SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
     callbacks.writesEveryResidual = true;   // computeResiduals fills r or reports failure
+    callbacks.cancel = &abortRequested;     // computeResiduals refuses every evaluation then
     // A program with a block form splits each evaluation's observations between both
     // cores, which balances the work better than two Jacobian columns side by side (a
     // column whose parameter reaches only kept values is cheap); others evaluate two
@@ -497,7 +498,8 @@ int solveModel()
     }
     for (int j = 0; j < p; ++j)
         parameters[j]->value = x[j];
-    const int status = iv[IV_COVARIANCE];
+    // A cancelled solve has no covariance: its last factorisation may be unfinished.
+    const int status = aborted() ? 0 : iv[IV_COVARIANCE];
     covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p);
     if (aborted())
         return STOP_ABORTED;

@@ -10,6 +10,8 @@
 // nothing is allocated during a solve. f = 0.5 * sum of squared residuals throughout.
 #pragma once
 
+#include <atomic>
+
 // Residual routine: fill r[0 .. n-1] at x. nf holds the evaluation number on entry;
 // on return nf > 0 success, nf = 0 "cannot compute here" (the solver shortens its step),
 // nf < 0 "return at once" (Cancel).
@@ -32,6 +34,9 @@ struct SolverCallbacks {
     // The routines write every r_i whenever they report success (*nf != 0): the vector
     // is then not poisoned with NaN before each evaluation.
     bool writesEveryResidual = false;
+    // Cancel: when set and true, a factorisation in progress ends unfinished, and the
+    // next evaluation (which the routines then refuse with *nf < 0) ends the solve.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // ORDER IV: integer positions (0-based subscript; 1-based position in the comment)

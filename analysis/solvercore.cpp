@@ -454,7 +454,7 @@ void factorJacobian(Core& c, bool first, bool rescale = true)
         }
     }
     for (int i = 0; i < c.n; ++i) c.rt[i] = c.r0[i];
-    linalgQrApply(c.n, p, c.jac, c.beta, c.rt);
+    linalgQrApply(c.n, p, c.jac, c.beta, c.rt, c.callbacks->cancel);
     for (int k = 0; k < p; ++k) c.qtr[k] = c.rt[k];
     linalgRtMul(p, c.jac, c.n, c.qtr, c.gp);
     for (int k = 0; k < p; ++k) {

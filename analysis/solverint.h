@@ -2,6 +2,8 @@
 // solver's public interface).
 #pragma once
 
+#include <atomic>
+
 // Packed lower triangle by rows: element (i, j), j <= i.
 inline int packedIndex(int i, int j) { return i * (i + 1) / 2 + j; }
 
@@ -14,8 +16,10 @@ void linalgQr(int n, int m, double* a, double* beta);
 void linalgApplyQt(int n, int m, const double* a, const double* beta, double* y);
 
 // linalgQr, and y (n) <- Q^T y as linalgApplyQt would give it afterwards, in the same
-// sweeps; y may be null.
-void linalgQrApply(int n, int m, double* a, double* beta, double* y);
+// sweeps; y may be null. When stop is set and reads true before a column, the
+// factorisation ends there unfinished (beta 0 from that column on): the solve is being
+// cancelled, and its next evaluation ends it.
+void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::atomic<bool>* stop = nullptr);
 
 // Upper-triangular R (leading m x m of the column-major a with leading dimension lda).
 void linalgRSolve(int m, const double* a, int lda, const double* b, double* x);      // R x = b

@@ -179,7 +179,7 @@ void* updateThread(void* job)
 // follows at once, while on large columns a second thread updates the other vectors
 // (element-wise work, so the figures do not depend on the threads). Until that thread is
 // joined, before the next sweep, the factor of column j's update waits in beta[j].
-void linalgQrApply(int n, int m, double* a, double* beta, double* y)
+void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::atomic<bool>* stop)
 {
     double nextMax = -1.0;              // largest |x_i| of the next column, when known
     pthread_t helper{};
@@ -192,6 +192,10 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y)
         double norm = k < n ? normFromScale(n - k, col + k, scale) : 0.0;
         if (helping) pthread_join(helper, nullptr);
         helping = false;
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            for (int j = k; j < m; ++j) beta[j] = 0.0;
+            return;
+        }
         beta[k] = 0.0;
         if (norm == 0.0) continue;
         double alpha = col[k] >= 0.0 ? -norm : norm;

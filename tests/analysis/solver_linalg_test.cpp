@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -138,8 +139,10 @@ TEST(SolverLinalg, QrAndQtrMatchThePlainRoutinesBitForBit)
             plainQr(n, m, aRef.data(), betaRef.data());
             plainApplyQt(n, m, aRef.data(), betaRef.data(), yRef.data());
 
+            // A cancel flag that stays false changes nothing.
+            const std::atomic<bool> running{false};
             std::vector<double> a = a0, beta(m, -1.0), y = residuals(n);
-            linalgQrApply(n, m, a.data(), beta.data(), y.data());
+            linalgQrApply(n, m, a.data(), beta.data(), y.data(), &running);
             EXPECT_TRUE(sameBits(a, aRef));
             EXPECT_TRUE(sameBits(beta, betaRef));
             EXPECT_TRUE(sameBits(y, yRef));
@@ -150,6 +153,20 @@ TEST(SolverLinalg, QrAndQtrMatchThePlainRoutinesBitForBit)
             EXPECT_TRUE(sameBits(a2, aRef));
             EXPECT_TRUE(sameBits(y2, yRef));
         }
+}
+
+// A Cancel already requested ends the factorisation before its first column: nothing is
+// reflected and every beta is 0.
+TEST(SolverLinalg, QrStopsWhenCancelled)
+{
+    const int n = 100003, m = 4;
+    const std::vector<double> a0 = matrix(n, m, FILL_SETS[0]);
+    const std::atomic<bool> cancelled{true};
+    std::vector<double> a = a0, beta(m, -1.0), y = residuals(n);
+    linalgQrApply(n, m, a.data(), beta.data(), y.data(), &cancelled);
+    EXPECT_TRUE(sameBits(a, a0));
+    EXPECT_TRUE(sameBits(y, residuals(n)));
+    EXPECT_EQ(beta, std::vector<double>(m, 0.0));
 }
 
 // Norms, maxima, the finite test, the difference quotients and the column dot products
