@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <mutex>
 #include <strings.h>
 
@@ -98,6 +99,20 @@ bool countFits(size_t count, size_t itemSize)
     return count <= SIZE_LIMIT / itemSize;
 }
 
+// Large blocks ask for transparent huge pages: a fresh array of tens of megabytes then
+// faults in 2 MB at a time instead of 4 KB, which saves most of the kernel's time on
+// first touch. The advice covers the whole pages inside the block; it is only advice.
+constexpr size_t HUGE_PAGE_BLOCK = 4u << 20;
+
+void adviseHugePages(void* start, size_t length)
+{
+    const uintptr_t page = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + length) & ~(page - 1);
+    if (end > first)
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
 } // namespace
 
 void* memalloc(size_t size, const char* tag)
@@ -125,6 +140,8 @@ void* memalloc(size_t size, const char* tag)
             memset(areaOf(header) + size, TAIL_GUARD, GUARD_BYTES);
         }
     }
+    if (header && size >= HUGE_PAGE_BLOCK)
+        adviseHugePages(header, sizeof(BlockHeader) + size);
     if (!header) {
         failAllocation();
         return nullptr;
