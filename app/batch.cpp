@@ -20,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -32,10 +33,14 @@ const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 
 constexpr int PROGRESS_FIRST_MS = 5;        // the progress line's first showing
 constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is redrawn
+// A SIGINT this soon after the one that cancelled is the same Ctrl+C delivered again
+// (timeout(1), for one, signals the process and then its whole process group).
+constexpr long long INTERRUPT_REPEAT_NS = 100000000;
 
 // Set by the analysis thread as its last act, which wakes the waiting main thread at once.
 std::atomic<bool> analysisFinished{false};
 std::atomic<bool> interruptSeen{false};     // Ctrl+C came during this run, at any moment
+std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first Ctrl+C
 std::mutex finishLock;
 std::condition_variable finishSignal;
 
@@ -116,9 +121,18 @@ void onAnalysisEnd(int)
     finishSignal.notify_one();
 }
 
-// Ctrl+C asks the analysis to stop; the run still ends with its listing written.
+// Ctrl+C asks the analysis to stop; the run still ends with its listing written. A later
+// one also stops the pass at the best point before that listing.
 void onInterrupt(int)
 {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long time = (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
+    if (interruptSeen.load(std::memory_order_relaxed) &&
+        time - interruptTime.load(std::memory_order_relaxed) < INTERRUPT_REPEAT_NS)
+        return;
+    if (!interruptSeen.load(std::memory_order_relaxed))
+        interruptTime.store(time, std::memory_order_relaxed);
     interruptSeen.store(true, std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
 }
