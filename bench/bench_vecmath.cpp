@@ -26,12 +26,10 @@ void BM_Elementary(benchmark::State& state)
     const std::vector<double> x = arguments(f);
     std::vector<double> out(x.size());
     for (auto _ : state) {
-        if (vector) {
+        if (vector)
             vecmathApply(f, x.data(), out.data(), BLOCK_ROWS);
-        } else {
-            for (int i = 0; i < BLOCK_ROWS; i++)
-                out[(size_t)i] = vecmathScalar(f, x[(size_t)i]);
-        }
+        else
+            vecmathApplyScalar(f, x.data(), out.data(), BLOCK_ROWS);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }

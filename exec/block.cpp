@@ -477,15 +477,10 @@ void evaluatePower(const BlockOp& op, double* out, const double* a, bool aScalar
 // solve, since the observation count does not change during one.
 void elementary(VecFunction f, const double* x, double* out, int count)
 {
-    if (observationCount >= BLOCK_VECTOR_ROWS) {
+    if (observationCount >= BLOCK_VECTOR_ROWS)
         vecmathApply(f, x, out, count);
-        return;
-    }
-    switch (f) {
-    case VEC_EXP: unary(out, x, count, [](double v) { return std::exp(v); }); return;
-    case VEC_SIN: unary(out, x, count, [](double v) { return std::sin(v); }); return;
-    case VEC_COS: unary(out, x, count, [](double v) { return std::cos(v); }); return;
-    }
+    else
+        vecmathApplyScalar(f, x, out, count);
 }
 
 // The one-argument functions models use most, over the block, with the checks of the

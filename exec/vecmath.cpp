@@ -44,6 +44,14 @@ void vecmathApply(VecFunction f, const double* x, double* out, int n)
         vecmathApplyAvx2(f, x, out, n);
         return;
     }
-    for (int i = 0; i < n; i++)
-        out[i] = vecmathScalar(f, x[i]);
+    vecmathApplyScalar(f, x, out, n);
+}
+
+void vecmathApplyScalar(VecFunction f, const double* x, double* out, int n)
+{
+    switch (f) {
+    case VEC_EXP: for (int i = 0; i < n; i++) out[i] = std::exp(x[i]); return;
+    case VEC_SIN: for (int i = 0; i < n; i++) out[i] = std::sin(x[i]); return;
+    case VEC_COS: for (int i = 0; i < n; i++) out[i] = std::cos(x[i]); return;
+    }
 }

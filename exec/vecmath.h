@@ -17,6 +17,8 @@ bool vecmathActive();
 
 // out[i] = f(x[i]), i < n. out may be x.
 void vecmathApply(VecFunction f, const double* x, double* out, int n);
+// The same by the scalar library, on any processor.
+void vecmathApplyScalar(VecFunction f, const double* x, double* out, int n);
 
 // ---- shared by the two files of the vector maths ----
 
