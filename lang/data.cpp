@@ -1,11 +1,14 @@
 // DATA statement: reads the observations, inline from the program lines after the
 // statement or from a data file, into the observation store. Records are parsed in
-// place in one record buffer; the file is read in large blocks.
+// place in one record buffer, which grows for a long record; the file is read in large
+// blocks. Each value must be a whole number in the data syntax; the numbers themselves
+// are read by the scanner the lexer shares.
 #include "lang/data.h"
 
 #include "lang/compiler.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
+#include "lang/scanner.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
@@ -35,6 +38,10 @@ const char MSG_TOO_FEW_VALUES[] = "Data record %ld has too few values: %s\n";
 const char MSG_INVALID_CHARACTER[] = "Invalid character on data record %ld: %s\n";
 const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
 const char MSG_OUT_OF_RANGE[] = "Number out of range on data record %ld: %.*s\n";
+const char MSG_INVALID_NUMBER[] = "Invalid number on data record %ld, field %d: %.*s\n";
+const char MSG_DECIMAL_COMMAS[] =
+    "Data record %ld has decimal commas: %s\nWrite each decimal comma as a point (0.5, not 0,5); "
+    "a comma separates two values.\n";
 const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
 const char MSG_HINT_HEADING[] =
@@ -49,9 +56,7 @@ constexpr int GROWTH_DIVISOR = 4;            // the store also grows by this par
 constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at a time
 constexpr int ESTIMATE_SLACK_DIVISOR = 64;   // rows estimated from the file size get this part more
 constexpr int ESTIMATE_SLACK_ROWS = 64;      // and this many more
-constexpr int EXPONENT_LIMIT = 100000;       // exponent digits beyond this change nothing
-constexpr double MANTISSA_FULL = 1e18;       // further digits are past a double's precision
-constexpr int EXACT_DIGITS = 15;             // digits whose value a double holds exactly
+constexpr int FIELD_TEXT_MAX = 64;           // characters of a field tried as a decimal-comma number
 
 struct DataState {
     int messageCount;                // data messages reported in this analysis
@@ -70,192 +75,25 @@ struct RecordSource {
     bool afterReturn;       // the last record ended at a CR: an LF next belongs to it
     bool started;           // the first block has been read
     bool ended;             // no more bytes
+    bool noMemory;          // a record was longer than the record buffer could grow
+    long lineNumber;        // 1-based line of the data of the last record read
 };
 
-const double powersOfTen[] = {
-    1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// value * 10^power beyond the exact powers of ten: two steps keep 10^magnitude finite
-// down to the smallest subnormal results.
-[[gnu::noinline]] double scaleByLargePower(double value, int power)
-{
-    const int magnitude = power < 0 ? -power : power;
-    if (power > 0)
-        return magnitude <= 308 ? value * std::pow(10.0, magnitude)
-                                : value * 1e308 * std::pow(10.0, magnitude - 308);
-    return magnitude <= 308 ? value / std::pow(10.0, magnitude)
-                            : value / 1e308 / std::pow(10.0, magnitude - 308);
-}
-
-// value * 10^power; zero stays zero however large the power.
-inline double scaleByPowerOfTen(double value, int power)
-{
-    if (power == 0 || value == 0.0)
-        return value;
-    if (power > 0 && power <= 22)
-        return value * powersOfTen[power];
-    if (power < 0 && power >= -22)
-        return value / powersOfTen[-power];
-    return scaleByLargePower(value, power);
-}
+// The record buffer ("datarec"), grown to hold the longest record read.
+struct RecordBuffer {
+    char* text;             // the record, NUL-terminated
+    size_t capacity;        // bytes of text
+};
 
 inline bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
 
-// The mantissa of a digit group too long for a double (hundreds of digits), read again
-// up to MANTISSA_FULL; each digit left out, before or after the point, moves the
-// decimal point one place, which *power takes up.
-double boundedMantissa(const char* start, const char* end, int* power)
+// Values in a record are separated by blanks, tabs or commas.
+inline bool endsField(char c)
 {
-    double mantissa = 0.0;
-    for (const char* c = start; c < end; ++c) {
-        if (!isDigit(*c))
-            continue;
-        if (mantissa < MANTISSA_FULL)
-            mantissa = 10.0 * mantissa + (*c - '0');
-        else
-            ++*power;
-    }
-    return mantissa;
-}
-
-// How scanning one number ended.
-enum NumberScan {
-    SCAN_OK,            // a number; the end is the character after it
-    SCAN_INVALID,       // no digit or period where the number should start
-    SCAN_TWO_POINTS,    // a second decimal point; the end is that point
-    SCAN_OUT_OF_RANGE,  // beyond the largest double; the end is the character after it
-};
-
-// Reads the exponent digits after D or E with their sign, if any, at *c and moves *c past them.
-inline int scanExponent(const char** c)
-{
-    const char* e = *c;
-    int exponent = 0;
-    if (*e == 'D' || *e == 'E' || *e == 'd' || *e == 'e') {
-        ++e;
-        bool negativeExponent = false;
-        if (*e == '+' || *e == '-') {
-            negativeExponent = *e == '-';
-            ++e;
-        }
-        for (; isDigit(*e); ++e)
-            if (exponent < EXPONENT_LIMIT)
-                exponent = 10 * exponent + (*e - '0');
-        if (negativeExponent)
-            exponent = -exponent;
-    }
-    *c = e;
-    return exponent;
-}
-
-// Scans the number at c, which starts at its sign or first digit, into *value.
-// The digits build the number and one power of ten scales it, so that every value
-// read is the same double whichever reader path reads it.
-[[gnu::noinline]] NumberScan scanAnyNumber(const char* c, const char** end, double* value)
-{
-    bool negative = false;
-    if (*c == '+' || *c == '-') {
-        negative = *c == '-';
-        ++c;
-    }
-    if (!isDigit(*c) && *c != '.')
-        return SCAN_INVALID;
-    const char* groupStart = c;
-    double total = 0.0;
-    double mantissa = 0.0;
-    // The first EXACT_DIGITS digits of a group accumulate as an integer, which is exact
-    // and, converted once, the same double as the running double sum (exact up there
-    // too); only longer digit strings continue in the double.
-    uint64_t digits = 0;
-    int digitCount = 0;
-    bool fraction = false;
-    int fractionDigits = 0;
-    for (;; ++c) {
-        if (isDigit(*c)) {
-            if (digitCount < EXACT_DIGITS) {
-                digits = 10 * digits + static_cast<uint64_t>(*c - '0');
-            } else {
-                if (digitCount == EXACT_DIGITS)
-                    mantissa = static_cast<double>(digits);
-                mantissa = 10.0 * mantissa + (*c - '0');
-            }
-            digitCount++;
-            fractionDigits++;
-        } else if (*c == '.') {
-            if (fraction) {
-                *end = c;
-                return SCAN_TWO_POINTS;
-            }
-            fraction = true;
-            fractionDigits = 0;
-        } else if (*c == ':') {
-            if (digitCount <= EXACT_DIGITS)
-                mantissa = static_cast<double>(digits);
-            total = (total + mantissa) * 60.0;
-            mantissa = 0.0;
-            digits = 0;
-            digitCount = 0;
-            groupStart = c + 1;
-        } else {
-            break;
-        }
-    }
-    if (digitCount <= EXACT_DIGITS)
-        mantissa = static_cast<double>(digits);
-    const char* groupEnd = c;
-    const int exponent = scanExponent(&c);
-    *end = c;
-    // (total + mantissa) * 10^power, scaled term by term so that a zero stays zero
-    // under any exponent.
-    const int power = exponent - (fraction ? fractionDigits : 0);
-    int mantissaPower = power;
-    if (std::isinf(mantissa))
-        mantissa = boundedMantissa(groupStart, groupEnd, &mantissaPower);
-    double scaled = scaleByPowerOfTen(mantissa, mantissaPower);
-    if (total != 0.0)
-        scaled += scaleByPowerOfTen(total, power);
-    if (std::isinf(scaled))
-        return SCAN_OUT_OF_RANGE;
-    *value = negative ? -scaled : scaled;
-    return SCAN_OK;
-}
-
-// scanAnyNumber for the usual numbers, without its per-digit bookkeeping: at most
-// EXACT_DIGITS digits, one point or none, no ':' group, a finite value. The digits form
-// the same integer and the same power of ten scales it, so the value is the same double.
-// Anything else is left to scanAnyNumber.
-[[gnu::always_inline]] inline NumberScan scanNumber(const char* c, const char** end, double* value)
-{
-    const char* start = c;
-    const bool negative = *c == '-';
-    if (*c == '+' || *c == '-')
-        ++c;
-    const char* first = c;
-    uint64_t digits = 0;
-    for (; isDigit(*c); ++c)
-        digits = 10 * digits + static_cast<uint64_t>(*c - '0');
-    const bool point = *c == '.';
-    int fractionDigits = 0;
-    if (point) {
-        const char* fractionStart = ++c;
-        for (; isDigit(*c); ++c)
-            digits = 10 * digits + static_cast<uint64_t>(*c - '0');
-        fractionDigits = static_cast<int>(c - fractionStart);
-    }
-    const long digitCount = c - first - (point ? 1 : 0);
-    if ((digitCount == 0 && !point) || digitCount > EXACT_DIGITS || *c == '.' || *c == ':')
-        return scanAnyNumber(start, end, value);
-    const int exponent = scanExponent(&c);
-    const double scaled = scaleByPowerOfTen(static_cast<double>(digits), exponent - fractionDigits);
-    if (std::isinf(scaled))
-        return scanAnyNumber(start, end, value);
-    *end = c;
-    *value = negative ? -scaled : scaled;
-    return SCAN_OK;
+    return c == ' ' || c == '\t' || c == ',' || c == '\0';
 }
 
 void dataMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -295,15 +133,29 @@ bool fillBlock(RecordSource& source)
     return true;
 }
 
-// Copies the next file record, without its line end (LF, CRLF or CR), into record;
-// characters past the buffer are dropped. A last record without a line end counts.
-bool nextFileRecord(RecordSource& source, char* record)
+// Makes the record buffer hold at least size bytes; false when it cannot grow.
+bool growRecord(RecordBuffer& record, size_t size)
+{
+    if (size <= record.capacity)
+        return true;
+    const size_t capacity = std::max(size, 2 * record.capacity);
+    void* text = memresize(record.text, capacity);
+    if (!text)
+        return false;
+    record.text = static_cast<char*>(text);
+    record.capacity = capacity;
+    return true;
+}
+
+// Copies the next file record, without its line end (LF, CRLF or CR), into record,
+// whole however long. A last record without a line end counts.
+bool nextFileRecord(RecordSource& source, RecordBuffer& record)
 {
     size_t kept = 0;
     bool seen = false;
     for (;;) {
         if (source.position == source.length && !fillBlock(source)) {
-            record[kept] = '\0';
+            record.text[kept] = '\0';
             return seen;
         }
         const char* start = source.block + source.position;
@@ -318,26 +170,49 @@ bool nextFileRecord(RecordSource& source, char* record)
         const char* stop = start;
         while (stop < end && *stop != '\n' && *stop != '\r')
             ++stop;
-        const size_t count = std::min(static_cast<size_t>(stop - start),
-                                      static_cast<size_t>(DATA_RECORD_MAX - 1) - kept);
-        memcpy(record + kept, start, count);
+        const size_t count = static_cast<size_t>(stop - start);
+        if (!growRecord(record, kept + count + 1)) {
+            source.noMemory = true;
+            source.ended = true;
+            return false;
+        }
+        memcpy(record.text + kept, start, count);
         kept += count;
         seen = seen || stop > start;
         source.position = stop - source.block;
         if (stop < end) {
             source.afterReturn = *stop == '\r';
             source.position++;
-            record[kept] = '\0';
+            record.text[kept] = '\0';
             return true;
         }
     }
 }
 
-bool nextRecord(RecordSource& source, char* record)
+// Copies the next inline record (program line) into record, whole however long.
+bool nextInlineRecord(RecordSource& source, RecordBuffer& record)
 {
-    if (source.file)
-        return nextFileRecord(source, record);
-    return lexerTakeRawLine(record, DATA_RECORD_MAX);
+    if (!lexerTakeRawLine(record.text, static_cast<int>(record.capacity)))
+        return false;
+    // A line that fills the buffer may go on: take it again into a larger one.
+    while (strlen(record.text) + 1 >= record.capacity) {
+        if (record.capacity > INT_MAX / 2 || !growRecord(record, 2 * record.capacity)) {
+            source.noMemory = true;
+            return false;
+        }
+        lexerRetakeRawLine(record.text, static_cast<int>(record.capacity));
+    }
+    return true;
+}
+
+// The next record of the source. Every record read, blank or skipped, counts as a line,
+// so messages number records as an editor numbers the lines of the data file, or of the
+// inline data from the line after the DATA statement's.
+bool nextRecord(RecordSource& source, RecordBuffer& record)
+{
+    const bool read = source.file ? nextFileRecord(source, record) : nextInlineRecord(source, record);
+    source.lineNumber += read ? 1 : 0;
+    return read;
 }
 
 // Makes room for one more row; false (after the message) when the store cannot grow.
@@ -393,15 +268,52 @@ inline void widenBounds(Symbol* variable, double value)
         variable->upperBound = value;
 }
 
+// True when a record holding more values than variables was written with decimal
+// commas (0,435 1,286 for two variables): read with its commas as decimal points it has
+// no more values than variables, each blank-separated field a number with at most one
+// comma, between digits.
+bool hasDecimalCommas(const char* text, int variableCount)
+{
+    int fields = 0;
+    bool commas = false;
+    for (const char* c = text;;) {
+        while (*c == ' ' || *c == '\t')
+            ++c;
+        if (*c == '\0')
+            break;
+        char field[FIELD_TEXT_MAX + 1];
+        int length = 0;
+        bool comma = false;
+        for (; *c && *c != ' ' && *c != '\t'; ++c) {
+            if (length == FIELD_TEXT_MAX)
+                return false;
+            char character = *c;
+            if (character == ',') {
+                if (comma || length == 0 || !isDigit(c[-1]) || !isDigit(c[1]))
+                    return false;
+                comma = true;
+                character = '.';
+            }
+            field[length++] = character;
+        }
+        field[length] = '\0';
+        const ScannedNumber number = scannerNumber(field, true);
+        if (number.status != SCAN_OK || *number.end != '\0')
+            return false;
+        commas = commas || comma;
+        ++fields;
+    }
+    return commas && fields <= variableCount;
+}
+
 // Stores one record as the next observation; false when reading must stop.
-bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
+bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t rowWidth)
 {
     const char* text = trimRecord(record);
     if (*text == '\0')
         return true;
     if (!growStore(line, rowWidth))
         return false;
-    const long recordNumber = static_cast<long>(observationCount) + 1;
     const int n = inputVariableCount;
     double* row = observations + static_cast<size_t>(observationCount) * n;
     const char* cursor = text;
@@ -412,8 +324,8 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
             dataMessage(MSG_TOO_FEW_VALUES, recordNumber, text);
             return false;
         }
-        const double value = readDataNumber(&cursor, recordNumber);
-        if (j == 0 && recordNumber == 1 && isalpha(static_cast<unsigned char>(*text)))
+        const double value = readDataNumber(&cursor, recordNumber, j + 1);
+        if (j == 0 && observationCount == 0 && isalpha(static_cast<unsigned char>(*text)))
             listingNote(nullptr, MSG_HINT_HEADING);
         row[j] = value;
         widenBounds(inputVariables[j], value);
@@ -421,6 +333,11 @@ bool storeRecord(char* record, const SourceLine* line, size_t rowWidth)
             ++cursor;
     }
     const bool moreNumbers = isDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
+    if (moreNumbers && n > 0 && hasDecimalCommas(text, n)) {
+        // Read as separators, the commas would give values that were never written.
+        dataMessage(MSG_DECIMAL_COMMAS, recordNumber, text);
+        return false;
+    }
     if (moreNumbers && n > 0 && !dataState.extraValuesNoted) {
         dataState.extraValuesNoted = true;
         char note[sizeof MSG_NOTE_EXTRA_VALUES + 40];
@@ -439,9 +356,8 @@ enum DirectRead {
 };
 
 // Reads the next file record straight from the block when it is a plain one: values
-// for all variables that scan without a message, no more numbers after them (until
-// those are noted), its line end in the block and its length within the record buffer.
-// Any other record is declined with the source untouched but for a line feed that ended
+// for all variables, each a whole number, nothing after them but blanks, commas or a
+// comment, and its line end in the block. Any other record is declined with the source untouched but for a line feed that ended
 // the previous record, so the record buffer path reads it (and reports on it) exactly as
 // it reads every record.
 DirectRead readDirect(RecordSource& source)
@@ -455,28 +371,31 @@ DirectRead readDirect(RecordSource& source)
     if (n == 0 || source.afterReturn || source.position >= source.length ||
         observationCount >= observationCapacity)
         return DIRECT_DECLINED;
-    const char* start = source.block + source.position;
-    const char* c = start;
+    const char* c = source.block + source.position;
     double* row = observations + static_cast<size_t>(observationCount) * n;
     for (int j = 0; j < n; ++j) {
         while (*c == ' ' || *c == '\t')
             ++c;
-        if (scanNumber(c, &c, &row[j]) != SCAN_OK)
+        const ScannedNumber number = scannerNumber(c, true);
+        c = number.end;
+        if (number.status != SCAN_OK ||
+            !(*c == ' ' || *c == '\t' || *c == ',' || *c == ';' || *c == '\n' || *c == '\r'))
             return DIRECT_DECLINED;
+        row[j] = number.value;
         while (*c == ' ' || *c == '\t' || *c == ',')
             ++c;
     }
-    if (!dataState.extraValuesNoted && (isDigit(*c) || *c == '.' || *c == '+' || *c == '-'))
-        return DIRECT_DECLINED;
-    while (*c != '\n' && *c != '\r' && *c != '\0')
-        ++c;
-    // A NUL is the end of the block (the record goes on in the next one) or a NUL byte in
-    // the record, which the record buffer path cuts the record at.
-    if (*c == '\0' || c - start > DATA_RECORD_MAX - 1)
+    if (*c == ';' || (*c == '/' && c[1] == '/'))
+        while (*c != '\n' && *c != '\r' && *c != '\0')
+            ++c;
+    // Anything else is more values, text, a NUL byte, or the end of the block with the
+    // record going on in the next one.
+    if (*c != '\n' && *c != '\r')
         return DIRECT_DECLINED;
     for (int j = 0; j < n; ++j)
         widenBounds(inputVariables[j], row[j]);
     observationCount++;
+    source.lineNumber++;
     source.afterReturn = *c == '\r';
     source.position = static_cast<size_t>(c + 1 - source.block);
     return DIRECT_STORED;
@@ -555,8 +474,8 @@ void readRecords(RecordSource& source, const SourceLine* line)
         return;
     }
     observationCapacity = capacity;
-    char* record = static_cast<char*>(memalloc(DATA_RECORD_MAX, "datarec"));
-    if (!record) {
+    RecordBuffer record{static_cast<char*>(memalloc(DATA_RECORD_MAX, "datarec")), DATA_RECORD_MAX};
+    if (!record.text) {
         compileError(line, MSG_NO_MEMORY);
         releaseStore();
         return;
@@ -570,14 +489,16 @@ void readRecords(RecordSource& source, const SourceLine* line)
         if (!source.file || readDirect(source) == DIRECT_DECLINED) {
             if (!nextRecord(source, record))
                 break;
-            more = storeRecord(record, line, rowWidth);
+            more = storeRecord(record.text, source.lineNumber, line, rowWidth);
         }
         if (dataState.progressHook && observationCount % 100 == 0)
             dataState.progressHook(observationCount, false);
     }
+    if (source.noMemory)
+        compileError(line, MSG_NO_MEMORY);
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
-    memfree(record);
+    memfree(record.text);
     shrinkStore(rowWidth);
 }
 
@@ -634,37 +555,41 @@ void compileData()
     fclose(file);
 }
 
-// readDataNumber: [blanks] ['+'|'-'] digits-and-periods {':' digits} [(D|E) ['+'|'-'] digits]
-double readDataNumber(const char** cursor, long recordNumber)
+// readDataNumber: [blanks] ['+'|'-'] number, ended by a blank, a tab, a comma or the end
+double readDataNumber(const char** cursor, long recordNumber, int field)
 {
     const char* c = *cursor;
     while (*c == ' ' || *c == '\t')
         ++c;
     const char* valueStart = c;
-    const char* end = c;
-    double value = 0.0;
-    switch (scanNumber(c, &end, &value)) {
-    case SCAN_OK:
-        *cursor = end;
-        return value;
-    case SCAN_INVALID:
+    const ScannedNumber number = scannerNumber(c, true);
+    // After any error the field is passed over whole, so the next value is read from
+    // the next field.
+    const char* fieldEnd = number.end;
+    while (!endsField(*fieldEnd))
+        ++fieldEnd;
+    const int fieldLength = static_cast<int>(fieldEnd - valueStart);
+    *cursor = fieldEnd;
+    if (number.status == SCAN_NOT_NUMBER) {
         dataMessage(MSG_INVALID_CHARACTER, recordNumber, valueStart);
         return 0.0;
-    case SCAN_TWO_POINTS: {
-        const char* valueEnd = end;
-        while (*valueEnd && *valueEnd != ' ' && *valueEnd != '\t' && *valueEnd != ',')
-            ++valueEnd;
-        dataMessage(MSG_TWO_POINTS, static_cast<int>(valueEnd - valueStart), valueStart);
-        *cursor = end + 1;
+    }
+    if (number.status == SCAN_TWO_POINTS) {
+        dataMessage(MSG_TWO_POINTS, fieldLength, valueStart);
         return 0.0;
     }
-    case SCAN_OUT_OF_RANGE:
+    if (fieldEnd != number.end || (number.status != SCAN_OK && number.status != SCAN_OUT_OF_RANGE)) {
+        // junk after the number (2.1mg, 0x10, 1/2), an exponent or a ':' group without
+        // digits (1e, 1:), or a point alone
+        dataMessage(MSG_INVALID_NUMBER, recordNumber, field, fieldLength, valueStart);
+        return 0.0;
+    }
+    if (number.status == SCAN_OUT_OF_RANGE) {
         // beyond the largest double (1e400): an error of the record, not an infinity
-        *cursor = end;
-        dataMessage(MSG_OUT_OF_RANGE, recordNumber, static_cast<int>(end - valueStart), valueStart);
+        dataMessage(MSG_OUT_OF_RANGE, recordNumber, fieldLength, valueStart);
         return 0.0;
     }
-    return 0.0;
+    return number.value;
 }
 
 void freeObservations()

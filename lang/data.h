@@ -3,7 +3,7 @@
 
 #include <string>
 
-constexpr int DATA_RECORD_MAX = 2000;        // characters of one record buffer
+constexpr int DATA_RECORD_MAX = 2000;        // first size of the record buffer, which grows for longer records
 constexpr int DATA_MESSAGE_LIMIT = 9;        // data messages reported per analysis
 
 // Observation i, input variable j is observations[i * inputVariableCount + j].
@@ -13,8 +13,10 @@ extern int observationCapacity;              // rows the store can hold
 extern std::string dataFilePath;             // data file of the DATA statement, empty for inline data
 
 void compileData();
-// Reads one value at *cursor and moves the cursor past it (messages name recordNumber).
-double readDataNumber(const char** cursor, long recordNumber);
+// Reads the value of field (1-based) at *cursor and moves the cursor past the field.
+// A field that is not one whole number is reported with recordNumber (the record's line)
+// and the field, and reads as 0.
+double readDataNumber(const char** cursor, long recordNumber, int field);
 // Frees the store and restarts the count of reported data messages (before each compile).
 void freeObservations();
 // True once a DATA statement has been compiled: its rows are laid out for the input

@@ -3,10 +3,11 @@
 // into tokens; every live token is on one list so that a torn-down compile frees all.
 #include "lang/lexer.h"
 
+#include "lang/scanner.h"
+
 #include "support/allocator.h"
 #include "support/listing.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -246,35 +247,31 @@ bool skipBlockComment(const SourceLine* startLine)
     }
 }
 
-// number -> digits with optional '.', ':' groups and an exponent D/E [+|-] digits.
-// first is the character that starts it; lookahead, when set, is the one after it.
+// number -> group {':' group} [(D|E) ['+'|'-'] {digit}], group -> {digit} ['.' {digit}]
+// The characters are collected as the grammar takes them and read by the scanner that
+// the data reader shares. first is the character that starts the number; lookahead, when
+// set, is the one after it. A second point in one group is an error: the token is 0 and
+// scanning resumes after that point.
 Token* scanNumber(int first, int lookahead, const SourceLine* line)
 {
-    double total = 0.0;
-    double mantissa = 0.0;
-    int fractionDigits = 0;
-    bool seenPoint = false;
+    // A number lies within one source line, so it fits.
+    char text[SOURCE_LINE_MAX + 1];
+    int length = 0;
+    bool pointInGroup = false;
     int c = first;
     for (;;) {
-        if (isDigit(c)) {
-            mantissa = 10.0 * mantissa + (c - '0');
-            if (seenPoint)
-                fractionDigits++;
-        } else if (c == '.') {
-            if (seenPoint) {
-                // Scanning resumes after the second point.
+        if (c == '.') {
+            if (pointInGroup) {
                 lexError(MSG_INVALID_NUMBER);
-                Token* token = newToken(TOK_NUMBER, line);
-                return token;
+                return newToken(TOK_NUMBER, line);
             }
-            seenPoint = true;
-            fractionDigits = 0;
+            pointInGroup = true;
         } else if (c == ':') {
-            total = (total + mantissa) * 60.0;
-            mantissa = 0.0;
-        } else {
+            pointInGroup = false;
+        } else if (!isDigit(c)) {
             break;
         }
+        text[length++] = static_cast<char>(c);
         if (lookahead != NO_CHAR) {
             c = lookahead;
             lookahead = NO_CHAR;
@@ -282,35 +279,24 @@ Token* scanNumber(int first, int lookahead, const SourceLine* line)
             c = readChar();
         }
     }
-    total += mantissa;
-
-    int exponent = 0;
     if (c == 'D' || c == 'E' || c == 'd' || c == 'e') {
+        text[length++] = static_cast<char>(c);
         c = readChar();
-        bool negative = false;
         if (c == '+' || c == '-') {
-            negative = c == '-';
+            text[length++] = static_cast<char>(c);
             c = readChar();
         }
-        while (isDigit(c)) {
-            if (exponent < 100000)
-                exponent = 10 * exponent + (c - '0');
-            c = readChar();
-        }
-        if (negative)
-            exponent = -exponent;
+        for (; isDigit(c); c = readChar())
+            text[length++] = static_cast<char>(c);
     }
     unreadChar(c);
-
-    const int power = exponent - (seenPoint ? fractionDigits : 0);
-    // Zero stays zero under any exponent (0 * inf would be NaN).
-    if (power > 0 && total != 0.0)
-        total *= pow(10.0, power);
-    else if (power < 0)
-        total /= pow(10.0, -power);
+    text[length] = '\0';
+    // An exponent letter without digits and an empty ':' group count as 0, and a value
+    // past the largest double is infinite, as these forms have always read in a program.
+    const ScannedNumber number = scannerNumber(text, false);
     Token* token = newToken(TOK_NUMBER, line);
     if (token)
-        token->number = total;
+        token->number = number.value;
     return token;
 }
 
@@ -642,6 +628,16 @@ bool lexerTakeRawLine(char* buffer, int size)
     buffer[size - 1] = '\0';
     buffer[strcspn(buffer, "\r\n")] = '\0';
     lexer.lineIndex++;
+    return true;
+}
+
+bool lexerRetakeRawLine(char* buffer, int size)
+{
+    if (size <= 0 || lexer.lineIndex == 0 || !lexer.source.copyLine)
+        return false;
+    lexer.source.copyLine(lexer.source.context, lexer.lineIndex - 1, buffer, size);
+    buffer[size - 1] = '\0';
+    buffer[strcspn(buffer, "\r\n")] = '\0';
     return true;
 }
 

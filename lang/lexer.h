@@ -77,6 +77,9 @@ SourceLine* lexerFirstLine();
 // into buffer and advances the same line index the lexer reads; false at the end.
 // Drops whatever the lexer still holds of the current line.
 bool lexerTakeRawLine(char* buffer, int size);
+// The line lexerTakeRawLine took last, copied again into a larger buffer: for a line
+// that filled the first one. False when no line was taken.
+bool lexerRetakeRawLine(char* buffer, int size);
 
 // KeywordCode of a word (any letter case), 0 when it is not a key word.
 int lexerKeywordCode(const char* text);
