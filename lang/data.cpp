@@ -373,18 +373,8 @@ DirectRead readDirect(RecordSource& source)
         return DIRECT_DECLINED;
     const char* c = source.block + source.position;
     double* row = observations + static_cast<size_t>(observationCount) * n;
-    for (int j = 0; j < n; ++j) {
-        while (*c == ' ' || *c == '\t')
-            ++c;
-        const ScannedNumber number = scannerNumber(c, true);
-        c = number.end;
-        if (number.status != SCAN_OK ||
-            !(*c == ' ' || *c == '\t' || *c == ',' || *c == ';' || *c == '\n' || *c == '\r'))
-            return DIRECT_DECLINED;
-        row[j] = number.value;
-        while (*c == ' ' || *c == '\t' || *c == ',')
-            ++c;
-    }
+    if (scannerFields(c, row, n, &c) < n)
+        return DIRECT_DECLINED;
     if (*c == ';' || (*c == '/' && c[1] == '/'))
         while (*c != '\n' && *c != '\r' && *c != '\0')
             ++c;

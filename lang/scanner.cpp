@@ -38,7 +38,7 @@ inline bool isDigit(char c)
 struct Group {
     const char* start;      // first digit or point
     const char* end;        // after the group
-    uint64_t digits;        // the first FAST_DIGITS digits as an integer
+    uint64_t digits;        // the digits as an integer, meaningful up to FAST_DIGITS of them
     int digitCount;         // digits before and after the point
     int fractionDigits;     // digits after the point
     bool twoPoints;         // the group stopped at a second point (end is there)
@@ -51,30 +51,30 @@ struct Exponent {
     const char* end;        // after the exponent's text
 };
 
-inline Group scanGroup(const char* c)
+// Past FAST_DIGITS digits the integer wraps around, unused.
+[[gnu::always_inline]] inline Group scanGroup(const char* c)
 {
     Group group{c, c, 0, 0, 0, false};
-    for (; isDigit(*c); ++c) {
-        if (group.digitCount < FAST_DIGITS)
-            group.digits = 10 * group.digits + static_cast<uint64_t>(*c - '0');
-        ++group.digitCount;
-    }
+    uint64_t digits = 0;
+    for (; isDigit(*c); ++c)
+        digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+    long count = c - group.start;
     if (*c == '.') {
         const char* fractionStart = ++c;
-        for (; isDigit(*c); ++c) {
-            if (group.digitCount < FAST_DIGITS)
-                group.digits = 10 * group.digits + static_cast<uint64_t>(*c - '0');
-            ++group.digitCount;
-        }
+        for (; isDigit(*c); ++c)
+            digits = 10 * digits + static_cast<uint64_t>(*c - '0');
         group.fractionDigits = static_cast<int>(c - fractionStart);
+        count += group.fractionDigits;
         group.twoPoints = *c == '.';
     }
+    group.digits = digits;
+    group.digitCount = static_cast<int>(count);
     group.end = c;
     return group;
 }
 
 // exponent -> (D|E|d|e) ['+'|'-'] {digit}; the letter is taken even without digits.
-inline Exponent scanExponent(const char* c)
+[[gnu::always_inline]] inline Exponent scanExponent(const char* c)
 {
     Exponent exponent{0, 0, true, c};
     if (*c != 'E' && *c != 'e' && *c != 'D' && *c != 'd')
@@ -97,9 +97,9 @@ inline Exponent scanExponent(const char* c)
 // Decimal position of the group's first nonzero digit under the exponent: positive when
 // the value is at least 1, so it tells an overflow from an underflow when from_chars
 // finds the value out of range. Called only then, for a group with a nonzero digit.
-long long decimalMagnitude(const Group& group, long long exponent)
+long long decimalMagnitude(const char* start, long long exponent)
 {
-    const char* c = group.start;
+    const char* c = start;
     while (*c == '0')
         ++c;
     if (isDigit(*c)) {
@@ -134,7 +134,7 @@ double fromChars(const char* start, const char* end, Magnitude magnitude, bool* 
 // The group's digits times 10^exponent rewritten as "digits e power" for from_chars,
 // which knows no D exponent: leading zeros dropped, at most KEPT_DIGITS significant
 // digits and one digit 1 for any nonzero digit dropped after them.
-double rewrittenNearest(const Group& group, long long exponent, bool* overflow)
+double rewrittenNearest(const char* start, const char* end, long long exponent, bool* overflow)
 {
     char text[KEPT_DIGITS + 1 + EXPONENT_TEXT];
     int length = 0;
@@ -142,7 +142,7 @@ double rewrittenNearest(const Group& group, long long exponent, bool* overflow)
     bool leading = true;
     bool fraction = false;
     bool dropped = false;
-    for (const char* c = group.start; c < group.end; ++c) {
+    for (const char* c = start; c < end; ++c) {
         if (*c == '.') {
             fraction = true;
             continue;
@@ -172,8 +172,21 @@ double rewrittenNearest(const Group& group, long long exponent, bool* overflow)
     return fromChars(text, written.ptr, [&] { return power + length; }, overflow);
 }
 
+// The double nearest the group [start, end) times 10 to the exponent written after it
+// (none when withExponent is false), for the numbers off the fast path. Only pointers
+// cross the call, so the fast path keeps its values in registers.
+[[gnu::noinline]] double nearestByLibrary(const char* start, const char* end, bool withExponent, bool* overflow)
+{
+    const Exponent exponent = withExponent ? scanExponent(end) : Exponent{0, 0, true, end};
+    if (!exponent.complete || exponent.letter == 0)
+        return fromChars(start, end, [&] { return decimalMagnitude(start, 0); }, overflow);
+    if (exponent.letter == 'D' || exponent.letter == 'd')
+        return rewrittenNearest(start, end, exponent.value, overflow);
+    return fromChars(start, exponent.end, [&] { return decimalMagnitude(start, exponent.value); }, overflow);
+}
+
 // The double nearest the group times 10 to the exponent.
-double nearest(const Group& group, const Exponent& exponent, bool* overflow)
+[[gnu::always_inline]] inline double nearest(const Group& group, const Exponent& exponent, bool* overflow)
 {
     if (group.digitCount <= FAST_DIGITS && group.digits <= FAST_MANTISSA_MAX) {
         if (group.digits == 0)
@@ -185,21 +198,16 @@ double nearest(const Group& group, const Exponent& exponent, bool* overflow)
         if (power < 0 && power >= -FAST_POWER_MAX)
             return digits / powersOfTen[-power];
     }
-    if (exponent.letter == 'D' || exponent.letter == 'd') {
-        if (exponent.complete)
-            return rewrittenNearest(group, exponent.value, overflow);
-        return fromChars(group.start, group.end, [&] { return decimalMagnitude(group, 0); }, overflow);
-    }
-    const char* end = exponent.complete ? exponent.end : group.end;
-    const long long power = exponent.complete ? exponent.value : 0;
-    return fromChars(group.start, end, [&] { return decimalMagnitude(group, power); }, overflow);
+    return nearestByLibrary(group.start, group.end, exponent.letter != 0, overflow);
 }
 
 // A time: groups joined by ':', each worth 60 of the next (1:30:15 is 5415 seconds). The
 // groups are read exactly and joined in double arithmetic, exact for whole numbers; an
 // exponent after the last group scales the whole value.
-ScannedNumber scanTime(Group group, bool negative)
+// start is the first group's first character.
+[[gnu::noinline]] ScannedNumber scanTime(const char* start, bool negative)
 {
+    Group group = scanGroup(start);
     const Exponent none{0, 0, true, nullptr};
     double total = 0.0;
     bool complete = true;
@@ -234,9 +242,11 @@ ScannedNumber scanTime(Group group, bool negative)
 
 }  // namespace
 
+namespace {
+
 // number -> ['+'|'-'] group {':' group} [exponent]
 // group -> digit {digit} ['.' {digit}] | '.' digit {digit}
-ScannedNumber scannerNumber(const char* text, bool signAllowed)
+[[gnu::always_inline]] inline ScannedNumber scanNumber(const char* text, bool signAllowed)
 {
     const char* c = text;
     bool negative = false;
@@ -248,7 +258,7 @@ ScannedNumber scannerNumber(const char* text, bool signAllowed)
     if (group.twoPoints)
         return {0.0, group.end, SCAN_TWO_POINTS};
     if (*group.end == ':')
-        return scanTime(group, negative);
+        return scanTime(c, negative);
     if (group.digitCount == 0)
         return {0.0, group.end, SCAN_NO_DIGITS};
     const Exponent exponent = scanExponent(group.end);
@@ -257,4 +267,32 @@ ScannedNumber scannerNumber(const char* text, bool signAllowed)
     if (overflow)
         return {negative ? -HUGE_VAL : HUGE_VAL, exponent.end, SCAN_OUT_OF_RANGE};
     return {negative ? -value : value, exponent.end, exponent.complete ? SCAN_OK : SCAN_INCOMPLETE};
+}
+
+}  // namespace
+
+ScannedNumber scannerNumber(const char* text, bool signAllowed)
+{
+    return scanNumber(text, signAllowed);
+}
+
+int scannerFields(const char* text, double* values, int count, const char** end)
+{
+    const char* c = text;
+    int read = 0;
+    for (; read < count; ++read) {
+        while (*c == ' ' || *c == '\t')
+            ++c;
+        const ScannedNumber number = scanNumber(c, true);
+        const char after = *number.end;
+        if (number.status != SCAN_OK ||
+            !(after == ' ' || after == '\t' || after == ',' || after == ';' || after == '\n' || after == '\r'))
+            break;
+        values[read] = number.value;
+        c = number.end;
+        while (*c == ' ' || *c == '\t' || *c == ',')
+            ++c;
+    }
+    *end = c;
+    return read;
 }
