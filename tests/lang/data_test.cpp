@@ -388,4 +388,78 @@ TEST(DataEndToEnd, DataMessagesReachTheListingFileAndFailTheRun)
     EXPECT_EQ(onScreen, 9);
 }
 
+
+// A field that is not one whole number in the data syntax fails the run with one message
+// naming the record (its line in the data, blank lines counted) and the field.
+TEST(DataEndToEnd, FieldsThatAreNotWholeNumbersFailTheRun)
+{
+    struct Case {
+        const char* record;
+        const char* message;
+    } cases[] = {
+        {"1 0x10", "Invalid number on data record 4, field 2: 0x10"},
+        {"1 1/2", "Invalid number on data record 4, field 2: 1/2"},
+        {"1 2.1mg", "Invalid number on data record 4, field 2: 2.1mg"},
+        {"1 7.5%", "Invalid number on data record 4, field 2: 7.5%"},
+        {"1 5e", "Invalid number on data record 4, field 2: 5e"},
+        {"1e 2", "Invalid number on data record 4, field 1: 1e"},
+        {"1e+,2", "Invalid number on data record 4, field 1: 1e+"},
+        {"1 1d", "Invalid number on data record 4, field 2: 1d"},
+        {"1: 2", "Invalid number on data record 4, field 1: 1:"},
+        {". 2", "Invalid number on data record 4, field 1: ."},
+        {"3 -.", "Invalid number on data record 4, field 2: -."},
+        {"1 2.5.1", "Two decimal points in number: 2.5.1"},
+        {"1 1e999", "Number out of range on data record 4: 1e999"},
+        {"1 y", "Invalid character on data record 4: y"},
+        {"0,435 1,286",
+         "Data record 4 has decimal commas: 0,435 1,286\n"
+         "Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
+        {"0,5 7", "Data record 4 has decimal commas: 0,5 7\n"
+                  "Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
+    };
+    for (const Case& c : cases) {
+        const MoxelRun run = runMoxel(std::string(twoVariableProgram) + "DATA;\n1 2\n\n2 3.5\n" +
+                                      c.record + "\n4 5\n");
+        EXPECT_EQ(run.status, 1) << c.record;
+        const std::string expected = std::string("Error: ") + c.message + "\n";
+        EXPECT_NE(run.listing.find(expected), std::string::npos) << c.record << "\n" << run.listing;
+        size_t errors = 0;
+        for (size_t at = run.listing.find("Error: "); at != std::string::npos;
+             at = run.listing.find("Error: ", at + 1))
+            ++errors;
+        EXPECT_EQ(errors, 1u) << c.record;
+    }
+}
+
+// Records that are whole numbers however they are written: commas that separate as many
+// values as there are variables, a record past the first record buffer, times, signs,
+// points at either end, D exponents.
+TEST(DataEndToEnd, RecordsOfWholeNumbersRunWithTheirValues)
+{
+    struct Case {
+        std::string record;
+        double x;
+        double y;
+    } cases[] = {
+        {"1.5,2", 1.5, 2},
+        {"0,5", 0, 5},
+        {"0,5 // 0,5 as two values", 0, 5},
+        {std::string(1990, ' ') + "4 5.123456789", 4, 5.123456789},
+        {"7" + std::string(5000, '\t') + "-8", 7, -8},
+        {"1:30.5 -2D-1", 90.5, -0.2},
+        {"+.5, 7.", 0.5, 7},
+    };
+    for (const Case& c : cases) {
+        const MoxelRun run = runMoxel(std::string(twoVariableProgram) + "OUTPUT \"xy\" x, y;\nDATA;\n1 2\n2 3.5\n" +
+                                      c.record + "\n");
+        EXPECT_EQ(run.status, 0) << c.record << "\n" << run.listing;
+        const std::vector<std::string> rows = splitLines(readTextFile(run.folder + "/xy.out"));
+        ASSERT_EQ(rows.size(), 3u) << c.record;
+        double x = NAN;
+        double y = NAN;
+        ASSERT_EQ(sscanf(rows[2].c_str(), "%lf %lf", &x, &y), 2) << rows[2];
+        EXPECT_NEAR(x, c.x, 1e-7 * std::fabs(c.x)) << c.record;
+        EXPECT_NEAR(y, c.y, 1e-7 * std::fabs(c.y)) << c.record;
+    }
+}
 }  // namespace

@@ -307,4 +307,41 @@ TEST(Scanner, ProgramConstantsReadAsStrtodReadsThem)
     lexerReset(nullptr);
 }
 
+// End to end: numbers as program constants and as data give the same double as the
+// shortest text that strtod turns back into its own value (written with %.17g). The
+// program flags each observation whose data value or constant differs from it.
+TEST(ScannerEndToEnd, ConstantsAndDataMatchStrtodInARun)
+{
+    NumberGenerator generator(7);
+    std::vector<GeneratedNumber> numbers;
+    for (const GeneratedNumber& number : generator.make(3000))
+        if (number.text.size() <= 120 && std::isfinite(number.expected) && numbers.size() < 400)
+            numbers.push_back(number);
+    ASSERT_EQ(numbers.size(), 400u);
+    std::string program = "VARIABLES x, s, y;\nPARAMETERS a = 1, b = 1;\nDOUBLE c, wrongData, wrongConstant;\n";
+    std::string data;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        char shortest[40];
+        snprintf(shortest, sizeof shortest, "%.17g", numbers[i].expected);
+        program += "IF (Obs == " + std::to_string(i + 1) + ") c = " + numbers[i].text + ";\n";
+        data += numbers[i].text + " " + shortest + " " + std::to_string(i + 1) + "." +
+                std::to_string(i % 7) + "\n";
+    }
+    program += "wrongData = x != s;\nwrongConstant = c != s;\nFUNCTION y = a + b * Obs;\n"
+               "OUTPUT \"check\" $OBS, wrongData, wrongConstant;\nDATA;\n" + data;
+    const MoxelRun run = runMoxel(program);
+    ASSERT_EQ(run.status, 0) << run.listing;
+    const std::vector<std::string> rows = splitLines(readTextFile(run.folder + "/check.out"));
+    ASSERT_EQ(rows.size(), numbers.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        double observation = 0;
+        double wrongData = 1;
+        double wrongConstant = 1;
+        ASSERT_EQ(sscanf(rows[i].c_str(), "%lf %lf %lf", &observation, &wrongData, &wrongConstant), 3);
+        EXPECT_EQ(observation, i + 1.0);
+        EXPECT_EQ(wrongData, 0.0) << numbers[i].text;
+        EXPECT_EQ(wrongConstant, 0.0) << numbers[i].text;
+    }
+}
+
 }  // namespace
