@@ -99,6 +99,8 @@ TEST_F(LexerTest, TokenTable)
         {"0.1 12.50 3D-2", {"num:0.1", "num:12.5", "num:0.03"}},
         {"a ? 1 : 2", {"id:a", op(TOK_QUESTION), "num:1", op(TOK_COLON), "num:2"}},
         {"a ? 1:2", {"id:a", op(TOK_QUESTION), "num:62"}},
+        {"1:30.5 1.5:30 1:", {"num:90.5", "num:120", "num:60"}},
+        {"1.5:30.5.1", {"num:0", "num:1"}},
         {"VARIABLES variables Var Variables2",
          {"kw14:VARIABLES", "kw14:variables", "kw14:Var", "id:Variables2"}},
         {"model Function parameter iteration", {"kw23:model", "kw23:Function", "kw10:parameter", "kw26:iteration"}},
