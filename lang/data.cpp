@@ -39,9 +39,9 @@ const char MSG_INVALID_CHARACTER[] = "Invalid character on data record %ld: %s\n
 const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
 const char MSG_OUT_OF_RANGE[] = "Number out of range on data record %ld: %.*s\n";
 const char MSG_INVALID_NUMBER[] = "Invalid number on data record %ld, field %d: %.*s\n";
-const char MSG_DECIMAL_COMMAS[] =
-    "Data record %ld has decimal commas: %s\nWrite each decimal comma as a point (0.5, not 0,5); "
-    "a comma separates two values.\n";
+const char MSG_DECIMAL_COMMAS[] = "Data record %ld has decimal commas: %s\n";
+const char MSG_HINT_DECIMAL_COMMAS[] =
+    "Write each decimal comma as a point (0.5, not 0,5); a comma separates two values.";
 const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
 const char MSG_HINT_HEADING[] =
@@ -334,8 +334,12 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
     }
     const bool moreNumbers = isDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
     if (moreNumbers && n > 0 && hasDecimalCommas(text, n)) {
-        // Read as separators, the commas would give values that were never written.
-        dataMessage(MSG_DECIMAL_COMMAS, recordNumber, text);
+        // Read as separators, the commas would give values that were never written. Every
+        // record is likely written so: one message, and reading stops.
+        if (dataState.messageCount < DATA_MESSAGE_LIMIT) {
+            dataMessage(MSG_DECIMAL_COMMAS, recordNumber, text);
+            listingNote(nullptr, MSG_HINT_DECIMAL_COMMAS);
+        }
         return false;
     }
     if (moreNumbers && n > 0 && !dataState.extraValuesNoted) {

@@ -412,10 +412,10 @@ TEST(DataEndToEnd, FieldsThatAreNotWholeNumbersFailTheRun)
         {"1 1e999", "Number out of range on data record 4: 1e999"},
         {"1 y", "Invalid character on data record 4: y"},
         {"0,435 1,286",
-         "Data record 4 has decimal commas: 0,435 1,286\n"
-         "Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
-        {"0,5 7", "Data record 4 has decimal commas: 0,5 7\n"
-                  "Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
+         "Data record 4 has decimal commas: 0,435 1,286\n\n"
+         "Note: Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
+        {"0,5 7", "Data record 4 has decimal commas: 0,5 7\n\n"
+                  "Note: Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
     };
     for (const Case& c : cases) {
         const MoxelRun run = runMoxel(std::string(twoVariableProgram) + "DATA;\n1 2\n\n2 3.5\n" +

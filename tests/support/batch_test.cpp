@@ -199,7 +199,10 @@ TEST(Batch, NotesOnLikelySlipsLeaveTheRunAlone)
         {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\nx y\n" + points, 1,
          {"Invalid character on data record 1: x y",
           "Note: The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA."}, 1},
-        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\n0 0,78\n1 0,78\n2 0,11\n3 0.01\n", 0,
+        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\n0 0,78\n1 0,78\n2 0,11\n3 0.01\n", 1,
+         {"Data record 1 has decimal commas: 0 0,78",
+          "Note: Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."}, 1},
+        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\n0 0.78 7\n1 0.78 7\n2 0.11 7\n", 0,
          {"Note: Data record 1 has more values than variables; the values after the first 2 are ignored "
           "(a decimal comma, as in 10,1, separates two values)"}, 1},
     };
