@@ -16,8 +16,6 @@
 #include <algorithm>
 #include <climits>
 #include <cctype>
-#include <cstdint>
-#include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>

@@ -229,6 +229,9 @@ double rewrittenNearest(const char* start, const char* end, long long exponent, 
     }
     const Exponent exponent = scanExponent(group.end);
     complete = complete && exponent.complete;
+    // An infinite total stays out of range whatever the exponent (inf / 10^400 is NaN).
+    if (std::isinf(total))
+        return {negative ? -HUGE_VAL : HUGE_VAL, exponent.end, SCAN_OUT_OF_RANGE};
     if (exponent.value != 0 && total != 0.0) {
         const long long magnitude = exponent.value < 0 ? -exponent.value : exponent.value;
         const double scale = magnitude <= FAST_POWER_MAX ? powersOfTen[magnitude]

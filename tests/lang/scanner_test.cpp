@@ -73,6 +73,12 @@ TEST(Scanner, FormsStatusesAndEnds)
         EXPECT_EQ(number.value, c.value) << c.text;
         EXPECT_EQ(number.end - c.text, c.consumed) << c.text;
     }
+    // A time whose group is past the range stays out of range under any exponent.
+    const std::string hugeTime = "1" + std::string(400, '0') + ":0e-999";
+    const ScannedNumber huge = scannerNumber(hugeTime.c_str(), false);
+    EXPECT_EQ(huge.status, SCAN_OUT_OF_RANGE);
+    EXPECT_EQ(huge.value, HUGE_VAL);
+    EXPECT_EQ(scannerNumber("1:0e-999", false).value, 0.0);
     EXPECT_TRUE(std::signbit(scannerNumber("-1e-999", true).value));
     EXPECT_TRUE(std::signbit(scannerNumber("-0", true).value));
 }
