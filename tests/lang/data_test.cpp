@@ -418,16 +418,24 @@ TEST(DataEndToEnd, FieldsThatAreNotWholeNumbersFailTheRun)
                   "Note: Write each decimal comma as a point (0.5, not 0,5); a comma separates two values."},
     };
     for (const Case& c : cases) {
-        const MoxelRun run = runMoxel(std::string(twoVariableProgram) + "DATA;\n1 2\n\n2 3.5\n" +
-                                      c.record + "\n4 5\n");
-        EXPECT_EQ(run.status, 1) << c.record;
-        const std::string expected = std::string("Error: ") + c.message + "\n";
-        EXPECT_NE(run.listing.find(expected), std::string::npos) << c.record << "\n" << run.listing;
-        size_t errors = 0;
-        for (size_t at = run.listing.find("Error: "); at != std::string::npos;
-             at = run.listing.find("Error: ", at + 1))
-            ++errors;
-        EXPECT_EQ(errors, 1u) << c.record;
+        // The same record inline, after a blank line, and in a data file, after a skipped
+        // heading line: line 4 of the data either way.
+        const std::string folder = testTempDir();
+        writeTextFile(folder + "/bad.dat", std::string("x y\r\n1 2\r\n2 3.5\r\n") + c.record + "\r\n4 5\r\n");
+        const MoxelRun runs[] = {
+            runMoxel(std::string(twoVariableProgram) + "DATA;\n1 2\n\n2 3.5\n" + c.record + "\n4 5\n"),
+            runMoxel(std::string(twoVariableProgram) + "DATASKIP 1;\nDATA \"bad\"\n", "prog", folder),
+        };
+        for (const MoxelRun& run : runs) {
+            EXPECT_EQ(run.status, 1) << c.record;
+            const std::string expected = std::string("Error: ") + c.message + "\n";
+            EXPECT_NE(run.listing.find(expected), std::string::npos) << c.record << "\n" << run.listing;
+            size_t errors = 0;
+            for (size_t at = run.listing.find("Error: "); at != std::string::npos;
+                 at = run.listing.find("Error: ", at + 1))
+                ++errors;
+            EXPECT_EQ(errors, 1u) << c.record;
+        }
     }
 }
 
