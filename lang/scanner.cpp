@@ -16,6 +16,7 @@ namespace {
 constexpr int FAST_DIGITS = 19;                      // digits a uint64_t takes without overflow
 constexpr uint64_t FAST_MANTISSA_MAX = 1ULL << 53;   // integers up to this are exact doubles
 constexpr int FAST_POWER_MAX = 22;                   // 10^22 is the largest exact power of ten
+constexpr int SHORT_DIGITS = 15;                     // any integer of this many digits is below 2^53
 constexpr long long EXPONENT_LIMIT = 1000000000;     // exponent digits past this change nothing
 // Significant digits kept when a number is rewritten for from_chars. Whether a decimal
 // rounds up or down is settled within its first 768 significant digits (the longest exact
@@ -24,6 +25,9 @@ constexpr long long EXPONENT_LIMIT = 1000000000;     // exponent digits past thi
 constexpr int KEPT_DIGITS = 800;
 constexpr int EXPONENT_TEXT = 24;                    // 'e', a sign and a long long's digits
 constexpr double SECONDS_PER_MINUTE = 60.0;          // base of the ':' groups
+// The characters that may follow a data value, as bits of one mask (all are below 64).
+constexpr uint64_t FIELD_END_MASK = 1ULL << ' ' | 1ULL << '\t' | 1ULL << ',' | 1ULL << ';' |
+                                    1ULL << '\n' | 1ULL << '\r';
 
 const double powersOfTen[FAST_POWER_MAX + 1] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
@@ -249,7 +253,7 @@ namespace {
 
 // number -> ['+'|'-'] group {':' group} [exponent]
 // group -> digit {digit} ['.' {digit}] | '.' digit {digit}
-[[gnu::always_inline]] inline ScannedNumber scanNumber(const char* text, bool signAllowed)
+[[gnu::noinline]] ScannedNumber scanAnyNumber(const char* text, bool signAllowed)
 {
     const char* c = text;
     bool negative = false;
@@ -272,6 +276,49 @@ namespace {
     return {negative ? -value : value, exponent.end, exponent.complete ? SCAN_OK : SCAN_INCOMPLETE};
 }
 
+// scanAnyNumber for the usual forms, in straight-line code: one group with a complete
+// exponent or none. Up to SHORT_DIGITS digits under an exact power of ten it is Clinger's
+// fast path; other such numbers go to the library directly. Times, second points,
+// incomplete exponents and empty groups are left to scanAnyNumber. Either way the value
+// is the same double.
+[[gnu::always_inline]] inline ScannedNumber scanNumber(const char* text, bool signAllowed)
+{
+    const char* c = text;
+    bool negative = false;
+    if (signAllowed && (*c == '+' || *c == '-'))
+        negative = *c++ == '-';
+    const char* first = c;
+    uint64_t digits = 0;
+    for (; isDigit(*c); ++c)
+        digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+    long count = c - first;
+    long fractionDigits = 0;
+    if (*c == '.') {
+        const char* fractionStart = ++c;
+        for (; isDigit(*c); ++c)
+            digits = 10 * digits + static_cast<uint64_t>(*c - '0');
+        fractionDigits = c - fractionStart;
+        count += fractionDigits;
+    }
+    if (count == 0 || *c == '.' || *c == ':')
+        return scanAnyNumber(text, signAllowed);
+    const Exponent exponent = scanExponent(c);
+    if (!exponent.complete)
+        return scanAnyNumber(text, signAllowed);
+    const long long power = exponent.value - fractionDigits;
+    double value;
+    if (count <= SHORT_DIGITS && power <= FAST_POWER_MAX && power >= -FAST_POWER_MAX) {
+        value = power >= 0 ? static_cast<double>(digits) * powersOfTen[power]
+                           : static_cast<double>(digits) / powersOfTen[-power];
+    } else {
+        bool overflow = false;
+        value = nearestByLibrary(first, c, exponent.letter != 0, &overflow);
+        if (overflow)
+            return {negative ? -HUGE_VAL : HUGE_VAL, exponent.end, SCAN_OUT_OF_RANGE};
+    }
+    return {negative ? -value : value, exponent.end, SCAN_OK};
+}
+
 }  // namespace
 
 ScannedNumber scannerNumber(const char* text, bool signAllowed)
@@ -287,9 +334,8 @@ int scannerFields(const char* text, double* values, int count, const char** end)
         while (*c == ' ' || *c == '\t')
             ++c;
         const ScannedNumber number = scanNumber(c, true);
-        const char after = *number.end;
-        if (number.status != SCAN_OK ||
-            !(after == ' ' || after == '\t' || after == ',' || after == ';' || after == '\n' || after == '\r'))
+        const auto after = static_cast<unsigned char>(*number.end);
+        if (number.status != SCAN_OK || after >= 64 || !((1ULL << after) & FIELD_END_MASK))
             break;
         values[read] = number.value;
         c = number.end;
