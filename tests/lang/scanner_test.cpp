@@ -318,8 +318,12 @@ TEST(Scanner, ProgramConstantsReadAsStrtodReadsThem)
 // program flags each observation whose data value or constant differs from it.
 TEST(ScannerEndToEnd, ConstantsAndDataMatchStrtodInARun)
 {
-    NumberGenerator generator(7);
     std::vector<GeneratedNumber> numbers;
+    for (const char* text : {"1e-30", "1e23", "1.602176634e-19", "3.14159265358979323846",
+                             "123456789012345678", "1.7976931348623158e+308", "2.4703282292062328e-324",
+                             "4.9406564584124654E-324", "2.2250738585072011e-308", "0.1", "9007199254740993"})
+        numbers.push_back({text, std::strtod(text, nullptr)});
+    NumberGenerator generator(7);
     for (const GeneratedNumber& number : generator.make(3000))
         if (number.text.size() <= 120 && std::isfinite(number.expected) && numbers.size() < 400)
             numbers.push_back(number);
