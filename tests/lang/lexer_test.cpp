@@ -308,6 +308,28 @@ TEST_F(LexerTest, RawLinesShareTheLineIndex)
     EXPECT_EQ(nextToken()->kind, TOK_END);
 }
 
+// A raw line that fills the buffer is taken again, whole, into a larger one; the line
+// index does not move.
+TEST_F(LexerTest, RawLineTakenAgainIntoALargerBuffer)
+{
+    const std::string longLine = "1" + std::string(40, ' ') + "2";
+    const std::string program = "DATA;\n" + longLine + "\n3 4\n";
+    TextLines lines;
+    const LineSource source = lineSourceFromText(lines, program.data(), program.size());
+    lexerReset(&source);
+    char small[8];
+    EXPECT_FALSE(lexerRetakeRawLine(small, sizeof small)) << "no line taken yet";
+    nextToken();
+    nextToken();
+    ASSERT_TRUE(lexerTakeRawLine(small, sizeof small));
+    EXPECT_STREQ(small, "1      ");
+    char large[64];
+    ASSERT_TRUE(lexerRetakeRawLine(large, sizeof large));
+    EXPECT_EQ(std::string(large), longLine);
+    ASSERT_TRUE(lexerTakeRawLine(small, sizeof small));
+    EXPECT_STREQ(small, "3 4");
+}
+
 TEST_F(LexerTest, WholeReadReleasesEveryBlock)
 {
     const long before = memLiveBlockCount();
