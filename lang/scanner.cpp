@@ -19,9 +19,9 @@ constexpr int FAST_POWER_MAX = 22;                   // 10^22 is the largest exa
 constexpr int SHORT_DIGITS = 15;                     // any integer of this many digits is below 2^53
 constexpr long long EXPONENT_LIMIT = 1000000000;     // exponent digits past this change nothing
 // Significant digits kept when a number is rewritten for from_chars. Whether a decimal
-// rounds up or down is settled within its first 768 significant digits (the longest exact
-// halfway point between two doubles); beyond them only "is any digit nonzero" counts,
-// which one appended digit 1 keeps.
+// rounds up or down is settled within its first 768 significant digits (an exact halfway
+// point between two doubles has at most 767); beyond them only "is any digit nonzero"
+// counts, which one appended digit 1 keeps.
 constexpr int KEPT_DIGITS = 800;
 constexpr int EXPONENT_TEXT = 24;                    // 'e', a sign and a long long's digits
 constexpr double SECONDS_PER_MINUTE = 60.0;          // base of the ':' groups
