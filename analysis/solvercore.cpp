@@ -64,6 +64,10 @@ struct Core {
     double r0Size;                  // largest |r0_i| while a Jacobian is formed
 
     double f;                       // f at x
+    double fStart;                  // f at the start point
+    double rScale;                  // ||r|| at the start point (1 when zero): the residuals' unit
+    bool scaled;                    // d has been set from a Jacobian
+    double fModel;                  // 0.5 sum_k ||J_k||^2 x_k^2 at the last Jacobian (size of the model's terms)
     bool hStale;                    // hmat must be rebuilt
     int nfcall;                     // start point + trial evaluations
     int ngcall;                     // other evaluations
@@ -180,7 +184,40 @@ int widenColumn(Core& c, int k, double change, double h, double* column)
     return OUT_OK;
 }
 
-// First difference step of column k at x_k: h0 = V(43) max(|x_k|, 1/d_k), the step h
+// Units. The constants of the algorithm take the residuals and the parameters to be of
+// order one: d starts at 1, the radius at V(35) / (1 + V(21)), columns below V(39) count
+// as zero, and the difference step has the floor 1 / d_k. For observations of 1e-15 or
+// 1e15, or parameters of 1e-13 or 1e14, each of these misleads the solve (a first step
+// that cannot change f, every column "zero", a difference step 1e5 times the parameter).
+// So each is bounded by the problem's own units where those are smaller: rScale for
+// the residuals, |x_k| for parameter k. For a problem of ordinary size the bounds do not
+// bind and the algorithm is unchanged.
+//
+// unitScale: the d_k of a parameter that moves the residuals by rScale when it changes by
+// its own size.
+double unitScale(const Core& c, int k)
+{
+    return c.rScale / (c.x[k] != 0.0 ? std::fabs(c.x[k]) : 1.0);
+}
+
+// Largest difference step, as a fraction of a nonzero parameter, while d is still its
+// starting guess.
+constexpr double FIRST_STEP_FRACTION = 1.0 / 64.0;
+// Smallest first radius as a fraction of rScale: a first step must be able to change
+// the residuals by more than their rounding, or it is false convergence at once.
+constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
+
+// h0 = V(43) max(|x_k|, min(1, rScale) / d_k); before d has been set from a Jacobian, a
+// nonzero x_k limits h0 to FIRST_STEP_FRACTION |x_k|.
+double differenceBase(const Core& c, int k, double relative)
+{
+    double xk = std::fabs(c.x[k]);
+    double h = relative * std::fmax(xk, std::fmin(1.0, c.rScale) / c.d[k]);
+    if (!c.scaled && xk > 0.0) h = std::fmin(h, FIRST_STEP_FRACTION * xk);
+    return h;
+}
+
+// First difference step of column k at x_k: h0 = differenceBase with V(43), the step h
 // and the retry factor. Bounded: near a bound the retries stay on the open side. Returns
 // OUT_OK, OUT_FAILED when no step fits between the bounds, or COLUMN_FIXED.
 constexpr int COLUMN_FIXED = 2;
@@ -188,7 +225,7 @@ constexpr int COLUMN_FIXED = 2;
 int firstStep(const Core& c, int k, double* h0, double* h, double* factor)
 {
     double xk = c.x[k];
-    *h0 = c.v[V_DLTFDJ] * std::fmax(std::fabs(xk), 1.0 / c.d[k]);
+    *h0 = differenceBase(c, k, c.v[V_DLTFDJ]);
     *h = *h0;
     *factor = -0.5;
     if (c.bounds == nullptr) return OUT_OK;
@@ -330,11 +367,8 @@ int formJacobian(Core& c)
     return OUT_OK;
 }
 
-// Difference step of parameter k: relative * max(|x_k|, 1/d_k).
-double differenceStep(const Core& c, int k, double relative)
-{
-    return relative * std::fmax(std::fabs(c.x[k]), 1.0 / c.d[k]);
-}
+// Difference step of parameter k (see differenceBase).
+double differenceStep(const Core& c, int k, double relative) { return differenceBase(c, k, relative); }
 
 // A parameter fixed by its bounds (lower >= upper) gets a zero column; true then.
 bool zeroColumnIfFixed(const Core& c, int k, double* column)
@@ -391,8 +425,10 @@ int formCentralJacobian(Core& c)
 }
 
 // Scale update after each forward-difference Jacobian: running column maximum (the
-// maxima come from the columns' formation), raised by sqrt(S_ii), small values replaced
-// by V(40), and d may shrink by at most the factor V(41).
+// maxima come from the columns' formation), raised by sqrt(S_ii), values below V(39)
+// replaced by V(40), and d may shrink by at most the factor V(41). V(39) and V(40) are
+// taken in units of unitScale where that is below 1 (see Units): with observations near
+// 1e-15 every column would be "zero" otherwise.
 void updateScale(Core& c, bool first)
 {
     int type = c.iv[IV_SCALE_TYPE];
@@ -402,9 +438,11 @@ void updateScale(Core& c, bool first)
         double t = c.colMax[k];
         double sii = c.smat[packedIndex(k, k)];
         if (sii > 0.0) t = std::fmax(t, std::sqrt(sii));
-        if (t < c.v[V_DTINIT]) t = std::fmax(c.v[V_D0INIT], c.v[V_DTINIT]);
+        double unit = std::fmin(1.0, unitScale(c, k));
+        if (t < c.v[V_DTINIT] * unit) t = std::fmax(c.v[V_D0INIT], c.v[V_DTINIT]) * unit;
         c.d[k] = std::fmax(c.v[V_DFAC] * c.d[k], t);
     }
+    c.scaled = true;
 }
 
 void swapColumns(Core& c, int a, int b)
@@ -457,6 +495,12 @@ void factorJacobian(Core& c, bool first, bool rescale = true)
     linalgQrApply(c.n, p, c.jac, c.beta, c.rt, c.callbacks->cancel);
     for (int k = 0; k < p; ++k) c.qtr[k] = c.rt[k];
     linalgRtMul(p, c.jac, c.n, c.qtr, c.gp);
+    // ||J_k|| = ||R_k||: Q is orthogonal
+    c.fModel = 0.0;
+    for (int k = 0; k < p; ++k) {
+        double term = linalgNorm(k + 1, c.jac + (long)k * c.n) * c.x[c.perm[k]];
+        c.fModel += 0.5 * term * term;
+    }
     for (int k = 0; k < p; ++k) {
         c.g[c.perm[k]] = c.gp[k];
         c.dp[k] = c.d[c.perm[k]];
@@ -597,8 +641,18 @@ double decreaseFactor(Core& c, double gts, double fdif)
     return factor;
 }
 
-// Absolute function convergence: |f| < V(31).
-bool absoluteConvergence(const Core& c, double f) { return std::fabs(f) < c.v[V_AFCTOL]; }
+// Absolute function convergence: f = 0, or |f| < V(31) fScale. A fixed bound on f would
+// depend on the units of the observations: with values near 1e-12 every f is below 1e-20
+// from the start, and the solve would end after one iteration far from the minimum.
+// fScale is the smaller of f at the start point and fModel, half the sum of the squared
+// terms J_k x_k that the model is made of (for a model a * g(x) the term of a is the
+// model itself). Both follow the units of the observations; the start point alone could
+// be far off (a residual of 1e20 at the start would allow one of 1e10 at the end), and
+// fModel alone is large when large terms cancel (b1 + b2 * x with x near 1e6).
+bool absoluteConvergence(const Core& c, double f)
+{
+    return f == 0.0 || std::fabs(f) < c.v[V_AFCTOL] * std::fmin(c.fStart, c.fModel);
+}
 
 // Step length of the singular tests: V(36) times the residual norm at x0 when that
 // exceeds one. A scaled step of length L changes the residuals by about L (d holds the
@@ -1255,7 +1309,6 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     // the small arrays start at zero; the Jacobian and the residual vectors are always
     // written before they are read
     for (double* at = c.jac + (long)n * p; at < c.r0; ++at) *at = 0.0;
-    for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : 1.0;
     c.nfcall = 1;
     c.ngcall = 0;
     auto leave = [&](int code) {
@@ -1270,13 +1323,21 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_BAD_START);
     c.f = halfSquares(n, c.r0, largest);
+    c.fStart = c.f;
+    c.rScale = c.f > 0.0 ? std::sqrt(2.0 * c.f) : 1.0;
+    c.scaled = false;
+    // d starts at 1, or below that for a parameter so large that a unit change of it is
+    // negligible (unitScale below V(39)): a start of 1 would hold d near 0.6 through
+    // many Jacobians and confine such a parameter to steps of order one
+    for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : std::fmin(1.0, unitScale(c, k) / v[V_DTINIT]);
     v[V_F] = c.f;
     outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_JACOBIAN_FAILED);
     factorJacobian(c, true);
 
-    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]);
+    // V(35) / (1 + V(21)), at least FIRST_RADIUS_FRACTION rScale
+    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]) * std::fmax(1.0, FIRST_RADIUS_FRACTION * c.rScale);
     c.radfac = 1.0;
     c.stepState = StepState{0.0, 0.0};
     c.nextModel = MODEL_GAUSS_NEWTON;

@@ -1,0 +1,256 @@
+// The same fit at any scale, end to end through build/moxel -run: the observations (y),
+// the predictor (x) or both are multiplied by 10^k for k = -15, -12, ..., 15. Each
+// parameter then moves by a known power of those factors, so its estimate and standard
+// error must scale exactly so (to 6 significant digits), while t, Prob(t), R^2 and the
+// kind of stop are the same at every k. Models: a decay, a Michaelis-Menten curve, a
+// logistic curve and two NIST StRD problems from their second starting point.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "nist_models.h"
+#include "testutil.h"
+
+namespace {
+
+constexpr int MAX_PARAMETERS = 3;
+
+// A parameter becomes value * fy^yPower * fx^xPower when y is multiplied by fy and x by fx.
+struct Power {
+    int yPower;
+    int xPower;
+};
+
+struct Observation {
+    double x;
+    double y;
+};
+
+struct ScaleModel {
+    const char* name;
+    const char* function;                       // FUNCTION statement body, in x and y
+    int p;
+    const char* names[MAX_PARAMETERS];
+    Power powers[MAX_PARAMETERS];
+    double start[MAX_PARAMETERS];               // unscaled start (NIST: read from the file)
+    const char* nistName;                       // data from tests/data/nist, or null
+    std::vector<Observation> (*data)();         // data of the other models
+};
+
+// Deterministic scatter of a few per cent, so that the residuals are not zero.
+double scatter(int i) { return 0.03 * std::sin(2.7 * i + 0.4); }
+
+std::vector<Observation> decayData()
+{
+    std::vector<Observation> rows;
+    for (int i = 0; i < 12; ++i) {
+        const double x = 0.5 * i;
+        rows.push_back({x, 5.0 * std::exp(-0.411 * x) * (1.0 + scatter(i))});
+    }
+    return rows;
+}
+
+std::vector<Observation> michaelisData()
+{
+    const double s[] = {0.02, 0.06, 0.11, 0.22, 0.56, 1.10, 0.04, 0.3};
+    std::vector<Observation> rows;
+    for (int i = 0; i < 8; ++i)
+        rows.push_back({s[i], 210.0 * s[i] / (0.064 + s[i]) * (1.0 + scatter(i))});
+    return rows;
+}
+
+std::vector<Observation> logisticData()
+{
+    std::vector<Observation> rows;
+    for (int i = 0; i < 15; ++i) {
+        const double x = 2.0 * i;
+        rows.push_back({x, 470.0 / (1.0 + std::exp(-0.31 * (x - 12.0))) + 8.0 * scatter(i)});
+    }
+    return rows;
+}
+
+const ScaleModel scaleModels[] = {
+    {"decay", "y = a * exp(-k * x)", 2, {"a", "k"}, {{1, 0}, {0, -1}}, {10, 1}, nullptr, decayData},
+    {"michaelis", "y = Vmax * x / (Km + x)", 2, {"Vmax", "Km"}, {{1, 0}, {0, 1}}, {150, 0.3}, nullptr,
+     michaelisData},
+    {"logistic", "y = K / (1 + exp(-r * (x - m)))", 3, {"K", "r", "m"}, {{1, 0}, {0, -1}, {0, 1}},
+     {400, 0.2, 10}, nullptr, logisticData},
+    {"Misra1a", "y = b1 * (1 - exp(-b2 * x))", 2, {"b1", "b2"}, {{1, 0}, {0, -1}}, {}, "Misra1a", nullptr},
+    {"Eckerle4", "y = (b1 / b2) * exp(-0.5 * ((x - b3) / b2) * ((x - b3) / b2))", 3, {"b1", "b2", "b3"},
+     {{1, 1}, {0, 1}, {0, 1}}, {}, "Eckerle4", nullptr},
+};
+
+enum Scaled { SCALE_Y, SCALE_X, SCALE_BOTH };
+const char* const SCALED_NAMES[] = {"y", "x", "x and y"};
+
+struct Factors {
+    double fy;
+    double fx;
+};
+
+Factors factorsFor(Scaled what, int k)
+{
+    const double f = std::pow(10.0, k);
+    return {what == SCALE_X ? 1.0 : f, what == SCALE_Y ? 1.0 : f};
+}
+
+double parameterFactor(const Power& power, const Factors& f)
+{
+    return std::pow(f.fy, power.yPower) * std::pow(f.fx, power.xPower);
+}
+
+std::string number(double value)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+std::string programText(const ScaleModel& model, const std::vector<double>& start,
+                        const std::vector<Observation>& rows, const Factors& f)
+{
+    std::ostringstream text;
+    text << "VARIABLES x, y;\nPARAMETERS ";
+    for (int j = 0; j < model.p; ++j)
+        text << (j ? ", " : "") << model.names[j] << " = "
+             << number(start[j] * parameterFactor(model.powers[j], f));
+    text << ";\nFUNCTION " << model.function << ";\nDATA;\n";
+    for (const Observation& row : rows)
+        text << number(row.x * f.fx) << " " << number(row.y * f.fy) << "\n";
+    return text.str();
+}
+
+// What a listing shows of one fit.
+struct ListedFit {
+    int status = -1;
+    std::string stop;                   // "Stopped due to: ..." line of the Final Results
+    double rSquared = NAN;
+    double estimate[MAX_PARAMETERS] = {NAN, NAN, NAN};
+    double stdError[MAX_PARAMETERS] = {NAN, NAN, NAN};
+    double t[MAX_PARAMETERS] = {NAN, NAN, NAN};
+    double prob[MAX_PARAMETERS] = {NAN, NAN, NAN};
+};
+
+ListedFit readFit(const MoxelRun& run, int p)
+{
+    ListedFit fit;
+    fit.status = run.status;
+    const std::vector<std::string> lines = splitLines(run.listing);
+    bool final = false;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        const std::string& line = lines[k];
+        if (line.find("----  Final Results  ----") != std::string::npos)
+            final = true;
+        if (final && fit.stop.empty() && line.rfind("Stopped due to:", 0) == 0)
+            fit.stop = line;
+        std::sscanf(line.c_str(), "Proportion of variance explained (R^2) = %lf", &fit.rSquared);
+        if (line.find("----  Calculated Parameter Values  ----") == std::string::npos)
+            continue;
+        for (int j = 0; j < p && k + 4 + j < lines.size(); ++j) {
+            char name[40];
+            double initial = 0;
+            std::sscanf(lines[k + 4 + j].c_str(), "%39s %lf %lf %lf %lf %lf", name, &initial, &fit.estimate[j],
+                        &fit.stdError[j], &fit.t[j], &fit.prob[j]);
+        }
+    }
+    return fit;
+}
+
+bool properConvergence(const std::string& stop)
+{
+    return stop.find("Absolute function convergence") != std::string::npos ||
+           stop.find("Relative function convergence") != std::string::npos ||
+           stop.find("Parameter convergence") != std::string::npos ||
+           stop.find("Both parameter and relative function convergence") != std::string::npos;
+}
+
+// Agreement asked of the estimates and standard errors: 6 significant digits, plus half
+// a unit in the last digit that the listing prints of each (9 and 7 digits).
+constexpr double ESTIMATE_TOLERANCE = 1e-6 + 1e-9;
+constexpr double ERROR_TOLERANCE = 1e-6 + 1e-7;
+// t, Prob(t) and R^2 as printed: within one unit of their last printed digit (t has two
+// decimals, or two significant digits from 100000 on).
+double tTolerance(double t) { return std::fabs(t) >= 1e5 ? 0.1 * std::fabs(t) : 0.0100001 + 1e-6 * std::fabs(t); }
+constexpr double PROB_TOLERANCE = 0.0000100001;
+constexpr double R_SQUARED_TOLERANCE = 0.0001000001;
+
+bool agrees(double value, double expected, double tolerance)
+{
+    return std::fabs(value - expected) <= tolerance * std::fabs(expected);
+}
+
+struct ScaleCase {
+    const ScaleModel* model;
+    std::vector<double> start;
+    std::vector<Observation> rows;
+};
+
+ScaleCase loadCase(const ScaleModel& model)
+{
+    ScaleCase c{&model, std::vector<double>(model.start, model.start + model.p), {}};
+    if (model.nistName == nullptr) {
+        c.rows = model.data();
+        return c;
+    }
+    NistProblem problem;
+    if (!nistLoad(sourceDir() + "/tests/data/nist", model.nistName, problem))
+        return c;
+    c.start = problem.start2;
+    for (size_t i = 0; i < problem.y.size(); ++i)
+        c.rows.push_back({problem.x1[i], problem.y[i]});
+    return c;
+}
+
+void PrintTo(const ScaleModel& model, std::ostream* out) { *out << model.name; }
+
+class ScaleRun : public ::testing::TestWithParam<ScaleModel> {};
+
+TEST_P(ScaleRun, EstimatesFollowTheUnitsAndStatisticsStay)
+{
+    const ScaleCase c = loadCase(GetParam());
+    const ScaleModel& model = *c.model;
+    ASSERT_FALSE(c.rows.empty());
+    const MoxelRun base = runMoxel(programText(model, c.start, c.rows, {1.0, 1.0}), model.name);
+    const ListedFit reference = readFit(base, model.p);
+    ASSERT_EQ(reference.status, 0) << base.listing;
+    ASSERT_TRUE(properConvergence(reference.stop)) << reference.stop;
+    for (int j = 0; j < model.p; ++j)
+        ASSERT_TRUE(std::isfinite(reference.stdError[j]) && std::isfinite(reference.t[j])) << base.listing;
+
+    for (Scaled what : {SCALE_Y, SCALE_X, SCALE_BOTH}) {
+        for (int k = -15; k <= 15; k += 3) {
+            if (k == 0)
+                continue;
+            const Factors f = factorsFor(what, k);
+            const MoxelRun run = runMoxel(programText(model, c.start, c.rows, f), model.name);
+            const ListedFit fit = readFit(run, model.p);
+            SCOPED_TRACE(std::string(SCALED_NAMES[what]) + " times 1e" + std::to_string(k));
+            EXPECT_EQ(fit.status, reference.status) << run.listing;
+            EXPECT_EQ(properConvergence(fit.stop), true) << fit.stop;
+            EXPECT_NEAR(fit.rSquared, reference.rSquared, R_SQUARED_TOLERANCE);
+            for (int j = 0; j < model.p; ++j) {
+                const double factor = parameterFactor(model.powers[j], f);
+                EXPECT_PRED3(agrees, fit.estimate[j], reference.estimate[j] * factor, ESTIMATE_TOLERANCE)
+                    << model.names[j];
+                EXPECT_PRED3(agrees, fit.stdError[j], reference.stdError[j] * factor, ERROR_TOLERANCE)
+                    << model.names[j];
+                EXPECT_NEAR(fit.t[j], reference.t[j], tTolerance(reference.t[j]))
+                    << model.names[j];
+                EXPECT_NEAR(fit.prob[j], reference.prob[j], PROB_TOLERANCE) << model.names[j];
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ScaleRun, ::testing::ValuesIn(scaleModels),
+                         [](const ::testing::TestParamInfo<ScaleModel>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
