@@ -66,8 +66,9 @@ struct Core {
     double f;                       // f at x
     double fStart;                  // f at the start point
     double rScale;                  // ||r|| at the start point (1 when zero): the residuals' unit
+    double vScale;                  // size of one computed value: (rScale + sqrt(2 fModel)) / sqrt(n) at the first Jacobian; 1 before it
     bool scaled;                    // d has been set from a Jacobian
-    double fModel;                  // 0.5 sum_k ||J_k||^2 x_k^2 at the last Jacobian (size of the model's terms)
+    double fModel;                  // 0.5 sum_k ||J_k||^2 x_k^2 at the last Jacobian: the size of the model's terms
     bool hStale;                    // hmat must be rebuilt
     int nfcall;                     // start point + trial evaluations
     int ngcall;                     // other evaluations
@@ -185,13 +186,14 @@ int widenColumn(Core& c, int k, double change, double h, double* column)
 }
 
 // Units. The constants of the algorithm take the residuals and the parameters to be of
-// order one: d starts at 1, the radius at V(35) / (1 + V(21)), columns below V(39) count
-// as zero, and the difference step has the floor 1 / d_k. For observations of 1e-15 or
-// 1e15, or parameters of 1e-13 or 1e14, each of these misleads the solve (a first step
-// that cannot change f, every column "zero", a difference step 1e5 times the parameter).
-// So each is bounded by the problem's own units where those are smaller: rScale for
-// the residuals, |x_k| for parameter k. For a problem of ordinary size the bounds do not
-// bind and the algorithm is unchanged.
+// order one: d starts at 1, the first radius is V(35) / (1 + V(21)), columns below V(39)
+// count as zero, and the difference step has the floor 1 / d_k. For observations of
+// 1e-15 or 1e15, or parameters of 1e-13 or 1e14, each of these misleads the solve (a
+// first step that cannot change f, every column "zero", a difference step 1e5 times the
+// parameter, a parameter confined to steps of order one). So each is bounded by the
+// problem's own units where those are further from one: rScale for the residuals, vScale
+// for the values they are differences of, |x_k| for parameter k. For a problem of
+// ordinary size the bounds do not bind and the algorithm is the published one.
 //
 // unitScale: the d_k of a parameter that moves the residuals by rScale when it changes by
 // its own size.
@@ -207,12 +209,14 @@ constexpr double FIRST_STEP_FRACTION = 1.0 / 64.0;
 // the residuals by more than their rounding, or it is false convergence at once.
 constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
 
-// h0 = V(43) max(|x_k|, min(1, rScale) / d_k); before d has been set from a Jacobian, a
-// nonzero x_k limits h0 to FIRST_STEP_FRACTION |x_k|.
+// Difference step relative * max(|x_k|, min(1, vScale) / d_k): the floor is the change
+// of parameter k that moves the values by vScale (values of 1e-12 computed with steps
+// meant for values of 1 lose every digit of a parameter of 5e-4). Before d has been set
+// from a Jacobian a nonzero x_k limits the step to FIRST_STEP_FRACTION |x_k|.
 double differenceBase(const Core& c, int k, double relative)
 {
     double xk = std::fabs(c.x[k]);
-    double h = relative * std::fmax(xk, std::fmin(1.0, c.rScale) / c.d[k]);
+    double h = relative * std::fmax(xk, std::fmin(1.0, c.vScale) / c.d[k]);
     if (!c.scaled && xk > 0.0) h = std::fmin(h, FIRST_STEP_FRACTION * xk);
     return h;
 }
@@ -1326,15 +1330,17 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     c.fStart = c.f;
     c.rScale = c.f > 0.0 ? std::sqrt(2.0 * c.f) : 1.0;
     c.scaled = false;
-    // d starts at 1, or below that for a parameter so large that a unit change of it is
-    // negligible (unitScale below V(39)): a start of 1 would hold d near 0.6 through
-    // many Jacobians and confine such a parameter to steps of order one
+    c.vScale = 1.0;
+    // d starts at 1, or lower for a parameter more than 1 / V(39) times the size of the
+    // residuals (unitScale below V(39)): a start of 1 would hold its d near 0.6 through
+    // many Jacobians and confine it to steps of order one
     for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : std::fmin(1.0, unitScale(c, k) / v[V_DTINIT]);
     v[V_F] = c.f;
     outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_JACOBIAN_FAILED);
     factorJacobian(c, true);
+    c.vScale = (c.rScale + std::sqrt(2.0 * c.fModel)) / std::sqrt((double)n);
 
     // V(35) / (1 + V(21)), at least FIRST_RADIUS_FRACTION rScale
     c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]) * std::fmax(1.0, FIRST_RADIUS_FRACTION * c.rScale);
