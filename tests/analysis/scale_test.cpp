@@ -248,6 +248,76 @@ TEST_P(ScaleRun, EstimatesFollowTheUnitsAndStatisticsStay)
     }
 }
 
+// Exact data y = 5 s exp(-0.411 x): the fit reaches a zero residual and ends the same
+// way at every scale s, at the exact values; from a = 10 s with absolute function
+// convergence.
+TEST(ScaleExactFit, ZeroResidualEndsAlikeAtAnyScale)
+{
+    std::vector<Observation> rows;
+    for (int i = 0; i < 12; ++i)
+        rows.push_back({0.5 * i, 5.0 * std::exp(-0.411 * 0.5 * i)});
+    for (double a : {10.0, 2.0}) {
+        std::string stopAtOne;
+        for (double s : {1.0, 1e-12, 1e12}) {
+            const MoxelRun run = runMoxel(programText(scaleModels[0], {a, 1.0}, rows, {s, 1.0}), "exact");
+            const ListedFit fit = readFit(run, 2);
+            SCOPED_TRACE("a = " + number(a) + " s, s = " + number(s));
+            EXPECT_EQ(fit.status, 0) << run.listing;
+            if (s == 1.0)
+                stopAtOne = fit.stop;
+            EXPECT_EQ(fit.stop, stopAtOne);
+            if (a == 10.0) {
+                EXPECT_EQ(fit.stop, "Stopped due to: Absolute function convergence.");
+            }
+            EXPECT_NEAR(fit.estimate[0], 5.0 * s, 1e-8 * 5.0 * s);
+            EXPECT_NEAR(fit.estimate[1], 0.411, 1e-8);
+        }
+    }
+}
+
+// A well-posed linear fit y = a x + b z with b of 1e-21 (z near 1e21) or of 1e21 (z near
+// 1e-21) beside a near 1: standard errors and t as the normal equations give them in
+// units where both parameters are near 1, and no covariance warning.
+TEST(ScaleMixedParameters, StandardErrorsFollowEachParametersUnits)
+{
+    for (double unit : {1e-21, 1e21}) {
+        std::ostringstream text;
+        text << "VARIABLES x, z, y;\nPARAMETERS a = 1, b = " << number(unit) << ";\nFUNCTION y = a * x + b * z;\nDATA;\n";
+        // in units of b: columns x and w = z * unit, coefficients a and c = b / unit
+        double sxx = 0, sxw = 0, sww = 0, sxy = 0, swy = 0;
+        std::vector<double> xs, ws, ys;
+        for (int i = 1; i <= 10; ++i) {
+            const double x = i, w = (10 - i) * (10 - i), y = x + w * (1 + 0.02 * std::sin(i)) + 0.01 * std::cos(2 * i);
+            const double z = w / unit;
+            text << number(x) << " " << number(z) << " " << number(y) << "\n";
+            xs.push_back(x);
+            ws.push_back(z * unit);
+            ys.push_back(y);
+        }
+        for (size_t i = 0; i < xs.size(); ++i) {
+            sxx += xs[i] * xs[i]; sxw += xs[i] * ws[i]; sww += ws[i] * ws[i];
+            sxy += xs[i] * ys[i]; swy += ws[i] * ys[i];
+        }
+        const double det = sxx * sww - sxw * sxw;
+        const double a = (sww * sxy - sxw * swy) / det, c = (sxx * swy - sxw * sxy) / det;
+        double rss = 0;
+        for (size_t i = 0; i < xs.size(); ++i)
+            rss += (ys[i] - a * xs[i] - c * ws[i]) * (ys[i] - a * xs[i] - c * ws[i]);
+        const double s2 = rss / (xs.size() - 2);
+        const double seA = std::sqrt(s2 * sww / det), seC = std::sqrt(s2 * sxx / det);
+
+        const MoxelRun run = runMoxel(text.str(), "mixed");
+        const ListedFit fit = readFit(run, 2);
+        SCOPED_TRACE("b near " + number(unit));
+        EXPECT_EQ(run.listing.find("Covariance matrix could not be computed"), std::string::npos) << run.listing;
+        EXPECT_PRED3(agrees, fit.estimate[0], a, ESTIMATE_TOLERANCE);
+        EXPECT_PRED3(agrees, fit.estimate[1], c * unit, ESTIMATE_TOLERANCE);
+        EXPECT_PRED3(agrees, fit.stdError[0], seA, ERROR_TOLERANCE);
+        EXPECT_PRED3(agrees, fit.stdError[1], seC * unit, ERROR_TOLERANCE);
+        EXPECT_NEAR(fit.t[1], c / seC, tTolerance(c / seC));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Models, ScaleRun, ::testing::ValuesIn(scaleModels),
                          [](const ::testing::TestParamInfo<ScaleModel>& info) {
                              return std::string(info.param.name);
