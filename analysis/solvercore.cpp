@@ -86,6 +86,7 @@ struct Trial {
     StepResult step;                // step figures of the model
     double f;                       // f at the trial point (f0 when not evaluated)
     double reldx;                   // relative change of x
+    double reldxNow;                // the same measured with the scale of the last Jacobian alone
     int model;                      // model that produced it
 };
 
@@ -205,8 +206,9 @@ double unitScale(const Core& c, int k)
 // Largest difference step, as a fraction of a nonzero parameter, while d is still its
 // starting guess.
 constexpr double FIRST_STEP_FRACTION = 1.0 / 64.0;
-// Smallest first radius as a fraction of rScale: a first step must be able to change
-// the residuals by more than their rounding, or it is false convergence at once.
+// Smallest first radius as a fraction of ||D x||: the first step must be able to change
+// the parameters by clearly more than the relative step of false convergence, V(34), or
+// a fit to observations of 1e15 ends there at once.
 constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
 
 // Difference step relative * max(|x_k|, min(1, vScale) / d_k): the floor is the change
@@ -617,12 +619,17 @@ void makeTrial(Core& c, int model, double delta, StepState& state, Trial& trial)
             if (trial.step.pred > 0.0 || pass == 1 || !(truncation > 0.0)) break;
         }
     }
-    double num = 0.0, den = 0.0;
+    double num = 0.0, den = 0.0, numNow = 0.0, denNow = 0.0;
     for (int k = 0; k < p; ++k) {
-        num = std::fmax(num, c.d[k] * std::fabs(c.xt[k] - c.x0[k]));
-        den = std::fmax(den, c.d[k] * (std::fabs(c.xt[k]) + std::fabs(c.x0[k])));
+        double change = std::fabs(c.xt[k] - c.x0[k]), size = std::fabs(c.xt[k]) + std::fabs(c.x0[k]);
+        double now = c.colLast[k] > 0.0 ? c.colLast[k] : c.d[k];
+        num = std::fmax(num, c.d[k] * change);
+        den = std::fmax(den, c.d[k] * size);
+        numNow = std::fmax(numNow, now * change);
+        denNow = std::fmax(denNow, now * size);
     }
     trial.reldx = den > 0.0 ? num / den : 0.0;
+    trial.reldxNow = denNow > 0.0 ? numNow / denNow : 0.0;
 }
 
 // Model switch test: the other model's prediction error for the same step, E' = E -/+
@@ -684,10 +691,15 @@ bool relativeConvergence(const Core& c, const StepResult& st)
            (st.nreduc == 0.0 && st.pred == 0.0);
 }
 
-// X-convergence: the step was the model's full Newton step and RELDX <= V(33).
+// X-convergence: the step was the model's full Newton step and RELDX <= V(33), measured
+// with d and with the column scale of the last Jacobian alone. d keeps the largest
+// column seen, so after a start where the model was 1e21 times too large it still
+// weighs every later step against that start: with y = a exp(b x) from b = 1 where 0.1
+// fits, the steps in a near a = 1e-14 looked negligible and a point with a sum of
+// squares 1e10 times that of a = 0 passed as parameter convergence.
 bool xConvergence(const Core& c, const Trial& trial, bool goodx)
 {
-    return trial.step.alpha == 0.0 && trial.reldx <= c.v[V_XCTOL] && goodx;
+    return trial.step.alpha == 0.0 && trial.reldx <= c.v[V_XCTOL] && trial.reldxNow <= c.v[V_XCTOL] && goodx;
 }
 
 // Singular probe: when the step is long or the model's Newton step undefined, the step
@@ -1342,8 +1354,9 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     factorJacobian(c, true);
     c.vScale = (c.rScale + std::sqrt(2.0 * c.fModel)) / std::sqrt((double)n);
 
-    // V(35) / (1 + V(21)), at least FIRST_RADIUS_FRACTION rScale
-    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]) * std::fmax(1.0, FIRST_RADIUS_FRACTION * c.rScale);
+    // V(35) / (1 + V(21)), at least that fraction of ||D x||
+    for (int k = 0; k < p; ++k) c.t1[k] = c.d[k] * x[k];
+    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]) * std::fmax(1.0, FIRST_RADIUS_FRACTION * linalgNorm(p, c.t1));
     c.radfac = 1.0;
     c.stepState = StepState{0.0, 0.0};
     c.nextModel = MODEL_GAUSS_NEWTON;

@@ -318,6 +318,31 @@ TEST(ScaleMixedParameters, StandardErrorsFollowEachParametersUnits)
     }
 }
 
+// y = a exp(b x) for x up to 50, where b = 0.1 fits, from starts where the model is up
+// to 1e30 times too large: each run either finds the fit or ends as a failure (exit
+// status 3); none reports convergence elsewhere.
+TEST(ScaleFarStart, EndsAtTheFitOrAsAFailure)
+{
+    std::ostringstream data;
+    for (int i = 0; i < 26; ++i) {
+        const double x = 2.0 * i;
+        data << number(x) << " " << number(2.0 * std::exp(0.1 * x) * (1.0 + 0.01 * std::sin(i))) << "\n";
+    }
+    for (double b : {0.3, 0.7, 0.9, 1.0, 1.5}) {
+        const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1, b = " + number(b) +
+                                      ";\nFUNCTION y = a * exp(b * x);\nDATA;\n" + data.str(), "far");
+        const ListedFit fit = readFit(run, 2);
+        SCOPED_TRACE("from b = " + number(b));
+        EXPECT_EQ(properConvergence(fit.stop), run.status == 0) << fit.stop;
+        if (run.status == 0) {
+            EXPECT_NEAR(fit.estimate[0], 2.02667203, 1e-6);
+            EXPECT_NEAR(fit.estimate[1], 0.0996477641, 1e-8);
+        } else {
+            EXPECT_EQ(run.status, 3) << run.out;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Models, ScaleRun, ::testing::ValuesIn(scaleModels),
                          [](const ::testing::TestParamInfo<ScaleModel>& info) {
                              return std::string(info.param.name);
