@@ -212,9 +212,10 @@ constexpr double FIRST_STEP_FRACTION = 1.0 / 64.0;
 constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
 
 // Difference step relative * max(|x_k|, min(1, vScale) / d_k): the floor is the change
-// of parameter k that moves the values by vScale (values of 1e-12 computed with steps
-// meant for values of 1 lose every digit of a parameter of 5e-4). Before d has been set
-// from a Jacobian a nonzero x_k limits the step to FIRST_STEP_FRACTION |x_k|.
+// of parameter k that moves the values by vScale (with values near 1e-7 the floor 1 / d_k
+// stepped a rate constant of 5e-4 by a third of itself, and its standard error came out
+// 1e-4 wrong). Before d has been set from a Jacobian a nonzero x_k limits the step to
+// FIRST_STEP_FRACTION |x_k|.
 double differenceBase(const Core& c, int k, double relative)
 {
     double xk = std::fabs(c.x[k]);
