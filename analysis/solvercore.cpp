@@ -213,7 +213,7 @@ constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP
 
 // Difference step relative * max(|x_k|, min(1, vScale) / d_k): the floor is the change
 // of parameter k that moves the values by vScale (with values near 1e-7 the floor 1 / d_k
-// stepped a rate constant of 5e-4 by a third of itself, and its standard error came out
+// stepped a rate constant of 5.5e-4 by a quarter of itself, and its standard error came out
 // 1e-4 wrong). Before d has been set from a Jacobian a nonzero x_k limits the step to
 // FIRST_STEP_FRACTION |x_k|.
 double differenceBase(const Core& c, int k, double relative)
