@@ -232,7 +232,7 @@ TEST_P(ScaleRun, EstimatesFollowTheUnitsAndStatisticsStay)
             const ListedFit fit = readFit(run, model.p);
             SCOPED_TRACE(std::string(SCALED_NAMES[what]) + " times 1e" + std::to_string(k));
             EXPECT_EQ(fit.status, reference.status) << run.listing;
-            EXPECT_EQ(properConvergence(fit.stop), true) << fit.stop;
+            EXPECT_TRUE(properConvergence(fit.stop)) << fit.stop;
             EXPECT_NEAR(fit.rSquared, reference.rSquared, R_SQUARED_TOLERANCE);
             for (int j = 0; j < model.p; ++j) {
                 const double factor = parameterFactor(model.powers[j], f);
