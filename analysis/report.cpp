@@ -141,6 +141,17 @@ void formatTValue(char* buffer, size_t size, double t)
         snprintf(buffer, size, "%9.2lf", t);
 }
 
+void formatTColumns(const ParameterStatistics& ps, char* t, size_t tSize, char* prob, size_t probSize)
+{
+    if (!ps.tAvailable) {
+        snprintf(t, tSize, "%9s", REPORT_NOT_AVAILABLE);
+        snprintf(prob, probSize, "%7s", REPORT_NOT_AVAILABLE);
+        return;
+    }
+    formatTValue(t, tSize, ps.tValue);
+    snprintf(prob, probSize, "%7.5lf", ps.probT);
+}
+
 void writeDescriptiveStatistics()
 {
     reportText("\n\n             ----  Descriptive Statistics for Variables  ----\n\n");
@@ -196,9 +207,10 @@ void writeParameterTable()
         std::string row;
         appendf(row, "%10s  %13.6lG  %16.9lG", ps.name, ps.initialGuess, ps.estimate);
         if (ps.hasStatistics) {
-            appendf(row, "  %14.7lG", ps.stdError);
-            appendRatio(row, ps.tValue);
-            appendf(row, "  %7.5lf", ps.probT);
+            char t[32];
+            char prob[32];
+            formatTColumns(ps, t, sizeof t, prob, sizeof prob);
+            appendf(row, "  %14.7lG  %s  %s", ps.stdError, t, prob);
         }
         reportText("%s\n", row.c_str());
     }

@@ -21,5 +21,11 @@ void writeAnalysisOfVariance();
 void writeConfidenceIntervals();
 void writeCovarianceMatrix();
 
+struct ParameterStatistics;
+
 // Formats shared by the listing and the parameter view.
 void formatTValue(char* buffer, size_t size, double t);   // "%9.1lE" or "%9.2lf"
+// The t ("%9...") and Prob(t) ("%7.5lf") columns of a parameter, or the mark
+// REPORT_NOT_AVAILABLE in the same widths when t is not defined.
+void formatTColumns(const ParameterStatistics& ps, char* t, size_t tSize, char* prob, size_t probSize);
+constexpr const char* REPORT_NOT_AVAILABLE = "n/a";

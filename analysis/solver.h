@@ -79,7 +79,7 @@ constexpr int V_TUNER2 = 26;            // V(27) acceptance threshold
 constexpr int V_TUNER3 = 27;            // V(28) very-good-step threshold
 constexpr int V_TUNER4 = 28;            // V(29) gradient test 1
 constexpr int V_TUNER5 = 29;            // V(30) gradient test 2
-constexpr int V_AFCTOL = 30;            // V(31) absolute function convergence tolerance
+constexpr int V_AFCTOL = 30;            // V(31) absolute function convergence tolerance (relative to the problem's size)
 constexpr int V_RFCTOL = 31;            // V(32) relative function convergence tolerance (system: tolerance)
 constexpr int V_XCTOL = 32;             // V(33) X-convergence tolerance
 constexpr int V_XFTOL = 33;             // V(34) false-convergence tolerance
@@ -108,7 +108,7 @@ enum SolverReturn {
     SOLVER_X_CONVERGED = 3,           // full Newton step of the model with RELDX <= V(33)
     SOLVER_RELATIVE_CONVERGED = 4,    // 0 < reduction predicted by the model's Newton step <= V(32) |f0|
     SOLVER_BOTH_CONVERGED = 5,        // 3 and 4 together
-    SOLVER_ABSOLUTE_CONVERGED = 6,    // |f| < V(31)
+    SOLVER_ABSOLUTE_CONVERGED = 6,    // f = 0, or |f| < V(31) min(f at the start, 0.5 sum_k ||J_k||^2 x_k^2)
     SOLVER_SINGULAR_CONVERGED = 7,    // predicted reduction <= V(37) |f0| for steps of scaled length up to V(36)
     SOLVER_FALSE_CONVERGED = 8,       // a trial giving at most 10% of its predicted reduction with RELDX <= V(34),
                                       // and a central-difference model at the end still predicting progress

@@ -64,6 +64,11 @@ struct Core {
     double r0Size;                  // largest |r0_i| while a Jacobian is formed
 
     double f;                       // f at x
+    double fStart;                  // f at the start point
+    double rScale;                  // ||r|| at the start point (1 when zero): the residuals' unit
+    double vScale;                  // size of one computed value: (rScale + sqrt(2 fModel)) / sqrt(n) at the first Jacobian; 1 before it
+    bool scaled;                    // d has been set from a Jacobian
+    double fModel;                  // 0.5 sum_k ||J_k||^2 x_k^2 at the last Jacobian: the size of the model's terms
     bool hStale;                    // hmat must be rebuilt
     int nfcall;                     // start point + trial evaluations
     int ngcall;                     // other evaluations
@@ -81,6 +86,7 @@ struct Trial {
     StepResult step;                // step figures of the model
     double f;                       // f at the trial point (f0 when not evaluated)
     double reldx;                   // relative change of x
+    double reldxNow;                // the same measured with the scale of the last Jacobian alone
     int model;                      // model that produced it
 };
 
@@ -180,7 +186,45 @@ int widenColumn(Core& c, int k, double change, double h, double* column)
     return OUT_OK;
 }
 
-// First difference step of column k at x_k: h0 = V(43) max(|x_k|, 1/d_k), the step h
+// Units. The constants of the algorithm take the residuals and the parameters to be of
+// order one: d starts at 1, the first radius is V(35) / (1 + V(21)), columns below V(39)
+// count as zero, and the difference step has the floor 1 / d_k. For observations of
+// 1e-15 or 1e15, or parameters of 1e-13 or 1e14, each of these misleads the solve (a
+// first step that cannot change f, every column "zero", a difference step 1e5 times the
+// parameter, a parameter confined to steps of order one). So each is bounded by the
+// problem's own units where those are further from one: rScale for the residuals, vScale
+// for the values they are differences of, |x_k| for parameter k. For a problem of
+// ordinary size the bounds do not bind and the algorithm is the published one.
+//
+// unitScale: the d_k of a parameter that moves the residuals by rScale when it changes by
+// its own size.
+double unitScale(const Core& c, int k)
+{
+    return c.rScale / (c.x[k] != 0.0 ? std::fabs(c.x[k]) : 1.0);
+}
+
+// Largest difference step, as a fraction of a nonzero parameter, while d is still its
+// starting guess.
+constexpr double FIRST_STEP_FRACTION = 1.0 / 64.0;
+// Smallest first radius as a fraction of ||D x||: the first step must be able to change
+// the parameters by clearly more than the relative step of false convergence, V(34), or
+// a fit to observations of 1e15 ends there at once.
+constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
+
+// Difference step relative * max(|x_k|, min(1, vScale) / d_k): the floor is the change
+// of parameter k that moves the values by vScale (with values near 1e-7 the floor 1 / d_k
+// stepped a rate constant of 5.5e-4 by a quarter of itself, and its standard error came out
+// 1e-4 wrong). Before d has been set from a Jacobian a nonzero x_k limits the step to
+// FIRST_STEP_FRACTION |x_k|.
+double differenceBase(const Core& c, int k, double relative)
+{
+    double xk = std::fabs(c.x[k]);
+    double h = relative * std::fmax(xk, std::fmin(1.0, c.vScale) / c.d[k]);
+    if (!c.scaled && xk > 0.0) h = std::fmin(h, FIRST_STEP_FRACTION * xk);
+    return h;
+}
+
+// First difference step of column k at x_k: h0 = differenceBase with V(43), the step h
 // and the retry factor. Bounded: near a bound the retries stay on the open side. Returns
 // OUT_OK, OUT_FAILED when no step fits between the bounds, or COLUMN_FIXED.
 constexpr int COLUMN_FIXED = 2;
@@ -188,7 +232,7 @@ constexpr int COLUMN_FIXED = 2;
 int firstStep(const Core& c, int k, double* h0, double* h, double* factor)
 {
     double xk = c.x[k];
-    *h0 = c.v[V_DLTFDJ] * std::fmax(std::fabs(xk), 1.0 / c.d[k]);
+    *h0 = differenceBase(c, k, c.v[V_DLTFDJ]);
     *h = *h0;
     *factor = -0.5;
     if (c.bounds == nullptr) return OUT_OK;
@@ -330,11 +374,8 @@ int formJacobian(Core& c)
     return OUT_OK;
 }
 
-// Difference step of parameter k: relative * max(|x_k|, 1/d_k).
-double differenceStep(const Core& c, int k, double relative)
-{
-    return relative * std::fmax(std::fabs(c.x[k]), 1.0 / c.d[k]);
-}
+// Difference step of parameter k (see differenceBase).
+double differenceStep(const Core& c, int k, double relative) { return differenceBase(c, k, relative); }
 
 // A parameter fixed by its bounds (lower >= upper) gets a zero column; true then.
 bool zeroColumnIfFixed(const Core& c, int k, double* column)
@@ -391,8 +432,10 @@ int formCentralJacobian(Core& c)
 }
 
 // Scale update after each forward-difference Jacobian: running column maximum (the
-// maxima come from the columns' formation), raised by sqrt(S_ii), small values replaced
-// by V(40), and d may shrink by at most the factor V(41).
+// maxima come from the columns' formation), raised by sqrt(S_ii), values below V(39)
+// replaced by V(40), and d may shrink by at most the factor V(41). V(39) and V(40) are
+// taken in units of unitScale where that is below 1 (see Units): with observations near
+// 1e-15 every column would be "zero" otherwise.
 void updateScale(Core& c, bool first)
 {
     int type = c.iv[IV_SCALE_TYPE];
@@ -402,9 +445,11 @@ void updateScale(Core& c, bool first)
         double t = c.colMax[k];
         double sii = c.smat[packedIndex(k, k)];
         if (sii > 0.0) t = std::fmax(t, std::sqrt(sii));
-        if (t < c.v[V_DTINIT]) t = std::fmax(c.v[V_D0INIT], c.v[V_DTINIT]);
+        double unit = std::fmin(1.0, unitScale(c, k));
+        if (t < c.v[V_DTINIT] * unit) t = std::fmax(c.v[V_D0INIT], c.v[V_DTINIT]) * unit;
         c.d[k] = std::fmax(c.v[V_DFAC] * c.d[k], t);
     }
+    c.scaled = true;
 }
 
 void swapColumns(Core& c, int a, int b)
@@ -457,6 +502,12 @@ void factorJacobian(Core& c, bool first, bool rescale = true)
     linalgQrApply(c.n, p, c.jac, c.beta, c.rt, c.callbacks->cancel);
     for (int k = 0; k < p; ++k) c.qtr[k] = c.rt[k];
     linalgRtMul(p, c.jac, c.n, c.qtr, c.gp);
+    // ||J_k|| = ||R_k||: Q is orthogonal
+    c.fModel = 0.0;
+    for (int k = 0; k < p; ++k) {
+        double term = linalgNorm(k + 1, c.jac + (long)k * c.n) * c.x[c.perm[k]];
+        c.fModel += 0.5 * term * term;
+    }
     for (int k = 0; k < p; ++k) {
         c.g[c.perm[k]] = c.gp[k];
         c.dp[k] = c.d[c.perm[k]];
@@ -569,12 +620,17 @@ void makeTrial(Core& c, int model, double delta, StepState& state, Trial& trial)
             if (trial.step.pred > 0.0 || pass == 1 || !(truncation > 0.0)) break;
         }
     }
-    double num = 0.0, den = 0.0;
+    double num = 0.0, den = 0.0, numNow = 0.0, denNow = 0.0;
     for (int k = 0; k < p; ++k) {
-        num = std::fmax(num, c.d[k] * std::fabs(c.xt[k] - c.x0[k]));
-        den = std::fmax(den, c.d[k] * (std::fabs(c.xt[k]) + std::fabs(c.x0[k])));
+        double change = std::fabs(c.xt[k] - c.x0[k]), size = std::fabs(c.xt[k]) + std::fabs(c.x0[k]);
+        double now = c.colLast[k] > 0.0 ? c.colLast[k] : c.d[k];
+        num = std::fmax(num, c.d[k] * change);
+        den = std::fmax(den, c.d[k] * size);
+        numNow = std::fmax(numNow, now * change);
+        denNow = std::fmax(denNow, now * size);
     }
     trial.reldx = den > 0.0 ? num / den : 0.0;
+    trial.reldxNow = denNow > 0.0 ? numNow / denNow : 0.0;
 }
 
 // Model switch test: the other model's prediction error for the same step, E' = E -/+
@@ -597,8 +653,18 @@ double decreaseFactor(Core& c, double gts, double fdif)
     return factor;
 }
 
-// Absolute function convergence: |f| < V(31).
-bool absoluteConvergence(const Core& c, double f) { return std::fabs(f) < c.v[V_AFCTOL]; }
+// Absolute function convergence: f = 0, or |f| < V(31) fScale. A fixed bound on f would
+// depend on the units of the observations: with values near 1e-12 every f is below 1e-20
+// from the start, and the solve would end after one iteration far from the minimum.
+// fScale is the smaller of f at the start point and fModel, half the sum of the squared
+// terms J_k x_k that the model is made of (for a model a * g(x) the term of a is the
+// model itself). Both follow the units of the observations; the start point alone could
+// be far off (a residual of 1e20 at the start would allow one of 1e10 at the end), and
+// fModel alone is large when large terms cancel (b1 + b2 * x with x near 1e6).
+bool absoluteConvergence(const Core& c, double f)
+{
+    return f == 0.0 || std::fabs(f) < c.v[V_AFCTOL] * std::fmin(c.fStart, c.fModel);
+}
 
 // Step length of the singular tests: V(36) times the residual norm at x0 when that
 // exceeds one. A scaled step of length L changes the residuals by about L (d holds the
@@ -626,10 +692,15 @@ bool relativeConvergence(const Core& c, const StepResult& st)
            (st.nreduc == 0.0 && st.pred == 0.0);
 }
 
-// X-convergence: the step was the model's full Newton step and RELDX <= V(33).
+// X-convergence: the step was the model's full Newton step and RELDX <= V(33), measured
+// with d and with the column scale of the last Jacobian alone. d keeps the largest
+// column seen, so after a start where the model was 1e21 times too large it still
+// weighs every later step against that start: with y = a exp(b x) from b = 1 where 0.1
+// fits, the steps in a near a = 1e-14 looked negligible and a point with a sum of
+// squares 1e10 times that of a = 0 passed as parameter convergence.
 bool xConvergence(const Core& c, const Trial& trial, bool goodx)
 {
-    return trial.step.alpha == 0.0 && trial.reldx <= c.v[V_XCTOL] && goodx;
+    return trial.step.alpha == 0.0 && trial.reldx <= c.v[V_XCTOL] && trial.reldxNow <= c.v[V_XCTOL] && goodx;
 }
 
 // Singular probe: when the step is long or the model's Newton step undefined, the step
@@ -1255,7 +1326,6 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     // the small arrays start at zero; the Jacobian and the residual vectors are always
     // written before they are read
     for (double* at = c.jac + (long)n * p; at < c.r0; ++at) *at = 0.0;
-    for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : 1.0;
     c.nfcall = 1;
     c.ngcall = 0;
     auto leave = [&](int code) {
@@ -1270,13 +1340,24 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_BAD_START);
     c.f = halfSquares(n, c.r0, largest);
+    c.fStart = c.f;
+    c.rScale = c.f > 0.0 ? std::sqrt(2.0 * c.f) : 1.0;
+    c.scaled = false;
+    c.vScale = 1.0;
+    // d starts at 1, or lower for a parameter more than 1 / V(39) times the size of the
+    // residuals (unitScale below V(39)): a start of 1 would hold its d near 0.6 through
+    // many Jacobians and confine it to steps of order one
+    for (int k = 0; k < p; ++k) c.d[k] = v[V_DINIT] > 0.0 ? v[V_DINIT] : std::fmin(1.0, unitScale(c, k) / v[V_DTINIT]);
     v[V_F] = c.f;
     outcome = formJacobian(c);
     if (outcome == OUT_CANCEL) return leave(SOLVER_STOPPED);
     if (outcome == OUT_FAILED) return leave(SOLVER_JACOBIAN_FAILED);
     factorJacobian(c, true);
+    c.vScale = (c.rScale + std::sqrt(2.0 * c.fModel)) / std::sqrt((double)n);
 
-    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]);
+    // V(35) / (1 + V(21)), at least that fraction of ||D x||
+    for (int k = 0; k < p; ++k) c.t1[k] = c.d[k] * x[k];
+    c.delta = v[V_LMAX0] / (1.0 + v[V_PHMXFC]) * std::fmax(1.0, FIRST_RADIUS_FRACTION * linalgNorm(p, c.t1));
     c.radfac = 1.0;
     c.stepState = StepState{0.0, 0.0};
     c.nextModel = MODEL_GAUSS_NEWTON;

@@ -17,7 +17,7 @@ void coreSolve(int n, int p, double* x, const double* bounds, const SolverCallba
 
 // sigma^2 (R^T R)^-1 into the packed lower triangle out (p(p+1)/2), for the upper
 // triangular R (column-major, leading dimension lda); full is p*p scratch. Returns false
-// when R is singular (smallest singular value zero or below MACHEP times the largest);
-// *rcond receives that ratio.
+// when R is singular: with its columns scaled to unit length, smallest singular value
+// zero or below MACHEP times the largest; *rcond receives that ratio.
 bool covarianceFromFactor(int p, const double* r, int lda, double sigma2, double* out, double* full,
                           double* column, double* rcond);

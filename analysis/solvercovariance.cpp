@@ -7,13 +7,24 @@
 #include <cfloat>
 #include <cmath>
 
-// Contract: see solvercore.h. Steps: singular value range of R (one-sided Jacobi on a
-// copy); then column j of (R^T R)^-1 = R^-1 R^-T e_j, kept below the diagonal.
+// Contract: see solvercore.h. Steps: singular value range of R with each column scaled
+// to unit length (one-sided Jacobi on a copy); then column j of (R^T R)^-1 =
+// R^-1 R^-T e_j, kept below the diagonal.
+//
+// The singularity test is made on the scaled columns because the columns carry the
+// units of their parameters: b = 1e-21 beside a = 1 in a well-posed linear fit gives
+// columns of 1e21 and 1, a ratio of singular values near 1e-21 and no matrix, although
+// the fit is as well determined as with b in other units. Scaling by powers of two is
+// exact, and the triangular solves below give the same relative accuracy whatever the
+// scale of the columns.
 bool covarianceFromFactor(int p, const double* r, int lda, double sigma2, double* out, double* full,
                           double* column, double* rcond)
 {
-    for (int j = 0; j < p; ++j)
-        for (int i = 0; i < p; ++i) full[(long)j * p + i] = i <= j ? r[(long)j * lda + i] : 0.0;
+    for (int j = 0; j < p; ++j) {
+        double size = linalgNorm(j + 1, r + (long)j * lda);
+        double unit = size > 0.0 && std::isfinite(size) ? std::ldexp(1.0, -std::ilogb(size)) : 1.0;
+        for (int i = 0; i < p; ++i) full[(long)j * p + i] = i <= j ? unit * r[(long)j * lda + i] : 0.0;
+    }
     double smin = 0.0, smax = 0.0;
     bool zeroDiagonal = false;
     for (int i = 0; i < p; ++i)

@@ -16,8 +16,6 @@
 namespace {
 
 constexpr double NEAR_ZERO_RESIDUAL = 1e-9;   // counts as lying on both sides of the curve
-constexpr double ADJ_R2_MIN_TOTAL = 1e-20;    // total SS below this leaves Ra^2 at 0
-constexpr double ZERO_STD_ERROR = 1e-20;      // standard errors below this give t = 1e30
 
 // Value of a variable for observation i; the program has just run for i when the
 // variable is not an input variable.
@@ -112,7 +110,8 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
         st.regressionSS = 0;
     if (st.totalSS != 0 && st.residualSS < st.totalSS)
         st.rSquared = 1.0 - st.residualSS / st.totalSS;
-    if (n - p > 0 && st.totalSS > ADJ_R2_MIN_TOTAL)
+    // any positive total: a fixed floor would drop Ra^2 for observations near 1e-11
+    if (n - p > 0 && st.totalSS > 0)
         st.adjRSquared = 1.0 - (st.residualSS / st.totalSS) * (n - 1) / (double)(n - p);
     if (st.residualSS > 0)
         st.durbinWatson = st.dwNumerator / st.residualSS;
@@ -130,7 +129,16 @@ void statisticsForEstimate(double estimate, double variance, int df, ParameterSt
 {
     out->hasStatistics = true;
     out->stdError = std::sqrt(variance);
-    out->tValue = std::fabs(out->stdError) > ZERO_STD_ERROR ? estimate / out->stdError : STAT_HUGE_T;
+    // t is the ratio whatever the units: a standard error of 6.6e-21 beside an estimate
+    // of 3.2e-21 is t = 0.48, not a huge t. Only a zero (or unusable) standard error
+    // leaves t undefined, and the table shows that rather than a number.
+    out->tAvailable = out->stdError > 0 && std::isfinite(out->stdError) && std::isfinite(estimate);
+    if (!out->tAvailable) {
+        out->tValue = 0.0;
+        out->probT = 1.0;
+        return;
+    }
+    out->tValue = estimate / out->stdError;
     out->probT = 2.0 * (1.0 - studentTProbability(out->tValue, df));
     if (!(out->probT >= STAT_PROB_FLOOR))
         out->probT = STAT_PROB_FLOOR;

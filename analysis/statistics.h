@@ -7,7 +7,6 @@
 struct Symbol;
 
 constexpr double STAT_PROB_FLOOR = 0.00001;   // smallest probability ever shown
-constexpr double STAT_HUGE_T = 1e30;          // t of a parameter with a zero standard error
 constexpr int CENTER_NAME_WIDTH = 10;         // characters of a centred column heading
 
 // Sums over the residuals d_i = observed_i - predicted_i.
@@ -34,8 +33,9 @@ struct ParameterStatistics {
     double estimate;        // value at the end of the analysis
     bool hasStatistics;     // the three fields below are meaningful
     double stdError;        // sqrt of the covariance diagonal
-    double tValue;          // estimate / stdError, STAT_HUGE_T when stdError is ~0
-    double probT;           // two-sided Prob(|T| > t), at least STAT_PROB_FLOOR
+    bool tAvailable;        // stdError is positive and finite, so tValue and probT are meaningful
+    double tValue;          // estimate / stdError (0 when not available)
+    double probT;           // two-sided Prob(|T| > t), at least STAT_PROB_FLOOR (1 when not available)
     double lowerLimit;      // lower confidence limit, when the intervals were computed
     double upperLimit;      // upper confidence limit, when the intervals were computed
 };

@@ -330,9 +330,10 @@ std::vector<QStringList> parameterRows(bool* withStatistics)
                            formatted("%16.9lG", ps.estimate)};
         if (*withStatistics) {
             char t[32];
-            formatTValue(t, sizeof t, ps.tValue);
+            char prob[32];
+            formatTColumns(ps, t, sizeof t, prob, sizeof prob);
             row << formatted("%14.7lG", ps.stdError) << QString::fromLatin1(t).trimmed()
-                << formatted("%7.5lf", ps.probT < 0.00001 ? 0.00001 : ps.probT);
+                << QString::fromLatin1(prob).trimmed();
         }
         rows.push_back(row);
     }

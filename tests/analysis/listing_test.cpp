@@ -657,3 +657,26 @@ TEST(FinalResults, InterruptedListingIsNotAUsableResult)
 }
 
 }  // namespace
+
+namespace {
+
+// A fit with an exactly zero residual has standard errors of 0: t and Prob(t) are then
+// undefined and show the not-available mark in their columns' widths, never a stand-in
+// number; the other columns keep their formats.
+TEST(FinalResults, ZeroStandardErrorShowsNotAvailable)
+{
+    const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 2, b = 0;\nFUNCTION y = a * x + b;\n"
+                                  "DATA;\n1 2\n2 4\n4 8\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string results = finalResults(run.listing);
+    EXPECT_NE(results.find("Final sum of squared deviations =  0.0000000E+00\n"), std::string::npos) << results;
+    EXPECT_NE(results.find(" Parameter  Initial guess   Final estimate   Standard error      t      Prob(t)\n"
+                           "----------  -------------  ----------------  --------------  ---------  -------\n"
+                           "         a              2                 2               0        n/a      n/a\n"
+                           "         b              0                 0               0        n/a      n/a\n"),
+              std::string::npos)
+        << results;
+    EXPECT_EQ(results.find("E+30"), std::string::npos);
+}
+
+}  // namespace

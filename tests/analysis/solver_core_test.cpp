@@ -2,6 +2,7 @@
 // finite-difference retries, the progress hook and the covariance.
 #include "analysis/solver.h"
 #include "analysis/solvercore.h"
+#include "analysis/solverint.h"
 #include "nist_models.h"
 #include "testutil.h"
 
@@ -298,6 +299,33 @@ TEST(SolverCore, CovarianceSingularityTest)
     // (R^T R)^-1 R^T R = I checked on the (0,0) entry: R^-1 = [[.5,-.5,.125],[0,1,-.25],[0,0,.25]]
     EXPECT_NEAR(out[0], 2.0 * (0.25 + 0.25 + 0.015625), 1e-14);
     EXPECT_NEAR(out[5], 2.0 * 0.0625, 1e-14);
+}
+
+// The singularity test and the matrix follow each parameter's units: the well-posed
+// factor above with its columns in other units (a parameter of 1e-21 beside one of 1)
+// gives the same matrix in those units, (R S)^-1 (R S)^-T = S^-1 (R^T R)^-1 S^-1, and a
+// dependent pair of columns stays singular whatever their units.
+TEST(SolverCore, CovarianceFollowsTheColumnsUnits)
+{
+    const double good[9] = {2, 0, 0, 1, 1, 0, 0, 1, 4};            // column-major R
+    double reference[6], full[9], column[3], rcond = 0.0;
+    ASSERT_TRUE(covarianceFromFactor(3, good, 3, 2.0, reference, full, column, &rcond));
+    const double unitsOfColumns[][3] = {{1, 1e21, 1}, {1e-21, 1, 1e15}, {1e-100, 1, 3e100}};
+    for (const auto& units : unitsOfColumns) {
+        double scaled[9], out[6];
+        for (int j = 0; j < 3; ++j)
+            for (int i = 0; i < 3; ++i) scaled[j * 3 + i] = good[j * 3 + i] * units[j];
+        ASSERT_TRUE(covarianceFromFactor(3, scaled, 3, 2.0, out, full, column, &rcond)) << units[0] << " " << units[2];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j <= i; ++j) {
+                const double expected = reference[packedIndex(i, j)] / (units[i] * units[j]);
+                EXPECT_NEAR(out[packedIndex(i, j)], expected, 1e-13 * std::fabs(expected)) << i << j;
+            }
+    }
+    // second column = 1e21 times the first: dependent in any units
+    const double dependent[9] = {2, 0, 0, 2e21, 0, 0, 0, 1, 4};
+    double out[6];
+    EXPECT_FALSE(covarianceFromFactor(3, dependent, 3, 1.0, out, full, column, &rcond));
 }
 
 // Codes of the solves that end without a proper convergence, with the point where they

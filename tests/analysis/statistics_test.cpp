@@ -76,9 +76,41 @@ TEST(ParameterStatistics, TAndProbability)
     // R: 2 * pt(-4, 10) = 0.00251833262474
     EXPECT_NEAR(ps.probT, 0.00251833262474, 1e-10);
 
-    statisticsForEstimate(5.0, 1e-50, 10, &ps);     // standard error 1e-25
-    EXPECT_EQ(ps.tValue, 1e30);
+    statisticsForEstimate(5.0, 1e-50, 10, &ps);     // standard error 1e-25: t = 5e25
+    EXPECT_TRUE(ps.tAvailable);
+    EXPECT_DOUBLE_EQ(ps.tValue, 5e25);
     EXPECT_EQ(ps.probT, 0.00001);                    // never shown as zero
+}
+
+// t is estimate / standard error in any units; only a standard error that is not
+// positive and finite leaves it undefined, never a stand-in number.
+TEST(ParameterStatistics, TFollowsTheRatioAtAnyScale)
+{
+    struct TCase {
+        double estimate;
+        double variance;
+        bool available;
+        double t;           // expected t when available
+        double prob;        // expected Prob(t), 10 degrees of freedom
+    };
+    const TCase cases[] = {
+        // 2 * P(T > 3.2 / 6.6), 10 degrees of freedom = 0.63822895 (Simpson, 2e5 panels)
+        {3.2e-21, 6.6e-21 * 6.6e-21, true, 3.2 / 6.6, 0.63822895},
+        {3.2e21, 6.6e21 * 6.6e21, true, 3.2 / 6.6, 0.63822895},
+        {-2.0, 0.25, true, -4.0, 0.00251833262474},
+        {1.0, 1e-300 * 1e-300, false, 0, 0},       // variance underflows to 0
+        {1.0, 0.0, false, 0, 0},
+        {0.0, 0.0, false, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        ParameterStatistics ps = {};
+        statisticsForEstimate(c.estimate, c.variance, 10, &ps);
+        EXPECT_EQ(ps.tAvailable, c.available) << c.estimate << " " << c.variance;
+        if (!c.available)
+            continue;
+        EXPECT_NEAR(ps.tValue, c.t, 1e-12 * std::fabs(c.t)) << c.estimate;
+        EXPECT_NEAR(ps.probT, c.prob, 1e-6) << c.estimate;
+    }
 }
 
 TEST(VariableStatistics, ColumnOfAMatrix)
