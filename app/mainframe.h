@@ -22,13 +22,31 @@ class QStackedWidget;
 class QTimer;
 class QToolBar;
 
-constexpr int FRAME_WIDTH = 635;            // pixels of a new main window
+constexpr int FRAME_WIDTH = 635;            // pixels: the smallest first window
 constexpr int FRAME_HEIGHT = 450;
 constexpr int SPLIT_MIN = 20;               // smallest height of the source pane
 constexpr int SPLIT_ROOM_BELOW = 25;        // pixels the message pane keeps at creation
 constexpr int PROGRESS_PERIOD_MS = 500;     // refresh of the progress dialog
 constexpr int INSERT_FILE_MAX = 500000;     // bytes the source may reach by Insert file
 constexpr int RUN_MIN_LINES = 3;            // lines the source needs before Run is offered
+
+// The first window without a stored placement: two thirds of the screen's free area
+// across and down (at least FRAME_WIDTH x FRAME_HEIGHT when the screen has room),
+// centred on it.
+QRect frameDefaultGeometry(const QRect& available);
+
+// The grid points a run's SWEEP statements visit (the product of their value counts),
+// 0 without SWEEP.
+long frameSweepSteps();
+
+// True when a file can be created in the folder (the listing goes beside the program).
+bool frameFolderWritable(const QString& folder);
+// The folder where copies of programs from read-only folders go: ~/MOXEL/examples.
+QString frameCopyFolder();
+// Copies the program text as folder/NAME and every data file it names (a quoted name,
+// with ".dat" added when it has no extension, found beside the original) that the
+// folder does not hold yet. False with *message set when the program cannot be written.
+bool frameCopyProgram(const QString& programPath, const QString& text, const QString& folder, QString* message);
 
 // Height of the source pane at the frame's creation from the stored "WinSplitY".
 int frameSplitHeight(int stored, int frameHeight);
@@ -62,6 +80,8 @@ public:
     bool running() const;
     QString statusCaption() const;
     ProgressDialog* progressDialog() const { return progress; }
+    class FindDialog* findDialog() const { return finder; }
+    QString plotFileProposal() const;          // PROGRAM_plotK.jpg (or .bmp) beside the program
 
     bool openDocument(const QString& path);    // asks about unsaved changes first
     // Asks about unsaved changes: true when the user saved or discarded them (or
@@ -88,6 +108,9 @@ public slots:
     void viewManual();
     void runTutorial();
     void selectPlot(int command);
+    void savePlot();
+    void showFind(bool replacing);
+    void findAgain(bool backward);
     void commitData(QSessionManager& manager);
 
 protected:
@@ -111,7 +134,8 @@ private:
     void printActiveView(bool preview);
     void printManual();
     void saveListingAs();
-    void savePlot();
+    bool offerWritableCopy();
+    void showFirstError();
     void chooseColours(int set);
     void insertFileCommand();
     void showExamples();
@@ -133,6 +157,7 @@ private:
     QTimer* progressTimer;
     QPointer<ProgressDialog> progress;
     QPointer<ManualViewer> manual;
+    QPointer<class FindDialog> finder;
     QPrinter* printer;
     QMenu* recentMenu;
     QMenu* plotMenu;

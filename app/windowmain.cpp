@@ -12,15 +12,19 @@ int main(int argc, char** argv)
 {
     mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
     const CommandLine commandLine = commandLineParse(argc, argv);
+    const int early = commandLineEarlyExit(commandLine);
+    if (early >= 0)
+        return early;
     commandLineWriteTrace(argc, argv, commandLine);
     if (commandLine.run) {
         printf("RUN option specified\n");
         fflush(stdout);
         if (commandLine.invalidOption || commandLine.programPath.empty()) {
             commandLinePrintUsage();
-            return BATCH_BAD_COMMAND;
+            return commandLineFinish(BATCH_BAD_COMMAND);
         }
-        return batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr);
+        return commandLineFinish(
+            batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr));
     }
     return windowRun(argc, argv, commandLine);
 }
