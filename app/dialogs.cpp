@@ -276,8 +276,15 @@ void SavePlotDialog::browse()
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    const int chosenType = dialog.selectedNameFilter() == filters[1] ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
-    nameBox->setText(dialog.selectedFiles().first());
+    // A name's own extension tells the type; without one the chosen filter does.
+    const QString chosen = dialog.selectedFiles().first();
+    const QString suffix = QFileInfo(chosen).suffix().toLower();
+    int chosenType = dialog.selectedNameFilter() == filters[1] ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
+    if (suffix.startsWith(QLatin1Char('b')))
+        chosenType = PLOT_FILE_BMP;
+    else if (suffix.startsWith(QLatin1Char('j')))
+        chosenType = PLOT_FILE_JPEG;
+    nameBox->setText(savePlotWithExtension(chosen, chosenType));
     chooseType(chosenType);
 }
 

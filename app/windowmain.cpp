@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         fflush(stdout);
         if (commandLine.invalidOption || commandLine.programPath.empty()) {
             commandLinePrintUsage();
-            return commandLineFinish(BATCH_BAD_COMMAND);
+            return BATCH_BAD_COMMAND;
         }
         return commandLineFinish(
             batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr));
