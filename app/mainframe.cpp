@@ -819,7 +819,10 @@ void CMainFrame::analysisFinished()
     refreshMenus();
     if (!end.listingMessage.empty())
         showError(QString::fromStdString(end.listingMessage));
-    const bool failed = !analysis.analysisCompleted && messages->firstError().index >= 0;
+    // Errors without a usable result: what the user must see is the error, not the
+    // listing's summary of a fit that never started.
+    const bool failed = messages->firstError().index >= 0 &&
+                        (!analysis.analysisCompleted || !stopCodeUsable(analysis.stopCode));
     if (hasListing && listing->loadListing(listingPath)) {
         // A run that failed with errors shows where they are; its listing stays a
         // View menu item away.

@@ -300,11 +300,15 @@ TEST_F(WindowTest, FailedRunShowsTheFirstErrorLineAndScrollsTheMessagesToIt)
                 "DATA;\n1 2\n5 4\n7 9\n",
                 "runtime");
     runToEnd();
-    if (!analysis.analysisCompleted && frame->statusView()->firstError().index >= 0) {
-        EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
-        EXPECT_EQ(frame->statusView()->firstError().sourceLine, 4);
-        EXPECT_EQ(frame->editView()->textCursor().selectedText(), "z[x] = 1;");
-    }
+    EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
+    EXPECT_EQ(frame->statusView()->firstError().sourceLine, 4);
+    EXPECT_EQ(frame->editView()->textCursor().selectedText(), "z[x] = 1;");
+    EXPECT_TRUE(frame->action("viewAnalysis")->isEnabled()) << "the listing stays a menu item away";
+
+    // A fit that ends well shows its listing as before.
+    openProgram(PLOT_PROGRAM, "good");
+    runToEnd();
+    EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS);
 }
 
 TEST_F(WindowTest, TablesAreSizedToTheirContents)
@@ -517,3 +521,101 @@ TEST(PrintLayout, PlotsKeepTheirShapeAndTablesTheirPage)
 }
 
 }  // namespace
+
+namespace {
+
+const char EXAMPLE_PROGRAM[] =
+    "VARIABLES s, v;\nPARAMETERS vmax = 1, km = 1;\nFUNCTION v = vmax * s / (km + s);\nDATA \"enzyme\";\n";
+const char EXAMPLE_DATA[] = "0.1 0.09\n0.2 0.17\n0.5 0.33\n1 0.5\n2 0.66\n5 0.83\n";
+
+// Folder permissions do not bind root, so as root the test runs itself again as the
+// unprivileged user "nobody"; as any other user it runs at once.
+bool runAsNobody(const char* test)
+{
+    if (geteuid() != 0)
+        return false;
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0)
+        return true;
+    const std::string log = testTempDir() + "/nobody.txt";
+    chmod(log.substr(0, log.rfind('/')).c_str(), 0777);
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return true;
+    self[length] = '\0';
+    const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_CONFIG_HOME "
+                                "QT_QPA_PLATFORM=offscreen '" + std::string(self) + "' --gtest_filter=" + test +
+                                " >'" + log + "' 2>&1";
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << readTextFile(log);
+    EXPECT_NE(readTextFile(log).find("[  PASSED  ] 1 test"), std::string::npos) << readTextFile(log);
+    return true;
+}
+
+}  // namespace
+
+TEST(ReadOnlyExamples, RunOffersACopyInTheUsersFolderAndRunsIt)
+{
+    if (runAsNobody("ReadOnlyExamples.RunOffersACopyInTheUsersFolderAndRunsIt"))
+        return;
+    const std::string installed = testTempDir();
+    writeTextFile(installed + "/enzyme.mxl", EXAMPLE_PROGRAM);
+    writeTextFile(installed + "/enzyme.dat", EXAMPLE_DATA);
+    ASSERT_EQ(chmod(installed.c_str(), 0555), 0);
+    const std::string home = testTempDir();
+    setenv("HOME", home.c_str(), 1);
+    const QString copy = QString::fromStdString(home + "/MOXEL/examples/enzyme.mxl");
+    ASSERT_EQ(frameCopyFolder(), QString::fromStdString(home + "/MOXEL/examples"));
+    EXPECT_FALSE(frameFolderWritable(QString::fromStdString(installed)));
+
+    CMainFrame frame;
+    frame.show();
+    ASSERT_TRUE(frame.openDocument(QString::fromStdString(installed + "/enzyme.mxl")));
+    const auto answer = [](QMessageBox::StandardButton button, QString* text) {
+        static bool seen;
+        seen = false;
+        whenModal<QMessageBox>([button, text](QMessageBox* box) {
+            *text = box->text();
+            box->button(button)->click();
+        }, &seen);
+    };
+    // No: nothing is copied and nothing runs.
+    QString question;
+    answer(QMessageBox::No, &question);
+    frame.runAnalysis();
+    EXPECT_TRUE(question.contains("cannot be written")) << question.toStdString();
+    EXPECT_FALSE(frame.running());
+    EXPECT_FALSE(QFileInfo::exists(copy));
+    EXPECT_EQ(frame.document()->path(), QString::fromStdString(installed + "/enzyme.mxl"));
+
+    // Yes: the program and its data file are copied, the copy is opened and run.
+    answer(QMessageBox::Yes, &question);
+    frame.runAnalysis();
+    ASSERT_TRUE(waitFor([&frame] { return !frame.running(); }));
+    EXPECT_EQ(frame.document()->path(), copy);
+    EXPECT_EQ(readTextFile(copy.toStdString()), EXAMPLE_PROGRAM);
+    EXPECT_EQ(readTextFile(home + "/MOXEL/examples/enzyme.dat"), EXAMPLE_DATA);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(home + "/MOXEL/examples/enzyme.lst")));
+    EXPECT_EQ(frame.activeView(), VIEW_ANALYSIS);
+    EXPECT_TRUE(analysis.analysisCompleted);
+
+    // Once more from the installed folder: a copy that exists is only replaced when the
+    // user says so, and a data file the user may have changed is kept.
+    writeTextFile(home + "/MOXEL/examples/enzyme.dat", "0.1 0.1\n1 0.5\n5 0.8\n");
+    ASSERT_TRUE(frame.openDocument(QString::fromStdString(installed + "/enzyme.mxl")));
+    QString replace;
+    answer(QMessageBox::Yes, &question);
+    QTimer::singleShot(400, [&replace] {
+        bool seen = false;
+        whenModal<QMessageBox>([&replace](QMessageBox* box) {
+            replace = box->text();
+            box->button(QMessageBox::No)->click();
+        }, &seen);
+    });
+    frame.runAnalysis();
+    ASSERT_TRUE(waitFor([&replace] { return !replace.isEmpty(); }, 5000));
+    EXPECT_TRUE(replace.contains("already exists")) << replace.toStdString();
+    EXPECT_FALSE(frame.running());
+    EXPECT_EQ(readTextFile(home + "/MOXEL/examples/enzyme.dat"), "0.1 0.1\n1 0.5\n5 0.8\n");
+    chmod(installed.c_str(), 0755);
+}
