@@ -174,9 +174,9 @@ QString frameExamplesFolder()
 
 QRect frameDefaultGeometry(const QRect& available)
 {
-    const auto side = [](int room, int least) { return std::min(room, std::max(least, room * 2 / 3)); };
-    const int width = side(available.width(), FRAME_WIDTH);
-    const int height = side(available.height(), FRAME_HEIGHT);
+    const auto side = [](int room, int share, int least) { return std::min(room, std::max(least, room * share / 100)); };
+    const int width = side(available.width(), FRAME_WIDTH_PERCENT, FRAME_WIDTH);
+    const int height = side(available.height(), FRAME_HEIGHT_PERCENT, FRAME_HEIGHT);
     return QRect(available.x() + (available.width() - width) / 2, available.y() + (available.height() - height) / 2,
                  width, height);
 }
@@ -556,6 +556,14 @@ void CMainFrame::createStatusBar()
     caption = new QLabel;
     caption->setObjectName(QStringLiteral("caption"));
     statusBar()->addWidget(caption, 1);
+    // Confirmations stand in a label of their own: a temporary status-bar message is
+    // wiped by the first menu item the pointer or the keyboard passes over.
+    notice = new QLabel;
+    notice->setObjectName(QStringLiteral("notice"));
+    statusBar()->addWidget(notice, 2);
+    noticeTimer = new QTimer(this);
+    noticeTimer->setSingleShot(true);
+    connect(noticeTimer, &QTimer::timeout, notice, &QLabel::clear);
     // The lock-key indicators; the platform does not tell their state, so they stand
     // as plain labels.
     for (const char* text : {"CAP", "NUM", "SCRL"}) {
@@ -879,7 +887,7 @@ bool CMainFrame::offerWritableCopy()
     }
     if (!openDocument(copyPath))
         return false;
-    statusBar()->showMessage(QStringLiteral("Running the copy %1").arg(copyPath), 10000);
+    showNotice(QStringLiteral("Running the copy %1").arg(copyPath));
     return true;
 }
 
@@ -909,7 +917,18 @@ void CMainFrame::findAgain(bool backward)
     if (active != VIEW_PROGRAM)
         showView(VIEW_PROGRAM);
     if (!finder->findNext(backward))
-        statusBar()->showMessage(QStringLiteral("\"%1\" was not found").arg(finder->findBox->text()), 5000);
+        showNotice(QStringLiteral("\"%1\" was not found").arg(finder->findBox->text()));
+}
+
+void CMainFrame::showNotice(const QString& text)
+{
+    notice->setText(text);
+    noticeTimer->start(NOTICE_MS);
+}
+
+QString CMainFrame::statusNotice() const
+{
+    return notice->text();
 }
 
 void CMainFrame::showError(const QString& text)
@@ -1106,7 +1125,7 @@ void CMainFrame::savePlot()
         // Told in the status bar: a box to dismiss after every save is in the way.
         char text[600];
         snprintf(text, sizeof text, MSG_PLOT_WRITTEN, chosen.fileName.c_str());
-        statusBar()->showMessage(QString::fromUtf8(text), 15000);
+        showNotice(QString::fromUtf8(text));
     }
 }
 

@@ -24,15 +24,21 @@ class QToolBar;
 
 constexpr int FRAME_WIDTH = 635;            // pixels: the smallest first window
 constexpr int FRAME_HEIGHT = 450;
+// Share of the screen's free area a first window takes: two thirds across, and three
+// quarters down, so that a short listing's Final Results down to its parameter table
+// fit without scrolling below the menu bar and the toolbar.
+constexpr int FRAME_WIDTH_PERCENT = 67;
+constexpr int FRAME_HEIGHT_PERCENT = 75;
 constexpr int SPLIT_MIN = 20;               // smallest height of the source pane
 constexpr int SPLIT_ROOM_BELOW = 25;        // pixels the message pane keeps at creation
 constexpr int PROGRESS_PERIOD_MS = 500;     // refresh of the progress dialog
 constexpr int INSERT_FILE_MAX = 500000;     // bytes the source may reach by Insert file
 constexpr int RUN_MIN_LINES = 3;            // lines the source needs before Run is offered
+constexpr int NOTICE_MS = 15000;            // a confirmation stays this long in the status bar
 
-// The first window without a stored placement: two thirds of the screen's free area
-// across and down (at least FRAME_WIDTH x FRAME_HEIGHT when the screen has room),
-// centred on it.
+// The first window without a stored placement: FRAME_WIDTH_PERCENT and
+// FRAME_HEIGHT_PERCENT of the screen's free area (at least FRAME_WIDTH x FRAME_HEIGHT
+// when the screen has room), centred on it.
 QRect frameDefaultGeometry(const QRect& available);
 
 // The grid points a run's SWEEP statements visit (the product of their value counts),
@@ -79,6 +85,7 @@ public:
     bool resultsAvailable() const { return hasListing; }
     bool running() const;
     QString statusCaption() const;
+    QString statusNotice() const;              // the confirmation shown beside the caption
     ProgressDialog* progressDialog() const { return progress; }
     class FindDialog* findDialog() const { return finder; }
     QString plotFileProposal() const;          // PROGRAM_plotK.jpg (or .bmp) beside the program
@@ -136,6 +143,7 @@ private:
     void saveListingAs();
     bool offerWritableCopy();
     void showFirstError();
+    void showNotice(const QString& text);
     void chooseColours(int set);
     void insertFileCommand();
     void showExamples();
@@ -154,6 +162,8 @@ private:
     CPlotView* plot;
     QToolBar* toolBar;
     QLabel* caption;
+    QLabel* notice;
+    QTimer* noticeTimer;
     QTimer* progressTimer;
     QPointer<ProgressDialog> progress;
     QPointer<ManualViewer> manual;

@@ -154,15 +154,15 @@ TEST(ScreenColours, EveryElementStandsOutFromTheBackgroundAndStoredColoursWin)
     colourSetsLoad();
 }
 
-TEST(FirstWindow, TwoThirdsOfTheScreenCentredUnlessAPlacementIsStored)
+TEST(FirstWindow, TwoThirdsAcrossThreeQuartersDownCentredUnlessAPlacementIsStored)
 {
     const struct {
         QRect available;
         QRect expected;
     } cases[] = {
-        {QRect(0, 0, 1600, 1000), QRect(267, 167, 1066, 666)},
-        {QRect(0, 30, 1920, 1050), QRect(320, 205, 1280, 700)},      // below a top panel
-        {QRect(1920, 0, 1280, 1024), QRect(2133, 171, 853, 682)},    // a second screen
+        {QRect(0, 0, 1600, 1000), QRect(264, 125, 1072, 750)},
+        {QRect(0, 30, 1920, 1050), QRect(317, 161, 1286, 787)},      // below a top panel
+        {QRect(1920, 0, 1280, 1024), QRect(2131, 128, 857, 768)},    // a second screen
         {QRect(0, 0, 800, 600), QRect(82, 75, 635, 450)},            // never below 635 x 450
         {QRect(0, 0, 600, 400), QRect(0, 0, 600, 400)},              // nor beyond the screen
     };
@@ -386,7 +386,7 @@ TEST_F(WindowTest, SavePlotProposesItsNameAsksBeforeReplacingAndConfirmsInTheSta
     EXPECT_TRUE(seen);
     EXPECT_EQ(shown, proposed + ".jpg");
     EXPECT_TRUE(QFileInfo::exists(proposed + ".jpg"));
-    EXPECT_EQ(frame->statusBar()->currentMessage(), "The plot was written to " + proposed + ".jpg");
+    EXPECT_EQ(frame->statusNotice(), "The plot was written to " + proposed + ".jpg");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no box to dismiss";
 
     // A name without an extension gets the type's; an existing file is asked about.
