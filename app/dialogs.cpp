@@ -669,6 +669,8 @@ ManualViewer::ManualViewer(QWidget* parent)
     });
     new QShortcut(QKeySequence::FindNext, this, [this] { find(findBox->text(), false); });
     new QShortcut(QKeySequence::FindPrevious, this, [this] { find(findBox->text(), true); });
+    new QShortcut(QKeySequence::Close, this, [this] { close(); });
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { close(); });
     resize(980, 640);
 }
 

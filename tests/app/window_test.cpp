@@ -126,8 +126,9 @@ protected:
 
 TEST(ScreenColours, EveryElementStandsOutFromTheBackgroundAndStoredColoursWin)
 {
-    for (int slot = 0; slot < COLOUR_SLOT_COUNT; ++slot)
-        settingsWriteInt(("Color_" + std::to_string(slot) + "_0").c_str(), -1);
+    for (int set = 0; set < COLOUR_SET_COUNT; ++set)
+        for (int slot = 0; slot < COLOUR_SLOT_COUNT; ++slot)
+            settingsWriteInt(("Color_" + std::to_string(slot) + "_" + std::to_string(set)).c_str(), -1);
     colourSetsLoad();
     const unsigned* screen = plotColours.entry[COLOURS_SCREEN];
     // Marks, curve, residual and ideal lines, axes and texts need 3:1 (large-text
@@ -280,19 +281,20 @@ TEST_F(WindowTest, FindReplaceAndRedoInTheEditor)
 
 TEST_F(WindowTest, FailedRunShowsTheFirstErrorLineAndScrollsTheMessagesToIt)
 {
-    // Forty declarations fill the message pane before the first error reaches it.
-    std::string text;
+    // Forty more errors follow the first: a pane scrolled to its end would hide it.
+    std::string text = "VARIABLES x, y;\nPARAMETERS a;\nFUNCTION y = a * ;\n";
     for (int i = 0; i < 40; ++i)
-        text += "DOUBLE w" + std::to_string(i) + ";\n";
-    text += "VARIABLES x, y;\nPARAMETERS a;\nFUNCTION y = a * ;\nq = ;\nDATA;\n1 2\n3 4\n";
+        text += "q = ;\n";
+    text += "DATA;\n1 2\n3 4\n";
     frame->resize(900, 500);
     openProgram(text);
     runToEnd();
     EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
     const StatusView::ErrorPlace place = frame->statusView()->firstError();
     ASSERT_GE(place.index, 0);
-    EXPECT_EQ(place.sourceLine, 43);
+    EXPECT_EQ(place.sourceLine, 3);
     EXPECT_EQ(frame->editView()->textCursor().selectedText(), "FUNCTION y = a * ;");
+    EXPECT_GT(frame->statusView()->verticalScrollBar()->maximum(), place.index + 10);
     EXPECT_EQ(frame->statusView()->firstVisibleLine(), place.index);
 
     // A run-time error: the program again, at the line that failed.
