@@ -99,9 +99,11 @@ const TutorialPage tutorialPages[] = {
      "    0.2  0.61\n\n"
      "Values in a record are separated by blanks or commas."},
     {"Running the examples",
-     "Open one of the example programs with File > Open and choose Run (Alt+R). While the "
-     "analysis runs, a small window shows the iteration and the residual sum of squares; "
-     "Cancel stops it.\n\n"
+     "Open one of the example programs with File > Open and choose Run (Alt+R). The "
+     "examples of an installation stand in a folder you cannot write: Run then offers to "
+     "copy the program and its data into MOXEL/examples in your home folder and runs the "
+     "copy. While the analysis runs, a small window shows the iteration, the residual sum "
+     "of squares and the time taken; Cancel stops it.\n\n"
      "When the run ends, the listing with the Final Results is shown. The View menu then "
      "shows the program, the listing, the plots, the variables and the parameters. A plot "
      "can be printed, or saved as a JPEG or BMP image with Save-plot.\n\n"

@@ -1180,8 +1180,10 @@ void CMainFrame::showExamples()
 {
     QMessageBox::information(this, QStringLiteral("Examples"),
                              QStringLiteral("Example programs come with the installation of MOXEL. They are stored "
-                                            "in the folder\n%1\nand their names end with the extension \".mxl\".")
-                                 .arg(QDir::cleanPath(frameExamplesFolder())));
+                                            "in the folder\n%1\nand their names end with the extension \".mxl\".\n\n"
+                                            "When that folder cannot be written, Run offers to copy the program "
+                                            "and its data files into\n%2\nand runs the copy.")
+                                 .arg(QDir::cleanPath(frameExamplesFolder()), frameCopyFolder()));
 }
 
 void CMainFrame::about()
