@@ -537,7 +537,7 @@ QWizard* dialogsMakeTutorial(QWidget* parent)
 
 FindDialog::FindDialog(EditView* editView, QWidget* parent)
     : QDialog(parent), findBox(new QLineEdit), replaceBox(new QLineEdit),
-      matchCase(new QCheckBox(QStringLiteral("Match &case"))), wholeWords(new QCheckBox(QStringLiteral("&Whole words"))),
+      matchCase(new QCheckBox(QStringLiteral("Match &case"))), wholeWords(new QCheckBox(QStringLiteral("Whole wor&ds"))),
       status(new QLabel), editor(editView), replaceLabel(new QLabel(QStringLiteral("Replace &with:"))),
       replaceButton(new QPushButton(QStringLiteral("&Replace"))),
       replaceAllButton(new QPushButton(QStringLiteral("Replace &all")))

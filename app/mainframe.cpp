@@ -215,7 +215,7 @@ bool frameCopyProgram(const QString& programPath, const QString& text, const QSt
     }
     // The data files the program names travel with it; a copy the user already has
     // (and may have changed) is kept.
-    static const QRegularExpression quoted(QStringLiteral("\"([^\"\\n]+)\""));
+    const QRegularExpression quoted(QStringLiteral("\"([^\"\\n]+)\""));
     for (const QRegularExpressionMatch& match : quoted.globalMatch(text)) {
         QString name = match.captured(1).trimmed();
         if (name.isEmpty() || QDir::isAbsolutePath(name) || name.contains(QLatin1String("..")))

@@ -129,8 +129,21 @@ std::vector<QStringList> printLayoutPages(const QStringList& lines, int columns,
         int blockRows = 0;
         while (end < rows.size() && !rows[end].first().isEmpty())
             blockRows += int(rows[end++].size());
+        // A title of one line ("----  Analysis of Variance  ----") stays with the table
+        // below it.
+        int keptRows = blockRows;
+        if (end == i + 1 && rows[i].size() == 1) {
+            size_t next = end;
+            while (next < rows.size() && rows[next].first().isEmpty())
+                ++next;
+            if (next > end && next < rows.size()) {
+                keptRows += int(next - end);
+                for (; next < rows.size() && !rows[next].first().isEmpty(); ++next)
+                    keptRows += int(rows[next].size());
+            }
+        }
         const int room = linesPerPage - int(pages.back().size());
-        if (blockRows > room && blockRows <= linesPerPage && !pages.back().isEmpty())
+        if (keptRows > room && keptRows <= linesPerPage && !pages.back().isEmpty())
             pages.emplace_back();
         for (; i < end; ++i)
             for (const QString& row : rows[i])

@@ -32,7 +32,8 @@ void printPlot(QPrinter* printer, const QSize& shape);
 // than a row goes on in further rows, each indented PRINT_CONTINUATION_INDENT columns
 // beyond the line's own indent. A block of non-blank lines (a table with its heading,
 // rules and rows) that would cross the end of a page starts on a new one when it fits
-// on a page; a longer block runs on. Blank lines at the top of a page are dropped.
+// on a page, together with a one-line title above it; a longer block runs on. Blank
+// lines at the top of a page are dropped.
 std::vector<QStringList> printLayoutPages(const QStringList& lines, int columns, int linesPerPage);
 // Prints text (the listing, the program, a table) in a fixed-pitch font with that layout.
 void printListing(QPrinter* printer, const QString& text);

@@ -193,4 +193,17 @@ shot 26-copy-run 2
 ls "$work/home/MOXEL/examples" | sed 's/^/  copied: /'
 main_key alt+f x
 wait_exit
+echo "A listing of two pages, printed:"
+main=logistic.mxl
+start logistic.mxl
+main_key alt+r
+sleep 2
+main_key ctrl+p
+sleep 1.5
+key Return
+sleep 2
+pdftoppm -png -r 60 "$work/logistic.pdf" "$out/27-printed-long-listing"
+ls "$out" | grep long-listing | sed 's/^/  /'
+main_key alt+f x
+wait_exit
 echo "Screenshots in $out"

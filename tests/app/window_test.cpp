@@ -512,6 +512,11 @@ TEST(PrintLayout, PlotsKeepTheirShapeAndTablesTheirPage)
     EXPECT_EQ(pages[0], QStringList({"one", "two", ""}));
     EXPECT_EQ(pages[1], QStringList({"  Table", "  -----", "  a 1", "  b 2", "  c 3", ""}));
     EXPECT_EQ(pages[2], QStringList({"  xxxxxxxxxxxxxxxxxx", "      xxxxxxxxxxxx"}));
+    // A title of one line goes to the next page with its table.
+    const std::vector<QStringList> titled =
+        printLayoutPages({"a", "b", "", "-- Title --", "", "Head", "----", "row"}, 20, 6);
+    ASSERT_EQ(titled.size(), 2u);
+    EXPECT_EQ(titled[1], QStringList({"-- Title --", "", "Head", "----", "row"}));
     // A block longer than a page runs on from where it stands.
     QStringList longBlock = {"head", ""};
     for (int i = 0; i < 9; ++i)
@@ -536,8 +541,10 @@ bool runAsNobody(const char* test)
 {
     if (geteuid() != 0)
         return false;
-    if (std::system("command -v setpriv >/dev/null 2>&1") != 0)
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0) {
+        ADD_FAILURE() << "setpriv (util-linux) is needed to run this test as an ordinary user";
         return true;
+    }
     const std::string log = testTempDir() + "/nobody.txt";
     chmod(log.substr(0, log.rfind('/')).c_str(), 0777);
     char self[4096];
