@@ -11,7 +11,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -36,6 +35,7 @@
 #include <QToolBar>
 #include <QWizard>
 
+#include <climits>
 #include <unistd.h>
 
 #include "analysis/driver.h"
@@ -184,8 +184,11 @@ QRect frameDefaultGeometry(const QRect& available)
 long frameSweepSteps()
 {
     long steps = settings.sweepCount > 0 ? 1 : 0;
-    for (int e = 0; e < settings.sweepCount; ++e)
-        steps *= std::max(1, settings.sweeps[e].stepCount + 1);
+    for (int e = 0; e < settings.sweepCount; ++e) {
+        const long values = std::max(1, settings.sweeps[e].stepCount + 1);
+        // A grid beyond any run's reach is shown as the largest count, not a wrapped one.
+        steps = steps > LONG_MAX / values ? LONG_MAX : steps * values;
+    }
     return steps;
 }
 
