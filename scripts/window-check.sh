@@ -177,8 +177,13 @@ installed="$work/installed"
 mkdir -p "$installed" "$work/home"
 cp examples/michaelis.mxl examples/michaelis.dat "$installed/"
 chmod 555 "$installed"
-chown nobody "$work/home"
-(cd / && exec setpriv --reuid=65534 --regid=65534 --clear-groups \
+# Root writes anywhere: as root the window runs as the ordinary user "nobody".
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  chown nobody "$work/home"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+(cd / && exec "${as_user[@]}" \
   env HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" "$moxel" "$installed/michaelis.mxl" \
   >"$work/nobody.out" 2>&1) &
 app=$!

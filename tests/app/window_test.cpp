@@ -337,6 +337,14 @@ TEST_F(WindowTest, TablesAreSizedToTheirContents)
         }
         EXPECT_LT(total, table->viewport()->width() - 100) << "the last column is not stretched";
     }
+    // Printed, a table is text in aligned columns under a rule.
+    frame->showView(VIEW_PARAMETERS);
+    const QStringList printed = viewsTableText(frame->parameterView()).split(QLatin1Char('\n'));
+    ASSERT_GE(printed.size(), 4);
+    EXPECT_TRUE(printed[0].startsWith("Parameter  Initial guess  Final estimate")) << printed[0].toStdString();
+    EXPECT_EQ(printed[1], QString(printed[0].size(), QLatin1Char('-')));
+    EXPECT_TRUE(printed[2].startsWith("a  ")) << printed[2].toStdString();
+    EXPECT_EQ(printed[2].size(), printed[0].size()) << "right-aligned to the heading's end";
 }
 
 TEST_F(WindowTest, ProgressShowsTheSweepStepOfAllAndTheElapsedTime)
@@ -580,8 +588,8 @@ TEST(ReadOnlyExamples, RunOffersACopyInTheUsersFolderAndRunsIt)
     CMainFrame frame;
     frame.show();
     ASSERT_TRUE(frame.openDocument(QString::fromStdString(installed + "/enzyme.mxl")));
-    const auto answer = [](QMessageBox::StandardButton button, QString* text) {
-        static bool seen;
+    bool seen = false;
+    const auto answer = [&seen](QMessageBox::StandardButton button, QString* text) {
         seen = false;
         whenModal<QMessageBox>([button, text](QMessageBox* box) {
             *text = box->text();
@@ -614,12 +622,12 @@ TEST(ReadOnlyExamples, RunOffersACopyInTheUsersFolderAndRunsIt)
     ASSERT_TRUE(frame.openDocument(QString::fromStdString(installed + "/enzyme.mxl")));
     QString replace;
     answer(QMessageBox::Yes, &question);
-    QTimer::singleShot(400, [&replace] {
-        bool seen = false;
+    bool replaceSeen = false;
+    QTimer::singleShot(400, [&replace, &replaceSeen] {
         whenModal<QMessageBox>([&replace](QMessageBox* box) {
             replace = box->text();
             box->button(QMessageBox::No)->click();
-        }, &seen);
+        }, &replaceSeen);
     });
     frame.runAnalysis();
     ASSERT_TRUE(waitFor([&replace] { return !replace.isEmpty(); }, 5000));
