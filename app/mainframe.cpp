@@ -831,8 +831,9 @@ void CMainFrame::analysisFinished()
     if (!end.listingMessage.empty())
         showError(QString::fromStdString(end.listingMessage));
     // Errors without a usable result: what the user must see is the error, not the
-    // listing's summary of a fit that never started.
-    const bool failed = messages->firstError().index >= 0 &&
+    // listing's summary of a fit that never started. A Cancel is no failure: its
+    // "Aborting analysis" message is the user's own doing.
+    const bool failed = !abortRequested.load() && messages->firstError().index >= 0 &&
                         (!analysis.analysisCompleted || !stopCodeUsable(analysis.stopCode));
     if (hasListing && listing->loadListing(listingPath)) {
         // A run that failed with errors shows where they are; its listing stays a

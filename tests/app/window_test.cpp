@@ -371,6 +371,7 @@ TEST_F(WindowTest, ProgressShowsTheSweepStepOfAllAndTheElapsedTime)
     EXPECT_EQ(progress->elapsedText().size(), 4) << progress->elapsedText().toStdString();
     progress->cancelButton()->click();
     ASSERT_TRUE(waitFor([this] { return !frame->running(); }));
+    EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS) << "a Cancel shows the listing, not an error";
 }
 
 TEST_F(WindowTest, SavePlotProposesItsNameAsksBeforeReplacingAndConfirmsInTheStatusBar)
