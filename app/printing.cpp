@@ -20,6 +20,7 @@ namespace {
 constexpr int MANUAL_POINT_SIZE = 10;   // the manual's font on paper
 constexpr int TEXT_POINT_SIZE = 9;      // the listing's and the program's font on paper
 constexpr int MANUAL_FOOT_LINES = 3;    // a page ends before the last three line heights
+constexpr int PRINT_FOOT_LINES = 2;     // a printed listing's footer and the blank line above it
 
 // Splits the manual into printed lines: a tab fills blanks to the next multiple of
 // four columns; a line ends at a line feed, at a form feed (which also ends the page)
@@ -167,7 +168,8 @@ void printListing(QPrinter* printer, const QString& text)
     const int charWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
     const QRect page = painter.viewport();
     const int columns = page.width() / charWidth;
-    const int linesPerPage = page.height() / lineHeight;
+    // The last PRINT_FOOT_LINES lines of a page carry its footer.
+    const int linesPerPage = page.height() / lineHeight - PRINT_FOOT_LINES;
     QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
@@ -180,6 +182,10 @@ void printListing(QPrinter* printer, const QString& text)
             painter.drawText(0, y, row);
             y += lineHeight;
         }
+        const int footY = page.height() - lineHeight + metrics.ascent();
+        painter.drawText(0, footY, printer->docName().left(columns / 2));
+        const QString number = QStringLiteral("Page %1 of %2").arg(p + 1).arg(pages.size());
+        painter.drawText(page.width() - metrics.horizontalAdvance(number), footY, number);
     }
 }
 
