@@ -75,8 +75,9 @@ TEST(CommandLine, HelpVersionAndBadOptionsNeverOpenTheWindow)
         EXPECT_EQ(outcome.status, c.status) << name << "\n" << outcome.err;
         EXPECT_TRUE(startsWith(outcome.out, c.out)) << name << "\n" << outcome.out;
         EXPECT_TRUE(startsWith(outcome.err, c.err)) << name << "\n" << outcome.err;
-        if (c.status == 0)
+        if (c.status == 0) {
             EXPECT_EQ(outcome.err, "") << name;
+        }
     }
     EXPECT_EQ(runCommand({"p.mxl"}, "").out.find("Invalid command option"), std::string::npos);
 }
@@ -94,9 +95,10 @@ TEST(CommandLine, StandardOutputThatCannotBeWrittenIsAFailure)
     for (const auto& c : cases) {
         const Outcome outcome = runCommand(c.args, "", "/dev/full");
         EXPECT_EQ(outcome.status, c.status) << c.args.back();
-        if (c.status == 1)
+        if (c.status == 1) {
             EXPECT_NE(outcome.err.find("moxel: standard output could not be written"), std::string::npos)
                 << outcome.err;
+        }
     }
     EXPECT_EQ(runCommand({"-run", "p.mxl"}, "").status, 0) << "the same run to a file";
 }
