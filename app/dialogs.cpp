@@ -6,7 +6,6 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSplitter>

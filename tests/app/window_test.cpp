@@ -400,6 +400,21 @@ TEST_F(WindowTest, SavePlotProposesItsNameAsksBeforeReplacingAndConfirmsInTheSta
     EXPECT_EQ(frame->statusNotice(), "The plot was written to " + proposed + ".jpg");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no box to dismiss";
 
+    const struct {
+        const char* name;
+        int type;
+        const char* result;
+    } extensions[] = {
+        {"/a/plot", PLOT_FILE_JPEG, "/a/plot.jpg"},
+        {"/a/plot", PLOT_FILE_BMP, "/a/plot.bmp"},
+        {"/a.v2/plot", PLOT_FILE_BMP, "/a.v2/plot.bmp"},      // a folder's dot is no extension
+        {"/a/plot.jpeg", PLOT_FILE_JPEG, "/a/plot.jpeg"},
+        {"/a/plot.png", PLOT_FILE_JPEG, "/a/plot.png"},        // the user's own extension stays
+        {"/a/", PLOT_FILE_JPEG, "/a/"},                        // a folder alone is left to fail
+    };
+    for (const auto& e : extensions)
+        EXPECT_EQ(savePlotWithExtension(e.name, e.type), e.result) << e.name;
+
     // A name without an extension gets the type's; an existing file is asked about.
     SavePlotDialog dialog(frame.get(), proposed);
     dialog.bmpButton->click();
