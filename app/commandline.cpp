@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 
 #include "support/settingsfile.h"
+#include "support/version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,7 +43,7 @@ bool makeFolder(const std::string& path)
 
 CommandLine commandLineParse(int argc, char** argv)
 {
-    CommandLine commandLine = {false, false, false, "", ""};
+    CommandLine commandLine = {false, false, false, false, false, "", ""};
     std::vector<const char*> names;   // arguments not written as options, in order
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -62,6 +63,10 @@ CommandLine commandLineParse(int argc, char** argv)
                 i++;
         } else if (strcasecmp(word, "plots") == 0) {
             commandLine.plots = true;
+        } else if (strcasecmp(word, "h") == 0 || strcasecmp(word, "help") == 0 || strcasecmp(word, "-help") == 0) {
+            commandLine.help = true;
+        } else if (strcasecmp(word, "version") == 0 || strcasecmp(word, "-version") == 0) {
+            commandLine.version = true;
         } else {
             printf("Invalid command option: %s\n", word);
             commandLine.invalidOption = true;
@@ -69,15 +74,17 @@ CommandLine commandLineParse(int argc, char** argv)
                 i++;
         }
     }
-    // Batch mode takes one program name; the window opens the first document named.
+    // Batch mode takes one program name, the window one document.
     for (const char* name : names) {
         if (commandLine.run && commandLine.programPath.empty()) {
             commandLine.programPath = name;
             continue;
         }
-        printf("Invalid command option: %s\n", name);
-        if (commandLine.documentPath.empty())
+        if (!commandLine.run && commandLine.documentPath.empty()) {
             commandLine.documentPath = name;
+            continue;
+        }
+        printf("Invalid command option: %s\n", name);
         commandLine.invalidOption = true;
     }
     return commandLine;
@@ -85,7 +92,42 @@ CommandLine commandLineParse(int argc, char** argv)
 
 void commandLinePrintUsage()
 {
-    fprintf(stderr, "%s\n", COMMAND_LINE_USAGE);
+    // A bad batch command line gets the one line about batch mode.
+    const char* end = strchr(COMMAND_LINE_USAGE, '\n');
+    fprintf(stderr, "%.*s\n", int(end - COMMAND_LINE_USAGE), COMMAND_LINE_USAGE);
+}
+
+int commandLineEarlyExit(const CommandLine& commandLine)
+{
+    if (commandLine.help) {
+        fputs(COMMAND_LINE_USAGE, stdout);
+        return commandLineFinish(0);
+    }
+    if (commandLine.version) {
+        printf("%s\n", moxelVersion);
+        return commandLineFinish(0);
+    }
+    if (commandLine.invalidOption && !commandLine.run) {
+        fflush(stdout);
+        fputs(COMMAND_LINE_USAGE, stderr);
+        return 2;
+    }
+    return -1;
+}
+
+int commandLineFinish(int status)
+{
+    // An earlier failed write leaves the stream's error flag; its errno is long gone.
+    const bool earlier = ferror(stdout) != 0;
+    errno = 0;
+    const bool flushed = fflush(stdout) == 0;
+    if (flushed && !earlier)
+        return status;
+    if (!flushed && errno != 0)
+        fprintf(stderr, "moxel: standard output could not be written (%s)\n", strerror(errno));
+    else
+        fprintf(stderr, "moxel: standard output could not be written in full\n");
+    return 1;
 }
 
 std::string commandLineSettingsFolder()

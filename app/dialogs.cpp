@@ -2,7 +2,15 @@
 #include "app/dialogs.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QColorDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTextBlock>
+#include <QTreeWidget>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFontDatabase>
@@ -24,6 +32,7 @@
 #include <cstdio>
 
 #include "analysis/driver.h"
+#include "app/editview.h"
 #include "plot/colours.h"
 #include "plot/export.h"
 #include "support/allocator.h"
@@ -89,9 +98,11 @@ const TutorialPage tutorialPages[] = {
      "    0.2  0.61\n\n"
      "Values in a record are separated by blanks or commas."},
     {"Running the examples",
-     "Open one of the example programs with File > Open and choose Run (Alt+R). While the "
-     "analysis runs, a small window shows the iteration and the residual sum of squares; "
-     "Cancel stops it.\n\n"
+     "Open one of the example programs with File > Open and choose Run (Alt+R). The "
+     "examples of an installation stand in a folder you cannot write: Run then offers to "
+     "copy the program and its data into MOXEL/examples in your home folder and runs the "
+     "copy. While the analysis runs, a small window shows the iteration, the residual sum "
+     "of squares and the time taken; Cancel stops it.\n\n"
      "When the run ends, the listing with the Final Results is shown. The View menu then "
      "shows the program, the listing, the plots, the variables and the parameters. A plot "
      "can be printed, or saved as a JPEG or BMP image with Save-plot.\n\n"
@@ -101,37 +112,64 @@ const TutorialPage tutorialPages[] = {
 
 }  // namespace
 
-ProgressDialog::ProgressDialog(bool minimisation, bool sweepingRun, QWidget* parent)
-    : QDialog(parent), iteration(new QLabel), value(new QLabel), sweepStep(new QLabel),
-      cancel(new QPushButton(QStringLiteral("Cancel"))), sweeping(sweepingRun)
+ProgressDialog::ProgressDialog(bool minimisation, long steps, QWidget* parent)
+    : QDialog(parent), iteration(new QLabel), value(new QLabel), sweepStep(new QLabel), elapsed(new QLabel),
+      cancel(new QPushButton(QStringLiteral("Cancel"))), sweepSteps(steps)
 {
     setWindowTitle(QStringLiteral("Performing analysis..."));
     setModal(false);
+    clock.start();
     QGridLayout* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Iteration:")), 0, 0);
     grid->addWidget(iteration, 0, 1);
     grid->addWidget(new QLabel(minimisation ? QStringLiteral("Absolute value:") : QStringLiteral("Residual SS:")),
                     1, 0);
     grid->addWidget(value, 1, 1);
-    grid->addWidget(new QLabel(sweeping ? QStringLiteral("Sweep step:") : QString()), 2, 0);
+    grid->addWidget(new QLabel(sweepSteps > 0 ? QStringLiteral("Sweep step:") : QString()), 2, 0);
     grid->addWidget(sweepStep, 2, 1);
-    if (sweeping)
-        sweepStep->setText(QStringLiteral("0"));
+    grid->addWidget(new QLabel(QStringLiteral("Elapsed time:")), 3, 0);
+    grid->addWidget(elapsed, 3, 1);
+    if (sweepSteps > 0)
+        sweepStep->setText(QStringLiteral("0 of %1").arg(sweepSteps));
+    elapsed->setText(progressElapsedText(0));
     value->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("-9.99999e+999  ")));
-    grid->addWidget(cancel, 3, 0, 1, 2, Qt::AlignCenter);
+    grid->addWidget(cancel, 4, 0, 1, 2, Qt::AlignCenter);
 }
 
 bool ProgressDialog::refresh()
 {
+    elapsed->setText(progressElapsedText(clock.elapsed()));
     // The flag is cleared before the values are read: values newer than the flag are
     // shown at the next tick at the latest.
     if (!progressChanged.exchange(false, std::memory_order_relaxed))
         return false;
     iteration->setText(QString::number(progressIteration.load(std::memory_order_relaxed)));
     value->setText(formatValue("%13.5le", progressSumSquares.load(std::memory_order_relaxed)).trimmed());
-    if (sweeping)
-        sweepStep->setText(QString::number(progressSweepStep.load(std::memory_order_relaxed)));
+    if (sweepSteps > 0)
+        sweepStep->setText(
+            QStringLiteral("%1 of %2").arg(progressSweepStep.load(std::memory_order_relaxed)).arg(sweepSteps));
     return true;
+}
+
+QString ProgressDialog::sweepText() const
+{
+    return sweepStep->text();
+}
+
+QString ProgressDialog::elapsedText() const
+{
+    return elapsed->text();
+}
+
+QString progressElapsedText(qint64 milliseconds)
+{
+    const qint64 seconds = std::max<qint64>(0, milliseconds) / 1000;
+    if (seconds < 3600)
+        return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString savePlotSwitchName(const QString& name, int fileType)
@@ -146,15 +184,26 @@ QString savePlotSwitchName(const QString& name, int fileType)
     return name.left(dot) + (fileType == PLOT_FILE_BMP ? QStringLiteral(".bmp") : QStringLiteral(".jpg"));
 }
 
-SavePlotDialog::SavePlotDialog(QWidget* parent)
+QString savePlotWithExtension(const QString& name, int fileType)
+{
+    const qsizetype fileStart = name.lastIndexOf(QLatin1Char('/')) + 1;
+    if (name.isEmpty() || fileStart == name.size() || name.lastIndexOf(QLatin1Char('.')) > fileStart)
+        return name;
+    return name + (fileType == PLOT_FILE_BMP ? QStringLiteral(".bmp") : QStringLiteral(".jpg"));
+}
+
+SavePlotDialog::SavePlotDialog(QWidget* parent, const QString& proposedName)
     : QDialog(parent), nameBox(new QLineEdit), widthBox(new QLineEdit), heightBox(new QLineEdit),
       jpegButton(new QRadioButton(QStringLiteral("JPG image file"))),
       bmpButton(new QRadioButton(QStringLiteral("BMP image file"))),
-      coloursButton(new QPushButton(QStringLiteral("Set colors"))), fileType(PLOT_FILE_JPEG)
+      coloursButton(new QPushButton(QStringLiteral("Set colors"))),
+      browseButton(new QPushButton(QStringLiteral("&Browse..."))), fileType(PLOT_FILE_JPEG)
 {
     setWindowTitle(QStringLiteral("Write plot image to disk file"));
     const PlotFileSettings stored = exportReadSettings();
-    nameBox->setText(QString::fromStdString(stored.fileName));
+    const int storedType = stored.fileType == PLOT_FILE_BMP ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
+    nameBox->setText(proposedName.isEmpty() ? QString::fromStdString(stored.fileName)
+                                            : savePlotWithExtension(proposedName, storedType));
     nameBox->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
     nameBox->setMaxLength(399);
     widthBox->setText(QString::number(stored.width));
@@ -167,6 +216,8 @@ SavePlotDialog::SavePlotDialog(QWidget* parent)
     QGridLayout* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("File name:")), 0, 0);
     grid->addWidget(nameBox, 0, 1, 1, 3);
+    grid->addWidget(browseButton, 0, 4);
+    connect(browseButton, &QPushButton::clicked, this, &SavePlotDialog::browse);
     grid->addWidget(new QLabel(QStringLiteral("Width (pixels):")), 1, 0);
     grid->addWidget(widthBox, 1, 1);
     grid->addWidget(new QLabel(QStringLiteral("Height (pixels):")), 1, 2);
@@ -209,6 +260,35 @@ bool SavePlotDialog::readBoxes(int* width, int* height, QString* message) const
     return true;
 }
 
+void SavePlotDialog::browse()
+{
+    QFileDialog dialog(this, QStringLiteral("Plot image file"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // The question about an existing file comes once, when the dialog is confirmed.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const QStringList filters = {QStringLiteral("JPG image file (*.jpg *.jpeg)"),
+                                 QStringLiteral("BMP image file (*.bmp)")};
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters[fileType == PLOT_FILE_BMP ? 1 : 0]);
+    const QFileInfo current(nameBox->text());
+    if (!nameBox->text().isEmpty()) {
+        dialog.setDirectory(current.absolutePath());
+        dialog.selectFile(current.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    // A name's own extension tells the type; without one the chosen filter does.
+    const QString chosen = dialog.selectedFiles().first();
+    const QString suffix = QFileInfo(chosen).suffix().toLower();
+    int chosenType = dialog.selectedNameFilter() == filters[1] ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
+    if (suffix.startsWith(QLatin1Char('b')))
+        chosenType = PLOT_FILE_BMP;
+    else if (suffix.startsWith(QLatin1Char('j')))
+        chosenType = PLOT_FILE_JPEG;
+    nameBox->setText(savePlotWithExtension(chosen, chosenType));
+    chooseType(chosenType);
+}
+
 void SavePlotDialog::accept()
 {
     int width = 0;
@@ -218,6 +298,21 @@ void SavePlotDialog::accept()
         QMessageBox::warning(this, windowTitle(), message);
         return;
     }
+    nameBox->setText(savePlotWithExtension(nameBox->text().trimmed(), fileType));
+    if (fileName().isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Please give a file name for the plot image."));
+        return;
+    }
+    const QFileInfo target(fileName());
+    if (target.isDir()) {
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("%1 is a folder.").arg(fileName()));
+        return;
+    }
+    if (target.exists() &&
+        QMessageBox::question(this, windowTitle(),
+                              QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(fileName()),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
     PlotFileSettings chosen;
     chosen.fileType = fileType;
     chosen.width = width;
@@ -244,7 +339,7 @@ ColourDialog::ColourDialog(int colourSet, QWidget* parent)
         grid->addWidget(new QLabel(headings[c]), 0, c);
     for (int slot = 0; slot < COLOUR_ROW_COUNT; ++slot) {
         grid->addWidget(new QLabel(QString::fromLatin1(colourSlotNames[slot])), slot + 1, 0);
-        QLineEdit** boxes[] = {red, green, blue, width};
+        QLineEdit** const boxes[] = {red, green, blue, width};
         for (int b = 0; b < 4; ++b) {
             QLineEdit* box = new QLineEdit;
             box->setMaximumWidth(fontMetrics().averageCharWidth() * 6);
@@ -252,9 +347,18 @@ ColourDialog::ColourDialog(int colourSet, QWidget* parent)
             grid->addWidget(box, slot + 1, b + 1);
         }
         width[slot]->setEnabled(slot >= WIDTH_BOX_FIRST_SLOT);
+        swatch[slot] = new QPushButton;
+        swatch[slot]->setObjectName(QStringLiteral("swatch%1").arg(slot));
+        swatch[slot]->setToolTip(QStringLiteral("Choose the colour"));
+        swatch[slot]->setFixedSize(fontMetrics().height() * 2 + 8, fontMetrics().height() + 8);
+        swatch[slot]->setIconSize(QSize(fontMetrics().height() * 2, fontMetrics().height()));
+        connect(swatch[slot], &QPushButton::clicked, this, [this, slot] { chooseColour(slot); });
+        for (int b = 0; b < 3; ++b)
+            connect(boxes[b][slot], &QLineEdit::textChanged, this, [this, slot] { updateSwatch(slot); });
+        grid->addWidget(swatch[slot], slot + 1, 5);
         QPushButton* select = new QPushButton(QStringLiteral("Select"));
         connect(select, &QPushButton::clicked, this, [this, slot] { chooseColour(slot); });
-        grid->addWidget(select, slot + 1, 5);
+        grid->addWidget(select, slot + 1, 6);
     }
     layout->addLayout(grid);
     loadEntries(plotColours.entry[set]);
@@ -304,7 +408,7 @@ void ColourDialog::setStandardColours()
     loadEntries(entries);
 }
 
-void ColourDialog::chooseColour(int slot)
+QColor ColourDialog::rowColour(int slot) const
 {
     int r = 0;
     int g = 0;
@@ -312,8 +416,24 @@ void ColourDialog::chooseColour(int slot)
     readDecimal(red[slot], &r);
     readDecimal(green[slot], &g);
     readDecimal(blue[slot], &b);
-    const QColor chosen = QColorDialog::getColor(QColor::fromRgb(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255)),
-                                                 this, QString::fromLatin1(colourSlotNames[slot]));
+    return QColor::fromRgb(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255));
+}
+
+void ColourDialog::updateSwatch(int slot)
+{
+    const QSize size = swatch[slot]->iconSize();
+    QPixmap pixmap(size);
+    pixmap.fill(rowColour(slot));
+    QPainter painter(&pixmap);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawRect(0, 0, size.width() - 1, size.height() - 1);
+    painter.end();
+    swatch[slot]->setIcon(QIcon(pixmap));
+}
+
+void ColourDialog::chooseColour(int slot)
+{
+    const QColor chosen = QColorDialog::getColor(rowColour(slot), this, QString::fromLatin1(colourSlotNames[slot]));
     if (!chosen.isValid())
         return;
     red[slot]->setText(QString::number(chosen.red()));
@@ -414,8 +534,102 @@ QWizard* dialogsMakeTutorial(QWidget* parent)
     return wizard;
 }
 
+FindDialog::FindDialog(EditView* editView, QWidget* parent)
+    : QDialog(parent), findBox(new QLineEdit), replaceBox(new QLineEdit),
+      matchCase(new QCheckBox(QStringLiteral("Match &case"))), wholeWords(new QCheckBox(QStringLiteral("Whole wor&ds"))),
+      status(new QLabel), editor(editView), replaceLabel(new QLabel(QStringLiteral("Replace &with:"))),
+      replaceButton(new QPushButton(QStringLiteral("&Replace"))),
+      replaceAllButton(new QPushButton(QStringLiteral("Replace &all")))
+{
+    setModal(false);
+    QLabel* findLabel = new QLabel(QStringLiteral("Fi&nd what:"));
+    findLabel->setBuddy(findBox);
+    replaceLabel->setBuddy(replaceBox);
+    QPushButton* next = new QPushButton(QStringLiteral("&Find next"));
+    QPushButton* previous = new QPushButton(QStringLiteral("Find &previous"));
+    QPushButton* close = new QPushButton(QStringLiteral("Close"));
+    next->setDefault(true);
+    QGridLayout* grid = new QGridLayout(this);
+    grid->addWidget(findLabel, 0, 0);
+    grid->addWidget(findBox, 0, 1);
+    grid->addWidget(next, 0, 2);
+    grid->addWidget(replaceLabel, 1, 0);
+    grid->addWidget(replaceBox, 1, 1);
+    grid->addWidget(previous, 1, 2);
+    grid->addWidget(matchCase, 2, 1);
+    grid->addWidget(replaceButton, 2, 2);
+    grid->addWidget(wholeWords, 3, 1);
+    grid->addWidget(replaceAllButton, 3, 2);
+    grid->addWidget(status, 4, 0, 1, 2);
+    grid->addWidget(close, 4, 2);
+    findBox->setMinimumWidth(fontMetrics().averageCharWidth() * 30);
+    connect(next, &QPushButton::clicked, this, [this] { findNext(false); });
+    connect(previous, &QPushButton::clicked, this, [this] { findNext(true); });
+    connect(replaceButton, &QPushButton::clicked, this, [this] {
+        status->setText(editor->replaceNext(findBox->text(), replaceBox->text(), QTextDocument::FindFlags(flags(false)))
+                            ? QString()
+                            : QStringLiteral("Not found"));
+    });
+    connect(replaceAllButton, &QPushButton::clicked, this, [this] {
+        const int count = editor->replaceAll(findBox->text(), replaceBox->text(), QTextDocument::FindFlags(flags(false)));
+        status->setText(count == 1 ? QStringLiteral("1 replacement") : QStringLiteral("%1 replacements").arg(count));
+    });
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    setReplacing(false);
+}
+
+void FindDialog::setReplacing(bool replacing)
+{
+    setWindowTitle(replacing ? QStringLiteral("Replace") : QStringLiteral("Find"));
+    for (QWidget* widget : {static_cast<QWidget*>(replaceLabel), static_cast<QWidget*>(replaceBox),
+                            static_cast<QWidget*>(replaceButton), static_cast<QWidget*>(replaceAllButton)})
+        widget->setVisible(replacing);
+    status->clear();
+    findBox->setFocus();
+    findBox->selectAll();
+    adjustSize();
+}
+
+int FindDialog::flags(bool backward) const
+{
+    QTextDocument::FindFlags result;
+    if (backward)
+        result |= QTextDocument::FindBackward;
+    if (matchCase->isChecked())
+        result |= QTextDocument::FindCaseSensitively;
+    if (wholeWords->isChecked())
+        result |= QTextDocument::FindWholeWords;
+    return int(result);
+}
+
+bool FindDialog::findNext(bool backward)
+{
+    const bool found = editor->findText(findBox->text(), QTextDocument::FindFlags(flags(backward)));
+    status->setText(found || findBox->text().isEmpty() ? QString() : QStringLiteral("Not found"));
+    return found;
+}
+
+std::vector<ManualHeading> manualHeadings(const QString& text)
+{
+    std::vector<ManualHeading> headings;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QString title = lines[i].trimmed();
+        const QString rule = lines[i + 1].trimmed();
+        if (title.isEmpty() || rule.size() < 3 || rule.size() < title.size())
+            continue;
+        const QChar mark = rule[0];
+        if ((mark != QLatin1Char('=') && mark != QLatin1Char('-')) || rule.count(mark) != rule.size())
+            continue;
+        headings.push_back({i, mark == QLatin1Char('=') ? 0 : 1, title});
+        ++i;
+    }
+    return headings;
+}
+
 ManualViewer::ManualViewer(QWidget* parent)
-    : QWidget(parent, Qt::Window), viewer(new QPlainTextEdit), findBox(new QLineEdit), findStatus(new QLabel)
+    : QWidget(parent, Qt::Window), viewer(new QPlainTextEdit), contentsList(new QTreeWidget), findBox(new QLineEdit),
+      findStatus(new QLabel)
 {
     setWindowTitle(QStringLiteral("MOXEL manual"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -432,8 +646,20 @@ ManualViewer::ManualViewer(QWidget* parent)
     findRow->addWidget(next);
     findRow->addWidget(previous);
     findRow->addWidget(findStatus);
+    contentsList->setHeaderLabel(QStringLiteral("Contents"));
+    contentsList->setRootIsDecorated(true);
+    contentsList->setUniformRowHeights(true);
+    connect(contentsList, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { showLine(item->data(0, Qt::UserRole).toInt()); });
+    connect(contentsList, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { showLine(item->data(0, Qt::UserRole).toInt()); });
+    QSplitter* panes = new QSplitter(Qt::Horizontal);
+    panes->addWidget(contentsList);
+    panes->addWidget(viewer);
+    panes->setStretchFactor(1, 1);
+    panes->setSizes({240, 720});
     QVBoxLayout* layout = new QVBoxLayout(this);
-    layout->addWidget(viewer, 1);
+    layout->addWidget(panes, 1);
     layout->addLayout(findRow);
     connect(findBox, &QLineEdit::returnPressed, this, [this] { find(findBox->text(), false); });
     connect(next, &QPushButton::clicked, this, [this] { find(findBox->text(), false); });
@@ -444,7 +670,9 @@ ManualViewer::ManualViewer(QWidget* parent)
     });
     new QShortcut(QKeySequence::FindNext, this, [this] { find(findBox->text(), false); });
     new QShortcut(QKeySequence::FindPrevious, this, [this] { find(findBox->text(), true); });
-    resize(720, 560);
+    new QShortcut(QKeySequence::Close, this, [this] { close(); });
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { close(); });
+    resize(980, 640);
 }
 
 bool ManualViewer::load(const QString& path)
@@ -452,8 +680,31 @@ bool ManualViewer::load(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    viewer->setPlainText(QString::fromUtf8(file.readAll()));
+    const QString text = QString::fromUtf8(file.readAll());
+    viewer->setPlainText(text);
+    contentsList->clear();
+    QTreeWidgetItem* chapter = nullptr;
+    for (const ManualHeading& heading : manualHeadings(text)) {
+        QTreeWidgetItem* item = heading.level == 0 || !chapter ? new QTreeWidgetItem(contentsList)
+                                                               : new QTreeWidgetItem(chapter);
+        if (heading.level == 0)
+            chapter = item;
+        item->setText(0, heading.title);
+        item->setData(0, Qt::UserRole, heading.line);
+    }
     return true;
+}
+
+void ManualViewer::showLine(int line)
+{
+    const QTextBlock block = viewer->document()->findBlockByNumber(line);
+    if (!block.isValid())
+        return;
+    // To the end first, so that the heading comes to the top rather than the bottom.
+    viewer->moveCursor(QTextCursor::End);
+    viewer->setTextCursor(QTextCursor(block));
+    viewer->ensureCursorVisible();
+    viewer->verticalScrollBar()->setValue(line);
 }
 
 bool ManualViewer::find(const QString& text, bool backward)

@@ -192,6 +192,64 @@ void EditView::goToLine(int lineNumber)
     setFocus();
 }
 
+void EditView::selectLine(int lineNumber)
+{
+    const QTextBlock block = document()->findBlockByNumber(lineNumber - 1);
+    if (!block.isValid())
+        return;
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+    centerCursor();
+    setFocus();
+}
+
+bool EditView::findText(const QString& text, QTextDocument::FindFlags flags)
+{
+    if (text.isEmpty())
+        return false;
+    if (find(text, flags))
+        return true;
+    // Once round: from the other end of the document.
+    const QTextCursor before = textCursor();
+    QTextCursor cursor = before;
+    cursor.movePosition(flags & QTextDocument::FindBackward ? QTextCursor::End : QTextCursor::Start);
+    setTextCursor(cursor);
+    if (find(text, flags))
+        return true;
+    setTextCursor(before);
+    return false;
+}
+
+bool EditView::replaceNext(const QString& text, const QString& replacement, QTextDocument::FindFlags flags)
+{
+    QTextCursor cursor = textCursor();
+    const Qt::CaseSensitivity caseRule = flags & QTextDocument::FindCaseSensitively ? Qt::CaseSensitive
+                                                                                    : Qt::CaseInsensitive;
+    if (cursor.hasSelection() && cursor.selectedText().compare(text, caseRule) == 0) {
+        cursor.insertText(replacement);
+        setTextCursor(cursor);
+    }
+    return findText(text, flags & ~QTextDocument::FindFlags(QTextDocument::FindBackward));
+}
+
+int EditView::replaceAll(const QString& text, const QString& replacement, QTextDocument::FindFlags flags)
+{
+    if (text.isEmpty())
+        return 0;
+    flags &= ~QTextDocument::FindFlags(QTextDocument::FindBackward);
+    int count = 0;
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    for (QTextCursor match = document()->find(text, 0, flags); !match.isNull();
+         match = document()->find(text, match, flags)) {
+        match.insertText(replacement);
+        ++count;
+    }
+    edit.endEditBlock();
+    return count;
+}
+
 LineSource EditView::lineSource()
 {
     return LineSource{document()->blockCount(), copyDocumentLine, document()};
@@ -238,6 +296,7 @@ StatusView::StatusView(QWidget* parent) : QAbstractScrollArea(parent)
 void StatusView::clear()
 {
     lines.clear();
+    marked = -1;
     last = nullptr;
     updateScrollBars();
     viewport()->update();
@@ -259,6 +318,35 @@ int StatusView::sourceLineOf(const QString& text)
     if (!match.hasMatch())
         match = executing.match(text);
     return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+StatusView::ErrorPlace StatusView::firstError() const
+{
+    for (int i = 0; i < lineCount(); ++i) {
+        const QString text = lineText(i);
+        if (!text.startsWith(QLatin1String("Error")))
+            continue;
+        const int named = sourceLineOf(text);
+        if (named > 0)
+            return {i, named};
+        // A compile error stands under the echo of its source line.
+        const int above = i > 0 ? sourceLineOf(lineText(i - 1)) : 0;
+        return above > 0 ? ErrorPlace{i - 1, above} : ErrorPlace{i, 0};
+    }
+    return {-1, 0};
+}
+
+void StatusView::showLine(int index)
+{
+    marked = index;
+    if (index >= 0)
+        verticalScrollBar()->setValue(std::min(index, verticalScrollBar()->maximum()));
+    viewport()->update();
+}
+
+int StatusView::firstVisibleLine() const
+{
+    return verticalScrollBar()->value();
 }
 
 void StatusView::noteNewLines()
@@ -316,8 +404,17 @@ void StatusView::paintEvent(QPaintEvent*)
     const int lineHeight = fontMetrics().height();
     const int first = verticalScrollBar()->value();
     const int x = STATUS_LEFT_MARGIN - horizontalScrollBar()->value();
-    for (int i = first, y = 0; i < lineCount() && y < viewport()->height(); ++i, y += lineHeight)
+    for (int i = first, y = 0; i < lineCount() && y < viewport()->height(); ++i, y += lineHeight) {
+        // The first error and the line under it (its "Error:" text) stand out.
+        const bool highlighted = marked >= 0 && (i == marked || (i == marked + 1 && lineText(i).startsWith(QLatin1String("Error: "))));
+        if (highlighted) {
+            painter.fillRect(0, y, viewport()->width(), lineHeight, palette().color(QPalette::Highlight));
+            painter.setPen(palette().color(QPalette::HighlightedText));
+        }
         painter.drawText(x, y + fontMetrics().ascent(), lineText(i));
+        if (highlighted)
+            painter.setPen(palette().color(QPalette::Text));
+    }
 }
 
 void StatusView::mouseDoubleClickEvent(QMouseEvent* event)

@@ -37,6 +37,15 @@ public:
     int lineNumberWidth() const;
     void paintLineNumbers(QPaintEvent* event);
     void goToLine(int lineNumber);      // 1-based; the cursor at the line's start
+    void selectLine(int lineNumber);    // 1-based; the whole line selected and shown
+
+    // Find and replace. findText searches from the selection on (or back), wrapping
+    // round the document once, and selects the match; false when there is none.
+    // replaceNext replaces the selection when it is a match, then finds the next one.
+    // replaceAll replaces every match as one undo step and returns their number.
+    bool findText(const QString& text, QTextDocument::FindFlags flags);
+    bool replaceNext(const QString& text, const QString& replacement, QTextDocument::FindFlags flags);
+    int replaceAll(const QString& text, const QString& replacement, QTextDocument::FindFlags flags);
     // A line source over the document's lines as they are now; valid while the
     // document is not changed.
     LineSource lineSource();
@@ -70,6 +79,17 @@ public:
     // Line number named by a message line ("  12: ..." or "Error executing line 12: ..."),
     // or 0 when it names none.
     static int sourceLineOf(const QString& text);
+    // The first error message: the index of its first line (the echo of the source line
+    // above "Error: ..." for a compile error) and the source line it names (0 when it
+    // names none). Index -1 when there is no error.
+    struct ErrorPlace {
+        int index;          // line of the pane
+        int sourceLine;     // 1-based line of the program, 0 for none
+    };
+    ErrorPlace firstError() const;
+    // Scrolls the line to the top of the pane and marks it; -1 clears the mark.
+    void showLine(int index);
+    int firstVisibleLine() const;
 
     // Called from any thread when the screen listing has grown.
     void noteNewLines();
@@ -89,5 +109,6 @@ private:
     void updateScrollBars();
     std::vector<const ListingLine*> lines;   // the screen listing's lines taken so far
     const ListingLine* last = nullptr;       // the newest of them
+    int marked = -1;                         // line drawn highlighted, -1 for none
     std::atomic<bool> refreshPending{false}; // a queued takeNewLines is on its way
 };

@@ -40,6 +40,10 @@ int main(int argc, char** argv)
 {
     mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
     const CommandLine commandLine = commandLineParse(argc, argv);
+    // Help, the version and a bad command line never wait for a window.
+    const int early = commandLineEarlyExit(commandLine);
+    if (early >= 0)
+        return early;
     if (!commandLine.run || (commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
         return startWindowProgram(argv);
     commandLineWriteTrace(argc, argv, commandLine);
@@ -49,5 +53,5 @@ int main(int argc, char** argv)
         commandLinePrintUsage();
         return BATCH_BAD_COMMAND;
     }
-    return batchRun(commandLine.programPath.c_str());
+    return commandLineFinish(batchRun(commandLine.programPath.c_str()));
 }

@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -19,7 +21,9 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSessionManager>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -30,6 +34,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QWizard>
+
+#include <climits>
+#include <unistd.h>
 
 #include "analysis/driver.h"
 #include "analysis/report.h"
@@ -56,6 +63,7 @@ const char DOCUMENT_FILTER[] = "MOXEL (*.mxl)";
 const char MSG_RUNNING[] = "Running the analysis...";
 const char MSG_NO_MANUAL[] = "The manual (Manual.txt) was not found beside the program.";
 const char MSG_NOT_STARTED[] = "The analysis could not be started.";
+const char COPY_FOLDER[] = "MOXEL/examples";    // under the home folder
 const char MANUAL_NAME[] = "Manual.txt";
 const char SHARED_FOLDER[] = "/../share/moxel";
 constexpr int SPLIT_PERCENT = 60;   // share of the frame the source pane takes by default
@@ -164,10 +172,74 @@ QString frameExamplesFolder()
     return found.isEmpty() ? programFolder + QLatin1String(SHARED_FOLDER) + QLatin1String("/examples") : found;
 }
 
+QRect frameDefaultGeometry(const QRect& available)
+{
+    const auto side = [](int room, int share, int least) { return std::min(room, std::max(least, room * share / 100)); };
+    const int width = side(available.width(), FRAME_WIDTH_PERCENT, FRAME_WIDTH);
+    const int height = side(available.height(), FRAME_HEIGHT_PERCENT, FRAME_HEIGHT);
+    return QRect(available.x() + (available.width() - width) / 2, available.y() + (available.height() - height) / 2,
+                 width, height);
+}
+
+long frameSweepSteps()
+{
+    long steps = settings.sweepCount > 0 ? 1 : 0;
+    for (int e = 0; e < settings.sweepCount; ++e) {
+        const long values = std::max(1, settings.sweeps[e].stepCount + 1);
+        // A grid beyond any run's reach is shown as the largest count, not a wrapped one.
+        steps = steps > LONG_MAX / values ? LONG_MAX : steps * values;
+    }
+    return steps;
+}
+
+bool frameFolderWritable(const QString& folder)
+{
+    return access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+QString frameCopyFolder()
+{
+    return QDir::homePath() + QLatin1Char('/') + QLatin1String(COPY_FOLDER);
+}
+
+bool frameCopyProgram(const QString& programPath, const QString& text, const QString& folder, QString* message)
+{
+    const QFileInfo program(programPath);
+    const QDir source = program.absoluteDir();
+    const QDir target(folder);
+    if (!QDir().mkpath(folder)) {
+        *message = QStringLiteral("Unable to create the folder %1").arg(folder);
+        return false;
+    }
+    QSaveFile copy(target.filePath(program.fileName()));
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(text.toUtf8()) < 0 || !copy.commit()) {
+        *message = QStringLiteral("Unable to write %1 (%2)").arg(copy.fileName(), copy.errorString());
+        return false;
+    }
+    // The data files the program names travel with it; a copy the user already has
+    // (and may have changed) is kept.
+    const QRegularExpression quoted(QStringLiteral("\"([^\"\\n]+)\""));
+    for (const QRegularExpressionMatch& match : quoted.globalMatch(text)) {
+        QString name = match.captured(1).trimmed();
+        if (name.isEmpty() || QDir::isAbsolutePath(name) || name.contains(QLatin1String("..")))
+            continue;
+        if (QFileInfo(name).suffix().isEmpty() && !QFileInfo(source.filePath(name)).isFile())
+            name += QLatin1String(".dat");
+        const QFileInfo original(source.filePath(name));
+        if (!original.isFile() || QFileInfo::exists(target.filePath(name)))
+            continue;
+        QDir().mkpath(QFileInfo(target.filePath(name)).absolutePath());
+        QFile::copy(original.absoluteFilePath(), target.filePath(name));
+        QFile(target.filePath(name)).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    }
+    return true;
+}
+
 CMainFrame::CMainFrame() : printer(new QPrinter(QPrinter::HighResolution))
 {
-    move(0, 0);
-    resize(FRAME_WIDTH, FRAME_HEIGHT);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    setGeometry(frameDefaultGeometry(screen ? screen->availableGeometry() : QRect(0, 0, FRAME_WIDTH, FRAME_HEIGHT)));
     createViews();
     createActions();
     createMenus();
@@ -267,6 +339,17 @@ void CMainFrame::createActions()
     a = makeAction(this, "editUndo", QStringLiteral("&Undo"),
                    {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
     connect(a, &QAction::triggered, editor, &QPlainTextEdit::undo);
+    a = makeAction(this, "editRedo", QStringLiteral("&Redo"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    connect(a, &QAction::triggered, editor, &QPlainTextEdit::redo);
+    a = makeAction(this, "editFind", QStringLiteral("&Find..."), {QKeySequence(Qt::CTRL | Qt::Key_F)});
+    connect(a, &QAction::triggered, this, [this] { showFind(false); });
+    a = makeAction(this, "editFindNext", QStringLiteral("Find &next"), {QKeySequence(Qt::Key_F3)});
+    connect(a, &QAction::triggered, this, [this] { findAgain(false); });
+    a = makeAction(this, "editFindPrevious", QStringLiteral("Find pre&vious"), {QKeySequence(Qt::SHIFT | Qt::Key_F3)});
+    connect(a, &QAction::triggered, this, [this] { findAgain(true); });
+    a = makeAction(this, "editReplace", QStringLiteral("R&eplace..."), {QKeySequence(Qt::CTRL | Qt::Key_H)});
+    connect(a, &QAction::triggered, this, [this] { showFind(true); });
     a = makeAction(this, "editCut", QStringLiteral("Cu&t"),
                    {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
     a->setIcon(QIcon::fromTheme(QStringLiteral("edit-cut")));
@@ -299,7 +382,7 @@ void CMainFrame::createActions()
         {"viewProgram", "&Program", VIEW_PROGRAM},
         {"viewAnalysis", "&Analysis", VIEW_ANALYSIS},
         {"viewVariables", "&Variables", VIEW_VARIABLES},
-        {"viewParameters", "P&arameters", VIEW_PARAMETERS},
+        {"viewParameters", "Pa&rameters", VIEW_PARAMETERS},
     };
     for (const auto& item : viewItems) {
         a = makeAction(this, item.name, QLatin1String(item.text));
@@ -409,8 +492,13 @@ void CMainFrame::createMenus()
     file->addAction(action("fileExit"));
 
     QMenu* edit = addMenu("editMenu", QStringLiteral("&Edit"));
-    for (const char* name : {"editUndo", "editCut", "editCopy", "editPaste", "editInsertFile"})
-        edit->addAction(action(name));
+    for (const char* name : {"editUndo", "editRedo", "", "editCut", "editCopy", "editPaste", "", "editFind",
+                             "editFindNext", "editFindPrevious", "editReplace", "", "editInsertFile"}) {
+        if (*name)
+            edit->addAction(action(name));
+        else
+            edit->addSeparator();
+    }
 
     QMenu* show = addMenu("showMenu", QStringLiteral("&Show"));
     QAction* toolBarItem = show->addAction(QStringLiteral("&Toolbar"));
@@ -430,7 +518,8 @@ void CMainFrame::createMenus()
     view->addAction(action("viewProgram"));
     view->addAction(action("viewAnalysis"));
     view->addAction(plotAction);
-    plotMenu = view->addMenu(QLatin1String(PLOT_MENU_POPUP));
+    // The submenu takes the single item's mnemonic: P belongs to Program.
+    plotMenu = view->addMenu(QLatin1String(PLOT_MENU_ITEM));
     plotMenu->setObjectName(QStringLiteral("plotMenu"));
     plotMenu->menuAction()->setVisible(false);
     view->addAction(action("viewVariables"));
@@ -470,6 +559,14 @@ void CMainFrame::createStatusBar()
     caption = new QLabel;
     caption->setObjectName(QStringLiteral("caption"));
     statusBar()->addWidget(caption, 1);
+    // Confirmations stand in a label of their own: a temporary status-bar message is
+    // wiped by the first menu item the pointer or the keyboard passes over.
+    notice = new QLabel;
+    notice->setObjectName(QStringLiteral("notice"));
+    statusBar()->addWidget(notice, 2);
+    noticeTimer = new QTimer(this);
+    noticeTimer->setSingleShot(true);
+    connect(noticeTimer, &QTimer::timeout, notice, &QLabel::clear);
     // The lock-key indicators; the platform does not tell their state, so they stand
     // as plain labels.
     for (const char* text : {"CAP", "NUM", "SCRL"}) {
@@ -482,8 +579,8 @@ void CMainFrame::createStatusBar()
 void CMainFrame::readSettings()
 {
     colourSetsLoad();
-    const int split = frameSplitHeight(settingsReadInt("WinSplitY"), FRAME_HEIGHT);
-    splitter->setSizes({split, FRAME_HEIGHT - split});
+    const int split = frameSplitHeight(settingsReadInt("WinSplitY"), height());
+    splitter->setSizes({split, height() - split});
 }
 
 void CMainFrame::restorePlacement()
@@ -571,7 +668,8 @@ void CMainFrame::updateCommands()
     for (const char* name : {"fileMenu", "editMenu", "showMenu"})
         menu(name)->menuAction()->setEnabled(!busy);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs", "filePrint", "filePrintPreview",
-                             "filePrintSetup", "editUndo", "editCut", "editCopy", "editPaste", "editInsertFile"})
+                             "filePrintSetup", "editUndo", "editRedo", "editCut", "editCopy", "editPaste",
+                             "editFind", "editFindNext", "editFindPrevious", "editReplace", "editInsertFile"})
         action(name)->setEnabled(!busy);
     menu("viewMenu")->menuAction()->setEnabled(!busy && hasListing);
     updateRunAction();
@@ -669,6 +767,8 @@ void CMainFrame::runAnalysis()
 {
     if (runPending || editor->blockCount() < RUN_MIN_LINES)
         return;
+    if (!doc->path().isEmpty() && !frameFolderWritable(QFileInfo(doc->path()).absolutePath()) && !offerWritableCopy())
+        return;
     releaseResults();
     listingPath.clear();
     LineSource source = editor->lineSource();
@@ -686,11 +786,12 @@ void CMainFrame::runAnalysis()
         runCommandFinish();
         messages->takeNewLines();
         refreshMenus();
+        showFirstError();
         return;
     }
     runPending = true;
     listingPath = QString::fromStdString(start.listingPath);
-    progress = new ProgressDialog(settings.functionMinimization, settings.sweepCount > 0, this);
+    progress = new ProgressDialog(settings.functionMinimization, frameSweepSteps(), this);
     progress->setAttribute(Qt::WA_DeleteOnClose);
     connect(progress->cancelButton(), &QPushButton::clicked, this, &CMainFrame::cancelAnalysis);
     connect(progress, &QDialog::rejected, this, &CMainFrame::cancelAnalysis);
@@ -729,16 +830,109 @@ void CMainFrame::analysisFinished()
     refreshMenus();
     if (!end.listingMessage.empty())
         showError(QString::fromStdString(end.listingMessage));
+    // Errors without a usable result: what the user must see is the error, not the
+    // listing's summary of a fit that never started. A Cancel is no failure: its
+    // "Aborting analysis" message is the user's own doing.
+    const bool failed = !abortRequested.load() && messages->firstError().index >= 0 &&
+                        (!analysis.analysisCompleted || !stopCodeUsable(analysis.stopCode));
     if (hasListing && listing->loadListing(listingPath)) {
-        showView(VIEW_ANALYSIS);
+        // A run that failed with errors shows where they are; its listing stays a
+        // View menu item away.
+        if (failed)
+            showFirstError();
+        else
+            showView(VIEW_ANALYSIS);
     } else {
         hasListing = false;
         showView(active);
+        if (failed)
+            showFirstError();
     }
     if (closeAfterRun) {
         closeAfterRun = false;
         QTimer::singleShot(0, this, &QWidget::close);
     }
+}
+
+void CMainFrame::showFirstError()
+{
+    const StatusView::ErrorPlace place = messages->firstError();
+    if (place.index < 0)
+        return;
+    showView(VIEW_PROGRAM);
+    messages->showLine(place.index);
+    if (place.sourceLine > 0)
+        editor->selectLine(place.sourceLine);
+}
+
+// The program's folder cannot take its listing (an installed example, say): the user
+// may run a copy in a folder of their own instead.
+bool CMainFrame::offerWritableCopy()
+{
+    const QString folder = frameCopyFolder();
+    const QFileInfo program(doc->path());
+    const QString copyPath = QDir(folder).filePath(program.fileName());
+    QString text = QStringLiteral("The folder %1 cannot be written, so the listing of %2 cannot be made there.\n\n"
+                                  "Save a copy of the program and its data files in %3 and run that?")
+                       .arg(QDir::toNativeSeparators(program.absolutePath()), program.fileName(),
+                            QDir::toNativeSeparators(folder));
+    if (QMessageBox::question(this, QStringLiteral("MOXEL"), text, QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::Yes) != QMessageBox::Yes)
+        return false;
+    if (QFileInfo::exists(copyPath) &&
+        QMessageBox::question(this, QStringLiteral("MOXEL"),
+                              QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(copyPath),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    QString message;
+    if (!frameCopyProgram(doc->path(), editor->toPlainText(), folder, &message)) {
+        showError(message);
+        return false;
+    }
+    if (!openDocument(copyPath))
+        return false;
+    showNotice(QStringLiteral("Running the copy %1").arg(copyPath));
+    return true;
+}
+
+void CMainFrame::showFind(bool replacing)
+{
+    if (active != VIEW_PROGRAM)
+        showView(VIEW_PROGRAM);
+    if (!finder) {
+        finder = new FindDialog(editor, this);
+        finder->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    const QString selected = editor->textCursor().selectedText();
+    if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator))
+        finder->findBox->setText(selected);
+    finder->setReplacing(replacing);
+    finder->show();
+    finder->raise();
+    finder->activateWindow();
+}
+
+void CMainFrame::findAgain(bool backward)
+{
+    if (!finder || finder->findBox->text().isEmpty()) {
+        showFind(false);
+        return;
+    }
+    if (active != VIEW_PROGRAM)
+        showView(VIEW_PROGRAM);
+    if (!finder->findNext(backward))
+        showNotice(QStringLiteral("\"%1\" was not found").arg(finder->findBox->text()));
+}
+
+void CMainFrame::showNotice(const QString& text)
+{
+    notice->setText(text);
+    noticeTimer->start(NOTICE_MS);
+}
+
+QString CMainFrame::statusNotice() const
+{
+    return notice->text();
 }
 
 void CMainFrame::showError(const QString& text)
@@ -879,27 +1073,14 @@ void CMainFrame::printActiveView(bool preview)
 {
     const auto paint = [this](QPrinter* target) {
         if (active == VIEW_PLOT) {
-            printPlot(target);
+            printPlot(target, plot->size());
         } else if (active == VIEW_ANALYSIS) {
-            QTextDocument document(listing->toPlainText());
-            printText(target, &document);
+            printListing(target, listing->toPlainText());
         } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES) {
-            QTreeWidget* table = active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable) : variableTable;
-            QString text;
-            QStringList header;
-            for (int c = 0; c < table->columnCount(); ++c)
-                header << table->headerItem()->text(c);
-            text += header.join(QLatin1Char('\t')) + QLatin1Char('\n');
-            for (int r = 0; r < table->topLevelItemCount(); ++r) {
-                QStringList row;
-                for (int c = 0; c < table->columnCount(); ++c)
-                    row << table->topLevelItem(r)->text(c);
-                text += row.join(QLatin1Char('\t')) + QLatin1Char('\n');
-            }
-            QTextDocument document(text);
-            printText(target, &document);
+            printListing(target, viewsTableText(active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable)
+                                                                          : variableTable));
         } else {
-            printText(target, editor->document());
+            printListing(target, editor->toPlainText());
         }
     };
     printer->setDocName(doc->displayName());
@@ -937,7 +1118,7 @@ void CMainFrame::savePlot()
 {
     if (!analysis.analysisCompleted || !plotModel.currentPlot || active != VIEW_PLOT)
         return;
-    SavePlotDialog dialog(this);
+    SavePlotDialog dialog(this, plotFileProposal());
     if (dialog.exec() != QDialog::Accepted)
         return;
     const PlotFileSettings chosen = exportReadSettings();
@@ -945,10 +1126,23 @@ void CMainFrame::savePlot()
     const bool written = exportPlot(plotModel.currentPlot, chosen);
     QApplication::restoreOverrideCursor();
     if (written) {
+        // Told in the status bar: a box to dismiss after every save is in the way.
         char text[600];
         snprintf(text, sizeof text, MSG_PLOT_WRITTEN, chosen.fileName.c_str());
-        QMessageBox::information(this, QStringLiteral("MOXEL"), QString::fromUtf8(text));
+        showNotice(QString::fromUtf8(text));
     }
+}
+
+QString CMainFrame::plotFileProposal() const
+{
+    int number = 0;
+    for (const PlotSpec* spec = plotList; spec; spec = spec->next) {
+        ++number;
+        if (spec == plotModel.currentPlot)
+            break;
+    }
+    const QFileInfo program(doc->path().isEmpty() ? QDir::current().filePath(QStringLiteral("Untitled.mxl")) : doc->path());
+    return program.absoluteDir().filePath(QStringLiteral("%1_plot%2").arg(program.completeBaseName()).arg(std::max(1, number)));
 }
 
 void CMainFrame::chooseColours(int set)
@@ -990,8 +1184,10 @@ void CMainFrame::showExamples()
 {
     QMessageBox::information(this, QStringLiteral("Examples"),
                              QStringLiteral("Example programs come with the installation of MOXEL. They are stored "
-                                            "in the folder\n%1\nand their names end with the extension \".mxl\".")
-                                 .arg(QDir::cleanPath(frameExamplesFolder())));
+                                            "in the folder\n%1\nand their names end with the extension \".mxl\".\n\n"
+                                            "When that folder cannot be written, Run offers to copy the program "
+                                            "and its data files into\n%2\nand runs the copy.")
+                                 .arg(QDir::cleanPath(frameExamplesFolder()), frameCopyFolder()));
 }
 
 void CMainFrame::about()

@@ -22,13 +22,37 @@ class QStackedWidget;
 class QTimer;
 class QToolBar;
 
-constexpr int FRAME_WIDTH = 635;            // pixels of a new main window
+constexpr int FRAME_WIDTH = 635;            // pixels: the smallest first window
 constexpr int FRAME_HEIGHT = 450;
+// Share of the screen's free area a first window takes: two thirds across, and three
+// quarters down, so that a short listing's Final Results down to its parameter table
+// fit without scrolling below the menu bar and the toolbar.
+constexpr int FRAME_WIDTH_PERCENT = 67;
+constexpr int FRAME_HEIGHT_PERCENT = 75;
 constexpr int SPLIT_MIN = 20;               // smallest height of the source pane
 constexpr int SPLIT_ROOM_BELOW = 25;        // pixels the message pane keeps at creation
 constexpr int PROGRESS_PERIOD_MS = 500;     // refresh of the progress dialog
 constexpr int INSERT_FILE_MAX = 500000;     // bytes the source may reach by Insert file
 constexpr int RUN_MIN_LINES = 3;            // lines the source needs before Run is offered
+constexpr int NOTICE_MS = 15000;            // a confirmation stays this long in the status bar
+
+// The first window without a stored placement: FRAME_WIDTH_PERCENT and
+// FRAME_HEIGHT_PERCENT of the screen's free area (at least FRAME_WIDTH x FRAME_HEIGHT
+// when the screen has room), centred on it.
+QRect frameDefaultGeometry(const QRect& available);
+
+// The grid points a run's SWEEP statements visit (the product of their value counts),
+// 0 without SWEEP.
+long frameSweepSteps();
+
+// True when a file can be created in the folder (the listing goes beside the program).
+bool frameFolderWritable(const QString& folder);
+// The folder where copies of programs from read-only folders go: ~/MOXEL/examples.
+QString frameCopyFolder();
+// Copies the program text as folder/NAME and every data file it names (a quoted name,
+// with ".dat" added when it has no extension, found beside the original) that the
+// folder does not hold yet. False with *message set when the program cannot be written.
+bool frameCopyProgram(const QString& programPath, const QString& text, const QString& folder, QString* message);
 
 // Height of the source pane at the frame's creation from the stored "WinSplitY".
 int frameSplitHeight(int stored, int frameHeight);
@@ -61,7 +85,10 @@ public:
     bool resultsAvailable() const { return hasListing; }
     bool running() const;
     QString statusCaption() const;
+    QString statusNotice() const;              // the confirmation shown beside the caption
     ProgressDialog* progressDialog() const { return progress; }
+    class FindDialog* findDialog() const { return finder; }
+    QString plotFileProposal() const;          // PROGRAM_plotK.jpg (or .bmp) beside the program
 
     bool openDocument(const QString& path);    // asks about unsaved changes first
     // Asks about unsaved changes: true when the user saved or discarded them (or
@@ -88,6 +115,9 @@ public slots:
     void viewManual();
     void runTutorial();
     void selectPlot(int command);
+    void savePlot();
+    void showFind(bool replacing);
+    void findAgain(bool backward);
     void commitData(QSessionManager& manager);
 
 protected:
@@ -111,7 +141,9 @@ private:
     void printActiveView(bool preview);
     void printManual();
     void saveListingAs();
-    void savePlot();
+    bool offerWritableCopy();
+    void showFirstError();
+    void showNotice(const QString& text);
     void chooseColours(int set);
     void insertFileCommand();
     void showExamples();
@@ -130,9 +162,12 @@ private:
     CPlotView* plot;
     QToolBar* toolBar;
     QLabel* caption;
+    QLabel* notice;
+    QTimer* noticeTimer;
     QTimer* progressTimer;
     QPointer<ProgressDialog> progress;
     QPointer<ManualViewer> manual;
+    QPointer<class FindDialog> finder;
     QPrinter* printer;
     QMenu* recentMenu;
     QMenu* plotMenu;

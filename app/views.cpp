@@ -62,9 +62,22 @@ void setUpTable(QTreeWidget* table, const QStringList& headers, const std::vecto
     table->setUniformRowHeights(true);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setHeaderLabels(headers);
+    table->header()->setStretchLastSection(false);
     for (int c = 0; c < int(widthTexts.size()); ++c) {
         table->setColumnWidth(c, table->fontMetrics().horizontalAdvance(QLatin1String(widthTexts[size_t(c)])));
         table->headerItem()->setTextAlignment(c, c == 0 ? Qt::AlignLeft : Qt::AlignRight);
+    }
+}
+
+// Each column as wide as its widest text (heading, sample or value): the last one is not
+// stretched to the window's edge, where its numbers would stand far from their names.
+void fitColumns(QTreeWidget* table)
+{
+    for (int c = 0; c < table->columnCount(); ++c) {
+        const int sample = table->columnWidth(c);
+        table->resizeColumnToContents(c);
+        if (table->columnWidth(c) < sample && table->topLevelItemCount() == 0)
+            table->setColumnWidth(c, sample);
     }
 }
 
@@ -79,6 +92,7 @@ void fillTable(QTreeWidget* table, const std::vector<QStringList>& rows)
         items.append(item);
     }
     table->addTopLevelItems(items);
+    fitColumns(table);
 }
 
 }  // namespace
@@ -384,6 +398,37 @@ void CVariableView::rebuild()
 {
     if (topLevelItemCount() == 0)
         fillTable(this, variableRows());
+}
+
+QString viewsTableText(const QTreeWidget* table)
+{
+    const int columns = table->columnCount();
+    std::vector<QStringList> rows(1);
+    for (int c = 0; c < columns; ++c)
+        rows[0] << table->headerItem()->text(c).trimmed();
+    for (int r = 0; r < table->topLevelItemCount(); ++r) {
+        rows.emplace_back();
+        for (int c = 0; c < columns; ++c)
+            rows.back() << table->topLevelItem(r)->text(c);
+    }
+    std::vector<qsizetype> widths(size_t(columns), 0);
+    for (const QStringList& row : rows)
+        for (int c = 0; c < columns; ++c)
+            widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
+    QString text;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < columns; ++c)
+            cells << (c == 0 ? rows[r][c].leftJustified(widths[0]) : rows[r][c].rightJustified(widths[size_t(c)]));
+        text += cells.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
+        if (r == 0) {
+            qsizetype total = 2 * (columns - 1);
+            for (const qsizetype width : widths)
+                total += width;
+            text += QString(total, QLatin1Char('-')) + QLatin1Char('\n');
+        }
+    }
+    return text;
 }
 
 void ReportView::showEvent(QShowEvent* event)

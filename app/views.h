@@ -77,6 +77,10 @@ std::vector<QStringList> parameterRows(bool* withStatistics);
 // Rows of the variable table: name, minimum, maximum, mean, standard deviation.
 std::vector<QStringList> variableRows();
 
+// A table as text for printing: a heading row, a rule, and one row per item; the first
+// column left-aligned, the others right-aligned, each as wide as its widest text.
+QString viewsTableText(const QTreeWidget* table);
+
 // A report-style table that is filled when it becomes active and emptied when it stops
 // being active.
 class ReportView : public QTreeWidget {

@@ -12,6 +12,9 @@ int main(int argc, char** argv)
 {
     mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
     const CommandLine commandLine = commandLineParse(argc, argv);
+    const int early = commandLineEarlyExit(commandLine);
+    if (early >= 0)
+        return early;
     commandLineWriteTrace(argc, argv, commandLine);
     if (commandLine.run) {
         printf("RUN option specified\n");
@@ -20,7 +23,8 @@ int main(int argc, char** argv)
             commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
         }
-        return batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr);
+        return commandLineFinish(
+            batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr));
     }
     return windowRun(argc, argv, commandLine);
 }

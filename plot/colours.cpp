@@ -22,9 +22,11 @@ constexpr unsigned entryOf(unsigned width, unsigned red, unsigned green, unsigne
 
 // ORDER SLOT: one row per table, one column per slot.
 constexpr unsigned STANDARD_TABLES[COLOUR_TABLE_COUNT][COLOUR_SLOT_COUNT] = {
-    // colour on black
+    // colour on black, the screen's default. Its data marks are a light blue: pure blue
+    // (0, 0, 255) has a contrast of 2.4:1 on black, and one-pixel marks in it vanish, so
+    // that a residual or normal probability plot looked empty.
     {entryOf(1, 0, 0, 0), entryOf(1, 255, 255, 255), entryOf(1, 255, 255, 255),
-     entryOf(1, 255, 255, 255), entryOf(1, 0, 0, 255), entryOf(1, 255, 255, 0),
+     entryOf(1, 255, 255, 255), entryOf(1, 80, 160, 255), entryOf(1, 255, 255, 0),
      entryOf(1, 255, 0, 0), entryOf(1, 0, 200, 0), entryOf(1, 100, 100, 100),
      entryOf(1, 255, 255, 0)},
     // colour on white

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Drives the window as a new user would, under a private Xvfb display with xdotool,
-# and keeps a screenshot of every step (and the printed PDF pages) in the folder given
-# as the first argument (build/window-check by default). Needs build/moxel, Xvfb,
-# xdotool, imagemagick and poppler-utils. Without a window manager the main window
-# stands at (0, 0), so menus are reached at fixed positions.
+# Drives the window as a new user would, under a private Xvfb display of 1600x1000 with
+# xdotool, and keeps a screenshot of every step (and the printed PDF pages) in the
+# folder given as the first argument (build/window-check by default). Needs build/moxel,
+# Xvfb, xdotool, imagemagick, poppler-utils and util-linux (setpriv). Menus are reached
+# by their mnemonics, so that nothing depends on where the window stands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/window-check}")
@@ -11,11 +11,12 @@ moxel=$(realpath build/moxel)
 rm -rf "$out"
 mkdir -p "$out"
 work=$(mktemp -d /tmp/moxel-window-XXXXXX)
+chmod 755 "$work"
 cp examples/* "$work/"
 export XDG_CONFIG_HOME="$work/config"
 export DISPLAY=:${WINDOW_CHECK_DISPLAY:-97}
 
-Xvfb "$DISPLAY" -screen 0 1024x768x24 >/dev/null 2>&1 &
+Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app=
 cleanup() {
@@ -26,14 +27,26 @@ trap cleanup EXIT
 sleep 1
 
 shot() { sleep "${2:-0.7}"; import -window root "$out/$1.png"; echo "  $1.png"; }
-click() { xdotool mousemove "$1" "$2" click 1; sleep 0.4; }
-focus() {   # focuses the first window whose title matches
-  local id
+key() { xdotool key --delay 120 "$@"; sleep 0.4; }
+# Without a window manager the keyboard focus stays where a closed dialog left it: each
+# step on the main window gives it the focus first.
+main_key() { focus "$main"; key "$@"; }
+window_id() {   # the first window whose title matches
+  local id=
   for _ in $(seq 50); do
-    id=$(xdotool search --name "$1" 2>/dev/null | head -1) && [ -n "$id" ] && break
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) && [ -n "$id" ] && break
     sleep 0.2
   done
-  xdotool windowfocus --sync "$id"
+  echo "$id"
+}
+focus() { xdotool windowfocus --sync "$(window_id "$1")"; sleep 0.2; }
+# Clicks at x, y inside the window whose title matches.
+click_in() {
+  local id x y
+  id=$(window_id "$1")
+  eval "$(xdotool getwindowgeometry --shell "$id" | grep -E '^(X|Y)=')"
+  xdotool mousemove $((X + $2)) $((Y + $3)) click 1
+  sleep 0.5
 }
 start() {   # starts the window on a program of the work folder
   (cd "$work" && exec "$moxel" "$work/$1" >"$work/moxel.out" 2>&1) &
@@ -44,98 +57,94 @@ wait_exit() {
   for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || { app=; return 0; }; sleep 0.2; done
   echo "the window did not close" >&2; return 1
 }
-view_item() { click 181 9; click 215 "$1"; }      # the View menu's items
-plot_item() { click 181 9; click 210 73; click 350 "$1"; }
+plot_item() { main_key alt+v l; for _ in $(seq 2 "$1"); do key Down; done; key Return; }
 
-echo "First start, tutorial, run and views:"
+echo "First start and Run:"
+main=plots.mxl
 start plots.mxl
 shot 01-first-start-offer
 focus "Introductory tutorial for MOXEL"
-xdotool key Return
-shot 02-tutorial-page1
-for page in 2 3 4 5; do
-  focus "Introductory tutorial"
-  xdotool key alt+n
-  shot "02-tutorial-page$page"
-done
-focus "Introductory tutorial"
-xdotool key Return
-focus "plots.mxl"
-xdotool key alt+r
-shot 03-listing 2
-view_item 117; shot 04-parameters
-view_item 95; shot 05-variables
-plot_item 73; shot 06-function-plot
-plot_item 97; shot 07-scatter-plot
-plot_item 121; shot 08-residual-plot
-plot_item 145; shot 09-normal-plot
-plot_item 73
+key Escape
+shot 02-first-window
+main_key alt+r
+shot 03-after-run 2
+main_key alt+v r; shot 04-parameters
+main_key alt+v v; shot 05-variables
 
-echo "Save the plot as JPEG and as BMP:"
-click 290 9
-xdotool key ctrl+a
-xdotool type "$work/saved.jpg"
+echo "Each plot kind in the default screen colours:"
+plot_item 1; shot 06-function-plot
+plot_item 2; shot 07-scatter-plot
+plot_item 3; shot 08-residual-plot
+plot_item 4; shot 09-normal-plot
+
+echo "Save-plot: the proposed name, the status bar, the question before replacing:"
+plot_item 1
+main_key alt+p
 shot 10-save-plot-dialog
-xdotool key Return
-shot 11-saved-jpeg-message 1.5
-xdotool key Return
-click 290 9
-click 315 197
-xdotool key ctrl+a
-xdotool type "$work/saved.bmp"
-xdotool key Return
-shot 12-saved-bmp-message 1.5
-xdotool key Return
-convert "$work/saved.jpg" "$out/13-saved-jpeg.png"
-convert "$work/saved.bmp" "$out/14-saved-bmp.png"
+key Return
+shot 11-saved-in-status-bar 1.5
+main_key alt+p
+key Return
+shot 12-replace-question
+key alt+y
+sleep 1
+convert "$work/plots_plot1.jpg" "$out/13-saved-jpeg.png"
 
-echo "Change the screen colours:"
-click 228 9; click 250 29
-shot 15-colour-dialog
-click 248 381; click 456 366
-shot 16-standard-white
-click 392 421
-shot 17-plot-white-background
+echo "The colour dialog and the colour chooser:"
+main_key alt+c Return
+shot 14-colour-dialog
+click_in "Screen plot color selection" "${SWATCH_X:-353}" "${SWATCH_Y:-173}"
+shot 15-colour-chooser
+key Escape
+focus "Screen plot color selection"
+key Escape
 
-echo "Print the plot and the listing to PDF files:"
-focus "plots.mxl"
-xdotool key ctrl+p
-shot 18-print-dialog 1.5
-click 327 212; xdotool key ctrl+a; xdotool type "$work/plot.pdf"; click 339 253
+echo "Print and print preview of the plot, and the printed listing:"
+main_key ctrl+p
+shot 16-print-dialog 1.5
+key Return
 sleep 2
-view_item 51
-focus "plots.mxl"
-xdotool key ctrl+p
+mv "$work/plots.pdf" "$work/plot-page.pdf"
+pdftoppm -png -r 60 "$work/plot-page.pdf" "$out/17-printed-plot"
+main_key alt+f v
+shot 18-print-preview 2
+key Escape
+main_key alt+v a
+main_key ctrl+p
 sleep 1.5
-click 327 212; xdotool key ctrl+a; xdotool type "$work/listing.pdf"; click 339 253
+key Return
 sleep 2
-pdftoppm -png -r 50 "$work/plot.pdf" "$out/19-printed-plot"
-pdftoppm -png -r 50 -l 2 "$work/listing.pdf" "$out/20-printed-listing"
+pdftoppm -png -r 60 -l 3 "$work/plots.pdf" "$out/19-printed-listing"
 ls "$out" | grep printed | sed 's/^/  /'
 
-echo "The manual, the examples and the memory listing:"
-click 379 9; click 420 51
+echo "Find in the program, the manual's contents:"
+main_key alt+v p
+main_key ctrl+f
+xdotool type "RPLOT"
+key Return
+shot 20-find
+key Escape
+main_key alt+d v
 focus "MOXEL manual"
-xdotool key ctrl+f
-xdotool type "SWEEP"
-xdotool key Return
-shot 24-manual-find
-xdotool key ctrl+w 2>/dev/null || true
-focus "MOXEL manual"
-xdotool windowclose "$(xdotool search --name "MOXEL manual" | head -1)" 2>/dev/null || true
-focus "plots.mxl"
-click 379 9; click 420 95
-shot 25-examples
-xdotool key Return
-focus "plots.mxl"
-xdotool key ctrl+shift+m
-shot 26-memory-block-types
-xdotool key Return
-focus "plots.mxl"
-xdotool key alt+f x
+key Down Down Down Down Return
+shot 21-manual-contents 1.5
+key Escape
+main_key alt+f x
 wait_exit
 
-echo "Cancel a long sweep, then close with unsaved changes:"
+echo "A failed run shows its first error:"
+{
+  for i in $(seq 1 30); do echo "DOUBLE w$i;"; done
+  printf 'VARIABLES x, y;\nPARAMETERS a;\nFUNCTION y = a * ;\nq = ;\nDATA;\n1 2\n3 4\n'
+} >"$work/broken.mxl"
+main=broken.mxl
+start broken.mxl
+main_key alt+r
+shot 22-failed-run 1.5
+main_key alt+f x
+wait_exit
+
+echo "Progress of a long sweep, then Cancel:"
 cat >"$work/long.mxl" <<'PROGRAM'
 // A grid of 400 starting points over a model that loops for every observation.
 VARIABLES x, y;
@@ -152,19 +161,54 @@ DATA;
 3 19.8
 4 55.1
 PROGRAM
+main=long.mxl
 start long.mxl
-focus "long.mxl"
-xdotool key alt+r
-shot 21-progress 2
+main_key alt+r
+shot 23-progress 2.5
 focus "Performing analysis..."
-xdotool key Escape
-shot 22-cancelled-listing 2
+key Escape
+shot 24-cancelled-listing 2
 grep -q "Stopped due to: Analysis was aborted" "$work/long.lst" && echo "  long.lst: Analysis was aborted"
-view_item 29
-click 300 120
-xdotool type "// an unsaved change"
-xdotool key alt+f x
-shot 23-unsaved-question
-xdotool key alt+n
+main_key alt+f x
+wait_exit
+
+echo "An installed example in a read-only folder, run by an ordinary user:"
+installed="$work/installed"
+mkdir -p "$installed" "$work/home"
+cp examples/michaelis.mxl examples/michaelis.dat "$installed/"
+chmod 555 "$installed"
+# Root writes anywhere: as root the window runs as the ordinary user "nobody".
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  chown nobody "$work/home"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+(cd / && exec "${as_user[@]}" \
+  env HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" "$moxel" "$installed/michaelis.mxl" \
+  >"$work/nobody.out" 2>&1) &
+app=$!
+sleep 2
+focus "Introductory tutorial for MOXEL"
+key Escape
+main=michaelis.mxl
+main_key alt+r
+shot 25-read-only-offer
+key alt+y
+shot 26-copy-run 2
+ls "$work/home/MOXEL/examples" | sed 's/^/  copied: /'
+main_key alt+f x
+wait_exit
+echo "A listing of two pages, printed:"
+main=logistic.mxl
+start logistic.mxl
+main_key alt+r
+sleep 2
+main_key ctrl+p
+sleep 1.5
+key Return
+sleep 2
+pdftoppm -png -r 60 "$work/logistic.pdf" "$out/27-printed-long-listing"
+ls "$out" | grep long-listing | sed 's/^/  /'
+main_key alt+f x
 wait_exit
 echo "Screenshots in $out"

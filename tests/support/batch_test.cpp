@@ -334,7 +334,7 @@ TEST(CommandLine, WithoutRunAndWithoutDisplaySuggestsRun)
 {
     const RawRun run = runRaw(testTempDir(), {"doc.mxl"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(splitLines(run.out).at(0), "Invalid command option: doc.mxl");
+    EXPECT_EQ(run.out, "") << "a document name is no invalid option";
     EXPECT_EQ(run.err, "moxel: no display is available for the window.\n"
                        "To run a program without a window, use: moxel -run PROGRAM.mxl\n");
 }
