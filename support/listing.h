@@ -27,10 +27,10 @@ int listingCount();
 typedef void (*ListingSink)(const char* text);
 void listingSetSink(ListingSink sink);
 
-// The listing file: one text stream, or none.
-// The file is written as path + ".part" and renamed to path when closed.
-bool listingOpenFile(const char* path);   // closes any open one first; false when it cannot be created
-bool listingCloseFile();                  // false when the listing could not be written or put in place
+// The listing file: one text stream, or none. It is written under a unique temporary
+// name beside path and renamed to path only when complete (support/safefile.h).
+bool listingOpenFile(const char* path);   // closes any open one first; false (errno set) when it cannot be created
+bool listingCloseFile();                  // false (errno set) when it could not be written or put in place
 void listingDiscardFile();                // closes and removes it, leaving any file of its name alone
 const std::string& listingFilePath();     // the final name of the open listing, empty when none
 FILE* listingFile();                       // null when no listing file is open
