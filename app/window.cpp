@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -69,6 +70,13 @@ QIcon programIcon()
 
 }  // namespace
 
+void windowUseCNumbers()
+{
+    // setlocale is process-wide: every thread started later (the analysis worker, Qt's
+    // own) formats and reads numbers the same way. No thread of ours runs yet.
+    setlocale(LC_NUMERIC, "C");
+}
+
 bool windowDisplayAvailable()
 {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -90,6 +98,7 @@ int windowRun(int argc, char** argv, const CommandLine& commandLine)
     QApplication::setApplicationName(QStringLiteral("MOXEL"));
     QApplication::setOrganizationName(QStringLiteral("MOXEL"));
     QApplication::setDesktopFileName(QStringLiteral("moxel"));
+    windowUseCNumbers();
     application.setWindowIcon(programIcon());
     qInstallMessageHandler(nullptr);
 
