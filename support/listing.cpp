@@ -16,6 +16,9 @@
 
 namespace {
 
+const char MSG_TOO_MANY_ERRORS[] = "Too many errors: the compile stops after 100 errors";
+static_assert(COMPILE_ERROR_LIMIT == 100, "the message names the limit");
+
 constexpr int FORMAT_BUFFER = 600;        // a formatted screen line before cutting
 constexpr int ERROR_BOX_BUFFER = 256;     // text of one error box
 constexpr int LEX_ERROR_BUFFER = 100;     // "Error: " and a lexical message
@@ -208,10 +211,18 @@ void listingFilePrint(const char* format, ...)
 
 int compileError(const SourceLine* line, const char* message)
 {
+    // Past the limit the compile is ending: errors still count, but a flood (thousands
+    // of undefined names, say) does not bury the first ones.
+    if (listing.compileErrors >= COMPILE_ERROR_LIMIT)
+        return ++listing.compileErrors;
     printSourceLine(line);
     listingPrint("Error: %s", message);
     listingFilePrint("Error: %s\n", message);
-    return ++listing.compileErrors;
+    if (++listing.compileErrors == COMPILE_ERROR_LIMIT) {
+        listingPrint("Error: %s", MSG_TOO_MANY_ERRORS);
+        listingFilePrint("Error: %s\n", MSG_TOO_MANY_ERRORS);
+    }
+    return listing.compileErrors;
 }
 
 void listingNote(const SourceLine* line, const char* message)
@@ -278,6 +289,11 @@ void errorBox(const char* format, ...)
 int compileErrorCount()
 {
     return listing.compileErrors;
+}
+
+bool compileErrorLimitReached()
+{
+    return listing.compileErrors >= COMPILE_ERROR_LIMIT;
 }
 
 void compileErrorReset()

@@ -9,6 +9,7 @@
 struct SourceLine;
 
 constexpr int LISTING_LINE_MAX = 198;     // characters kept of one screen line
+constexpr int COMPILE_ERROR_LIMIT = 100;  // compile errors shown before the compile stops
 
 struct ListingLine {
     ListingLine* next;    // next newer line, or null
@@ -47,6 +48,7 @@ void dataError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void lexError(const char* message);
 void errorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int compileErrorCount();
+bool compileErrorLimitReached();          // the compile has shown its last error and stops reading
 void compileErrorReset();
 
 // The error box: the GUI installs a dialog; by default "Error: " and the text go to stderr.

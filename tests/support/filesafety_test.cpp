@@ -210,3 +210,98 @@ TEST(FileSafety, DecimalCommaLocaleChangesNoNumber)
     EXPECT_EQ(withoutStamp(readTextFile(folder + "/fit.lst")), withoutStamp(readTextFile(folder + "/c.lst")));
     EXPECT_EQ(readTextFile(folder + "/fit.out"), readTextFile(folder + "/c.out"));
 }
+
+int countOf(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// Floods of errors: the compile stops after 100 errors with a line that says so, on the
+// screen and in the listing, however many more the program holds.
+TEST(Floods, CompileStopsAfterOneHundredErrors)
+{
+    struct Case {
+        const char* name;
+        std::string body;     // between the declarations and the FUNCTION statement
+        const char* repeated; // the message that would flood
+    };
+    std::string undefined;
+    for (int i = 0; i < 50000; ++i)
+        undefined += "x = u" + std::to_string(i) + ";\n";
+    std::string braces;
+    for (int i = 0; i < 10000; ++i)
+        braces += "{\n";
+    braces += "x = 1;\n";
+    for (int i = 0; i < 10000; ++i)
+        braces += "}\n";
+    std::string ninetyNine;
+    for (int i = 0; i < 99; ++i)
+        ninetyNine += "x = u" + std::to_string(i) + ";\n";
+    const Case cases[] = {
+        {"50000 undefined names", undefined, "Error: Undefined variable name: "},
+        {"10000 nested braces", braces, "Error: "},
+        {"99 errors", ninetyNine, "Error: Undefined variable name: "},
+    };
+    const std::string stop = "Error: Too many errors: the compile stops after 100 errors\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MoxelRun run = runMoxel("PARAMETERS a;\nDOUBLE x;\n" + c.body + "FUNCTION a*a;\n");
+        EXPECT_EQ(run.status, 1);
+        const bool flood = c.body != ninetyNine;
+        EXPECT_EQ(countOf(run.out, stop), flood ? 1 : 0);
+        EXPECT_EQ(countOf(run.listing, stop), flood ? 1 : 0);
+        // The 100 errors and the stop line; the last statement is never reached.
+        EXPECT_EQ(countOf(run.out, "\nError: "), flood ? 101 : 99) << run.out.substr(0, 2000);
+        if (flood) {
+            EXPECT_EQ(run.out.size() - run.out.rfind(stop), stop.size());
+            EXPECT_EQ(run.listing.find("FUNCTION a*a;"), std::string::npos);
+        }
+    }
+}
+
+// A SWEEP grid of more than a million points is told at compile time with its size; up
+// to a million, nothing new is said.
+TEST(Floods, LargeSweepGridIsReportedAtCompileTime)
+{
+    struct Case {
+        const char* sweeps;
+        const char* note;   // expected note, null when none
+    };
+    const Case cases[] = {
+        {"SWEEP a = 1, 1000, 1;\nSWEEP b = 1, 1000, 1;\n", nullptr},
+        {"SWEEP a = 1, 1000, 1;\nSWEEP b = 1, 1001, 1;\n",
+         "     4: SWEEP b = 1, 1001, 1;\nNote: The SWEEP grid has 1001000 points (more than 1000000): the parameters "
+         "are fitted once from each point, which may take hours. Check the steps.\n"},
+        {"SWEEP a = 0, 1, 0.0000001;\n",
+         "     3: SWEEP a = 0, 1, 0.0000001;\nNote: The SWEEP grid has 10000001 points (more than 1000000)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sweeps);
+        // The undefined name stops the run after the compile.
+        const MoxelRun run = runMoxel(std::string("VARIABLES x, y;\nPARAMETERS a, b;\n") + c.sweeps +
+                                      "FUNCTION y = a * x + b + nothing;\nDATA;\n1 2\n2 3\n");
+        EXPECT_EQ(run.status, 1);
+        if (c.note) {
+            EXPECT_NE(run.out.find(c.note), std::string::npos) << run.out;
+            EXPECT_EQ(countOf(run.listing, "\nNote: The SWEEP grid has "), 1) << run.listing;
+        } else {
+            EXPECT_EQ(run.out.find("Note:"), std::string::npos) << run.out;
+        }
+    }
+}
+
+// A long fit whose standard error is no terminal (a log file) still says every 10 s that
+// it is alive.
+TEST(Floods, LongFitPrintsProgressLinesToALogFile)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/slow.mxl", SLOW_PROGRAM);
+    const int status = runIn(folder, "timeout --preserve-status -s INT 11 " + MOXEL + " -run slow.mxl >out.txt 2>err.txt");
+    EXPECT_EQ(status, 3);
+    const std::string err = readTextFile(folder + "/err.txt");
+    EXPECT_EQ(err.rfind("Running for 10 s: first iteration\n", 0), 0u) << err;
+    EXPECT_EQ(err.find('\r'), std::string::npos);
+}
