@@ -305,3 +305,17 @@ TEST(Floods, LongFitPrintsProgressLinesToALogFile)
     EXPECT_EQ(err.rfind("Running for 10 s: first iteration\n", 0), 0u) << err;
     EXPECT_EQ(err.find('\r'), std::string::npos);
 }
+
+// No listing, no result: a run whose listing cannot be created exits with status 1
+// after saying why, with the full path.
+TEST(FileSafety, NoListingMeansFailure)
+{
+    const std::string folder = testTempDir();
+    ASSERT_EQ(mkdir((folder + "/fit.lst").c_str(), 0755), 0);
+    writeTextFile(folder + "/fit.mxl", fitProgram(6));
+    const int status = runIn(folder, MOXEL + " -run fit.mxl >out.txt 2>err.txt");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(readTextFile(folder + "/err.txt"), "Unable to create listing file: " + folder + "/fit.lst (Is a directory)\n");
+    EXPECT_NE(readTextFile(folder + "/out.txt").find("Final Results"), std::string::npos);
+    EXPECT_EQ(temporaries(folder), std::vector<std::string>{});
+}
