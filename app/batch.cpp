@@ -146,9 +146,7 @@ void onInterrupt(int signalNumber)
             return;
         if (signalNumber != SIGINT) {
             safeFileRemoveTemporaries();
-            signal(signalNumber, SIG_DFL);
-            raise(signalNumber);
-            _exit(128 + signalNumber);
+            safeFileEndBySignal(signalNumber);
         }
     }
     if (!interruptSeen.load(std::memory_order_relaxed))

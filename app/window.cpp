@@ -43,9 +43,7 @@ void onTerminate(int signalNumber)
 {
     if (windowSignals.pending.exchange(true)) {
         safeFileRemoveTemporaries();
-        signal(signalNumber, SIG_DFL);
-        raise(signalNumber);
-        _exit(128 + signalNumber);
+        safeFileEndBySignal(signalNumber);
     }
     const char byte = 1;
     if (write(windowSignals.pipe[1], &byte, 1) != 1) {

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -247,6 +249,17 @@ void safeFileRemoveTemporaries()
     for (int k = 0; k < SAFE_FILE_SLOTS; ++k)
         if (safeFiles.used[k].load(std::memory_order_acquire))
             unlink(safeFiles.names[k]);
+}
+
+void safeFileEndBySignal(int signalNumber)
+{
+    signal(signalNumber, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signalNumber);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signalNumber);
+    _exit(128 + signalNumber);
 }
 
 int safeFileOpenCount()

@@ -43,5 +43,9 @@ std::string safeFileFullPath(const std::string& path);
 // a fixed table of names and calls unlink.
 void safeFileRemoveTemporaries();
 
+// Ends the process by signalNumber with its default action, from inside that signal's
+// handler (the signal is unblocked for it), so that the parent sees how it ended.
+[[noreturn]] void safeFileEndBySignal(int signalNumber);
+
 // Temporaries open now.
 int safeFileOpenCount();
