@@ -37,6 +37,7 @@ struct ListingState {
     ErrorBoxHandler errorBoxHandler = printErrorToStderr;
     SafeFile file;                             // listing file (its stream null when none)
     std::string path;                          // its final name, empty when none is open
+    char lastBoxText[ERROR_BOX_BUFFER] = "";   // the error box text last written to the listing file
     int compileErrors = 0;                     // compile errors counted since the reset
 };
 
@@ -169,6 +170,7 @@ bool listingOpenFile(const char* path)
         return false;
     }
     listing.path = path;
+    listing.lastBoxText[0] = '\0';
     return true;
 }
 
@@ -270,8 +272,11 @@ void errorBox(const char* format, ...)
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
     // The box goes away; the listing keeps the message (out of memory, say), so that the
-    // file tells why the run ended where it did.
-    if (listing.file.stream) {
+    // file tells why the run ended where it did. A message repeated at once (every
+    // screen line that finds no memory) is kept once.
+    if (listing.file.stream && strcmp(listing.lastBoxText, text) != 0) {
+        // No allocation here: memory may be what ran out.
+        snprintf(listing.lastBoxText, sizeof listing.lastBoxText, "%s", text);
         const char* start = text;
         size_t length = strlen(text);
         while (length > 0 && (*start == '\n' || *start == '\r')) {
