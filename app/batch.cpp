@@ -250,21 +250,25 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
         sigaction(BATCH_SIGNALS[k], &interrupt, &previous[k]);
     // A file larger than the process may write fails with a message like a full disk,
-    // instead of killing the process.
+    // and a reader of standard output that has gone (moxel -run ... | head) loses only
+    // the screen lines: neither kills the process with its files half written.
     struct sigaction ignore = {};
     struct sigaction previousFileSize = {};
+    struct sigaction previousPipe = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &previousFileSize);
+    sigaction(SIGPIPE, &ignore, &previousPipe);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
     listingSetSink(printScreenLine);
     memResetFailure();
     runCommandRelease();
 
-    const auto restoreSignals = [&previous, &previousFileSize] {
+    const auto restoreSignals = [&previous, &previousFileSize, &previousPipe] {
         for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
             sigaction(BATCH_SIGNALS[k], &previous[k], nullptr);
         sigaction(SIGXFSZ, &previousFileSize, nullptr);
+        sigaction(SIGPIPE, &previousPipe, nullptr);
     };
     if (!loadProgram(programPath)) {
         releaseRun();

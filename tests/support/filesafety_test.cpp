@@ -319,3 +319,44 @@ TEST(FileSafety, NoListingMeansFailure)
     EXPECT_NE(readTextFile(folder + "/out.txt").find("Final Results"), std::string::npos);
     EXPECT_EQ(temporaries(folder), std::vector<std::string>{});
 }
+
+// A reader of standard output that goes away during the run (a pipe into head) does not
+// end the run half-way: the listing and the output file are written whole, without
+// temporaries.
+TEST(FileSafety, ClosedStandardOutputLosesOnlyTheScreenLines)
+{
+    const std::string folder = testTempDir();
+    // A fit of about a second: the screen lines after the first come after the reader
+    // has gone.
+    std::string program = fitProgram(2000, true);
+    program.insert(program.find("FUNCTION"), "DOUBLE i;\ni = 0;\nWHILE (i < 500) i = i + 1;\n");
+    writeTextFile(folder + "/fit.mxl", program);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ends[0]);
+        dup2(ends[1], STDOUT_FILENO);
+        if (chdir(folder.c_str()) != 0)
+            _exit(99);
+        setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+        signal(SIGPIPE, SIG_DFL);
+        execl(MOXEL_BINARY, MOXEL_BINARY, "-run", "fit.mxl", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    close(ends[1]);
+    // The reader takes the first line and goes.
+    char c = 0;
+    while (read(ends[0], &c, 1) == 1 && c != '\n') {
+    }
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string listing = readTextFile(folder + "/fit.lst");
+    EXPECT_NE(listing.find("Final Results"), std::string::npos);
+    EXPECT_EQ(countOf(listing, "\n1999 "), 1);
+    EXPECT_EQ(splitLines(readTextFile(folder + "/fit.par")).size(), 2u);
+    EXPECT_EQ(temporaries(folder), std::vector<std::string>{});
+}
