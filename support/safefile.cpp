@@ -81,7 +81,7 @@ mode_t permissionsFor(const std::string& target)
 {
     struct stat info;
     if (stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-        return info.st_mode & 07777;
+        return info.st_mode & 0777;
     return DEFAULT_MODE & ~currentUmask();
 }
 
