@@ -194,7 +194,7 @@ bool safeFileCommit(SafeFile* file)
 {
     if (!file->stream)
         return false;
-    errno = 0;
+    // errno is left as the last failed write set it: it is the likeliest reason.
     const bool flushed = fflush(file->stream) == 0 && !ferror(file->stream);
     if (!flushed && !file->error)
         file->error = writeError(file->stream, errno);
