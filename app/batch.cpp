@@ -45,8 +45,8 @@ constexpr int BATCH_SIGNAL_COUNT = sizeof BATCH_SIGNALS / sizeof BATCH_SIGNALS[0
 
 // Set by the analysis thread as its last act, which wakes the waiting main thread at once.
 std::atomic<bool> analysisFinished{false};
-std::atomic<bool> interruptSeen{false};     // Ctrl+C came during this run, at any moment
-std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first Ctrl+C
+std::atomic<bool> interruptSeen{false};     // a cancelling signal came during this run, at any moment
+std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first such signal
 std::mutex finishLock;
 std::condition_variable finishSignal;
 
