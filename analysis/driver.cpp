@@ -26,7 +26,7 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
-AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false, 0, false};
+AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false, 0, false, false};
 
 std::atomic<bool> analysisRunning{false};
 std::atomic<int> progressIteration{0};
@@ -386,6 +386,7 @@ void finalPassAtBestPoint(int n, int p)
     finalPass(&driver.frame, n);
     const bool complete = !abortRequested.load(std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
+    analysis.residualsComputed = complete;
     if (complete && !settings.functionMinimization)
         analysis.finalSumSquares = finalPassSumSquares(n);
 }
@@ -412,6 +413,7 @@ int runAnalysis()
         analysis.initialGuess[j] = parameters[j]->initialValue;
     // Nothing of an earlier analysis may show if this one ends before its first solve does.
     analysis.finalSumSquares = 0.0;
+    analysis.residualsComputed = false;
     reportText("\nBeginning computation...\n");
 
     if (settings.sweepCount == 0) {
@@ -436,6 +438,7 @@ int runAnalysis()
             listingPrint("Completed analysis\n");
         else
             analysis.stopCode = STOP_ABORTED;
+        analysis.residualsComputed = !aborted();
         // The solver never formed a sum of squares for a model that cannot be computed
         // at its starting values, and its 0 would read as a perfect fit: the sum of the
         // final pass is shown instead, as the other figures of the listing are.

@@ -43,6 +43,8 @@ struct AnalysisState {
     bool printCovariance;       // COVARIANCE listing wanted; dropped with the request
     long residualEvaluations;   // residual vectors asked for by the solves of this analysis
     bool analysisCompleted;     // the run ended with a usable result
+    bool residualsComputed;     // the final pass computed every row of predicted and observed (false
+                                // after a Cancel before any point was computed, or during the pass)
 };
 
 extern AnalysisState analysis;

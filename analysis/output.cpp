@@ -2,7 +2,9 @@
 // observation, each item in a printf format chosen from the values of its column.
 #include "analysis/output.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <cstdio>
 #include <strings.h>
@@ -16,6 +18,7 @@
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/safefile.h"
 
 namespace {
 
@@ -58,23 +61,35 @@ bool replacesRunFile(const std::string& name)
     return listing && fstat(fileno(listing), &other) == 0 && same(other);
 }
 
-// Opens an output file for writing, refusing the files of the run itself.
-FILE* openOutput(const std::string& name)
+// Opens an output file for writing under a temporary name, refusing the files of the
+// run itself; null after setting *reason.
+FILE* openOutput(const std::string& name, SafeFile* safe, std::string* reason)
 {
-    FILE* file = replacesRunFile(name) ? nullptr : fopen(name.c_str(), "w");
-    if (!file)
+    if (replacesRunFile(name)) {
+        *reason = "it is a file this run reads or writes";
+    } else if (!safeFileOpen(safe, name)) {
+        *reason = safeFileReason(safe);
+    }
+    if (!safe->stream)
         output.failures++;
-    return file;
+    return safe->stream;
 }
 
-// Closes an output file; a write that failed (a full disk, say) gives the message
-// line, what naming the kind of file.
-std::string closeOutput(FILE* file, const char* what, const std::string& name)
+// Puts a complete output file in place; when it could not be written in full (a full
+// disk, say) the old file stays and the result is the message line, what naming the
+// kind of file.
+std::string closeOutput(SafeFile* safe, bool complete, const char* what, const std::string& name)
 {
-    const bool failed = ferror(file) != 0;
-    if (fclose(file) != 0 || failed) {
+    if (!complete) {
+        safeFileDiscard(safe);
         output.failures++;
-        return std::string("Error: unable to write ") + what + ": " + name + "\n";
+        return std::string("Error: unable to write ") + what + ": " + safeFileFullPath(name) + " (" +
+               strerror(ENOMEM) + ")\n";
+    }
+    if (!safeFileCommit(safe)) {
+        output.failures++;
+        return std::string("Error: unable to write ") + what + ": " + safeFileFullPath(name) + " (" +
+               safeFileReason(safe) + ")\n";
     }
     return "";
 }
@@ -162,11 +177,13 @@ void writeOutputFile()
         return;
     FILE* file = nullptr;
     std::string name;
+    SafeFile safe;
     if (settings.outputMode > 0) {
         name = resolveRelativePath(addDefaultExtension(settings.outputFile, "OUT"), programPath);
-        file = openOutput(name);
+        std::string reason;
+        file = openOutput(name, &safe, &reason);
         if (!file) {
-            reportText("Error: unable to open output file: %s\n", name.c_str());
+            reportText("Error: unable to open output file: %s (%s)\n", safeFileFullPath(name).c_str(), reason.c_str());
             return;
         }
     } else {
@@ -202,10 +219,11 @@ void writeOutputFile()
             fputs("\n", file);
         }
     }
+    const bool complete = formats && analysis.workColumn;
     if (formats)
         memfree(formats);
     if (settings.outputMode > 0) {
-        const std::string message = closeOutput(file, "output file", name);
+        const std::string message = closeOutput(&safe, complete, "output file", name);
         if (!message.empty())
             reportText("%s", message.c_str());
     }
@@ -225,12 +243,14 @@ std::string writeParameterFile()
 {
     const std::string name =
         resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath);
-    FILE* file = openOutput(name);
+    SafeFile safe;
+    std::string reason;
+    FILE* file = openOutput(name, &safe, &reason);
     if (!file)
-        return "Error: unable to open parameter output file: " + name + "\n";
+        return "Error: unable to open parameter output file: " + safeFileFullPath(name) + " (" + reason + ")\n";
     for (int j = 0; j < parameterCount; ++j)
         writeParameterLine(file, parameters[j]->value);
-    return closeOutput(file, "parameter output file", name);
+    return closeOutput(&safe, true, "parameter output file", name);
 }
 
 int outputFailureCount()

@@ -21,6 +21,8 @@
 
 namespace {
 
+const char MSG_NOT_COMPUTED[] = "not computed (the analysis was cancelled first)";
+
 constexpr int REPORT_BUFFER = 4096;            // one write; rows are far shorter
 constexpr double DW_AUTOCORRELATION = 0.8;     // Durbin-Watson below this earns a warning
 constexpr int CORRELATION_GROUP = 5;           // correlation columns per block
@@ -71,15 +73,24 @@ void writeSummary(int stopCode)
         reportText("This indicates the model does not fit the data well.\n");
     }
     reportText("Number of iterations performed = %ld\n", (long)analysis.iterationCount);
-    if (minimise) {
+    // Cancelled before any point was evaluated in full: a 0 would read as a perfect fit.
+    if (!analysis.residualsComputed) {
+        reportText(minimise ? "Final function value = %s\n" : "Final sum of squared deviations = %s\n", MSG_NOT_COMPUTED);
+        if (!minimise)
+            reportText("Final sum of deviations = %s\n", MSG_NOT_COMPUTED);
+    } else if (minimise) {
         reportText("Final function value = %14.7lE\n", analysis.predicted ? analysis.predicted[0] : 0.0);
     } else {
         reportText("Final sum of squared deviations = %14.7lE\n", analysis.finalSumSquares);
         reportText("Final sum of deviations = %14.7lE\n", rs.sumDev);
     }
-    if (n - p > 0 && !minimise)
-        reportText("Standard error of estimate = %lG\n", std::sqrt(rs.residualSS / (n - p)));
-    if (!minimise) {
+    if (!analysis.residualsComputed && !minimise) {
+        reportText("Standard error of estimate = %s\n", MSG_NOT_COMPUTED);
+        reportText("Average deviation = %s\n", MSG_NOT_COMPUTED);
+        reportText("Maximum deviation for any observation = %s\n", MSG_NOT_COMPUTED);
+    } else if (!minimise) {
+        if (n - p > 0)
+            reportText("Standard error of estimate = %lG\n", std::sqrt(rs.residualSS / (n - p)));
         reportText("Average deviation = %lG\n", rs.absDev);
         reportText("Maximum deviation for any observation = %lG\n", rs.maxDev);
         if (rs.rSquared > 0) {
@@ -291,7 +302,7 @@ void writeListing(int stopCode)
     writeParameterTable();
     if (!results.parameterFileMessage.empty())
         reportText("%s", results.parameterFileMessage.c_str());
-    if (!settings.functionMinimization)
+    if (!settings.functionMinimization && analysis.residualsComputed)
         writeAnalysisOfVariance();
     if (analysis.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
         writeConfidenceIntervals();

@@ -18,6 +18,7 @@
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/safefile.h"
 
 namespace {
 
@@ -59,9 +60,9 @@ std::string openListing(const std::string& program, const std::string& listingPa
 {
     // A program file that itself ends in ".lst" would be replaced by its own listing.
     if (sameFile(listingPath, program))
-        return formatMessage(MSG_NO_LISTING, listingPath, "it is the program file");
+        return formatMessage(MSG_NO_LISTING, safeFileFullPath(listingPath), "it is the program file");
     if (!listingOpenFile(listingPath.c_str()))
-        return formatMessage(MSG_NO_LISTING, listingPath, strerror(errno));
+        return formatMessage(MSG_NO_LISTING, safeFileFullPath(listingPath), strerror(errno));
     return "";
 }
 
@@ -115,23 +116,17 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
 RunEnd runCommandFinish()
 {
     RunEnd end = {false, ""};
-    FILE* listing = listingFile();
-    if (!listing)
+    if (!listingFile())
         return end;
-    const std::string path = listingFilePath();
-    // A listing that could not be written in full (a full disk, say) is a lost result.
-    const bool incomplete = fflush(listing) != 0 || ferror(listing);
-    if (incomplete) {
-        end.listingLost = true;
-        end.listingMessage = formatMessage(MSG_LISTING_LOST, path, strerror(errno ? errno : EIO));
-    }
+    const std::string path = safeFileFullPath(listingFilePath());
     // The listing takes its name only now; a data file of that name stays as it is.
-    if (!dataFilePath.empty() && sameFile(path, dataFilePath)) {
-        if (!end.listingMessage.empty())
-            end.listingMessage += '\n';
-        end.listingMessage += formatMessage(MSG_NO_LISTING, path, "it is the data file");
+    if (!dataFilePath.empty() && sameFile(listingFilePath(), dataFilePath)) {
+        end.listingLost = true;
+        end.listingMessage = formatMessage(MSG_NO_LISTING, path, "it is the data file");
         listingDiscardFile();
-    } else if (!listingCloseFile() && !incomplete) {
+    } else if (!listingCloseFile()) {
+        // Not written in full (a full disk, say) or not put in place: the old listing
+        // stays, and the run's result is lost.
         end.listingLost = true;
         end.listingMessage = formatMessage(MSG_LISTING_LOST, path, strerror(errno ? errno : EIO));
     }

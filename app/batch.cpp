@@ -10,6 +10,7 @@
 #include "lang/options.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/safefile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -33,14 +34,19 @@ const char MSG_TOO_LARGE[] = "Program file is too large: %s\n";
 
 constexpr int PROGRESS_FIRST_MS = 5;        // the progress line's first showing
 constexpr int PROGRESS_REFRESH_MS = 500;    // how often the progress line is redrawn
+constexpr int PROGRESS_LOG_SECONDS = 10;    // a progress line this often when stderr is no terminal
 // A SIGINT this soon after the one that cancelled is the same Ctrl+C delivered again
 // (timeout(1), for one, signals the process and then its whole process group).
 constexpr long long INTERRUPT_REPEAT_NS = 100000000;
 
+// The signals that cancel a batch run.
+constexpr int BATCH_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int BATCH_SIGNAL_COUNT = sizeof BATCH_SIGNALS / sizeof BATCH_SIGNALS[0];
+
 // Set by the analysis thread as its last act, which wakes the waiting main thread at once.
 std::atomic<bool> analysisFinished{false};
-std::atomic<bool> interruptSeen{false};     // Ctrl+C came during this run, at any moment
-std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first Ctrl+C
+std::atomic<bool> interruptSeen{false};     // a cancelling signal came during this run, at any moment
+std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first such signal
 std::mutex finishLock;
 std::condition_variable finishSignal;
 
@@ -121,20 +127,49 @@ void onAnalysisEnd(int)
     finishSignal.notify_one();
 }
 
-// Ctrl+C asks the analysis to stop; the run still ends with its listing written. A later
-// one also stops the pass at the best point before that listing.
-void onInterrupt(int)
+long long monotonicNanoseconds()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long time = (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
-    if (interruptSeen.load(std::memory_order_relaxed) &&
-        time - interruptTime.load(std::memory_order_relaxed) < INTERRUPT_REPEAT_NS)
-        return;
+    return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Ctrl+C, SIGTERM and SIGHUP ask the analysis to stop; the run still ends with its
+// listing written. A later Ctrl+C also stops the pass at the best point before that
+// listing; a later SIGTERM or SIGHUP ends the process at once, after removing the
+// temporary files it was writing (the old files of their names stay).
+void onInterrupt(int signalNumber)
+{
+    const long long time = monotonicNanoseconds();
+    if (interruptSeen.load(std::memory_order_relaxed)) {
+        if (time - interruptTime.load(std::memory_order_relaxed) < INTERRUPT_REPEAT_NS)
+            return;
+        if (signalNumber != SIGINT) {
+            safeFileRemoveTemporaries();
+            safeFileEndBySignal(signalNumber);
+        }
+    }
     if (!interruptSeen.load(std::memory_order_relaxed))
         interruptTime.store(time, std::memory_order_relaxed);
     interruptSeen.store(true, std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
+}
+
+// Where standard error is no terminal (a log file, a pipe), a long fit still shows that
+// it is alive: one whole line every PROGRESS_LOG_SECONDS.
+void logProgress(int seconds)
+{
+    const int iteration = progressIteration.load(std::memory_order_relaxed);
+    const double value = progressSumSquares.load(std::memory_order_relaxed);
+    const char* label = settings.functionMinimization ? "Absolute value:" : "Residual SS:";
+    if (settings.sweepCount > 0)
+        fprintf(stderr, "Running for %d s: Sweep step: %d  Iteration: %d  %s %13.5le\n", seconds,
+                progressSweepStep.load(std::memory_order_relaxed), iteration, label, value);
+    else if (iteration > 0)
+        fprintf(stderr, "Running for %d s: Iteration: %d  %s %13.5le\n", seconds, iteration, label, value);
+    else
+        fprintf(stderr, "Running for %d s: first iteration\n", seconds);
+    fflush(stderr);
 }
 
 void showProgress(bool* shown)
@@ -163,14 +198,20 @@ int waitForAnalysis()
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool shown = false;
     int wait = PROGRESS_FIRST_MS;
+    const long long start = monotonicNanoseconds();
+    long long nextLog = start + PROGRESS_LOG_SECONDS * 1000000000LL;
     for (;;) {
         {
             std::unique_lock<std::mutex> guard(finishLock);
             if (finishSignal.wait_for(guard, std::chrono::milliseconds(wait), [] { return analysisFinished.load(); }))
                 break;
         }
-        if (terminal)
+        if (terminal) {
             showProgress(&shown);
+        } else if (monotonicNanoseconds() >= nextLog) {
+            logProgress(static_cast<int>((monotonicNanoseconds() - start) / 1000000000LL));
+            nextLog += PROGRESS_LOG_SECONDS * 1000000000LL;
+        }
         wait = PROGRESS_REFRESH_MS;
     }
     analysisWait();
@@ -198,23 +239,40 @@ void releaseRun()
 
 int batchRun(const char* programPath, BatchPlotSaver savePlots)
 {
-    // Ctrl+C is answered from the first moment of the run to its last: the run ends with
-    // its listing, as an interrupted one, instead of dying half-way.
+    // Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its
+    // last: the run ends with its listing, as an interrupted one, instead of dying
+    // half-way with its files in pieces.
     struct sigaction interrupt = {};
-    struct sigaction previous = {};
+    struct sigaction previous[BATCH_SIGNAL_COUNT] = {};
     interrupt.sa_handler = onInterrupt;
     sigemptyset(&interrupt.sa_mask);
     interruptSeen.store(false);
-    sigaction(SIGINT, &interrupt, &previous);
+    for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
+        sigaction(BATCH_SIGNALS[k], &interrupt, &previous[k]);
+    // A file larger than the process may write fails with a message like a full disk,
+    // and a reader of standard output that has gone (moxel -run ... | head) loses only
+    // the screen lines: neither kills the process with its files half written.
+    struct sigaction ignore = {};
+    struct sigaction previousFileSize = {};
+    struct sigaction previousPipe = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previousFileSize);
+    sigaction(SIGPIPE, &ignore, &previousPipe);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     errorBoxSetHandler(printErrorBox);
     listingSetSink(printScreenLine);
     memResetFailure();
     runCommandRelease();
 
+    const auto restoreSignals = [&previous, &previousFileSize, &previousPipe] {
+        for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
+            sigaction(BATCH_SIGNALS[k], &previous[k], nullptr);
+        sigaction(SIGXFSZ, &previousFileSize, nullptr);
+        sigaction(SIGPIPE, &previousPipe, nullptr);
+    };
     if (!loadProgram(programPath)) {
         releaseRun();
-        sigaction(SIGINT, &previous, nullptr);
+        restoreSignals();
         return BATCH_FAILED;
     }
     analysisFinished.store(false);
@@ -238,15 +296,19 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     const RunEnd end = runCommandFinish();
     if (!end.listingMessage.empty())
         fprintf(stderr, "%s\n", end.listingMessage.c_str());
-    if (end.listingLost)
+    // No listing is no result, whatever the analysis did.
+    if (end.listingLost || !start.listingMessage.empty())
+        status = BATCH_FAILED;
+    // A run that ran out of memory ended early, whatever its stop code says.
+    if (memOutOfMemory())
         status = BATCH_FAILED;
     if (savePlots && !savePlots(programPath))
         status = BATCH_FAILED;
-    // An interrupted run is never a usable result, whenever Ctrl+C came.
+    // An interrupted run is never a usable result, whenever the signal came.
     if (status == BATCH_OK && interruptSeen.load(std::memory_order_relaxed))
         status = BATCH_NOT_CONVERGED;
     releaseRun();
     fflush(stdout);
-    sigaction(SIGINT, &previous, nullptr);
+    restoreSignals();
     return status;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "analysis/driver.h"
+#include "app/window.h"
 #include "lang/options.h"
 #include "plot/export.h"
 
@@ -43,6 +44,7 @@ bool batchSavePlots(const char* programPath)
         batchPlots.argc = 1;
         batchPlots.argv[0] = batchPlots.name;
         application = std::make_unique<QGuiApplication>(batchPlots.argc, batchPlots.argv);
+        windowUseCNumbers();   // the plots' labels keep decimal points
     }
     return exportAllPlots(programPath);
 }

@@ -1233,17 +1233,33 @@ void CMainFrame::commitData(QSessionManager& manager)
             if (!keep)
                 manager.cancel();
         } else {
-            // Nobody can be asked: the program is kept in a file beside the document.
-            QString message;
-            const QString rescue = (doc->path().isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("Untitled.mxl"))
-                                                          : doc->path()) + QStringLiteral(".unsaved");
-            QSaveFile file(rescue);
-            if (file.open(QIODevice::WriteOnly)) {
-                file.write(editor->toPlainText().toUtf8());
-                file.commit();
-            }
+            keepUnsavedText();
         }
     }
+}
+
+// Nobody can be asked: the program is kept in a file beside the document.
+void CMainFrame::keepUnsavedText()
+{
+    const QString rescue = (doc->path().isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("Untitled.mxl"))
+                                                  : doc->path()) + QStringLiteral(".unsaved");
+    QSaveFile file(rescue);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(editor->toPlainText().toUtf8());
+        file.commit();
+    }
+}
+
+void CMainFrame::endWithoutAsking()
+{
+    if (runPending) {
+        abortRequested.store(true);
+        analysisWait();
+        analysisFinished();
+    }
+    savePlacement();
+    if (doc->isModified())
+        keepUnsavedText();
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

@@ -119,6 +119,10 @@ public slots:
     void showFind(bool replacing);
     void findAgain(bool backward);
     void commitData(QSessionManager& manager);
+    // SIGTERM: asks nothing. A run is cancelled and waited for, the placement saved and
+    // unsaved text kept beside the document as at the end of a session; the caller then
+    // leaves the event loop.
+    void endWithoutAsking();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -127,6 +131,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void keepUnsavedText();
     void createViews();
     void createActions();
     void createMenus();

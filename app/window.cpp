@@ -6,22 +6,67 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/commandline.h"
 #include "app/dialogs.h"
 #include "app/mainframe.h"
 #include "plot/settings.h"
+#include "support/safefile.h"
 
 const char MSG_NO_DISPLAY[] =
     "moxel: no display is available for the window.\n"
     "To run a program without a window, use: moxel -run PROGRAM.mxl\n";
 
 namespace {
+
+// SIGTERM reaches the interface thread through a pipe: the handler only writes a byte.
+struct WindowSignals {
+    int pipe[2] = {-1, -1};                // read end watched by the event loop, write end for the handler
+    std::atomic<bool> pending{false};      // a SIGTERM is being answered
+};
+
+WindowSignals windowSignals;
+
+// A second SIGTERM while the first is answered ends the process at once, without the
+// temporary files it was writing.
+void onTerminate(int signalNumber)
+{
+    if (windowSignals.pending.exchange(true)) {
+        safeFileRemoveTemporaries();
+        safeFileEndBySignal(signalNumber);
+    }
+    const char byte = 1;
+    if (write(windowSignals.pipe[1], &byte, 1) != 1) {
+        // A full pipe already holds the request.
+    }
+}
+
+// Answers SIGTERM on the interface thread as the end of a session does, without asking.
+void watchTermination(QApplication* application, CMainFrame* frame)
+{
+    if (pipe2(windowSignals.pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(windowSignals.pipe[0], QSocketNotifier::Read, application);
+    QObject::connect(notifier, &QSocketNotifier::activated, frame, [frame, notifier] {
+        notifier->setEnabled(false);
+        frame->endWithoutAsking();
+        QCoreApplication::exit(128 + SIGTERM);
+    });
+    struct sigaction terminate = {};
+    terminate.sa_handler = onTerminate;
+    sigemptyset(&terminate.sa_mask);
+    sigaction(SIGTERM, &terminate, nullptr);
+}
 
 // Qt ends the process when its platform cannot start (a display that does not answer):
 // the user gets the same advice as without a display instead of Qt's abort.
@@ -69,6 +114,13 @@ QIcon programIcon()
 
 }  // namespace
 
+void windowUseCNumbers()
+{
+    // setlocale is process-wide: every thread started later (the analysis worker, Qt's
+    // own) formats and reads numbers the same way. No thread of ours runs yet.
+    setlocale(LC_NUMERIC, "C");
+}
+
 bool windowDisplayAvailable()
 {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -90,12 +142,14 @@ int windowRun(int argc, char** argv, const CommandLine& commandLine)
     QApplication::setApplicationName(QStringLiteral("MOXEL"));
     QApplication::setOrganizationName(QStringLiteral("MOXEL"));
     QApplication::setDesktopFileName(QStringLiteral("moxel"));
+    windowUseCNumbers();
     application.setWindowIcon(programIcon());
     qInstallMessageHandler(nullptr);
 
     CMainFrame frame;
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &frame, &CMainFrame::commitData,
                      Qt::DirectConnection);
+    watchTermination(&application, &frame);
     if (!commandLine.documentPath.empty())
         frame.openDocument(QFileInfo(QString::fromLocal8Bit(commandLine.documentPath.c_str())).absoluteFilePath());
     frame.show();

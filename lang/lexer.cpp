@@ -142,6 +142,11 @@ void echoLine(const SourceLine* line)
 // Fetches the next line of the source into the buffer; false at the end of input.
 bool readNewLine()
 {
+    // A compile that has reported as many errors as it shows reads no further.
+    if (compileErrorLimitReached()) {
+        lexer.fatal = true;
+        return false;
+    }
     if (lexer.lineIndex >= lexer.source.lineCount || !lexer.source.copyLine)
         return false;
     lexer.buffer[0] = '\0';

@@ -45,6 +45,10 @@ const char MSG_CONSTRAIN_PARAMETER[] = "Constraints can only apply to parameters
 const char MSG_INVALID_RANGE[] = "Invalid range of values";
 const char MSG_SWEEP_PARAMETER[] = "Sweep can only apply to parameters";
 const char MSG_SWEEPS_FULL[] = "MOXEL can only handle %d SWEEP statements";
+const char MSG_LARGE_SWEEP[] =
+    "The SWEEP grid has %.0f points (more than %.0f): the parameters are fitted once from each point, "
+    "which may take hours. Check the steps.";
+constexpr double SWEEP_GRID_WARNING = 1e6;   // grid points above which the size is reported
 const char MSG_PLOT_ITEM[] = "Invalid item in plot option list: %s";
 const char MSG_EQUALS_TITLE[] = "Missing equal sign after TITLE";
 const char MSG_EQUALS_XLABEL[] = "Missing equal sign after XLABEL";
@@ -885,6 +889,16 @@ void compileSweep()
     entry.step = step;
     entry.bestValue = low;
     entry.stepCount = static_cast<int>(steps);
+    // A step mistyped by a few orders of magnitude makes a grid that runs for hours
+    // without a word: its size is told now. Counted in doubles, which cannot overflow.
+    double points = 1.0;
+    for (int i = 0; i < settings.sweepCount; ++i)
+        points *= settings.sweeps[i].stepCount + 1.0;
+    if (points > SWEEP_GRID_WARNING) {
+        char note[200];
+        snprintf(note, sizeof note, MSG_LARGE_SWEEP, points, SWEEP_GRID_WARNING);
+        listingNote(line, note);
+    }
     endStatement(line);
 }
 

@@ -9,6 +9,7 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -48,10 +49,16 @@ const char MSG_NO_PARAMETERS[] = "You must use some parameters.";
 
 
 struct SymbolTable {
-    Symbol* head;   // newest symbol first
+    Symbol* head;      // newest symbol first
+    Symbol** index;    // open-addressed hash of the names, case ignored ("vdx"); null when
+                       // none could be made (lookups then walk the list)
+    int indexSize;     // slots of index, a power of two
+    int indexed;       // symbols in index
 };
 
 SymbolTable table;
+
+constexpr int INDEX_FIRST_SIZE = 64;   // slots of the first index; it doubles at half full
 
 }  // namespace
 
@@ -289,8 +296,75 @@ void compileDeclarators(int kind)
 
 } // namespace
 
+namespace {
+
+// FNV-1a over the significant characters, folded to lower case.
+unsigned nameHash(const char* name)
+{
+    unsigned hash = 2166136261u;
+    for (int i = 0; i < IDENTIFIER_MAX && name[i]; ++i) {
+        hash ^= static_cast<unsigned char>(tolower(static_cast<unsigned char>(name[i])));
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// The slot holding name, or the empty slot where it belongs.
+int indexSlot(const char* name)
+{
+    const unsigned mask = static_cast<unsigned>(table.indexSize - 1);
+    unsigned slot = nameHash(name) & mask;
+    while (table.index[slot] && strncasecmp(table.index[slot]->name, name, IDENTIFIER_MAX) != 0)
+        slot = (slot + 1) & mask;
+    return static_cast<int>(slot);
+}
+
+// Makes the index size slots large and fills it from the list, newest first, so that
+// of two symbols of one name the newer is found as before.
+bool indexRebuild(int size)
+{
+    if (table.index)
+        memfree(table.index);
+    table.index = static_cast<Symbol**>(memalloc_zero(sizeof(Symbol*) * static_cast<size_t>(size), "vdx"));
+    table.indexSize = table.index ? size : 0;
+    table.indexed = 0;
+    if (!table.index)
+        return false;
+    for (Symbol* symbol = table.head; symbol; symbol = symbol->next) {
+        const int slot = indexSlot(symbol->name);
+        if (!table.index[slot]) {
+            table.index[slot] = symbol;
+            table.indexed++;
+        }
+    }
+    return true;
+}
+
+// Adds the newest symbol (the list's head) to the index; a failed allocation leaves
+// lookups to the list.
+void indexAdd(Symbol* symbol)
+{
+    if (!table.index && table.indexed < 0)
+        return;
+    if (2 * (table.indexed + 1) > table.indexSize) {
+        if (!indexRebuild(table.indexSize ? 2 * table.indexSize : INDEX_FIRST_SIZE))
+            table.indexed = -1;
+        return;
+    }
+    const int slot = indexSlot(symbol->name);
+    if (!table.index[slot])
+        table.indexed++;
+    table.index[slot] = symbol;
+}
+
+} // namespace
+
 Symbol* findSymbol(const char* name)
 {
+    if (table.index) {
+        Symbol* symbol = table.index[indexSlot(name)];
+        return symbol;
+    }
     for (Symbol* symbol = table.head; symbol; symbol = symbol->next) {
         if (strncasecmp(symbol->name, name, IDENTIFIER_MAX) == 0)
             return symbol;
@@ -324,6 +398,7 @@ Symbol* defineSymbol(const char* name, int kind, const SourceLine* line)
     }
     symbol->next = table.head;
     table.head = symbol;
+    indexAdd(symbol);
 
     if (kind == SYM_INPUT)
         enlist(symbol, inputVariables, &inputVariableCount, MAX_INPUT_VARIABLES, MSG_TOO_MANY_INPUTS, line);
@@ -461,6 +536,11 @@ void freeSymbols()
         symbol = next;
     }
     table.head = nullptr;
+    if (table.index)
+        memfree(table.index);
+    table.index = nullptr;
+    table.indexSize = 0;
+    table.indexed = 0;
     slotCount = 0;
     memset(inputVariables, 0, sizeof inputVariables);
     memset(parameters, 0, sizeof parameters);

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "lang/options.h"
 #include "plot/colours.h"
@@ -19,6 +21,7 @@
 #include "plot/plotmodel.h"
 #include "plot/settings.h"
 #include "support/listing.h"
+#include "support/safefile.h"
 
 const char MSG_PLOT_WRITTEN[] = "The plot was written to %s";
 
@@ -71,25 +74,37 @@ void fetchRgbRow(const PixelRows& image, int row, unsigned char* rgb)
     }
 }
 
+// A file message: the fixed words, the file's full path and the reason.
+void reportFileError(const char* message, const char* path, const char* reason)
+{
+    errorBox("%s: %s (%s)", message, safeFileFullPath(path).c_str(), reason);
+}
+
 // Opens the temporary file of path for writing; null after the message.
-FILE* openPart(const std::string& part, const char* message)
+FILE* openPart(const std::string& part, const char* path, const char* message)
 {
     FILE* file = fopen(part.c_str(), "wb");
     if (!file)
-        errorBox("%s", message);
+        reportFileError(message, path, strerror(errno));
     return file;
 }
 
 // Closes the temporary file and puts it in place when all of it was written; else
-// removes it, reports message and returns false.
-bool closePart(FILE* file, const std::string& part, const char* path, bool written, const char* message)
+// removes it, reports message with the reason and returns false. reason is the cause of
+// a failure found while writing, null when there was none.
+bool closePart(FILE* file, const std::string& part, const char* path, const char* reason, const char* message)
 {
-    written = fflush(file) == 0 && !ferror(file) && written;
-    written = fclose(file) == 0 && written;
-    if (written && rename(part.c_str(), path) == 0)
+    int error = 0;
+    if (fflush(file) != 0 || ferror(file))
+        error = errno ? errno : EIO;
+    if (fclose(file) != 0 && !error)
+        error = errno ? errno : EIO;
+    if (!reason && !error && rename(part.c_str(), path) == 0)
         return true;
+    if (!reason && !error)
+        error = errno;
     remove(part.c_str());
-    errorBox("%s", message);
+    reportFileError(message, path, reason ? reason : strerror(error));
     return false;
 }
 
@@ -97,26 +112,37 @@ bool closePart(FILE* file, const std::string& part, const char* path, bool writt
 struct JpegFailure {
     jpeg_error_mgr manager;     // the library's standard manager, error_exit replaced
     jmp_buf resume;             // where the writer takes over again
+    int systemError;            // errno when the library gave up
+    char reason[JMSG_LENGTH_MAX]; // why: the system's reason for a failed write, else the library's
 };
 
 void jpegFatal(j_common_ptr compressor)
 {
-    longjmp(reinterpret_cast<JpegFailure*>(compressor->err)->resume, 1);
+    JpegFailure* failure = reinterpret_cast<JpegFailure*>(compressor->err);
+    failure->systemError = errno;
+    if (failure->manager.msg_code == JERR_FILE_WRITE && failure->systemError)
+        snprintf(failure->reason, sizeof failure->reason, "%s", strerror(failure->systemError));
+    else
+        (*failure->manager.format_message)(compressor, failure->reason);
+    longjmp(failure->resume, 1);
 }
 
 void jpegSilent(j_common_ptr) {}
 
-// Compresses image into file. Only plain data lives in this frame, so that the jump
-// back from a library error skips no destructor.
-bool compressJpeg(FILE* file, const PixelRows& image)
+// Compresses image into file; false with the reason. Only plain data lives in this
+// frame, so that the jump back from a library error skips no destructor.
+bool compressJpeg(FILE* file, const PixelRows& image, char reason[JMSG_LENGTH_MAX])
 {
     jpeg_compress_struct compressor;
     JpegFailure failure;
     compressor.err = jpeg_std_error(&failure.manager);
     failure.manager.error_exit = jpegFatal;
     failure.manager.output_message = jpegSilent;
+    failure.systemError = 0;
+    failure.reason[0] = '\0';
     if (setjmp(failure.resume)) {
         jpeg_destroy_compress(&compressor);
+        memcpy(reason, failure.reason, JMSG_LENGTH_MAX);
         return false;
     }
     jpeg_create_compress(&compressor);
@@ -193,7 +219,7 @@ void exportStoreSettings(const PlotFileSettings& fileSettings)
 bool exportWriteBmp(const char* path, const PixelRows& image)
 {
     const std::string part = std::string(path) + PART_SUFFIX;
-    FILE* file = openPart(part, MSG_BMP_OPEN);
+    FILE* file = openPart(part, path, MSG_BMP_OPEN);
     if (!file)
         return false;
     const long rowBytes = bmpRowBytes(image.width);
@@ -222,16 +248,19 @@ bool exportWriteBmp(const char* path, const PixelRows& image)
         }
         written = fwrite(row.data(), 1, row.size(), file) == row.size();
     }
-    return closePart(file, part, path, written, MSG_BMP_WRITE);
+    const int error = errno;
+    return closePart(file, part, path, written ? nullptr : strerror(error ? error : EIO), MSG_BMP_WRITE);
 }
 
 bool exportWriteJpeg(const char* path, const PixelRows& image)
 {
     const std::string part = std::string(path) + PART_SUFFIX;
-    FILE* file = openPart(part, MSG_JPG_OPEN);
+    FILE* file = openPart(part, path, MSG_JPG_OPEN);
     if (!file)
         return false;
-    return closePart(file, part, path, compressJpeg(file, image), MSG_JPG_ERROR);
+    char reason[JMSG_LENGTH_MAX];
+    const bool compressed = compressJpeg(file, image, reason);
+    return closePart(file, part, path, compressed ? nullptr : reason, MSG_JPG_ERROR);
 }
 
 bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings)

@@ -50,8 +50,9 @@ struct PixelRows {
 };
 
 // Writers. Each reports a failure in the error box ("Cannot open BMP output file",
-// "Error writing BMP file", "Cannot open JPG output file", "Error generating JPG file")
-// and returns false; the file of that name is then as it was.
+// "Error writing BMP file", "Cannot open JPG output file", "Error generating JPG file",
+// each followed by ": ", the file's full path and the reason in parentheses) and
+// returns false; the file of that name is then as it was.
 bool exportWriteBmp(const char* path, const PixelRows& image);
 bool exportWriteJpeg(const char* path, const PixelRows& image);
 

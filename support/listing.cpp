@@ -4,17 +4,20 @@
 
 #include "lang/lexer.h"
 #include "support/allocator.h"
+#include "support/safefile.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <cstdarg>
 #include <cstddef>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
+
+const char MSG_TOO_MANY_ERRORS[] = "Too many errors: the compile stops after 100 errors";
+static_assert(COMPILE_ERROR_LIMIT == 100, "the message names the limit");
 
 constexpr int FORMAT_BUFFER = 600;        // a formatted screen line before cutting
 constexpr int ERROR_BOX_BUFFER = 256;     // text of one error box
@@ -22,7 +25,6 @@ constexpr int LEX_ERROR_BUFFER = 100;     // "Error: " and a lexical message
 constexpr int LISTING_TEXT_LIMIT = 197;   // characters copied before the line is full
 constexpr int ERROR_LINE_TEXT = 70;       // characters of a source line shown with an error
 constexpr int EXTENSION_MAX = 7;          // characters of a default extension
-constexpr int LINK_HOPS_MAX = 40;         // symbolic links followed from a listing path
 
 void printErrorToStderr(const char* text);
 
@@ -33,10 +35,9 @@ struct ListingState {
     ListingSink sink = nullptr;                // told of each appended line
     ListingSink traceSink = nullptr;           // receives trace lines
     ErrorBoxHandler errorBoxHandler = printErrorToStderr;
-    FILE* file = nullptr;                      // listing file, or null
+    SafeFile file;                             // listing file (its stream null when none)
     std::string path;                          // its final name, empty when none is open
-    std::string targetPath;                    // the file that name finally refers to
-    std::string partPath;                      // the name it is written under until closed
+    char lastBoxText[ERROR_BOX_BUFFER] = "";   // the error box text last written to the listing file
     int compileErrors = 0;                     // compile errors counted since the reset
 };
 
@@ -157,71 +158,37 @@ void listingSetSink(ListingSink sink)
     listing.sink = sink;
 }
 
-// The file a path finally refers to: a symbolic link is followed (a relative target from
-// the link's folder), so that a listing put in place by rename replaces the link's target
-// and the link stays. A path that is no link, and a loop of links, come back unchanged.
-static std::string listingTargetPath(const std::string& path)
-{
-    std::string current = path;
-    for (int hops = 0; hops < LINK_HOPS_MAX; ++hops) {
-        struct stat info;
-        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return current;
-        std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
-        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<size_t>(length) >= target.size())
-            return path;
-        target.resize(static_cast<size_t>(length));
-        const size_t slash = current.find_last_of('/');
-        if (target[0] != '/' && slash != std::string::npos)
-            target = current.substr(0, slash + 1) + target;
-        current = target;
-    }
-    return path;
-}
-
 // The listing is written under a temporary name beside the file it will replace and takes
 // that file's name when it is closed: a file of that name which the run still reads (a
-// data file, say) is not emptied the moment the run starts.
+// data file, say) is not emptied the moment the run starts, and a run that fails or is
+// killed leaves the old listing whole.
 bool listingOpenFile(const char* path)
 {
     listingCloseFile();
-    const std::string targetPath = listingTargetPath(path);
-    const std::string partPath = targetPath + ".part";
-    listing.file = fopen(partPath.c_str(), "w");
-    if (!listing.file)
+    if (!safeFileOpen(&listing.file, path)) {
+        errno = listing.file.error;
         return false;
+    }
     listing.path = path;
-    listing.targetPath = targetPath;
-    listing.partPath = partPath;
+    listing.lastBoxText[0] = '\0';
     return true;
 }
 
 bool listingCloseFile()
 {
-    if (!listing.file)
+    if (!listing.file.stream)
         return true;
-    const bool written = fclose(listing.file) == 0;
-    listing.file = nullptr;
-    const bool placed = written && rename(listing.partPath.c_str(), listing.targetPath.c_str()) == 0;
-    if (!placed)
-        remove(listing.partPath.c_str());
+    const bool placed = safeFileCommit(&listing.file);
     listing.path.clear();
-    listing.targetPath.clear();
-    listing.partPath.clear();
+    if (!placed)
+        errno = listing.file.error;
     return placed;
 }
 
 void listingDiscardFile()
 {
-    if (listing.file) {
-        fclose(listing.file);
-        remove(listing.partPath.c_str());
-    }
-    listing.file = nullptr;
+    safeFileDiscard(&listing.file);
     listing.path.clear();
-    listing.targetPath.clear();
-    listing.partPath.clear();
 }
 
 const std::string& listingFilePath()
@@ -231,25 +198,33 @@ const std::string& listingFilePath()
 
 FILE* listingFile()
 {
-    return listing.file;
+    return listing.file.stream;
 }
 
 void listingFilePrint(const char* format, ...)
 {
-    if (!listing.file)
+    if (!listing.file.stream)
         return;
     va_list args;
     va_start(args, format);
-    vfprintf(listing.file, format, args);
+    vfprintf(listing.file.stream, format, args);
     va_end(args);
 }
 
 int compileError(const SourceLine* line, const char* message)
 {
+    // Past the limit the compile is ending: errors still count, but a flood (thousands
+    // of undefined names, say) does not bury the first ones.
+    if (listing.compileErrors >= COMPILE_ERROR_LIMIT)
+        return ++listing.compileErrors;
     printSourceLine(line);
     listingPrint("Error: %s", message);
     listingFilePrint("Error: %s\n", message);
-    return ++listing.compileErrors;
+    if (++listing.compileErrors == COMPILE_ERROR_LIMIT) {
+        listingPrint("Error: %s", MSG_TOO_MANY_ERRORS);
+        listingFilePrint("Error: %s\n", MSG_TOO_MANY_ERRORS);
+    }
+    return listing.compileErrors;
 }
 
 void listingNote(const SourceLine* line, const char* message)
@@ -296,6 +271,22 @@ void errorBox(const char* format, ...)
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
+    // The box goes away; the listing keeps the message (out of memory, say), so that the
+    // file tells why the run ended where it did. A message repeated at once (every
+    // screen line that finds no memory) is kept once.
+    if (listing.file.stream && strcmp(listing.lastBoxText, text) != 0) {
+        // No allocation here: memory may be what ran out.
+        snprintf(listing.lastBoxText, sizeof listing.lastBoxText, "%s", text);
+        const char* start = text;
+        size_t length = strlen(text);
+        while (length > 0 && (*start == '\n' || *start == '\r')) {
+            start++;
+            length--;
+        }
+        while (length > 0 && (start[length - 1] == '\n' || start[length - 1] == '\r'))
+            length--;
+        fprintf(listing.file.stream, "Error: %.*s\n", static_cast<int>(length), start);
+    }
     if (listing.errorBoxHandler)
         listing.errorBoxHandler(text);
 }
@@ -303,6 +294,11 @@ void errorBox(const char* format, ...)
 int compileErrorCount()
 {
     return listing.compileErrors;
+}
+
+bool compileErrorLimitReached()
+{
+    return listing.compileErrors >= COMPILE_ERROR_LIMIT;
 }
 
 void compileErrorReset()

@@ -9,6 +9,7 @@
 struct SourceLine;
 
 constexpr int LISTING_LINE_MAX = 198;     // characters kept of one screen line
+constexpr int COMPILE_ERROR_LIMIT = 100;  // compile errors shown before the compile stops
 
 struct ListingLine {
     ListingLine* next;    // next newer line, or null
@@ -27,10 +28,10 @@ int listingCount();
 typedef void (*ListingSink)(const char* text);
 void listingSetSink(ListingSink sink);
 
-// The listing file: one text stream, or none.
-// The file is written as path + ".part" and renamed to path when closed.
-bool listingOpenFile(const char* path);   // closes any open one first; false when it cannot be created
-bool listingCloseFile();                  // false when the listing could not be written or put in place
+// The listing file: one text stream, or none. It is written under a unique temporary
+// name beside path and renamed to path only when complete (support/safefile.h).
+bool listingOpenFile(const char* path);   // closes any open one first; false (errno set) when it cannot be created
+bool listingCloseFile();                  // false (errno set) when it could not be written or put in place
 void listingDiscardFile();                // closes and removes it, leaving any file of its name alone
 const std::string& listingFilePath();     // the final name of the open listing, empty when none
 FILE* listingFile();                       // null when no listing file is open
@@ -47,6 +48,7 @@ void dataError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void lexError(const char* message);
 void errorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int compileErrorCount();
+bool compileErrorLimitReached();          // the compile has shown its last error and stops reading
 void compileErrorReset();
 
 // The error box: the GUI installs a dialog; by default "Error: " and the text go to stderr.

@@ -298,7 +298,7 @@ TEST(Batch, OutputFileWithWorkVariableAndParameterFileThatCannotBeOpened)
     EXPECT_NE(run.listing.find("Output values will be written to " + run.folder + "/res.out\n"), std::string::npos);
     // The parameter file's error lands right after the parameter table.
     EXPECT_NE(run.listing.find("  0.00023\nError: unable to open parameter output file: " + run.folder +
-                               "/nosuchfolder/p.par\n\n\n"),
+                               "/nosuchfolder/p.par (No such file or directory)\n\n\n"),
               std::string::npos) << run.listing;
 }
 
@@ -307,7 +307,7 @@ TEST(Batch, OutputFileThatCannotBeOpened)
     const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n"
                                   "OUTPUT \"nosuchfolder/out\" x, y;\nDATA;\n1 3\n2 5\n3 7.5\n");
     ASSERT_EQ(run.status, 1) << run.out;
-    const std::string message = "Error: unable to open output file: " + run.folder + "/nosuchfolder/out.out\n";
+    const std::string message = "Error: unable to open output file: " + run.folder + "/nosuchfolder/out.out (No such file or directory)\n";
     EXPECT_NE(run.listing.find(message), std::string::npos) << run.listing;
     EXPECT_NE(run.out.find(message), std::string::npos);
 }

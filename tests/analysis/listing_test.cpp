@@ -572,7 +572,9 @@ TEST(FinalResults, InterruptedRunIsReportedAsAborted)
         "Number of observations = 5\nMaximum allowed number of iterations = 500\n"
         "Convergence tolerance factor = 1.000000E-10\nStopped due to: Analysis was aborted\n"
         "Number of iterations performed = [0-9]+\n"
-        "Final sum of squared deviations = [ 0-9.E+-]{14}\nFinal sum of deviations = [ 0-9.E+-]{14}\n"
+        // Under a heavy load the first point may not have been computed yet.
+        "Final sum of squared deviations = ([ 0-9.E+-]{14}|not computed \\(the analysis was cancelled first\\))\n"
+        "Final sum of deviations = ([ 0-9.E+-]{14}|not computed \\(the analysis was cancelled first\\))\n"
         "(.|\n)*" + std::string("Analysis completed STAMP\\.  Runtime = T seconds\\.\n") +
         "\n\n             ----  Descriptive Statistics for Variables  ----\n(.|\n)*"
         "\n\n  ----  Calculated Parameter Values  ----\n\n"

@@ -70,10 +70,10 @@ TEST(OutputFiles, NeverReplaceTheRunsOwnFiles)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readTextFile(folder + "/run.mxl"), program);
     EXPECT_EQ(readTextFile(folder + "/points.dat"), "1 2\n2 4.1\n3 5.9\n");
-    EXPECT_NE(run.listing.find("Error: unable to open output file: " + folder + "/run.mxl\n"),
+    EXPECT_NE(run.listing.find("Error: unable to open output file: " + folder + "/run.mxl (it is a file this run reads or writes)\n"),
               std::string::npos);
     EXPECT_NE(run.listing.find("Error: unable to open parameter output file: " + folder +
-                               "/points.dat\n"), std::string::npos);
+                               "/points.dat (it is a file this run reads or writes)\n"), std::string::npos);
     EXPECT_NE(run.listing.find("Final Results"), std::string::npos);
 }
 
@@ -89,9 +89,9 @@ TEST(OutputFiles, WriteFailureIsReported)
                                   "OUTPUT \"full\" x, y;\nPOUTPUT \"full\";\nDATA;\n1 2\n2 4.1\n3 5.9\n",
                                   "prog", folder);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.listing.find("Error: unable to write output file: " + folder + "/full.out\n"),
+    EXPECT_NE(run.listing.find("Error: unable to write output file: " + folder + "/full.out (No space left on device)\n"),
               std::string::npos) << run.listing;
-    EXPECT_NE(run.listing.find("Error: unable to write parameter output file: " + folder + "/full.par\n"),
+    EXPECT_NE(run.listing.find("Error: unable to write parameter output file: " + folder + "/full.par (No space left on device)\n"),
               std::string::npos);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/window.h"
 #include "testutil.h"
 
 int main(int argc, char** argv)
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     const std::string config = testTempDir() + "/config";
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     QApplication application(argc, argv);
+    windowUseCNumbers();   // as the window does
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

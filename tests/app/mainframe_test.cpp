@@ -221,8 +221,8 @@ TEST_F(FrameTest, BrokenProgramAndMissingDataStayInTheMessagePane)
 
 TEST_F(FrameTest, UntitledListingThatCannotBeCreatedIsReported)
 {
-    // A folder where the listing's file would be written makes its creation fail.
-    QDir().mkpath(QString::fromStdString(folder + "/Untitled.lst.part"));
+    // A folder of the listing's name makes its creation fail.
+    QDir().mkpath(QString::fromStdString(folder + "/Untitled.lst"));
     frame->editView()->setPlainText("PARAMETERS a;\nFUNCTION a*a;\n\n");
     Answer answer{QMessageBox::Ok};
     answerNextBox(&answer);

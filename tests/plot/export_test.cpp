@@ -147,13 +147,14 @@ TEST_F(Export, FailedWriteLeavesTheOldFileAlone)
         ASSERT_EQ(mkdir((path + ".part").c_str(), 0700), 0);
         boxes.clear();
         EXPECT_FALSE(c.writer(path.c_str(), rows));
-        EXPECT_EQ(boxes, std::vector<std::string>{c.message});
+        EXPECT_EQ(boxes, std::vector<std::string>{std::string(c.message) + ": " + path + " (Is a directory)"});
         EXPECT_EQ(readTextFile(path), "a good image");
     }
     // A folder that does not exist: nothing is written anywhere.
     boxes.clear();
     EXPECT_FALSE(exportWriteJpeg((folder + "/missing/plot.jpg").c_str(), rows));
-    EXPECT_EQ(boxes, std::vector<std::string>{"Cannot open JPG output file"});
+    EXPECT_EQ(boxes, std::vector<std::string>{"Cannot open JPG output file: " + folder +
+                                              "/missing/plot.jpg (No such file or directory)"});
 }
 
 // A write that fails part way (the file-size limit of a child process stands in for a
@@ -181,7 +182,8 @@ TEST_F(Export, WriteFailingPartWayLeavesNoPartialImage)
             setrlimit(RLIMIT_FSIZE, &limit);
             boxes.clear();
             const bool written = c.writer(path.c_str(), rows);
-            _exit(!written && boxes == std::vector<std::string>{c.message} ? 0 : 1);
+            const std::string message = std::string(c.message) + ": " + path + " (File too large)";
+            _exit(!written && boxes == std::vector<std::string>{message} ? 0 : 1);
         }
         int status = 0;
         waitpid(child, &status, 0);
