@@ -26,7 +26,7 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
-AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false, 0, false};
+AnalysisState analysis = {};
 
 std::atomic<bool> analysisRunning{false};
 std::atomic<int> progressIteration{0};
@@ -60,27 +60,6 @@ struct DriverState {
 };
 
 DriverState driver;
-
-// ORDER STOP: reason texts by stop code.
-struct StopReason {
-    int code;
-    const char* text;
-};
-
-constexpr StopReason stopReasons[] = {
-    {STOP_FALSE_CONVERGENCE, "False convergence. (Answers may not be correct.)"},
-    {STOP_SINGULAR, "Singular convergence.  Mutually dependent parameters?"},
-    {STOP_ABSOLUTE, "Absolute function convergence."},
-    {STOP_RELATIVE, "Relative function convergence."},
-    {STOP_PARAMETER, "Parameter convergence."},
-    {STOP_BOTH, "Both parameter and relative function convergence."},
-    {STOP_ITERATION_LIMIT, "Function did not converge before iteration limit reached."},
-    {STOP_NO_START, "Function cannot be computed at starting parameter values."},
-    {STOP_BAD_VALUES, "Bad parameter values."},
-    {STOP_NO_JACOBIAN, "Jacobian could not be computed."},
-    {STOP_CALL_LIMIT, "Function did not converge before max allowed function calls."},
-    {STOP_ABORTED, "Analysis was aborted"},
-};
 
 void freeBlock(double*& block)
 {
@@ -183,18 +162,27 @@ int sweepSearch()
     return bestCode;
 }
 
+void releaseCollected()
+{
+    CollectedColumns& collected = analysis.collected;
+    if (collected.symbols)
+        memfree(collected.symbols);
+    freeBlock(collected.values);
+    collected = CollectedColumns{};
+}
+
 void releaseResults()
 {
     freeBlock(analysis.predicted);
     freeBlock(analysis.observed);
-    freeBlock(analysis.workColumn);
     freeBlock(analysis.covariance);
     freeBlock(analysis.initialGuess);
+    releaseCollected();
     releaseSolverArrays();
     analysis.allocatedRows = 0;
     analysis.allocatedParameters = 0;
     analysis.analysisCompleted = false;
-    analysis.covarianceStatus = 0;
+    analysis.covarianceState.status = 0;
     resultsRelease();
 }
 
@@ -299,13 +287,88 @@ int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, doub
 bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed);
 void shareThreadStop();
 
+// Adds s to the symbols to collect unless it is there already.
+void collectAdd(const Symbol* s)
+{
+    CollectedColumns& collected = analysis.collected;
+    for (int c = 0; c < collected.count; ++c)
+        if (collected.symbols[c] == s)
+            return;
+    collected.symbols[collected.count++] = s;
+}
+
+// The variables the OUTPUT and CORRELATE lists name that are neither input variables
+// nor special items, with a column of n values for each. False when there are none or
+// memory ran out (the allocator has said so; the writers then show 0).
+bool collectPrepare(int n)
+{
+    releaseCollected();
+    const int outputs = settings.outputMode != 0 ? settings.outputCount : 0;
+    const int correlates = settings.correlationCount > 1 && !settings.functionMinimization
+                               ? settings.correlationCount : 0;
+    int wanted = 0;
+    for (int k = 0; k < outputs; ++k)
+        wanted += outputItemKind(settings.outputVariables[k]) == OUTPUT_ITEM_COMPUTED;
+    for (int k = 0; k < correlates; ++k)
+        wanted += settings.correlationVariables[k]->kind != SYM_INPUT;
+    if (wanted == 0 || n <= 0)
+        return false;
+    CollectedColumns& collected = analysis.collected;
+    collected.symbols = static_cast<const Symbol**>(memalloc(sizeof(Symbol*) * (size_t)wanted, TAG_RESULTS));
+    if (!collected.symbols)
+        return false;
+    for (int k = 0; k < outputs; ++k)
+        if (outputItemKind(settings.outputVariables[k]) == OUTPUT_ITEM_COMPUTED)
+            collectAdd(settings.outputVariables[k]);
+    for (int k = 0; k < correlates; ++k)
+        if (settings.correlationVariables[k]->kind != SYM_INPUT)
+            collectAdd(settings.correlationVariables[k]);
+    // Rows are written by the pass that collects them (or cleared when it stops early):
+    // untouched pages cost nothing until then.
+    collected.values = memalloc_doubles((size_t)collected.count * (size_t)n, TAG_RESULTS);
+    if (!collected.values) {
+        releaseCollected();
+        return false;
+    }
+    collected.rows = n;
+    return true;
+}
+
+// Row i of the collected columns: the variables' values after the program ran for i.
+void collectRow(RunFrame* frame, int i)
+{
+    const CollectedColumns& collected = analysis.collected;
+    for (int c = 0; c < collected.count; ++c)
+        collected.values[(size_t)c * collected.rows + i] = runValue(frame, collected.symbols[c]);
+}
+
+// The collected columns by a run of the program over every observation, in order from a
+// fresh frame as the per-observation path runs them. Quiet: the final pass has already
+// reported any error of these observations. Rows not reached after a Cancel hold 0.
+void collectColumns(RunFrame* frame, int n)
+{
+    runReset(frame);
+    frame->quiet = true;
+    int i = 0;
+    for (; i < n && !aborted(); ++i) {
+        runObservation(frame, i, nullptr, nullptr, nullptr);
+        collectRow(frame, i);
+    }
+    frame->quiet = false;
+    for (int c = 0; c < analysis.collected.count; ++c)
+        for (int k = i; k < n; ++k)
+            analysis.collected.values[(size_t)c * n + k] = 0.0;
+}
+
 // The predicted and observed value of every observation at the final parameters, by
 // blocks when the program has a block form (a block that meets an error is run per
-// observation, which reports it). Every row is written: a row the per-observation path
-// cannot compute, or does not reach after a Cancel, holds 0 for both.
+// observation, which reports it), and the values of the variables the writers need.
+// Every row is written: a row the per-observation path cannot compute, or does not reach
+// after a Cancel, holds 0 for both.
 void finalPass(RunFrame* frame, int n)
 {
     runReset(frame);
+    const bool collect = collectPrepare(n);
     const bool blocks = blockAvailable() && !settings.functionMinimization;
     const bool shared = blocks && blocksOnBothCores(frame, n, analysis.predicted, analysis.observed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
@@ -317,8 +380,13 @@ void finalPass(RunFrame* frame, int n)
             analysis.predicted[i] = 0.0;
             analysis.observed[i] = 0.0;
             runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            // Without blocks this loop is itself a run over every observation in order.
+            if (collect && !blocks)
+                collectRow(frame, i);
         }
     }
+    if (collect && blocks)
+        collectColumns(frame, n);
 }
 
 // Sum of squared deviations over the predicted and observed values of the final pass.
@@ -390,6 +458,22 @@ void finalPassAtBestPoint(int n, int p)
         analysis.finalSumSquares = finalPassSumSquares(n);
 }
 
+// The figures and arrays of the finished analysis into the results record, which the
+// writers read.
+void takeOverResults()
+{
+    results.stopCode = analysis.stopCode;
+    results.iterationCount = analysis.iterationCount;
+    results.finalSumSquares = analysis.finalSumSquares;
+    results.startTime = analysis.startTime;
+    results.covarianceState = analysis.covarianceState;
+    results.predicted = analysis.predicted;
+    results.observed = analysis.observed;
+    results.covariance = analysis.covariance;
+    results.initialGuess = analysis.initialGuess;
+    results.collected = analysis.collected;
+}
+
 }  // namespace
 
 int runAnalysis()
@@ -406,8 +490,7 @@ int runAnalysis()
     }
     analysis.residualEvaluations = 0;
     blockPrepare(runProgram());
-    analysis.covarianceCode = settings.covarianceCode;
-    analysis.printCovariance = settings.printCovariance;
+    analysis.covarianceState = CovarianceState{0, settings.covarianceCode, settings.printCovariance};
     for (int j = 0; j < p; ++j)
         analysis.initialGuess[j] = parameters[j]->initialValue;
     // Nothing of an earlier analysis may show if this one ends before its first solve does.
@@ -445,12 +528,13 @@ int runAnalysis()
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())
         analysis.analysisCompleted = true;
+    takeOverResults();
     resultsCompute();
     if (!settings.parameterOutputFile.empty())
         results.parameterFileMessage = writeParameterFile();
-    writeListing(analysis.stopCode);
+    writeListing(results);
     if (settings.outputMode != 0)
-        writeOutputFile();
+        writeOutputFile(results);
     shareThreadStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)
@@ -467,7 +551,7 @@ int solveModel()
     const int ivLength = solverIntsLength(p);
     const long vLength = solverRealsLength(n, p);
     solverDefaults(1, iv, ivLength, v, vLength);
-    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceCode);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceState.code);
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
@@ -500,7 +584,8 @@ int solveModel()
         parameters[j]->value = x[j];
     // A cancelled solve has no covariance: its last factorisation may be unfinished.
     const int status = aborted() ? 0 : iv[IV_COVARIANCE];
-    covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p);
+    covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p,
+                       &analysis.covarianceState);
     if (aborted())
         return STOP_ABORTED;
     analysis.iterationCount = iv[IV_NITER];
@@ -797,26 +882,9 @@ void reportProgress(int iteration, double objective)
     progressChanged.store(true, std::memory_order_relaxed);
 }
 
-const char* stopReasonText(int code)
-{
-    for (const StopReason& reason : stopReasons)
-        if (reason.code == code)
-            return reason.text;
-    return "";
-}
-
 bool stopCodeUsable(int code)
 {
     return code >= STOP_ABSOLUTE && code <= STOP_BOTH;
-}
-
-void reportStopReason(int code, bool first)
-{
-    char line[128];
-    snprintf(line, sizeof line, "Stopped due to: %s", stopReasonText(code));
-    if (first)
-        listingAppendLine(line);
-    reportText("%s\n", line);
 }
 
 bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)

@@ -1,32 +1,18 @@
 // Analysis driver: the state of one analysis, the worker thread that fits the model
 // (once, or once per point of a SWEEP grid), the solver's residual routine and
-// progress hook, the final evaluation pass and the stop-reason line.
+// progress hook, and the final evaluation pass that collects what the writers need.
 #pragma once
 
 #include <atomic>
 
-// ORDER STOP: the driver's stop codes; reason texts in driver.cpp.
-enum StopCode {
-    STOP_FALSE_CONVERGENCE = 1,     // solver: false convergence
-    STOP_SINGULAR = 2,              // solver: singular convergence
-    STOP_ABSOLUTE = 3,              // absolute function convergence
-    STOP_RELATIVE = 4,              // relative function convergence
-    STOP_PARAMETER = 5,             // parameter (X) convergence
-    STOP_BOTH = 6,                  // parameter and relative function convergence
-    STOP_ITERATION_LIMIT = -1,      // iteration limit reached
-    STOP_NO_START = -2,             // model cannot be computed at the initial guesses
-    STOP_BAD_VALUES = -3,           // bad settings, stop request or any other solver code
-    STOP_NO_JACOBIAN = -4,          // Jacobian could not be formed
-    STOP_CALL_LIMIT = -6,           // function-evaluation limit reached
-    STOP_ABORTED = -10              // Cancel
-};
+#include "analysis/covariance.h"
+#include "analysis/results.h"
 
 // The results of the last analysis. Written by the worker; read by the listing, the
 // output files, the views and the plots once the run has ended.
 struct AnalysisState {
     double* predicted;          // n predicted values at the final parameters ("comp")
     double* observed;           // n observed values at the final parameters ("comp")
-    double* workColumn;         // n doubles of scratch for the output file ("comp"), made when it is written
     double* covariance;         // p x p, row-major; all zero when not available ("comp")
     double* initialGuess;       // p starting values of the final solve: the initial guesses, with the
                                 // best grid values for swept parameters ("comp")
@@ -38,9 +24,8 @@ struct AnalysisState {
     double finalSumSquares;     // sum of squared residuals at the end of the last solve
     int stopCode;               // StopCode of the analysis
     double startTime;           // local moment at the start, seconds
-    int covarianceStatus;       // covariance outcome of the last solve
-    int covarianceCode;         // this analysis's covariance request, from the settings; 0 once dropped
-    bool printCovariance;       // COVARIANCE listing wanted; dropped with the request
+    CovarianceState covarianceState;    // this analysis's covariance request, from the settings, and its outcome
+    CollectedColumns collected; // the OUTPUT and CORRELATE variables the program computes, by the final pass
     long residualEvaluations;   // residual vectors asked for by the solves of this analysis
     bool analysisCompleted;     // the run ended with a usable result
 };
@@ -65,12 +50,9 @@ int solveModel();               // one solve from the parameters' current values
 // Residuals predicted - observed at the parameters x, evaluated in frame.
 struct RunFrame;
 void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r);
-// The frame of the analysis worker: the final pass, the statistics and the output file
-// read the values of work variables from it.
+// The frame of the analysis worker, in which the final pass runs the program.
 RunFrame* analysisFrame();
 void reportProgress(int iteration, double objective);
-void reportStopReason(int code, bool first);
-const char* stopReasonText(int code);   // "" for a code without a text
 bool stopCodeUsable(int code);          // proper convergence (3 to 6)
 
 // Moves the SWEEP odometer (current[e]: grid position of entry e) to its next grid

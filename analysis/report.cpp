@@ -10,7 +10,6 @@
 #include <string>
 
 #include "analysis/covariance.h"
-#include "analysis/driver.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/timestamp.h"
@@ -29,6 +28,27 @@ constexpr int COVARIANCE_GROUP = 4;            // covariance columns per block
 // "  %9.1lE" above these limits, "  %9.2lf" between them (the limits differ on purpose).
 constexpr double FIXED_UPPER = 1000000.0;
 constexpr double FIXED_LOWER = -100000.0;
+
+// ORDER STOP: reason texts by stop code.
+struct StopReason {
+    int code;
+    const char* text;
+};
+
+constexpr StopReason stopReasons[] = {
+    {STOP_FALSE_CONVERGENCE, "False convergence. (Answers may not be correct.)"},
+    {STOP_SINGULAR, "Singular convergence.  Mutually dependent parameters?"},
+    {STOP_ABSOLUTE, "Absolute function convergence."},
+    {STOP_RELATIVE, "Relative function convergence."},
+    {STOP_PARAMETER, "Parameter convergence."},
+    {STOP_BOTH, "Both parameter and relative function convergence."},
+    {STOP_ITERATION_LIMIT, "Function did not converge before iteration limit reached."},
+    {STOP_NO_START, "Function cannot be computed at starting parameter values."},
+    {STOP_BAD_VALUES, "Bad parameter values."},
+    {STOP_NO_JACOBIAN, "Jacobian could not be computed."},
+    {STOP_CALL_LIMIT, "Function did not converge before max allowed function calls."},
+    {STOP_ABORTED, "Analysis was aborted"},
+};
 
 void appendf(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -50,7 +70,7 @@ void appendRatio(std::string& text, double value)
     text += buffer;
 }
 
-void writeSummary(int stopCode)
+void writeSummary(const AnalysisResults& results)
 {
     const ResidualStats& rs = results.residuals;
     const int n = observationCount;
@@ -65,16 +85,16 @@ void writeSummary(int stopCode)
         reportText("Number of observations = %ld\n", (long)n);
     reportText("Maximum allowed number of iterations = %ld\n", (long)settings.iterationLimit);
     reportText("Convergence tolerance factor = %12.6lE\n", settings.tolerance);
-    reportStopReason(stopCode, false);
+    reportStopReason(results.stopCode, false);
     if (rs.oneSided && !minimise) {
         reportText("Warning: All data points are on one side of the curve.\n");
         reportText("This indicates the model does not fit the data well.\n");
     }
-    reportText("Number of iterations performed = %ld\n", (long)analysis.iterationCount);
+    reportText("Number of iterations performed = %ld\n", (long)results.iterationCount);
     if (minimise) {
-        reportText("Final function value = %14.7lE\n", analysis.predicted ? analysis.predicted[0] : 0.0);
+        reportText("Final function value = %14.7lE\n", results.predicted ? results.predicted[0] : 0.0);
     } else {
-        reportText("Final sum of squared deviations = %14.7lE\n", analysis.finalSumSquares);
+        reportText("Final sum of squared deviations = %14.7lE\n", results.finalSumSquares);
         reportText("Final sum of deviations = %14.7lE\n", rs.sumDev);
     }
     if (n - p > 0 && !minimise)
@@ -91,7 +111,7 @@ void writeSummary(int stopCode)
             if (!(rs.durbinWatson >= DW_AUTOCORRELATION))
                 reportText("This Durbin-Watson value indicates autocorrelation or inappropriate function.\n");
         }
-        covarianceWriteWarning();
+        covarianceWriteWarning(results);
     }
     if (settings.outputMode > 0)
         reportText("Output values will be written to %s\n", settings.outputFile.c_str());
@@ -100,7 +120,7 @@ void writeSummary(int stopCode)
     char stamp[STAMP_BUFFER_SIZE];
     formatStamp(results.finishTime, stamp);
     reportText("Analysis completed %s.  Runtime = %.2lf seconds.\n", stamp,
-               results.finishTime - analysis.startTime);
+               results.finishTime - results.startTime);
 }
 
 }  // namespace
@@ -141,7 +161,7 @@ void formatTValue(char* buffer, size_t size, double t)
         snprintf(buffer, size, "%9.2lf", t);
 }
 
-void writeDescriptiveStatistics()
+void writeDescriptiveStatistics(const AnalysisResults& results)
 {
     reportText("\n\n             ----  Descriptive Statistics for Variables  ----\n\n");
     reportText(" Variable    Minimum value   Maximum value    Mean value     Standard dev.\n");
@@ -153,7 +173,7 @@ void writeDescriptiveStatistics()
     }
 }
 
-void writeCorrelationMatrix()
+void writeCorrelationMatrix(const AnalysisResults& results)
 {
     const int count = results.correlationCount;
     Symbol* const* list = settings.correlationVariables;
@@ -179,7 +199,7 @@ void writeCorrelationMatrix()
     }
 }
 
-void writeParameterTable()
+void writeParameterTable(const AnalysisResults& results)
 {
     const bool withStats = results.withStatistics;
     if (withStats) {
@@ -204,7 +224,7 @@ void writeParameterTable()
     }
 }
 
-void writeAnalysisOfVariance()
+void writeAnalysisOfVariance(const AnalysisResults& results)
 {
     const VarianceTable& table = results.variance;
     const ResidualStats& rs = results.residuals;
@@ -229,7 +249,7 @@ void writeAnalysisOfVariance()
     reportText("Total       %4ld  %14.7lG\n", (long)(table.errorDF + table.regressionDF), rs.totalSS);
 }
 
-void writeConfidenceIntervals()
+void writeConfidenceIntervals(const AnalysisResults& results)
 {
     if (!results.intervals) {
         reportText("\nUnable to compute confidence interval with this few observations.\n");
@@ -244,7 +264,7 @@ void writeConfidenceIntervals()
     }
 }
 
-void writeCovarianceMatrix()
+void writeCovarianceMatrix(const AnalysisResults& results)
 {
     const int p = parameterCount;
     for (int first = 0; first < p; first += COVARIANCE_GROUP) {
@@ -263,27 +283,44 @@ void writeCovarianceMatrix()
             std::string row;
             appendf(row, "%10s:", parameters[i]->name);
             for (int j = first; j < last; ++j)
-                appendf(row, "  %13.5lG", analysis.covariance ? analysis.covariance[(size_t)i * p + j] : 0.0);
+                appendf(row, "  %13.5lG", results.covariance ? results.covariance[(size_t)i * p + j] : 0.0);
             reportText("%s\n", row.c_str());
         }
     }
 }
 
-void writeListing(int stopCode)
+void writeListing(const AnalysisResults& results)
 {
-    writeSummary(stopCode);
+    writeSummary(results);
     if (!settings.functionMinimization)
-        writeDescriptiveStatistics();
+        writeDescriptiveStatistics(results);
     if (results.correlationCount > 1)
-        writeCorrelationMatrix();
-    writeParameterTable();
+        writeCorrelationMatrix(results);
+    writeParameterTable(results);
     if (!results.parameterFileMessage.empty())
         reportText("%s", results.parameterFileMessage.c_str());
     if (!settings.functionMinimization)
-        writeAnalysisOfVariance();
-    if (analysis.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
-        writeConfidenceIntervals();
-    if (analysis.printCovariance)
-        writeCovarianceMatrix();
+        writeAnalysisOfVariance(results);
+    if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)
+        writeConfidenceIntervals(results);
+    if (results.covarianceState.print)
+        writeCovarianceMatrix(results);
     reportText("\n");
+}
+
+const char* stopReasonText(int code)
+{
+    for (const StopReason& reason : stopReasons)
+        if (reason.code == code)
+            return reason.text;
+    return "";
+}
+
+void reportStopReason(int code, bool first)
+{
+    char line[128];
+    snprintf(line, sizeof line, "Stopped due to: %s", stopReasonText(code));
+    if (first)
+        listingAppendLine(line);
+    reportText("%s\n", line);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+struct AnalysisResults;
+
 constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Results
 
 // Formats text and writes it to the listing file (when open) as it is, and to the
@@ -11,15 +13,20 @@ constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Re
 // remaining line.
 void reportText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void writeListing(int stopCode);
+void writeListing(const AnalysisResults& results);
 
 // Pieces of the section, in listing order; open to tests.
-void writeDescriptiveStatistics();
-void writeCorrelationMatrix();
-void writeParameterTable();
-void writeAnalysisOfVariance();
-void writeConfidenceIntervals();
-void writeCovarianceMatrix();
+void writeDescriptiveStatistics(const AnalysisResults& results);
+void writeCorrelationMatrix(const AnalysisResults& results);
+void writeParameterTable(const AnalysisResults& results);
+void writeAnalysisOfVariance(const AnalysisResults& results);
+void writeConfidenceIntervals(const AnalysisResults& results);
+void writeCovarianceMatrix(const AnalysisResults& results);
+
+// "Stopped due to: " and the reason for a StopCode, to the listing file and the screen;
+// the first time also as one more screen line, announcing it while the run goes on.
+void reportStopReason(int code, bool first);
+const char* stopReasonText(int code);   // "" for a code without a text
 
 // Formats shared by the listing and the parameter view.
 void formatTValue(char* buffer, size_t size, double t);   // "%9.1lE" or "%9.2lf"

@@ -6,8 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "analysis/driver.h"
-#include "exec/interpreter.h"
+#include "analysis/results.h"
 #include "exec/specfun.h"
 #include "lang/data.h"
 #include "lang/options.h"
@@ -18,15 +17,6 @@ namespace {
 constexpr double NEAR_ZERO_RESIDUAL = 1e-9;   // counts as lying on both sides of the curve
 constexpr double ADJ_R2_MIN_TOTAL = 1e-20;    // total SS below this leaves Ra^2 at 0
 constexpr double ZERO_STD_ERROR = 1e-20;      // standard errors below this give t = 1e30
-
-// Value of a variable for observation i; the program has just run for i when the
-// variable is not an input variable.
-double observationValue(RunFrame* frame, const Symbol* s, int i)
-{
-    if (s->kind == SYM_INPUT)
-        return observations[(size_t)i * inputVariableCount + s->index];
-    return runValue(frame, s);
-}
 
 // Sums of one variable's differences from its first value, kept in units of a power of
 // two that grows with the largest magnitude seen: no square can overflow, values deep in
@@ -120,9 +110,9 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     return st;
 }
 
-bool statisticsAvailable()
+bool statisticsAvailable(const AnalysisResults& results)
 {
-    return analysis.covarianceCode != 0 && !settings.functionMinimization &&
+    return results.covarianceState.code != 0 && !settings.functionMinimization &&
            parameterCount < observationCount;
 }
 
@@ -136,16 +126,16 @@ void statisticsForEstimate(double estimate, double variance, int df, ParameterSt
         out->probT = STAT_PROB_FLOOR;
 }
 
-ParameterStatistics parameterStatistics(int i)
+ParameterStatistics parameterStatistics(const AnalysisResults& results, int i)
 {
     ParameterStatistics ps = {};
     const Symbol* s = parameters[i];
     ps.name = s->name;
-    ps.initialGuess = analysis.initialGuess ? analysis.initialGuess[i] : s->initialValue;
+    ps.initialGuess = results.initialGuess ? results.initialGuess[i] : s->initialValue;
     ps.estimate = s->value;
-    if (statisticsAvailable() && analysis.covariance) {
+    if (statisticsAvailable(results) && results.covariance) {
         const int p = parameterCount;
-        statisticsForEstimate(s->value, analysis.covariance[(size_t)i * p + i],
+        statisticsForEstimate(s->value, results.covariance[(size_t)i * p + i],
                               observationCount - p, &ps);
     }
     return ps;
@@ -218,23 +208,14 @@ double correlationOfSums(double n, double sx, double sy, double sxx, double syy,
     return (sxy - sx * sy / n) / std::sqrt((syy - sy * sy / n) * (sxx - sx * sx / n));
 }
 
-double correlation(Symbol* a, Symbol* b)
+double correlation(const double* a, int strideA, const double* b, int strideB, int n)
 {
-    if (a == b)
-        return 1.0;
-    const int n = observationCount;
-    const bool needRun = a->kind != SYM_INPUT || b->kind != SYM_INPUT;
     ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
     ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
     double sxy = 0.0;
-    RunFrame* frame = analysisFrame();
-    if (needRun)
-        runReset(frame);
     for (int i = 0; i < n; ++i) {
-        if (needRun)
-            runObservation(frame, i, nullptr, nullptr, nullptr);
-        const double valueX = observationValue(frame, a, i);
-        const double valueY = observationValue(frame, b, i);
+        const double valueX = a[(size_t)i * strideA];
+        const double valueY = b[(size_t)i * strideB];
         if (i == 0) {
             x.origin = valueX;
             y.origin = valueY;

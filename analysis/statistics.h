@@ -4,7 +4,7 @@
 
 #include <string>
 
-struct Symbol;
+struct AnalysisResults;
 
 constexpr double STAT_PROB_FLOOR = 0.00001;   // smallest probability ever shown
 constexpr double STAT_HUGE_T = 1e30;          // t of a parameter with a zero standard error
@@ -51,10 +51,10 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
 
 // True when standard errors, t and Prob(t) can be shown: the covariance matrix exists,
 // the analysis is a regression and there are more observations than parameters.
-bool statisticsAvailable();
+bool statisticsAvailable(const AnalysisResults& results);
 
 // Values of parameter i for the parameter table and the parameter view.
-ParameterStatistics parameterStatistics(int i);
+ParameterStatistics parameterStatistics(const AnalysisResults& results, int i);
 
 // Standard errors, t and Prob(t) from an estimate and its variance with df degrees
 // of freedom; used by parameterStatistics and open to tests.
@@ -62,9 +62,8 @@ void statisticsForEstimate(double estimate, double variance, int df, ParameterSt
 
 VariableStatistics variableStatistics(const double* column, int stride, int n);
 
-// Pearson correlation over all observations; a variable that is not an input variable
-// takes its value after the program has run for each observation.
-double correlation(Symbol* a, Symbol* b);
+// Pearson correlation of n values a[i * strideA] and b[i * strideB].
+double correlation(const double* a, int strideA, const double* b, int strideB, int n);
 double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy);
 
 // Name centred in a field of CENTER_NAME_WIDTH characters (longer names kept whole).

@@ -14,6 +14,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/output.h"
+#include "analysis/results.h"
 #include "lang/compiler.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
@@ -89,7 +90,7 @@ void BM_OutputFile(benchmark::State& state)
     analysisWait();
     analysisRunning.store(false);
     for (auto _ : state)
-        writeOutputFile();
+        writeOutputFile(results);
     listingCloseFile();
     analysisRelease();
     compilerReleaseAll();
