@@ -5,15 +5,15 @@
 #include "analysis/driver.h"
 
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <pthread.h>
 
 #include "analysis/covariance.h"
 #include "analysis/output.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "analysis/helper.h"
+#include "analysis/sharing.h"
 #include "analysis/solver.h"
 #include "exec/block.h"
 #include "exec/builtins.h"
@@ -40,7 +40,6 @@ constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares wor
 constexpr const char* TAG_RESULTS = "comp";
 constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
-constexpr const char* TAG_BLOCKS = "blocks";
 
 struct DriverState {
     pthread_t worker;               // the analysis thread of startAnalysis
@@ -52,11 +51,6 @@ struct DriverState {
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
-    RunFrame helperFrame;           // the second thread's frame (Jacobian columns, blocks)
-    unsigned char* blockDone;       // per block of the last shared evaluation: 1 when done
-    double* blockSquares;           // per block of the last shared residual evaluation: the
-                                    // sum of its squared residuals (when finite)
-    int blockDoneCapacity;          // blocks blockDone and blockSquares hold
 };
 
 DriverState driver;
@@ -276,17 +270,6 @@ void analysisWait()
 
 namespace {
 
-// What blocksOnBothCores did with each block (driver.blockDone).
-enum BlockOutcome : unsigned char {
-    BLOCK_NOT_DONE = 0,     // failed or not reached: the caller runs it per observation
-    BLOCK_FINITE = 1,       // done (residuals: all finite)
-    BLOCK_NOT_FINITE = 2,   // residuals done, some not finite
-};
-
-int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
-bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed);
-void shareThreadStop();
-
 // Adds s to the symbols to collect unless it is there already.
 void collectAdd(const Symbol* s)
 {
@@ -370,11 +353,11 @@ void finalPass(RunFrame* frame, int n)
     runReset(frame);
     const bool collect = collectPrepare(n);
     const bool blocks = blockAvailable() && !settings.functionMinimization;
-    const bool shared = blocks && blocksOnBothCores(frame, n, analysis.predicted, analysis.observed);
+    const bool shared = blocks && shareBlocks(frame, n, analysis.predicted, analysis.observed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        if (blocks && (shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
-                              : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
+        if (blocks && (shared ? shareBlockOutcome(first / BLOCK_ROWS) != SHARE_NOT_DONE
+                              : shareEvaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
             continue;
         for (int i = first; i < first + count; ++i) {
             analysis.predicted[i] = 0.0;
@@ -400,20 +383,6 @@ double finalPassSumSquares(int n)
     return sum;
 }
 
-// Sum of the squares of r[0 .. n) in four running sums (a single one waits on each
-// addition, which over a million residuals takes longer than the rest of the work).
-double sumOfSquares(int n, const double* r)
-{
-    double sums[4] = {0.0, 0.0, 0.0, 0.0};
-    int i = 0;
-    for (; i + 4 <= n; i += 4)
-        for (int k = 0; k < 4; ++k)
-            sums[k] += r[i + k] * r[i + k];
-    for (; i < n; ++i)
-        sums[0] += r[i] * r[i];
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
-}
-
 // Keeps x when its complete residual vector r has the least sum of squares so far. The
 // sum is only compared with other such sums: when both cores evaluated every block, it is
 // the blocks' own sums, formed while each block was at hand. Only the analysis thread's
@@ -427,9 +396,9 @@ void rememberBestPoint(int n, int p, const double* x, const double* r, bool bloc
     if (blockSums) {
         const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
         for (int b = 0; b < blocks; ++b)
-            sum += driver.blockSquares[b];
+            sum += shareBlockSquares()[b];
     } else {
-        sum = sumOfSquares(n, r);
+        sum = shareSumOfSquares(n, r);
     }
     if (!(sum < driver.bestSumSquares))
         return;
@@ -489,6 +458,8 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    // Without a helper thread every routine that would post to it works alone.
+    helperStart();
     blockPrepare(runProgram());
     analysis.covarianceState = CovarianceState{0, settings.covarianceCode, settings.printCovariance};
     for (int j = 0; j < p; ++j)
@@ -535,7 +506,7 @@ int runAnalysis()
     writeListing(results);
     if (settings.outputMode != 0)
         writeOutputFile(results);
-    shareThreadStop();
+    helperStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)
         driver.endHandler(code);
@@ -564,7 +535,7 @@ int solveModel()
     // columns at once.
     if (evaluationsIndependent() && !blockAvailable()) {
         callbacks.quietResiduals = quietResidualsForSolver;
-        callbacks.helperContext = &driver.helperFrame;
+        callbacks.helperContext = shareHelperFrame();
     }
     if (anyParameterConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
@@ -615,189 +586,11 @@ bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
     return true;
 }
 
-int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed)
-{
-    if (observed)
-        return blockValues(frame, first, count, predicted + first, observed + first);
-    return blockResiduals(frame, first, count, predicted + first);
-}
-
-bool allFinite(const double* values, int count)
-{
-    bool finite = true;
-    for (int i = 0; i < count; ++i)
-        finite &= std::isfinite(values[i]);
-    return finite;
-}
-
-// The blocks of one evaluation, shared by both cores: each thread claims the next block
-// from a common counter, so a core that starts late or is busy with other work simply
-// takes fewer. The first block that fails stops all claims; the calling thread then runs
-// every block not done per observation, in observation order, as the reference does.
-struct BlockShare {
-    const RunFrame* source;     // the calling thread's frame, holding the parameter values
-    int n;                      // observations
-    int blocks;                 // blocks of BLOCK_ROWS observations
-    double* predicted;          // residuals, or predicted values when observed is set
-    double* observed;           // observed values, or null for residuals
-    std::atomic<int> next;      // the next block to claim
-    std::atomic<bool> stop;     // a block failed
-};
-
-void releaseBlockRecords()
-{
-    if (driver.blockDone)
-        memfree(driver.blockDone);
-    if (driver.blockSquares)
-        memfree(driver.blockSquares);
-    driver.blockDone = nullptr;
-    driver.blockSquares = nullptr;
-    driver.blockDoneCapacity = 0;
-}
-
-void claimBlocks(BlockShare& share, RunFrame* frame)
-{
-    while (!share.stop.load(std::memory_order_relaxed)) {
-        const int block = share.next.fetch_add(1, std::memory_order_relaxed);
-        if (block >= share.blocks)
-            return;
-        const int first = block * BLOCK_ROWS;
-        const int count = share.n - first < BLOCK_ROWS ? share.n - first : BLOCK_ROWS;
-        if (evaluateBlock(frame, first, count, share.predicted, share.observed) != BLOCK_OK) {
-            share.stop.store(true, std::memory_order_relaxed);
-            return;
-        }
-        if (share.observed) {
-            driver.blockDone[block] = BLOCK_FINITE;
-            continue;
-        }
-        const double* r = share.predicted + first;
-        driver.blockDone[block] = allFinite(r, count) ? BLOCK_FINITE : BLOCK_NOT_FINITE;
-        driver.blockSquares[block] = sumOfSquares(count, r);
-    }
-}
-
-// The helper's part: its frame is reset and takes the caller's parameter values.
-void takeShare(BlockShare& share)
-{
-    RunFrame* frame = &driver.helperFrame;
-    runReset(frame);
-    if (!frame->values)
-        return;
-    frame->blockStore = share.source->blockStore;
-    for (int j = 0; j < parameterCount; ++j)
-        frame->values[parameters[j]->slot] = share.source->values[parameters[j]->slot];
-    claimBlocks(share, frame);
-}
-
-// The second core's thread of the shared evaluations. It starts with the first shared
-// evaluation of an analysis and waits between them (starting a thread for each would
-// cost tens of microseconds, each time); it ends with the analysis.
-struct ShareThread {
-    pthread_t thread;
-    bool started;                       // thread holds a thread not yet joined
-    std::mutex lock;
-    std::condition_variable posted;     // a share is posted, or quit is set
-    std::condition_variable done;       // the posted share is taken and finished
-    BlockShare* share;                  // the share posted and not yet taken
-    bool busy;                          // a share is posted and not yet finished
-    bool quit;                          // the thread is to end
-};
-
-ShareThread shareThread;
-
-void* shareThreadMain(void*)
-{
-    for (;;) {
-        BlockShare* share = nullptr;
-        {
-            std::unique_lock<std::mutex> guard(shareThread.lock);
-            shareThread.posted.wait(guard, [] { return shareThread.share || shareThread.quit; });
-            if (!shareThread.share)
-                return nullptr;
-            share = shareThread.share;
-            shareThread.share = nullptr;
-        }
-        takeShare(*share);
-        {
-            std::lock_guard<std::mutex> guard(shareThread.lock);
-            shareThread.busy = false;
-        }
-        shareThread.done.notify_one();
-    }
-}
-
-bool shareThreadStart()
-{
-    if (shareThread.started)
-        return true;
-    shareThread.share = nullptr;
-    shareThread.busy = false;
-    shareThread.quit = false;
-    shareThread.started = pthread_create(&shareThread.thread, nullptr, shareThreadMain, nullptr) == 0;
-    return shareThread.started;
-}
-
-// Ends the thread once it has finished what it took.
-void shareThreadStop()
-{
-    if (!shareThread.started)
-        return;
-    {
-        std::lock_guard<std::mutex> guard(shareThread.lock);
-        shareThread.quit = true;
-    }
-    shareThread.posted.notify_one();
-    pthread_join(shareThread.thread, nullptr);
-    shareThread.started = false;
-}
-
-// Runs the block form over n observations on both cores; driver.blockDone then tells
-// which blocks were done. False without evaluating anything when the helper is not free
-// (a speculative evaluation uses it), the data fill fewer than two blocks, or no thread
-// can start: the caller then evaluates the blocks itself.
-bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed)
-{
-    const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
-    if (frame->quiet || frame == &driver.helperFrame || blocks < 2)
-        return false;
-    if (driver.blockDoneCapacity < blocks) {
-        releaseBlockRecords();
-        driver.blockDone = static_cast<unsigned char*>(memalloc((size_t)blocks, TAG_BLOCKS));
-        driver.blockSquares = memalloc_doubles((size_t)blocks, TAG_BLOCKS);
-        if (!driver.blockDone || !driver.blockSquares) {
-            releaseBlockRecords();
-            return false;
-        }
-        driver.blockDoneCapacity = blocks;
-    }
-    memset(driver.blockDone, 0, (size_t)blocks);
-    if (!shareThreadStart())
-        return false;
-    BlockShare share{frame, n, blocks, predicted, observed, {0}, {false}};
-    {
-        std::lock_guard<std::mutex> guard(shareThread.lock);
-        shareThread.share = &share;
-        shareThread.busy = true;
-    }
-    shareThread.posted.notify_one();
-    claimBlocks(share, frame);
-    std::unique_lock<std::mutex> guard(shareThread.lock);
-    // All claimed before the helper woke: the share is withdrawn instead of awaited.
-    if (shareThread.share == &share) {
-        shareThread.share = nullptr;
-        shareThread.busy = false;
-        return true;
-    }
-    shareThread.done.wait(guard, [] { return !shareThread.busy; });
-    return true;
-}
-
 // Regression residuals, a block of observations at a time when the program has a block
 // form (on both cores when the helper is free); a block that meets an error or Cancel is
 // run again per observation, which reports it as the reference path does and stops at the
 // same observation. True when every block took the block path; *blockSums then says
-// whether driver.blockSquares holds the sums of every block.
+// whether shareBlockSquares holds the sums of every block.
 bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* blockSums)
 {
     *blockSums = false;
@@ -808,13 +601,13 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* block
         return false;
     }
     bool allBlocks = true;
-    const bool shared = blocksOnBothCores(frame, n, r, nullptr);
+    const bool shared = shareBlocks(frame, n, r, nullptr);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        const bool done = shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
-                                 : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
+        const bool done = shared ? shareBlockOutcome(first / BLOCK_ROWS) != SHARE_NOT_DONE
+                                 : shareEvaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
         if (done) {
-            if (shared && driver.blockDone[first / BLOCK_ROWS] == BLOCK_FINITE)
+            if (shared && shareBlockOutcome(first / BLOCK_ROWS) == SHARE_FINITE)
                 continue;
             for (int i = first; i < first + count; ++i)
                 if (!std::isfinite(r[i])) {
@@ -905,10 +698,8 @@ RunFrame* analysisFrame()
 void analysisRelease()
 {
     analysisWait();
-    shareThreadStop();
     releaseResults();
     runFrameRelease(&driver.frame);
-    runFrameRelease(&driver.helperFrame);
-    releaseBlockRecords();
+    shareRelease();
     blockRelease();
 }

@@ -3,8 +3,8 @@
 #include "analysis/results.h"
 
 #include <cmath>
-#include <pthread.h>
 
+#include "analysis/helper.h"
 #include "exec/specfun.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
@@ -64,22 +64,21 @@ struct VariableJob {
     VariableStatistics* out;        // inputVariableCount rows
 };
 
-void* variableJobRun(void* job)
+void variableJobRun(void* job)
 {
     const VariableJob& j = *static_cast<VariableJob*>(job);
     for (int k = 0; k < inputVariableCount; ++k)
         j.out[k] = variableStatistics(observations + k, inputVariableCount, j.n);
-    return nullptr;
 }
 
-// With this many observations the input variables' statistics run on the second core
+// With this many observations the input variables' statistics run on the helper thread
 // while the residual sums run on this one: two independent sweeps over large tables,
 // each with its sums in observation order, so the figures do not depend on the timing.
 constexpr int PARALLEL_STATISTICS_ROWS = 100000;
 
-// Allocates the variables' rows and starts their statistics, on a second thread when
-// that pays (*thread set, *started true); finishVariables completes them.
-void startVariables(int n, VariableJob* job, pthread_t* thread, bool* started)
+// Allocates the variables' rows and starts their statistics, on the helper thread when
+// that pays (*started true); finishVariables completes them.
+void startVariables(int n, VariableJob* job, bool* started)
 {
     *started = false;
     results.variables = allocateRows<VariableStatistics>(inputVariableCount);
@@ -88,14 +87,13 @@ void startVariables(int n, VariableJob* job, pthread_t* thread, bool* started)
     results.variableCount = inputVariableCount;
     *job = VariableJob{n, results.variables};
     if (n >= PARALLEL_STATISTICS_ROWS)
-        *started = pthread_create(thread, nullptr, variableJobRun, job) == 0;
+        *started = helperPost(variableJobRun, job);
 }
 
-void finishVariables(VariableJob* job, pthread_t thread, bool started)
+void finishVariables(VariableJob* job, bool started)
 {
-    if (started)
-        pthread_join(thread, nullptr);
-    else if (results.variables)
+    const bool done = started && helperCollect();
+    if (!done && results.variables)
         variableJobRun(job);
 }
 
@@ -171,17 +169,16 @@ void resultsCompute()
     const int n = observationCount;
     const int p = parameterCount;
     VariableJob job = {};
-    pthread_t thread{};
     bool started = false;
     if (!settings.functionMinimization)
-        startVariables(n, &job, &thread, &started);
+        startVariables(n, &job, &started);
     if (!settings.functionMinimization && results.observed && results.predicted)
         results.residuals = residualStatistics(results.observed, results.predicted, n, p);
     results.finishTime = localMoment();
     computeVarianceTable(n, p);
     computeParameters(n, p);
     if (!settings.functionMinimization)
-        finishVariables(&job, thread, started);
+        finishVariables(&job, started);
     computeCorrelations(n);
     results.computed = true;
 }

@@ -13,8 +13,8 @@
 
 #include <cfloat>
 #include <cmath>
-#include <pthread.h>
-#include <vector>
+
+#include "analysis/helper.h"
 
 namespace {
 
@@ -58,8 +58,11 @@ struct Core {
     double* t2;                     // scratch p
     double* r0;                     // residuals at the current point (scratch inside an iteration)
     double* rt;                     // residuals at the last trial; scratch
+    double* helperTrial;            // the helper thread's trial point in the speculative pass
+    double* changes;                // speculative pass: change of each column divided there (-1: not)
     int* perm;                      // permuted position k holds parameter perm[k]
     int* where;                     // scratch: column position of each parameter
+    int* outcomes;                  // speculative pass: outcome of each column's first try
     int freeCount;                  // m: free variables (first in perm)
     double r0Size;                  // largest |r0_i| while a Jacobian is formed
 
@@ -275,15 +278,15 @@ void evaluateFirstTries(const ColumnBatch& batch)
     }
 }
 
-void* columnThread(void* batch)
+void columnTask(void* batch)
 {
     evaluateFirstTries(*static_cast<ColumnBatch*>(batch));
-    return nullptr;
 }
 
-// Runs the speculative pass on two threads. Only columns before the first one without
-// room between its bounds are tried, as the serial order stops there. outcomes[k] stays
-// OUT_FAILED for a column not tried. False when the second thread could not start.
+// Runs the speculative pass on this thread and the helper thread. Only columns before
+// the first one without room between its bounds are tried, as the serial order stops
+// there. outcomes[k] stays OUT_FAILED for a column not tried (the helper's, when it had
+// not begun by the time this thread was done). False when the helper is not free.
 bool firstTriesOnTwoThreads(Core& c, int* outcomes, double* changes)
 {
     int end = 0;
@@ -293,13 +296,11 @@ bool firstTriesOnTwoThreads(Core& c, int* outcomes, double* changes)
         double h0, h, factor;
         if (firstStep(c, end, &h0, &h, &factor) == OUT_FAILED) break;
     }
-    std::vector<double> helperTrial((size_t)c.p);
-    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes, changes};
+    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, c.helperTrial, outcomes, changes};
     ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes, changes};
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, columnThread, &helper) != 0) return false;
+    if (!helperPost(columnTask, &helper)) return false;
     evaluateFirstTries(own);
-    pthread_join(thread, nullptr);
+    helperCollect();
     return true;
 }
 
@@ -312,13 +313,15 @@ int formJacobian(Core& c)
 {
     double* trial = c.xt;
     c.r0Size = linalgMaxAbs(c.n, c.r0);
-    std::vector<int> outcomes;
-    std::vector<double> changes;
+    int* outcomes = c.outcomes;
+    double* changes = c.changes;
     bool speculative = c.callbacks->quietResiduals != nullptr && c.p >= 2;
     if (speculative) {
-        outcomes.assign((size_t)c.p, OUT_FAILED);
-        changes.assign((size_t)c.p, -1.0);
-        speculative = firstTriesOnTwoThreads(c, outcomes.data(), changes.data());
+        for (int k = 0; k < c.p; ++k) {
+            outcomes[k] = OUT_FAILED;
+            changes[k] = -1.0;
+        }
+        speculative = firstTriesOnTwoThreads(c, outcomes, changes);
     }
     for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
     for (int k = 0; k < c.p; ++k) {
@@ -733,12 +736,14 @@ void carveWork(Core& c)
     c.hmat = next; next += tri;             // hmat and stepWork are adjacent: p*p scratch at the end
     c.stepWork = next; next += stepWorkLength(p);
     double** vectors[] = {&c.x0, &c.d, &c.colMax, &c.beta, &c.qtr, &c.g, &c.gp, &c.dp, &c.gOld,
-                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2, &c.colLast};
+                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2, &c.colLast,
+                          &c.helperTrial, &c.changes};
     for (double** vec : vectors) { *vec = next; next += p; }
     c.r0 = next; next += n;
     c.rt = next;
     c.perm = c.iv + IV_WORK_START;
     c.where = c.perm + p;
+    c.outcomes = c.where + p;
 }
 
 }  // namespace
@@ -746,7 +751,7 @@ void carveWork(Core& c)
 long coreRealsNeeded(int n, int p)
 {
     long tri = (long)p * (p + 1) / 2;
-    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 18L * p + 2L * n;
+    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 20L * p + 2L * n;
 }
 
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/driver.h"
+#include "analysis/helper.h"
 #include "analysis/solver.h"
 #include "exec/block.h"
 #include "exec/interpreter.h"
@@ -362,7 +363,11 @@ SolveResult solveCurve(const Curve& curve, bool twoThreads, std::vector<double> 
         callbacks.quietResiduals = curveResiduals;
         callbacks.helperContext = const_cast<Curve*>(&curve);
     }
+    // The odd columns go to the analysis's helper thread, which runs for this solve.
+    const bool helper = twoThreads && helperStart();
     solverSolve(n, p, out.x.data(), callbacks, out.iv.data(), (int)out.iv.size(), out.v.data(), (long)out.v.size());
+    if (helper)
+        helperStop();
     return out;
 }
 
