@@ -42,7 +42,7 @@ constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
 
 struct DriverState {
-    pthread_t worker;               // the analysis thread of startAnalysis
+    pthread_t worker;               // the analysis thread of driverStart
     bool workerStarted;             // worker holds a thread not yet joined
     AnalysisEndHandler endHandler;  // end-of-run signal, or null
     double* x;                      // the solver's point, p doubles, during the solves
@@ -131,7 +131,7 @@ int sweepSearch()
             parameters[j]->value = parameters[j]->initialValue;
         for (int e = 0; e < count; ++e)
             sweeps[e].parameter->value = sweepValue(sweeps[e], current[e]);
-        const int code = solveModel();
+        const int code = driverSolve();
         if (code >= STOP_ABSOLUTE && analysis.finalSumSquares < best) {
             if (code > bestCode)
                 bestCode = code;
@@ -139,7 +139,7 @@ int sweepSearch()
             for (int e = 0; e < count; ++e)
                 driver.sweepBest[e] = sweepValue(sweeps[e], current[e]);
         }
-        if (!sweepAdvance(current, sweeps, count) || abortRequested.load(std::memory_order_relaxed))
+        if (!driverSweepAdvance(current, sweeps, count) || abortRequested.load(std::memory_order_relaxed))
             break;
     }
     quietErrors = false;
@@ -151,7 +151,7 @@ int sweepSearch()
             sweeps[e].parameter->value = driver.sweepBest[e];
             analysis.initialGuess[sweeps[e].parameter->index] = driver.sweepBest[e];
         }
-        return solveModel();
+        return driverSolve();
     }
     return bestCode;
 }
@@ -165,7 +165,7 @@ void releaseCollected()
     collected = CollectedColumns{};
 }
 
-void releaseResults()
+void releaseResultArrays()
 {
     freeBlock(analysis.predicted);
     freeBlock(analysis.observed);
@@ -187,7 +187,7 @@ bool aborted()
 
 void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void* context)
 {
-    computeResiduals((RunFrame*)context, n, p, x, nf, r);
+    driverResiduals((RunFrame*)context, n, p, x, nf, r);
 }
 
 // The same residuals with the frame's runtime messages held back, for the solver's
@@ -196,7 +196,7 @@ void quietResidualsForSolver(int n, int p, const double* x, int* nf, double* r, 
 {
     RunFrame* frame = (RunFrame*)context;
     frame->quiet = true;
-    computeResiduals(frame, n, p, x, nf, r);
+    driverResiduals(frame, n, p, x, nf, r);
     frame->quiet = false;
 }
 
@@ -210,7 +210,7 @@ bool evaluationsIndependent()
 
 void progressForSolver(int iteration, double f, void*)
 {
-    reportProgress(iteration, f);
+    driverProgress(iteration, f);
 }
 
 bool anyParameterConstrained()
@@ -223,12 +223,12 @@ bool anyParameterConstrained()
 
 void analysisWorker()
 {
-    runAnalysis();
+    driverRun();
 }
 
 }  // namespace
 
-void analysisSetEndHandler(AnalysisEndHandler handler)
+void driverSetEndHandler(AnalysisEndHandler handler)
 {
     driver.endHandler = handler;
 }
@@ -239,9 +239,9 @@ static void* analysisThreadMain(void*)
     return nullptr;
 }
 
-int startAnalysis()
+int driverStart()
 {
-    analysisWait();
+    driverWait();
     analysis.iterationCount = 1;
     analysisRunning.store(true);
     abortRequested.store(false);
@@ -261,7 +261,7 @@ int startAnalysis()
     return 1;
 }
 
-void analysisWait()
+void driverWait()
 {
     if (driver.workerStarted)
         pthread_join(driver.worker, nullptr);
@@ -445,11 +445,11 @@ void takeOverResults()
 
 }  // namespace
 
-int runAnalysis()
+int driverRun()
 {
     const int n = observationCount;
     const int p = parameterCount;
-    releaseResults();
+    releaseResultArrays();
     if (!allocateArrays(n, p)) {
         releaseSolverArrays();
         analysis.stopCode = STOP_BAD_VALUES;
@@ -471,7 +471,7 @@ int runAnalysis()
     if (settings.sweepCount == 0) {
         for (int j = 0; j < p; ++j)
             parameters[j]->value = parameters[j]->initialValue;
-        analysis.stopCode = solveModel();
+        analysis.stopCode = driverSolve();
     } else {
         analysis.stopCode = sweepSearch();
     }
@@ -513,7 +513,7 @@ int runAnalysis()
     return code;
 }
 
-int solveModel()
+int driverSolve()
 {
     const int n = observationCount;
     const int p = parameterCount;
@@ -527,8 +527,8 @@ int solveModel()
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
     SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
-    callbacks.writesEveryResidual = true;   // computeResiduals fills r or reports failure
-    callbacks.cancel = &abortRequested;     // computeResiduals refuses every evaluation then
+    callbacks.writesEveryResidual = true;   // driverResiduals fills r or reports failure
+    callbacks.cancel = &abortRequested;     // driverResiduals refuses every evaluation then
     // A program with a block form splits each evaluation's observations between both
     // cores, which balances the work better than two Jacobian columns side by side (a
     // column whose parameter reaches only kept values is cheap); others evaluate two
@@ -628,7 +628,7 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* block
 
 }  // namespace
 
-void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
+void driverResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
 {
     if (aborted()) {
         *nf = -1;
@@ -668,19 +668,19 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
         rememberBestPoint(n, p, x, r, false);
 }
 
-void reportProgress(int iteration, double objective)
+void driverProgress(int iteration, double objective)
 {
     progressIteration.store(iteration, std::memory_order_relaxed);
     progressSumSquares.store(2.0 * objective, std::memory_order_relaxed);
     progressChanged.store(true, std::memory_order_relaxed);
 }
 
-bool stopCodeUsable(int code)
+bool driverStopCodeUsable(int code)
 {
     return code >= STOP_ABSOLUTE && code <= STOP_BOTH;
 }
 
-bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
+bool driverSweepAdvance(int* current, const SweepEntry* sweeps, int count)
 {
     for (int e = count - 1; e >= 0; --e) {
         if (++current[e] <= sweeps[e].stepCount)
@@ -690,15 +690,15 @@ bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
     return false;
 }
 
-RunFrame* analysisFrame()
+RunFrame* driverFrame()
 {
     return &driver.frame;
 }
 
-void analysisRelease()
+void driverRelease()
 {
-    analysisWait();
-    releaseResults();
+    driverWait();
+    releaseResultArrays();
     runFrameRelease(&driver.frame);
     shareRelease();
     blockRelease();

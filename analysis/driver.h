@@ -33,7 +33,7 @@ struct AnalysisState {
 extern AnalysisState analysis;
 
 // Progress values: written by the worker, polled by the progress display.
-extern std::atomic<bool> analysisRunning;       // set from startAnalysis to the end-of-run handling
+extern std::atomic<bool> analysisRunning;       // set from driverStart to the end-of-run handling
 extern std::atomic<int> progressIteration;      // iteration last reported by the solver
 extern std::atomic<double> progressSumSquares;  // sum of squares last reported
 extern std::atomic<int> progressSweepStep;      // 1-based sweep point
@@ -41,24 +41,24 @@ extern std::atomic<bool> progressChanged;       // new values are there
 
 // Called on the worker thread as its last act (the GUI posts a queued call from it).
 typedef void (*AnalysisEndHandler)(int stopCode);
-void analysisSetEndHandler(AnalysisEndHandler handler);
+void driverSetEndHandler(AnalysisEndHandler handler);
 
-int startAnalysis();            // nonzero when the worker thread was started
-void analysisWait();            // joins the worker started by startAnalysis
-int runAnalysis();              // the worker's body; returns the stop code
-int solveModel();               // one solve from the parameters' current values
+int driverStart();            // nonzero when the worker thread was started
+void driverWait();            // joins the worker started by driverStart
+int driverRun();              // the worker's body; returns the stop code
+int driverSolve();               // one solve from the parameters' current values
 // Residuals predicted - observed at the parameters x, evaluated in frame.
 struct RunFrame;
-void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r);
+void driverResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r);
 // The frame of the analysis worker, in which the final pass runs the program.
-RunFrame* analysisFrame();
-void reportProgress(int iteration, double objective);
-bool stopCodeUsable(int code);          // proper convergence (3 to 6)
+RunFrame* driverFrame();
+void driverProgress(int iteration, double objective);
+bool driverStopCodeUsable(int code);          // proper convergence (3 to 6)
 
 // Moves the SWEEP odometer (current[e]: grid position of entry e) to its next grid
 // point, the last entry turning fastest; false when the first entry wrapped and the
 // grid is exhausted.
 struct SweepEntry;
-bool sweepAdvance(int* current, const SweepEntry* sweeps, int count);
+bool driverSweepAdvance(int* current, const SweepEntry* sweeps, int count);
 
-void analysisRelease();         // frees the result arrays; the next Run calls it
+void driverRelease();         // frees the result arrays; the next Run calls it

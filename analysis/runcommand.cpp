@@ -108,7 +108,7 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
     }
     if (!compileStep(source))
         return start;
-    start.status = startAnalysis() ? RUN_STARTED : RUN_NOT_STARTED;
+    start.status = driverStart() ? RUN_STARTED : RUN_NOT_STARTED;
     return start;
 }
 
@@ -140,7 +140,7 @@ RunEnd runCommandFinish()
 
 void runCommandRelease()
 {
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     lexerReset(nullptr);
     listingClear();

@@ -177,7 +177,7 @@ CMainFrame::CMainFrame() : printer(new QPrinter(QPrinter::HighResolution))
     frameState = {this, messages};
     listingSetSink(onListingLine);
     errorBoxSetHandler(onErrorBox);
-    analysisSetEndHandler(onWorkerEnd);
+    driverSetEndHandler(onWorkerEnd);
     progressTimer = new QTimer(this);
     progressTimer->setInterval(PROGRESS_PERIOD_MS);
     connect(progressTimer, &QTimer::timeout, this, &CMainFrame::progressTick);
@@ -191,12 +191,12 @@ CMainFrame::~CMainFrame()
 {
     if (runPending) {
         abortRequested.store(true);
-        analysisWait();
+        driverWait();
         analysisRunning.store(false);
     }
     listingSetSink(nullptr);
     errorBoxSetHandler(nullptr);
-    analysisSetEndHandler(nullptr);
+    driverSetEndHandler(nullptr);
     frameState = {nullptr, nullptr};
     messages->clear();
     runCommandRelease();
@@ -718,7 +718,7 @@ void CMainFrame::analysisFinished()
 {
     if (!runPending)
         return;
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     runPending = false;
     const RunEnd end = runCommandFinish();
@@ -1026,7 +1026,7 @@ void CMainFrame::commitData(QSessionManager& manager)
 {
     if (runPending) {
         abortRequested.store(true);
-        analysisWait();
+        driverWait();
         analysisFinished();
     }
     savePlacement();

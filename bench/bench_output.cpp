@@ -75,7 +75,7 @@ void BM_OutputFile(benchmark::State& state)
     ProgramLines program;
     writeProblem(folder, n, computed, &program);
     listingSetSink(discardLine);
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -86,13 +86,13 @@ void BM_OutputFile(benchmark::State& state)
         state.SkipWithError("compile failed");
         return;
     }
-    startAnalysis();
-    analysisWait();
+    driverStart();
+    driverWait();
     analysisRunning.store(false);
     for (auto _ : state)
         writeOutputFile(results);
     listingCloseFile();
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     listingClear();
     std::system(("rm -rf '" + folder + "'").c_str());

@@ -31,7 +31,7 @@ std::vector<std::vector<int>> odometerPoints(std::vector<int> stepCounts)
     std::vector<std::vector<int>> points;
     do {
         points.push_back(current);
-    } while (sweepAdvance(current.data(), sweeps.data(), (int)sweeps.size()) && points.size() < 100);
+    } while (driverSweepAdvance(current.data(), sweeps.data(), (int)sweeps.size()) && points.size() < 100);
     return points;
 }
 
@@ -71,7 +71,7 @@ TEST(StopReason, FirstCallAnnouncesTheLineOnceMore)
 // Compiles and analyses a program in-process; returns the stop code (99: no compile).
 int analyse(const std::string& text)
 {
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -80,8 +80,8 @@ int analyse(const std::string& text)
     const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
     if (!compileProgram(&source))
         return 99;
-    startAnalysis();
-    analysisWait();
+    driverStart();
+    driverWait();
     analysisRunning.store(false);
     return analysis.stopCode;
 }
@@ -93,7 +93,7 @@ protected:
     void SetUp() override { listingSetSink(quiet); }
     void TearDown() override
     {
-        analysisRelease();
+        driverRelease();
         compilerReleaseAll();
         listingClear();
         listingSetSink(nullptr);
@@ -213,7 +213,7 @@ TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
     const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
     ASSERT_TRUE(compileProgram(&source));
     abortRequested.store(true);
-    EXPECT_EQ(runAnalysis(), STOP_ABORTED);
+    EXPECT_EQ(driverRun(), STOP_ABORTED);
     abortRequested.store(false);
     EXPECT_EQ(analysis.finalSumSquares, 0.0);
 }
