@@ -503,7 +503,7 @@ int driverRun()
     resultsCompute();
     if (!settings.parameterOutputFile.empty())
         results.parameterFileMessage = writeParameterFile();
-    writeListing(results);
+    reportListing(results);
     if (settings.outputMode != 0)
         writeOutputFile(results);
     helperStop();

@@ -65,7 +65,7 @@ void appendf(std::string& text, const char* format, ...)
 void appendRatio(std::string& text, double value)
 {
     char buffer[64];
-    formatTValue(buffer, sizeof buffer, value);
+    reportFormatTValue(buffer, sizeof buffer, value);
     text += "  ";
     text += buffer;
 }
@@ -153,7 +153,7 @@ void reportText(const char* format, ...)
     listingAppendLine(line.c_str());
 }
 
-void formatTValue(char* buffer, size_t size, double t)
+void reportFormatTValue(char* buffer, size_t size, double t)
 {
     if (t >= FIXED_UPPER || t <= FIXED_LOWER)
         snprintf(buffer, size, "%9.1lE", t);
@@ -161,7 +161,7 @@ void formatTValue(char* buffer, size_t size, double t)
         snprintf(buffer, size, "%9.2lf", t);
 }
 
-void writeDescriptiveStatistics(const AnalysisResults& results)
+void reportDescriptiveStatistics(const AnalysisResults& results)
 {
     reportText("\n\n             ----  Descriptive Statistics for Variables  ----\n\n");
     reportText(" Variable    Minimum value   Maximum value    Mean value     Standard dev.\n");
@@ -173,7 +173,7 @@ void writeDescriptiveStatistics(const AnalysisResults& results)
     }
 }
 
-void writeCorrelationMatrix(const AnalysisResults& results)
+void reportCorrelationMatrix(const AnalysisResults& results)
 {
     const int count = results.correlationCount;
     Symbol* const* list = settings.correlationVariables;
@@ -199,7 +199,7 @@ void writeCorrelationMatrix(const AnalysisResults& results)
     }
 }
 
-void writeParameterTable(const AnalysisResults& results)
+void reportParameterTable(const AnalysisResults& results)
 {
     const bool withStats = results.withStatistics;
     if (withStats) {
@@ -224,7 +224,7 @@ void writeParameterTable(const AnalysisResults& results)
     }
 }
 
-void writeAnalysisOfVariance(const AnalysisResults& results)
+void reportAnalysisOfVariance(const AnalysisResults& results)
 {
     const VarianceTable& table = results.variance;
     const ResidualStats& rs = results.residuals;
@@ -249,7 +249,7 @@ void writeAnalysisOfVariance(const AnalysisResults& results)
     reportText("Total       %4ld  %14.7lG\n", (long)(table.errorDF + table.regressionDF), rs.totalSS);
 }
 
-void writeConfidenceIntervals(const AnalysisResults& results)
+void reportConfidenceIntervals(const AnalysisResults& results)
 {
     if (!results.intervals) {
         reportText("\nUnable to compute confidence interval with this few observations.\n");
@@ -264,7 +264,7 @@ void writeConfidenceIntervals(const AnalysisResults& results)
     }
 }
 
-void writeCovarianceMatrix(const AnalysisResults& results)
+void reportCovarianceMatrix(const AnalysisResults& results)
 {
     const int p = parameterCount;
     for (int first = 0; first < p; first += COVARIANCE_GROUP) {
@@ -289,26 +289,26 @@ void writeCovarianceMatrix(const AnalysisResults& results)
     }
 }
 
-void writeListing(const AnalysisResults& results)
+void reportListing(const AnalysisResults& results)
 {
     writeSummary(results);
     if (!settings.functionMinimization)
-        writeDescriptiveStatistics(results);
+        reportDescriptiveStatistics(results);
     if (results.correlationCount > 1)
-        writeCorrelationMatrix(results);
-    writeParameterTable(results);
+        reportCorrelationMatrix(results);
+    reportParameterTable(results);
     if (!results.parameterFileMessage.empty())
         reportText("%s", results.parameterFileMessage.c_str());
     if (!settings.functionMinimization)
-        writeAnalysisOfVariance(results);
+        reportAnalysisOfVariance(results);
     if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)
-        writeConfidenceIntervals(results);
+        reportConfidenceIntervals(results);
     if (results.covarianceState.print)
-        writeCovarianceMatrix(results);
+        reportCovarianceMatrix(results);
     reportText("\n");
 }
 
-const char* stopReasonText(int code)
+const char* reportStopReasonText(int code)
 {
     for (const StopReason& reason : stopReasons)
         if (reason.code == code)
@@ -319,7 +319,7 @@ const char* stopReasonText(int code)
 void reportStopReason(int code, bool first)
 {
     char line[128];
-    snprintf(line, sizeof line, "Stopped due to: %s", stopReasonText(code));
+    snprintf(line, sizeof line, "Stopped due to: %s", reportStopReasonText(code));
     if (first)
         listingAppendLine(line);
     reportText("%s\n", line);

@@ -13,20 +13,20 @@ constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Re
 // remaining line.
 void reportText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void writeListing(const AnalysisResults& results);
+void reportListing(const AnalysisResults& results);
 
 // Pieces of the section, in listing order; open to tests.
-void writeDescriptiveStatistics(const AnalysisResults& results);
-void writeCorrelationMatrix(const AnalysisResults& results);
-void writeParameterTable(const AnalysisResults& results);
-void writeAnalysisOfVariance(const AnalysisResults& results);
-void writeConfidenceIntervals(const AnalysisResults& results);
-void writeCovarianceMatrix(const AnalysisResults& results);
+void reportDescriptiveStatistics(const AnalysisResults& results);
+void reportCorrelationMatrix(const AnalysisResults& results);
+void reportParameterTable(const AnalysisResults& results);
+void reportAnalysisOfVariance(const AnalysisResults& results);
+void reportConfidenceIntervals(const AnalysisResults& results);
+void reportCovarianceMatrix(const AnalysisResults& results);
 
 // "Stopped due to: " and the reason for a StopCode, to the listing file and the screen;
 // the first time also as one more screen line, announcing it while the run goes on.
 void reportStopReason(int code, bool first);
-const char* stopReasonText(int code);   // "" for a code without a text
+const char* reportStopReasonText(int code);   // "" for a code without a text
 
 // Formats shared by the listing and the parameter view.
-void formatTValue(char* buffer, size_t size, double t);   // "%9.1lE" or "%9.2lf"
+void reportFormatTValue(char* buffer, size_t size, double t);   // "%9.1lE" or "%9.2lf"

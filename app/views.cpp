@@ -330,7 +330,7 @@ std::vector<QStringList> parameterRows(bool* withStatistics)
                            formatted("%16.9lG", ps.estimate)};
         if (*withStatistics) {
             char t[32];
-            formatTValue(t, sizeof t, ps.tValue);
+            reportFormatTValue(t, sizeof t, ps.tValue);
             row << formatted("%14.7lG", ps.stdError) << QString::fromLatin1(t).trimmed()
                 << formatted("%7.5lf", ps.probT < 0.00001 ? 0.00001 : ps.probT);
         }

@@ -178,7 +178,7 @@ TEST(FormatTValue, AsymmetricLimits)
     };
     char buffer[32];
     for (const auto& c : cases) {
-        formatTValue(buffer, sizeof buffer, c.t);
+        reportFormatTValue(buffer, sizeof buffer, c.t);
         EXPECT_STREQ(buffer, c.text) << c.t;
     }
 }
