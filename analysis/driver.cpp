@@ -502,10 +502,10 @@ int driverRun()
     takeOverResults();
     resultsCompute();
     if (!settings.parameterOutputFile.empty())
-        results.parameterFileMessage = writeParameterFile();
+        results.parameterFileMessage = outputWriteParameterFile();
     reportListing(results);
     if (settings.outputMode != 0)
-        writeOutputFile(results);
+        outputWriteFile(results);
     helperStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)

@@ -251,7 +251,7 @@ OutputItemKind outputItemKind(const Symbol* item)
     return OUTPUT_ITEM_COMPUTED;
 }
 
-void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE])
+void outputColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE])
 {
     ColumnScan scan = COLUMN_SCAN_EMPTY;
     for (int k = 0; k < count; ++k)
@@ -259,7 +259,7 @@ void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORM
     snprintf(format, COLUMN_FORMAT_SIZE, "%s", columnScanFormat(scan).text);
 }
 
-int formatColumnValue(char* buffer, const char* format, double value)
+int outputFormatValue(char* buffer, const char* format, double value)
 {
     ColumnFormat f = {};
     snprintf(f.text, COLUMN_FORMAT_SIZE, "%s", format);
@@ -271,7 +271,7 @@ int formatColumnValue(char* buffer, const char* format, double value)
     return (int)(end - buffer);
 }
 
-void writeOutputFile(const AnalysisResults& results)
+void outputWriteFile(const AnalysisResults& results)
 {
     if (settings.outputMode == 0)
         return;
@@ -339,7 +339,7 @@ void writeOutputFile(const AnalysisResults& results)
     }
 }
 
-void writeParameterLine(FILE* file, double value)
+void outputParameterLine(FILE* file, double value)
 {
     char buffer[64];
     snprintf(buffer, sizeof buffer, "%25.18lG\n", value);
@@ -349,7 +349,7 @@ void writeParameterLine(FILE* file, double value)
     fprintf(file, "%s", text);
 }
 
-std::string writeParameterFile()
+std::string outputWriteParameterFile()
 {
     const std::string name =
         resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath);
@@ -357,7 +357,7 @@ std::string writeParameterFile()
     if (!file)
         return "Error: unable to open parameter output file: " + name + "\n";
     for (int j = 0; j < parameterCount; ++j)
-        writeParameterLine(file, parameters[j]->value);
+        outputParameterLine(file, parameters[j]->value);
     return closeOutput(file, "parameter output file", name);
 }
 

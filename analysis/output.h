@@ -25,21 +25,21 @@ enum OutputItemKind {
 };
 OutputItemKind outputItemKind(const Symbol* item);
 
-void writeOutputFile(const AnalysisResults& results);
+void outputWriteFile(const AnalysisResults& results);
 // Writes the POUTPUT file; returns the error line for the listing, empty when written.
-std::string writeParameterFile();
+std::string outputWriteParameterFile();
 
 // OUTPUT and POUTPUT files of this run that could not be created or written in full.
 int outputFailureCount();
 void outputReset();   // before each run
 
 // printf format for a column holding these values.
-void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE]);
+void outputColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE]);
 
 // Writes value into buffer as the OUTPUT file does for a column of this format (one that
-// chooseColumnFormat gives), with a terminator; returns its length. The characters are
+// outputColumnFormat gives), with a terminator; returns its length. The characters are
 // those of snprintf with the format. Buffer holds at least 400 characters.
-int formatColumnValue(char* buffer, const char* format, double value);
+int outputFormatValue(char* buffer, const char* format, double value);
 
 // Writes one parameter estimate as a line with 18 significant digits, left-aligned.
-void writeParameterLine(FILE* file, double value);
+void outputParameterLine(FILE* file, double value);

@@ -90,7 +90,7 @@ void BM_OutputFile(benchmark::State& state)
     driverWait();
     analysisRunning.store(false);
     for (auto _ : state)
-        writeOutputFile(results);
+        outputWriteFile(results);
     listingCloseFile();
     driverRelease();
     compilerReleaseAll();

@@ -18,7 +18,7 @@ namespace {
 std::string formatFor(const std::vector<double>& values)
 {
     char format[COLUMN_FORMAT_SIZE];
-    chooseColumnFormat(values.data(), (int)values.size(), format);
+    outputColumnFormat(values.data(), (int)values.size(), format);
     return format;
 }
 
@@ -66,7 +66,7 @@ TEST(FormatColumnValue, SameTextAsPrintf)
             char expected[400];
             char got[400];
             const int length = snprintf(expected, sizeof expected, format, value);
-            EXPECT_EQ(formatColumnValue(got, format, value), length) << format << " " << value;
+            EXPECT_EQ(outputFormatValue(got, format, value), length) << format << " " << value;
             EXPECT_STREQ(got, expected) << format;
         }
     // Many more values of every magnitude the fixed and exponent forms take.
@@ -81,7 +81,7 @@ TEST(FormatColumnValue, SameTextAsPrintf)
         char expected[400];
         char got[400];
         snprintf(expected, sizeof expected, format, value);
-        formatColumnValue(got, format, value);
+        outputFormatValue(got, format, value);
         ASSERT_STREQ(got, expected) << format << " " << value;
     }
 }
@@ -91,9 +91,9 @@ TEST(ParameterFile, LinesAreLeftAlignedWithEighteenDigits)
     const std::string path = testTempDir() + "/p.par";
     FILE* file = fopen(path.c_str(), "w");
     ASSERT_NE(file, nullptr);
-    writeParameterLine(file, 2.0);
-    writeParameterLine(file, -0.1);
-    writeParameterLine(file, 1.5e-30);
+    outputParameterLine(file, 2.0);
+    outputParameterLine(file, -0.1);
+    outputParameterLine(file, 1.5e-30);
     fclose(file);
     EXPECT_EQ(readTextFile(path), "2\n-0.100000000000000006\n1.49999999999999995E-30\n");
 }
