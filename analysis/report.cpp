@@ -184,7 +184,7 @@ void reportCorrelationMatrix(const AnalysisResults& results)
         std::string heading = " Variable    ";
         std::string rule = "---------- ";
         for (int c = first; c < last; ++c) {
-            appendf(heading, "%10s  ", centerName(list[c]->name).c_str());
+            appendf(heading, "%10s  ", statisticsCenterName(list[c]->name).c_str());
             rule += "  ----------";
         }
         reportText("%s\n", heading.c_str());
@@ -274,7 +274,7 @@ void reportCovarianceMatrix(const AnalysisResults& results)
         std::string heading = " Parameter ";
         std::string rule = "---------- ";
         for (int j = first; j < last; ++j) {
-            appendf(heading, "    %10s ", centerName(parameters[j]->name).c_str());
+            appendf(heading, "    %10s ", statisticsCenterName(parameters[j]->name).c_str());
             rule += "  -------------";
         }
         reportText("%s\n", heading.c_str());

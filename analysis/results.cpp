@@ -42,7 +42,7 @@ void computeParameters(int n, int p)
     results.parameterCount = p;
     results.withStatistics = statisticsAvailable(results);
     for (int i = 0; i < p; ++i)
-        results.parameters[i] = parameterStatistics(results, i);
+        results.parameters[i] = statisticsParameter(results, i);
     results.intervals = results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance &&
                         p < n;
     if (!results.intervals)
@@ -68,7 +68,7 @@ void variableJobRun(void* job)
 {
     const VariableJob& j = *static_cast<VariableJob*>(job);
     for (int k = 0; k < inputVariableCount; ++k)
-        j.out[k] = variableStatistics(observations + k, inputVariableCount, j.n);
+        j.out[k] = statisticsVariable(observations + k, inputVariableCount, j.n);
 }
 
 // With this many observations the input variables' statistics run on the helper thread
@@ -117,7 +117,7 @@ void computeCorrelations(int n)
             if (list[r] == list[c])
                 value = 1.0;
             else if (a && b)
-                value = correlation(a, strideR, b, strideC, n);
+                value = statisticsCorrelation(a, strideR, b, strideC, n);
             results.correlations[(size_t)r * count + c] = value;
         }
 }
@@ -173,7 +173,7 @@ void resultsCompute()
     if (!settings.functionMinimization)
         startVariables(n, &job, &started);
     if (!settings.functionMinimization && results.observed && results.predicted)
-        results.residuals = residualStatistics(results.observed, results.predicted, n, p);
+        results.residuals = statisticsResiduals(results.observed, results.predicted, n, p);
     results.finishTime = localMoment();
     computeVarianceTable(n, p);
     computeParameters(n, p);

@@ -49,7 +49,7 @@ int scaledSumsAdmit(ScaledSums* sums, double value)
 
 }  // namespace
 
-ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p)
+ResidualStats statisticsResiduals(const double* observed, const double* predicted, int n, int p)
 {
     ResidualStats st = {};
     st.count = n;
@@ -126,7 +126,7 @@ void statisticsForEstimate(double estimate, double variance, int df, ParameterSt
         out->probT = STAT_PROB_FLOOR;
 }
 
-ParameterStatistics parameterStatistics(const AnalysisResults& results, int i)
+ParameterStatistics statisticsParameter(const AnalysisResults& results, int i)
 {
     ParameterStatistics ps = {};
     const Symbol* s = parameters[i];
@@ -141,7 +141,7 @@ ParameterStatistics parameterStatistics(const AnalysisResults& results, int i)
     return ps;
 }
 
-VariableStatistics variableStatistics(const double* column, int stride, int n)
+VariableStatistics statisticsVariable(const double* column, int stride, int n)
 {
     VariableStatistics vs = {};
     if (n <= 0)
@@ -176,7 +176,7 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     int exponent = 0;
     if (std::isfinite(largest) && largest > 0)
         std::frexp(largest, &exponent);
-    // Sums about the first value for the variance (see residualStatistics); a constant
+    // Sums about the first value for the variance (see statisticsResiduals); a constant
     // column gives exactly 0, and rounding never makes the variance negative.
     // Within the normal range the power of two is a double, and multiplying by it is the
     // same exact scaling as ldexp, without a call per value.
@@ -202,13 +202,13 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     return vs;
 }
 
-double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
+double statisticsCorrelationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
 {
     // A constant column gives 0/0 or x/0; the result is then printed as a non-finite number.
     return (sxy - sx * sy / n) / std::sqrt((syy - sy * sy / n) * (sxx - sx * sx / n));
 }
 
-double correlation(const double* a, int strideA, const double* b, int strideB, int n)
+double statisticsCorrelation(const double* a, int strideA, const double* b, int strideB, int n)
 {
     ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
     ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
@@ -230,10 +230,10 @@ double correlation(const double* a, int strideA, const double* b, int strideB, i
         sxy += dx * dy;
     }
     // The coefficient does not change when either variable is scaled.
-    return correlationOfSums(n, x.sum, y.sum, x.sum2, y.sum2, sxy);
+    return statisticsCorrelationOfSums(n, x.sum, y.sum, x.sum2, y.sum2, sxy);
 }
 
-std::string centerName(const char* name)
+std::string statisticsCenterName(const char* name)
 {
     const int length = (int)std::strlen(name);
     std::string text;

@@ -47,24 +47,24 @@ struct VariableStatistics {
     double standardDeviation;   // sample standard deviation, 0 when n <= 1
 };
 
-ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p);
+ResidualStats statisticsResiduals(const double* observed, const double* predicted, int n, int p);
 
 // True when standard errors, t and Prob(t) can be shown: the covariance matrix exists,
 // the analysis is a regression and there are more observations than parameters.
 bool statisticsAvailable(const AnalysisResults& results);
 
 // Values of parameter i for the parameter table and the parameter view.
-ParameterStatistics parameterStatistics(const AnalysisResults& results, int i);
+ParameterStatistics statisticsParameter(const AnalysisResults& results, int i);
 
 // Standard errors, t and Prob(t) from an estimate and its variance with df degrees
-// of freedom; used by parameterStatistics and open to tests.
+// of freedom; used by statisticsParameter and open to tests.
 void statisticsForEstimate(double estimate, double variance, int df, ParameterStatistics* out);
 
-VariableStatistics variableStatistics(const double* column, int stride, int n);
+VariableStatistics statisticsVariable(const double* column, int stride, int n);
 
 // Pearson correlation of n values a[i * strideA] and b[i * strideB].
-double correlation(const double* a, int strideA, const double* b, int strideB, int n);
-double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy);
+double statisticsCorrelation(const double* a, int strideA, const double* b, int strideB, int n);
+double statisticsCorrelationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy);
 
 // Name centred in a field of CENTER_NAME_WIDTH characters (longer names kept whole).
-std::string centerName(const char* name);
+std::string statisticsCenterName(const char* name);

@@ -146,7 +146,7 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
     EXPECT_NEAR(parameters[1]->value, 2.0, 0.01);
     // The best grid start is shown as the guess; the compiled initial guess stays.
     EXPECT_EQ(analysis.initialGuess[1], 1.5);
-    EXPECT_EQ(parameterStatistics(results, 1).initialGuess, 1.5);
+    EXPECT_EQ(statisticsParameter(results, 1).initialGuess, 1.5);
     EXPECT_EQ(parameters[1]->initialValue, 1.0);
     EXPECT_EQ(progressSweepStep.load(), 6);
     EXPECT_FALSE(quietErrors);
