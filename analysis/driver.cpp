@@ -55,7 +55,7 @@ struct DriverState {
 
 DriverState driver;
 
-void freeBlock(double*& block)
+void freeArray(double*& block)
 {
     if (block)
         memfree(block);
@@ -67,9 +67,9 @@ void releaseSolverArrays()
     if (analysis.solverInts)
         memfree(analysis.solverInts);
     analysis.solverInts = nullptr;
-    freeBlock(analysis.solverReals);
-    freeBlock(driver.x);
-    freeBlock(driver.bestX);
+    freeArray(analysis.solverReals);
+    freeArray(driver.x);
+    freeArray(driver.bestX);
 }
 
 // The result arrays and the solver's workspaces, all for n observations and p
@@ -161,16 +161,16 @@ void releaseCollected()
     CollectedColumns& collected = analysis.collected;
     if (collected.symbols)
         memfree(collected.symbols);
-    freeBlock(collected.values);
+    freeArray(collected.values);
     collected = CollectedColumns{};
 }
 
 void releaseResultArrays()
 {
-    freeBlock(analysis.predicted);
-    freeBlock(analysis.observed);
-    freeBlock(analysis.covariance);
-    freeBlock(analysis.initialGuess);
+    freeArray(analysis.predicted);
+    freeArray(analysis.observed);
+    freeArray(analysis.covariance);
+    freeArray(analysis.initialGuess);
     releaseCollected();
     releaseSolverArrays();
     analysis.allocatedRows = 0;
@@ -213,7 +213,7 @@ void progressForSolver(int iteration, double f, void*)
     driverProgress(iteration, f);
 }
 
-bool anyParameterConstrained()
+bool parametersConstrained()
 {
     for (int j = 0; j < parameterCount; ++j)
         if (parameters[j]->constrained)
@@ -537,7 +537,7 @@ int driverSolve()
         callbacks.quietResiduals = quietResidualsForSolver;
         callbacks.helperContext = shareHelperFrame();
     }
-    if (anyParameterConstrained()) {
+    if (parametersConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
         if (!bounds)

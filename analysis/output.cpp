@@ -132,7 +132,7 @@ void columnScanAdd(ColumnScan* scan, double v)
     ++scan->count;
 }
 
-// A column's printf format, and the same in parts for formatValue.
+// A column's printf format, and the same in parts for formatColumnText.
 struct ColumnFormat {
     char text[COLUMN_FORMAT_SIZE];  // "%W.Dlf" or "%W.5lE"
     int width;                      // W
@@ -179,7 +179,7 @@ constexpr int VALUE_TEXT_SIZE = 400;   // longest "%W.Dlf" text: DBL_MAX has 309
 // Writes value as snprintf(format.text) would, and returns the end: std::to_chars with
 // a precision gives printf's digits in the C locale, without printf's parsing of the
 // format for each value. Values that are not finite keep printf's spelling.
-char* formatValue(char* out, const ColumnFormat& format, double value)
+char* formatColumnText(char* out, const ColumnFormat& format, double value)
 {
     if (!std::isfinite(value))
         return out + snprintf(out, VALUE_TEXT_SIZE, format.text, value);
@@ -266,7 +266,7 @@ int outputFormatValue(char* buffer, const char* format, double value)
     f.exponent = sscanf(format, "%%%d.%dlE", &f.width, &f.decimals) == 2 && format[std::strlen(format) - 1] == 'E';
     if (!f.exponent)
         sscanf(format, "%%%d.%dlf", &f.width, &f.decimals);
-    char* end = formatValue(buffer, f, value);
+    char* end = formatColumnText(buffer, f, value);
     *end = '\0';
     return (int)(end - buffer);
 }
@@ -316,7 +316,7 @@ void outputWriteFile(const AnalysisResults& results)
                     *end++ = ' ';
                     *end++ = ' ';
                 }
-                end = formatValue(end, formats[k], columnValue(columns[k], i));
+                end = formatColumnText(end, formats[k], columnValue(columns[k], i));
             }
             *end++ = '\n';
             if ((size_t)(end - buffer) > OUTPUT_BUFFER) {

@@ -39,7 +39,7 @@ struct BlockShare {
     std::atomic<bool> stop;     // a block failed
 };
 
-bool allFinite(const double* values, int count)
+bool blockFinite(const double* values, int count)
 {
     bool finite = true;
     for (int i = 0; i < count; ++i)
@@ -75,7 +75,7 @@ void claimBlocks(BlockShare& work, RunFrame* frame)
             continue;
         }
         const double* r = work.predicted + first;
-        share.blockDone[block] = allFinite(r, count) ? SHARE_FINITE : SHARE_NOT_FINITE;
+        share.blockDone[block] = blockFinite(r, count) ? SHARE_FINITE : SHARE_NOT_FINITE;
         share.blockSquares[block] = shareSumOfSquares(count, r);
     }
 }
