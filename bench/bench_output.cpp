@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,11 +33,12 @@ void copyProgramLine(void* context, int index, char* buffer, int size)
     snprintf(buffer, size, "%s", program->lines[index].c_str());
 }
 
+// A fresh folder in the system's temporary folder.
 std::string makeFolder()
 {
-    char pattern[] = "/tmp/moxel-bench-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return made ? made : "/tmp";
+    std::string pattern = (std::filesystem::temp_directory_path() / "moxel-bench-XXXXXX").string();
+    const char* made = mkdtemp(pattern.data());
+    return made ? made : std::filesystem::temp_directory_path().string();
 }
 
 // Writes the data file of n observations and the program; the third column is y, or
