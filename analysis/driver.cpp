@@ -13,7 +13,7 @@
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/helper.h"
-#include "analysis/sharing.h"
+#include "analysis/share.h"
 #include "analysis/solver.h"
 #include "exec/block.h"
 #include "exec/builtins.h"

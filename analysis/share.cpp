@@ -2,7 +2,7 @@
 // from a common counter, so a core that starts late or is busy with other work simply
 // takes fewer. The first block that fails stops all claims; the calling thread then runs
 // every block not done per observation, in observation order, as the reference does.
-#include "analysis/sharing.h"
+#include "analysis/share.h"
 
 #include <atomic>
 #include <cmath>
