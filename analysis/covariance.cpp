@@ -3,8 +3,8 @@
 // a solve yields no matrix, the request is dropped for the rest of the analysis.
 #include "analysis/covariance.h"
 
-#include "analysis/driver.h"
 #include "analysis/report.h"
+#include "analysis/results.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 
@@ -20,9 +20,9 @@ bool anyParameterConstrained()
 
 }  // namespace
 
-void covarianceTakeOver(int status, const double* packed, double* matrix, int p)
+void covarianceTakeOver(int status, const double* packed, double* matrix, int p, CovarianceState* state)
 {
-    analysis.covarianceStatus = status;
+    state->status = status;
     if (status >= 1 && packed) {
         const double* v = packed;
         for (int i = 0; i < p; ++i)
@@ -33,18 +33,18 @@ void covarianceTakeOver(int status, const double* packed, double* matrix, int p)
             }
         return;
     }
-    if (anyParameterConstrained() && analysis.printCovariance)
-        analysis.covarianceStatus = COV_CONSTRAINED;
-    analysis.covarianceCode = 0;
-    analysis.printCovariance = false;
+    if (anyParameterConstrained() && state->print)
+        state->status = COV_CONSTRAINED;
+    state->code = 0;
+    state->print = false;
     if (matrix)
         for (size_t k = 0; k < (size_t)p * p; ++k)
             matrix[k] = 0.0;
 }
 
-void covarianceWriteWarning()
+void covarianceWriteWarning(const AnalysisResults& results)
 {
-    const int status = analysis.covarianceStatus;
+    const int status = results.covarianceState.status;
     if (status >= 0)
         return;
     switch (status) {

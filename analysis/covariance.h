@@ -10,10 +10,20 @@ enum CovarianceStatus {
     COV_CONSTRAINED = -3            // not computed because parameters are constrained
 };
 
+struct AnalysisResults;
+
+// The covariance request of one analysis and what became of it.
+struct CovarianceState {
+    int status;     // outcome of the last solve: > 0 matrix available, else CovarianceStatus
+    int code;       // the request, from the settings; 0 once dropped
+    bool print;     // COVARIANCE listing wanted; dropped with the request
+};
+
 // After a solve: status is the solver's covariance result; packed (when status > 0)
 // holds the lower triangle by rows, [0][0], [1][0], [1][1], [2][0], ... Fills the p x p
-// matrix, or clears it and drops the covariance request for the rest of the analysis.
-void covarianceTakeOver(int status, const double* packed, double* matrix, int p);
+// matrix, or clears it and drops the covariance request in state for the rest of the
+// analysis.
+void covarianceTakeOver(int status, const double* packed, double* matrix, int p, CovarianceState* state);
 
-// Writes the warning for a negative covarianceStatus (nothing otherwise).
-void covarianceWriteWarning();
+// Writes the warning for a negative covariance status (nothing otherwise).
+void covarianceWriteWarning(const AnalysisResults& results);

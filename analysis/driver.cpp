@@ -5,15 +5,15 @@
 #include "analysis/driver.h"
 
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <pthread.h>
 
 #include "analysis/covariance.h"
 #include "analysis/output.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "analysis/helper.h"
+#include "analysis/share.h"
 #include "analysis/solver.h"
 #include "exec/block.h"
 #include "exec/builtins.h"
@@ -26,7 +26,7 @@
 #include "support/allocator.h"
 #include "support/listing.h"
 
-AnalysisState analysis = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 1, 0.0, 0, 0.0, 0, 0, false, 0, false, false};
+AnalysisState analysis = {};
 
 std::atomic<bool> analysisRunning{false};
 std::atomic<int> progressIteration{0};
@@ -40,10 +40,9 @@ constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares wor
 constexpr const char* TAG_RESULTS = "comp";
 constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
-constexpr const char* TAG_BLOCKS = "blocks";
 
 struct DriverState {
-    pthread_t worker;               // the analysis thread of startAnalysis
+    pthread_t worker;               // the analysis thread of driverStart
     bool workerStarted;             // worker holds a thread not yet joined
     AnalysisEndHandler endHandler;  // end-of-run signal, or null
     double* x;                      // the solver's point, p doubles, during the solves
@@ -52,37 +51,11 @@ struct DriverState {
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
-    RunFrame helperFrame;           // the second thread's frame (Jacobian columns, blocks)
-    unsigned char* blockDone;       // per block of the last shared evaluation: 1 when done
-    double* blockSquares;           // per block of the last shared residual evaluation: the
-                                    // sum of its squared residuals (when finite)
-    int blockDoneCapacity;          // blocks blockDone and blockSquares hold
 };
 
 DriverState driver;
 
-// ORDER STOP: reason texts by stop code.
-struct StopReason {
-    int code;
-    const char* text;
-};
-
-constexpr StopReason stopReasons[] = {
-    {STOP_FALSE_CONVERGENCE, "False convergence. (Answers may not be correct.)"},
-    {STOP_SINGULAR, "Singular convergence.  Mutually dependent parameters?"},
-    {STOP_ABSOLUTE, "Absolute function convergence."},
-    {STOP_RELATIVE, "Relative function convergence."},
-    {STOP_PARAMETER, "Parameter convergence."},
-    {STOP_BOTH, "Both parameter and relative function convergence."},
-    {STOP_ITERATION_LIMIT, "Function did not converge before iteration limit reached."},
-    {STOP_NO_START, "Function cannot be computed at starting parameter values."},
-    {STOP_BAD_VALUES, "Bad parameter values."},
-    {STOP_NO_JACOBIAN, "Jacobian could not be computed."},
-    {STOP_CALL_LIMIT, "Function did not converge before max allowed function calls."},
-    {STOP_ABORTED, "Analysis was aborted"},
-};
-
-void freeBlock(double*& block)
+void freeArray(double*& block)
 {
     if (block)
         memfree(block);
@@ -94,9 +67,9 @@ void releaseSolverArrays()
     if (analysis.solverInts)
         memfree(analysis.solverInts);
     analysis.solverInts = nullptr;
-    freeBlock(analysis.solverReals);
-    freeBlock(driver.x);
-    freeBlock(driver.bestX);
+    freeArray(analysis.solverReals);
+    freeArray(driver.x);
+    freeArray(driver.bestX);
 }
 
 // The result arrays and the solver's workspaces, all for n observations and p
@@ -158,7 +131,7 @@ int sweepSearch()
             parameters[j]->value = parameters[j]->initialValue;
         for (int e = 0; e < count; ++e)
             sweeps[e].parameter->value = sweepValue(sweeps[e], current[e]);
-        const int code = solveModel();
+        const int code = driverSolve();
         if (code >= STOP_ABSOLUTE && analysis.finalSumSquares < best) {
             if (code > bestCode)
                 bestCode = code;
@@ -166,7 +139,7 @@ int sweepSearch()
             for (int e = 0; e < count; ++e)
                 driver.sweepBest[e] = sweepValue(sweeps[e], current[e]);
         }
-        if (!sweepAdvance(current, sweeps, count) || abortRequested.load(std::memory_order_relaxed))
+        if (!driverSweepAdvance(current, sweeps, count) || abortRequested.load(std::memory_order_relaxed))
             break;
     }
     quietErrors = false;
@@ -178,23 +151,32 @@ int sweepSearch()
             sweeps[e].parameter->value = driver.sweepBest[e];
             analysis.initialGuess[sweeps[e].parameter->index] = driver.sweepBest[e];
         }
-        return solveModel();
+        return driverSolve();
     }
     return bestCode;
 }
 
-void releaseResults()
+void releaseCollected()
 {
-    freeBlock(analysis.predicted);
-    freeBlock(analysis.observed);
-    freeBlock(analysis.workColumn);
-    freeBlock(analysis.covariance);
-    freeBlock(analysis.initialGuess);
+    CollectedColumns& collected = analysis.collected;
+    if (collected.symbols)
+        memfree(collected.symbols);
+    freeArray(collected.values);
+    collected = CollectedColumns{};
+}
+
+void releaseResultArrays()
+{
+    freeArray(analysis.predicted);
+    freeArray(analysis.observed);
+    freeArray(analysis.covariance);
+    freeArray(analysis.initialGuess);
+    releaseCollected();
     releaseSolverArrays();
     analysis.allocatedRows = 0;
     analysis.allocatedParameters = 0;
     analysis.analysisCompleted = false;
-    analysis.covarianceStatus = 0;
+    analysis.covarianceState.status = 0;
     resultsRelease();
 }
 
@@ -205,7 +187,7 @@ bool aborted()
 
 void residualsForSolver(int n, int p, const double* x, int* nf, double* r, void* context)
 {
-    computeResiduals((RunFrame*)context, n, p, x, nf, r);
+    driverResiduals((RunFrame*)context, n, p, x, nf, r);
 }
 
 // The same residuals with the frame's runtime messages held back, for the solver's
@@ -214,7 +196,7 @@ void quietResidualsForSolver(int n, int p, const double* x, int* nf, double* r, 
 {
     RunFrame* frame = (RunFrame*)context;
     frame->quiet = true;
-    computeResiduals(frame, n, p, x, nf, r);
+    driverResiduals(frame, n, p, x, nf, r);
     frame->quiet = false;
 }
 
@@ -228,10 +210,10 @@ bool evaluationsIndependent()
 
 void progressForSolver(int iteration, double f, void*)
 {
-    reportProgress(iteration, f);
+    driverProgress(iteration, f);
 }
 
-bool anyParameterConstrained()
+bool parametersConstrained()
 {
     for (int j = 0; j < parameterCount; ++j)
         if (parameters[j]->constrained)
@@ -241,12 +223,12 @@ bool anyParameterConstrained()
 
 void analysisWorker()
 {
-    runAnalysis();
+    driverRun();
 }
 
 }  // namespace
 
-void analysisSetEndHandler(AnalysisEndHandler handler)
+void driverSetEndHandler(AnalysisEndHandler handler)
 {
     driver.endHandler = handler;
 }
@@ -257,9 +239,9 @@ static void* analysisThreadMain(void*)
     return nullptr;
 }
 
-int startAnalysis()
+int driverStart()
 {
-    analysisWait();
+    driverWait();
     analysis.iterationCount = 1;
     analysisRunning.store(true);
     abortRequested.store(false);
@@ -279,7 +261,7 @@ int startAnalysis()
     return 1;
 }
 
-void analysisWait()
+void driverWait()
 {
     if (driver.workerStarted)
         pthread_join(driver.worker, nullptr);
@@ -288,37 +270,106 @@ void analysisWait()
 
 namespace {
 
-// What blocksOnBothCores did with each block (driver.blockDone).
-enum BlockOutcome : unsigned char {
-    BLOCK_NOT_DONE = 0,     // failed or not reached: the caller runs it per observation
-    BLOCK_FINITE = 1,       // done (residuals: all finite)
-    BLOCK_NOT_FINITE = 2,   // residuals done, some not finite
-};
+// Adds s to the symbols to collect unless it is there already.
+void collectAdd(const Symbol* s)
+{
+    CollectedColumns& collected = analysis.collected;
+    for (int c = 0; c < collected.count; ++c)
+        if (collected.symbols[c] == s)
+            return;
+    collected.symbols[collected.count++] = s;
+}
 
-int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed);
-bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed);
-void shareThreadStop();
+// The variables the OUTPUT and CORRELATE lists name that are neither input variables
+// nor special items, with a column of n values for each. False when there are none or
+// memory ran out (the allocator has said so; the writers then show 0).
+bool collectPrepare(int n)
+{
+    releaseCollected();
+    const int outputs = settings.outputMode != 0 ? settings.outputCount : 0;
+    const int correlates = settings.correlationCount > 1 && !settings.functionMinimization
+                               ? settings.correlationCount : 0;
+    int wanted = 0;
+    for (int k = 0; k < outputs; ++k)
+        wanted += outputItemKind(settings.outputVariables[k]) == OUTPUT_ITEM_COMPUTED;
+    for (int k = 0; k < correlates; ++k)
+        wanted += settings.correlationVariables[k]->kind != SYM_INPUT;
+    if (wanted == 0 || n <= 0)
+        return false;
+    CollectedColumns& collected = analysis.collected;
+    collected.symbols = static_cast<const Symbol**>(memalloc(sizeof(Symbol*) * (size_t)wanted, TAG_RESULTS));
+    if (!collected.symbols)
+        return false;
+    for (int k = 0; k < outputs; ++k)
+        if (outputItemKind(settings.outputVariables[k]) == OUTPUT_ITEM_COMPUTED)
+            collectAdd(settings.outputVariables[k]);
+    for (int k = 0; k < correlates; ++k)
+        if (settings.correlationVariables[k]->kind != SYM_INPUT)
+            collectAdd(settings.correlationVariables[k]);
+    // Rows are written by the pass that collects them (or cleared when it stops early):
+    // untouched pages cost nothing until then.
+    collected.values = memalloc_doubles((size_t)collected.count * (size_t)n, TAG_RESULTS);
+    if (!collected.values) {
+        releaseCollected();
+        return false;
+    }
+    collected.rows = n;
+    return true;
+}
+
+// Row i of the collected columns: the variables' values after the program ran for i.
+void collectRow(RunFrame* frame, int i)
+{
+    const CollectedColumns& collected = analysis.collected;
+    for (int c = 0; c < collected.count; ++c)
+        collected.values[(size_t)c * collected.rows + i] = runValue(frame, collected.symbols[c]);
+}
+
+// The collected columns by a run of the program over every observation, in order from a
+// fresh frame as the per-observation path runs them. Quiet: the final pass has already
+// reported any error of these observations. Rows not reached after a Cancel hold 0.
+void collectColumns(RunFrame* frame, int n)
+{
+    runReset(frame);
+    frame->quiet = true;
+    int i = 0;
+    for (; i < n && !aborted(); ++i) {
+        runObservation(frame, i, nullptr, nullptr, nullptr);
+        collectRow(frame, i);
+    }
+    frame->quiet = false;
+    for (int c = 0; c < analysis.collected.count; ++c)
+        for (int k = i; k < n; ++k)
+            analysis.collected.values[(size_t)c * n + k] = 0.0;
+}
 
 // The predicted and observed value of every observation at the final parameters, by
 // blocks when the program has a block form (a block that meets an error is run per
-// observation, which reports it). Every row is written: a row the per-observation path
-// cannot compute, or does not reach after a Cancel, holds 0 for both.
+// observation, which reports it), and the values of the variables the writers need.
+// Every row is written: a row the per-observation path cannot compute, or does not reach
+// after a Cancel, holds 0 for both.
 void finalPass(RunFrame* frame, int n)
 {
     runReset(frame);
+    const bool collect = collectPrepare(n);
     const bool blocks = blockAvailable() && !settings.functionMinimization;
-    const bool shared = blocks && blocksOnBothCores(frame, n, analysis.predicted, analysis.observed);
+    const bool shared = blocks && shareBlocks(frame, n, analysis.predicted, analysis.observed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        if (blocks && (shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
-                              : evaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
+        if (blocks && (shared ? shareBlockOutcome(first / BLOCK_ROWS) != SHARE_NOT_DONE
+                              : shareEvaluateBlock(frame, first, count, analysis.predicted, analysis.observed) == BLOCK_OK))
             continue;
         for (int i = first; i < first + count; ++i) {
             analysis.predicted[i] = 0.0;
             analysis.observed[i] = 0.0;
             runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            // Without blocks this loop is itself a run over every observation in order.
+            if (collect && !blocks)
+                collectRow(frame, i);
         }
     }
+    if (collect && blocks)
+        collectColumns(frame, n);
 }
 
 // Sum of squared deviations over the predicted and observed values of the final pass.
@@ -330,20 +381,6 @@ double finalPassSumSquares(int n)
         sum += d * d;
     }
     return sum;
-}
-
-// Sum of the squares of r[0 .. n) in four running sums (a single one waits on each
-// addition, which over a million residuals takes longer than the rest of the work).
-double sumOfSquares(int n, const double* r)
-{
-    double sums[4] = {0.0, 0.0, 0.0, 0.0};
-    int i = 0;
-    for (; i + 4 <= n; i += 4)
-        for (int k = 0; k < 4; ++k)
-            sums[k] += r[i + k] * r[i + k];
-    for (; i < n; ++i)
-        sums[0] += r[i] * r[i];
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 // Keeps x when its complete residual vector r has the least sum of squares so far. The
@@ -359,9 +396,9 @@ void rememberBestPoint(int n, int p, const double* x, const double* r, bool bloc
     if (blockSums) {
         const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
         for (int b = 0; b < blocks; ++b)
-            sum += driver.blockSquares[b];
+            sum += shareBlockSquares()[b];
     } else {
-        sum = sumOfSquares(n, r);
+        sum = shareSumOfSquares(n, r);
     }
     if (!(sum < driver.bestSumSquares))
         return;
@@ -391,13 +428,30 @@ void finalPassAtBestPoint(int n, int p)
         analysis.finalSumSquares = finalPassSumSquares(n);
 }
 
+// The figures and arrays of the finished analysis into the results record, which the
+// writers read.
+void takeOverResults()
+{
+    results.stopCode = analysis.stopCode;
+    results.iterationCount = analysis.iterationCount;
+    results.finalSumSquares = analysis.finalSumSquares;
+    results.residualsComputed = analysis.residualsComputed;
+    results.startTime = analysis.startTime;
+    results.covarianceState = analysis.covarianceState;
+    results.predicted = analysis.predicted;
+    results.observed = analysis.observed;
+    results.covariance = analysis.covariance;
+    results.initialGuess = analysis.initialGuess;
+    results.collected = analysis.collected;
+}
+
 }  // namespace
 
-int runAnalysis()
+int driverRun()
 {
     const int n = observationCount;
     const int p = parameterCount;
-    releaseResults();
+    releaseResultArrays();
     if (!allocateArrays(n, p)) {
         releaseSolverArrays();
         analysis.stopCode = STOP_BAD_VALUES;
@@ -406,9 +460,10 @@ int runAnalysis()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    // Without a helper thread every routine that would post to it works alone.
+    helperStart();
     blockPrepare(runProgram());
-    analysis.covarianceCode = settings.covarianceCode;
-    analysis.printCovariance = settings.printCovariance;
+    analysis.covarianceState = CovarianceState{0, settings.covarianceCode, settings.printCovariance};
     for (int j = 0; j < p; ++j)
         analysis.initialGuess[j] = parameters[j]->initialValue;
     // Nothing of an earlier analysis may show if this one ends before its first solve does.
@@ -419,7 +474,7 @@ int runAnalysis()
     if (settings.sweepCount == 0) {
         for (int j = 0; j < p; ++j)
             parameters[j]->value = parameters[j]->initialValue;
-        analysis.stopCode = solveModel();
+        analysis.stopCode = driverSolve();
     } else {
         analysis.stopCode = sweepSearch();
     }
@@ -448,20 +503,21 @@ int runAnalysis()
     reportStopReason(analysis.stopCode, true);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())
         analysis.analysisCompleted = true;
+    takeOverResults();
     resultsCompute();
     if (!settings.parameterOutputFile.empty())
-        results.parameterFileMessage = writeParameterFile();
-    writeListing(analysis.stopCode);
+        results.parameterFileMessage = outputWriteParameterFile();
+    reportListing(results);
     if (settings.outputMode != 0)
-        writeOutputFile();
-    shareThreadStop();
+        outputWriteFile(results);
+    helperStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)
         driver.endHandler(code);
     return code;
 }
 
-int solveModel()
+int driverSolve()
 {
     const int n = observationCount;
     const int p = parameterCount;
@@ -470,22 +526,22 @@ int solveModel()
     const int ivLength = solverIntsLength(p);
     const long vLength = solverRealsLength(n, p);
     solverDefaults(1, iv, ivLength, v, vLength);
-    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceCode);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceState.code);
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
     SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
-    callbacks.writesEveryResidual = true;   // computeResiduals fills r or reports failure
-    callbacks.cancel = &abortRequested;     // computeResiduals refuses every evaluation then
+    callbacks.writesEveryResidual = true;   // driverResiduals fills r or reports failure
+    callbacks.cancel = &abortRequested;     // driverResiduals refuses every evaluation then
     // A program with a block form splits each evaluation's observations between both
     // cores, which balances the work better than two Jacobian columns side by side (a
     // column whose parameter reaches only kept values is cheap); others evaluate two
     // columns at once.
     if (evaluationsIndependent() && !blockAvailable()) {
         callbacks.quietResiduals = quietResidualsForSolver;
-        callbacks.helperContext = &driver.helperFrame;
+        callbacks.helperContext = shareHelperFrame();
     }
-    if (anyParameterConstrained()) {
+    if (parametersConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
         if (!bounds)
@@ -503,7 +559,8 @@ int solveModel()
         parameters[j]->value = x[j];
     // A cancelled solve has no covariance: its last factorisation may be unfinished.
     const int status = aborted() ? 0 : iv[IV_COVARIANCE];
-    covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p);
+    covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p,
+                       &analysis.covarianceState);
     if (aborted())
         return STOP_ABORTED;
     analysis.iterationCount = iv[IV_NITER];
@@ -533,189 +590,11 @@ bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
     return true;
 }
 
-int evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed)
-{
-    if (observed)
-        return blockValues(frame, first, count, predicted + first, observed + first);
-    return blockResiduals(frame, first, count, predicted + first);
-}
-
-bool allFinite(const double* values, int count)
-{
-    bool finite = true;
-    for (int i = 0; i < count; ++i)
-        finite &= std::isfinite(values[i]);
-    return finite;
-}
-
-// The blocks of one evaluation, shared by both cores: each thread claims the next block
-// from a common counter, so a core that starts late or is busy with other work simply
-// takes fewer. The first block that fails stops all claims; the calling thread then runs
-// every block not done per observation, in observation order, as the reference does.
-struct BlockShare {
-    const RunFrame* source;     // the calling thread's frame, holding the parameter values
-    int n;                      // observations
-    int blocks;                 // blocks of BLOCK_ROWS observations
-    double* predicted;          // residuals, or predicted values when observed is set
-    double* observed;           // observed values, or null for residuals
-    std::atomic<int> next;      // the next block to claim
-    std::atomic<bool> stop;     // a block failed
-};
-
-void releaseBlockRecords()
-{
-    if (driver.blockDone)
-        memfree(driver.blockDone);
-    if (driver.blockSquares)
-        memfree(driver.blockSquares);
-    driver.blockDone = nullptr;
-    driver.blockSquares = nullptr;
-    driver.blockDoneCapacity = 0;
-}
-
-void claimBlocks(BlockShare& share, RunFrame* frame)
-{
-    while (!share.stop.load(std::memory_order_relaxed)) {
-        const int block = share.next.fetch_add(1, std::memory_order_relaxed);
-        if (block >= share.blocks)
-            return;
-        const int first = block * BLOCK_ROWS;
-        const int count = share.n - first < BLOCK_ROWS ? share.n - first : BLOCK_ROWS;
-        if (evaluateBlock(frame, first, count, share.predicted, share.observed) != BLOCK_OK) {
-            share.stop.store(true, std::memory_order_relaxed);
-            return;
-        }
-        if (share.observed) {
-            driver.blockDone[block] = BLOCK_FINITE;
-            continue;
-        }
-        const double* r = share.predicted + first;
-        driver.blockDone[block] = allFinite(r, count) ? BLOCK_FINITE : BLOCK_NOT_FINITE;
-        driver.blockSquares[block] = sumOfSquares(count, r);
-    }
-}
-
-// The helper's part: its frame is reset and takes the caller's parameter values.
-void takeShare(BlockShare& share)
-{
-    RunFrame* frame = &driver.helperFrame;
-    runReset(frame);
-    if (!frame->values)
-        return;
-    frame->blockStore = share.source->blockStore;
-    for (int j = 0; j < parameterCount; ++j)
-        frame->values[parameters[j]->slot] = share.source->values[parameters[j]->slot];
-    claimBlocks(share, frame);
-}
-
-// The second core's thread of the shared evaluations. It starts with the first shared
-// evaluation of an analysis and waits between them (starting a thread for each would
-// cost tens of microseconds, each time); it ends with the analysis.
-struct ShareThread {
-    pthread_t thread;
-    bool started;                       // thread holds a thread not yet joined
-    std::mutex lock;
-    std::condition_variable posted;     // a share is posted, or quit is set
-    std::condition_variable done;       // the posted share is taken and finished
-    BlockShare* share;                  // the share posted and not yet taken
-    bool busy;                          // a share is posted and not yet finished
-    bool quit;                          // the thread is to end
-};
-
-ShareThread shareThread;
-
-void* shareThreadMain(void*)
-{
-    for (;;) {
-        BlockShare* share = nullptr;
-        {
-            std::unique_lock<std::mutex> guard(shareThread.lock);
-            shareThread.posted.wait(guard, [] { return shareThread.share || shareThread.quit; });
-            if (!shareThread.share)
-                return nullptr;
-            share = shareThread.share;
-            shareThread.share = nullptr;
-        }
-        takeShare(*share);
-        {
-            std::lock_guard<std::mutex> guard(shareThread.lock);
-            shareThread.busy = false;
-        }
-        shareThread.done.notify_one();
-    }
-}
-
-bool shareThreadStart()
-{
-    if (shareThread.started)
-        return true;
-    shareThread.share = nullptr;
-    shareThread.busy = false;
-    shareThread.quit = false;
-    shareThread.started = pthread_create(&shareThread.thread, nullptr, shareThreadMain, nullptr) == 0;
-    return shareThread.started;
-}
-
-// Ends the thread once it has finished what it took.
-void shareThreadStop()
-{
-    if (!shareThread.started)
-        return;
-    {
-        std::lock_guard<std::mutex> guard(shareThread.lock);
-        shareThread.quit = true;
-    }
-    shareThread.posted.notify_one();
-    pthread_join(shareThread.thread, nullptr);
-    shareThread.started = false;
-}
-
-// Runs the block form over n observations on both cores; driver.blockDone then tells
-// which blocks were done. False without evaluating anything when the helper is not free
-// (a speculative evaluation uses it), the data fill fewer than two blocks, or no thread
-// can start: the caller then evaluates the blocks itself.
-bool blocksOnBothCores(RunFrame* frame, int n, double* predicted, double* observed)
-{
-    const int blocks = (n + BLOCK_ROWS - 1) / BLOCK_ROWS;
-    if (frame->quiet || frame == &driver.helperFrame || blocks < 2)
-        return false;
-    if (driver.blockDoneCapacity < blocks) {
-        releaseBlockRecords();
-        driver.blockDone = static_cast<unsigned char*>(memalloc((size_t)blocks, TAG_BLOCKS));
-        driver.blockSquares = memalloc_doubles((size_t)blocks, TAG_BLOCKS);
-        if (!driver.blockDone || !driver.blockSquares) {
-            releaseBlockRecords();
-            return false;
-        }
-        driver.blockDoneCapacity = blocks;
-    }
-    memset(driver.blockDone, 0, (size_t)blocks);
-    if (!shareThreadStart())
-        return false;
-    BlockShare share{frame, n, blocks, predicted, observed, {0}, {false}};
-    {
-        std::lock_guard<std::mutex> guard(shareThread.lock);
-        shareThread.share = &share;
-        shareThread.busy = true;
-    }
-    shareThread.posted.notify_one();
-    claimBlocks(share, frame);
-    std::unique_lock<std::mutex> guard(shareThread.lock);
-    // All claimed before the helper woke: the share is withdrawn instead of awaited.
-    if (shareThread.share == &share) {
-        shareThread.share = nullptr;
-        shareThread.busy = false;
-        return true;
-    }
-    shareThread.done.wait(guard, [] { return !shareThread.busy; });
-    return true;
-}
-
 // Regression residuals, a block of observations at a time when the program has a block
 // form (on both cores when the helper is free); a block that meets an error or Cancel is
 // run again per observation, which reports it as the reference path does and stops at the
 // same observation. True when every block took the block path; *blockSums then says
-// whether driver.blockSquares holds the sums of every block.
+// whether shareBlockSquares holds the sums of every block.
 bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* blockSums)
 {
     *blockSums = false;
@@ -726,13 +605,13 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* block
         return false;
     }
     bool allBlocks = true;
-    const bool shared = blocksOnBothCores(frame, n, r, nullptr);
+    const bool shared = shareBlocks(frame, n, r, nullptr);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
-        const bool done = shared ? driver.blockDone[first / BLOCK_ROWS] != BLOCK_NOT_DONE
-                                 : evaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
+        const bool done = shared ? shareBlockOutcome(first / BLOCK_ROWS) != SHARE_NOT_DONE
+                                 : shareEvaluateBlock(frame, first, count, r, nullptr) == BLOCK_OK;
         if (done) {
-            if (shared && driver.blockDone[first / BLOCK_ROWS] == BLOCK_FINITE)
+            if (shared && shareBlockOutcome(first / BLOCK_ROWS) == SHARE_FINITE)
                 continue;
             for (int i = first; i < first + count; ++i)
                 if (!std::isfinite(r[i])) {
@@ -753,7 +632,7 @@ bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* block
 
 }  // namespace
 
-void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
+void driverResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r)
 {
     if (aborted()) {
         *nf = -1;
@@ -793,36 +672,19 @@ void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, d
         rememberBestPoint(n, p, x, r, false);
 }
 
-void reportProgress(int iteration, double objective)
+void driverProgress(int iteration, double objective)
 {
     progressIteration.store(iteration, std::memory_order_relaxed);
     progressSumSquares.store(2.0 * objective, std::memory_order_relaxed);
     progressChanged.store(true, std::memory_order_relaxed);
 }
 
-const char* stopReasonText(int code)
-{
-    for (const StopReason& reason : stopReasons)
-        if (reason.code == code)
-            return reason.text;
-    return "";
-}
-
-bool stopCodeUsable(int code)
+bool driverStopCodeUsable(int code)
 {
     return code >= STOP_ABSOLUTE && code <= STOP_BOTH;
 }
 
-void reportStopReason(int code, bool first)
-{
-    char line[128];
-    snprintf(line, sizeof line, "Stopped due to: %s", stopReasonText(code));
-    if (first)
-        listingAppendLine(line);
-    reportText("%s\n", line);
-}
-
-bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
+bool driverSweepAdvance(int* current, const SweepEntry* sweeps, int count)
 {
     for (int e = count - 1; e >= 0; --e) {
         if (++current[e] <= sweeps[e].stepCount)
@@ -832,18 +694,16 @@ bool sweepAdvance(int* current, const SweepEntry* sweeps, int count)
     return false;
 }
 
-RunFrame* analysisFrame()
+RunFrame* driverFrame()
 {
     return &driver.frame;
 }
 
-void analysisRelease()
+void driverRelease()
 {
-    analysisWait();
-    shareThreadStop();
-    releaseResults();
+    driverWait();
+    releaseResultArrays();
     runFrameRelease(&driver.frame);
-    runFrameRelease(&driver.helperFrame);
-    releaseBlockRecords();
+    shareRelease();
     blockRelease();
 }

@@ -1,32 +1,18 @@
 // Analysis driver: the state of one analysis, the worker thread that fits the model
 // (once, or once per point of a SWEEP grid), the solver's residual routine and
-// progress hook, the final evaluation pass and the stop-reason line.
+// progress hook, and the final evaluation pass that collects what the writers need.
 #pragma once
 
 #include <atomic>
 
-// ORDER STOP: the driver's stop codes; reason texts in driver.cpp.
-enum StopCode {
-    STOP_FALSE_CONVERGENCE = 1,     // solver: false convergence
-    STOP_SINGULAR = 2,              // solver: singular convergence
-    STOP_ABSOLUTE = 3,              // absolute function convergence
-    STOP_RELATIVE = 4,              // relative function convergence
-    STOP_PARAMETER = 5,             // parameter (X) convergence
-    STOP_BOTH = 6,                  // parameter and relative function convergence
-    STOP_ITERATION_LIMIT = -1,      // iteration limit reached
-    STOP_NO_START = -2,             // model cannot be computed at the initial guesses
-    STOP_BAD_VALUES = -3,           // bad settings, stop request or any other solver code
-    STOP_NO_JACOBIAN = -4,          // Jacobian could not be formed
-    STOP_CALL_LIMIT = -6,           // function-evaluation limit reached
-    STOP_ABORTED = -10              // Cancel
-};
+#include "analysis/covariance.h"
+#include "analysis/results.h"
 
 // The results of the last analysis. Written by the worker; read by the listing, the
 // output files, the views and the plots once the run has ended.
 struct AnalysisState {
     double* predicted;          // n predicted values at the final parameters ("comp")
     double* observed;           // n observed values at the final parameters ("comp")
-    double* workColumn;         // n doubles of scratch for the output file ("comp"), made when it is written
     double* covariance;         // p x p, row-major; all zero when not available ("comp")
     double* initialGuess;       // p starting values of the final solve: the initial guesses, with the
                                 // best grid values for swept parameters ("comp")
@@ -38,9 +24,8 @@ struct AnalysisState {
     double finalSumSquares;     // sum of squared residuals at the end of the last solve
     int stopCode;               // StopCode of the analysis
     double startTime;           // local moment at the start, seconds
-    int covarianceStatus;       // covariance outcome of the last solve
-    int covarianceCode;         // this analysis's covariance request, from the settings; 0 once dropped
-    bool printCovariance;       // COVARIANCE listing wanted; dropped with the request
+    CovarianceState covarianceState;    // this analysis's covariance request, from the settings, and its outcome
+    CollectedColumns collected; // the OUTPUT and CORRELATE variables the program computes, by the final pass
     long residualEvaluations;   // residual vectors asked for by the solves of this analysis
     bool analysisCompleted;     // the run ended with a usable result
     bool residualsComputed;     // the final pass computed every row of predicted and observed (false
@@ -50,7 +35,7 @@ struct AnalysisState {
 extern AnalysisState analysis;
 
 // Progress values: written by the worker, polled by the progress display.
-extern std::atomic<bool> analysisRunning;       // set from startAnalysis to the end-of-run handling
+extern std::atomic<bool> analysisRunning;       // set from driverStart to the end-of-run handling
 extern std::atomic<int> progressIteration;      // iteration last reported by the solver
 extern std::atomic<double> progressSumSquares;  // sum of squares last reported
 extern std::atomic<int> progressSweepStep;      // 1-based sweep point
@@ -58,27 +43,24 @@ extern std::atomic<bool> progressChanged;       // new values are there
 
 // Called on the worker thread as its last act (the GUI posts a queued call from it).
 typedef void (*AnalysisEndHandler)(int stopCode);
-void analysisSetEndHandler(AnalysisEndHandler handler);
+void driverSetEndHandler(AnalysisEndHandler handler);
 
-int startAnalysis();            // nonzero when the worker thread was started
-void analysisWait();            // joins the worker started by startAnalysis
-int runAnalysis();              // the worker's body; returns the stop code
-int solveModel();               // one solve from the parameters' current values
+int driverStart();            // nonzero when the worker thread was started
+void driverWait();            // joins the worker started by driverStart
+int driverRun();              // the worker's body; returns the stop code
+int driverSolve();               // one solve from the parameters' current values
 // Residuals predicted - observed at the parameters x, evaluated in frame.
 struct RunFrame;
-void computeResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r);
-// The frame of the analysis worker: the final pass, the statistics and the output file
-// read the values of work variables from it.
-RunFrame* analysisFrame();
-void reportProgress(int iteration, double objective);
-void reportStopReason(int code, bool first);
-const char* stopReasonText(int code);   // "" for a code without a text
-bool stopCodeUsable(int code);          // proper convergence (3 to 6)
+void driverResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, double* r);
+// The frame of the analysis worker, in which the final pass runs the program.
+RunFrame* driverFrame();
+void driverProgress(int iteration, double objective);
+bool driverStopCodeUsable(int code);          // proper convergence (3 to 6)
 
 // Moves the SWEEP odometer (current[e]: grid position of entry e) to its next grid
 // point, the last entry turning fastest; false when the first entry wrapped and the
 // grid is exhausted.
 struct SweepEntry;
-bool sweepAdvance(int* current, const SweepEntry* sweeps, int count);
+bool driverSweepAdvance(int* current, const SweepEntry* sweeps, int count);
 
-void analysisRelease();         // frees the result arrays; the next Run calls it
+void driverRelease();         // frees the result arrays; the next Run calls it

@@ -2,7 +2,9 @@
 // observation, each item in a printf format chosen from the values of its column.
 #include "analysis/output.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -10,9 +12,8 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include "analysis/driver.h"
 #include "analysis/report.h"
-#include "exec/interpreter.h"
+#include "analysis/results.h"
 #include "lang/data.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
@@ -35,6 +36,7 @@ constexpr int MAX_FIXED_WIDTH = 9;           // integer digits, sign and point
 constexpr double EXPONENT_ABOVE = 1e9;       // larger values use the exponent form
 constexpr double EXPONENT_BELOW = 0.00001;   // so do smaller nonzero ones
 constexpr double ZERO_MAGNITUDE = 1e-30;     // below this a column counts as zeros
+constexpr size_t OUTPUT_BUFFER = 1 << 16;    // bytes of rows gathered before a write
 
 // True when name is the program file, its data file or the open listing file: an
 // output file must never replace what the run reads or is writing.
@@ -108,7 +110,10 @@ int decimalsNeeded(double a)
     int d = 0;
     for (;;) {
         const double scale = powerOfTen(d);
-        const double e = std::fmod(a * scale, 1.0) + scale * 1e-14;
+        // x - trunc(x) is fmod(x, 1) for x >= 0, exactly (the fraction of a double is
+        // a double), at a fraction of the cost.
+        const double x = a * scale;
+        const double e = (x - std::trunc(x)) + scale * 1e-14;
         if (e < scale * 1e-12 || e >= 1.0)
             break;
         ++d;
@@ -118,40 +123,49 @@ int decimalsNeeded(double a)
     return d;
 }
 
-}  // namespace
+// What the format of a column depends on, gathered value by value.
+struct ColumnScan {
+    double maxAbs;      // largest magnitude so far
+    bool negative;      // some value is negative
+    int decimals;       // most decimals any value needs
+    int count;          // values seen
+};
 
-double outputValue(const Symbol* item, int i)
+constexpr ColumnScan COLUMN_SCAN_EMPTY = {-1e20, false, 0, 0};
+
+void columnScanAdd(ColumnScan* scan, double v)
 {
-    if (strcasecmp(item->name, OUTPUT_OBS) == 0)
-        return i + 1;
-    if (strcasecmp(item->name, OUTPUT_PREDICTED) == 0)
-        return analysis.predicted[i];
-    if (strcasecmp(item->name, OUTPUT_RESIDUAL) == 0)
-        return analysis.observed[i] - analysis.predicted[i];
-    if (item->kind == SYM_INPUT)
-        return observations[(size_t)i * inputVariableCount + item->index];
-    return runValue(analysisFrame(), item);
+    const double a = std::fabs(v);
+    if (a > scan->maxAbs)
+        scan->maxAbs = a;
+    if (v < 0)
+        scan->negative = true;
+    const int d = decimalsNeeded(a);
+    if (d > scan->decimals)
+        scan->decimals = d;
+    ++scan->count;
 }
 
-void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE])
+// A column's printf format, and the same in parts for formatColumnText.
+struct ColumnFormat {
+    char text[COLUMN_FORMAT_SIZE];  // "%W.Dlf" or "%W.5lE"
+    int width;                      // W
+    int decimals;                   // D, or the 5 of the exponent form
+    bool exponent;                  // the exponent form
+};
+
+ColumnFormat columnScanFormat(const ColumnScan& scan)
 {
-    double maxAbs = -1e20;
-    bool negative = false;
-    int decimals = 0;
-    for (int k = 0; k < count; ++k) {
-        const double v = values[k];
-        const double a = std::fabs(v);
-        if (a > maxAbs)
-            maxAbs = a;
-        if (v < 0)
-            negative = true;
-        const int d = decimalsNeeded(a);
-        if (d > decimals)
-            decimals = d;
-    }
-    if (count >= 1 && (maxAbs > EXPONENT_ABOVE || (maxAbs < EXPONENT_BELOW && maxAbs > ZERO_MAGNITUDE))) {
-        snprintf(format, COLUMN_FORMAT_SIZE, "%s", negative ? "%13.5lE" : "%12.5lE");
-        return;
+    ColumnFormat f = {};
+    const double maxAbs = scan.maxAbs;
+    const bool negative = scan.negative;
+    int decimals = std::clamp(scan.decimals, 0, MAX_DECIMALS);
+    if (scan.count >= 1 && (maxAbs > EXPONENT_ABOVE || (maxAbs < EXPONENT_BELOW && maxAbs > ZERO_MAGNITUDE))) {
+        snprintf(f.text, COLUMN_FORMAT_SIZE, "%s", negative ? "%13.5lE" : "%12.5lE");
+        f.width = negative ? 13 : 12;
+        f.decimals = 5;
+        f.exponent = true;
+        return f;
     }
     int width = 10;
     for (int k = 1; k <= 10; ++k)
@@ -168,10 +182,110 @@ void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORM
         if (decimals < 0)
             decimals = 0;
     }
-    snprintf(format, COLUMN_FORMAT_SIZE, "%%%d.%dlf", width + decimals, decimals);
+    snprintf(f.text, COLUMN_FORMAT_SIZE, "%%%d.%dlf", width + decimals, decimals);
+    f.width = width + decimals;
+    f.decimals = decimals;
+    return f;
 }
 
-void writeOutputFile()
+constexpr int VALUE_TEXT_SIZE = 400;   // longest "%W.Dlf" text: DBL_MAX has 309 digits
+
+// Writes value as snprintf(format.text) would, and returns the end: std::to_chars with
+// a precision gives printf's digits in the C locale, without printf's parsing of the
+// format for each value. Values that are not finite keep printf's spelling.
+char* formatColumnText(char* out, const ColumnFormat& format, double value)
+{
+    if (!std::isfinite(value))
+        return out + snprintf(out, VALUE_TEXT_SIZE, format.text, value);
+    char digits[VALUE_TEXT_SIZE];
+    const std::to_chars_result r =
+        std::to_chars(digits, digits + sizeof digits, value,
+                      format.exponent ? std::chars_format::scientific : std::chars_format::fixed, format.decimals);
+    const int length = (int)(r.ptr - digits);
+    for (int k = length; k < format.width; ++k)
+        *out++ = ' ';
+    for (int k = 0; k < length; ++k)
+        *out++ = digits[k] == 'e' ? 'E' : digits[k];
+    return out;
+}
+
+// One OUTPUT column, resolved once: the values of row i are base[i * stride], the
+// observation number, or observed[i] - base[i].
+struct OutputColumn {
+    OutputItemKind kind;
+    const double* base;         // values, or the predicted values of a residual; null gives 0
+    const double* observed;     // observed values of a residual
+    int stride;                 // doubles between the values of successive rows
+};
+
+OutputColumn resolveColumn(const AnalysisResults& results, const Symbol* item)
+{
+    OutputColumn column = {outputItemKind(item), nullptr, nullptr, 1};
+    switch (column.kind) {
+    case OUTPUT_ITEM_OBS:
+        break;
+    case OUTPUT_ITEM_PREDICTED:
+        column.base = results.predicted;
+        break;
+    case OUTPUT_ITEM_RESIDUAL:
+        column.base = results.observed ? results.predicted : nullptr;
+        column.observed = results.observed;
+        break;
+    case OUTPUT_ITEM_INPUT:
+    case OUTPUT_ITEM_COMPUTED:
+        column.base = resultsColumn(results, item, &column.stride);
+        break;
+    }
+    return column;
+}
+
+double columnValue(const OutputColumn& column, int i)
+{
+    if (column.kind == OUTPUT_ITEM_OBS)
+        return i + 1;
+    if (!column.base)
+        return 0.0;
+    if (column.kind == OUTPUT_ITEM_RESIDUAL)
+        return column.observed[i] - column.base[i];
+    return column.base[(size_t)i * column.stride];
+}
+
+}  // namespace
+
+OutputItemKind outputItemKind(const Symbol* item)
+{
+    if (strcasecmp(item->name, OUTPUT_OBS) == 0)
+        return OUTPUT_ITEM_OBS;
+    if (strcasecmp(item->name, OUTPUT_PREDICTED) == 0)
+        return OUTPUT_ITEM_PREDICTED;
+    if (strcasecmp(item->name, OUTPUT_RESIDUAL) == 0)
+        return OUTPUT_ITEM_RESIDUAL;
+    if (item->kind == SYM_INPUT)
+        return OUTPUT_ITEM_INPUT;
+    return OUTPUT_ITEM_COMPUTED;
+}
+
+void outputColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE])
+{
+    ColumnScan scan = COLUMN_SCAN_EMPTY;
+    for (int k = 0; k < count; ++k)
+        columnScanAdd(&scan, values[k]);
+    snprintf(format, COLUMN_FORMAT_SIZE, "%s", columnScanFormat(scan).text);
+}
+
+int outputFormatValue(char* buffer, const char* format, double value)
+{
+    ColumnFormat f = {};
+    snprintf(f.text, COLUMN_FORMAT_SIZE, "%s", format);
+    f.exponent = sscanf(format, "%%%d.%dlE", &f.width, &f.decimals) == 2 && format[std::strlen(format) - 1] == 'E';
+    if (!f.exponent)
+        sscanf(format, "%%%d.%dlf", &f.width, &f.decimals);
+    char* end = formatColumnText(buffer, f, value);
+    *end = '\0';
+    return (int)(end - buffer);
+}
+
+void outputWriteFile(const AnalysisResults& results)
 {
     if (settings.outputMode == 0)
         return;
@@ -194,34 +308,47 @@ void writeOutputFile()
     }
     const int n = observationCount;
     const int count = settings.outputCount;
-    char (*formats)[COLUMN_FORMAT_SIZE] =
-        (char (*)[COLUMN_FORMAT_SIZE])memalloc((size_t)(count > 0 ? count : 1) * COLUMN_FORMAT_SIZE, "ofmt");
-    if (!analysis.workColumn)
-        analysis.workColumn = (double*)memalloc_zero((size_t)(n > 0 ? n : 1) * sizeof(double), "comp");
-    if (formats && analysis.workColumn) {
-        RunFrame* frame = analysisFrame();
+    ColumnFormat* formats =
+        (ColumnFormat*)memalloc((size_t)(count > 0 ? count : 1) * sizeof(ColumnFormat), "ofmt");
+    OutputColumn* columns =
+        (OutputColumn*)memalloc((size_t)(count > 0 ? count : 1) * sizeof(OutputColumn), "ofmt");
+    // Rows are gathered in a buffer and written in large pieces: it is written out once
+    // more than OUTPUT_BUFFER bytes are used, so a whole row always fits.
+    const size_t rowRoom = (size_t)(count > 0 ? count : 1) * (VALUE_TEXT_SIZE + 2) + 1;
+    const size_t bufferSize = rowRoom + OUTPUT_BUFFER;
+    char* buffer = (char*)memalloc(bufferSize, "ofmt");
+    if (formats && columns && buffer) {
         for (int k = 0; k < count; ++k) {
-            runReset(frame);
-            for (int j = 0; j < n; ++j) {
-                runObservation(frame, j, nullptr, nullptr, nullptr);
-                analysis.workColumn[j] = outputValue(settings.outputVariables[k], j);
-            }
-            chooseColumnFormat(analysis.workColumn, n, formats[k]);
+            columns[k] = resolveColumn(results, settings.outputVariables[k]);
+            ColumnScan scan = COLUMN_SCAN_EMPTY;
+            for (int i = 0; i < n; ++i)
+                columnScanAdd(&scan, columnValue(columns[k], i));
+            formats[k] = columnScanFormat(scan);
         }
-        runReset(frame);
+        char* end = buffer;
         for (int i = 0; i < n; ++i) {
-            runObservation(frame, i, nullptr, nullptr, nullptr);
             for (int k = 0; k < count; ++k) {
-                if (k > 0)
-                    fputs("  ", file);
-                fprintf(file, formats[k], outputValue(settings.outputVariables[k], i));
+                if (k > 0) {
+                    *end++ = ' ';
+                    *end++ = ' ';
+                }
+                end = formatColumnText(end, formats[k], columnValue(columns[k], i));
             }
-            fputs("\n", file);
+            *end++ = '\n';
+            if ((size_t)(end - buffer) > OUTPUT_BUFFER) {
+                fwrite(buffer, 1, (size_t)(end - buffer), file);
+                end = buffer;
+            }
         }
+        fwrite(buffer, 1, (size_t)(end - buffer), file);
     }
-    const bool complete = formats && analysis.workColumn;
+    const bool complete = formats && columns && buffer;
+    if (buffer)
+        memfree(buffer);
     if (formats)
         memfree(formats);
+    if (columns)
+        memfree(columns);
     if (settings.outputMode > 0) {
         const std::string message = closeOutput(&safe, complete, "output file", name);
         if (!message.empty())
@@ -229,7 +356,7 @@ void writeOutputFile()
     }
 }
 
-void writeParameterLine(FILE* file, double value)
+void outputParameterLine(FILE* file, double value)
 {
     char buffer[64];
     snprintf(buffer, sizeof buffer, "%25.18lG\n", value);
@@ -239,7 +366,7 @@ void writeParameterLine(FILE* file, double value)
     fprintf(file, "%s", text);
 }
 
-std::string writeParameterFile()
+std::string outputWriteParameterFile()
 {
     const std::string name =
         resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath);
@@ -249,7 +376,7 @@ std::string writeParameterFile()
     if (!file)
         return "Error: unable to open parameter output file: " + safeFileFullPath(name) + " (" + reason + ")\n";
     for (int j = 0; j < parameterCount; ++j)
-        writeParameterLine(file, parameters[j]->value);
+        outputParameterLine(file, parameters[j]->value);
     return closeOutput(&safe, true, "parameter output file", name);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+struct AnalysisResults;
 struct Symbol;
 
 constexpr int COLUMN_FORMAT_SIZE = 8;       // longest format "%13.5lE" plus its terminator
@@ -14,19 +15,31 @@ constexpr const char* OUTPUT_OBS = "$OBS";
 constexpr const char* OUTPUT_PREDICTED = "$PREDICTED";
 constexpr const char* OUTPUT_RESIDUAL = "$RESIDUAL";
 
-void writeOutputFile();
+// Where an OUTPUT item's values come from.
+enum OutputItemKind {
+    OUTPUT_ITEM_OBS = 0,        // the 1-based observation number
+    OUTPUT_ITEM_PREDICTED = 1,  // the predicted value
+    OUTPUT_ITEM_RESIDUAL = 2,   // observed - predicted
+    OUTPUT_ITEM_INPUT = 3,      // an input variable, read from the observations
+    OUTPUT_ITEM_COMPUTED = 4    // any other variable: a column the final pass collected
+};
+OutputItemKind outputItemKind(const Symbol* item);
+
+void outputWriteFile(const AnalysisResults& results);
 // Writes the POUTPUT file; returns the error line for the listing, empty when written.
-std::string writeParameterFile();
+std::string outputWriteParameterFile();
 
 // OUTPUT and POUTPUT files of this run that could not be created or written in full.
 int outputFailureCount();
 void outputReset();   // before each run
 
-// Value of an OUTPUT item for observation i (the program has just run for i).
-double outputValue(const Symbol* item, int i);
-
 // printf format for a column holding these values.
-void chooseColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE]);
+void outputColumnFormat(const double* values, int count, char format[COLUMN_FORMAT_SIZE]);
+
+// Writes value into buffer as the OUTPUT file does for a column of this format (one that
+// outputColumnFormat gives), with a terminator; returns its length. The characters are
+// those of snprintf with the format. Buffer holds at least 400 characters.
+int outputFormatValue(char* buffer, const char* format, double value);
 
 // Writes one parameter estimate as a line with 18 significant digits, left-aligned.
-void writeParameterLine(FILE* file, double value);
+void outputParameterLine(FILE* file, double value);

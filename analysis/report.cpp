@@ -10,7 +10,6 @@
 #include <string>
 
 #include "analysis/covariance.h"
-#include "analysis/driver.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/timestamp.h"
@@ -32,6 +31,27 @@ constexpr int COVARIANCE_GROUP = 4;            // covariance columns per block
 constexpr double FIXED_UPPER = 1000000.0;
 constexpr double FIXED_LOWER = -100000.0;
 
+// ORDER STOP: reason texts by stop code.
+struct StopReason {
+    int code;
+    const char* text;
+};
+
+constexpr StopReason stopReasons[] = {
+    {STOP_FALSE_CONVERGENCE, "False convergence. (Answers may not be correct.)"},
+    {STOP_SINGULAR, "Singular convergence.  Mutually dependent parameters?"},
+    {STOP_ABSOLUTE, "Absolute function convergence."},
+    {STOP_RELATIVE, "Relative function convergence."},
+    {STOP_PARAMETER, "Parameter convergence."},
+    {STOP_BOTH, "Both parameter and relative function convergence."},
+    {STOP_ITERATION_LIMIT, "Function did not converge before iteration limit reached."},
+    {STOP_NO_START, "Function cannot be computed at starting parameter values."},
+    {STOP_BAD_VALUES, "Bad parameter values."},
+    {STOP_NO_JACOBIAN, "Jacobian could not be computed."},
+    {STOP_CALL_LIMIT, "Function did not converge before max allowed function calls."},
+    {STOP_ABORTED, "Analysis was aborted"},
+};
+
 void appendf(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void appendf(std::string& text, const char* format, ...)
@@ -47,12 +67,12 @@ void appendf(std::string& text, const char* format, ...)
 void appendRatio(std::string& text, double value)
 {
     char buffer[64];
-    formatTValue(buffer, sizeof buffer, value);
+    reportFormatTValue(buffer, sizeof buffer, value);
     text += "  ";
     text += buffer;
 }
 
-void writeSummary(int stopCode)
+void writeSummary(const AnalysisResults& results)
 {
     const ResidualStats& rs = results.residuals;
     const int n = observationCount;
@@ -67,24 +87,24 @@ void writeSummary(int stopCode)
         reportText("Number of observations = %ld\n", (long)n);
     reportText("Maximum allowed number of iterations = %ld\n", (long)settings.iterationLimit);
     reportText("Convergence tolerance factor = %12.6lE\n", settings.tolerance);
-    reportStopReason(stopCode, false);
+    reportStopReason(results.stopCode, false);
     if (rs.oneSided && !minimise) {
         reportText("Warning: All data points are on one side of the curve.\n");
         reportText("This indicates the model does not fit the data well.\n");
     }
-    reportText("Number of iterations performed = %ld\n", (long)analysis.iterationCount);
+    reportText("Number of iterations performed = %ld\n", (long)results.iterationCount);
     // Cancelled before any point was evaluated in full: a 0 would read as a perfect fit.
-    if (!analysis.residualsComputed) {
+    if (!results.residualsComputed) {
         reportText(minimise ? "Final function value = %s\n" : "Final sum of squared deviations = %s\n", MSG_NOT_COMPUTED);
         if (!minimise)
             reportText("Final sum of deviations = %s\n", MSG_NOT_COMPUTED);
     } else if (minimise) {
-        reportText("Final function value = %14.7lE\n", analysis.predicted ? analysis.predicted[0] : 0.0);
+        reportText("Final function value = %14.7lE\n", results.predicted ? results.predicted[0] : 0.0);
     } else {
-        reportText("Final sum of squared deviations = %14.7lE\n", analysis.finalSumSquares);
+        reportText("Final sum of squared deviations = %14.7lE\n", results.finalSumSquares);
         reportText("Final sum of deviations = %14.7lE\n", rs.sumDev);
     }
-    if (!analysis.residualsComputed && !minimise) {
+    if (!results.residualsComputed && !minimise) {
         reportText("Standard error of estimate = %s\n", MSG_NOT_COMPUTED);
         reportText("Average deviation = %s\n", MSG_NOT_COMPUTED);
         reportText("Maximum deviation for any observation = %s\n", MSG_NOT_COMPUTED);
@@ -102,7 +122,7 @@ void writeSummary(int stopCode)
             if (!(rs.durbinWatson >= DW_AUTOCORRELATION))
                 reportText("This Durbin-Watson value indicates autocorrelation or inappropriate function.\n");
         }
-        covarianceWriteWarning();
+        covarianceWriteWarning(results);
     }
     if (settings.outputMode > 0)
         reportText("Output values will be written to %s\n", settings.outputFile.c_str());
@@ -111,7 +131,7 @@ void writeSummary(int stopCode)
     char stamp[STAMP_BUFFER_SIZE];
     formatStamp(results.finishTime, stamp);
     reportText("Analysis completed %s.  Runtime = %.2lf seconds.\n", stamp,
-               results.finishTime - analysis.startTime);
+               results.finishTime - results.startTime);
 }
 
 }  // namespace
@@ -144,7 +164,7 @@ void reportText(const char* format, ...)
     listingAppendLine(line.c_str());
 }
 
-void formatTValue(char* buffer, size_t size, double t)
+void reportFormatTValue(char* buffer, size_t size, double t)
 {
     if (t >= FIXED_UPPER || t <= FIXED_LOWER)
         snprintf(buffer, size, "%9.1lE", t);
@@ -152,18 +172,18 @@ void formatTValue(char* buffer, size_t size, double t)
         snprintf(buffer, size, "%9.2lf", t);
 }
 
-void formatTColumns(const ParameterStatistics& ps, char* t, size_t tSize, char* prob, size_t probSize)
+void reportFormatTColumns(const ParameterStatistics& ps, char* t, size_t tSize, char* prob, size_t probSize)
 {
     if (!ps.tAvailable) {
         snprintf(t, tSize, "%9s", REPORT_NOT_AVAILABLE);
         snprintf(prob, probSize, "%7s", REPORT_NOT_AVAILABLE);
         return;
     }
-    formatTValue(t, tSize, ps.tValue);
+    reportFormatTValue(t, tSize, ps.tValue);
     snprintf(prob, probSize, "%7.5lf", ps.probT);
 }
 
-void writeDescriptiveStatistics()
+void reportDescriptiveStatistics(const AnalysisResults& results)
 {
     reportText("\n\n             ----  Descriptive Statistics for Variables  ----\n\n");
     reportText(" Variable    Minimum value   Maximum value    Mean value     Standard dev.\n");
@@ -175,7 +195,7 @@ void writeDescriptiveStatistics()
     }
 }
 
-void writeCorrelationMatrix()
+void reportCorrelationMatrix(const AnalysisResults& results)
 {
     const int count = results.correlationCount;
     Symbol* const* list = settings.correlationVariables;
@@ -186,7 +206,7 @@ void writeCorrelationMatrix()
         std::string heading = " Variable    ";
         std::string rule = "---------- ";
         for (int c = first; c < last; ++c) {
-            appendf(heading, "%10s  ", centerName(list[c]->name).c_str());
+            appendf(heading, "%10s  ", statisticsCenterName(list[c]->name).c_str());
             rule += "  ----------";
         }
         reportText("%s\n", heading.c_str());
@@ -201,7 +221,7 @@ void writeCorrelationMatrix()
     }
 }
 
-void writeParameterTable()
+void reportParameterTable(const AnalysisResults& results)
 {
     const bool withStats = results.withStatistics;
     if (withStats) {
@@ -220,14 +240,14 @@ void writeParameterTable()
         if (ps.hasStatistics) {
             char t[32];
             char prob[32];
-            formatTColumns(ps, t, sizeof t, prob, sizeof prob);
+            reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
             appendf(row, "  %14.7lG  %s  %s", ps.stdError, t, prob);
         }
         reportText("%s\n", row.c_str());
     }
 }
 
-void writeAnalysisOfVariance()
+void reportAnalysisOfVariance(const AnalysisResults& results)
 {
     const VarianceTable& table = results.variance;
     const ResidualStats& rs = results.residuals;
@@ -252,7 +272,7 @@ void writeAnalysisOfVariance()
     reportText("Total       %4ld  %14.7lG\n", (long)(table.errorDF + table.regressionDF), rs.totalSS);
 }
 
-void writeConfidenceIntervals()
+void reportConfidenceIntervals(const AnalysisResults& results)
 {
     if (!results.intervals) {
         reportText("\nUnable to compute confidence interval with this few observations.\n");
@@ -267,7 +287,7 @@ void writeConfidenceIntervals()
     }
 }
 
-void writeCovarianceMatrix()
+void reportCovarianceMatrix(const AnalysisResults& results)
 {
     const int p = parameterCount;
     for (int first = 0; first < p; first += COVARIANCE_GROUP) {
@@ -277,7 +297,7 @@ void writeCovarianceMatrix()
         std::string heading = " Parameter ";
         std::string rule = "---------- ";
         for (int j = first; j < last; ++j) {
-            appendf(heading, "    %10s ", centerName(parameters[j]->name).c_str());
+            appendf(heading, "    %10s ", statisticsCenterName(parameters[j]->name).c_str());
             rule += "  -------------";
         }
         reportText("%s\n", heading.c_str());
@@ -286,27 +306,44 @@ void writeCovarianceMatrix()
             std::string row;
             appendf(row, "%10s:", parameters[i]->name);
             for (int j = first; j < last; ++j)
-                appendf(row, "  %13.5lG", analysis.covariance ? analysis.covariance[(size_t)i * p + j] : 0.0);
+                appendf(row, "  %13.5lG", results.covariance ? results.covariance[(size_t)i * p + j] : 0.0);
             reportText("%s\n", row.c_str());
         }
     }
 }
 
-void writeListing(int stopCode)
+void reportListing(const AnalysisResults& results)
 {
-    writeSummary(stopCode);
+    writeSummary(results);
     if (!settings.functionMinimization)
-        writeDescriptiveStatistics();
+        reportDescriptiveStatistics(results);
     if (results.correlationCount > 1)
-        writeCorrelationMatrix();
-    writeParameterTable();
+        reportCorrelationMatrix(results);
+    reportParameterTable(results);
     if (!results.parameterFileMessage.empty())
         reportText("%s", results.parameterFileMessage.c_str());
-    if (!settings.functionMinimization && analysis.residualsComputed)
-        writeAnalysisOfVariance();
-    if (analysis.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance)
-        writeConfidenceIntervals();
-    if (analysis.printCovariance)
-        writeCovarianceMatrix();
+    if (!settings.functionMinimization && results.residualsComputed)
+        reportAnalysisOfVariance(results);
+    if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)
+        reportConfidenceIntervals(results);
+    if (results.covarianceState.print)
+        reportCovarianceMatrix(results);
     reportText("\n");
+}
+
+const char* reportStopReasonText(int code)
+{
+    for (const StopReason& reason : stopReasons)
+        if (reason.code == code)
+            return reason.text;
+    return "";
+}
+
+void reportStopReason(int code, bool first)
+{
+    char line[128];
+    snprintf(line, sizeof line, "Stopped due to: %s", reportStopReasonText(code));
+    if (first)
+        listingAppendLine(line);
+    reportText("%s\n", line);
 }

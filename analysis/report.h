@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+struct AnalysisResults;
+
 constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Results
 
 // Formats text and writes it to the listing file (when open) as it is, and to the
@@ -11,21 +13,26 @@ constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Re
 // remaining line.
 void reportText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void writeListing(int stopCode);
+void reportListing(const AnalysisResults& results);
 
 // Pieces of the section, in listing order; open to tests.
-void writeDescriptiveStatistics();
-void writeCorrelationMatrix();
-void writeParameterTable();
-void writeAnalysisOfVariance();
-void writeConfidenceIntervals();
-void writeCovarianceMatrix();
+void reportDescriptiveStatistics(const AnalysisResults& results);
+void reportCorrelationMatrix(const AnalysisResults& results);
+void reportParameterTable(const AnalysisResults& results);
+void reportAnalysisOfVariance(const AnalysisResults& results);
+void reportConfidenceIntervals(const AnalysisResults& results);
+void reportCovarianceMatrix(const AnalysisResults& results);
+
+// "Stopped due to: " and the reason for a StopCode, to the listing file and the screen;
+// the first time also as one more screen line, announcing it while the run goes on.
+void reportStopReason(int code, bool first);
+const char* reportStopReasonText(int code);   // "" for a code without a text
 
 struct ParameterStatistics;
 
 // Formats shared by the listing and the parameter view.
-void formatTValue(char* buffer, size_t size, double t);   // "%9.1lE" or "%9.2lf"
+void reportFormatTValue(char* buffer, size_t size, double t);   // "%9.1lE" or "%9.2lf"
 // The t ("%9...") and Prob(t) ("%7.5lf") columns of a parameter, or the mark
 // REPORT_NOT_AVAILABLE in the same widths when t is not defined.
-void formatTColumns(const ParameterStatistics& ps, char* t, size_t tSize, char* prob, size_t probSize);
+void reportFormatTColumns(const ParameterStatistics& ps, char* t, size_t tSize, char* prob, size_t probSize);
 constexpr const char* REPORT_NOT_AVAILABLE = "n/a";

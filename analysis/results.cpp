@@ -3,9 +3,8 @@
 #include "analysis/results.h"
 
 #include <cmath>
-#include <pthread.h>
 
-#include "analysis/driver.h"
+#include "analysis/helper.h"
 #include "exec/specfun.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
@@ -41,10 +40,10 @@ void computeParameters(int n, int p)
     if (!results.parameters)
         return;
     results.parameterCount = p;
-    results.withStatistics = statisticsAvailable();
+    results.withStatistics = statisticsAvailable(results);
     for (int i = 0; i < p; ++i)
-        results.parameters[i] = parameterStatistics(i);
-    results.intervals = analysis.covarianceCode != 0 && settings.confidenceLevel != 0 && analysis.covariance &&
+        results.parameters[i] = statisticsParameter(results, i);
+    results.intervals = results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance &&
                         p < n;
     if (!results.intervals)
         return;
@@ -53,7 +52,7 @@ void computeParameters(int n, int p)
     const double q = inverseStudentT((results.intervalLevel + 1) * 0.5, n - p);
     for (int i = 0; i < p; ++i) {
         ParameterStatistics& row = results.parameters[i];
-        const double half = q * std::sqrt(analysis.covariance[(size_t)i * p + i]);
+        const double half = q * std::sqrt(results.covariance[(size_t)i * p + i]);
         row.lowerLimit = row.estimate - half;
         row.upperLimit = row.estimate + half;
     }
@@ -65,22 +64,21 @@ struct VariableJob {
     VariableStatistics* out;        // inputVariableCount rows
 };
 
-void* variableJobRun(void* job)
+void variableJobRun(void* job)
 {
     const VariableJob& j = *static_cast<VariableJob*>(job);
     for (int k = 0; k < inputVariableCount; ++k)
-        j.out[k] = variableStatistics(observations + k, inputVariableCount, j.n);
-    return nullptr;
+        j.out[k] = statisticsVariable(observations + k, inputVariableCount, j.n);
 }
 
-// With this many observations the input variables' statistics run on the second core
+// With this many observations the input variables' statistics run on the helper thread
 // while the residual sums run on this one: two independent sweeps over large tables,
 // each with its sums in observation order, so the figures do not depend on the timing.
 constexpr int PARALLEL_STATISTICS_ROWS = 100000;
 
-// Allocates the variables' rows and starts their statistics, on a second thread when
-// that pays (*thread set, *started true); finishVariables completes them.
-void startVariables(int n, VariableJob* job, pthread_t* thread, bool* started)
+// Allocates the variables' rows and starts their statistics, on the helper thread when
+// that pays (*started true); finishVariables completes them.
+void startVariables(int n, VariableJob* job, bool* started)
 {
     *started = false;
     results.variables = allocateRows<VariableStatistics>(inputVariableCount);
@@ -89,18 +87,17 @@ void startVariables(int n, VariableJob* job, pthread_t* thread, bool* started)
     results.variableCount = inputVariableCount;
     *job = VariableJob{n, results.variables};
     if (n >= PARALLEL_STATISTICS_ROWS)
-        *started = pthread_create(thread, nullptr, variableJobRun, job) == 0;
+        *started = helperPost(variableJobRun, job);
 }
 
-void finishVariables(VariableJob* job, pthread_t thread, bool started)
+void finishVariables(VariableJob* job, bool started)
 {
-    if (started)
-        pthread_join(thread, nullptr);
-    else if (results.variables)
+    const bool done = started && helperCollect();
+    if (!done && results.variables)
         variableJobRun(job);
 }
 
-void computeCorrelations()
+void computeCorrelations(int n)
 {
     const int count = settings.correlationCount;
     if (count <= 1 || settings.functionMinimization)
@@ -111,8 +108,37 @@ void computeCorrelations()
     results.correlationCount = count;
     Symbol* const* list = settings.correlationVariables;
     for (int r = 0; r < count; ++r)
-        for (int c = 0; c < count; ++c)
-            results.correlations[(size_t)r * count + c] = correlation(list[r], list[c]);
+        for (int c = 0; c < count; ++c) {
+            int strideR = 0;
+            int strideC = 0;
+            const double* a = resultsColumn(results, list[r], &strideR);
+            const double* b = resultsColumn(results, list[c], &strideC);
+            double value = NAN;
+            if (list[r] == list[c])
+                value = 1.0;
+            else if (a && b)
+                value = statisticsCorrelation(a, strideR, b, strideC, n);
+            results.correlations[(size_t)r * count + c] = value;
+        }
+}
+
+// The arrays of the computed part; the taken-over part stays.
+void releaseComputed()
+{
+    freeRows(results.parameters);
+    freeRows(results.variables);
+    freeRows(results.correlations);
+    results.computed = false;
+    results.residuals = ResidualStats{};
+    results.variance = VarianceTable{};
+    results.withStatistics = false;
+    results.parameterCount = 0;
+    results.variableCount = 0;
+    results.correlationCount = 0;
+    results.intervals = false;
+    results.intervalLevel = 0.0;
+    results.finishTime = 0.0;
+    results.parameterFileMessage.clear();
 }
 
 void computeVarianceTable(int n, int p)
@@ -139,39 +165,48 @@ void computeVarianceTable(int n, int p)
 
 void resultsCompute()
 {
-    resultsRelease();
+    releaseComputed();
     const int n = observationCount;
     const int p = parameterCount;
     VariableJob job = {};
-    pthread_t thread{};
     bool started = false;
     if (!settings.functionMinimization)
-        startVariables(n, &job, &thread, &started);
-    if (!settings.functionMinimization && analysis.observed && analysis.predicted)
-        results.residuals = residualStatistics(analysis.observed, analysis.predicted, n, p);
+        startVariables(n, &job, &started);
+    if (!settings.functionMinimization && results.observed && results.predicted)
+        results.residuals = statisticsResiduals(results.observed, results.predicted, n, p);
     results.finishTime = localMoment();
     computeVarianceTable(n, p);
     computeParameters(n, p);
     if (!settings.functionMinimization)
-        finishVariables(&job, thread, started);
-    computeCorrelations();
+        finishVariables(&job, started);
+    computeCorrelations(n);
     results.computed = true;
 }
 
 void resultsRelease()
 {
-    freeRows(results.parameters);
-    freeRows(results.variables);
-    freeRows(results.correlations);
-    results.computed = false;
-    results.residuals = ResidualStats{};
-    results.variance = VarianceTable{};
-    results.withStatistics = false;
-    results.parameterCount = 0;
-    results.variableCount = 0;
-    results.correlationCount = 0;
-    results.intervals = false;
-    results.intervalLevel = 0.0;
-    results.finishTime = 0.0;
-    results.parameterFileMessage.clear();
+    releaseComputed();
+    results.stopCode = 0;
+    results.iterationCount = 0;
+    results.finalSumSquares = 0.0;
+    results.startTime = 0.0;
+    results.covarianceState = CovarianceState{};
+    results.predicted = nullptr;
+    results.observed = nullptr;
+    results.covariance = nullptr;
+    results.initialGuess = nullptr;
+    results.collected = CollectedColumns{};
+}
+
+const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stride)
+{
+    *stride = 1;
+    if (s->kind == SYM_INPUT) {
+        *stride = inputVariableCount;
+        return observations + s->index;
+    }
+    for (int c = 0; c < r.collected.count; ++c)
+        if (r.collected.symbols[c] == s)
+            return r.collected.values + (size_t)c * r.collected.rows;
+    return nullptr;
 }

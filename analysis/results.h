@@ -4,7 +4,36 @@
 
 #include <string>
 
+#include "analysis/covariance.h"
 #include "analysis/statistics.h"
+
+struct Symbol;
+
+// ORDER STOP: the analysis's stop codes; reason texts in report.cpp.
+enum StopCode {
+    STOP_FALSE_CONVERGENCE = 1,     // solver: false convergence
+    STOP_SINGULAR = 2,              // solver: singular convergence
+    STOP_ABSOLUTE = 3,              // absolute function convergence
+    STOP_RELATIVE = 4,              // relative function convergence
+    STOP_PARAMETER = 5,             // parameter (X) convergence
+    STOP_BOTH = 6,                  // parameter and relative function convergence
+    STOP_ITERATION_LIMIT = -1,      // iteration limit reached
+    STOP_NO_START = -2,             // model cannot be computed at the initial guesses
+    STOP_BAD_VALUES = -3,           // bad settings, stop request or any other solver code
+    STOP_NO_JACOBIAN = -4,          // Jacobian could not be formed
+    STOP_CALL_LIMIT = -6,           // function-evaluation limit reached
+    STOP_ABORTED = -10              // Cancel
+};
+
+// Values of variables that are not input variables, collected by the final pass for the
+// OUTPUT and CORRELATE lists: column c holds the value symbols[c] had after the program
+// ran for each observation, in observation order.
+struct CollectedColumns {
+    const Symbol** symbols;     // count distinct variables ("comp")
+    double* values;             // [c * rows + i] ("comp"); rows the pass did not reach hold 0
+    int count;                  // columns
+    int rows;                   // n
+};
 
 // The analysis of variance; shown when the total sum of squares is positive and p >= 2.
 struct VarianceTable {
@@ -20,6 +49,20 @@ struct VarianceTable {
 
 struct AnalysisResults {
     bool computed;                      // the record holds the last analysis's results
+    // Taken over from the analysis when it ended; the arrays stay the analysis's own and
+    // live until the next Run releases them.
+    int stopCode;                       // StopCode of the analysis
+    int iterationCount;                 // iterations of the last solve
+    double finalSumSquares;             // sum of squared residuals at the end
+    bool residualsComputed;             // the final pass computed every row of predicted and observed
+    double startTime;                   // local moment at the start, seconds
+    CovarianceState covarianceState;    // the covariance request and its outcome
+    const double* predicted;            // n predicted values at the final parameters
+    const double* observed;             // n observed values at the final parameters
+    const double* covariance;           // p x p, row-major; all zero when not available
+    const double* initialGuess;         // p starting values of the final solve
+    CollectedColumns collected;         // the OUTPUT and CORRELATE variables the program computes
+    // Computed from the above:
     ResidualStats residuals;            // residual sums; all zero in function minimisation
     VarianceTable variance;             // analysis of variance
     bool withStatistics;                // standard errors, t and Prob(t) exist
@@ -39,7 +82,11 @@ extern AnalysisResults results;
 
 constexpr double RESULTS_LEVEL_FLOOR = 0.50001;   // smallest usable confidence level
 
-// Fills results from the analysis state, the observations and the parameters. Runs the
-// program once per observation for correlations of computed variables.
+// Fills the computed part of results from its taken-over part, the observations and the
+// parameters.
 void resultsCompute();
 void resultsRelease();
+
+// The values of variable s over the observations: *stride apart from the returned one.
+// Null when s is neither an input variable nor collected.
+const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stride);

@@ -109,7 +109,7 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
     }
     if (!compileStep(source))
         return start;
-    start.status = startAnalysis() ? RUN_STARTED : RUN_NOT_STARTED;
+    start.status = driverStart() ? RUN_STARTED : RUN_NOT_STARTED;
     return start;
 }
 
@@ -135,7 +135,7 @@ RunEnd runCommandFinish()
 
 void runCommandRelease()
 {
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     lexerReset(nullptr);
     listingClear();

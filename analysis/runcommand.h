@@ -35,7 +35,7 @@ std::string runCommandListingPath(const std::string& programPath);
 // before the compile; otherwise the Run goes on without one.
 RunStart runCommandStart(const std::string& programPath, const LineSource* source, bool listingRequired);
 
-// After the worker has ended (analysisWait): flushes and closes the listing file.
+// After the worker has ended (driverWait): flushes and closes the listing file.
 RunEnd runCommandFinish();
 
 // Frees everything the last Run built: results, code, symbols, data, screen listing.

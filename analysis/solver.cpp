@@ -22,7 +22,7 @@ constexpr double MACHEP = DBL_EPSILON;
 constexpr int IV_MINIMUM = 100;
 constexpr long V_MINIMUM = 200;
 
-double clampToBox(double value, double lower, double upper)
+double clampToBounds(double value, double lower, double upper)
 {
     if (value < lower) return lower;
     if (value > upper) return upper;
@@ -175,7 +175,7 @@ void solverSolveBounded(int n, int p, double* x, const double* bounds, const Sol
     iv[IV_COV_REQUEST] = 0;
     for (int k = 0; k < p; ++k) {
         double lower = bounds[2 * k], upper = bounds[2 * k + 1];
-        x[k] = lower >= upper ? lower : clampToBox(x[k], lower, upper);
+        x[k] = lower >= upper ? lower : clampToBounds(x[k], lower, upper);
     }
     solveCommon(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
 }

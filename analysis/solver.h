@@ -25,8 +25,8 @@ struct SolverCallbacks {
     SolverProgress progress;    // may be null
     void* context;              // passed unchanged to both
     // Both cores: when quietResiduals is set, the first try of every Jacobian column is
-    // evaluated on two threads at once, the even columns with context and the odd ones
-    // with helperContext. quietResiduals must write nothing and give the same residuals
+    // evaluated on two threads at once, the even columns on the calling thread with
+    // context and the odd ones on the analysis's helper thread with helperContext. quietResiduals must write nothing and give the same residuals
     // as residuals; a column whose first try fails is evaluated again, in order, through
     // residuals, so that messages and results are those of the serial solve.
     SolverResiduals quietResiduals = nullptr;

@@ -9,12 +9,11 @@
 // pred the predicted reduction; gts = g^T s; RELDX = max d_i |x_i - x0_i| /
 // max d_i (|x_i| + |x0_i|).
 #include "analysis/solvercore.h"
+#include "analysis/solvercorestate.h"
 #include "analysis/solverint.h"
 
-#include <cfloat>
 #include <cmath>
-#include <pthread.h>
-#include <vector>
+
 
 namespace {
 
@@ -22,65 +21,6 @@ constexpr int MODEL_GAUSS_NEWTON = 1;
 constexpr int MODEL_AUGMENTED = 2;
 constexpr int STAGE_LIMIT = 2;              // models tried per iteration
 constexpr int JACOBIAN_FAILURE_LIMIT = 20;  // consecutive rejected points for want of a Jacobian
-
-enum Outcome { OUT_OK = 1, OUT_FAILED = 0, OUT_CANCEL = -1 };
-
-// All state of one solve. The vectors point into the caller's real array.
-struct Core {
-    int n, p;                       // residuals, parameters
-    double* x;                      // current point (caller's array)
-    const double* bounds;           // p (lower, upper) pairs, null when unbounded
-    const SolverCallbacks* callbacks;
-    int* iv;
-    double* v;
-
-    double* jac;                    // n x p column-major; after the QR: R above, reflectors below
-    double* smat;                   // packed secant matrix S, natural order
-    double* hmat;                   // packed scaled augmented matrix of the free variables
-    double* stepWork;               // trust-region work
-    double* x0;                     // start of the iteration
-    double* d;                      // scale
-    double* colMax;                 // running maximum of |J_ik| per column
-    double* colLast;                // largest |J_ik| of each column as last formed
-    double* beta;                   // reflector factors
-    double* qtr;                    // first p entries of Q^T r (permuted order)
-    double* g;                      // gradient, natural order
-    double* gp;                     // gradient, permuted order
-    double* dp;                     // scale, permuted order
-    double* gOld;                   // gradient at x0
-    double* s;                      // trial step, natural order
-    double* sp;                     // trial step, permuted order
-    double* sBest;                  // step of the best trial of the iteration
-    double* xt;                     // trial point
-    double* yOld;                   // J_old^T r(new point)
-    double* hs;                     // model matrix of the accepted step times the step
-    double* t1;                     // scratch p
-    double* t2;                     // scratch p
-    double* r0;                     // residuals at the current point (scratch inside an iteration)
-    double* rt;                     // residuals at the last trial; scratch
-    int* perm;                      // permuted position k holds parameter perm[k]
-    int* where;                     // scratch: column position of each parameter
-    int freeCount;                  // m: free variables (first in perm)
-    double r0Size;                  // largest |r0_i| while a Jacobian is formed
-
-    double f;                       // f at x
-    double fStart;                  // f at the start point
-    double rScale;                  // ||r|| at the start point (1 when zero): the residuals' unit
-    double vScale;                  // size of one computed value: (rScale + sqrt(2 fModel)) / sqrt(n) at the first Jacobian; 1 before it
-    bool scaled;                    // d has been set from a Jacobian
-    double fModel;                  // 0.5 sum_k ||J_k||^2 x_k^2 at the last Jacobian: the size of the model's terms
-    bool hStale;                    // hmat must be rebuilt
-    int nfcall;                     // start point + trial evaluations
-    int ngcall;                     // other evaluations
-
-    // trust region and model choice, carried from one iteration to the next
-    double delta;                   // trust radius for the next step computation
-    double radfac;                  // radius factor: the next radius is radfac * ||D s|| of the assessed step
-    StepState stepState;            // warm start of the step routines
-    int nextModel;                  // model of the next iteration's first trial
-    bool moved;                     // a step has been accepted (the last one is in sBest)
-    int jacobianFailures;           // points rejected in a row for want of a Jacobian
-};
 
 struct Trial {
     StepResult step;                // step figures of the model
@@ -99,12 +39,14 @@ double clampToBox(double value, double lower, double upper)
 // rounding only, some n units in the last place at most.
 constexpr double NORM_BOUND_MARGIN = 1.001;
 
+}  // namespace
+
 // Residuals at xx into r through routine with context. A failed, non-finite or huge
 // residual vector is "cannot compute"; a negative nf from the routine is Cancel. The
 // finite test and the largest |r_i| share one sweep; the norm itself is formed only when
 // largest * sqrt(n) could exceed V(46). *largest (may be null) receives max |r_i|.
 int evaluateWith(const Core& c, SolverResiduals routine, void* context, const double* xx, double* r,
-                 double* largest = nullptr)
+                 double* largest)
 {
     int nf = c.nfcall + c.ngcall;
     if (!c.callbacks->writesEveryResidual)
@@ -121,69 +63,9 @@ int evaluateWith(const Core& c, SolverResiduals routine, void* context, const do
     return OUT_OK;
 }
 
-int evaluate(Core& c, const double* xx, double* r, double* largest = nullptr)
+int evaluate(Core& c, const double* xx, double* r, double* largest)
 {
     return evaluateWith(c, c.callbacks->residuals, c.callbacks->context, xx, r, largest);
-}
-
-// 0.5 ||r||^2, with largest = max |r_i| from the evaluation.
-double halfSquares(int n, const double* r, double largest)
-{
-    double norm = linalgNormWithMax(n, r, largest);
-    return 0.5 * norm * norm;
-}
-
-// A difference column is lost in rounding when the residuals change by no more than a
-// few hundred units in the last place of the largest residual (large observed values
-// with a parameter near zero: y = 1e9, a = 1, h = 1.5e-8). Then the step h is widened
-// by 1000 up to three times, staying inside the bounds, until the change is resolved;
-// an uncomputable widened step keeps the column of the last resolved step (re-evaluated).
-constexpr double WIDEN_FACTOR = 1000.0;
-constexpr int WIDEN_LIMIT = 3;
-constexpr double ROUNDING_UNITS = 256.0;
-
-// Column k <- (column - r0) / step, the residuals at x + step e_k already in it. Keeps
-// max |J_ik| for the scale update and returns the change max |J_ik step| of the residuals.
-double differenceColumn(Core& c, int k, double* column, double step)
-{
-    return linalgDifference(c.n, column, c.r0, step, &c.colLast[k]);
-}
-
-bool columnLost(const Core& c, double change)
-{
-    return change <= ROUNDING_UNITS * DBL_EPSILON * c.r0Size;
-}
-
-int widenColumn(Core& c, int k, double change, double h, double* column)
-{
-    if (!columnLost(c, change)) return OUT_OK;
-    double* trial = c.xt;
-    double xk = c.x[k];
-    double good = h;
-    for (int tries = 0; tries < WIDEN_LIMIT; ++tries) {
-        double wide = good * WIDEN_FACTOR;
-        if (c.bounds != nullptr && (xk + wide < c.bounds[2 * k] || xk + wide > c.bounds[2 * k + 1])) return OUT_OK;
-        trial[k] = xk + wide;
-        double used = trial[k] - xk;
-        ++c.ngcall;
-        int outcome = evaluate(c, trial, column);
-        trial[k] = xk;
-        if (outcome == OUT_CANCEL) return OUT_CANCEL;
-        if (outcome != OUT_OK) {
-            // widened step not computable: back to the last computed step
-            trial[k] = xk + good;
-            ++c.ngcall;
-            outcome = evaluate(c, trial, column);
-            trial[k] = xk;
-            if (outcome != OUT_OK) return outcome;
-            differenceColumn(c, k, column, good);
-            return OUT_OK;
-        }
-        change = differenceColumn(c, k, column, used);
-        good = used;
-        if (!columnLost(c, change)) return OUT_OK;
-    }
-    return OUT_OK;
 }
 
 // Units. The constants of the algorithm take the residuals and the parameters to be of
@@ -203,232 +85,18 @@ double unitScale(const Core& c, int k)
     return c.rScale / (c.x[k] != 0.0 ? std::fabs(c.x[k]) : 1.0);
 }
 
-// Largest difference step, as a fraction of a nonzero parameter, while d is still its
-// starting guess.
-constexpr double FIRST_STEP_FRACTION = 1.0 / 64.0;
+namespace {
+
 // Smallest first radius as a fraction of ||D x||: the first step must be able to change
 // the parameters by clearly more than the relative step of false convergence, V(34), or
 // a fit to observations of 1e15 ends there at once.
 constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
 
-// Difference step relative * max(|x_k|, min(1, vScale) / d_k): the floor is the change
-// of parameter k that moves the values by vScale (with values near 1e-7 the floor 1 / d_k
-// stepped a rate constant of 5.5e-4 by a quarter of itself, and its standard error came out
-// 1e-4 wrong). Before d has been set from a Jacobian a nonzero x_k limits the step to
-// FIRST_STEP_FRACTION |x_k|.
-double differenceBase(const Core& c, int k, double relative)
+// 0.5 ||r||^2, with largest = max |r_i| from the evaluation.
+double halfSquares(int n, const double* r, double largest)
 {
-    double xk = std::fabs(c.x[k]);
-    double h = relative * std::fmax(xk, std::fmin(1.0, c.vScale) / c.d[k]);
-    if (!c.scaled && xk > 0.0) h = std::fmin(h, FIRST_STEP_FRACTION * xk);
-    return h;
-}
-
-// First difference step of column k at x_k: h0 = differenceBase with V(43), the step h
-// and the retry factor. Bounded: near a bound the retries stay on the open side. Returns
-// OUT_OK, OUT_FAILED when no step fits between the bounds, or COLUMN_FIXED.
-constexpr int COLUMN_FIXED = 2;
-
-int firstStep(const Core& c, int k, double* h0, double* h, double* factor)
-{
-    double xk = c.x[k];
-    *h0 = differenceBase(c, k, c.v[V_DLTFDJ]);
-    *h = *h0;
-    *factor = -0.5;
-    if (c.bounds == nullptr) return OUT_OK;
-    double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-    if (lower >= upper) return COLUMN_FIXED;
-    if (xk - *h0 < lower) {
-        *factor = 0.5;
-        if (xk + *h0 > upper) return OUT_FAILED;
-    } else if (xk + *h0 > upper) {
-        *h = -*h0;
-        *factor = 0.5;
-    }
-    return OUT_OK;
-}
-
-// Column k of the forward-difference Jacobian (tries h0, then h times the factor while
-// |h / h0| >= 0.1), widened when lost in rounding. trial holds x and is restored.
-// first, when not OUT_FAILED, is the outcome of the first try already evaluated into the
-// column (by the speculative pass); that try is then only counted. firstChange >= 0 says
-// that the pass also formed the quotients, with that change (see differenceColumn).
-int formColumn(Core& c, int k, double* trial, int first, double firstChange)
-{
-    double* column = c.jac + (long)k * c.n;
-    double xk = c.x[k];
-    double h0, h, factor;
-    int start = firstStep(c, k, &h0, &h, &factor);
-    if (start == COLUMN_FIXED) {
-        for (int i = 0; i < c.n; ++i) column[i] = 0.0;
-        c.colLast[k] = 0.0;
-        return OUT_OK;
-    }
-    if (start == OUT_FAILED) return OUT_FAILED;
-    bool done = false;
-    double used = 0.0, change = 0.0;
-    while (std::fabs(h / h0) >= 0.1) {
-        trial[k] = xk + h;
-        used = trial[k] - xk;           // the step as represented
-        ++c.ngcall;
-        int outcome = first != OUT_FAILED ? first : evaluate(c, trial, column);
-        bool divided = first != OUT_FAILED && firstChange >= 0.0;
-        first = OUT_FAILED;
-        trial[k] = xk;
-        if (outcome == OUT_CANCEL) return OUT_CANCEL;
-        if (outcome == OUT_OK && used != 0.0) {
-            change = divided ? firstChange : differenceColumn(c, k, column, used);
-            done = true;
-            break;
-        }
-        h *= factor;
-    }
-    if (!done) return OUT_FAILED;
-    return widenColumn(c, k, change, used, column);
-}
-
-// The speculative pass of both cores: the first tries of columns begin, begin + 2, ...
-// below end, each at x with its own trial point, through the quiet routine. A computed
-// try is turned into its difference quotients at once, on the same thread.
-struct ColumnBatch {
-    Core* core;
-    int begin;              // first column of this thread
-    int end;                // columns below this one
-    void* context;          // the thread's evaluation context
-    double* trial;          // p doubles: the thread's trial point
-    int* outcomes;          // outcome of each column's first try
-    double* changes;        // change of each column divided here (-1: not divided)
-};
-
-void evaluateFirstTries(const ColumnBatch& batch)
-{
-    Core& c = *batch.core;
-    for (int k = 0; k < c.p; ++k) batch.trial[k] = c.x[k];
-    for (int k = batch.begin; k < batch.end; k += 2) {
-        double h0, h, factor;
-        if (firstStep(c, k, &h0, &h, &factor) != OUT_OK) continue;
-        batch.trial[k] = c.x[k] + h;
-        double used = batch.trial[k] - c.x[k];
-        double* column = c.jac + (long)k * c.n;
-        batch.outcomes[k] = used != 0.0
-            ? evaluateWith(c, c.callbacks->quietResiduals, batch.context, batch.trial, column)
-            : OUT_FAILED;
-        batch.trial[k] = c.x[k];
-        if (batch.outcomes[k] == OUT_OK) batch.changes[k] = differenceColumn(c, k, column, used);
-        if (batch.outcomes[k] == OUT_CANCEL) return;
-    }
-}
-
-void* columnThread(void* batch)
-{
-    evaluateFirstTries(*static_cast<ColumnBatch*>(batch));
-    return nullptr;
-}
-
-// Runs the speculative pass on two threads. Only columns before the first one without
-// room between its bounds are tried, as the serial order stops there. outcomes[k] stays
-// OUT_FAILED for a column not tried. False when the second thread could not start.
-bool firstTriesOnTwoThreads(Core& c, int* outcomes, double* changes)
-{
-    int end = 0;
-    for (; end < c.p; ++end) {
-        outcomes[end] = OUT_FAILED;
-        changes[end] = -1.0;
-        double h0, h, factor;
-        if (firstStep(c, end, &h0, &h, &factor) == OUT_FAILED) break;
-    }
-    std::vector<double> helperTrial((size_t)c.p);
-    ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, helperTrial.data(), outcomes, changes};
-    ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes, changes};
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, columnThread, &helper) != 0) return false;
-    evaluateFirstTries(own);
-    pthread_join(thread, nullptr);
-    return true;
-}
-
-// Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order),
-// column by column (formColumn). With a quiet routine the first tries are evaluated on
-// two threads first; the columns are then completed in order, so that every retry,
-// message and count is that of the serial order. The perturbed parameter is restored on
-// every path.
-int formJacobian(Core& c)
-{
-    double* trial = c.xt;
-    c.r0Size = linalgMaxAbs(c.n, c.r0);
-    std::vector<int> outcomes;
-    std::vector<double> changes;
-    bool speculative = c.callbacks->quietResiduals != nullptr && c.p >= 2;
-    if (speculative) {
-        outcomes.assign((size_t)c.p, OUT_FAILED);
-        changes.assign((size_t)c.p, -1.0);
-        speculative = firstTriesOnTwoThreads(c, outcomes.data(), changes.data());
-    }
-    for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
-    for (int k = 0; k < c.p; ++k) {
-        int first = speculative ? outcomes[k] : OUT_FAILED;
-        if (first == OUT_CANCEL) return OUT_CANCEL;
-        int outcome = formColumn(c, k, trial, first, speculative ? changes[k] : -1.0);
-        if (outcome != OUT_OK) return outcome;
-    }
-    return OUT_OK;
-}
-
-// Difference step of parameter k (see differenceBase).
-double differenceStep(const Core& c, int k, double relative) { return differenceBase(c, k, relative); }
-
-// A parameter fixed by its bounds (lower >= upper) gets a zero column; true then.
-bool zeroColumnIfFixed(const Core& c, int k, double* column)
-{
-    if (c.bounds == nullptr || c.bounds[2 * k] < c.bounds[2 * k + 1]) return false;
-    for (int i = 0; i < c.n; ++i) column[i] = 0.0;
-    return true;
-}
-
-// Column k by central difference: (r(x + h e_k) - r(x - h e_k)) / (2h) with h = V(42)
-// max(|x_k|, 1/d_k), the step that balances the rounding of the residuals against the
-// third-order truncation. At a bound the column is one-sided with the same step; the
-// residuals at x are in r0. trial holds x and is restored.
-int centralColumn(Core& c, int k, double* trial, double* column)
-{
-    double xk = c.x[k];
-    double h = differenceStep(c, k, c.v[V_DLTFDC]);
-    double above = xk + h, below = xk - h;
-    if (c.bounds != nullptr) {
-        if (above > c.bounds[2 * k + 1]) above = xk;
-        if (below < c.bounds[2 * k]) below = xk;
-    }
-    if (!(above > below)) return OUT_FAILED;
-    double* sides[2] = {column, c.rt};
-    double points[2] = {above, below};
-    for (int side = 0; side < 2; ++side) {
-        if (points[side] == xk) {
-            for (int i = 0; i < c.n; ++i) sides[side][i] = c.r0[i];
-            continue;
-        }
-        trial[k] = points[side];
-        ++c.ngcall;
-        int outcome = evaluate(c, trial, sides[side]);
-        trial[k] = xk;
-        if (outcome != OUT_OK) return outcome;
-    }
-    for (int i = 0; i < c.n; ++i) column[i] = (column[i] - c.rt[i]) / (above - below);
-    return OUT_OK;
-}
-
-// Central-difference Jacobian at c.x into c.jac (natural order), column by column
-// (centralColumn); a parameter fixed by its bounds gets a zero column.
-int formCentralJacobian(Core& c)
-{
-    double* trial = c.xt;
-    for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
-    for (int k = 0; k < c.p; ++k) {
-        double* column = c.jac + (long)k * c.n;
-        if (zeroColumnIfFixed(c, k, column)) continue;
-        int outcome = centralColumn(c, k, trial, column);
-        if (outcome != OUT_OK) return outcome;
-    }
-    return OUT_OK;
+    double norm = linalgNormWithMax(n, r, largest);
+    return 0.5 * norm * norm;
 }
 
 // Scale update after each forward-difference Jacobian: running column maximum (the
@@ -804,12 +472,14 @@ void carveWork(Core& c)
     c.hmat = next; next += tri;             // hmat and stepWork are adjacent: p*p scratch at the end
     c.stepWork = next; next += stepWorkLength(p);
     double** vectors[] = {&c.x0, &c.d, &c.colMax, &c.beta, &c.qtr, &c.g, &c.gp, &c.dp, &c.gOld,
-                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2, &c.colLast};
+                          &c.s, &c.sp, &c.sBest, &c.xt, &c.yOld, &c.hs, &c.t1, &c.t2, &c.colLast,
+                          &c.helperTrial, &c.changes};
     for (double** vec : vectors) { *vec = next; next += p; }
     c.r0 = next; next += n;
     c.rt = next;
     c.perm = c.iv + IV_WORK_START;
     c.where = c.perm + p;
+    c.outcomes = c.where + p;
 }
 
 }  // namespace
@@ -817,7 +487,7 @@ void carveWork(Core& c)
 long coreRealsNeeded(int n, int p)
 {
     long tri = (long)p * (p + 1) / 2;
-    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 18L * p + 2L * n;
+    return V_WORK_START + (long)n * p + 2 * tri + stepWorkLength(p) + 20L * p + 2L * n;
 }
 
 

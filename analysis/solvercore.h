@@ -5,7 +5,8 @@
 
 // First V position (0-based) of the work storage; V(1) .. V(100) hold settings and state.
 constexpr long V_WORK_START = 100;
-// First IV position (0-based) of the integer work storage (permutations, 2p ints).
+// First IV position (0-based) of the integer work storage (permutations and the
+// speculative outcomes, 3p ints).
 constexpr int IV_WORK_START = 100;
 
 // Real array length needed by the iteration for n residuals and p parameters.

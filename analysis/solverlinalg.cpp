@@ -2,11 +2,12 @@
 // Householder QR of the Jacobian, triangular solves, packed Cholesky and the singular
 // value range used by the covariance singularity test. Matrices are small (p x p) or
 // tall (n x p, column-major); nothing here allocates. The QR of a tall matrix hands
-// element-wise updates to a second thread.
+// element-wise updates to the analysis's helper thread, when there is one.
 #include "analysis/solverint.h"
 
 #include <cmath>
-#include <pthread.h>
+
+#include "analysis/helper.h"
 
 // Every sum over a tall column keeps the order of a plain loop, one element after the
 // other, so that the factor and the norms are the same to the last bit whatever the
@@ -160,10 +161,9 @@ void runUpdates(const UpdateJob& job)
     if (job.y != nullptr) update(job.from, job.n, job.yFactor, job.col, job.y);
 }
 
-void* updateThread(void* job)
+void updateTask(void* job)
 {
     runUpdates(*static_cast<UpdateJob*>(job));
-    return nullptr;
 }
 
 }  // namespace
@@ -176,13 +176,12 @@ void* updateThread(void* job)
 // one sweep that scales the reflector and forms v^T v and the dot products with the
 // first group of four remaining vectors, a further sweep for each further group; then the
 // updates. Column k + 1 is updated here, taking its largest magnitude, and its norm
-// follows at once, while on large columns a second thread updates the other vectors
-// (element-wise work, so the figures do not depend on the threads). Until that thread is
-// joined, before the next sweep, the factor of column j's update waits in beta[j].
+// follows at once, while on large columns the helper thread updates the other vectors
+// (element-wise work, so the figures do not depend on the threads). Until that work is
+// collected, before the next sweep, the factor of column j's update waits in beta[j].
 void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::atomic<bool>* stop)
 {
     double nextMax = -1.0;              // largest |x_i| of the next column, when known
-    pthread_t helper{};
     bool helping = false;               // the helper thread updates the other vectors
     UpdateJob job{};
     for (int k = 0; k < m; ++k) {
@@ -190,7 +189,7 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::
         double scale = nextMax >= 0.0 ? nextMax : maxAbsLanes(n - k, col + k);
         nextMax = -1.0;
         double norm = k < n ? normFromScale(n - k, col + k, scale) : 0.0;
-        if (helping) pthread_join(helper, nullptr);
+        if (helping && !helperCollect()) runUpdates(job);
         helping = false;
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
             for (int j = k; j < m; ++j) beta[j] = 0.0;
@@ -234,11 +233,11 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::
         job = UpdateJob{k + 1, n, first, m, a, beta, y, col, yFactor};
         long others = (long)(n - k - 1) * (m - first + (y != nullptr ? 1 : 0));
         if (k + 1 < m && others >= PARALLEL_UPDATE)
-            helping = pthread_create(&helper, nullptr, updateThread, &job) == 0;
+            helping = helperPost(updateTask, &job);
         if (!helping) runUpdates(job);
         if (k + 1 < m) updateWithMax(k + 1, n, firstFactor, col, a + (long)(k + 1) * n, &nextMax);
     }
-    if (helping) pthread_join(helper, nullptr);
+    if (helping && !helperCollect()) runUpdates(job);
 }
 
 void linalgQr(int n, int m, double* a, double* beta)
@@ -391,7 +390,7 @@ double linalgMaxAbs(int m, const double* x)
 namespace {
 
 // Element-wise sweeps over rows [first, last) and their maxima, which do not depend on
-// the order the rows are taken in: on tall vectors a second thread takes the upper half.
+// the order the rows are taken in: on tall vectors the helper thread takes the upper half.
 struct Sweep {
     int first, last;            // rows
     double* column;             // linalgDifference: the column, becoming the quotients
@@ -463,14 +462,13 @@ void differenceRows(Sweep& w)
 }
 
 template <void (*ROWS)(Sweep&)>
-void* sweepThread(void* sweep)
+void sweepTask(void* sweep)
 {
     ROWS(*static_cast<Sweep*>(sweep));
-    return nullptr;
 }
 
-// Runs ROWS over w's rows, split in two halves on two threads when they are many; w then
-// holds the combined maxima.
+// Runs ROWS over w's rows, split in two halves on two threads when they are many and the
+// helper is free; w then holds the combined maxima.
 template <void (*ROWS)(Sweep&)>
 void sweepRows(Sweep& w)
 {
@@ -481,12 +479,9 @@ void sweepRows(Sweep& w)
     Sweep upper = w;
     upper.first = w.first + (w.last - w.first) / 2;
     w.last = upper.first;
-    pthread_t helper{};
-    const bool helping = pthread_create(&helper, nullptr, sweepThread<ROWS>, &upper) == 0;
+    const bool helping = helperPost(sweepTask<ROWS>, &upper);
     ROWS(w);
-    if (helping)
-        pthread_join(helper, nullptr);
-    else
+    if (!helping || !helperCollect())
         ROWS(upper);
     w.big = upper.big > w.big ? upper.big : w.big;
     w.change = upper.change > w.change ? upper.change : w.change;

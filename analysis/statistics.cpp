@@ -6,8 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "analysis/driver.h"
-#include "exec/interpreter.h"
+#include "analysis/results.h"
 #include "exec/specfun.h"
 #include "lang/data.h"
 #include "lang/options.h"
@@ -16,15 +15,6 @@
 namespace {
 
 constexpr double NEAR_ZERO_RESIDUAL = 1e-9;   // counts as lying on both sides of the curve
-
-// Value of a variable for observation i; the program has just run for i when the
-// variable is not an input variable.
-double observationValue(RunFrame* frame, const Symbol* s, int i)
-{
-    if (s->kind == SYM_INPUT)
-        return observations[(size_t)i * inputVariableCount + s->index];
-    return runValue(frame, s);
-}
 
 // Sums of one variable's differences from its first value, kept in units of a power of
 // two that grows with the largest magnitude seen: no square can overflow, values deep in
@@ -57,7 +47,7 @@ int scaledSumsAdmit(ScaledSums* sums, double value)
 
 }  // namespace
 
-ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p)
+ResidualStats statisticsResiduals(const double* observed, const double* predicted, int n, int p)
 {
     ResidualStats st = {};
     st.count = n;
@@ -119,9 +109,9 @@ ResidualStats residualStatistics(const double* observed, const double* predicted
     return st;
 }
 
-bool statisticsAvailable()
+bool statisticsAvailable(const AnalysisResults& results)
 {
-    return analysis.covarianceCode != 0 && !settings.functionMinimization &&
+    return results.covarianceState.code != 0 && !settings.functionMinimization &&
            parameterCount < observationCount;
 }
 
@@ -144,22 +134,22 @@ void statisticsForEstimate(double estimate, double variance, int df, ParameterSt
         out->probT = STAT_PROB_FLOOR;
 }
 
-ParameterStatistics parameterStatistics(int i)
+ParameterStatistics statisticsParameter(const AnalysisResults& results, int i)
 {
     ParameterStatistics ps = {};
     const Symbol* s = parameters[i];
     ps.name = s->name;
-    ps.initialGuess = analysis.initialGuess ? analysis.initialGuess[i] : s->initialValue;
+    ps.initialGuess = results.initialGuess ? results.initialGuess[i] : s->initialValue;
     ps.estimate = s->value;
-    if (statisticsAvailable() && analysis.covariance) {
+    if (statisticsAvailable(results) && results.covariance) {
         const int p = parameterCount;
-        statisticsForEstimate(s->value, analysis.covariance[(size_t)i * p + i],
+        statisticsForEstimate(s->value, results.covariance[(size_t)i * p + i],
                               observationCount - p, &ps);
     }
     return ps;
 }
 
-VariableStatistics variableStatistics(const double* column, int stride, int n)
+VariableStatistics statisticsVariable(const double* column, int stride, int n)
 {
     VariableStatistics vs = {};
     if (n <= 0)
@@ -194,7 +184,7 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     int exponent = 0;
     if (std::isfinite(largest) && largest > 0)
         std::frexp(largest, &exponent);
-    // Sums about the first value for the variance (see residualStatistics); a constant
+    // Sums about the first value for the variance (see statisticsResiduals); a constant
     // column gives exactly 0, and rounding never makes the variance negative.
     // Within the normal range the power of two is a double, and multiplying by it is the
     // same exact scaling as ldexp, without a call per value.
@@ -220,29 +210,20 @@ VariableStatistics variableStatistics(const double* column, int stride, int n)
     return vs;
 }
 
-double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
+double statisticsCorrelationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
 {
     // A constant column gives 0/0 or x/0; the result is then printed as a non-finite number.
     return (sxy - sx * sy / n) / std::sqrt((syy - sy * sy / n) * (sxx - sx * sx / n));
 }
 
-double correlation(Symbol* a, Symbol* b)
+double statisticsCorrelation(const double* a, int strideA, const double* b, int strideB, int n)
 {
-    if (a == b)
-        return 1.0;
-    const int n = observationCount;
-    const bool needRun = a->kind != SYM_INPUT || b->kind != SYM_INPUT;
     ScaledSums x = {SCALE_UNSET, 0.0, 0.0, 0.0};
     ScaledSums y = {SCALE_UNSET, 0.0, 0.0, 0.0};
     double sxy = 0.0;
-    RunFrame* frame = analysisFrame();
-    if (needRun)
-        runReset(frame);
     for (int i = 0; i < n; ++i) {
-        if (needRun)
-            runObservation(frame, i, nullptr, nullptr, nullptr);
-        const double valueX = observationValue(frame, a, i);
-        const double valueY = observationValue(frame, b, i);
+        const double valueX = a[(size_t)i * strideA];
+        const double valueY = b[(size_t)i * strideB];
         if (i == 0) {
             x.origin = valueX;
             y.origin = valueY;
@@ -257,10 +238,10 @@ double correlation(Symbol* a, Symbol* b)
         sxy += dx * dy;
     }
     // The coefficient does not change when either variable is scaled.
-    return correlationOfSums(n, x.sum, y.sum, x.sum2, y.sum2, sxy);
+    return statisticsCorrelationOfSums(n, x.sum, y.sum, x.sum2, y.sum2, sxy);
 }
 
-std::string centerName(const char* name)
+std::string statisticsCenterName(const char* name)
 {
     const int length = (int)std::strlen(name);
     std::string text;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-struct Symbol;
+struct AnalysisResults;
 
 constexpr double STAT_PROB_FLOOR = 0.00001;   // smallest probability ever shown
 constexpr int CENTER_NAME_WIDTH = 10;         // characters of a centred column heading
@@ -47,25 +47,24 @@ struct VariableStatistics {
     double standardDeviation;   // sample standard deviation, 0 when n <= 1
 };
 
-ResidualStats residualStatistics(const double* observed, const double* predicted, int n, int p);
+ResidualStats statisticsResiduals(const double* observed, const double* predicted, int n, int p);
 
 // True when standard errors, t and Prob(t) can be shown: the covariance matrix exists,
 // the analysis is a regression and there are more observations than parameters.
-bool statisticsAvailable();
+bool statisticsAvailable(const AnalysisResults& results);
 
 // Values of parameter i for the parameter table and the parameter view.
-ParameterStatistics parameterStatistics(int i);
+ParameterStatistics statisticsParameter(const AnalysisResults& results, int i);
 
 // Standard errors, t and Prob(t) from an estimate and its variance with df degrees
-// of freedom; used by parameterStatistics and open to tests.
+// of freedom; used by statisticsParameter and open to tests.
 void statisticsForEstimate(double estimate, double variance, int df, ParameterStatistics* out);
 
-VariableStatistics variableStatistics(const double* column, int stride, int n);
+VariableStatistics statisticsVariable(const double* column, int stride, int n);
 
-// Pearson correlation over all observations; a variable that is not an input variable
-// takes its value after the program has run for each observation.
-double correlation(Symbol* a, Symbol* b);
-double correlationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy);
+// Pearson correlation of n values a[i * strideA] and b[i * strideB].
+double statisticsCorrelation(const double* a, int strideA, const double* b, int strideB, int n);
+double statisticsCorrelationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy);
 
 // Name centred in a field of CENTER_NAME_WIDTH characters (longer names kept whole).
-std::string centerName(const char* name);
+std::string statisticsCenterName(const char* name);

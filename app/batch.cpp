@@ -214,7 +214,7 @@ int waitForAnalysis()
         }
         wait = PROGRESS_REFRESH_MS;
     }
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     if (shown) {
         fputs("\n", stderr);
@@ -276,7 +276,7 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
         return BATCH_FAILED;
     }
     analysisFinished.store(false);
-    analysisSetEndHandler(onAnalysisEnd);
+    driverSetEndHandler(onAnalysisEnd);
     outputReset();
     const RunStart start = runCommandStart(programPath, &batch.source, false);
     if (!start.listingMessage.empty())
@@ -286,12 +286,12 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
         const int stopCode = waitForAnalysis();
         // Ctrl+C while the listing or the output file was being written left them
         // incomplete: such a run does not count as a usable result either.
-        status = stopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+        status = driverStopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
         // A script must not take a missing or cut output file for success.
         if (outputFailureCount() > 0)
             status = BATCH_FAILED;
     }
-    analysisSetEndHandler(nullptr);
+    driverSetEndHandler(nullptr);
 
     const RunEnd end = runCommandFinish();
     if (!end.listingMessage.empty())

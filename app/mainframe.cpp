@@ -249,7 +249,7 @@ CMainFrame::CMainFrame() : printer(new QPrinter(QPrinter::HighResolution))
     frameState = {this, messages};
     listingSetSink(onListingLine);
     errorBoxSetHandler(onErrorBox);
-    analysisSetEndHandler(onWorkerEnd);
+    driverSetEndHandler(onWorkerEnd);
     progressTimer = new QTimer(this);
     progressTimer->setInterval(PROGRESS_PERIOD_MS);
     connect(progressTimer, &QTimer::timeout, this, &CMainFrame::progressTick);
@@ -263,12 +263,12 @@ CMainFrame::~CMainFrame()
 {
     if (runPending) {
         abortRequested.store(true);
-        analysisWait();
+        driverWait();
         analysisRunning.store(false);
     }
     listingSetSink(nullptr);
     errorBoxSetHandler(nullptr);
-    analysisSetEndHandler(nullptr);
+    driverSetEndHandler(nullptr);
     frameState = {nullptr, nullptr};
     messages->clear();
     runCommandRelease();
@@ -819,7 +819,7 @@ void CMainFrame::analysisFinished()
 {
     if (!runPending)
         return;
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     runPending = false;
     const RunEnd end = runCommandFinish();
@@ -834,7 +834,7 @@ void CMainFrame::analysisFinished()
     // listing's summary of a fit that never started. A Cancel is no failure: its
     // "Aborting analysis" message is the user's own doing.
     const bool failed = !abortRequested.load() && messages->firstError().index >= 0 &&
-                        (!analysis.analysisCompleted || !stopCodeUsable(analysis.stopCode));
+                        (!analysis.analysisCompleted || !driverStopCodeUsable(analysis.stopCode));
     if (hasListing && listing->loadListing(listingPath)) {
         // A run that failed with errors shows where they are; its listing stays a
         // View menu item away.
@@ -1222,7 +1222,7 @@ void CMainFrame::commitData(QSessionManager& manager)
 {
     if (runPending) {
         abortRequested.store(true);
-        analysisWait();
+        driverWait();
         analysisFinished();
     }
     savePlacement();
@@ -1254,7 +1254,7 @@ void CMainFrame::endWithoutAsking()
 {
     if (runPending) {
         abortRequested.store(true);
-        analysisWait();
+        driverWait();
         analysisFinished();
     }
     savePlacement();

@@ -345,7 +345,7 @@ std::vector<QStringList> parameterRows(bool* withStatistics)
         if (*withStatistics) {
             char t[32];
             char prob[32];
-            formatTColumns(ps, t, sizeof t, prob, sizeof prob);
+            reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
             row << formatted("%14.7lG", ps.stdError) << QString::fromLatin1(t).trimmed()
                 << QString::fromLatin1(prob).trimmed();
         }

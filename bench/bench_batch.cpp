@@ -74,7 +74,7 @@ void BM_BatchRun(benchmark::State& state)
     long evaluations = 0;
     int stopCode = 0;
     for (auto _ : state) {
-        analysisRelease();
+        driverRelease();
         compilerReleaseAll();
         settingsReset();
         listingClear();
@@ -85,14 +85,14 @@ void BM_BatchRun(benchmark::State& state)
             state.SkipWithError("compile failed");
             break;
         }
-        startAnalysis();
-        analysisWait();
+        driverStart();
+        driverWait();
         analysisRunning.store(false);
         listingCloseFile();
         evaluations = analysis.residualEvaluations;
         stopCode = analysis.stopCode;
     }
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     listingClear();
     struct rusage usage;

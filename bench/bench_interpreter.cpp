@@ -187,7 +187,7 @@ void BM_JacobianColumns(benchmark::State& state)
     model();
     symbolsLayout();
     RunFrame own{};
-    RunFrame* frame = state.range(0) ? analysisFrame() : &own;
+    RunFrame* frame = state.range(0) ? driverFrame() : &own;
     if (!blockPrepare(runProgram()))
         state.SkipWithError("no block form");
     std::vector<double> r((size_t)OBSERVATIONS);
@@ -199,11 +199,11 @@ void BM_JacobianColumns(benchmark::State& state)
             point[j] = base[j] * (1.0 + 1e-3 * (step % 7));
         step++;
         int nf = 1;
-        computeResiduals(frame, OBSERVATIONS, 4, point, &nf, r.data());
+        driverResiduals(frame, OBSERVATIONS, 4, point, &nf, r.data());
         for (int k = 0; k < 4; k++) {
             const double kept = point[k];
             point[k] = kept * (1.0 + 1e-7);
-            computeResiduals(frame, OBSERVATIONS, 4, point, &nf, r.data());
+            driverResiduals(frame, OBSERVATIONS, 4, point, &nf, r.data());
             point[k] = kept;
         }
         if (nf != 1)

@@ -44,7 +44,7 @@ std::string writeListing(const std::string& folder, long n)
     const RunStart start = runCommandStart(folder + "/line.mxl", &source, true);
     if (start.status != RUN_STARTED)
         return "";
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     runCommandFinish();
     runCommandRelease();

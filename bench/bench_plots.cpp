@@ -70,7 +70,7 @@ bool analyse(long n)
                    "FUNCTION y = a * exp(-b * x) + c;\nPLOT RESIDUAL;\nSPLOT;\n"
                    "DATACOUNT " + std::to_string(n) + ";\nDATA \"decay.dat\";\n";
     listingSetSink(discardLine);
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -78,8 +78,8 @@ bool analyse(long n)
     const LineSource source = lineSourceFromText(problem.lines, problem.text.c_str(), problem.text.size());
     if (!compileProgram(&source))
         return false;
-    startAnalysis();
-    analysisWait();
+    driverStart();
+    driverWait();
     analysisRunning.store(false);
     problem.n = n;
     return analysis.analysisCompleted;
@@ -144,7 +144,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     removeFolder();
     return 0;

@@ -601,7 +601,7 @@ inline double argumentValue(RunFrame* frame, const ExprNode* arg)
         return arg->value;
     if (arg->kind == NODE_STRING)
         return 0.0;
-    return evaluate(frame, arg);
+    return operatorsEvaluate(frame, arg);
 }
 
 // The checks with their messages and the definitions, for argument values already

@@ -172,7 +172,7 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
             frame->currentLine = (const SourceLine*)ip->operand1;
             ip++;
         } else if (opcode == OP_FUNCTION) {
-            double value = evaluate(frame, (const ExprNode*)ip->operand2);
+            double value = operatorsEvaluate(frame, (const ExprNode*)ip->operand2);
             const Symbol* dependent = (const Symbol*)ip->operand1;
             frame->predictedValue = value;
             frame->observedValue = dependent ? slots[dependent->slot] : 0.0;
@@ -183,10 +183,10 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
             frame->functionDone = true;
             ip++;
         } else if (opcode == OP_EXPR) {
-            evaluate(frame, (const ExprNode*)ip->operand1);
+            operatorsEvaluate(frame, (const ExprNode*)ip->operand1);
             ip++;
         } else if (opcode == OP_JUMP_IF_FALSE) {
-            if (evaluate(frame, (const ExprNode*)ip->operand1) == 0.0)
+            if (operatorsEvaluate(frame, (const ExprNode*)ip->operand1) == 0.0)
                 ip = (const Instruction*)ip->operand2;
             else
                 ip++;

@@ -34,7 +34,7 @@ inline double presentOperand(RunFrame* frame, const ExprNode* node)
         return frame->values[node->symbol->slot];
     if (node->kind == NODE_CALL)
         return callBuiltin(frame, node);
-    return evaluate(frame, node);
+    return operatorsEvaluate(frame, node);
 }
 
 // The same for an operand that may be missing, which counts as 0.
@@ -92,7 +92,7 @@ double invalidItem(RunFrame* frame, const ExprNode* node)
 
 // Every node kind that is not a leaf or a plain arithmetic operator: operands first, left
 // then right, skipping a target that is only written, then the operator. Kept out of line
-// so that evaluate stays a small frame for the common kinds.
+// so that operatorsEvaluate stays a small frame for the common kinds.
 __attribute__((noinline)) double evaluateGeneral(RunFrame* frame, const ExprNode* node)
 {
     const ExprNode* left = node->left;
@@ -195,7 +195,7 @@ __attribute__((noinline)) double evaluateGeneral(RunFrame* frame, const ExprNode
 // ORDER NODE: the leaves and the arithmetic operators are handled here directly (their
 // operands are never written targets and always present); every other kind goes to
 // evaluateGeneral.
-double evaluate(RunFrame* frame, const ExprNode* node)
+double operatorsEvaluate(RunFrame* frame, const ExprNode* node)
 {
     // Tested in order of frequency in model expressions; the tests predict better than
     // one indirect jump.

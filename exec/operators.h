@@ -4,5 +4,5 @@
 struct ExprNode;
 struct RunFrame;
 
-double evaluate(RunFrame* frame, const ExprNode* node);
+double operatorsEvaluate(RunFrame* frame, const ExprNode* node);
 double* elementAddress(RunFrame* frame, const ExprNode* node);

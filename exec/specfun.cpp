@@ -132,7 +132,7 @@ void clearStatus(SpecfunStatus* status)
 
 // Reports a failure: into status when one is given (the first failure is kept), else
 // through the routine's own writer.
-void fail(SpecfunStatus* status, int code, double value)
+void setFailure(SpecfunStatus* status, int code, double value)
 {
     if (status) {
         if (status->code == SPECFUN_OK) {
@@ -256,7 +256,7 @@ double completeK(double alpha, SpecfunStatus* status)
 {
     double s = std::sin(alpha);
     double kc2 = 1.0 - s * s;
-    if (kc2 <= 0.0) fail(status, SPECFUN_EIC1_ARGUMENT, kc2);
+    if (kc2 <= 0.0) setFailure(status, SPECFUN_EIC1_ARGUMENT, kc2);
     return cel(std::sqrt(kc2), 1.0, 1.0, 1.0);
 }
 
@@ -264,7 +264,7 @@ double completeE(double alpha, SpecfunStatus* status)
 {
     double s = std::sin(alpha);
     double kc2 = 1.0 - s * s;
-    if (kc2 < 0.0) fail(status, SPECFUN_EIC2_ARGUMENT, kc2);
+    if (kc2 < 0.0) setFailure(status, SPECFUN_EIC2_ARGUMENT, kc2);
     double kc = std::sqrt(kc2);
     if (kc < KC_FLOOR_EC) kc = KC_FLOOR_EC;
     return cel(kc, 1.0, 1.0, kc * kc);
@@ -280,7 +280,7 @@ double incompleteElliptic(double alpha, double phi, bool degreesAlways, bool sec
     phi = toRadians(phi, degreesAlways);
     double s = std::sin(alpha);
     double kc2 = 1.0 - s * s;
-    if (kc2 < 0.0) fail(status, secondKind ? SPECFUN_EI2_ARGUMENT : SPECFUN_EI1_ARGUMENT, kc2);
+    if (kc2 < 0.0) setFailure(status, secondKind ? SPECFUN_EI2_ARGUMENT : SPECFUN_EI1_ARGUMENT, kc2);
     if (phi >= AMPLITUDE_LIMIT) return secondKind ? completeE(alpha, status) : completeK(alpha, status);
     double kc = std::sqrt(kc2);
     if (kc < KC_FLOOR_INCOMPLETE) kc = KC_FLOOR_INCOMPLETE;
@@ -426,7 +426,7 @@ double incompleteGammaP(double a, double x, SpecfunStatus* status)
 {
     clearStatus(status);
     if (x < 0.0 || a <= 0.0) {
-        fail(status, SPECFUN_GAMMP_ARGUMENT, 0.0);
+        setFailure(status, SPECFUN_GAMMP_ARGUMENT, 0.0);
         return 0.0;
     }
     if (x < a + 1.0) {
@@ -442,7 +442,7 @@ double incompleteGammaP(double a, double x, SpecfunStatus* status)
             if (std::fabs(del) < std::fabs(sum) * GAMMP_EPS)
                 return sum * std::exp(-x + a * std::log(x) - gln);
         }
-        fail(status, SPECFUN_GSER_LIMIT, 0.0);
+        setFailure(status, SPECFUN_GSER_LIMIT, 0.0);
         return sum * std::exp(-x + a * std::log(x) - gln);
     }
     if (std::isinf(x)) return 1.0;
@@ -473,7 +473,7 @@ double incompleteGammaP(double a, double x, SpecfunStatus* status)
             gold = g;
         }
     }
-    if (!converged) fail(status, SPECFUN_GCF_LIMIT, 0.0);
+    if (!converged) setFailure(status, SPECFUN_GCF_LIMIT, 0.0);
     double q = std::exp(-x + a * std::log(x) - gln) * g;
     return 1.0 - q;
 }
@@ -642,11 +642,11 @@ double ndtri(double y, SpecfunStatus* status)
 
     clearStatus(status);
     if (y <= 0.0) {
-        fail(status, SPECFUN_NDTRI_DOMAIN, y);
+        setFailure(status, SPECFUN_NDTRI_DOMAIN, y);
         return -DBL_MAX;
     }
     if (y >= 1.0) {
-        fail(status, SPECFUN_NDTRI_DOMAIN, y);
+        setFailure(status, SPECFUN_NDTRI_DOMAIN, y);
         return DBL_MAX;
     }
     bool lowerTail = true;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -116,6 +117,12 @@ int writeError(FILE* stream, int lastErrno)
     struct statvfs space;
     if (fstatvfs(fileno(stream), &space) == 0 && space.f_bavail == 0)
         return ENOSPC;
+    // Likewise a file that has reached the process's file-size limit.
+    struct rlimit limit;
+    struct stat info;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        fstat(fileno(stream), &info) == 0 && (rlim_t)info.st_size >= limit.rlim_cur)
+        return EFBIG;
     switch (lastErrno) {
     case ENOSPC:
     case EDQUOT:

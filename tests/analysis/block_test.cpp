@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/driver.h"
+#include "analysis/helper.h"
 #include "analysis/solver.h"
 #include "exec/block.h"
 #include "exec/interpreter.h"
@@ -53,7 +54,7 @@ protected:
     void TearDown() override
     {
         runFrameRelease(&frame);
-        analysisRelease();
+        driverRelease();
         compilerReleaseAll();
         settingsReset();
         listingClear();
@@ -85,7 +86,7 @@ protected:
         std::vector<double> x;
         for (int j = 0; j < parameterCount; ++j)
             x.push_back(parameters[j]->initialValue);
-        computeResiduals(&frame, observationCount, parameterCount, x.data(), &out.nf, out.r.data());
+        driverResiduals(&frame, observationCount, parameterCount, x.data(), &out.nf, out.r.data());
         out.screen = screenLines();
         return out;
     }
@@ -182,7 +183,7 @@ TEST_F(BlockPath, KeptValuesGiveTheSameResidualsAcrossASolvesEvaluations)
         out.r.assign((size_t)observationCount, NAN);
         out.nf = 1;
         listingClear();
-        computeResiduals(target, observationCount, parameterCount, points[k], &out.nf, out.r.data());
+        driverResiduals(target, observationCount, parameterCount, points[k], &out.nf, out.r.data());
         out.screen = screenLines();
         return out;
     };
@@ -200,7 +201,7 @@ TEST_F(BlockPath, KeptValuesGiveTheSameResidualsAcrossASolvesEvaluations)
             reference.push_back(run(&frame, (int)k));
         ASSERT_TRUE(blockPrepare(runProgram())) << body;
         for (size_t k = 0; k < std::size(points); ++k) {
-            const Residuals block = run(analysisFrame(), (int)k);
+            const Residuals block = run(driverFrame(), (int)k);
             EXPECT_EQ(reference[k].nf, block.nf) << body << " point " << k;
             // A failed evaluation's vector is never read; the other half of the blocks may
             // have filled it past the failure.
@@ -294,7 +295,7 @@ TEST(TwoThreadsCancel, EndsAbortedWithOneMessage)
                        "SWEEP d = 0.5, 500, 0.5;\nFUNCTION y = a*exp(-b*x/5000) + c*sin(d*x/5000);\nDATA;\n";
     for (int i = 1; i <= 20000; ++i)
         text += std::to_string(i) + " " + std::to_string(2.0 * std::exp(-0.3 * i / 5000.0) + std::sin(1.7 * i / 5000.0)) + "\n";
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -304,13 +305,13 @@ TEST(TwoThreadsCancel, EndsAbortedWithOneMessage)
     // the results are read only after the end-of-run signal, as the window does
     static std::atomic<bool> ended{false};
     ended.store(false);
-    analysisSetEndHandler([](int) { ended.store(true); });
-    ASSERT_TRUE(startAnalysis());
+    driverSetEndHandler([](int) { ended.store(true); });
+    ASSERT_TRUE(driverStart());
     while (progressSweepStep.load() < 3 && !ended.load())
         std::this_thread::yield();
     abortRequested.store(true);
-    analysisWait();
-    analysisSetEndHandler(nullptr);
+    driverWait();
+    driverSetEndHandler(nullptr);
     analysisRunning.store(false);
     abortRequested.store(false);
     EXPECT_EQ(analysis.stopCode, STOP_ABORTED);
@@ -318,7 +319,7 @@ TEST(TwoThreadsCancel, EndsAbortedWithOneMessage)
     for (const std::string& line : screenLines())
         aborting += line == "Error: Aborting analysis...";
     EXPECT_LE(aborting, 1);
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -362,7 +363,11 @@ SolveResult solveCurve(const Curve& curve, bool twoThreads, std::vector<double> 
         callbacks.quietResiduals = curveResiduals;
         callbacks.helperContext = const_cast<Curve*>(&curve);
     }
+    // The odd columns go to the analysis's helper thread, which runs for this solve.
+    const bool helper = twoThreads && helperStart();
     solverSolve(n, p, out.x.data(), callbacks, out.iv.data(), (int)out.iv.size(), out.v.data(), (long)out.v.size());
+    if (helper)
+        helperStop();
     return out;
 }
 

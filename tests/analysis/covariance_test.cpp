@@ -6,7 +6,7 @@
 #include <string>
 
 #include "analysis/covariance.h"
-#include "analysis/driver.h"
+#include "analysis/results.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
@@ -16,6 +16,8 @@ namespace {
 class CovarianceTest : public ::testing::Test {
 protected:
     Symbol symbols[3] = {};
+    CovarianceState state = {};
+    AnalysisResults record = {};
 
     void SetUp() override
     {
@@ -50,13 +52,13 @@ TEST_F(CovarianceTest, PackedLowerTriangleIsUnpackedAndMirrored)
     const double packed[] = {1, 2, 3, 4, 5, 6};   // [0][0] [1][0] [1][1] [2][0] [2][1] [2][2]
     double matrix[9];
     std::memset(matrix, 0xff, sizeof matrix);
-    analysis.covarianceCode = -3;
-    covarianceTakeOver(7, packed, matrix, 3);
+    state.code = -3;
+    covarianceTakeOver(7, packed, matrix, 3, &state);
     const double expected[9] = {1, 2, 4, 2, 3, 5, 4, 5, 6};
     for (int k = 0; k < 9; ++k)
         EXPECT_EQ(matrix[k], expected[k]) << k;
-    EXPECT_EQ(analysis.covarianceStatus, 7);
-    EXPECT_EQ(analysis.covarianceCode, -3);
+    EXPECT_EQ(state.status, 7);
+    EXPECT_EQ(state.code, -3);
 }
 
 TEST_F(CovarianceTest, NoMatrixDropsTheRequestAndClears)
@@ -64,31 +66,31 @@ TEST_F(CovarianceTest, NoMatrixDropsTheRequestAndClears)
     double matrix[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
     settings.covarianceCode = -3;
     settings.printCovariance = true;
-    analysis.covarianceCode = -3;
-    analysis.printCovariance = true;
-    covarianceTakeOver(0, nullptr, matrix, 3);
+    state.code = -3;
+    state.print = true;
+    covarianceTakeOver(0, nullptr, matrix, 3, &state);
     for (double v : matrix)
         EXPECT_EQ(v, 0.0);
-    EXPECT_EQ(analysis.covarianceCode, 0);
-    EXPECT_FALSE(analysis.printCovariance);
+    EXPECT_EQ(state.code, 0);
+    EXPECT_FALSE(state.print);
     // The program's own settings are read-only during a run.
     EXPECT_EQ(settings.covarianceCode, -3);
     EXPECT_TRUE(settings.printCovariance);
-    EXPECT_EQ(analysis.covarianceStatus, 0);
+    EXPECT_EQ(state.status, 0);
 }
 
 TEST_F(CovarianceTest, ConstrainedWithCovarianceRequestBecomesMinusThree)
 {
     double matrix[9];
     symbols[1].constrained = 1;
-    analysis.printCovariance = true;
-    covarianceTakeOver(0, nullptr, matrix, 3);
-    EXPECT_EQ(analysis.covarianceStatus, COV_CONSTRAINED);
+    state.print = true;
+    covarianceTakeOver(0, nullptr, matrix, 3, &state);
+    EXPECT_EQ(state.status, COV_CONSTRAINED);
 
     // Without COVARIANCE a constrained model gets no warning at all.
-    analysis.printCovariance = false;
-    covarianceTakeOver(0, nullptr, matrix, 3);
-    EXPECT_EQ(analysis.covarianceStatus, 0);
+    state.print = false;
+    covarianceTakeOver(0, nullptr, matrix, 3, &state);
+    EXPECT_EQ(state.status, 0);
 }
 
 TEST_F(CovarianceTest, Warnings)
@@ -110,12 +112,11 @@ TEST_F(CovarianceTest, Warnings)
     };
     for (const auto& c : cases) {
         listingClear();
-        analysis.covarianceStatus = c.status;
+        record.covarianceState.status = c.status;
         settings.constrainCount = c.constrainCount;
-        covarianceWriteWarning();
+        covarianceWriteWarning(record);
         EXPECT_EQ(screen(), c.screen) << c.status;
     }
-    analysis.covarianceStatus = 0;
 }
 
 }  // namespace

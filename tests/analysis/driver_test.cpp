@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/driver.h"
+#include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/interpreter.h"
@@ -30,7 +31,7 @@ std::vector<std::vector<int>> odometerPoints(std::vector<int> stepCounts)
     std::vector<std::vector<int>> points;
     do {
         points.push_back(current);
-    } while (sweepAdvance(current.data(), sweeps.data(), (int)sweeps.size()) && points.size() < 100);
+    } while (driverSweepAdvance(current.data(), sweeps.data(), (int)sweeps.size()) && points.size() < 100);
     return points;
 }
 
@@ -70,7 +71,7 @@ TEST(StopReason, FirstCallAnnouncesTheLineOnceMore)
 // Compiles and analyses a program in-process; returns the stop code (99: no compile).
 int analyse(const std::string& text)
 {
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -79,8 +80,8 @@ int analyse(const std::string& text)
     const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
     if (!compileProgram(&source))
         return 99;
-    startAnalysis();
-    analysisWait();
+    driverStart();
+    driverWait();
     analysisRunning.store(false);
     return analysis.stopCode;
 }
@@ -92,7 +93,7 @@ protected:
     void SetUp() override { listingSetSink(quiet); }
     void TearDown() override
     {
-        analysisRelease();
+        driverRelease();
         compilerReleaseAll();
         listingClear();
         listingSetSink(nullptr);
@@ -145,7 +146,7 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
     EXPECT_NEAR(parameters[1]->value, 2.0, 0.01);
     // The best grid start is shown as the guess; the compiled initial guess stays.
     EXPECT_EQ(analysis.initialGuess[1], 1.5);
-    EXPECT_EQ(parameterStatistics(1).initialGuess, 1.5);
+    EXPECT_EQ(statisticsParameter(results, 1).initialGuess, 1.5);
     EXPECT_EQ(parameters[1]->initialValue, 1.0);
     EXPECT_EQ(progressSweepStep.load(), 6);
     EXPECT_FALSE(quietErrors);
@@ -160,8 +161,8 @@ TEST_F(DriverRun, RunLeavesTheCompiledSettingsAsTheyWere)
                              "DATA;\n0.0 0.02\n0.5 1.62\n1.0 1.82\n1.5 0.28\n2.0 -1.53\n2.5 -1.87\n"
                              "3.0 -0.55\n3.5 1.31\n4.0 1.97\n4.5 0.83\n");
     EXPECT_GE(code, STOP_ABSOLUTE);
-    EXPECT_EQ(analysis.covarianceCode, 0);
-    EXPECT_FALSE(analysis.printCovariance);
+    EXPECT_EQ(analysis.covarianceState.code, 0);
+    EXPECT_FALSE(analysis.covarianceState.print);
     EXPECT_EQ(settings.covarianceCode, -3);
     EXPECT_TRUE(settings.printCovariance);
     EXPECT_EQ(settings.confidenceLevel, 0.5);
@@ -212,7 +213,7 @@ TEST_F(DriverRun, AbortBeforeTheFirstSolveShowsNoEarlierSumOfSquares)
     const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
     ASSERT_TRUE(compileProgram(&source));
     abortRequested.store(true);
-    EXPECT_EQ(runAnalysis(), STOP_ABORTED);
+    EXPECT_EQ(driverRun(), STOP_ABORTED);
     abortRequested.store(false);
     EXPECT_EQ(analysis.finalSumSquares, 0.0);
 }

@@ -639,20 +639,29 @@ TEST(FinalResults, InterruptedSweepShowsOneConsistentPoint)
 
 namespace {
 
-// A quick fit followed by slow correlations of work variables: Ctrl+C after a second
-// lands while the listing is being written, and such a run is not a usable result.
-const char SLOW_LISTING_PROGRAM[] =
-    "VARIABLES x, y;\nPARAMETERS a = 1;\nDOUBLE i, w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11;\n"
-    "i = 0;\nWHILE (i < 300000) i = i + 1;\n"
-    "w0 = x + i;\nw1 = 2 * x + i;\nw2 = 3 * x + i;\nw3 = 4 * x + i;\nw4 = 5 * x + i;\nw5 = 6 * x + i;\n"
-    "w6 = 7 * x + i;\nw7 = 8 * x + i;\nw8 = 9 * x + i;\nw9 = 10 * x + i;\nw10 = 11 * x + i;\nw11 = 12 * x + i;\n"
-    "FUNCTION y = a * x;\nCORRELATE w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11;\n"
-    "DATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n";
+// A quick fit followed by a slow correlation matrix (300 work variables over 1000
+// observations, some seconds of sums): Ctrl+C after a second lands while the results of
+// the listing are being computed, and such a run is not a usable result.
+std::string slowListingProgram()
+{
+    const int variables = 300;
+    std::string text = "VARIABLES x, y;\nPARAMETERS a = 1;\n";
+    for (int k = 0; k < variables; ++k)
+        text += "DOUBLE w" + std::to_string(k) + ";\nw" + std::to_string(k) + " = " + std::to_string(k + 1) +
+                " * x + x * x;\n";
+    text += "FUNCTION y = a * x;\nCORRELATE\n";
+    for (int k = 0; k < variables; ++k)
+        text += "w" + std::to_string(k) + "\n";
+    text += ";\nDATA;\n";
+    for (int i = 1; i <= 1000; ++i)
+        text += std::to_string(i) + " " + std::to_string(2 * i + (i % 7) * 0.1) + "\n";
+    return text;
+}
 
 TEST(FinalResults, InterruptedListingIsNotAUsableResult)
 {
     const std::string folder = testTempDir();
-    writeTextFile(folder + "/late.mxl", SLOW_LISTING_PROGRAM);
+    writeTextFile(folder + "/late.mxl", slowListingProgram());
     const int status = runInterrupted(folder, "late.mxl");
     ASSERT_NE(status, -1);
     EXPECT_EQ(status, 3) << readTextFile(folder + "/out.txt");

@@ -20,7 +20,7 @@ void quiet(const char*) {}
 // or 99 when the compile failed.
 int analyse(const std::string& folder, const std::string& text)
 {
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -32,8 +32,8 @@ int analyse(const std::string& folder, const std::string& text)
         listingCloseFile();
         return 99;
     }
-    startAnalysis();
-    analysisWait();
+    driverStart();
+    driverWait();
     analysisRunning.store(false);
     listingCloseFile();
     return analysis.stopCode;
@@ -41,7 +41,7 @@ int analyse(const std::string& folder, const std::string& text)
 
 void releaseAll()
 {
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     listingClear();
 }

@@ -73,7 +73,7 @@ TEST_F(RunCommand, RequiredListingThatCannotBeCreatedStopsBeforeTheCompile)
     // Batch mode goes on without the listing.
     const RunStart batch = runCommandStart(missing, program("PARAMETERS a;\nFUNCTION a*a;\n"), false);
     ASSERT_EQ(batch.status, RUN_STARTED);
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     EXPECT_FALSE(runCommandFinish().listingLost);
 }
@@ -97,7 +97,7 @@ TEST_F(RunCommand, WholeRunPutsTheListingInPlace)
                                                    "DATA;\n1 2.1\n2 3.9\n3 6.2\n"), true);
     ASSERT_EQ(start.status, RUN_STARTED);
     EXPECT_EQ(start.listingPath, folder + "/fit.lst");
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     struct stat info;
     EXPECT_NE(stat((folder + "/fit.lst").c_str(), &info), 0) << "written under a temporary name until the end";

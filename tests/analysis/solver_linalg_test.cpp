@@ -2,6 +2,7 @@
 // column dot products) against plain one-column-at-a-time computations, bit for bit, on
 // awkward columns; and the residual-size limit at the start point, which the evaluation
 // tests from a bound.
+#include "analysis/helper.h"
 #include "analysis/solver.h"
 #include "analysis/solverint.h"
 
@@ -13,6 +14,17 @@
 #include <vector>
 
 namespace {
+
+// The analysis's helper thread for the lifetime of the scope, when on: the tall cases run
+// both alone and with it.
+struct HelperScope {
+    bool on;
+    explicit HelperScope(bool on) : on(on && helperStart()) {}
+    ~HelperScope()
+    {
+        if (on) helperStop();
+    }
+};
 
 // Reference routines: each sum is one loop in element order.
 double plainNorm(int m, const double* x)
@@ -123,17 +135,20 @@ TEST(SolverLinalg, QrAndQtrMatchThePlainRoutinesBitForBit)
 {
     struct Shape {
         int n, m;
+        bool helper;    // the helper thread runs
     };
     std::vector<Shape> shapes;
     for (int n : ROW_COUNTS)
-        for (int m = 1; m <= 9; ++m) shapes.push_back({n, m});
-    // columns long enough for the updates to go to a second thread
-    shapes.push_back({100003, 4});
-    shapes.push_back({100003, 9});
+        for (int m = 1; m <= 9; ++m) shapes.push_back({n, m, false});
+    // columns long enough for the updates to go to the helper thread
+    shapes.push_back({100003, 4, false});
+    shapes.push_back({100003, 4, true});
+    shapes.push_back({100003, 9, true});
     for (const Shape& shape : shapes)
         for (size_t set = 0; set < FILL_SETS.size(); ++set) {
             const int n = shape.n, m = shape.m;
-            SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " set " << set);
+            const HelperScope helper(shape.helper);
+            SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " set " << set << " helper " << shape.helper);
             const std::vector<double> a0 = matrix(n, m, FILL_SETS[set]);
             std::vector<double> aRef = a0, betaRef(m), yRef = residuals(n);
             plainQr(n, m, aRef.data(), betaRef.data());
@@ -177,9 +192,12 @@ TEST(SolverLinalg, NormsMaximaAndDotsMatchSingleLoops)
 {
     std::vector<int> rowCounts(std::begin(ROW_COUNTS), std::end(ROW_COUNTS));
     rowCounts.push_back(300007);
-    for (int n : rowCounts)
+    rowCounts.push_back(-300007);    // the same with the helper thread
+    for (int count : rowCounts)
         for (size_t set = 0; set < FILL_SETS.size(); ++set) {
-            SCOPED_TRACE(testing::Message() << "n " << n << " set " << set);
+            const int n = count < 0 ? -count : count;
+            const HelperScope helper(count < 0);
+            SCOPED_TRACE(testing::Message() << "n " << n << " set " << set << " helper " << (count < 0));
             const int m = 9;
             const std::vector<double> a = matrix(n, m, FILL_SETS[set]);
             const std::vector<double> y = residuals(n);

@@ -16,7 +16,7 @@ TEST(ResidualStatistics, SumsOfAKnownFit)
     // d = 1, -1, 2, -2 around y = 1, 2, 3, 4.
     const double observed[] = {1, 2, 3, 4};
     const double predicted[] = {0, 3, 1, 6};
-    const ResidualStats st = residualStatistics(observed, predicted, 4, 2);
+    const ResidualStats st = statisticsResiduals(observed, predicted, 4, 2);
     EXPECT_DOUBLE_EQ(st.count, 4);
     EXPECT_DOUBLE_EQ(st.sumY, 10);
     EXPECT_DOUBLE_EQ(st.sumY2, 30);
@@ -36,7 +36,7 @@ TEST(ResidualStatistics, RSquaredAndAdjusted)
 {
     const double observed[] = {1, 2, 3, 4, 5};
     const double predicted[] = {1.1, 1.9, 3.0, 4.2, 4.9};
-    const ResidualStats st = residualStatistics(observed, predicted, 5, 2);
+    const ResidualStats st = statisticsResiduals(observed, predicted, 5, 2);
     EXPECT_NEAR(st.residualSS, 0.07, 1e-12);
     EXPECT_NEAR(st.totalSS, 10, 1e-12);
     EXPECT_NEAR(st.rSquared, 1 - 0.007, 1e-12);
@@ -61,7 +61,7 @@ TEST(ResidualStatistics, OneSidedCountsNearZeroOnBothSides)
     };
     for (const OneSideCase& c : cases) {
         const double predicted[] = {0, 0, 0};
-        const ResidualStats st = residualStatistics(c.d, predicted, 3, 1);
+        const ResidualStats st = statisticsResiduals(c.d, predicted, 3, 1);
         EXPECT_EQ(st.oneSided, c.oneSided) << c.d[0] << " " << c.d[1] << " " << c.d[2];
     }
 }
@@ -116,18 +116,18 @@ TEST(ParameterStatistics, TFollowsTheRatioAtAnyScale)
 TEST(VariableStatistics, ColumnOfAMatrix)
 {
     const double rows[] = {1, 10, 2, 20, 4, 40};    // two columns
-    const VariableStatistics vs = variableStatistics(rows + 1, 2, 3);
+    const VariableStatistics vs = statisticsVariable(rows + 1, 2, 3);
     EXPECT_DOUBLE_EQ(vs.minimum, 10);
     EXPECT_DOUBLE_EQ(vs.maximum, 40);
     EXPECT_NEAR(vs.mean, 70.0 / 3, 1e-12);
     EXPECT_NEAR(vs.standardDeviation, std::sqrt(233.3333333333333), 1e-9);
-    EXPECT_EQ(variableStatistics(rows, 2, 1).standardDeviation, 0);
+    EXPECT_EQ(statisticsVariable(rows, 2, 1).standardDeviation, 0);
     // A constant column has no spread, whatever rounding of its sums would say.
     const double constant[] = {0.1, 0.1, 0.1};
-    EXPECT_EQ(variableStatistics(constant, 1, 3).standardDeviation, 0);
+    EXPECT_EQ(statisticsVariable(constant, 1, 3).standardDeviation, 0);
     // An infinite value leaves no meaningful spread, and must not show as 0.
     const double withInfinity[] = {1, HUGE_VAL, 2};
-    EXPECT_FALSE(std::isfinite(variableStatistics(withInfinity, 1, 3).standardDeviation));
+    EXPECT_FALSE(std::isfinite(statisticsVariable(withInfinity, 1, 3).standardDeviation));
 }
 
 TEST(VariableStatistics, ValuesNearTheEndsOfTheDoubleRange)
@@ -144,7 +144,7 @@ TEST(VariableStatistics, ValuesNearTheEndsOfTheDoubleRange)
         {{1e-320, 3e-320, 2e-320}, 2e-320, 1e-320},
     };
     for (const auto& c : cases) {
-        const VariableStatistics vs = variableStatistics(c.values, 1, 3);
+        const VariableStatistics vs = statisticsVariable(c.values, 1, 3);
         EXPECT_NEAR(vs.mean, c.mean, std::fabs(c.mean) * 1e-12 + 1e-323) << c.values[0];
         EXPECT_NEAR(vs.standardDeviation, c.standardDeviation, c.standardDeviation * 1e-3 + 1e-323)
             << c.values[0];
@@ -155,14 +155,14 @@ TEST(ResidualStatistics, ResidualThatIsNotANumberShowsInTheMaximum)
 {
     const double observed[] = {1, 2, 3};
     const double predicted[] = {1.5, std::nan(""), 3.25};
-    EXPECT_TRUE(std::isnan(residualStatistics(observed, predicted, 3, 1).maxDev));
+    EXPECT_TRUE(std::isnan(statisticsResiduals(observed, predicted, 3, 1).maxDev));
 }
 
 TEST(Correlation, FromSums)
 {
     // x = 1,2,3; y = 2,4,7
-    EXPECT_NEAR(correlationOfSums(3, 6, 13, 14, 69, 31), 0.9933992677987828, 1e-12);
-    EXPECT_FALSE(std::isfinite(correlationOfSums(3, 6, 3, 14, 3, 6)));   // constant column
+    EXPECT_NEAR(statisticsCorrelationOfSums(3, 6, 13, 14, 69, 31), 0.9933992677987828, 1e-12);
+    EXPECT_FALSE(std::isfinite(statisticsCorrelationOfSums(3, 6, 3, 14, 3, 6)));   // constant column
 }
 
 TEST(Correlation, ValuesNearTheEndsOfTheDoubleRange)
@@ -191,7 +191,7 @@ TEST(CenterName, Table)
         {"abcdefghijkl", "abcdefghijkl"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(centerName(c.name), c.heading) << c.name;
+        EXPECT_EQ(statisticsCenterName(c.name), c.heading) << c.name;
 }
 
 TEST(FormatTValue, AsymmetricLimits)
@@ -210,7 +210,7 @@ TEST(FormatTValue, AsymmetricLimits)
     };
     char buffer[32];
     for (const auto& c : cases) {
-        formatTValue(buffer, sizeof buffer, c.t);
+        reportFormatTValue(buffer, sizeof buffer, c.t);
         EXPECT_STREQ(buffer, c.text) << c.t;
     }
 }

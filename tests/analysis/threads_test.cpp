@@ -47,31 +47,31 @@ protected:
     void SetUp() override
     {
         listingSetSink(quiet);
-        analysisSetEndHandler(onEnd);
+        driverSetEndHandler(onEnd);
         endSignals.store(0);
         endCode.store(0);
     }
     void TearDown() override
     {
-        analysisWait();
+        driverWait();
         analysisRunning.store(false);
         abortRequested.store(false);
-        analysisSetEndHandler(nullptr);
-        analysisRelease();
+        driverSetEndHandler(nullptr);
+        driverRelease();
         compilerReleaseAll();
         listingClear();
         listingSetSink(nullptr);
     }
     bool start(const char* program)
     {
-        analysisRelease();
+        driverRelease();
         compilerReleaseAll();
         settingsReset();
         listingClear();
         programPath = testTempDir() + "/prog.mxl";
         text = program;
         const LineSource source = lineSourceFromText(lines, text.c_str(), text.size());
-        return compileProgram(&source) != nullptr && startAnalysis() != 0;
+        return compileProgram(&source) != nullptr && driverStart() != 0;
     }
     // Waits, as the window's timer does, until the end-of-run signal has come.
     bool waitForEnd()
@@ -100,7 +100,7 @@ TEST_F(WorkerThread, ProgressIsReadWhileTheSolverRunsAndCancelEndsTheRun)
     ASSERT_TRUE(seen);
     abortRequested.store(true, std::memory_order_relaxed);
     ASSERT_TRUE(waitForEnd());
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     EXPECT_EQ(endSignals.load(), 1);
     EXPECT_EQ(endCode.load(), STOP_ABORTED);
@@ -112,7 +112,7 @@ TEST_F(WorkerThread, EndOfRunSignalComesOnceAfterTheResults)
 {
     ASSERT_TRUE(start(QUICK_MODEL));
     ASSERT_TRUE(waitForEnd());
-    analysisWait();
+    driverWait();
     analysisRunning.store(false);
     EXPECT_EQ(endSignals.load(), 1);
     EXPECT_EQ(endCode.load(), analysis.stopCode);
@@ -121,6 +121,6 @@ TEST_F(WorkerThread, EndOfRunSignalComesOnceAfterTheResults)
     // a second run on the same thread objects starts clean
     ASSERT_TRUE(start(QUICK_MODEL));
     ASSERT_TRUE(waitForEnd());
-    analysisWait();
+    driverWait();
     EXPECT_EQ(endSignals.load(), 2);
 }

@@ -19,7 +19,7 @@ class Builtins : public ExecFixture {
 protected:
     double run(int code, std::initializer_list<double> args)
     {
-        return evaluate(callValues(code, args));
+        return operatorsEvaluate(callValues(code, args));
     }
     // Result and message of one failing call; the call must yield 0.0.
     std::string failure(int code, std::initializer_list<double> args)
@@ -163,8 +163,8 @@ TEST_F(Builtins, MaxMinSelTieRules)
 {
     Symbol* c = work("c", 5);
     Symbol* d = work("d", 6);
-    EXPECT_EQ(evaluate(call(FN_SEL, {num(1), num(1), var(c), var(d)})), 6.0);
-    EXPECT_EQ(evaluate(call(FN_SEL, {num(0), num(1), var(c), var(d)})), 5.0);
+    EXPECT_EQ(operatorsEvaluate(call(FN_SEL, {num(1), num(1), var(c), var(d)})), 6.0);
+    EXPECT_EQ(operatorsEvaluate(call(FN_SEL, {num(0), num(1), var(c), var(d)})), 5.0);
     EXPECT_TRUE(std::signbit(run(FN_MAX, {-0.0, 0.0})));   // equal: the first argument
     EXPECT_FALSE(std::signbit(run(FN_MIN, {0.0, -0.0})));
     EXPECT_TRUE(std::isnan(run(FN_MOD, {1, 0})));           // no zero test for MOD
@@ -225,7 +225,7 @@ TEST_F(Builtins, DomainMessagesAtRunTime)
             *link = num(v);
             link = &(*link)->nextArg;
         }
-        EXPECT_EQ(evaluate(n), 0.0) << c.message;
+        EXPECT_EQ(operatorsEvaluate(n), 0.0) << c.message;
         EXPECT_TRUE(runFailed) << c.message;
         EXPECT_EQ(screenText(), std::string("Error: ") + c.message + "\n");
     }
@@ -258,7 +258,7 @@ TEST_F(Builtins, ThirtyArgumentsAtMost)
         last->nextArg = num(k);
         last = last->nextArg;
     }
-    EXPECT_EQ(evaluate(n), 0.0);
+    EXPECT_EQ(operatorsEvaluate(n), 0.0);
     EXPECT_EQ(screenText(), "Error: Too many function argument values specified\n");
 }
 
@@ -268,7 +268,7 @@ TEST_F(Builtins, PrintfWritesStandardOutputAndListingFileOnly)
     ASSERT_TRUE(listingOpenFile(path.c_str()));
     Symbol* x = work("x", 2.5);
     testing::internal::CaptureStdout();
-    double v = evaluate(call(FN_PRINTF, {str("x=%lf y=%6.2e %G%% %d %s|%c\n"), var(x), num(1234.5),
+    double v = operatorsEvaluate(call(FN_PRINTF, {str("x=%lf y=%6.2e %G%% %d %s|%c\n"), var(x), num(1234.5),
                                          num(0.5), num(7.9), num(66)}));
     std::string out = testing::internal::GetCapturedStdout();
     listingCloseFile();
@@ -284,8 +284,8 @@ TEST_F(Builtins, PrintfWritesStandardOutputAndListingFileOnly)
 TEST_F(Builtins, PrintfMissingValuesAreZeroAndExtrasIgnored)
 {
     testing::internal::CaptureStdout();
-    evaluate(call(FN_PRINTF, {str("%g %g %n %*d")}));
-    evaluate(callValues(FN_PRINTF, {}));   // no format: reported, nothing printed
+    operatorsEvaluate(call(FN_PRINTF, {str("%g %g %n %*d")}));
+    operatorsEvaluate(callValues(FN_PRINTF, {}));   // no format: reported, nothing printed
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "0 0 %n %*d");
 }
@@ -301,7 +301,7 @@ TEST_F(Builtins, RandomFollowsItsGeneratorAndRestartsEachAnalysis)
 
     // A new thread starts its own sequence at the beginning.
     double first = -1;
-    std::thread worker([&] { first = evaluate(call(FN_RANDOM, {})); });
+    std::thread worker([&] { first = operatorsEvaluate(call(FN_RANDOM, {})); });
     worker.join();
     EXPECT_DOUBLE_EQ(first, 41 * 3.051850947599719e-05);
 }

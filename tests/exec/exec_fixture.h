@@ -33,7 +33,7 @@ protected:
         runFrameFit(&frame);
         return &frame;
     }
-    double evaluate(const ExprNode* node) { return ::evaluate(fitted(), node); }
+    double operatorsEvaluate(const ExprNode* node) { return ::operatorsEvaluate(fitted(), node); }
     bool runObservation(int observation, const double* values, double* predicted, double* observed)
     {
         return ::runObservation(fitted(), observation, values, predicted, observed);

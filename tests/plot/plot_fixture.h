@@ -20,7 +20,7 @@ inline std::string fixtureProgram;      // its text, which the lines point into
 inline bool analyseProgram(const std::string& text)
 {
     listingSetSink(discardScreenLine);
-    analysisRelease();
+    driverRelease();
     compilerReleaseAll();
     settingsReset();
     listingClear();
@@ -29,8 +29,8 @@ inline bool analyseProgram(const std::string& text)
     const LineSource source = lineSourceFromText(fixtureLines, fixtureProgram.c_str(), fixtureProgram.size());
     if (!compileProgram(&source))
         return false;
-    startAnalysis();
-    analysisWait();
+    driverStart();
+    driverWait();
     analysisRunning.store(false);
     return analysis.analysisCompleted;
 }

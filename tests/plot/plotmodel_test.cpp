@@ -60,7 +60,7 @@ protected:
     void SetUp() override { colourSetsLoad(); }
     void TearDown() override
     {
-        analysisRelease();
+        driverRelease();
         compilerReleaseAll();
         listingClear();
         listingSetSink(nullptr);
