@@ -107,8 +107,14 @@ void computeCorrelations(int n)
         return;
     results.correlationCount = count;
     Symbol* const* list = settings.correlationVariables;
+    // The coefficient is symmetric to the last bit (every sum and product in it is formed
+    // the same way with the variables exchanged), so the upper triangle is mirrored.
     for (int r = 0; r < count; ++r)
         for (int c = 0; c < count; ++c) {
+            if (c < r) {
+                results.correlations[(size_t)r * count + c] = results.correlations[(size_t)c * count + r];
+                continue;
+            }
             int strideR = 0;
             int strideC = 0;
             const double* a = resultsColumn(results, list[r], &strideR);

@@ -639,12 +639,12 @@ TEST(FinalResults, InterruptedSweepShowsOneConsistentPoint)
 
 namespace {
 
-// A quick fit followed by a slow correlation matrix (300 work variables over 1000
+// A quick fit followed by a slow correlation matrix (420 work variables over 1000
 // observations, some seconds of sums): Ctrl+C after a second lands while the results of
 // the listing are being computed, and such a run is not a usable result.
 std::string slowListingProgram()
 {
-    const int variables = 300;
+    const int variables = 420;
     std::string text = "VARIABLES x, y;\nPARAMETERS a = 1;\n";
     for (int k = 0; k < variables; ++k)
         text += "DOUBLE w" + std::to_string(k) + ";\nw" + std::to_string(k) + " = " + std::to_string(k + 1) +

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "analysis/report.h"
 #include "analysis/statistics.h"
@@ -176,6 +178,33 @@ TEST(Correlation, ValuesNearTheEndsOfTheDoubleRange)
                                "         t:     0.832       1.000       0.600  \n"
                                "         y:     0.938       0.600       1.000  \n"),
               std::string::npos) << run.listing;
+}
+
+// The correlation matrix mirrors its upper triangle: the coefficient must not depend on
+// the order of its two columns, to the last bit, whatever their scales and strides.
+TEST(Correlation, SymmetricToTheLastBit)
+{
+    const int n = 257;
+    std::vector<double> table((size_t)n * 3);
+    for (int i = 0; i < n; ++i) {
+        table[(size_t)i * 3] = 1e200 * std::sin(0.37 * i) + 3e199;
+        table[(size_t)i * 3 + 1] = 1e-310 * (i % 11) - 4e-311;
+        table[(size_t)i * 3 + 2] = 1e8 + 0.001 * std::cos(1.3 * i) + 1e-3 * i;
+    }
+    std::vector<double> plain(n);
+    for (int i = 0; i < n; ++i)
+        plain[i] = (i * 7919 % 263) * 0.25 - 30.0;
+    const struct {
+        const double* a;
+        int strideA;
+    } columns[] = {{table.data(), 3}, {table.data() + 1, 3}, {table.data() + 2, 3}, {plain.data(), 1}};
+    for (const auto& x : columns)
+        for (const auto& y : columns) {
+            const double xy = statisticsCorrelation(x.a, x.strideA, y.a, y.strideA, n);
+            const double yx = statisticsCorrelation(y.a, y.strideA, x.a, x.strideA, n);
+            EXPECT_EQ(std::memcmp(&xy, &yx, sizeof xy), 0) << xy << " " << yx;
+            EXPECT_TRUE(std::isfinite(xy));
+        }
 }
 
 TEST(CenterName, Table)
