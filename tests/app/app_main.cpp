@@ -1,9 +1,11 @@
 // Entry of the window tests: Qt Widgets on the offscreen platform, and a settings
-// folder of their own so that the user's settings are never read or changed.
+// folder of their own so that the user's settings are never read or changed, numbers
+// in the C locale.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
+#include <clocale>
 #include <cstdlib>
 #include <string>
 

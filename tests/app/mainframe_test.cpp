@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -228,8 +230,9 @@ TEST_F(FrameTest, UntitledListingThatCannotBeCreatedIsReported)
     answerNextBox(&answer);
     frame->runAnalysis();
     EXPECT_TRUE(answer.asked);
-    EXPECT_EQ(answer.text, QString::fromStdString("Unable to create listing file: " + folder +
-                                                  "/Untitled.lst (Is a directory)"));
+    // The system's reason is in the user's language.
+    EXPECT_EQ(answer.text, QString::fromStdString("Unable to create listing file: " + folder + "/Untitled.lst (" +
+                                                  strerror(EISDIR) + ")"));
     EXPECT_FALSE(frame->running());
     EXPECT_FALSE(frame->resultsAvailable());
 }

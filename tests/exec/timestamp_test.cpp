@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -162,6 +163,35 @@ TEST(Timestamp, LocalMomentIsTodaysLocalTime)
     double milliseconds = moment * 1000.0;
     EXPECT_NEAR(milliseconds, std::round(milliseconds), 0.01);
     EXPECT_GE(localMoment(), moment);
+}
+
+// The local moment under fixed zones, whatever the machine's own: zones east and west
+// of Greenwich by uneven amounts, so that a moment taken in UTC, or with the offset's
+// sign turned, shows. The machine's zone is restored afterwards.
+TEST(Timestamp, LocalMomentFollowsTheTimeZone)
+{
+    struct Zone {
+        const char* tz;         // POSIX TZ value, no zone files needed
+        double offset;          // seconds east of Greenwich
+    };
+    const Zone zones[] = {
+        {"UTC0", 0.0},
+        {"<+1345>-13:45", 13.75 * 3600.0},
+        {"<-0930>9:30", -9.5 * 3600.0},
+    };
+    const char* machine = std::getenv("TZ");
+    const std::string machineZone = machine ? machine : "";
+    for (const Zone& zone : zones) {
+        setenv("TZ", zone.tz, 1);
+        tzset();
+        const double utc = dateSerialSeconds(1970, 1, 1) + static_cast<double>(std::time(nullptr));
+        EXPECT_NEAR(localMoment() - utc, zone.offset, 1.5) << zone.tz;
+    }
+    if (machine)
+        setenv("TZ", machineZone.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace
