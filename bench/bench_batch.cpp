@@ -19,39 +19,14 @@
 #include "lang/options.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "wave_problem.h"
 
 namespace {
-
-struct ProgramLines {
-    std::vector<std::string> lines;
-};
-
-void copyProgramLine(void* context, int index, char* buffer, int size)
-{
-    const ProgramLines* program = static_cast<const ProgramLines*>(context);
-    snprintf(buffer, size, "%s", program->lines[index].c_str());
-}
-
-std::string makeFolder()
-{
-    char pattern[] = "/tmp/moxel-bench-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return made ? made : "/tmp";
-}
 
 // Writes the data file of n observations and returns the program's path.
 std::string writeProblem(const std::string& folder, long n, ProgramLines* program)
 {
-    const std::string data = folder + "/wave.dat";
-    FILE* file = fopen(data.c_str(), "w");
-    std::mt19937_64 random(12345);
-    std::normal_distribution<double> noise(0.0, 0.05);
-    for (long i = 0; i < n; ++i) {
-        const double x = 10.0 * i / n;
-        const double y = 2.5 * exp(-0.4 * x) + 0.8 * sin(1.7 * x) + noise(random);
-        fprintf(file, "%.6f %.6f\n", x, y);
-    }
-    fclose(file);
+    writeWaveData(folder, n);
     program->lines = {
         "VARIABLES x, y;",
         "PARAMETERS a = 2, b = 0.3, c = 1, d = 1.6;",

@@ -20,41 +20,15 @@
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "support/listing.h"
+#include "wave_problem.h"
 
 namespace {
-
-struct ProgramLines {
-    std::vector<std::string> lines;
-};
-
-void copyProgramLine(void* context, int index, char* buffer, int size)
-{
-    const ProgramLines* program = static_cast<const ProgramLines*>(context);
-    snprintf(buffer, size, "%s", program->lines[index].c_str());
-}
-
-// A fresh folder in the system's temporary folder.
-std::string makeFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "moxel-bench-XXXXXX").string();
-    const char* made = mkdtemp(pattern.data());
-    return made ? made : std::filesystem::temp_directory_path().string();
-}
 
 // Writes the data file of n observations and the program; the third column is y, or
 // the work variable z when computed is set.
 void writeProblem(const std::string& folder, long n, bool computed, ProgramLines* program)
 {
-    const std::string data = folder + "/wave.dat";
-    FILE* file = fopen(data.c_str(), "w");
-    std::mt19937_64 random(12345);
-    std::normal_distribution<double> noise(0.0, 0.05);
-    for (long i = 0; i < n; ++i) {
-        const double x = 10.0 * i / n;
-        const double y = 2.5 * exp(-0.4 * x) + 0.8 * sin(1.7 * x) + noise(random);
-        fprintf(file, "%.6f %.6f\n", x, y);
-    }
-    fclose(file);
+    writeWaveData(folder, n);
     program->lines = {
         "VARIABLES x, y;",
         "PARAMETERS a = 2, b = 0.3, c = 1, d = 1.6;",

@@ -35,6 +35,7 @@
 #include "plot/export.h"
 #include "plot/plotmodel.h"
 #include "plot/settings.h"
+#include "frame_fixture.h"
 #include "testutil.h"
 
 namespace {
@@ -50,17 +51,6 @@ const char LONG_PROGRAM[] =
     "s = 0; FOR (i = 0; i < 2000; i++) s += i;\n"
     "SWEEP a = 1, 20, 1;\nSWEEP b = 0.05, 1, 0.05;\n"
     "DATA;\n0 1.1\n1 2.6\n2 7.5\n3 19.8\n4 55.1\n";
-
-// Waits, handling events, until done() or the time is up.
-template <typename Done>
-bool waitFor(Done done, int milliseconds = 20000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < milliseconds)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // Answers the next message box with the button, and records its text.
 struct Answer {
@@ -83,39 +73,6 @@ void answerNextBox(Answer* answer, int attempts = 200)
         box->button(answer->button)->click();
     });
 }
-
-class FrameTest : public ::testing::Test {
-protected:
-    std::unique_ptr<CMainFrame> frame;
-    std::string folder;
-
-    void SetUp() override
-    {
-        folder = testTempDir();
-        QDir::setCurrent(QString::fromStdString(folder));
-        frame = std::make_unique<CMainFrame>();
-        frame->show();
-    }
-    void TearDown() override
-    {
-        frame->editView()->document()->setModified(false);
-        frame.reset();
-    }
-
-    // Saves text as folder/name.mxl and opens it.
-    void openProgram(const std::string& text, const std::string& name = "fit")
-    {
-        const std::string path = folder + "/" + name + ".mxl";
-        writeTextFile(path, text);
-        ASSERT_TRUE(frame->openDocument(QString::fromStdString(path)));
-    }
-
-    void runToEnd()
-    {
-        frame->runAnalysis();
-        ASSERT_TRUE(waitFor([this] { return !frame->running(); }));
-    }
-};
 
 TEST_F(FrameTest, RunShowsTheListingAndTheTables)
 {

@@ -42,6 +42,7 @@
 #include "plot/export.h"
 #include "plot/plotmodel.h"
 #include "plot/settings.h"
+#include "frame_fixture.h"
 #include "testutil.h"
 
 namespace {
@@ -49,16 +50,6 @@ namespace {
 const char PLOT_PROGRAM[] =
     "VARIABLES x, y;\nPARAMETERS a = 1, b = 0.1;\nFUNCTION y = a * exp(b * x);\nPLOT;\nRPLOT;\n"
     "DATA;\n0 1.1\n1 2.6\n2 7.5\n3 19.8\n4 55.1\n";
-
-template <typename Done>
-bool waitFor(Done done, int milliseconds = 20000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < milliseconds)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // Runs act on the next modal dialog of type T once it is open; *seen tells that it was.
 template <typename T>
@@ -94,35 +85,7 @@ double contrast(unsigned a, unsigned b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-class WindowTest : public ::testing::Test {
-protected:
-    std::unique_ptr<CMainFrame> frame;
-    std::string folder;
-
-    void SetUp() override
-    {
-        folder = testTempDir();
-        QDir::setCurrent(QString::fromStdString(folder));
-        frame = std::make_unique<CMainFrame>();
-        frame->show();
-    }
-    void TearDown() override
-    {
-        frame->editView()->document()->setModified(false);
-        frame.reset();
-    }
-    void openProgram(const std::string& text, const std::string& name = "fit")
-    {
-        const std::string path = folder + "/" + name + ".mxl";
-        writeTextFile(path, text);
-        ASSERT_TRUE(frame->openDocument(QString::fromStdString(path)));
-    }
-    void runToEnd()
-    {
-        frame->runAnalysis();
-        ASSERT_TRUE(waitFor([this] { return !frame->running(); }));
-    }
-};
+using WindowTest = FrameTest;
 
 TEST(ScreenColours, EveryElementStandsOutFromTheBackgroundAndStoredColoursWin)
 {
