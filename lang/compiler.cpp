@@ -7,6 +7,7 @@
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "lang/uncertainty.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 
@@ -548,6 +549,8 @@ void compileStatementToken(Token* token)
         compileKeywordStatement(token);
         return;
     default:
+        if (uncertaintyCompileStatement(token))
+            return;
         compileExpressionStatement(token);
         return;
     }
@@ -585,6 +588,7 @@ Instruction* compileProgram(const LineSource* source)
     compiler.statementLine = nullptr;
     settings.sweepCount = 0;
     settings.parameterOutputFile.clear();
+    uncertaintyReset();
     observationCount = 0;
     lexerReset(source);
 
