@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "analysis/statistics.h"
 #include "exec/interpreter.h"
 #include "exec/operators.h"
 #include "exec/specfun.h"
@@ -72,7 +73,8 @@ WeightedStats weightsStatistics(const double* observed, const double* predicted,
         ws.adjRSquared = 1.0 - (ws.residualSS / ws.totalSS) * (n - 1) / ws.df;
     // Upper tail of chi-square with df degrees of freedom: Q(df/2, x/2) = 1 - P(df/2, x/2).
     ws.probChiSquare = ws.df > 0 ? 1.0 - incompleteGammaP(0.5 * ws.df, 0.5 * ws.residualSS) : 0.0;
-    if (ws.probChiSquare < 0)
-        ws.probChiSquare = 0.0;
+    // Like every probability of the listing, never shown as zero.
+    if (!(ws.probChiSquare >= STAT_PROB_FLOOR))
+        ws.probChiSquare = STAT_PROB_FLOOR;
     return ws;
 }
