@@ -27,6 +27,8 @@ constexpr const char* TAG_DERIVED = "rslt";
 const char REASON_NOT_CONVERGED[] = "the fit did not converge properly";
 const char REASON_NO_COVARIANCE[] = "there is no covariance matrix";
 const char REASON_TOO_FEW[] = "there are not more observations than parameters";
+const char MISSING_DOMAIN[] = "the expression cannot be evaluated near the estimates";
+const char MISSING_SINGULAR[] = "the covariance matrix is too near singular for it";
 
 // One evaluation of a DERIVED expression in its own frame, at the parameters b.
 struct Evaluation {
@@ -129,14 +131,24 @@ void derivedCompute(AnalysisResults& results)
         frame.quiet = true;
         const bool ok = derivedGradient(evaluateAt, &e, b, scale, p, gradient);
         frame.quiet = false;
-        if (!ok)
+        if (!ok) {
+            d.missing = MISSING_DOMAIN;
             continue;
+        }
         double variance = 0.0;
+        double magnitude = 0.0;
         for (int i = 0; i < p; ++i)
-            for (int j = 0; j < p; ++j)
-                variance += gradient[i] * results.covariance[(size_t)i * p + j] * gradient[j];
-        if (!(variance >= 0))
+            for (int j = 0; j < p; ++j) {
+                const double term = gradient[i] * results.covariance[(size_t)i * p + j] * gradient[j];
+                variance += term;
+                magnitude += std::fabs(term);
+            }
+        // A nearly redundant model has a covariance of huge, almost cancelling entries:
+        // its g' C g is rounding, not a variance.
+        if (!(variance >= 0) || variance < DERIVED_CANCELLATION_LIMIT * magnitude) {
+            d.missing = MISSING_SINGULAR;
             continue;
+        }
         ParameterStatistics ps = {};
         statisticsForEstimate(d.value, variance, n - p, &ps);
         d.hasStatistics = true;

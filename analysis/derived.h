@@ -10,6 +10,7 @@ struct DerivedStatistics {
     bool valueComputed;         // the expression could be evaluated at the estimates
     double value;               // its value there
     bool hasStatistics;         // the fields below are meaningful
+    const char* missing;        // why a computed value has no standard error, or null
     double stdError;            // sqrt(g' C g)
     bool tAvailable;            // stdError positive and finite
     double tValue;              // value / stdError
@@ -22,6 +23,11 @@ struct DerivedStatistics {
 // no standard errors can be given, results.derivedReason says why in one line.
 void derivedCompute(AnalysisResults& results);
 void derivedRelease(AnalysisResults& results);
+
+// g' C g is refused when it is below this share of sum |g_i C_ij g_j|: the terms then
+// cancel, and the last digits of C and of the differenced gradient (about 1e-8 of the
+// sum together) make up more than a hundredth of the result.
+constexpr double DERIVED_CANCELLATION_LIMIT = 1e-6;
 
 // Relative step of the central differences: about eps^(1/3), which balances the
 // truncation error (h^2) against the rounding error (eps / h).

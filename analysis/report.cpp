@@ -320,6 +320,9 @@ void reportDerivedQuantities(const AnalysisResults& results)
         }
         reportText("%s\n", row.c_str());
     }
+    for (int k = 0; k < results.derivedCount; ++k)
+        if (results.derived[k].valueComputed && results.derived[k].missing)
+            reportText("%s: no standard error, %s.\n", results.derived[k].name, results.derived[k].missing);
 }
 
 void reportAnalysisOfVariance(const AnalysisResults& results)
