@@ -41,6 +41,7 @@ const char MSG_OTHER_DEPENDENT[] = "A different dependent variable was used in a
 const char MSG_FUNCTION_SYNTAX[] = "Invalid Function expression syntax";
 const char MSG_NO_FUNCTION[] = "Program must have a FUNCTION statement";
 const char MSG_NO_PLOTS[] = "Cannot do plots with function minimization type analysis.";
+const char MSG_WEIGHT_MINIMIZATION[] = "WEIGHT needs observations; a program without VARIABLES has none";
 const char MSG_NO_MEMORY[] = "Insufficient memory space available";
 
 
@@ -491,6 +492,8 @@ void checkProgram()
     if (!compiler.functionSeen)
         compileError(lexerCurrentLine(), MSG_NO_FUNCTION);
     eliminateUnusedParameters();
+    if (inputVariableCount == 0 && uncertainty.weightTree)
+        compileError(uncertainty.weightLine, MSG_WEIGHT_MINIMIZATION);
     if (inputVariableCount == 0) {
         settings.functionMinimization = true;
         observationCount = parameterCount;
@@ -549,7 +552,7 @@ void compileStatementToken(Token* token)
         compileKeywordStatement(token);
         return;
     default:
-        if (uncertaintyCompileStatement(token))
+        if (uncertaintyCompileStatement(token, compiler.statementDepth > 1))
             return;
         compileExpressionStatement(token);
         return;

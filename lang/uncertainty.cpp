@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "lang/compiler.h"
 #include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/symbols.h"
@@ -22,7 +23,7 @@ const char MSG_DERIVED_SYNTAX[] = "Invalid DERIVED expression syntax";
 const char MSG_DERIVED_TOO_MANY[] = "Too many DERIVED statements (limit %d)";
 const char MSG_DERIVED_NAME[] = "DERIVED name is already used: %s";
 const char MSG_DERIVED_VARIABLE[] = "A DERIVED expression may use only parameters and constants: %s";
-const char MSG_MISSING_SEMICOLON[] = "Missing semicolon at end of statement";
+const char MSG_NESTED[] = "WEIGHT and DERIVED statements must stand outside blocks and control statements";
 
 // Tokens that can begin an expression: after WEIGHT they make it a statement, while an
 // operator, '=' , '[' or ';' after it leaves "weight" a variable name.
@@ -37,47 +38,24 @@ bool beginsExpression(const Token* token)
     }
 }
 
-// A semicolon ends both statements; anything else is reported at the statement's line.
-bool endStatement(const Token* first, const char* syntaxMessage)
+// A semicolon ends both statements. A keyword or the end instead is a missing
+// semicolon (the keyword starts the next statement); anything else is a syntax error
+// and the rest of the statement is skipped.
+void endStatement(const Token* first, const char* syntaxMessage)
 {
     Token* token = nextToken();
     if (token->kind == TOK_SEMICOLON) {
         freeToken(token);
-        return true;
+        return;
     }
     if (token->kind == TOK_KEYWORD || token->kind == TOK_END) {
-        compileError(first->line, MSG_MISSING_SEMICOLON);
         pushBackToken(token);
-        return false;
+        expectSemicolon(first);
+        return;
     }
     compileError(token->line, syntaxMessage);
     freeToken(token);
-    for (;;) {
-        token = nextToken();
-        if (token->kind == TOK_END) {
-            pushBackToken(token);
-            return false;
-        }
-        const bool end = token->kind == TOK_SEMICOLON;
-        freeToken(token);
-        if (end)
-            return false;
-    }
-}
-
-void skipToSemicolon()
-{
-    for (;;) {
-        Token* token = nextToken();
-        if (token->kind == TOK_END) {
-            pushBackToken(token);
-            return;
-        }
-        const bool end = token->kind == TOK_SEMICOLON;
-        freeToken(token);
-        if (end)
-            return;
-    }
+    skipStatement();
 }
 
 // The first variable of the tree that is neither a parameter nor a constant, or null.
@@ -118,7 +96,7 @@ void compileWeight(Token* word)
         compileError(word->line, MSG_WEIGHT_TWICE);
     ExprNode* tree = parseExpression(false, false);
     if (!tree) {
-        skipToSemicolon();
+        skipStatement();
         return;
     }
     if (!uncertainty.weightTree) {
@@ -137,7 +115,7 @@ void compileDerived(Token* word, Token* name)
     if (uncertainty.derivedCount >= MAX_DERIVED) {
         compileErrorf(word->line, MSG_DERIVED_TOO_MANY, MAX_DERIVED);
         freeToken(name);
-        skipToSemicolon();
+        skipStatement();
         return;
     }
     bool clash = findSymbol(name->text) != nullptr;
@@ -148,7 +126,7 @@ void compileDerived(Token* word, Token* name)
     ExprNode* tree = parseExpression(false, false);
     if (!tree) {
         freeToken(name);
-        skipToSemicolon();
+        skipStatement();
         return;
     }
     if (const Symbol* variable = firstVariable(tree)) {
@@ -170,7 +148,7 @@ void uncertaintyReset()
     uncertainty = UncertaintyState{};
 }
 
-bool uncertaintyCompileStatement(Token* token)
+bool uncertaintyCompileStatement(Token* token, bool nested)
 {
     if (token->kind != TOK_IDENTIFIER || !token->text)
         return false;
@@ -184,6 +162,8 @@ bool uncertaintyCompileStatement(Token* token)
         pushBackToken(next);
         if (!statement)
             return false;
+        if (nested)
+            compileError(token->line, MSG_NESTED);
         compileWeight(token);
         freeToken(token);
         return true;
@@ -199,6 +179,8 @@ bool uncertaintyCompileStatement(Token* token)
         pushBackToken(next);
         return false;
     }
+    if (nested)
+        compileError(token->line, MSG_NESTED);
     compileDerived(token, next);
     freeToken(token);
     return true;

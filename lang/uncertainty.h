@@ -30,4 +30,6 @@ void uncertaintyReset();    // before each compile; the trees belong to the node
 
 // True when token, the first of a statement, begins a WEIGHT or DERIVED statement and
 // that statement was compiled (token is then freed); false leaves token untouched.
-bool uncertaintyCompileStatement(Token* token);
+// nested: the statement stands inside a block or a control statement, where neither
+// belongs (they describe the fit, not a step of the program).
+bool uncertaintyCompileStatement(Token* token, bool nested);

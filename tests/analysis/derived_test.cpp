@@ -207,6 +207,9 @@ TEST(DerivedQuantity, CompileChecks)
         {"DERIVED d = a;\nDERIVED D = b;\n", "Error: DERIVED name is already used: D"},
         {"WEIGHT 1;\nWEIGHT ABSOLUTE 2;\n", "Error: Only one WEIGHT statement is allowed"},
         {"WEIGHT 1 / x\nDERIVED d = a;\n", "Error: Invalid WEIGHT expression syntax"},
+        {"WEIGHT 1 / x\nCONFIDENCE 95;\n", "Error: Missing semicolon at end of statement"},
+        {"IF (1) WEIGHT 2;\n", "Error: WEIGHT and DERIVED statements must stand outside blocks and control statements"},
+        {"{ DERIVED d = a; }\n", "Error: WEIGHT and DERIVED statements must stand outside blocks and control statements"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.statements);
@@ -215,6 +218,10 @@ TEST(DerivedQuantity, CompileChecks)
         EXPECT_NE(run.listing.find(c.message), std::string::npos) << run.listing;
         EXPECT_EQ(run.listing.find("Final Results"), std::string::npos);
     }
+    const MoxelRun minimisation = runMoxel("PARAMETERS a = 1;\nWEIGHT 2;\nFUNCTION (a - 1)^2;\n");
+    EXPECT_NE(minimisation.listing.find("Error: WEIGHT needs observations; a program without VARIABLES has none"),
+              std::string::npos)
+        << minimisation.listing;
 }
 
 }  // namespace
