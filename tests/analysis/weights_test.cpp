@@ -61,9 +61,11 @@ void expectPrinted(const std::string& text, double reference, const std::string&
 // Both solvers stop within about 1e-8 of the exact optimum, relative: the forward-difference
 // Jacobian here, the default tolerances there (for Puromycin with weights 1/rate the exact
 // Vm = 209.5968154, from the profiled one-dimensional problem in extended precision, lies
-// between MOXEL's 209.596813 and the reference's 209.5968157). The estimates and the plain
-// sum of squares, which is not the minimised one, are therefore held to 8 digits.
+// between MOXEL's 209.596813 and the reference's 209.5968157). The estimates are therefore
+// held to 8 digits. The plain sum of squares is not the minimised one: it moves to first
+// order with the estimates, and is held to 7 digits.
 constexpr double SOLVER_AGREEMENT = 1e-7;
+constexpr double PLAIN_SUM_AGREEMENT = 1e-6;
 
 std::vector<std::string> words(const std::string& line)
 {
@@ -118,6 +120,7 @@ TEST(WeightedFit, MatchesTheReferenceToThePrintedDigits)
         {"puromycin_relative", 2, false, false}, {"puromycin_absolute", 2, true, false},
         {"dnase_relative", 3, false, false},     {"dnase_absolute", 3, true, false},
         {"decay_relative", 3, false, true},      {"decay_absolute", 3, true, true},
+        {"puromycin_predicted", 2, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,7 +143,7 @@ TEST(WeightedFit, MatchesTheReferenceToThePrintedDigits)
         expectPrinted(valueAfter(listing, "Weighted sum of squared deviations"), reference.at(key + "wss")[0],
                       "weighted sum of squares");
         expectPrinted(valueAfter(listing, "Final sum of squared deviations"), reference.at(key + "ss")[0],
-                      "plain sum of squares", SOLVER_AGREEMENT);
+                      "plain sum of squares", PLAIN_SUM_AGREEMENT);
 
         const std::vector<std::string> cov = rowsAfter(listing, "Variance-Covariance Matrix", c.p);
         ASSERT_EQ(cov.size(), (size_t)c.p);

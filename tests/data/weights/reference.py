@@ -8,10 +8,15 @@ Relative weights w are sigma = 1/sqrt(w) with absolute_sigma=False (covariance s
 sum w r^2 / (n - p)); absolute weights the same sigma with absolute_sigma=True. The
 derived half-life ln(2)/k has the analytic gradient -ln(2)/k^2, so its standard error is
 ln(2)/k^2 * se(k) exactly.
+
+Weights that follow the model (1/Predicted) make the objective sum (y - f)^2 / f, which
+curve_fit cannot state; that case is solved by least_squares on the residuals
+(f - y)/sqrt(f) with their analytic Jacobian f' (f + y) / (2 f^1.5), and its covariance
+is s^2 (J'J)^-1 of those residuals, weights' own dependence on the parameters included.
 """
 import math
 import numpy as np
-from scipy.optimize import curve_fit
+from scipy.optimize import curve_fit, least_squares
 from scipy.stats import chi2
 
 
@@ -65,3 +70,26 @@ with open("reference.txt", "w") as out:
         if f is decay:
             k, sek = b[1], se[1]
             out.write("%s halflife %.15e %.15e\n" % (name, math.log(2) / k, math.log(2) / k ** 2 * sek))
+
+    # Weights 1/Predicted (Poisson-like counts), relative.
+    name = "puromycin_predicted"
+    def residual(b):
+        f = michaelis(conc, *b)
+        return (f - rate) / np.sqrt(f)
+    def jacobian(b):
+        f = michaelis(conc, *b)
+        df = np.stack([conc / (b[1] + conc), -b[0] * conc / (b[1] + conc) ** 2], 1)
+        return df * ((f + rate) / (2 * f ** 1.5))[:, None]
+    fit = least_squares(residual, [200, 0.1], jac=jacobian, method="lm", xtol=1e-15, ftol=1e-15, gtol=1e-15)
+    b = fit.x
+    r = fit.fun
+    wss = float(np.sum(r * r))
+    J = jacobian(b)
+    cov = wss / (len(rate) - 2) * np.linalg.inv(J.T @ J)
+    se = np.sqrt(np.diag(cov))
+    out.write("%s estimate %s\n" % (name, " ".join("%.15e" % v for v in b)))
+    out.write("%s stderr %s\n" % (name, " ".join("%.15e" % v for v in se)))
+    out.write("%s t %s\n" % (name, " ".join("%.15e" % v for v in b / se)))
+    out.write("%s wss %.15e\n" % (name, wss))
+    out.write("%s ss %.15e\n" % (name, float(np.sum((rate - michaelis(conc, *b)) ** 2))))
+    out.write("%s covariance %s\n" % (name, " ".join("%.15e" % v for v in cov.ravel())))
