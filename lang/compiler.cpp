@@ -619,6 +619,7 @@ Instruction* compileProgram(const LineSource* source)
     if (compileErrorCount() != 0 || lexerFatalError() || memOutOfMemory()) {
         freeCode();
         freeAllNodes();
+        uncertaintyReset();
         freeAllTokens();
         return nullptr;
     }
@@ -787,4 +788,5 @@ void compilerReleaseAll()
     freePlots();
     freeObservations();
     settingsReset();
+    uncertaintyReset();
 }
