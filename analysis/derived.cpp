@@ -15,7 +15,6 @@
 #include "exec/operators.h"
 #include "exec/specfun.h"
 #include "lang/data.h"
-#include "lang/options.h"
 #include "lang/symbols.h"
 #include "lang/uncertainty.h"
 #include "support/allocator.h"
@@ -99,7 +98,8 @@ void derivedCompute(AnalysisResults& results)
         return;
     const int n = observationCount;
     const int p = parameterCount;
-    results.derived = static_cast<DerivedStatistics*>(memalloc_zero(sizeof(DerivedStatistics) * (size_t)count, TAG_DERIVED));
+    results.derived =
+        static_cast<DerivedStatistics*>(memalloc_zero(sizeof(DerivedStatistics) * (size_t)count, TAG_DERIVED));
     double* b = memalloc_doubles((size_t)(p > 0 ? 3 * p : 1), TAG_DERIVED);
     if (!results.derived || !b) {
         if (b)
@@ -156,9 +156,10 @@ void derivedCompute(AnalysisResults& results)
         d.tAvailable = ps.tAvailable;
         d.tValue = ps.tValue;
         d.probT = ps.probT;
-        const double level = settings.confidenceLevel < RESULTS_LEVEL_FLOOR ? RESULTS_LEVEL_FLOOR
-                                                                           : settings.confidenceLevel;
-        const double t = inverseStudentT((level + 1) * 0.5, n - p);
+        // The limits use the level and quantile of the parameters' confidence intervals.
+        if (!results.intervals)
+            continue;
+        const double t = inverseStudentT((results.intervalLevel + 1) * 0.5, n - p);
         d.lowerLimit = d.value - t * d.stdError;
         d.upperLimit = d.value + t * d.stdError;
     }

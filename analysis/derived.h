@@ -15,8 +15,8 @@ struct DerivedStatistics {
     bool tAvailable;            // stdError positive and finite
     double tValue;              // value / stdError
     double probT;               // two-sided, at least STAT_PROB_FLOOR
-    double lowerLimit;          // value - q stdError at the confidence level
-    double upperLimit;          // value + q stdError
+    double lowerLimit;          // value - q stdError at the confidence level (when results.intervals)
+    double upperLimit;          // value + q stdError (when results.intervals)
 };
 
 // Fills results.derived from the parameter estimates and the results' covariance; when

@@ -95,7 +95,8 @@ bool allocateArrays(int n, int p)
     driver.bestX = memalloc_doubles(cols, TAG_POINT);
     driver.bestSumSquares = INFINITY;
     return analysis.predicted && analysis.observed && analysis.covariance &&
-           analysis.initialGuess && (analysis.weights || !weightsActive()) && analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
+           analysis.initialGuess && (analysis.weights || !weightsActive()) && analysis.solverInts &&
+           analysis.solverReals && driver.x && driver.bestX;
 }
 
 void clearResultColumns(int n)

@@ -130,7 +130,8 @@ void writeSummary(const AnalysisResults& results)
         reportText("Maximum deviation for any observation = %s\n", MSG_NOT_COMPUTED);
     } else if (!minimise) {
         if (n - p > 0)
-            reportText(results.weights ? "Weighted standard error of estimate = %lG\n" : "Standard error of estimate = %lG\n",
+            reportText(results.weights ? "Weighted standard error of estimate = %lG\n"
+                                       : "Standard error of estimate = %lG\n",
                        std::sqrt(rs.residualSS / (n - p)));
         reportText("Average deviation = %lG\n", rs.absDev);
         reportText("Maximum deviation for any observation = %lG\n", rs.maxDev);
@@ -282,10 +283,9 @@ void reportDerivedQuantities(const AnalysisResults& results)
         return;
     }
     // Limits only where the parameters get them too: with a CONFIDENCE level.
-    const bool limits = settings.confidenceLevel != 0;
+    const bool limits = results.intervals;
     if (limits) {
-        const double level = settings.confidenceLevel < RESULTS_LEVEL_FLOOR ? RESULTS_LEVEL_FLOOR : settings.confidenceLevel;
-        reportText("\n\n                   ----  Derived Quantities (%.3lf%% limits)  ----\n\n", 100 * level);
+        reportText("\n\n                   ----  Derived Quantities (%.3lf%% limits)  ----\n\n", 100 * results.intervalLevel);
         reportText("  Quantity        Value          Standard error      t      Prob(t)     Lower limit       Upper limit\n");
         reportText("----------  ----------------  --------------  ---------  -------  ----------------  ----------------\n");
     } else {

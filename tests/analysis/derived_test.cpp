@@ -149,8 +149,11 @@ TEST(DerivedQuantity, DeltaMethodUsesTheFullCovariance)
     // The parameter file: the estimates, then the derived values in statement order.
     const std::vector<std::string> par = splitLines(readTextFile(run.folder + "/fit.par"));
     ASSERT_EQ(par.size(), 4u);
-    EXPECT_NEAR(std::strtod(par[2].c_str(), nullptr), std::strtod(par[0].c_str(), nullptr) + std::strtod(par[1].c_str(), nullptr), 1e-12);
-    EXPECT_NEAR(std::strtod(par[3].c_str(), nullptr), std::strtod(par[0].c_str(), nullptr) / std::strtod(par[1].c_str(), nullptr), 1e-12);
+    double values[4];
+    for (int k = 0; k < 4; ++k)
+        values[k] = std::strtod(par[k].c_str(), nullptr);
+    EXPECT_NEAR(values[2], values[0] + values[1], 1e-12);
+    EXPECT_NEAR(values[3], values[0] / values[1], 1e-12);
 }
 
 // No standard error is better than a wrong one: a fit that did not converge properly, one
@@ -195,6 +198,8 @@ TEST(DerivedQuantity, RefusesWithAReasonWhenThereIsNoBasis)
 
 TEST(DerivedQuantity, CompileChecks)
 {
+    const char* const MSG_NESTED = "Error: WEIGHT and DERIVED statements must stand outside blocks and control statements";
+    const std::string head = "VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n";
     const struct {
         const char* statements;
         const char* message;
@@ -208,13 +213,12 @@ TEST(DerivedQuantity, CompileChecks)
         {"WEIGHT 1;\nWEIGHT ABSOLUTE 2;\n", "Error: Only one WEIGHT statement is allowed"},
         {"WEIGHT 1 / x\nDERIVED d = a;\n", "Error: Invalid WEIGHT expression syntax"},
         {"WEIGHT 1 / x\nCONFIDENCE 95;\n", "Error: Missing semicolon at end of statement"},
-        {"IF (1) WEIGHT 2;\n", "Error: WEIGHT and DERIVED statements must stand outside blocks and control statements"},
-        {"{ DERIVED d = a; }\n", "Error: WEIGHT and DERIVED statements must stand outside blocks and control statements"},
+        {"IF (1) WEIGHT 2;\n", MSG_NESTED},
+        {"{ DERIVED d = a; }\n", MSG_NESTED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.statements);
-        const MoxelRun run = runMoxel(std::string("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n") +
-                                      c.statements + LINE_DATA);
+        const MoxelRun run = runMoxel(head + c.statements + LINE_DATA);
         EXPECT_NE(run.listing.find(c.message), std::string::npos) << run.listing;
         EXPECT_EQ(run.listing.find("Final Results"), std::string::npos);
     }
