@@ -15,6 +15,7 @@
 #include "analysis/helper.h"
 #include "analysis/share.h"
 #include "analysis/solver.h"
+#include "analysis/weights.h"
 #include "exec/block.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
@@ -23,6 +24,7 @@
 #include "lang/expr.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "lang/uncertainty.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 
@@ -84,6 +86,7 @@ bool allocateArrays(int n, int p)
     analysis.observed = memalloc_doubles(rows, TAG_RESULTS);
     analysis.covariance = (double*)memalloc_zero(cols * cols * sizeof(double), TAG_RESULTS);
     analysis.initialGuess = (double*)memalloc_zero(cols * sizeof(double), TAG_RESULTS);
+    analysis.weights = weightsActive() ? (double*)memalloc_zero(rows * sizeof(double), TAG_RESULTS) : nullptr;
     analysis.allocatedRows = n;
     analysis.allocatedParameters = p;
     analysis.solverInts = memalloc_ints((size_t)solverIntsLength(p), TAG_RESULTS);
@@ -92,7 +95,8 @@ bool allocateArrays(int n, int p)
     driver.bestX = memalloc_doubles(cols, TAG_POINT);
     driver.bestSumSquares = INFINITY;
     return analysis.predicted && analysis.observed && analysis.covariance &&
-           analysis.initialGuess && analysis.solverInts && analysis.solverReals && driver.x && driver.bestX;
+           analysis.initialGuess && (analysis.weights || !weightsActive()) && analysis.solverInts &&
+           analysis.solverReals && driver.x && driver.bestX;
 }
 
 void clearResultColumns(int n)
@@ -171,6 +175,7 @@ void releaseResultArrays()
     freeArray(analysis.observed);
     freeArray(analysis.covariance);
     freeArray(analysis.initialGuess);
+    freeArray(analysis.weights);
     releaseCollected();
     releaseSolverArrays();
     analysis.allocatedRows = 0;
@@ -206,6 +211,13 @@ void quietResidualsForSolver(int n, int p, const double* x, int* nf, double* r, 
 bool evaluationsIndependent()
 {
     return !exprCallsFunction(FN_RANDOM) && !exprCallsFunction(FN_PRINTF);
+}
+
+// The block form evaluates the model only; a weighted fit needs the weight of each
+// observation in the frame that just ran it, so it takes the per-observation path.
+bool blockPath()
+{
+    return blockAvailable() && !weightsActive();
 }
 
 void progressForSolver(int iteration, double f, void*)
@@ -352,7 +364,7 @@ void finalPass(RunFrame* frame, int n)
 {
     runReset(frame);
     const bool collect = collectPrepare(n);
-    const bool blocks = blockAvailable() && !settings.functionMinimization;
+    const bool blocks = blockPath() && !settings.functionMinimization;
     const bool shared = blocks && shareBlocks(frame, n, analysis.predicted, analysis.observed);
     for (int first = 0; first < n; first += BLOCK_ROWS) {
         const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
@@ -362,7 +374,9 @@ void finalPass(RunFrame* frame, int n)
         for (int i = first; i < first + count; ++i) {
             analysis.predicted[i] = 0.0;
             analysis.observed[i] = 0.0;
-            runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            const bool ok = runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            if (analysis.weights && (!ok || !weightsEvaluate(frame, i, &analysis.weights[i])))
+                analysis.weights[i] = 0.0;
             // Without blocks this loop is itself a run over every observation in order.
             if (collect && !blocks)
                 collectRow(frame, i);
@@ -378,7 +392,7 @@ double finalPassSumSquares(int n)
     double sum = 0.0;
     for (int i = 0; i < n; ++i) {
         const double d = analysis.observed[i] - analysis.predicted[i];
-        sum += d * d;
+        sum += (analysis.weights ? analysis.weights[i] : 1.0) * d * d;
     }
     return sum;
 }
@@ -443,6 +457,8 @@ void takeOverResults()
     results.covariance = analysis.covariance;
     results.initialGuess = analysis.initialGuess;
     results.collected = analysis.collected;
+    results.weights = analysis.weights;
+    results.weightAbsolute = weightsActive() && uncertainty.weightAbsolute;
 }
 
 }  // namespace
@@ -517,6 +533,24 @@ int driverRun()
     return code;
 }
 
+namespace {
+
+// Absolute weights: the solver's matrix is s_w^2 (J'WJ)^-1 with s_w^2 = sum w r^2 /
+// max(1, n - p); the known errors ask for (J'WJ)^-1 itself. An exact fit (s_w = 0)
+// leaves nothing to divide by, and the matrix is then declared not computed.
+void unscaleCovariance(int n, int p, double weightedSS)
+{
+    const double s2 = weightedSS / std::fmax(1.0, (double)(n - p));
+    if (!(s2 > 0) || !std::isfinite(s2)) {
+        covarianceTakeOver(COV_NOT_COMPUTED, nullptr, analysis.covariance, p, &analysis.covarianceState);
+        return;
+    }
+    for (long k = 0; k < (long)p * p; ++k)
+        analysis.covariance[k] /= s2;
+}
+
+}  // namespace
+
 int driverSolve()
 {
     const int n = observationCount;
@@ -537,7 +571,7 @@ int driverSolve()
     // cores, which balances the work better than two Jacobian columns side by side (a
     // column whose parameter reaches only kept values is cheap); others evaluate two
     // columns at once.
-    if (evaluationsIndependent() && !blockAvailable()) {
+    if (evaluationsIndependent() && !blockPath()) {
         callbacks.quietResiduals = quietResidualsForSolver;
         callbacks.helperContext = shareHelperFrame();
     }
@@ -561,6 +595,8 @@ int driverSolve()
     const int status = aborted() ? 0 : iv[IV_COVARIANCE];
     covarianceTakeOver(status, status >= 1 ? v + (status - 1) : nullptr, analysis.covariance, p,
                        &analysis.covarianceState);
+    if (status >= 1 && weightsActive() && uncertainty.weightAbsolute)
+        unscaleCovariance(n, p, 2.0 * v[V_F]);
     if (aborted())
         return STOP_ABORTED;
     analysis.iterationCount = iv[IV_NITER];
@@ -587,6 +623,16 @@ bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
         *nf = 0;
         return false;
     }
+    if (!weightsActive())
+        return true;
+    // The solver sees sqrt(w_i) r_i, so that its sum of squares is sum w_i r_i^2.
+    double w = 0.0;
+    if (!weightsEvaluate(frame, i, &w)) {
+        r[i] = 0.0;
+        *nf = 0;
+        return false;
+    }
+    r[i] *= std::sqrt(w);
     return true;
 }
 
@@ -598,7 +644,7 @@ bool residualOfObservation(RunFrame* frame, int i, int* nf, double* r)
 bool regressionResiduals(RunFrame* frame, int n, int* nf, double* r, bool* blockSums)
 {
     *blockSums = false;
-    if (!blockAvailable()) {
+    if (!blockPath()) {
         for (int i = 0; i < n; ++i)
             if (!residualOfObservation(frame, i, nf, r))
                 return false;

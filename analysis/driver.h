@@ -14,6 +14,7 @@ struct AnalysisState {
     double* predicted;          // n predicted values at the final parameters ("comp")
     double* observed;           // n observed values at the final parameters ("comp")
     double* covariance;         // p x p, row-major; all zero when not available ("comp")
+    double* weights;            // n weights at the final parameters in a weighted fit, else null ("comp")
     double* initialGuess;       // p starting values of the final solve: the initial guesses, with the
                                 // best grid values for swept parameters ("comp")
     int* solverInts;            // solver integer workspace, live during the solves only

@@ -12,6 +12,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include "analysis/derived.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "lang/data.h"
@@ -215,12 +216,13 @@ struct OutputColumn {
     OutputItemKind kind;
     const double* base;         // values, or the predicted values of a residual; null gives 0
     const double* observed;     // observed values of a residual
+    const double* weights;      // weights of a weighted residual; null: every weight is 1
     int stride;                 // doubles between the values of successive rows
 };
 
 OutputColumn resolveColumn(const AnalysisResults& results, const Symbol* item)
 {
-    OutputColumn column = {outputItemKind(item), nullptr, nullptr, 1};
+    OutputColumn column = {outputItemKind(item), nullptr, nullptr, nullptr, 1};
     switch (column.kind) {
     case OUTPUT_ITEM_OBS:
         break;
@@ -230,6 +232,11 @@ OutputColumn resolveColumn(const AnalysisResults& results, const Symbol* item)
     case OUTPUT_ITEM_RESIDUAL:
         column.base = results.observed ? results.predicted : nullptr;
         column.observed = results.observed;
+        break;
+    case OUTPUT_ITEM_WEIGHTED_RESIDUAL:
+        column.base = results.observed ? results.predicted : nullptr;
+        column.observed = results.observed;
+        column.weights = results.weights;
         break;
     case OUTPUT_ITEM_INPUT:
     case OUTPUT_ITEM_COMPUTED:
@@ -247,6 +254,8 @@ double columnValue(const OutputColumn& column, int i)
         return 0.0;
     if (column.kind == OUTPUT_ITEM_RESIDUAL)
         return column.observed[i] - column.base[i];
+    if (column.kind == OUTPUT_ITEM_WEIGHTED_RESIDUAL)
+        return (column.weights ? std::sqrt(column.weights[i]) : 1.0) * (column.observed[i] - column.base[i]);
     return column.base[(size_t)i * column.stride];
 }
 
@@ -260,6 +269,8 @@ OutputItemKind outputItemKind(const Symbol* item)
         return OUTPUT_ITEM_PREDICTED;
     if (strcasecmp(item->name, OUTPUT_RESIDUAL) == 0)
         return OUTPUT_ITEM_RESIDUAL;
+    if (strcasecmp(item->name, OUTPUT_WEIGHTED_RESIDUAL) == 0)
+        return OUTPUT_ITEM_WEIGHTED_RESIDUAL;
     if (item->kind == SYM_INPUT)
         return OUTPUT_ITEM_INPUT;
     return OUTPUT_ITEM_COMPUTED;
@@ -377,6 +388,10 @@ std::string outputWriteParameterFile()
         return "Error: unable to open parameter output file: " + safeFileFullPath(name) + " (" + reason + ")\n";
     for (int j = 0; j < parameterCount; ++j)
         outputParameterLine(file, parameters[j]->value);
+    // Derived quantities follow the parameters, in statement order.
+    for (int k = 0; k < results.derivedCount; ++k)
+        if (results.derived[k].valueComputed)
+            outputParameterLine(file, results.derived[k].value);
     return closeOutput(&safe, true, "parameter output file", name);
 }
 

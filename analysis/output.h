@@ -14,6 +14,7 @@ constexpr int COLUMN_FORMAT_SIZE = 8;       // longest format "%13.5lE" plus its
 constexpr const char* OUTPUT_OBS = "$OBS";
 constexpr const char* OUTPUT_PREDICTED = "$PREDICTED";
 constexpr const char* OUTPUT_RESIDUAL = "$RESIDUAL";
+constexpr const char* OUTPUT_WEIGHTED_RESIDUAL = "$WRESIDUAL";
 
 // Where an OUTPUT item's values come from.
 enum OutputItemKind {
@@ -21,7 +22,8 @@ enum OutputItemKind {
     OUTPUT_ITEM_PREDICTED = 1,  // the predicted value
     OUTPUT_ITEM_RESIDUAL = 2,   // observed - predicted
     OUTPUT_ITEM_INPUT = 3,      // an input variable, read from the observations
-    OUTPUT_ITEM_COMPUTED = 4    // any other variable: a column the final pass collected
+    OUTPUT_ITEM_COMPUTED = 4,   // any other variable: a column the final pass collected
+    OUTPUT_ITEM_WEIGHTED_RESIDUAL = 5   // sqrt(w) (observed - predicted); the residual when unweighted
 };
 OutputItemKind outputItemKind(const Symbol* item);
 

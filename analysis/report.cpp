@@ -10,6 +10,7 @@
 #include <string>
 
 #include "analysis/covariance.h"
+#include "analysis/derived.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/timestamp.h"
@@ -72,6 +73,23 @@ void appendRatio(std::string& text, double value)
     text += buffer;
 }
 
+// The sums of a weighted fit, and the line that says which covariance convention holds.
+void writeWeightedSums(const AnalysisResults& results)
+{
+    const WeightedStats& ws = results.weighted;
+    reportText("Final sum of squared deviations = %14.7lE\n", ws.plainResidualSS);
+    reportText("Weighted sum of squared deviations = %14.7lE\n", ws.residualSS);
+    reportText("Final sum of deviations = %14.7lE\n", results.residuals.sumDev);
+    if (results.weightAbsolute) {
+        reportText("Weights are absolute (1/sigma^2): covariance = (J'WJ)^-1, not scaled\n");
+        if (ws.df > 0)
+            reportText("Chi-square = %lG with %d degrees of freedom, Prob(chi-square) = %.5lf\n", ws.residualSS,
+                       ws.df, ws.probChiSquare);
+    } else {
+        reportText("Weights are relative: covariance = s^2 (J'WJ)^-1, s^2 = weighted SS / (n - p)\n");
+    }
+}
+
 void writeSummary(const AnalysisResults& results)
 {
     const ResidualStats& rs = results.residuals;
@@ -100,6 +118,8 @@ void writeSummary(const AnalysisResults& results)
             reportText("Final sum of deviations = %s\n", MSG_NOT_COMPUTED);
     } else if (minimise) {
         reportText("Final function value = %14.7lE\n", results.predicted ? results.predicted[0] : 0.0);
+    } else if (results.weights) {
+        writeWeightedSums(results);
     } else {
         reportText("Final sum of squared deviations = %14.7lE\n", results.finalSumSquares);
         reportText("Final sum of deviations = %14.7lE\n", rs.sumDev);
@@ -110,14 +130,23 @@ void writeSummary(const AnalysisResults& results)
         reportText("Maximum deviation for any observation = %s\n", MSG_NOT_COMPUTED);
     } else if (!minimise) {
         if (n - p > 0)
-            reportText("Standard error of estimate = %lG\n", std::sqrt(rs.residualSS / (n - p)));
+            reportText(results.weights ? "Weighted standard error of estimate = %lG\n"
+                                       : "Standard error of estimate = %lG\n",
+                       std::sqrt(rs.residualSS / (n - p)));
         reportText("Average deviation = %lG\n", rs.absDev);
         reportText("Maximum deviation for any observation = %lG\n", rs.maxDev);
-        if (rs.rSquared > 0) {
+        if (rs.rSquared > 0 && results.weights) {
+            reportText("Proportion of weighted variance explained (weighted R^2) = %.4lf  (%.2lf%%)\n",
+                       rs.rSquared, 100 * rs.rSquared);
+            reportText("Adjusted weighted coefficient of determination (weighted Ra^2) = %.4lf  (%.2lf%%)\n",
+                       rs.adjRSquared, 100 * rs.adjRSquared);
+        } else if (rs.rSquared > 0) {
             reportText("Proportion of variance explained (R^2) = %.4lf  (%.2lf%%)\n",
                        rs.rSquared, 100 * rs.rSquared);
             reportText("Adjusted coefficient of multiple determination (Ra^2) = %.4lf  (%.2lf%%)\n",
                        rs.adjRSquared, 100 * rs.adjRSquared);
+        }
+        if (rs.rSquared > 0) {
             reportText("Durbin-Watson test for autocorrelation = %.3lf\n", rs.durbinWatson);
             if (!(rs.durbinWatson >= DW_AUTOCORRELATION))
                 reportText("This Durbin-Watson value indicates autocorrelation or inappropriate function.\n");
@@ -247,6 +276,55 @@ void reportParameterTable(const AnalysisResults& results)
     }
 }
 
+void reportDerivedQuantities(const AnalysisResults& results)
+{
+    if (results.derivedReason) {
+        reportText("\n\nDerived quantities have no standard errors: %s.\n", results.derivedReason);
+        return;
+    }
+    // Limits only where the parameters get them too: with a CONFIDENCE level.
+    const bool limits = results.intervals;
+    if (limits) {
+        reportText("\n\n                   ----  Derived Quantities (%.3lf%% limits)  ----\n\n", 100 * results.intervalLevel);
+        reportText("  Quantity        Value          Standard error      t      Prob(t)     Lower limit       Upper limit\n");
+        reportText("----------  ----------------  --------------  ---------  -------  ----------------  ----------------\n");
+    } else {
+        reportText("\n\n                   ----  Derived Quantities  ----\n\n");
+        reportText("  Quantity        Value          Standard error      t      Prob(t)\n");
+        reportText("----------  ----------------  --------------  ---------  -------\n");
+    }
+    for (int k = 0; k < results.derivedCount; ++k) {
+        const DerivedStatistics& d = results.derived[k];
+        std::string row;
+        appendf(row, "%10s", d.name);
+        if (!d.valueComputed) {
+            reportText("%s  not computed (the expression cannot be evaluated at the estimates)\n", row.c_str());
+            continue;
+        }
+        appendf(row, "  %16.9lG", d.value);
+        if (!d.hasStatistics) {
+            appendf(row, "  %14s  %9s  %7s", REPORT_NOT_AVAILABLE, REPORT_NOT_AVAILABLE, REPORT_NOT_AVAILABLE);
+            if (limits)
+                appendf(row, "  %16s  %16s", REPORT_NOT_AVAILABLE, REPORT_NOT_AVAILABLE);
+        } else {
+            ParameterStatistics ps = {};
+            ps.tAvailable = d.tAvailable;
+            ps.tValue = d.tValue;
+            ps.probT = d.probT;
+            char t[32];
+            char prob[32];
+            reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
+            appendf(row, "  %14.7lG  %s  %s", d.stdError, t, prob);
+            if (limits)
+                appendf(row, "  %16.9lG  %16.9lG", d.lowerLimit, d.upperLimit);
+        }
+        reportText("%s\n", row.c_str());
+    }
+    for (int k = 0; k < results.derivedCount; ++k)
+        if (results.derived[k].valueComputed && results.derived[k].missing)
+            reportText("%s: no standard error, %s.\n", results.derived[k].name, results.derived[k].missing);
+}
+
 void reportAnalysisOfVariance(const AnalysisResults& results)
 {
     const VarianceTable& table = results.variance;
@@ -254,7 +332,10 @@ void reportAnalysisOfVariance(const AnalysisResults& results)
     if (!table.shown)
         return;
     const bool wide = table.wide;
-    reportText("\n\n%s----  Analysis of Variance  ----\n\n", wide ? "                  " : "");
+    if (results.weights)
+        reportText("\n\n%s----  Weighted Analysis of Variance  ----\n\n", wide ? "               " : "");
+    else
+        reportText("\n\n%s----  Analysis of Variance  ----\n\n", wide ? "                  " : "");
     reportText("  Source     DF   Sum of Squares%s\n", wide ? "    Mean Square    F value   Prob(F)" : "");
     reportText("----------  ----  --------------%s\n", wide ? "  --------------  ---------  -------" : "");
     std::string row;
@@ -322,6 +403,8 @@ void reportListing(const AnalysisResults& results)
     reportParameterTable(results);
     if (!results.parameterFileMessage.empty())
         reportText("%s", results.parameterFileMessage.c_str());
+    if (results.derivedCount > 0)
+        reportDerivedQuantities(results);
     if (!settings.functionMinimization && results.residualsComputed)
         reportAnalysisOfVariance(results);
     if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)

@@ -19,6 +19,7 @@ void reportListing(const AnalysisResults& results);
 void reportDescriptiveStatistics(const AnalysisResults& results);
 void reportCorrelationMatrix(const AnalysisResults& results);
 void reportParameterTable(const AnalysisResults& results);
+void reportDerivedQuantities(const AnalysisResults& results);
 void reportAnalysisOfVariance(const AnalysisResults& results);
 void reportConfidenceIntervals(const AnalysisResults& results);
 void reportCovarianceMatrix(const AnalysisResults& results);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "analysis/derived.h"
 #include "analysis/helper.h"
 #include "exec/specfun.h"
 #include "exec/timestamp.h"
@@ -144,6 +145,8 @@ void releaseComputed()
     results.intervals = false;
     results.intervalLevel = 0.0;
     results.finishTime = 0.0;
+    results.weighted = WeightedStats{};
+    derivedRelease(results);
     results.parameterFileMessage.clear();
 }
 
@@ -167,6 +170,23 @@ void computeVarianceTable(int n, int p)
         table.probF = STAT_PROB_FLOOR;
 }
 
+// A weighted fit states its figures in weighted terms: the sums of squares of the
+// analysis of variance, the standard error of estimate and R^2 become the weighted ones,
+// consistent with the covariance. The deviations (sum, average, largest) and the
+// Durbin-Watson figure stay those of the plain residuals observed - predicted.
+void applyWeights(int n, int p)
+{
+    results.weighted = weightsStatistics(results.observed, results.predicted, results.weights, n, p);
+    ResidualStats& rs = results.residuals;
+    rs.totalSS = results.weighted.totalSS;
+    rs.residualSS = results.weighted.residualSS;
+    rs.regressionSS = rs.totalSS - rs.residualSS;
+    if (rs.regressionSS < 0)
+        rs.regressionSS = 0;
+    rs.rSquared = results.weighted.rSquared;
+    rs.adjRSquared = results.weighted.adjRSquared;
+}
+
 }  // namespace
 
 void resultsCompute()
@@ -180,12 +200,15 @@ void resultsCompute()
         startVariables(n, &job, &started);
     if (!settings.functionMinimization && results.observed && results.predicted)
         results.residuals = statisticsResiduals(results.observed, results.predicted, n, p);
+    if (results.weights && results.observed && results.predicted)
+        applyWeights(n, p);
     results.finishTime = localMoment();
     computeVarianceTable(n, p);
     computeParameters(n, p);
     if (!settings.functionMinimization)
         finishVariables(&job, started);
     computeCorrelations(n);
+    derivedCompute(results);
     results.computed = true;
 }
 
@@ -202,6 +225,8 @@ void resultsRelease()
     results.covariance = nullptr;
     results.initialGuess = nullptr;
     results.collected = CollectedColumns{};
+    results.weights = nullptr;
+    results.weightAbsolute = false;
 }
 
 const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stride)

@@ -6,8 +6,10 @@
 
 #include "analysis/covariance.h"
 #include "analysis/statistics.h"
+#include "analysis/weights.h"
 
 struct Symbol;
+struct DerivedStatistics;
 
 // ORDER STOP: the analysis's stop codes; reason texts in report.cpp.
 enum StopCode {
@@ -62,6 +64,8 @@ struct AnalysisResults {
     const double* covariance;           // p x p, row-major; all zero when not available
     const double* initialGuess;         // p starting values of the final solve
     CollectedColumns collected;         // the OUTPUT and CORRELATE variables the program computes
+    const double* weights;              // n weights of a weighted fit at the final parameters, else null
+    bool weightAbsolute;                // the weights are 1/sigma^2: the covariance is not scaled
     // Computed from the above:
     ResidualStats residuals;            // residual sums; all zero in function minimisation
     VarianceTable variance;             // analysis of variance
@@ -75,6 +79,10 @@ struct AnalysisResults {
     bool intervals;                     // the confidence limits of parameters are computed
     double intervalLevel;               // confidence level used for them, at least 0.50001
     double finishTime;                  // local moment at which the analysis completed
+    WeightedStats weighted;             // weighted sums; meaningful when weights is not null
+    DerivedStatistics* derived;         // one row per DERIVED quantity ("rslt"), or null
+    int derivedCount;                   // rows in derived
+    const char* derivedReason;          // why derived quantities have no standard errors, or null
     std::string parameterFileMessage;   // error lines of the POUTPUT file, empty when it was written
 };
 

@@ -7,6 +7,7 @@
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "lang/uncertainty.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 
@@ -40,6 +41,7 @@ const char MSG_OTHER_DEPENDENT[] = "A different dependent variable was used in a
 const char MSG_FUNCTION_SYNTAX[] = "Invalid Function expression syntax";
 const char MSG_NO_FUNCTION[] = "Program must have a FUNCTION statement";
 const char MSG_NO_PLOTS[] = "Cannot do plots with function minimization type analysis.";
+const char MSG_WEIGHT_MINIMIZATION[] = "WEIGHT needs observations; a program without VARIABLES has none";
 const char MSG_NO_MEMORY[] = "Insufficient memory space available";
 
 
@@ -490,6 +492,8 @@ void checkProgram()
     if (!compiler.functionSeen)
         compileError(lexerCurrentLine(), MSG_NO_FUNCTION);
     eliminateUnusedParameters();
+    if (inputVariableCount == 0 && uncertainty.weightTree)
+        compileError(uncertainty.weightLine, MSG_WEIGHT_MINIMIZATION);
     if (inputVariableCount == 0) {
         settings.functionMinimization = true;
         observationCount = parameterCount;
@@ -548,6 +552,8 @@ void compileStatementToken(Token* token)
         compileKeywordStatement(token);
         return;
     default:
+        if (uncertaintyCompileStatement(token, compiler.statementDepth > 1))
+            return;
         compileExpressionStatement(token);
         return;
     }
@@ -585,6 +591,7 @@ Instruction* compileProgram(const LineSource* source)
     compiler.statementLine = nullptr;
     settings.sweepCount = 0;
     settings.parameterOutputFile.clear();
+    uncertaintyReset();
     observationCount = 0;
     lexerReset(source);
 
@@ -612,6 +619,7 @@ Instruction* compileProgram(const LineSource* source)
     if (compileErrorCount() != 0 || lexerFatalError() || memOutOfMemory()) {
         freeCode();
         freeAllNodes();
+        uncertaintyReset();
         freeAllTokens();
         return nullptr;
     }
@@ -780,4 +788,5 @@ void compilerReleaseAll()
     freePlots();
     freeObservations();
     settingsReset();
+    uncertaintyReset();
 }

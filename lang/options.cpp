@@ -81,6 +81,7 @@ struct OptionsState {
     Symbol outputObs;           // "$OBS": observation number
     Symbol outputPredicted;     // "$PREDICTED": predicted value
     Symbol outputResidual;      // "$RESIDUAL": observed minus predicted
+    Symbol outputWeightedResidual;  // "$WRESIDUAL": sqrt(weight) (observed minus predicted)
 };
 OptionsState optionsState;
 
@@ -191,7 +192,7 @@ std::string tokenText(const Token* token)
 Symbol* specialOutputItem(const char* name)
 {
     Symbol* items[] = {&optionsState.outputObs, &optionsState.outputPredicted,
-                       &optionsState.outputResidual};
+                       &optionsState.outputResidual, &optionsState.outputWeightedResidual};
     for (Symbol* item : items)
         if (strcasecmp(item->name, name) == 0)
             return item;
@@ -204,6 +205,7 @@ void resetSpecialItems()
     strcpy(optionsState.outputObs.name, "$OBS");
     strcpy(optionsState.outputPredicted.name, "$PREDICTED");
     strcpy(optionsState.outputResidual.name, "$RESIDUAL");
+    strcpy(optionsState.outputWeightedResidual.name, "$WRESIDUAL");
 }
 
 // A string option of a plot: KEYWORD '=' "text".
