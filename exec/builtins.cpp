@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "exec/functable.h"
 #include "exec/interpreter.h"
 #include "exec/operators.h"
 #include "exec/specfun.h"
 #include "lang/expr.h"
+#include "lang/functable.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/listing.h"

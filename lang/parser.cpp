@@ -2,7 +2,7 @@
 // call checks and constant folding.
 #include "lang/expr.h"
 
-#include "exec/functable.h"
+#include "lang/functable.h"
 #include "lang/lexer.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
