@@ -20,7 +20,7 @@
 #include "exec/interpreter.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
-#include "lang/expr.h"
+#include "lang/parser.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"

@@ -22,8 +22,8 @@
 #include "exec/vecmath.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
-#include "lang/expr.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 

@@ -16,9 +16,9 @@
 #include "exec/interpreter.h"
 #include "exec/operators.h"
 #include "exec/specfun.h"
-#include "lang/expr.h"
 #include "lang/functable.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
 

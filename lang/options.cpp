@@ -4,8 +4,8 @@
 #include "lang/options.h"
 
 #include "lang/compiler.h"
-#include "lang/expr.h"
 #include "lang/lexer.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"

@@ -1,6 +1,6 @@
 // Expression parser: recursive descent from tokens to ExprNode trees, name resolution,
 // call checks and constant folding.
-#include "lang/expr.h"
+#include "lang/parser.h"
 
 #include "lang/functable.h"
 #include "lang/lexer.h"
