@@ -173,9 +173,9 @@ bool callQualifies(const ExprNode* node)
     return code != FN_RANDOM && code != FN_PRINTF && code != FN_RETURN;
 }
 
-int compileNode(Preparation& prep, const ExprNode* node);
+int translateNode(Preparation& prep, const ExprNode* node);
 
-int compileCall(Preparation& prep, const ExprNode* node)
+int translateCall(Preparation& prep, const ExprNode* node)
 {
     if (!callQualifies(node)) {
         prep.failed = true;
@@ -189,7 +189,7 @@ int compileCall(Preparation& prep, const ExprNode* node)
             prep.failed = true;
             return -1;
         }
-        regs[count] = compileNode(prep, arg);
+        regs[count] = translateNode(prep, arg);
         if (regs[count] < 0)
             return -1;
         scalar = scalar && blockProgram.ops[regs[count]].scalar;
@@ -227,7 +227,7 @@ void choosePowerMode(BlockOp& op)
     }
 }
 
-int compileNode(Preparation& prep, const ExprNode* node)
+int translateNode(Preparation& prep, const ExprNode* node)
 {
     if (!node || prep.failed) {
         prep.failed = true;
@@ -244,7 +244,7 @@ int compileNode(Preparation& prep, const ExprNode* node)
     case NODE_ELEMENT:
         return readElement(prep, node);
     case NODE_CALL:
-        return compileCall(prep, node);
+        return translateCall(prep, node);
     case NODE_END:
         if (node->left || node->right)
             break;
@@ -257,7 +257,7 @@ int compileNode(Preparation& prep, const ExprNode* node)
     case NODE_NOT: {
         if (node->left)
             break;
-        int r = compileNode(prep, node->right);
+        int r = translateNode(prep, node->right);
         if (r < 0)
             return -1;
         BlockOp op = leaf(node->kind, blockProgram.ops[r].scalar);
@@ -269,11 +269,11 @@ int compileNode(Preparation& prep, const ExprNode* node)
     case NODE_NE: case NODE_AND: case NODE_OR: case NODE_COND: {
         if (node->kind == NODE_COND && !node->condition)
             break;
-        int l = compileNode(prep, node->left);
-        int r = l < 0 ? -1 : compileNode(prep, node->right);
+        int l = translateNode(prep, node->left);
+        int r = l < 0 ? -1 : translateNode(prep, node->right);
         int c = -1;
         if (r >= 0 && node->kind == NODE_COND)
-            c = compileNode(prep, node->condition);
+            c = translateNode(prep, node->condition);
         if (r < 0 || (node->kind == NODE_COND && c < 0))
             return -1;
         bool scalar = blockProgram.ops[l].scalar && blockProgram.ops[r].scalar && (c < 0 || blockProgram.ops[c].scalar);
@@ -294,7 +294,7 @@ int compileNode(Preparation& prep, const ExprNode* node)
 
 // An expression statement: an assignment to a scalar work variable gives that variable a
 // new register; any other statement is computed for its errors alone.
-void compileStatement(Preparation& prep, const ExprNode* tree)
+void translateStatement(Preparation& prep, const ExprNode* tree)
 {
     if (tree && tree->kind == NODE_ASSIGN && tree->left && tree->left->kind == NODE_ELEMENT) {
         const ExprNode* target = tree->left;
@@ -304,7 +304,7 @@ void compileStatement(Preparation& prep, const ExprNode* tree)
             prep.failed = true;
             return;
         }
-        const int value = compileNode(prep, tree->right);
+        const int value = translateNode(prep, tree->right);
         if (value >= 0) {
             prep.slotRegister[slot] = value;
             blockProgram.ops[value].root = true;
@@ -319,14 +319,14 @@ void compileStatement(Preparation& prep, const ExprNode* tree)
             prep.failed = true;
             return;
         }
-        int value = compileNode(prep, tree->right);
+        int value = translateNode(prep, tree->right);
         if (value >= 0) {
             prep.slotRegister[target->symbol->slot] = value;
             blockProgram.ops[value].root = true;
         }
         return;
     }
-    const int value = compileNode(prep, tree);
+    const int value = translateNode(prep, tree);
     if (value >= 0)
         blockProgram.ops[value].root = true;
 }
@@ -354,7 +354,7 @@ const Instruction* instructionAt(const Instruction* ip, int position)
     return ip && positionOf(ip) == position ? ip : nullptr;
 }
 
-void compileRegion(Preparation& prep, const Instruction* ip, int end);
+void translateRegion(Preparation& prep, const Instruction* ip, int end);
 
 // IF (condition) ... [ELSE ...]: both branches are compiled for every observation and
 // each work variable they set takes, per observation, the value of the branch its
@@ -363,7 +363,7 @@ void compileRegion(Preparation& prep, const Instruction* ip, int end);
 // it may not be read afterwards. Errors of a branch not taken make the block fall back
 // to the per-observation path, which runs only the branch taken. Returns the instruction
 // after the statement, or null.
-const Instruction* compileIf(Preparation& prep, const Instruction* ip)
+const Instruction* translateIf(Preparation& prep, const Instruction* ip)
 {
     const int here = positionOf(ip);
     const Instruction* elseStart = (const Instruction*)ip->operand2;
@@ -372,7 +372,7 @@ const Instruction* compileIf(Preparation& prep, const Instruction* ip)
         prep.failed = true;
         return nullptr;
     }
-    const int condition = compileNode(prep, (const ExprNode*)ip->operand1);
+    const int condition = translateNode(prep, (const ExprNode*)ip->operand1);
     if (condition < 0)
         return nullptr;
     blockProgram.ops[condition].root = true;
@@ -393,11 +393,11 @@ const Instruction* compileIf(Preparation& prep, const Instruction* ip)
         break;
     }
     const std::vector<int> before = prep.slotRegister;
-    compileRegion(prep, ip + 1, thenEnd);
+    translateRegion(prep, ip + 1, thenEnd);
     const std::vector<int> taken = prep.slotRegister;
     prep.slotRegister = before;
     if (end > elsePosition)
-        compileRegion(prep, elseStart, end);
+        translateRegion(prep, elseStart, end);
     if (prep.failed)
         return nullptr;
     for (size_t slot = 0; slot < taken.size(); slot++) {
@@ -419,7 +419,7 @@ const Instruction* compileIf(Preparation& prep, const Instruction* ip)
 }
 
 // The statements from ip up to position end (-1: to the end of the program).
-void compileRegion(Preparation& prep, const Instruction* ip, int end)
+void translateRegion(Preparation& prep, const Instruction* ip, int end)
 {
     while (ip && !prep.failed) {
         if (++prep.steps > MAX_STEPS) {
@@ -445,12 +445,12 @@ void compileRegion(Preparation& prep, const Instruction* ip, int end)
             ip = (const Instruction*)ip->operand1;
             break;
         case OP_JUMP_IF_FALSE:
-            ip = compileIf(prep, ip);
+            ip = translateIf(prep, ip);
             if (!ip)
                 prep.failed = true;
             break;
         case OP_EXPR:
-            compileStatement(prep, (const ExprNode*)ip->operand1);
+            translateStatement(prep, (const ExprNode*)ip->operand1);
             ip++;
             break;
         case OP_FUNCTION: {
@@ -460,7 +460,7 @@ void compileRegion(Preparation& prep, const Instruction* ip, int end)
                 return;
             }
             prep.functionSeen = true;
-            blockProgram.predicted = compileNode(prep, (const ExprNode*)ip->operand2);
+            blockProgram.predicted = translateNode(prep, (const ExprNode*)ip->operand2);
             const Symbol* dependent = (const Symbol*)ip->operand1;
             blockProgram.observed = dependent ? readSymbol(prep, dependent) : -1;
             if (blockProgram.predicted >= 0)
@@ -490,7 +490,7 @@ bool blockPrepare(const Instruction* entry)
     prep.functionSeen = false;
     prep.steps = 0;
     if (!prep.failed)
-        compileRegion(prep, entry, -1);
+        translateRegion(prep, entry, -1);
     blockProgram.available = !prep.failed && prep.functionSeen && blockProgram.predicted >= 0;
     if (!blockProgram.available)
         blockRelease();

@@ -83,7 +83,7 @@ struct RecordBuffer {
     size_t capacity;        // bytes of text
 };
 
-inline bool isDigit(char c)
+inline bool isFieldDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
@@ -287,7 +287,7 @@ bool hasDecimalCommas(const char* text, int variableCount)
                 return false;
             char character = *c;
             if (character == ',') {
-                if (comma || length == 0 || !isDigit(c[-1]) || !isDigit(c[1]))
+                if (comma || length == 0 || !isFieldDigit(c[-1]) || !isFieldDigit(c[1]))
                     return false;
                 comma = true;
                 character = '.';
@@ -330,7 +330,7 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
         while (*cursor == ' ' || *cursor == '\t' || *cursor == ',')
             ++cursor;
     }
-    const bool moreNumbers = isDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
+    const bool moreNumbers = isFieldDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
     if (moreNumbers && n > 0 && hasDecimalCommas(text, n)) {
         // Read as separators, the commas would give values that were never written. Every
         // record is likely written so: one message, and reading stops.

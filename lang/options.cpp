@@ -147,7 +147,7 @@ bool readNumericOption(const SourceLine* line, const char* missingMessage, doubl
     return true;
 }
 
-void copyText(char* target, const char* text)
+void copyTitleText(char* target, const char* text)
 {
     snprintf(target, TITLE_MAX + 1, "%s", text ? text : "");
 }
@@ -221,7 +221,7 @@ bool readPlotText(const SourceLine* line, const char* equalsMessage, const char*
         rejectStatement(line, quoteMessage, token);
         return false;
     }
-    copyText(target, token->text);
+    copyTitleText(target, token->text);
     freeToken(token);
     return true;
 }
@@ -506,25 +506,25 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
         plot->plotKind == PLOT_FUNCTION || plot->plotKind == PLOT_SCATTER;
     if (!plot->title[0] && !(plot->plotFlags & PLOTF_NOTITLE)) {
         if (functionOrScatter)
-            copyText(plot->title, settings.title);
+            copyTitleText(plot->title, settings.title);
         else if (plot->plotKind == PLOT_RESIDUAL)
-            copyText(plot->title, TEXT_RESIDUAL_TITLE);
+            copyTitleText(plot->title, TEXT_RESIDUAL_TITLE);
         else
-            copyText(plot->title, TEXT_NORMAL_TITLE);
+            copyTitleText(plot->title, TEXT_NORMAL_TITLE);
     }
     if (!plot->xLabel[0] && !(plot->plotFlags & PLOTF_NOXLABEL)) {
         if (plot->plotKind == PLOT_NORMAL)
-            copyText(plot->xLabel, TEXT_NORMAL_XLABEL);
+            copyTitleText(plot->xLabel, TEXT_NORMAL_XLABEL);
         else
-            copyText(plot->xLabel, plot->xVar->name);
+            copyTitleText(plot->xLabel, plot->xVar->name);
     }
     if (!plot->yLabel[0] && !(plot->plotFlags & PLOTF_NOYLABEL)) {
         if (functionOrScatter)
-            copyText(plot->yLabel, plot->yVar->name);
+            copyTitleText(plot->yLabel, plot->yVar->name);
         else if (plot->plotKind == PLOT_RESIDUAL)
-            copyText(plot->yLabel, TEXT_RESIDUAL_YLABEL);
+            copyTitleText(plot->yLabel, TEXT_RESIDUAL_YLABEL);
         else
-            copyText(plot->yLabel, TEXT_NORMAL_YLABEL);
+            copyTitleText(plot->yLabel, TEXT_NORMAL_YLABEL);
     }
     bool ok = true;
     if (plot->plotKind != PLOT_NORMAL && plot->xVar == plot->yVar) {
@@ -757,7 +757,7 @@ void compileTitle()
         rejectStatement(line, MSG_TITLE_QUOTES, token);
         return;
     }
-    copyText(settings.title, token->text);
+    copyTitleText(settings.title, token->text);
     freeToken(token);
     endStatement(line);
 }
