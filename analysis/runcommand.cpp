@@ -98,6 +98,7 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
     RunStart start = {RUN_NOT_COMPILED, "", ""};
     runCommandRelease();
     settingsReset();
+    builtinsReset();
     memResetFailure();
     // DATA, OUTPUT and POUTPUT names are resolved against the program's folder.
     programPath = path.empty() ? untitledPath() : path;
