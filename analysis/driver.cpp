@@ -244,9 +244,7 @@ int driverStart()
     driverWait();
     analysis.iterationCount = 1;
     analysisRunning.store(true);
-    abortRequested.store(false);
-    abortReported = false;
-    quietErrors = false;
+    runResetState();
     progressSumSquares.store(0.0, std::memory_order_relaxed);
     progressIteration.store(0, std::memory_order_relaxed);
     analysis.startTime = localMoment();

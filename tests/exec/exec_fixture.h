@@ -61,10 +61,7 @@ protected:
         observations = nullptr;
         observationCount = 0;
         settings.anglesInDegrees = false;
-        quietErrors = false;
-        abortRequested = false;
-        abortReported = false;
-        runSetProgram(nullptr);
+        runResetState();
         builtinsReset();
         listingClear();
         symbolPredicted = work("Predicted");
@@ -244,10 +241,7 @@ protected:
     void SetUp() override
     {
         builtinsInstallFoldHook();
-        runSetProgram(nullptr);
-        quietErrors = false;
-        abortRequested = false;
-        abortReported = false;
+        runResetState();
         builtinsReset();
     }
     void TearDown() override
