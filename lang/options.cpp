@@ -85,7 +85,7 @@ struct OptionsState {
 OptionsState optionsState;
 
 // Consumes the next token when it has the given kind.
-bool takeToken(int kind)
+bool optionsTakeToken(int kind)
 {
     Token* token = nextToken();
     if (token->kind == kind) {
@@ -97,7 +97,7 @@ bool takeToken(int kind)
 }
 
 // Every option statement ends with a semicolon.
-void endStatement(const SourceLine* line)
+void optionsEndStatement(const SourceLine* line)
 {
     Token mark{};
     mark.line = line;
@@ -106,7 +106,7 @@ void endStatement(const SourceLine* line)
 
 // Gives up on the rest of a statement: token is the one at fault (or null). A
 // semicolon or the end of input goes back so that recovery stops at it.
-void abandonStatement(Token* token)
+void optionsAbandonStatement(Token* token)
 {
     if (token) {
         if (token->kind == TOK_SEMICOLON || token->kind == TOK_END)
@@ -118,10 +118,10 @@ void abandonStatement(Token* token)
 }
 
 // Reports message on line and gives up on the rest of the statement at token.
-void rejectStatement(const SourceLine* line, const char* message, Token* token)
+void optionsRejectStatement(const SourceLine* line, const char* message, Token* token)
 {
     compileError(line, message);
-    abandonStatement(token);
+    optionsAbandonStatement(token);
 }
 
 int truncateToInt(double value)
@@ -136,10 +136,10 @@ int truncateToInt(double value)
 // numericOption -> ['='] number   (a number token; a sign is not accepted)
 bool readNumericOption(const SourceLine* line, const char* missingMessage, double* value)
 {
-    takeToken(TOK_ASSIGN);
+    optionsTakeToken(TOK_ASSIGN);
     Token* token = nextToken();
     if (token->kind != TOK_NUMBER) {
-        rejectStatement(line, missingMessage, token);
+        optionsRejectStatement(line, missingMessage, token);
         return false;
     }
     *value = token->number;
@@ -147,7 +147,7 @@ bool readNumericOption(const SourceLine* line, const char* missingMessage, doubl
     return true;
 }
 
-void copyTitleText(char* target, const char* text)
+void optionsCopyTitle(char* target, const char* text)
 {
     snprintf(target, TITLE_MAX + 1, "%s", text ? text : "");
 }
@@ -173,7 +173,7 @@ const struct {
     {TOK_DECREMENT, "--"}};
 
 // Text of a token for messages.
-std::string tokenText(const Token* token)
+std::string optionsTokenText(const Token* token)
 {
     if (token->text)
         return token->text;
@@ -212,27 +212,27 @@ bool readPlotText(const SourceLine* line, const char* equalsMessage, const char*
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        rejectStatement(line, equalsMessage, token);
+        optionsRejectStatement(line, equalsMessage, token);
         return false;
     }
     freeToken(token);
     token = nextToken();
     if (token->kind != TOK_STRING) {
-        rejectStatement(line, quoteMessage, token);
+        optionsRejectStatement(line, quoteMessage, token);
         return false;
     }
-    copyTitleText(target, token->text);
+    optionsCopyTitle(target, token->text);
     freeToken(token);
     return true;
 }
 
 // The symbol the next token names; null, with the statement skipped (and missingMessage
 // reported when the token is no name), when there is none.
-Symbol* readName(const SourceLine* line, const char* missingMessage)
+Symbol* optionsReadName(const SourceLine* line, const char* missingMessage)
 {
     Token* token = nextToken();
     if (!isName(token)) {
-        rejectStatement(line, missingMessage, token);
+        optionsRejectStatement(line, missingMessage, token);
         return nullptr;
     }
     Symbol* symbol = requireSymbol(token->text, token->line);
@@ -246,7 +246,7 @@ Symbol* readName(const SourceLine* line, const char* missingMessage)
 // is missing or is no parameter (notParameterMessage).
 Symbol* readParameter(const SourceLine* line, const char* notParameterMessage)
 {
-    Symbol* symbol = readName(line, MSG_PARAMETER_EXPECTED);
+    Symbol* symbol = optionsReadName(line, MSG_PARAMETER_EXPECTED);
     if (!symbol)
         return nullptr;
     if (symbol->kind != SYM_PARAMETER) {
@@ -260,8 +260,8 @@ Symbol* readParameter(const SourceLine* line, const char* notParameterMessage)
 // A variable option of a plot: KEYWORD ['='] name.
 bool readPlotVariable(const SourceLine* line, const char* missingMessage, Symbol** target)
 {
-    takeToken(TOK_ASSIGN);
-    Symbol* symbol = readName(line, missingMessage);
+    optionsTakeToken(TOK_ASSIGN);
+    Symbol* symbol = optionsReadName(line, missingMessage);
     if (!symbol)
         return false;
     if (symbol->kind == SYM_PARAMETER) {
@@ -298,14 +298,14 @@ bool readPlotDomain(const SourceLine* line, PlotSpec* plot)
 {
     Token* token = nextToken();
     if (token->kind != TOK_ASSIGN) {
-        rejectStatement(line, MSG_EQUALS_DOMAIN, token);
+        optionsRejectStatement(line, MSG_EQUALS_DOMAIN, token);
         return false;
     }
     freeToken(token);
     double low = 0.0, high = 0.0;
     bool ok = readSignedNumber(&low);
     if (ok) {
-        takeToken(TOK_COMMA);
+        optionsTakeToken(TOK_COMMA);
         ok = readSignedNumber(&high);
     }
     if (!ok) {
@@ -358,7 +358,7 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
         bool ok = true;
         if (token->kind == TOK_KEYWORD) {
             const int keyword = token->keyword;
-            const std::string word = tokenText(token);
+            const std::string word = optionsTokenText(token);
             freeToken(token);
             switch (keyword) {
             case KW_TITLE:
@@ -418,8 +418,8 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             plot->plotFlags |= PLOTF_RESIDUAL;
             continue;
         }
-        compileErrorf(line, MSG_PLOT_ITEM, tokenText(token).c_str());
-        abandonStatement(token);
+        compileErrorf(line, MSG_PLOT_ITEM, optionsTokenText(token).c_str());
+        optionsAbandonStatement(token);
         return false;
     }
 }
@@ -506,25 +506,25 @@ bool completePlot(PlotSpec* plot, const FunctionUse& use)
         plot->plotKind == PLOT_FUNCTION || plot->plotKind == PLOT_SCATTER;
     if (!plot->title[0] && !(plot->plotFlags & PLOTF_NOTITLE)) {
         if (functionOrScatter)
-            copyTitleText(plot->title, settings.title);
+            optionsCopyTitle(plot->title, settings.title);
         else if (plot->plotKind == PLOT_RESIDUAL)
-            copyTitleText(plot->title, TEXT_RESIDUAL_TITLE);
+            optionsCopyTitle(plot->title, TEXT_RESIDUAL_TITLE);
         else
-            copyTitleText(plot->title, TEXT_NORMAL_TITLE);
+            optionsCopyTitle(plot->title, TEXT_NORMAL_TITLE);
     }
     if (!plot->xLabel[0] && !(plot->plotFlags & PLOTF_NOXLABEL)) {
         if (plot->plotKind == PLOT_NORMAL)
-            copyTitleText(plot->xLabel, TEXT_NORMAL_XLABEL);
+            optionsCopyTitle(plot->xLabel, TEXT_NORMAL_XLABEL);
         else
-            copyTitleText(plot->xLabel, plot->xVar->name);
+            optionsCopyTitle(plot->xLabel, plot->xVar->name);
     }
     if (!plot->yLabel[0] && !(plot->plotFlags & PLOTF_NOYLABEL)) {
         if (functionOrScatter)
-            copyTitleText(plot->yLabel, plot->yVar->name);
+            optionsCopyTitle(plot->yLabel, plot->yVar->name);
         else if (plot->plotKind == PLOT_RESIDUAL)
-            copyTitleText(plot->yLabel, TEXT_RESIDUAL_YLABEL);
+            optionsCopyTitle(plot->yLabel, TEXT_RESIDUAL_YLABEL);
         else
-            copyTitleText(plot->yLabel, TEXT_NORMAL_YLABEL);
+            optionsCopyTitle(plot->yLabel, TEXT_NORMAL_YLABEL);
     }
     bool ok = true;
     if (plot->plotKind != PLOT_NORMAL && plot->xVar == plot->yVar) {
@@ -587,7 +587,7 @@ void settingsDropSweep(const Symbol* parameter)
 void compileConfidence()
 {
     const SourceLine* line = lexerCurrentLine();
-    takeToken(TOK_ASSIGN);
+    optionsTakeToken(TOK_ASSIGN);
     Token* token = nextToken();
     if (token->kind == TOK_NUMBER) {
         double percent = token->number;
@@ -601,7 +601,7 @@ void compileConfidence()
         pushBackToken(token);
         settings.confidenceLevel = 0.9;
     }
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // iterations -> ITERATIONS ['='] number ';'
@@ -617,7 +617,7 @@ void compileIterations()
         limit = 2;
     }
     settings.iterationLimit = limit;
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // tolerance -> TOLERANCE ['='] number ';'
@@ -632,7 +632,7 @@ void compileTolerance()
         value = 1e-10;
     }
     settings.tolerance = value;
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // covariance -> COVARIANCE ';'
@@ -641,7 +641,7 @@ void compileCovariance()
     const SourceLine* line = lexerCurrentLine();
     settings.printCovariance = true;
     settings.covarianceCode = -3;
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // correlate -> CORRELATE ';' | CORRELATE name {[','] name} ';'
@@ -679,7 +679,7 @@ void compileCorrelate()
     } else if (settings.correlationCount < 2) {
         compileError(line, MSG_CORRELATE_TOO_FEW);
     }
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // output -> OUTPUT [TO] ["file"] name {',' name} ';'
@@ -702,7 +702,7 @@ void compileOutput()
     }
     for (;;) {
         if (!isName(token)) {
-            rejectStatement(line, MSG_SYNTAX, token);
+            optionsRejectStatement(line, MSG_SYNTAX, token);
             return;
         }
         Symbol* symbol = specialOutputItem(token->text);
@@ -726,7 +726,7 @@ void compileOutput()
             return;
         }
         if (token->kind != TOK_COMMA) {
-            rejectStatement(line, MSG_SYNTAX, token);
+            optionsRejectStatement(line, MSG_SYNTAX, token);
             return;
         }
         freeToken(token);
@@ -740,12 +740,12 @@ void compilePoutput()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        rejectStatement(line, MSG_FILE_QUOTES, token);
+        optionsRejectStatement(line, MSG_FILE_QUOTES, token);
         return;
     }
     settings.parameterOutputFile = resolveProgramFile(token->text, "par");
     freeToken(token);
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // title -> TITLE "text" ';'
@@ -754,12 +754,12 @@ void compileTitle()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_STRING) {
-        rejectStatement(line, MSG_TITLE_QUOTES, token);
+        optionsRejectStatement(line, MSG_TITLE_QUOTES, token);
         return;
     }
-    copyTitleText(settings.title, token->text);
+    optionsCopyTitle(settings.title, token->text);
     freeToken(token);
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // angletype -> ANGLETYPE (DEGREES | RADIANS) ';'
@@ -768,7 +768,7 @@ void compileAngletype()
     const SourceLine* line = lexerCurrentLine();
     Token* token = nextToken();
     if (token->kind != TOK_IDENTIFIER && token->kind != TOK_KEYWORD) {
-        rejectStatement(line, MSG_SYNTAX, token);
+        optionsRejectStatement(line, MSG_SYNTAX, token);
         return;
     }
     if (strcasecmp(token->text, "DEGREES") == 0)
@@ -778,7 +778,7 @@ void compileAngletype()
     else
         compileError(line, MSG_ANGLE_TYPE);
     freeToken(token);
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // dataskip -> DATASKIP ['='] number ';'
@@ -790,7 +790,7 @@ void compileDataskip()
         return;
     const int skip = truncateToInt(value);
     settings.dataSkip = skip < 0 ? 0 : skip;
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // datacount -> DATACOUNT ['='] number ';'
@@ -801,7 +801,7 @@ void compileDatacount()
     if (!readNumericOption(line, MSG_NUMBER_MISSING, &value))
         return;
     settings.dataCount = truncateToInt(value);
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // presolution -> PRESOLUTION ['='] number ';'
@@ -817,7 +817,7 @@ void compilePresolution()
         settings.printResolution = 2;
     else
         compileError(line, MSG_RESOLUTION);
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // width -> WIDTH ['='] number ';'
@@ -828,13 +828,13 @@ void compileWidth()
     if (!readNumericOption(line, MSG_NUMBER_MISSING_SHORT, &value))
         return;
     settings.width = value;
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // noecho -> NOECHO ';'   (the listing always echoes the program)
 void compileNoecho()
 {
-    endStatement(lexerCurrentLine());
+    optionsEndStatement(lexerCurrentLine());
 }
 
 // constrain -> CONSTRAIN name ['='] constant [','] constant ';'
@@ -844,9 +844,9 @@ void compileConstrain()
     Symbol* symbol = readParameter(line, MSG_CONSTRAIN_PARAMETER);
     if (!symbol)
         return;
-    takeToken(TOK_ASSIGN);
+    optionsTakeToken(TOK_ASSIGN);
     const double low = parseConstant();
-    takeToken(TOK_COMMA);
+    optionsTakeToken(TOK_COMMA);
     const double high = parseConstant();
     symbol->constrained = 1;
     symbol->lowerBound = low;
@@ -854,7 +854,7 @@ void compileConstrain()
     if (!(high >= low))
         compileError(line, MSG_INVALID_RANGE);
     settings.constrainCount++;
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // sweep -> SWEEP name ['='] constant [','] constant [','] constant ';'
@@ -864,22 +864,22 @@ void compileSweep()
     Symbol* symbol = readParameter(line, MSG_SWEEP_PARAMETER);
     if (!symbol)
         return;
-    takeToken(TOK_ASSIGN);
+    optionsTakeToken(TOK_ASSIGN);
     const double low = parseConstant();
-    takeToken(TOK_COMMA);
+    optionsTakeToken(TOK_COMMA);
     const double high = parseConstant();
-    takeToken(TOK_COMMA);
+    optionsTakeToken(TOK_COMMA);
     const double step = parseConstant();
     // A zero step, a step away from high, or a grid too large to count has no sweep.
     const double steps = (high - low + 0.0001 * step) / step;
     if (step == 0.0 || !std::isfinite(steps) || steps < 0.0 || steps >= INT_MAX) {
         compileError(line, MSG_INVALID_RANGE);
-        endStatement(line);
+        optionsEndStatement(line);
         return;
     }
     if (settings.sweepCount >= MAX_SWEEPS) {
         compileErrorf(line, MSG_SWEEPS_FULL, MAX_SWEEPS);
-        endStatement(line);
+        optionsEndStatement(line);
         return;
     }
     SweepEntry& entry = settings.sweeps[settings.sweepCount++];
@@ -899,7 +899,7 @@ void compileSweep()
         snprintf(note, sizeof note, MSG_LARGE_SWEEP, points, SWEEP_GRID_WARNING);
         listingNote(line, note);
     }
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 // plot -> (PLOT | RPLOT | NPLOT | SPLOT) [','] {option [',']} ';'
@@ -932,7 +932,7 @@ void compilePlot(int keyword)
         traceLine(MSG_SCATTER_TRACE,
                   plot->xVar->name);
     }
-    endStatement(line);
+    optionsEndStatement(line);
 }
 
 void completePlots()
