@@ -21,7 +21,7 @@
 #include "exec/interpreter.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
-#include "lang/expr.h"
+#include "lang/parser.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "lang/uncertainty.h"
@@ -256,9 +256,7 @@ int driverStart()
     driverWait();
     analysis.iterationCount = 1;
     analysisRunning.store(true);
-    abortRequested.store(false);
-    abortReported = false;
-    quietErrors = false;
+    runResetState();
     progressSumSquares.store(0.0, std::memory_order_relaxed);
     progressIteration.store(0, std::memory_order_relaxed);
     analysis.startTime = localMoment();

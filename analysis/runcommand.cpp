@@ -11,6 +11,7 @@
 
 #include "analysis/driver.h"
 #include "exec/builtins.h"
+#include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/lexer.h"
@@ -98,6 +99,8 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
     RunStart start = {RUN_NOT_COMPILED, "", ""};
     runCommandRelease();
     settingsReset();
+    builtinsReset();
+    runResetState();
     memResetFailure();
     // DATA, OUTPUT and POUTPUT names are resolved against the program's folder.
     programPath = path.empty() ? untitledPath() : path;

@@ -43,21 +43,20 @@ constexpr long long INTERRUPT_REPEAT_NS = 100000000;
 constexpr int BATCH_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int BATCH_SIGNAL_COUNT = sizeof BATCH_SIGNALS / sizeof BATCH_SIGNALS[0];
 
-// Set by the analysis thread as its last act, which wakes the waiting main thread at once.
-std::atomic<bool> analysisFinished{false};
-std::atomic<bool> interruptSeen{false};     // a cancelling signal came during this run, at any moment
-std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first such signal
-std::mutex finishLock;
-std::condition_variable finishSignal;
-
 struct BatchState {
-    char* text;             // the program file's bytes ("filebuf" block), or null
-    size_t length;          // bytes in text
-    TextLines lines;        // the lines of text
-    LineSource source;      // line source over lines
+    char* text = nullptr;                       // the program file's bytes ("filebuf" block), or null
+    size_t length = 0;                          // bytes in text
+    TextLines lines = {nullptr, {}, {}};        // the lines of text
+    LineSource source = {0, nullptr, nullptr};  // line source over lines
+    // Set by the analysis thread as its last act, which wakes the waiting main thread at once.
+    std::atomic<bool> analysisFinished{false};
+    std::atomic<bool> interruptSeen{false};     // a cancelling signal came during this run, at any moment
+    std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first such signal
+    std::mutex finishLock;
+    std::condition_variable finishSignal;
 };
 
-BatchState batch = {nullptr, 0, {nullptr, {}, {}}, {0, nullptr, nullptr}};
+BatchState batch;
 
 void printScreenLine(const char* text)
 {
@@ -122,9 +121,9 @@ bool loadProgram(const char* path)
 
 void onAnalysisEnd(int)
 {
-    std::lock_guard<std::mutex> guard(finishLock);
-    analysisFinished.store(true);
-    finishSignal.notify_one();
+    std::lock_guard<std::mutex> guard(batch.finishLock);
+    batch.analysisFinished.store(true);
+    batch.finishSignal.notify_one();
 }
 
 long long monotonicNanoseconds()
@@ -141,17 +140,17 @@ long long monotonicNanoseconds()
 void onInterrupt(int signalNumber)
 {
     const long long time = monotonicNanoseconds();
-    if (interruptSeen.load(std::memory_order_relaxed)) {
-        if (time - interruptTime.load(std::memory_order_relaxed) < INTERRUPT_REPEAT_NS)
+    if (batch.interruptSeen.load(std::memory_order_relaxed)) {
+        if (time - batch.interruptTime.load(std::memory_order_relaxed) < INTERRUPT_REPEAT_NS)
             return;
         if (signalNumber != SIGINT) {
             safeFileRemoveTemporaries();
             safeFileEndBySignal(signalNumber);
         }
     }
-    if (!interruptSeen.load(std::memory_order_relaxed))
-        interruptTime.store(time, std::memory_order_relaxed);
-    interruptSeen.store(true, std::memory_order_relaxed);
+    if (!batch.interruptSeen.load(std::memory_order_relaxed))
+        batch.interruptTime.store(time, std::memory_order_relaxed);
+    batch.interruptSeen.store(true, std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
 }
 
@@ -193,7 +192,7 @@ void showProgress(bool* shown)
 int waitForAnalysis()
 {
     // A Ctrl+C before the analysis started (which clears the flag) stops it at once.
-    if (interruptSeen.load(std::memory_order_relaxed))
+    if (batch.interruptSeen.load(std::memory_order_relaxed))
         abortRequested.store(true, std::memory_order_relaxed);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool shown = false;
@@ -202,8 +201,9 @@ int waitForAnalysis()
     long long nextLog = start + PROGRESS_LOG_SECONDS * 1000000000LL;
     for (;;) {
         {
-            std::unique_lock<std::mutex> guard(finishLock);
-            if (finishSignal.wait_for(guard, std::chrono::milliseconds(wait), [] { return analysisFinished.load(); }))
+            std::unique_lock<std::mutex> guard(batch.finishLock);
+            if (batch.finishSignal.wait_for(guard, std::chrono::milliseconds(wait),
+                                            [] { return batch.analysisFinished.load(); }))
                 break;
         }
         if (terminal) {
@@ -223,16 +223,26 @@ int waitForAnalysis()
     return analysis.stopCode;
 }
 
-// Releases everything the run built.
-void releaseRun()
+// Empties the module's record: the program text goes, and signals and the end of an
+// earlier run are forgotten.
+void resetBatch()
 {
-    runCommandRelease();
     if (batch.text)
         memfree(batch.text);
     batch.text = nullptr;
     batch.length = 0;
     batch.lines = TextLines{nullptr, {}, {}};
     batch.source = LineSource{0, nullptr, nullptr};
+    batch.analysisFinished.store(false);
+    batch.interruptSeen.store(false);
+    batch.interruptTime.store(0);
+}
+
+// Releases everything the run built.
+void releaseRun()
+{
+    runCommandRelease();
+    resetBatch();
 }
 
 } // namespace
@@ -246,7 +256,7 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     struct sigaction previous[BATCH_SIGNAL_COUNT] = {};
     interrupt.sa_handler = onInterrupt;
     sigemptyset(&interrupt.sa_mask);
-    interruptSeen.store(false);
+    resetBatch();
     for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
         sigaction(BATCH_SIGNALS[k], &interrupt, &previous[k]);
     // A file larger than the process may write fails with a message like a full disk,
@@ -275,7 +285,6 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
         restoreSignals();
         return BATCH_FAILED;
     }
-    analysisFinished.store(false);
     driverSetEndHandler(onAnalysisEnd);
     outputReset();
     const RunStart start = runCommandStart(programPath, &batch.source, false);
@@ -305,7 +314,7 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     if (savePlots && !savePlots(programPath))
         status = BATCH_FAILED;
     // An interrupted run is never a usable result, whenever the signal came.
-    if (status == BATCH_OK && interruptSeen.load(std::memory_order_relaxed))
+    if (status == BATCH_OK && batch.interruptSeen.load(std::memory_order_relaxed))
         status = BATCH_NOT_CONVERGED;
     releaseRun();
     fflush(stdout);

@@ -25,7 +25,7 @@ BatchPlotsState batchPlots = {1, "moxel", {nullptr, nullptr}};
 
 // Qt's remarks about the environment (a missing runtime folder, say) are not the
 // user's business in batch mode; its errors still reach standard error.
-void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+void quietQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
@@ -40,7 +40,7 @@ bool batchSavePlots(const char* programPath)
     std::unique_ptr<QGuiApplication> application;
     if (!QGuiApplication::instance()) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        qInstallMessageHandler(qtMessage);
+        qInstallMessageHandler(quietQtMessage);
         batchPlots.argc = 1;
         batchPlots.argv[0] = batchPlots.name;
         application = std::make_unique<QGuiApplication>(batchPlots.argc, batchPlots.argv);

@@ -1,17 +1,28 @@
 // The document: the editor's text is the program; files are read whole and written
-// through QSaveFile, so a failed save never damages the file on disk.
+// through QSaveFile, so a failed save never damages the file on disk. The main frame's
+// file commands (New, Open, Save, Save As, Insert file) follow.
 #include "app/document.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <QTextCursor>
+#include <QTextDocument>
 
+#include "app/dialogs.h"
+#include "app/editview.h"
+#include "app/mainframe.h"
+#include "app/views.h"
 #include "plot/settings.h"
 
 namespace {
 
 const char UNTITLED[] = "Untitled";
+const char DOCUMENT_FILTER[] = "MOXEL (*.mxl)";
 const char RECENT_FILE_KEY[] = "RecentFile%d";   // 1 = the most recent
 
 std::string recentKey(int index)
@@ -119,4 +130,135 @@ QString CMOXELDoc::cutDoubledExtension(const QString& path)
     if (path.endsWith(doubled, Qt::CaseInsensitive))
         return path.left(path.size() - 4);
     return path;
+}
+
+// ---- the file commands of the main frame ----
+
+bool CMainFrame::maybeSave()
+{
+    if (!doc->isModified())
+        return true;
+    const QMessageBox::StandardButton answer =
+        QMessageBox::question(this, QStringLiteral("MOXEL"), QStringLiteral("Save changes to %1?").arg(doc->displayName()),
+                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes)
+        return fileSave();
+    return answer == QMessageBox::No;
+}
+
+bool CMainFrame::openDocument(const QString& path)
+{
+    if (runPending)
+        return false;
+    releaseResults();
+    QString message;
+    if (!doc->open(path, &message)) {
+        showError(message);
+        return false;
+    }
+    refreshMenus();
+    return true;
+}
+
+void CMainFrame::fileNew()
+{
+    if (runPending || !maybeSave())
+        return;
+    releaseResults();
+    doc->newDocument();
+    refreshMenus();
+}
+
+void CMainFrame::fileOpen()
+{
+    if (runPending || !maybeSave())
+        return;
+    const QString folder = doc->path().isEmpty() ? QDir::currentPath() : QFileInfo(doc->path()).absolutePath();
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder,
+                                                      QStringLiteral("%1;;All Files (*)").arg(QLatin1String(DOCUMENT_FILTER)));
+    if (!path.isEmpty())
+        openDocument(path);
+}
+
+bool CMainFrame::fileSave()
+{
+    if (active == VIEW_ANALYSIS)
+        return true;
+    if (doc->path().isEmpty())
+        return fileSaveAs();
+    QString message;
+    if (!doc->saveAs(doc->path(), &message)) {
+        showError(message);
+        return false;
+    }
+    return true;
+}
+
+bool CMainFrame::fileSaveAs()
+{
+    if (active == VIEW_ANALYSIS) {
+        saveListingAs();
+        return true;
+    }
+    QFileDialog dialog(this, QStringLiteral("Save As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QLatin1String(DOCUMENT_FILTER));
+    dialog.setDefaultSuffix(QStringLiteral("mxl"));
+    dialog.selectFile(doc->path().isEmpty() ? QStringLiteral("Untitled.mxl") : doc->path());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    QString message;
+    if (!doc->saveAs(dialog.selectedFiles().first(), &message)) {
+        showError(message);
+        return false;
+    }
+    return true;
+}
+
+void CMainFrame::saveListingAs()
+{
+    const QString current = listing->listingPath();
+    if (current.isEmpty())
+        return;
+    const QFileInfo info(current);
+    QFileDialog dialog(this, QStringLiteral("Select analysis file name"), info.absolutePath());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("lst"));
+    dialog.selectFile(info.completeBaseName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString message;
+    if (!listing->copyListing(dialog.selectedFiles().first(), &message))
+        showError(message);
+}
+
+bool CMainFrame::insertFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 existing = editor->document()->characterCount();
+    if (existing + file.size() + 1 > INSERT_FILE_MAX)
+        return false;
+    const QByteArray bytes = file.readAll();
+    QTextCursor cursor = editor->textCursor();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    QTextCursor insert(editor->document());
+    insert.setPosition(start);
+    insert.insertText(CMOXELDoc::decodeText(bytes));
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    editor->setTextCursor(cursor);
+    editor->ensureCursorVisible();
+    editor->document()->setModified(true);
+    return true;
+}
+
+void CMainFrame::insertFileCommand()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Insert file"), QDir::currentPath(),
+                                                      QStringLiteral("All Files (*)"));
+    if (!path.isEmpty())
+        insertFile(path);
 }

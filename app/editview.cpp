@@ -13,7 +13,7 @@
 
 #include <cstring>
 
-#include "exec/functable.h"
+#include "lang/functable.h"
 #include "lang/lexer.h"
 #include "support/listing.h"
 

@@ -1,5 +1,5 @@
 // The main frame: views, menus, the Run command with its progress dialog, the end of a
-// run, documents, printing and the window's settings.
+// run, printing and the window's settings (its file commands are in document.cpp).
 #include "app/mainframe.h"
 
 #include <QAction>
@@ -59,7 +59,6 @@
 namespace {
 
 const char APP_TITLE[] = "MOXEL -- Nonlinear Regression Analysis";
-const char DOCUMENT_FILTER[] = "MOXEL (*.mxl)";
 const char MSG_RUNNING[] = "Running the analysis...";
 const char MSG_NO_MANUAL[] = "The manual (Manual.txt) was not found beside the program.";
 const char MSG_NOT_STARTED[] = "The analysis could not be started.";
@@ -938,135 +937,6 @@ QString CMainFrame::statusNotice() const
 void CMainFrame::showError(const QString& text)
 {
     QMessageBox::critical(this, QStringLiteral("Error"), text);
-}
-
-bool CMainFrame::maybeSave()
-{
-    if (!doc->isModified())
-        return true;
-    const QMessageBox::StandardButton answer =
-        QMessageBox::question(this, QStringLiteral("MOXEL"), QStringLiteral("Save changes to %1?").arg(doc->displayName()),
-                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
-    if (answer == QMessageBox::Yes)
-        return fileSave();
-    return answer == QMessageBox::No;
-}
-
-bool CMainFrame::openDocument(const QString& path)
-{
-    if (runPending)
-        return false;
-    releaseResults();
-    QString message;
-    if (!doc->open(path, &message)) {
-        showError(message);
-        return false;
-    }
-    refreshMenus();
-    return true;
-}
-
-void CMainFrame::fileNew()
-{
-    if (runPending || !maybeSave())
-        return;
-    releaseResults();
-    doc->newDocument();
-    refreshMenus();
-}
-
-void CMainFrame::fileOpen()
-{
-    if (runPending || !maybeSave())
-        return;
-    const QString folder = doc->path().isEmpty() ? QDir::currentPath() : QFileInfo(doc->path()).absolutePath();
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), folder,
-                                                      QStringLiteral("%1;;All Files (*)").arg(QLatin1String(DOCUMENT_FILTER)));
-    if (!path.isEmpty())
-        openDocument(path);
-}
-
-bool CMainFrame::fileSave()
-{
-    if (active == VIEW_ANALYSIS)
-        return true;
-    if (doc->path().isEmpty())
-        return fileSaveAs();
-    QString message;
-    if (!doc->saveAs(doc->path(), &message)) {
-        showError(message);
-        return false;
-    }
-    return true;
-}
-
-bool CMainFrame::fileSaveAs()
-{
-    if (active == VIEW_ANALYSIS) {
-        saveListingAs();
-        return true;
-    }
-    QFileDialog dialog(this, QStringLiteral("Save As"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QLatin1String(DOCUMENT_FILTER));
-    dialog.setDefaultSuffix(QStringLiteral("mxl"));
-    dialog.selectFile(doc->path().isEmpty() ? QStringLiteral("Untitled.mxl") : doc->path());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    QString message;
-    if (!doc->saveAs(dialog.selectedFiles().first(), &message)) {
-        showError(message);
-        return false;
-    }
-    return true;
-}
-
-void CMainFrame::saveListingAs()
-{
-    const QString current = listing->listingPath();
-    if (current.isEmpty())
-        return;
-    const QFileInfo info(current);
-    QFileDialog dialog(this, QStringLiteral("Select analysis file name"), info.absolutePath());
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("lst"));
-    dialog.selectFile(info.completeBaseName());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    QString message;
-    if (!listing->copyListing(dialog.selectedFiles().first(), &message))
-        showError(message);
-}
-
-bool CMainFrame::insertFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const qint64 existing = editor->document()->characterCount();
-    if (existing + file.size() + 1 > INSERT_FILE_MAX)
-        return false;
-    const QByteArray bytes = file.readAll();
-    QTextCursor cursor = editor->textCursor();
-    const int start = cursor.selectionStart();
-    const int end = cursor.selectionEnd();
-    QTextCursor insert(editor->document());
-    insert.setPosition(start);
-    insert.insertText(CMOXELDoc::decodeText(bytes));
-    cursor.setPosition(start);
-    cursor.setPosition(end, QTextCursor::KeepAnchor);
-    editor->setTextCursor(cursor);
-    editor->ensureCursorVisible();
-    editor->document()->setModified(true);
-    return true;
-}
-
-void CMainFrame::insertFileCommand()
-{
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Insert file"), QDir::currentPath(),
-                                                      QStringLiteral("All Files (*)"));
-    if (!path.isEmpty())
-        insertFile(path);
 }
 
 void CMainFrame::printActiveView(bool preview)

@@ -70,7 +70,7 @@ void watchTermination(QApplication* application, CMainFrame* frame)
 
 // Qt ends the process when its platform cannot start (a display that does not answer):
 // the user gets the same advice as without a display instead of Qt's abort.
-void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+void windowQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     if (type == QtFatalMsg) {
         fputs(MSG_NO_DISPLAY, stderr);
@@ -137,7 +137,7 @@ int windowRun(int argc, char** argv, const CommandLine& commandLine)
         fputs(MSG_NO_DISPLAY, stderr);
         return 1;
     }
-    qInstallMessageHandler(qtMessage);
+    qInstallMessageHandler(windowQtMessage);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("MOXEL"));
     QApplication::setOrganizationName(QStringLiteral("MOXEL"));

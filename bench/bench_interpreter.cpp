@@ -16,9 +16,9 @@
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
-#include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 
 namespace {

@@ -13,12 +13,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "exec/functable.h"
 #include "exec/interpreter.h"
 #include "exec/operators.h"
 #include "exec/specfun.h"
-#include "lang/expr.h"
+#include "lang/functable.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
 
@@ -46,8 +46,10 @@ constexpr int PRINTF_BUFFER = 4096;            // characters of one formatted PR
 constexpr int PRINTF_SPEC_MAX = 32;            // characters of one conversion directive
 
 // Linear congruential generator: state = state * 214013 + 2531011 (mod 2^32), result
-// the 15 bits above the low 16, scaled to 0...1 by 1/32767. Each thread starts at 1, so
-// an analysis on a fresh worker thread sees the same sequence.
+// the 15 bits above the low 16, scaled to 0...1 by 1/32767. The Run sequence restarts it
+// at 1, so every Run draws the same sequence, whichever threads draw it. One thread
+// draws at a time: a program that calls RANDOM is evaluated by the analysis thread alone
+// (never shared, never in blocks), and the plots evaluate it only after the analysis.
 constexpr uint32_t RANDOM_MULTIPLIER = 214013u;
 constexpr uint32_t RANDOM_INCREMENT = 2531011u;
 constexpr double RANDOM_SCALE = 3.051850947599719e-05;
@@ -56,7 +58,7 @@ struct BuiltinsState {
     uint32_t randomState;   // generator state
 };
 
-thread_local BuiltinsState builtins = {1u};
+BuiltinsState builtins = {1u};
 
 double toRadians(double x, bool degrees)
 {

@@ -11,7 +11,7 @@ double callBuiltin(RunFrame* frame, const ExprNode* call);
 // The function of call applied to argument values already computed (count of them, at
 // least 4 readable, the missing ones 0), with its checks and messages.
 double builtinApply(RunFrame* frame, const ExprNode* call, const double* args, int count);
-void builtinsReset();                  // restarts the calling thread's random-number generator
+void builtinsReset();                  // restarts the random-number generator (each Run)
                                        // (each analysis; a new thread starts afresh anyway)
 void builtinsInstallFoldHook();        // plugs compile-time evaluation into the parser
 

@@ -15,8 +15,8 @@
 #include "exec/operators.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
-#include "lang/expr.h"
 #include "lang/lexer.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
@@ -26,7 +26,6 @@ constexpr int ERROR_MESSAGE_MAX = 299;      // characters of one formatted messa
 constexpr int ERROR_HEADER_SIZE = 128;      // "Error executing line %d: " and 70 characters
 
 std::atomic<bool> abortRequested{false};
-std::atomic<bool> abortReported{false};
 bool quietErrors = false;
 thread_local RunFrame* runReportFrame = nullptr;
 
@@ -35,7 +34,8 @@ namespace {
 constexpr const char* TAG_FRAME = "frame";
 
 struct InterpreterState {
-    const Instruction* program;   // code run instead of the last compile's, or null
+    const Instruction* program;          // code run instead of the last compile's, or null
+    std::atomic<bool> abortReported;     // "Aborting analysis..." already written
 };
 
 InterpreterState interp;
@@ -43,7 +43,7 @@ InterpreterState interp;
 // Writes "Aborting analysis..." once per analysis, whichever thread sees Cancel first.
 void reportAbort(RunFrame* frame)
 {
-    if (!abortReported.exchange(true)) {
+    if (!interp.abortReported.exchange(true)) {
         const bool quiet = frame->quiet;
         frame->quiet = false;
         runtimeError(frame, "Aborting analysis...");
@@ -119,6 +119,14 @@ void runFrameRelease(RunFrame* frame)
         memfree(frame->block);
     frame->block = nullptr;
     frame->blockCapacity = 0;
+}
+
+void runResetState()
+{
+    interp.program = nullptr;
+    interp.abortReported.store(false);
+    abortRequested.store(false);
+    quietErrors = false;
 }
 
 void runSetProgram(const Instruction* entry)

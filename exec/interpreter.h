@@ -28,7 +28,6 @@ struct RunFrame {
 
 // Analysis-wide flags.
 extern std::atomic<bool> abortRequested; // Cancel; set from another thread
-extern std::atomic<bool> abortReported;  // "Aborting analysis..." already written
 extern bool quietErrors;                 // runtime messages suppressed (SWEEP steps)
 
 // Sizes frame for the slots laid out so far; new slots take the symbols' values.
@@ -40,6 +39,9 @@ inline double& runValue(RunFrame* frame, const Symbol* symbol);
 // declared values, parameters and constants their symbol's value), the input variables
 // the first observation, and the flags are cleared.
 void runReset(RunFrame* frame);
+// The start of a Run: the compile's own program runs, Cancel and its report are cleared,
+// runtime messages are written.
+void runResetState();
 // Runs entry instead of the last compile's program (null: back to programEntry()).
 void runSetProgram(const Instruction* entry);
 const Instruction* runProgram();    // the code runObservation runs

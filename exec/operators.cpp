@@ -17,7 +17,7 @@
 
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
-#include "lang/expr.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 
 namespace {

@@ -245,7 +245,7 @@ double cel(double kc, double p, double a, double b)
     return (PI / 2.0) * (b + a * m) / (m * (m + p));
 }
 
-double toRadians(double angle, bool degreesAlways)
+double ellipticRadians(double angle, bool degreesAlways)
 {
     return degreesAlways || settings.anglesInDegrees ? angle * DEGREES_TO_RADIANS : angle;
 }
@@ -276,8 +276,8 @@ double incompleteElliptic(double alpha, double phi, bool degreesAlways, bool sec
                           SpecfunStatus* status)
 {
     clearStatus(status);
-    alpha = toRadians(alpha, degreesAlways);
-    phi = toRadians(phi, degreesAlways);
+    alpha = ellipticRadians(alpha, degreesAlways);
+    phi = ellipticRadians(phi, degreesAlways);
     double s = std::sin(alpha);
     double kc2 = 1.0 - s * s;
     if (kc2 < 0.0) setFailure(status, secondKind ? SPECFUN_EI2_ARGUMENT : SPECFUN_EI1_ARGUMENT, kc2);
@@ -553,7 +553,7 @@ double ellipticE(double alpha, double phi, bool degreesAlways, SpecfunStatus* st
 double ellipticK(double alpha, bool degreesAlways, SpecfunStatus* status)
 {
     clearStatus(status);
-    return completeK(toRadians(alpha, degreesAlways), status);
+    return completeK(ellipticRadians(alpha, degreesAlways), status);
 }
 
 // Complete elliptic integral of the second kind E(k) = E(pi/2 | k), k = sin alpha.
@@ -565,7 +565,7 @@ double ellipticK(double alpha, bool degreesAlways, SpecfunStatus* status)
 double ellipticEc(double alpha, bool degreesAlways, SpecfunStatus* status)
 {
     clearStatus(status);
-    return completeE(toRadians(alpha, degreesAlways), status);
+    return completeE(ellipticRadians(alpha, degreesAlways), status);
 }
 
 // P(T <= |t|) for Student's t distribution with df degrees of freedom:

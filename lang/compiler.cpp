@@ -3,7 +3,7 @@
 #include "lang/compiler.h"
 
 #include "lang/data.h"
-#include "lang/expr.h"
+#include "lang/parser.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"

@@ -25,7 +25,6 @@
 
 double* observations;
 int observationCount;
-int observationCapacity;
 std::string dataFilePath;
 
 namespace {
@@ -57,6 +56,7 @@ constexpr int ESTIMATE_SLACK_ROWS = 64;      // and this many more
 constexpr int FIELD_TEXT_MAX = 64;           // characters of a field tried as a decimal-comma number
 
 struct DataState {
+    int capacity;                    // rows the observation store can hold
     int messageCount;                // data messages reported in this analysis
     DataProgressHook progressHook;   // the interface's progress display, or null
     bool statementSeen;              // a DATA statement has been compiled
@@ -83,7 +83,7 @@ struct RecordBuffer {
     size_t capacity;        // bytes of text
 };
 
-inline bool isDigit(char c)
+inline bool isFieldDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
@@ -216,14 +216,14 @@ bool nextRecord(RecordSource& source, RecordBuffer& record)
 // Makes room for one more row; false (after the message) when the store cannot grow.
 bool growStore(const SourceLine* line, size_t rowWidth)
 {
-    if (observationCount < observationCapacity)
+    if (observationCount < dataState.capacity)
         return true;
     // Growing by a quarter keeps the copies of a large store few (each growth moves the
     // block) while the unused part stays under a quarter of the rows held.
-    const long long wanted = static_cast<long long>(observationCapacity) +
+    const long long wanted = static_cast<long long>(dataState.capacity) +
                              observationCount / GROWTH_DIVISOR + GROWTH_ROWS;
     const int capacity = static_cast<int>(std::min<long long>(wanted, INT_MAX));
-    if (capacity <= observationCapacity ||
+    if (capacity <= dataState.capacity ||
         static_cast<size_t>(capacity) > SIZE_MAX / sizeof(double) / rowWidth) {
         compileError(line, MSG_NO_MEMORY);
         return false;
@@ -234,7 +234,7 @@ bool growStore(const SourceLine* line, size_t rowWidth)
         return false;
     }
     observations = static_cast<double*>(block);
-    observationCapacity = capacity;
+    dataState.capacity = capacity;
     return true;
 }
 
@@ -287,7 +287,7 @@ bool hasDecimalCommas(const char* text, int variableCount)
                 return false;
             char character = *c;
             if (character == ',') {
-                if (comma || length == 0 || !isDigit(c[-1]) || !isDigit(c[1]))
+                if (comma || length == 0 || !isFieldDigit(c[-1]) || !isFieldDigit(c[1]))
                     return false;
                 comma = true;
                 character = '.';
@@ -330,7 +330,7 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
         while (*cursor == ' ' || *cursor == '\t' || *cursor == ',')
             ++cursor;
     }
-    const bool moreNumbers = isDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
+    const bool moreNumbers = isFieldDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
     if (moreNumbers && n > 0 && hasDecimalCommas(text, n)) {
         // Read as separators, the commas would give values that were never written. Every
         // record is likely written so: one message, and reading stops.
@@ -371,7 +371,7 @@ DirectRead readDirect(RecordSource& source)
             source.position++;
     }
     if (n == 0 || source.afterReturn || source.position >= source.length ||
-        observationCount >= observationCapacity)
+        observationCount >= dataState.capacity)
         return DIRECT_DECLINED;
     const char* c = source.block + source.position;
     double* row = observations + static_cast<size_t>(observationCount) * n;
@@ -399,7 +399,7 @@ void releaseStore()
         memfree(observations);
     observations = nullptr;
     observationCount = 0;
-    observationCapacity = 0;
+    dataState.capacity = 0;
 }
 
 // Gives back the room kept for growth once the records are read: from now on the store
@@ -408,13 +408,13 @@ void shrinkStore(size_t rowWidth)
 {
     const size_t used = static_cast<size_t>(observationCount) * static_cast<size_t>(inputVariableCount);
     const size_t wanted = std::max(used, rowWidth);
-    if (!observations || wanted >= static_cast<size_t>(observationCapacity) * rowWidth)
+    if (!observations || wanted >= static_cast<size_t>(dataState.capacity) * rowWidth)
         return;
     void* block = memresize(observations, wanted * sizeof(double));
     if (!block)
         return;
     observations = static_cast<double*>(block);
-    observationCapacity = observationCount;
+    dataState.capacity = observationCount;
 }
 
 // Rows a data file will likely give: its size over the mean length of the records in
@@ -465,7 +465,7 @@ void readRecords(RecordSource& source, const SourceLine* line)
         compileError(line, MSG_NO_MEMORY);
         return;
     }
-    observationCapacity = capacity;
+    dataState.capacity = capacity;
     RecordBuffer record{static_cast<char*>(memalloc(DATA_RECORD_MAX, "datarec")), DATA_RECORD_MAX};
     if (!record.text) {
         compileError(line, MSG_NO_MEMORY);
@@ -591,6 +591,11 @@ void freeObservations()
     dataState.statementSeen = false;
     dataState.messageCount = 0;
     dataState.extraValuesNoted = false;
+}
+
+int dataCapacity()
+{
+    return dataState.capacity;
 }
 
 bool dataStatementSeen()

@@ -9,7 +9,6 @@ constexpr int DATA_MESSAGE_LIMIT = 9;        // data messages reported per analy
 // Observation i, input variable j is observations[i * inputVariableCount + j].
 extern double* observations;
 extern int observationCount;
-extern int observationCapacity;              // rows the store can hold
 extern std::string dataFilePath;             // data file of the DATA statement, empty for inline data
 
 void compileData();
@@ -19,6 +18,7 @@ void compileData();
 double readDataNumber(const char** cursor, long recordNumber, int field);
 // Frees the store and restarts the count of reported data messages (before each compile).
 void freeObservations();
+int dataCapacity();                          // rows the store can hold
 // True once a DATA statement has been compiled: its rows are laid out for the input
 // variables declared before it, so no more may be declared.
 bool dataStatementSeen();

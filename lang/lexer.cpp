@@ -84,7 +84,7 @@ bool isLetter(int c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-bool isDigit(int c)
+bool isSourceDigit(int c)
 {
     return c >= '0' && c <= '9';
 }
@@ -96,12 +96,12 @@ bool startsIdentifier(int c)
 
 bool continuesIdentifier(int c)
 {
-    return startsIdentifier(c) || isDigit(c);
+    return startsIdentifier(c) || isSourceDigit(c);
 }
 
 int hexValue(int c)
 {
-    if (isDigit(c))
+    if (isSourceDigit(c))
         return c - '0';
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
@@ -192,7 +192,7 @@ bool readNewLine()
     return true;
 }
 
-char* copyText(const char* text, int length)
+char* copyTokenText(const char* text, int length)
 {
     char* copy = static_cast<char*>(memalloc(length + 1, "listr"));
     if (!copy)
@@ -222,7 +222,7 @@ Token* textToken(int kind, const SourceLine* line, const char* text, int length)
     Token* token = newToken(kind, line);
     if (!token)
         return nullptr;
-    token->text = copyText(text, length);
+    token->text = copyTokenText(text, length);
     if (!token->text) {
         freeToken(token);
         return nullptr;
@@ -257,7 +257,7 @@ bool skipBlockComment(const SourceLine* startLine)
 // the data reader shares. first is the character that starts the number; lookahead, when
 // set, is the one after it. A second point in one group is an error: the token is 0 and
 // scanning resumes after that point.
-Token* scanNumber(int first, int lookahead, const SourceLine* line)
+Token* lexNumber(int first, int lookahead, const SourceLine* line)
 {
     // A number lies within one source line, so it fits.
     char text[SOURCE_LINE_MAX + 1];
@@ -273,7 +273,7 @@ Token* scanNumber(int first, int lookahead, const SourceLine* line)
             pointInGroup = true;
         } else if (c == ':') {
             pointInGroup = false;
-        } else if (!isDigit(c)) {
+        } else if (!isSourceDigit(c)) {
             break;
         }
         text[length++] = static_cast<char>(c);
@@ -291,7 +291,7 @@ Token* scanNumber(int first, int lookahead, const SourceLine* line)
             text[length++] = static_cast<char>(c);
             c = readChar();
         }
-        for (; isDigit(c); c = readChar())
+        for (; isSourceDigit(c); c = readChar())
             text[length++] = static_cast<char>(c);
     }
     unreadChar(c);
@@ -429,15 +429,15 @@ Token* scanToken()
             }
             return token;
         }
-        if (isDigit(c))
-            return scanNumber(c, NO_CHAR, line);
+        if (isSourceDigit(c))
+            return lexNumber(c, NO_CHAR, line);
 
         int kind = 0;
         switch (c) {
         case '.': {
             const int next = readChar();
-            if (isDigit(next))
-                return scanNumber(c, next, line);
+            if (isSourceDigit(next))
+                return lexNumber(c, next, line);
             unreadChar(next);
             reportInvalidCharacter(c);
             continue;

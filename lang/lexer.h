@@ -3,6 +3,8 @@
 // characters into tokens. A push-back stack lets the parsers look ahead freely.
 #pragma once
 
+#include "support/sourceline.h"
+
 constexpr int SOURCE_LINE_MAX = 599;     // characters kept of one source line
 constexpr int IDENTIFIER_MAX = 30;       // characters kept of an identifier
 constexpr int STRING_MAX = 999;          // characters kept of a string literal
@@ -12,12 +14,6 @@ struct LineSource {
     int lineCount;                                                   // lines, taken when the compile starts
     void (*copyLine)(void* context, int index, char* buffer, int size);   // 0-based line into buffer, NUL-terminated
     void* context;                                                   // passed back to copyLine
-};
-
-struct SourceLine {
-    SourceLine* next;    // next line read, or null
-    int lineNumber;      // 1-based line number in the program
-    char* text;          // the line without its terminator
 };
 
 enum TokenKind {

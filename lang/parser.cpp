@@ -1,8 +1,8 @@
 // Expression parser: recursive descent from tokens to ExprNode trees, name resolution,
 // call checks and constant folding.
-#include "lang/expr.h"
+#include "lang/parser.h"
 
-#include "exec/functable.h"
+#include "lang/functable.h"
 #include "lang/lexer.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"

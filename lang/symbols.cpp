@@ -3,9 +3,9 @@
 
 #include "lang/compiler.h"
 #include "lang/data.h"
-#include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 

@@ -2,9 +2,9 @@
 // box and the file-name helpers used by the statements that name files.
 #include "support/listing.h"
 
-#include "lang/lexer.h"
 #include "support/allocator.h"
 #include "support/safefile.h"
+#include "support/sourceline.h"
 
 #include <atomic>
 #include <cerrno>

@@ -9,6 +9,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/runcommand.h"
+#include "exec/interpreter.h"
 #include "lang/linesource.h"
 #include "support/listing.h"
 #include "testutil.h"
@@ -107,6 +108,38 @@ TEST_F(RunCommand, WholeRunPutsTheListingInPlace)
     const std::string listing = readTextFile(folder + "/fit.lst");
     EXPECT_EQ(listing.rfind("   1: VARIABLES x, y;\n", 0), 0u);
     EXPECT_NE(listing.find("   ----  Final Results  ----"), std::string::npos);
+}
+
+// The random numbers restart with each Run, on whichever thread draws them: the worker's
+// fit and an evaluation on the calling thread afterwards (as the plots make) give a
+// second Run the numbers of the first.
+TEST_F(RunCommand, SecondRunDrawsTheSameRandomNumbers)
+{
+    const std::string folder = testTempDir();
+    const char* text = "VARIABLES x, y;\nPARAMETERS a = 1;\nDOUBLE r;\nr = RANDOM();\n"
+                       "FUNCTION y = a * x + r;\nDATA;\n1 2.1\n2 3.9\n3 6.2\n";
+    double drawn[2] = {0.0, 0.0};
+    std::string results[2];
+    for (int run = 0; run < 2; run++) {
+        const RunStart start = runCommandStart(folder + "/random.mxl", program(text), true);
+        ASSERT_EQ(start.status, RUN_STARTED);
+        driverWait();
+        analysisRunning.store(false);
+        ASSERT_FALSE(runCommandFinish().listingLost);
+        RunFrame frame{};
+        runFrameFit(&frame);
+        runReset(&frame);
+        double predicted = 0.0;
+        ASSERT_TRUE(runObservation(&frame, 0, nullptr, &predicted, nullptr));
+        runFrameRelease(&frame);
+        drawn[run] = predicted;
+        const std::string listing = readTextFile(folder + "/random.lst");
+        results[run] = listing.substr(listing.find("   ----  Final Results  ----"));
+        results[run] = results[run].substr(0, results[run].find("Analysis completed"));
+        runCommandRelease();
+    }
+    EXPECT_EQ(drawn[0], drawn[1]);
+    EXPECT_EQ(results[0], results[1]);
 }
 
 }  // namespace

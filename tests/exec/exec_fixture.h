@@ -15,10 +15,10 @@
 #include "exec/operators.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
-#include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/linesource.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
@@ -61,10 +61,7 @@ protected:
         observations = nullptr;
         observationCount = 0;
         settings.anglesInDegrees = false;
-        quietErrors = false;
-        abortRequested = false;
-        abortReported = false;
-        runSetProgram(nullptr);
+        runResetState();
         builtinsReset();
         listingClear();
         symbolPredicted = work("Predicted");
@@ -244,10 +241,7 @@ protected:
     void SetUp() override
     {
         builtinsInstallFoldHook();
-        runSetProgram(nullptr);
-        quietErrors = false;
-        abortRequested = false;
-        abortReported = false;
+        runResetState();
         builtinsReset();
     }
     void TearDown() override

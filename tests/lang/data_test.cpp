@@ -234,7 +234,7 @@ TEST_F(DataFile, StoreGrowsPastItsFirstCapacity)
         contents += std::to_string(i) + " 1\n";
     ASSERT_TRUE(compileWithFile(contents));
     EXPECT_EQ(observationCount, 5000);
-    EXPECT_GE(observationCapacity, 5000);
+    EXPECT_GE(dataCapacity(), 5000);
     EXPECT_EQ(observations[4999 * 2], 4999.0);
     EXPECT_EQ(inputVariables[0]->upperBound, 4999.0);
 }
@@ -300,7 +300,7 @@ TEST_F(DataFile, RowEstimateTooShortOrTooLongReadsEveryRow)
     for (const std::string& contents : {longFirst + shortRecords, shortRecords + longFirst}) {
         ASSERT_TRUE(compileWithFile(contents));
         ASSERT_EQ(observationCount, longRows + 150000);
-        EXPECT_EQ(observationCapacity, observationCount);
+        EXPECT_EQ(dataCapacity(), observationCount);
         const int firstShort = contents[0] == '7' ? longRows : 0;
         EXPECT_EQ(observations[2 * (firstShort + 149999) + 1], 149999.0);
         EXPECT_EQ(observations[2 * (firstShort + 12345)], 5.0);

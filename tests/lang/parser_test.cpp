@@ -1,10 +1,10 @@
 // Expression parser: trees as text dumps, precedence and associativity, name resolution,
 // call checks, constant folding and the error messages with their lines.
 #include "lang/compiler.h"
-#include "lang/expr.h"
 #include "lang/lexer.h"
 #include "lang/linesource.h"
 #include "lang/options.h"
+#include "lang/parser.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
 

@@ -1,5 +1,5 @@
 // The built-in function table, searched in the order written here.
-#include "exec/functable.h"
+#include "lang/functable.h"
 
 #include <cstring>
 
