@@ -8,7 +8,7 @@
 #include <strings.h>
 
 #include "lang/compiler.h"
-#include "lang/expr.h"
+#include "lang/parser.h"
 #include "lang/lexer.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
