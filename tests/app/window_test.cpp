@@ -411,7 +411,13 @@ TEST_F(WindowTest, SavePlotProposesItsNameAsksBeforeReplacingAndConfirmsInTheSta
     SavePlotDialog browsing(frame.get(), proposed);
     bool chooser = false;
     whenModal<QFileDialog>([this](QFileDialog* files) {
-        files->selectFile(QString::fromStdString(folder + "/chosen.jpg"));
+        // Typed into the name box, as a user would: a selection made while the folder
+        // is still being listed can be replaced by the dialog's first one.
+        const QString chosen = QString::fromStdString(folder + "/chosen.jpg");
+        if (QLineEdit* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(chosen);
+        else
+            files->selectFile(chosen);
         QMetaObject::invokeMethod(files, "accept");
     }, &chooser);
     browsing.browseButton->click();
