@@ -202,6 +202,8 @@ void resultsRelease()
     results.covariance = nullptr;
     results.initialGuess = nullptr;
     results.collected = CollectedColumns{};
+    results.diagnosis.count = 0;
+    results.diagnosis.doubtful = false;
 }
 
 const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stride)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analysis/covariance.h"
+#include "analysis/diagnosis.h"
 #include "analysis/statistics.h"
 
 struct Symbol;
@@ -76,6 +77,7 @@ struct AnalysisResults {
     double intervalLevel;               // confidence level used for them, at least 0.50001
     double finishTime;                  // local moment at which the analysis completed
     std::string parameterFileMessage;   // error lines of the POUTPUT file, empty when it was written
+    Diagnosis diagnosis;                // what is wrong or doubtful; no finding for a clean fit
 };
 
 extern AnalysisResults results;

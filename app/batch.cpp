@@ -4,6 +4,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/output.h"
+#include "analysis/results.h"
 #include "analysis/runcommand.h"
 #include "exec/interpreter.h"
 #include "lang/linesource.h"
@@ -287,6 +288,9 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
         // Ctrl+C while the listing or the output file was being written left them
         // incomplete: such a run does not count as a usable result either.
         status = driverStopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+        // Converged, but to estimates the data do not determine: not a usable result.
+        if (status == BATCH_OK && results.diagnosis.doubtful)
+            status = BATCH_NOT_CONVERGED;
         // A script must not take a missing or cut output file for success.
         if (outputFailureCount() > 0)
             status = BATCH_FAILED;
