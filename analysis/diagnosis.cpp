@@ -31,7 +31,7 @@ constexpr double DIFF_STEP = 1e-6;
 // below the conditioning of the hardest certified problems that converge.
 constexpr double NULL_DIRECTION_RATIO = 1e-8;
 constexpr double HEAVY_WEIGHT = 0.2;        // weight, against the largest, that names a parameter
-constexpr double RUNAWAY_GROWTH = 1e4;      // growth over max(|start|, 1) that counts as running away
+constexpr double RUNAWAY_GROWTH = 10;       // growth over max(|start|, 1) that counts as running away
 // A runaway parameter no longer matters: doubling it would change the predicted values
 // by less than this fraction of the residual norm.
 constexpr double RUNAWAY_EFFECT = 1e-3;
@@ -154,6 +154,47 @@ double columnNorm(const double* column, int n)
     return scale * std::sqrt(sum);
 }
 
+constexpr size_t WRAP_WIDTH = 88;   // characters of a finding's line in the listing
+
+// Joins the broken lines of a paragraph (a line that starts with two spaces is an item
+// of a list and stands alone) and breaks them again at spaces before WRAP_WIDTH.
+std::string wrap(const std::string& text)
+{
+    std::string joined;
+    size_t start = 0;
+    bool previousItem = true;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const bool item = line.compare(0, 2, "  ") == 0;
+        if (!joined.empty())
+            joined += item || previousItem ? "\n" : " ";
+        joined += line;
+        previousItem = item;
+        start = end + 1;
+    }
+    std::string out;
+    size_t lineStart = 0;
+    while (lineStart < joined.size()) {
+        size_t end = joined.find('\n', lineStart);
+        if (end == std::string::npos)
+            end = joined.size();
+        std::string line = joined.substr(lineStart, end - lineStart);
+        while (line.size() > WRAP_WIDTH) {
+            size_t cut = line.rfind(' ', WRAP_WIDTH);
+            if (cut == std::string::npos || cut == 0)
+                break;
+            out += line.substr(0, cut) + "\n";
+            line = line.substr(cut + 1);
+        }
+        out += line + "\n";
+        lineStart = end + 1;
+    }
+    return out;
+}
+
 void add(Diagnosis* d, int kind, int line, int observation, const std::string& text)
 {
     if (d->count >= DIAGNOSIS_MAX_FINDINGS)
@@ -162,7 +203,7 @@ void add(Diagnosis* d, int kind, int line, int observation, const std::string& t
     f.kind = kind;
     f.line = line;
     f.observation = observation;
-    f.text = text;
+    f.text = wrap(text);
 }
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -635,6 +676,9 @@ void diagnosisWrite(const Diagnosis& d)
     if (d.count == 0)
         return;
     reportText("                        ----  Diagnosis  ----\n");
-    for (int k = 0; k < d.count; ++k)
-        reportText("%s%s", k > 0 ? "\n" : "", d.findings[k].text.c_str());
+    for (int k = 0; k < d.count; ++k) {
+        if (k > 0)
+            reportText("\n");
+        reportText("%s", d.findings[k].text.c_str());
+    }
 }
