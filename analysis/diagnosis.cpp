@@ -35,6 +35,9 @@ constexpr double RUNAWAY_GROWTH = 10;       // growth over max(|start|, 1) that 
 // A runaway parameter no longer matters: doubling it would change the predicted values
 // by less than this fraction of the residual norm.
 constexpr double RUNAWAY_EFFECT = 1e-3;
+// A parameter whose doubling moves the predicted values by less than this fraction of the
+// residual norm is not placed by the data at all.
+constexpr double NEGLIGIBLE_EFFECT = 1e-6;
 constexpr double BOUND_TOLERANCE = 1e-10;   // relative distance that counts as on a bound
 constexpr double RESCALE_SPREAD = 1e6;      // parameter magnitudes this far apart want rescaling
 constexpr double CONSTANT_MARGIN = 1e-9;    // relative excess of the SS over the total SS
@@ -377,27 +380,54 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
         double largest = 0.0;
         for (int k = 0; k < q; ++k)
             largest = std::fmax(largest, sigma[k]);
-        for (int k = 0; k < q && largest > 0.0; ++k) {
+        // The heavy parameters of each near-null direction; directions that share a
+        // parameter are one finding, since together they leave a combination open.
+        bool* group = static_cast<bool*>(memalloc_zero((size_t)q * q * sizeof(bool), TAG_DIAGNOSIS));
+        int* directions = static_cast<int*>(memalloc_zero((size_t)q * sizeof(int), TAG_DIAGNOSIS));
+        int lastDirection[DIAGNOSIS_MAX_FINDINGS] = {};
+        int groups = 0;
+        for (int k = 0; k < q && largest > 0.0 && group && directions; ++k) {
             if (!(sigma[k] < NULL_DIRECTION_RATIO * largest))
                 continue;
             const double* vk = v + (size_t)k * q;
             double heaviest = 0.0;
             for (int m = 0; m < q; ++m)
                 heaviest = std::fmax(heaviest, std::fabs(vk[m]));
+            int into = -1;
+            for (int g = 0; g < groups && into < 0; ++g)
+                for (int m = 0; m < q; ++m)
+                    if (group[(size_t)g * q + m] && std::fabs(vk[m]) >= HEAVY_WEIGHT * heaviest) {
+                        into = g;
+                        break;
+                    }
+            if (into < 0) {
+                if (groups == q)
+                    continue;
+                into = groups++;
+            }
+            for (int m = 0; m < q; ++m)
+                if (std::fabs(vk[m]) >= HEAVY_WEIGHT * heaviest)
+                    group[(size_t)into * q + m] = true;
+            directions[into]++;
+            if (into < DIAGNOSIS_MAX_FINDINGS)
+                lastDirection[into] = k;
+        }
+        for (int g = 0; g < groups && g < DIAGNOSIS_MAX_FINDINGS; ++g) {
             int heavy[DIAGNOSIS_MAX_FINDINGS];
             int heavyIndex[DIAGNOSIS_MAX_FINDINGS];
             int count = 0;
             for (int m = 0; m < q && count < DIAGNOSIS_MAX_FINDINGS; ++m)
-                if (std::fabs(vk[m]) >= HEAVY_WEIGHT * heaviest) {
+                if (group[(size_t)g * q + m]) {
                     heavy[count] = active[m];
                     heavyIndex[count++] = m;
                 }
+            const double* vk = v + (size_t)lastDirection[g] * q;
             std::string text;
             if (count == 1) {
                 text = format("Parameter %s is not determined by the data: changing it hardly changes the\n"
                               "predicted values. Hold it constant, or check how the FUNCTION uses it.\n",
                               nameOf(heavy[0]));
-            } else if (count == 2) {
+            } else if (count == 2 && directions[g] == 1) {
                 // Back from unit columns to the parameters' own units: d_j = v_j / |J_j|.
                 const double d0 = vk[heavyIndex[0]] / norms[heavy[0]];
                 const double d1 = vk[heavyIndex[1]] / norms[heavy[1]];
@@ -406,11 +436,16 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
                               nameList(heavy, count).c_str(), determinedPair(heavy[0], heavy[1], d0, d1, x).c_str());
             } else {
                 text = format("%s are not determined separately by the data: only a combination of\n"
-                              "them is. Remove one of them or hold it constant.\n",
-                              nameList(heavy, count).c_str());
+                              "them is. Remove %s of them or hold %s constant.\n",
+                              nameList(heavy, count).c_str(), directions[g] == 1 ? "one" : "some",
+                              directions[g] == 1 ? "it" : "them");
             }
             add(d, FINDING_NOT_SEPARATE, 0, 0, text);
         }
+        if (group)
+            memfree(group);
+        if (directions)
+            memfree(directions);
     }
     if (r)
         memfree(r);
@@ -617,6 +652,15 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
                 structural = true;
                 continue;
             }
+            // Doubling it would hardly move the predicted values: the data cannot place it.
+            if (w.end[j] != 0.0 && effect <= NEGLIGIBLE_EFFECT * std::fmax(residualNorm, 1e-12 * predictedNorm)) {
+                add(d, FINDING_NOT_SEPARATE, 0, 0,
+                    format("Parameter %s is not determined by the data: changing it hardly changes the\n"
+                           "predicted values. Hold it constant, or check the start values and how the\n"
+                           "FUNCTION uses it.\n", nameOf(j)));
+                structural = true;
+                continue;
+            }
             if (parameters[j]->constrained) {
                 const double lo = parameters[j]->lowerBound, hi = parameters[j]->upperBound;
                 const bool atLow = std::fabs(w.end[j] - lo) <= BOUND_TOLERANCE * std::fmax(1.0, std::fabs(lo));
@@ -661,7 +705,8 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
         iterationLimit(d, r);
     if (r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR)
         stalled(d, r, w.end, p, structural);
-    if (regression && r.residualsComputed && n > 1 && r.residuals.totalSS > 0.0 &&
+    // Rows the model could not compute hold 0, so their sum of squares compares nothing.
+    if (regression && r.residualsComputed && atStart.failed == 0 && atEnd.failed == 0 && n > 1 && r.residuals.totalSS > 0.0 &&
         r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN))
         add(d, FINDING_WORSE_THAN_CONSTANT, 0, 0,
             format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
