@@ -23,7 +23,7 @@
 namespace {
 
 constexpr const char* TAG_DIAGNOSIS = "diag";
-// Central differences take the step h = DIFF_STEP * |x| (DIFF_STEP when x is 0); their
+// Central differences take the step h = DIFF_STEP * max(|x|, |start|); their
 // error, O(h^2) truncation plus eps/h rounding, is about 1e-10 of a column.
 constexpr double DIFF_STEP = 1e-6;
 // A singular value of the unit-column Jacobian below this fraction of the largest is
@@ -99,9 +99,13 @@ bool allocateWork(Work& w, int n, int p)
            w.jacobian && w.known;
 }
 
-double step(double x)
+// The step for parameter j at x: relative to the larger of its value and its start, so
+// that a parameter that shrank towards 0 is still moved by a step the predicted values
+// can show above their rounding.
+double step(const Work& w, const double* x, int j)
 {
-    return x != 0.0 ? DIFF_STEP * std::fabs(x) : DIFF_STEP;
+    const double size = std::fmax(std::fabs(x[j]), std::fabs(w.start[j]));
+    return size > 0.0 ? DIFF_STEP * size : DIFF_STEP;
 }
 
 // Column j of the Jacobian at x into column, by central differences where both sides
@@ -109,7 +113,7 @@ double step(double x)
 bool jacobianColumn(RunFrame* frame, Work& w, const double* x, const double* base, int n, int p, int j,
                     double* column)
 {
-    const double h = step(x[j]);
+    const double h = step(w, x, j);
     DiagnosisPass up = {};
     DiagnosisPass down = {};
     for (int k = 0; k < p; ++k)
@@ -706,7 +710,8 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     if (r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR)
         stalled(d, r, w.end, p, structural);
     // Rows the model could not compute hold 0, so their sum of squares compares nothing.
-    if (regression && r.residualsComputed && atStart.failed == 0 && atEnd.failed == 0 && n > 1 && r.residuals.totalSS > 0.0 &&
+    if (regression && r.residualsComputed && atStart.failed == 0 && atEnd.failed == 0 && n > 1 &&
+        r.residuals.totalSS > 0.0 &&
         r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN))
         add(d, FINDING_WORSE_THAN_CONSTANT, 0, 0,
             format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
