@@ -725,7 +725,7 @@ void diagnosisWrite(const Diagnosis& d)
 {
     if (d.count == 0)
         return;
-    reportText("                        ----  Diagnosis  ----\n");
+    reportText("\n\n                        ----  Diagnosis  ----\n\n");
     for (int k = 0; k < d.count; ++k) {
         if (k > 0)
             reportText("\n");
