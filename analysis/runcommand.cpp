@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "analysis/driver.h"
+#include "analysis/preview.h"
 #include "exec/builtins.h"
+#include "exec/interpreter.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/lexer.h"
@@ -111,6 +113,22 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
         return start;
     start.status = driverStart() ? RUN_STARTED : RUN_NOT_STARTED;
     return start;
+}
+
+RunPreview runCommandPreview(const std::string& path, const LineSource* source)
+{
+    RunPreview preview = {RUN_NOT_COMPILED, false};
+    runCommandRelease();
+    settingsReset();
+    memResetFailure();
+    abortRequested.store(false);
+    programPath = path.empty() ? untitledPath() : path;
+    if (!compileStep(source))
+        return preview;
+    const PreviewResult result = previewRun();
+    preview.status = result.evaluated ? RUN_STARTED : RUN_NOT_COMPILED;
+    preview.computable = previewComputable(result);
+    return preview;
 }
 
 RunEnd runCommandFinish()

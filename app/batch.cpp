@@ -238,6 +238,31 @@ void releaseRun()
 
 } // namespace
 
+int batchPreview(const char* programPath, BatchPlotSaver savePlots)
+{
+    struct sigaction ignore = {};
+    struct sigaction previousPipe = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previousPipe);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    errorBoxSetHandler(printErrorBox);
+    listingSetSink(printScreenLine);
+    memResetFailure();
+    runCommandRelease();
+    int status = BATCH_FAILED;
+    if (loadProgram(programPath)) {
+        const RunPreview preview = runCommandPreview(programPath, &batch.source);
+        if (preview.status == RUN_STARTED && preview.computable && !memOutOfMemory())
+            status = BATCH_OK;
+        if (preview.status == RUN_STARTED && savePlots && !savePlots(programPath))
+            status = BATCH_FAILED;
+    }
+    releaseRun();
+    fflush(stdout);
+    sigaction(SIGPIPE, &previousPipe, nullptr);
+    return status;
+}
+
 int batchRun(const char* programPath, BatchPlotSaver savePlots)
 {
     // Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its
