@@ -20,6 +20,7 @@ constexpr const char* TAG_POINT = "xvec";
 
 struct PreviewState {
     RunFrame frame;     // the preview's run frame, released after its pass
+    bool shown;         // the analysis's columns hold the preview's values
 };
 
 PreviewState preview;
@@ -82,6 +83,7 @@ PreviewResult previewRun()
     runFrameRelease(&preview.frame);
     memfree(x);
     r.evaluated = !abortRequested.load(std::memory_order_relaxed);
+    preview.shown = r.evaluated;
     r.computed = r.pass.computed;
     // In function minimisation the one value of the program is what the solver minimises.
     r.sumSquares = settings.functionMinimization ? (r.pass.failed == 0 && n > 0 ? std::fabs(analysis.predicted[0]) : 0.0)
@@ -93,4 +95,14 @@ PreviewResult previewRun()
 bool previewComputable(const PreviewResult& result)
 {
     return result.evaluated && result.pass.failed == 0;
+}
+
+bool previewShown()
+{
+    return preview.shown;
+}
+
+void previewRelease()
+{
+    preview.shown = false;
 }

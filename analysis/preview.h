@@ -22,3 +22,7 @@ PreviewResult previewRun();
 
 // True when the model could be computed at every observation.
 bool previewComputable(const PreviewResult& result);
+
+// The analysis's columns hold a preview's values (and the plots may show them).
+bool previewShown();
+void previewRelease();      // the next Run or preview calls it

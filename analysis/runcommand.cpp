@@ -153,6 +153,7 @@ RunEnd runCommandFinish()
 
 void runCommandRelease()
 {
+    previewRelease();
     driverRelease();
     compilerReleaseAll();
     lexerReset(nullptr);

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "analysis/driver.h"
+#include "analysis/preview.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "lang/symbols.h"
@@ -460,7 +461,7 @@ void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double
                     : surfaceKind == SURFACE_IMAGE ? COLOURS_SAVED : COLOURS_SCREEN;
     const unsigned background = plotColours.entry[set][SLOT_BACKGROUND];
     painter->fillRect(area, QColor(colourRed(background), colourGreen(background), colourBlue(background)));
-    if (!analysis.analysisCompleted || !plotModel.currentPlot)
+    if (!(analysis.analysisCompleted || previewShown()) || !plotModel.currentPlot)
         return;
     painter->save();
     painter->translate(area.topLeft());

@@ -652,3 +652,29 @@ TEST(ReadOnlyExamples, RunOffersACopyInTheUsersFolderAndRunsIt)
     EXPECT_EQ(readTextFile(home + "/MOXEL/examples/enzyme.dat"), "0.1 0.1\n1 0.5\n5 0.8\n");
     chmod(installed.c_str(), 0755);
 }
+
+// Preview: the messages tell the start, the plot shows it, and nothing is written.
+TEST_F(WindowTest, PreviewShowsTheStartInTheMessagesAndThePlotWithoutFiles)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nFUNCTION y = a + log(x - b);\nPLOT;\n"
+                "DATA;\n1 1\n2 1.7\n3 2.1\n4 2.4\n",
+                "start");
+    ASSERT_TRUE(frame->action("preview")->isEnabled());
+    frame->action("preview")->trigger();
+    EXPECT_FALSE(frame->running());
+    QStringList lines;
+    for (int k = 0; k < frame->statusView()->lineCount(); ++k)
+        lines << frame->statusView()->lineText(k);
+    EXPECT_TRUE(lines.contains("Model computed at 2 of 4 observations")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains("Observation 1, line 3: Attempt to take log of zero or negative: -1"));
+    EXPECT_EQ(frame->statusNotice(), "Preview: the model cannot be computed at some observations");
+    EXPECT_EQ(frame->activeView(), VIEW_PLOT);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/start.lst")));
+
+    // A Run afterwards fits as always, and its listing replaces the preview.
+    openProgram(PLOT_PROGRAM, "good");
+    frame->action("preview")->trigger();
+    EXPECT_EQ(frame->statusNotice(), "Preview: the model can be computed at every observation");
+    runToEnd();
+    EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS);
+}
