@@ -656,8 +656,11 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
                 structural = true;
                 continue;
             }
-            // Doubling it would hardly move the predicted values: the data cannot place it.
-            if (w.end[j] != 0.0 && effect <= NEGLIGIBLE_EFFECT * std::fmax(residualNorm, 1e-12 * predictedNorm)) {
+            // Moving it by its own size (the larger of its start and its estimate, so that
+            // an estimate that is merely near 0 does not count) would hardly move the
+            // predicted values: the data cannot place it.
+            const double size = std::fmax(std::fabs(w.end[j]), std::fabs(w.start[j]));
+            if (size > 0.0 && norms[j] * size <= NEGLIGIBLE_EFFECT * std::fmax(residualNorm, 1e-12 * predictedNorm)) {
                 add(d, FINDING_NOT_SEPARATE, 0, 0,
                     format("Parameter %s is not determined by the data: changing it hardly changes the\n"
                            "predicted values. Hold it constant, or check the start values and how the\n"

@@ -40,6 +40,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/preview.h"
+#include "analysis/results.h"
 #include "analysis/report.h"
 #include "analysis/runcommand.h"
 #include "app/dialogs.h"
@@ -64,6 +65,7 @@ const char DOCUMENT_FILTER[] = "MOXEL (*.mxl)";
 const char MSG_RUNNING[] = "Running the analysis...";
 const char MSG_NO_MANUAL[] = "The manual (Manual.txt) was not found beside the program.";
 const char MSG_NOT_STARTED[] = "The analysis could not be started.";
+const char MSG_DOUBTFUL[] = "The result is doubtful: the data do not determine every parameter (see Diagnosis).";
 const char COPY_FOLDER[] = "MOXEL/examples";    // under the home folder
 const char MANUAL_NAME[] = "Manual.txt";
 const char SHARED_FOLDER[] = "/../share/moxel";
@@ -877,6 +879,10 @@ void CMainFrame::analysisFinished()
             showFirstError();
         else
             showView(VIEW_ANALYSIS);
+        if (!failed && results.diagnosis.doubtful)
+            showNotice(QLatin1String(MSG_DOUBTFUL));
+        else if (notice->text() == QLatin1String(MSG_DOUBTFUL))
+            showNotice(QString());
     } else {
         hasListing = false;
         showView(active);

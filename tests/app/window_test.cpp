@@ -678,3 +678,17 @@ TEST_F(WindowTest, PreviewShowsTheStartInTheMessagesAndThePlotWithoutFiles)
     runToEnd();
     EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS);
 }
+
+// A converged fit the data do not determine says so in the status bar; a good one does not.
+TEST_F(WindowTest, DoubtfulFitIsToldInTheStatusBar)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nFUNCTION y = a * b * x;\n"
+                "DATA;\n1 3.03\n2 5.98\n3 9.05\n4 11.96\n5 15.01\n6 17.97\n",
+                "product");
+    runToEnd();
+    EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS);
+    EXPECT_TRUE(frame->statusNotice().startsWith("The result is doubtful")) << frame->statusNotice().toStdString();
+    openProgram(PLOT_PROGRAM, "good");
+    runToEnd();
+    EXPECT_FALSE(frame->statusNotice().startsWith("The result is doubtful"));
+}
