@@ -680,7 +680,7 @@ void CMainFrame::updateCommands()
                              "filePrintSetup", "editUndo", "editRedo", "editCut", "editCopy", "editPaste",
                              "editFind", "editFindNext", "editFindPrevious", "editReplace", "editInsertFile"})
         action(name)->setEnabled(!busy);
-    menu("viewMenu")->menuAction()->setEnabled(!busy && hasListing);
+    menu("viewMenu")->menuAction()->setEnabled(!busy && (hasListing || previewShown()));
     updateRunAction();
     const bool completed = !busy && analysis.analysisCompleted;
     const bool plotsReady = !busy && (analysis.analysisCompleted || previewShown());
@@ -831,10 +831,8 @@ void CMainFrame::previewAnalysis()
     }
     showNotice(preview.computable ? QStringLiteral("Preview: the model can be computed at every observation")
                                   : QStringLiteral("Preview: the model cannot be computed at some observations"));
-    if (plotCount() > 0 && plotModel.currentPlot)
-        showView(VIEW_PLOT);
-    else
-        showView(VIEW_PROGRAM);
+    // The messages stand under the program; the plots at the start are a View menu item away.
+    showView(VIEW_PROGRAM);
 }
 
 void CMainFrame::cancelAnalysis()

@@ -668,7 +668,9 @@ TEST_F(WindowTest, PreviewShowsTheStartInTheMessagesAndThePlotWithoutFiles)
     EXPECT_TRUE(lines.contains("Model computed at 2 of 4 observations")) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.contains("Observation 1, line 3: Attempt to take log of zero or negative: -1"));
     EXPECT_EQ(frame->statusNotice(), "Preview: the model cannot be computed at some observations");
-    EXPECT_EQ(frame->activeView(), VIEW_PLOT);
+    EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
+    EXPECT_TRUE(frame->menu("viewMenu")->menuAction()->isEnabled());
+    EXPECT_TRUE(frame->action("viewPlot")->isEnabled()) << "the plot at the start values";
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/start.lst")));
 
     // A Run afterwards fits as always, and its listing replaces the preview.
