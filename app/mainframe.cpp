@@ -304,6 +304,10 @@ void CMainFrame::createViews()
             openDocument(path);
     });
     connect(messages, &StatusView::sourceLineChosen, editor, &EditView::goToLine);
+    connect(listing, &CAnalysisView::sourceLineChosen, this, [this](int lineNumber) {
+        showView(VIEW_PROGRAM);
+        editor->goToLine(lineNumber);
+    });
     connect(editor->document(), &QTextDocument::modificationChanged, this, [this] {
         updateTitle();
         refreshMenus();

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/editview.h"
 #include "analysis/driver.h"
 #include "analysis/preview.h"
 #include "analysis/report.h"
@@ -294,6 +295,19 @@ void CAnalysisView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+}
+
+void CAnalysisView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        chooseLine(positionAt(event->position().toPoint()).line);
+}
+
+void CAnalysisView::chooseLine(int line)
+{
+    const int lineNumber = StatusView::sourceLineOf(lineText(line));
+    if (lineNumber > 0)
+        emit sourceLineChosen(lineNumber);
 }
 
 void CAnalysisView::mouseMoveEvent(QMouseEvent* event)

@@ -694,3 +694,27 @@ TEST_F(WindowTest, DoubtfulFitIsToldInTheStatusBar)
     runToEnd();
     EXPECT_FALSE(frame->statusNotice().startsWith("The result is doubtful"));
 }
+
+// A finding that names a program line takes the editor there: from the Diagnosis in the
+// listing and from the preview's messages alike.
+TEST_F(WindowTest, FindingThatNamesALineGoesThere)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nDOUBLE u;\nu = x - b;\nFUNCTION y = a + log(u);\n"
+                "DATA;\n1 1\n2 1.7\n3 2.1\n4 2.4\n",
+                "lines");
+    runToEnd();
+    CAnalysisView* listed = frame->analysisView();
+    int finding = -1;
+    for (int k = 0; k < listed->lineCount() && finding < 0; ++k)
+        if (listed->lineText(k).startsWith("  observation 1, line 5:"))
+            finding = k;
+    ASSERT_GE(finding, 0);
+    frame->showView(VIEW_ANALYSIS);
+    listed->chooseLine(finding);
+    EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
+    EXPECT_EQ(frame->editView()->textCursor().blockNumber() + 1, 5);
+
+    // The preview's message names the same line.
+    EXPECT_EQ(StatusView::sourceLineOf("Observation 2, line 5: Attempt to take log of zero or negative: 0"), 5);
+    EXPECT_EQ(StatusView::sourceLineOf("Model computed at 2 of 4 observations"), 0);
+}
