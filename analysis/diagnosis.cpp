@@ -14,6 +14,8 @@
 
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "analysis/share.h"
+#include "exec/block.h"
 #include "exec/interpreter.h"
 #include "lang/data.h"
 #include "lang/options.h"
@@ -519,6 +521,59 @@ void stalled(Diagnosis* d, const AnalysisResults& r, const double* x, int p, boo
 
 }  // namespace
 
+namespace {
+
+// Observation i by the per-observation path, into the pass.
+void evaluateObservation(RunFrame* frame, int i, double* predicted, double* observed, DiagnosisPass* pass)
+{
+    double p = 0.0, y = 0.0;
+    frame->errorLine = 0;
+    frame->errorText[0] = '\0';
+    const bool ok = runObservation(frame, i, nullptr, &p, &y);
+    if (ok && std::isfinite(p) && std::isfinite(y)) {
+        predicted[i] = p;
+        observed[i] = y;
+        pass->computed++;
+        pass->sumSquares += (y - p) * (y - p);
+        return;
+    }
+    predicted[i] = 0.0;
+    observed[i] = 0.0;
+    if (pass->failed < DIAGNOSIS_MAX_FAILURES) {
+        DiagnosisFailure& f = pass->first[pass->failed];
+        f.observation = i;
+        f.line = ok ? 0 : frame->errorLine;
+        const char* why = !ok ? frame->errorText
+                          : std::isfinite(p) ? "the observed value is not a finite number"
+                                             : "the predicted value is not a finite number";
+        snprintf(f.message, sizeof f.message, "%.*s", (int)sizeof f.message - 1, why);
+    }
+    pass->failed++;
+}
+
+// Observations first .. first + count - 1 by the block form (done already when shared
+// says so); false when the block failed or holds a value that is not finite, so that the
+// per-observation path runs it again and names the cause.
+bool evaluateBlock(RunFrame* frame, int first, int count, double* predicted, double* observed, bool shared,
+                   DiagnosisPass* pass)
+{
+    if (shared ? shareBlockOutcome(first / BLOCK_ROWS) == SHARE_NOT_DONE
+               : shareEvaluateBlock(frame, first, count, predicted, observed) != BLOCK_OK)
+        return false;
+    double sum = 0.0;
+    for (int i = first; i < first + count; ++i) {
+        if (!std::isfinite(predicted[i]) || !std::isfinite(observed[i]))
+            return false;
+        const double d = observed[i] - predicted[i];
+        sum += d * d;
+    }
+    pass->computed += count;
+    pass->sumSquares += sum;
+    return true;
+}
+
+}  // namespace
+
 void diagnosisEvaluate(RunFrame* frame, const double* x, double* predicted, double* observed, DiagnosisPass* pass)
 {
     const int n = observationCount;
@@ -531,32 +586,20 @@ void diagnosisEvaluate(RunFrame* frame, const double* x, double* predicted, doub
     for (int j = 0; j < parameterCount; ++j)
         frame->values[parameters[j]->slot] = x[j];
     const bool quiet = frame->quiet;
+    // The block form, where the program has one, gives the per-observation path's values
+    // many observations at a time, on both cores when the helper is free (it writes no
+    // message, so the frame need not be quiet for it); a block it cannot finish is run
+    // per observation, quietly.
+    const bool blocks = blockAvailable() && !settings.functionMinimization;
+    frame->quiet = false;
+    const bool shared = blocks && shareBlocks(frame, n, predicted, observed);
     frame->quiet = true;
-    for (int i = 0; i < n && !aborted(); ++i) {
-        double p = 0.0, y = 0.0;
-        frame->errorLine = 0;
-        frame->errorText[0] = '\0';
-        const bool ok = runObservation(frame, i, nullptr, &p, &y);
-        const bool finite = std::isfinite(p) && std::isfinite(y);
-        if (ok && finite) {
-            predicted[i] = p;
-            observed[i] = y;
-            pass->computed++;
-            pass->sumSquares += (y - p) * (y - p);
+    for (int first = 0; first < n && !aborted(); first += BLOCK_ROWS) {
+        const int count = n - first < BLOCK_ROWS ? n - first : BLOCK_ROWS;
+        if (blocks && evaluateBlock(frame, first, count, predicted, observed, shared, pass))
             continue;
-        }
-        predicted[i] = 0.0;
-        observed[i] = 0.0;
-        if (pass->failed < DIAGNOSIS_MAX_FAILURES) {
-            DiagnosisFailure& f = pass->first[pass->failed];
-            f.observation = i;
-            f.line = ok ? 0 : frame->errorLine;
-            const char* why = !ok ? frame->errorText
-                              : std::isfinite(p) ? "the observed value is not a finite number"
-                                                 : "the predicted value is not a finite number";
-            snprintf(f.message, sizeof f.message, "%.*s", (int)sizeof f.message - 1, why);
-        }
-        pass->failed++;
+        for (int i = first; i < first + count && !aborted(); ++i)
+            evaluateObservation(frame, i, predicted, observed, pass);
     }
     frame->quiet = quiet;
 }
