@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "analysis/report.h"
 #include "analysis/results.h"
@@ -260,6 +261,77 @@ void notComputable(Diagnosis* d, const DiagnosisPass& pass, int n, bool atStart)
                       "these observations in the data.\n"
                     : "Check these observations in the data, or bound the parameters with CONSTRAIN.\n";
     add(d, FINDING_NOT_COMPUTABLE, pass.first[0].line, pass.first[0].observation + 1, text);
+}
+
+// Sizes the effect of a parameter is measured against.
+struct Scale {
+    double residualNorm;    // |observed - predicted| at the estimates
+    double predictedNorm;   // |predicted| at the estimates, for a fit with no residual
+    // The least change of the predicted values that counts, times fraction.
+    double floor(double fraction) const
+    {
+        return fraction * std::fmax(residualNorm, 1e-12 * predictedNorm);
+    }
+};
+
+// The findings about parameter j alone, from its Jacobian column at the estimates (in
+// w.jacobian, of length norm). Returns the kind of the finding made, or 0 when there is
+// none and the column joins the search for near-null directions.
+int judgeParameter(Diagnosis* d, RunFrame* frame, Work& w, int j, double norm, bool startComputable,
+                   const Scale& scale)
+{
+    const int n = observationCount;
+    const int p = parameterCount;
+    const double* column = w.jacobian + (size_t)j * n;
+    const double start = w.start[j];
+    const double end = w.end[j];
+    const double grown = std::fabs(end) / std::fmax(std::fabs(start), 1.0);
+    // No effect at the end; at the start as well?
+    if (norm == 0.0 && grown < RUNAWAY_GROWTH && startComputable &&
+        jacobianColumn(frame, w, w.start, w.startBase, n, p, j, w.scratch) && columnNorm(w.scratch, n) == 0.0) {
+        add(d, FINDING_NO_EFFECT, 0, 0,
+            format("Parameter %s does not change the predicted values: check that the FUNCTION\n"
+                   "uses it, or remove it.\n", nameOf(j)));
+        return FINDING_NO_EFFECT;
+    }
+    if (grown >= RUNAWAY_GROWTH && norm * std::fabs(end) <= scale.floor(RUNAWAY_EFFECT)) {
+        add(d, FINDING_RAN_AWAY, 0, 0,
+            format("%s grew to %.2E (from %.4G), where the model no longer depends on it: bound it\n"
+                   "with CONSTRAIN or use a different form of the model.\n",
+                   nameOf(j), end, start));
+        return FINDING_RAN_AWAY;
+    }
+    // Moving it by its own size (the larger of its start and its estimate, so that an
+    // estimate that is merely near 0 does not count) would hardly move the predicted
+    // values: the data cannot place it.
+    const double size = std::fmax(std::fabs(end), std::fabs(start));
+    if (size > 0.0 && norm * size <= scale.floor(NEGLIGIBLE_EFFECT)) {
+        add(d, FINDING_NOT_SEPARATE, 0, 0,
+            format("Parameter %s is not determined by the data: changing it hardly changes the\n"
+                   "predicted values. Hold it constant, or check the start values and how the\n"
+                   "FUNCTION uses it.\n", nameOf(j)));
+        return FINDING_NOT_SEPARATE;
+    }
+    if (!parameters[j]->constrained)
+        return 0;
+    const double lo = parameters[j]->lowerBound;
+    const double hi = parameters[j]->upperBound;
+    const bool atLow = std::fabs(end - lo) <= BOUND_TOLERANCE * std::fmax(1.0, std::fabs(lo));
+    const bool atHigh = std::fabs(end - hi) <= BOUND_TOLERANCE * std::fmax(1.0, std::fabs(hi));
+    if (!atLow && !atHigh)
+        return 0;
+    // g = J^T (predicted - observed): the sum of squares falls moving against g.
+    double g = 0.0;
+    for (int i = 0; i < n; ++i)
+        g += column[i] * (w.base[i] - w.observed[i]);
+    const bool pulled = std::fabs(g) > 1e-9 * norm * scale.residualNorm && (atLow ? g > 0 : g < 0);
+    if (!pulled)
+        return 0;
+    add(d, FINDING_ON_BOUND, 0, 0,
+        format("%s stopped at its %s bound %.6G: the data pull it further. Check the\n"
+               "bound and the model; standard errors are not available for bounded fits.\n",
+               nameOf(j), atLow ? "lower" : "upper", atLow ? lo : hi));
+    return FINDING_ON_BOUND;
 }
 
 // Householder QR of the n x q column-major matrix a in place; R (q x q, column-major)
@@ -666,8 +738,7 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     if (regression && atEnd.failed == 0) {
         double* norms = memalloc_doubles((size_t)p, TAG_DIAGNOSIS);
         int* active = static_cast<int*>(memalloc((size_t)p * sizeof(int), TAG_DIAGNOSIS));
-        const double residualNorm = std::sqrt(atEnd.sumSquares);
-        double predictedNorm = columnNorm(w.base, n);
+        const Scale scale = {std::sqrt(atEnd.sumSquares), columnNorm(w.base, n)};
         int q = 0;
         for (int j = 0; j < p && norms && active && !aborted(); ++j) {
             double* column = w.jacobian + (size_t)j * n;
@@ -675,61 +746,10 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
             norms[j] = w.known[j] ? columnNorm(column, n) : 0.0;
             if (!w.known[j])
                 continue;
-            const double grown = std::fabs(w.end[j]) / std::fmax(std::fabs(w.start[j]), 1.0);
-            if (norms[j] == 0.0) {
-                // No effect at the end; at the start as well?
-                bool zeroAtStart = false;
-                if (atStart.failed == 0 && jacobianColumn(frame, w, w.start, w.startBase, n, p, j, w.scratch))
-                    zeroAtStart = columnNorm(w.scratch, n) == 0.0;
-                if (zeroAtStart && grown < RUNAWAY_GROWTH) {
-                    add(d, FINDING_NO_EFFECT, 0, 0,
-                        format("Parameter %s does not change the predicted values: check that the FUNCTION\n"
-                               "uses it, or remove it.\n", nameOf(j)));
-                    structural = true;
-                    continue;
-                }
-            }
-            const double effect = norms[j] * std::fabs(w.end[j]);
-            if (grown >= RUNAWAY_GROWTH &&
-                effect <= RUNAWAY_EFFECT * std::fmax(residualNorm, 1e-12 * predictedNorm)) {
-                add(d, FINDING_RAN_AWAY, 0, 0,
-                    format("%s grew to %.2E (from %.4G), where the model no longer depends on it: bound it\n"
-                           "with CONSTRAIN or use a different form of the model.\n",
-                           nameOf(j), w.end[j], w.start[j]));
-                structural = true;
+            const int kind = judgeParameter(d, frame, w, j, norms[j], atStart.failed == 0, scale);
+            structural = structural || (kind != 0 && kind != FINDING_ON_BOUND);
+            if (kind != 0)
                 continue;
-            }
-            // Moving it by its own size (the larger of its start and its estimate, so that
-            // an estimate that is merely near 0 does not count) would hardly move the
-            // predicted values: the data cannot place it.
-            const double size = std::fmax(std::fabs(w.end[j]), std::fabs(w.start[j]));
-            if (size > 0.0 && norms[j] * size <= NEGLIGIBLE_EFFECT * std::fmax(residualNorm, 1e-12 * predictedNorm)) {
-                add(d, FINDING_NOT_SEPARATE, 0, 0,
-                    format("Parameter %s is not determined by the data: changing it hardly changes the\n"
-                           "predicted values. Hold it constant, or check the start values and how the\n"
-                           "FUNCTION uses it.\n", nameOf(j)));
-                structural = true;
-                continue;
-            }
-            if (parameters[j]->constrained) {
-                const double lo = parameters[j]->lowerBound, hi = parameters[j]->upperBound;
-                const bool atLow = std::fabs(w.end[j] - lo) <= BOUND_TOLERANCE * std::fmax(1.0, std::fabs(lo));
-                const bool atHigh = std::fabs(w.end[j] - hi) <= BOUND_TOLERANCE * std::fmax(1.0, std::fabs(hi));
-                if (atLow || atHigh) {
-                    // g = J^T (predicted - observed): the SS falls moving against g.
-                    double g = 0.0;
-                    for (int i = 0; i < n; ++i)
-                        g += column[i] * (w.base[i] - w.observed[i]);
-                    const bool pulled = std::fabs(g) > 1e-9 * norms[j] * residualNorm && (atLow ? g > 0 : g < 0);
-                    if (pulled) {
-                        add(d, FINDING_ON_BOUND, 0, 0,
-                            format("%s stopped at its %s bound %.6G: the data pull it further. Check the\n"
-                                   "bound and the model; standard errors are not available for bounded fits.\n",
-                                   nameOf(j), atLow ? "lower" : "upper", atLow ? lo : hi));
-                        continue;
-                    }
-                }
-            }
             if (norms[j] > 0.0)
                 active[q++] = j;
         }
@@ -764,6 +784,10 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
                    "%.4G about the mean): check the start values and the model.\n",
                    r.residuals.residualSS, r.residuals.totalSS));
     d->doubtful = structural;
+    // In the section's order; findings of one kind keep their parameter order.
+    for (int k = 1; k < d->count; ++k)
+        for (int m = k; m > 0 && d->findings[m - 1].kind > d->findings[m].kind; --m)
+            std::swap(d->findings[m - 1], d->findings[m]);
     freeWork(w);
 }
 
