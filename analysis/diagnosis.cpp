@@ -17,8 +17,10 @@
 #include "analysis/results.h"
 #include "analysis/share.h"
 #include "exec/block.h"
+#include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "lang/data.h"
+#include "lang/expr.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
@@ -562,6 +564,21 @@ void iterationLimit(Diagnosis* d, const AnalysisResults& r)
     add(d, FINDING_ITERATION_LIMIT, 0, 0, text);
 }
 
+void stalled(Diagnosis* d, const AnalysisResults& r, const double* x, int p, bool structural);
+
+// The same from the estimates alone.
+void stalledWithoutValues(Diagnosis* d, const AnalysisResults& r)
+{
+    const int p = parameterCount;
+    double* x = memalloc_doubles(p > 0 ? (size_t)p : 1, TAG_DIAGNOSIS);
+    if (!x)
+        return;
+    for (int j = 0; j < p; ++j)
+        x[j] = parameters[j]->value;
+    stalled(d, r, x, p, false);
+    memfree(x);
+}
+
 void stalled(Diagnosis* d, const AnalysisResults& r, const double* x, int p, bool structural)
 {
     std::string text = r.stopCode == STOP_SINGULAR
@@ -712,6 +729,15 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     if (r.stopCode == STOP_ABORTED || aborted() || n <= 0 || p <= 0 || !r.initialGuess)
         return;
     const bool regression = !settings.functionMinimization;
+    // Evaluating such a program again would print its PRINTF text into the listing once
+    // more, or draw other RANDOM values: only the findings that need no evaluation remain.
+    if (exprCallsFunction(FN_PRINTF) || exprCallsFunction(FN_RANDOM)) {
+        if (r.stopCode == STOP_ITERATION_LIMIT)
+            iterationLimit(d, r);
+        if (r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR)
+            stalledWithoutValues(d, r);
+        return;
+    }
     Work w = {};
     if (!allocateWork(w, n, p)) {
         freeWork(w);

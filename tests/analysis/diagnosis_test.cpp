@@ -371,6 +371,13 @@ const MistakeCase mistakes[] = {
      "9 2\n"
      "10 2.03\n",
      {"Rescale c (now 5, against 1.47E-15 for h)"}},
+    // A program that prints is not evaluated again (its text would repeat in the
+    // listing): what needs no evaluation is still found.
+    {"PrintingProgramAtIterationLimit", 3,
+     "VARIABLES x, y;\nPARAMETERS a = 1, k = 1;\nITERATIONS 2;\nDOUBLE q;\n"
+     "IF (x == 1) q = PRINTF(\"start of pass\\n\");\nFUNCTION y = a * exp(-k * x);\n"
+     "DATA;\n1 7.41\n2 5.49\n3 4.07\n4 3.01\n5 2.23\n",
+     {"The fit stopped at the iteration limit (2 iterations)"}},
 };
 
 class Mistake : public ::testing::TestWithParam<MistakeCase> {};
