@@ -35,6 +35,10 @@ constexpr double DIFF_STEP = 1e-6;
 // a direction the data do not determine. Well above the differencing error, and far
 // below the conditioning of the hardest certified problems that converge.
 constexpr double NULL_DIRECTION_RATIO = 1e-8;
+// The same after the solver itself stopped because it could not move the parameters
+// independently, or could not improve: the fit has failed already, and naming a
+// combination that is merely very poorly determined is then the useful answer.
+constexpr double STALLED_NULL_DIRECTION_RATIO = 1e-4;
 constexpr double HEAVY_WEIGHT = 0.2;        // weight, against the largest, that names a parameter
 constexpr double RUNAWAY_GROWTH = 10;       // growth over max(|start|, 1) that counts as running away
 // A runaway parameter no longer matters: doubling it would change the predicted values
@@ -434,13 +438,16 @@ std::string determinedPair(int j0, int j1, double d0, double d1, const double* x
         if (near(c0 * x[j0], -c1 * x[j1]))
             return format("%s / %s", a, b);
     }
+    // A weight this lopsided says more about the parameters' units than about the data.
+    if (!(std::fabs(ratio) >= 1e-4 && std::fabs(ratio) <= 1e4))
+        return "";
     return format("%s %s %.4G * %s", a, ratio < 0 ? "-" : "+", std::fabs(ratio), b);
 }
 
 // Near-null directions among the columns listed in active (q of them, each of unit
 // length in scaled, column-major).
 void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, const double* norms,
-                 const double* x)
+                 const double* x, double ratio)
 {
     if (q < 1 || n < 1)
         return;
@@ -467,7 +474,7 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
         int lastDirection[DIAGNOSIS_MAX_FINDINGS] = {};
         int groups = 0;
         for (int k = 0; k < q && largest > 0.0 && group && directions; ++k) {
-            if (!(sigma[k] < NULL_DIRECTION_RATIO * largest))
+            if (!(sigma[k] < ratio * largest))
                 continue;
             const double* vk = v + (size_t)k * q;
             double heaviest = 0.0;
@@ -503,17 +510,19 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
                 }
             const double* vk = v + (size_t)lastDirection[g] * q;
             std::string text;
+            std::string pair;
             if (count == 1) {
                 text = format("Parameter %s is not determined by the data: changing it hardly changes the\n"
                               "predicted values. Hold it constant, or check how the FUNCTION uses it.\n",
                               nameOf(heavy[0]));
-            } else if (count == 2 && directions[g] == 1) {
-                // Back from unit columns to the parameters' own units: d_j = v_j / |J_j|.
-                const double d0 = vk[heavyIndex[0]] / norms[heavy[0]];
-                const double d1 = vk[heavyIndex[1]] / norms[heavy[1]];
+            } else if (count == 2 && directions[g] == 1 &&
+                       !(pair = determinedPair(heavy[0], heavy[1], vk[heavyIndex[0]] / norms[heavy[0]],
+                                               vk[heavyIndex[1]] / norms[heavy[1]], x)).empty()) {
+                // The weights went back from unit columns to the parameters' own units:
+                // d_j = v_j / |J_j|.
                 text = format("%s are not determined separately by the data: only about %s is.\n"
                               "Remove one of them or hold it constant.\n",
-                              nameList(heavy, count).c_str(), determinedPair(heavy[0], heavy[1], d0, d1, x).c_str());
+                              nameList(heavy, count).c_str(), pair.c_str());
             } else {
                 text = format("%s are not determined separately by the data: only a combination of\n"
                               "them is. Remove %s of them or hold %s constant.\n",
@@ -788,7 +797,9 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
                     to[i] = from[i] / norms[active[k]];
             }
             const int before = d->count;
-            notSeparate(d, w.jacobian, n, active, q, norms, w.end);
+            const bool stalledFit = r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR;
+            notSeparate(d, w.jacobian, n, active, q, norms, w.end,
+                        stalledFit ? STALLED_NULL_DIRECTION_RATIO : NULL_DIRECTION_RATIO);
             structural = structural || d->count > before;
         }
         if (norms)

@@ -370,7 +370,12 @@ const MistakeCase mistakes[] = {
      "8 1.95\n"
      "9 2\n"
      "10 2.03\n",
-     {"Rescale c (now 5, against 1.47E-15 for h)"}},
+     {"h and w are not determined separately by the data: only a combination of them is.",
+      "Deal with the findings above first, then fit again."}},
+    {"SaturationCurveOnLinearData", 3,
+     "VARIABLES s, v;\nPARAMETERS vmax = 1, km = 1;\nFUNCTION v = vmax * s / (km + s);\nDATA;\n"
+     "0.1 0.21\n0.2 0.39\n0.4 0.81\n0.8 1.62\n1.6 3.18\n3.2 6.41\n",
+     {"vmax and km are not determined separately by the data: only about vmax / km is."}},
     // A program that prints is not evaluated again (its text would repeat in the
     // listing): what needs no evaluation is still found.
     {"PrintingProgramAtIterationLimit", 3,
