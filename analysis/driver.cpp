@@ -9,6 +9,7 @@
 #include <pthread.h>
 
 #include "analysis/covariance.h"
+#include "analysis/diagnosis.h"
 #include "analysis/output.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
@@ -474,6 +475,7 @@ int driverRun()
         return analysis.stopCode;
     }
     analysis.residualEvaluations = 0;
+    diagnosisReset();
     // Without a helper thread every routine that would post to it works alone.
     helperStart();
     blockPrepare(runProgram());
@@ -519,6 +521,7 @@ int driverRun()
         analysis.analysisCompleted = true;
     takeOverResults();
     resultsCompute();
+    diagnosisCompute(&driver.frame, results, &results.diagnosis);
     if (!settings.parameterOutputFile.empty())
         results.parameterFileMessage = outputWriteParameterFile();
     reportListing(results);
@@ -721,6 +724,7 @@ void driverProgress(int iteration, double objective)
     progressIteration.store(iteration, std::memory_order_relaxed);
     progressSumSquares.store(2.0 * objective, std::memory_order_relaxed);
     progressChanged.store(true, std::memory_order_relaxed);
+    diagnosisNoteProgress(iteration, 2.0 * objective);
 }
 
 bool driverStopCodeUsable(int code)

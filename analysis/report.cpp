@@ -411,6 +411,7 @@ void reportListing(const AnalysisResults& results)
         reportConfidenceIntervals(results);
     if (results.covarianceState.print)
         reportCovarianceMatrix(results);
+    diagnosisWrite(results.diagnosis);
     reportText("\n");
 }
 

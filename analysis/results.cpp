@@ -227,6 +227,8 @@ void resultsRelease()
     results.collected = CollectedColumns{};
     results.weights = nullptr;
     results.weightAbsolute = false;
+    results.diagnosis.count = 0;
+    results.diagnosis.doubtful = false;
 }
 
 const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stride)

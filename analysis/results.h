@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analysis/covariance.h"
+#include "analysis/diagnosis.h"
 #include "analysis/statistics.h"
 #include "analysis/weights.h"
 
@@ -84,6 +85,7 @@ struct AnalysisResults {
     int derivedCount;                   // rows in derived
     const char* derivedReason;          // why derived quantities have no standard errors, or null
     std::string parameterFileMessage;   // error lines of the POUTPUT file, empty when it was written
+    Diagnosis diagnosis;                // what is wrong or doubtful; no finding for a clean fit
 };
 
 extern AnalysisResults results;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "analysis/driver.h"
+#include "analysis/preview.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"
@@ -116,6 +117,22 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
     return start;
 }
 
+RunPreview runCommandPreview(const std::string& path, const LineSource* source)
+{
+    RunPreview preview = {RUN_NOT_COMPILED, false};
+    runCommandRelease();
+    settingsReset();
+    memResetFailure();
+    abortRequested.store(false);
+    programPath = path.empty() ? untitledPath() : path;
+    if (!compileStep(source))
+        return preview;
+    const PreviewResult result = previewRun();
+    preview.status = result.evaluated ? RUN_STARTED : RUN_NOT_COMPILED;
+    preview.computable = previewComputable(result);
+    return preview;
+}
+
 RunEnd runCommandFinish()
 {
     RunEnd end = {false, ""};
@@ -138,6 +155,7 @@ RunEnd runCommandFinish()
 
 void runCommandRelease()
 {
+    previewRelease();
     driverRelease();
     compilerReleaseAll();
     lexerReset(nullptr);

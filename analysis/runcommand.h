@@ -35,6 +35,16 @@ std::string runCommandListingPath(const std::string& programPath);
 // before the compile; otherwise the Run goes on without one.
 RunStart runCommandStart(const std::string& programPath, const LineSource* source, bool listingRequired);
 
+// The preview: the release, fresh settings and the compile with its data as for a Run, but
+// no listing file and no worker; the model is evaluated once at the initial values (see
+// previewRun). RUN_STARTED in status means it was evaluated; computable says whether
+// every observation could be.
+struct RunPreview {
+    int status;                 // RunStartStatus
+    bool computable;            // the model could be computed at every observation
+};
+RunPreview runCommandPreview(const std::string& programPath, const LineSource* source);
+
 // After the worker has ended (driverWait): flushes and closes the listing file.
 RunEnd runCommandFinish();
 

@@ -4,6 +4,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/output.h"
+#include "analysis/results.h"
 #include "analysis/runcommand.h"
 #include "exec/interpreter.h"
 #include "lang/linesource.h"
@@ -247,6 +248,31 @@ void releaseRun()
 
 } // namespace
 
+int batchPreview(const char* programPath, BatchPlotSaver savePlots)
+{
+    struct sigaction ignore = {};
+    struct sigaction previousPipe = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previousPipe);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    errorBoxSetHandler(printErrorBox);
+    listingSetSink(printScreenLine);
+    memResetFailure();
+    runCommandRelease();
+    int status = BATCH_FAILED;
+    if (loadProgram(programPath)) {
+        const RunPreview preview = runCommandPreview(programPath, &batch.source);
+        if (preview.status == RUN_STARTED && preview.computable && !memOutOfMemory())
+            status = BATCH_OK;
+        if (preview.status == RUN_STARTED && savePlots && !savePlots(programPath))
+            status = BATCH_FAILED;
+    }
+    releaseRun();
+    fflush(stdout);
+    sigaction(SIGPIPE, &previousPipe, nullptr);
+    return status;
+}
+
 int batchRun(const char* programPath, BatchPlotSaver savePlots)
 {
     // Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its
@@ -296,6 +322,9 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
         // Ctrl+C while the listing or the output file was being written left them
         // incomplete: such a run does not count as a usable result either.
         status = driverStopCodeUsable(stopCode) && !abortRequested.load() ? BATCH_OK : BATCH_NOT_CONVERGED;
+        // Converged, but to estimates the data do not determine: not a usable result.
+        if (status == BATCH_OK && results.diagnosis.doubtful)
+            status = BATCH_NOT_CONVERGED;
         // A script must not take a missing or cut output file for success.
         if (outputFailureCount() > 0)
             status = BATCH_FAILED;

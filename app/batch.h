@@ -19,3 +19,9 @@ using BatchPlotSaver = bool (*)(const char* programPath);
 // Batch mode itself needs no graphical library: only savePlots does.
 int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr);
 
+// -preview: compiles the program and reads its data as a run does, evaluates the model
+// once per observation at the initial values and prints what it found; writes no listing,
+// OUTPUT or POUTPUT file. 0 when the model can be computed at every observation, 1
+// otherwise (or when the program does not compile); savePlots as for batchRun.
+int batchPreview(const char* programPath, BatchPlotSaver savePlots = nullptr);
+

@@ -31,12 +31,9 @@ void quietQtMessage(QtMsgType type, const QMessageLogContext&, const QString& me
         fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
-}  // namespace
 
-bool batchSavePlots(const char* programPath)
+bool savePlots(const char* programPath, const char* suffix)
 {
-    if (!analysis.analysisCompleted || !plotList)
-        return true;
     std::unique_ptr<QGuiApplication> application;
     if (!QGuiApplication::instance()) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -46,5 +43,21 @@ bool batchSavePlots(const char* programPath)
         application = std::make_unique<QGuiApplication>(batchPlots.argc, batchPlots.argv);
         windowUseCNumbers();   // the plots' labels keep decimal points
     }
-    return exportAllPlots(programPath);
+    return exportAllPlots(programPath, suffix);
+}
+
+}  // namespace
+
+bool batchSavePlots(const char* programPath)
+{
+    if (!analysis.analysisCompleted || !plotList)
+        return true;
+    return savePlots(programPath, "_plot");
+}
+
+bool batchSavePreviewPlots(const char* programPath)
+{
+    if (!plotList || !analysis.predicted)
+        return true;
+    return savePlots(programPath, "_preview");
 }

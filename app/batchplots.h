@@ -5,3 +5,7 @@
 // exportAllPlots). Qt is started on its offscreen platform for this only, unless
 // QT_QPA_PLATFORM names another. True when every plot was written, or there was none.
 bool batchSavePlots(const char* programPath);
+
+// After a preview: the plots at the starting values, as PROGRAM_previewK.jpg (or .bmp), so
+// that the fitted plots of an earlier run stay as they are.
+bool batchSavePreviewPlots(const char* programPath);

@@ -43,7 +43,7 @@ bool makeFolder(const std::string& path)
 
 CommandLine commandLineParse(int argc, char** argv)
 {
-    CommandLine commandLine = {false, false, false, false, false, "", ""};
+    CommandLine commandLine = {false, false, false, false, false, "", "", false};
     std::vector<const char*> names;   // arguments not written as options, in order
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -63,6 +63,8 @@ CommandLine commandLineParse(int argc, char** argv)
                 i++;
         } else if (strcasecmp(word, "plots") == 0) {
             commandLine.plots = true;
+        } else if (strcasecmp(word, "preview") == 0) {
+            commandLine.preview = true;
         } else if (strcasecmp(word, "h") == 0 || strcasecmp(word, "help") == 0 || strcasecmp(word, "-help") == 0) {
             commandLine.help = true;
         } else if (strcasecmp(word, "version") == 0 || strcasecmp(word, "-version") == 0) {

@@ -11,6 +11,7 @@ struct CommandLine {
     bool version;               // -version or --version: the version on standard output
     std::string programPath;    // the value after -run; empty if none
     std::string documentPath;   // the first document name; empty if none
+    bool preview;               // -preview given: with -run, the model at the start values only
 };
 
 // Large blocks (the data store, the solver's arrays, the result columns) always come
@@ -28,6 +29,9 @@ constexpr const char* COMMAND_LINE_USAGE =
     "  -run PROGRAM.mxl  run the analysis without a window; the listing goes to standard\n"
     "                    output and to PROGRAM.lst\n"
     "  -plots            with -run: also save every plot as PROGRAM_plotK.jpg (or .bmp)\n"
+    "  -preview          with -run: evaluate the model at the start values, without fitting;\n"
+    "                    no files are written except, with -plots, PROGRAM_previewK.jpg\n"
+    "                    (exit status 0 when it can be computed everywhere, else 1)\n"
     "  -h, --help        print this text and exit\n"
     "  --version         print the version and exit\n"
     "\n"

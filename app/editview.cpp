@@ -314,9 +314,13 @@ int StatusView::sourceLineOf(const QString& text)
 {
     static const QRegularExpression echo(QStringLiteral("^\\s*(\\d+):"));
     static const QRegularExpression executing(QStringLiteral("^Error executing line (\\d+):"));
+    // A failing observation of the preview or of the Diagnosis section.
+    static const QRegularExpression observation(QStringLiteral("^\\s*[Oo]bservation \\d+, line (\\d+):"));
     QRegularExpressionMatch match = echo.match(text);
     if (!match.hasMatch())
         match = executing.match(text);
+    if (!match.hasMatch())
+        match = observation.match(text);
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 

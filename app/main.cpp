@@ -53,5 +53,7 @@ int main(int argc, char** argv)
         commandLinePrintUsage();
         return BATCH_BAD_COMMAND;
     }
+    if (commandLine.preview)
+        return commandLineFinish(batchPreview(commandLine.programPath.c_str()));
     return commandLineFinish(batchRun(commandLine.programPath.c_str()));
 }

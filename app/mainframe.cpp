@@ -39,6 +39,8 @@
 #include <unistd.h>
 
 #include "analysis/driver.h"
+#include "analysis/preview.h"
+#include "analysis/results.h"
 #include "analysis/report.h"
 #include "analysis/runcommand.h"
 #include "app/dialogs.h"
@@ -62,6 +64,7 @@ const char APP_TITLE[] = "MOXEL -- Nonlinear Regression Analysis";
 const char MSG_RUNNING[] = "Running the analysis...";
 const char MSG_NO_MANUAL[] = "The manual (Manual.txt) was not found beside the program.";
 const char MSG_NOT_STARTED[] = "The analysis could not be started.";
+const char MSG_DOUBTFUL[] = "The result is doubtful: the data do not determine every parameter (see Diagnosis).";
 const char COPY_FOLDER[] = "MOXEL/examples";    // under the home folder
 const char MANUAL_NAME[] = "Manual.txt";
 const char SHARED_FOLDER[] = "/../share/moxel";
@@ -300,6 +303,10 @@ void CMainFrame::createViews()
             openDocument(path);
     });
     connect(messages, &StatusView::sourceLineChosen, editor, &EditView::goToLine);
+    connect(listing, &CAnalysisView::sourceLineChosen, this, [this](int lineNumber) {
+        showView(VIEW_PROGRAM);
+        editor->goToLine(lineNumber);
+    });
     connect(editor->document(), &QTextDocument::modificationChanged, this, [this] {
         updateTitle();
         refreshMenus();
@@ -371,6 +378,10 @@ void CMainFrame::createActions()
 
     a = makeAction(this, "run", QStringLiteral("&Run"));
     connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
+    a = makeAction(this, "preview", QStringLiteral("Previe&w"), {QKeySequence(Qt::Key_F8)});
+    a->setToolTip(QStringLiteral("Preview: the model at the start values, without fitting (F8)"));
+    a->setIcon(QIcon::fromTheme(QStringLiteral("document-print-preview")));
+    connect(a, &QAction::triggered, this, &CMainFrame::previewAnalysis);
 
     QActionGroup* views = new QActionGroup(this);
     const struct {
@@ -512,6 +523,7 @@ void CMainFrame::createMenus()
     connect(statusItem, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
 
     bar->addAction(action("run"));
+    bar->addAction(action("preview"));
 
     QMenu* view = addMenu("viewMenu", QStringLiteral("&View"));
     view->addAction(action("viewProgram"));
@@ -545,7 +557,7 @@ void CMainFrame::createToolBar()
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "", "savePlotButton", "", "editCut", "editCopy",
-                             "editPaste", "", "filePrint", "helpAbout"}) {
+                             "editPaste", "", "preview", "", "filePrint", "helpAbout"}) {
         if (!*name)
             toolBar->addSeparator();
         else
@@ -651,6 +663,7 @@ void CMainFrame::updateTitle()
 void CMainFrame::updateRunAction()
 {
     action("run")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
+    action("preview")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
 }
 
 // The menu bar's refresh at the start and end of a run and for a new, opened or
@@ -670,9 +683,10 @@ void CMainFrame::updateCommands()
                              "filePrintSetup", "editUndo", "editRedo", "editCut", "editCopy", "editPaste",
                              "editFind", "editFindNext", "editFindPrevious", "editReplace", "editInsertFile"})
         action(name)->setEnabled(!busy);
-    menu("viewMenu")->menuAction()->setEnabled(!busy && hasListing);
+    menu("viewMenu")->menuAction()->setEnabled(!busy && (hasListing || previewShown()));
     updateRunAction();
     const bool completed = !busy && analysis.analysisCompleted;
+    const bool plotsReady = !busy && (analysis.analysisCompleted || previewShown());
     action("viewProgram")->setChecked(active == VIEW_PROGRAM);
     action("viewAnalysis")->setEnabled(hasListing);
     action("viewAnalysis")->setChecked(active == VIEW_ANALYSIS);
@@ -681,11 +695,11 @@ void CMainFrame::updateCommands()
     action("viewParameters")->setEnabled(completed && parameterCount > 0);
     action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
     plotAction->setVisible(true);
-    plotAction->setEnabled(completed && plotCount() > 0);
+    plotAction->setEnabled(plotsReady && plotCount() > 0);
     plotAction->setChecked(active == VIEW_PLOT);
     plotMenu->menuAction()->setVisible(false);
     for (const char* name : {"savePlot", "savePlotButton"})
-        action(name)->setEnabled(completed && active == VIEW_PLOT && plotModel.currentPlot);
+        action(name)->setEnabled(plotsReady && active == VIEW_PLOT && plotModel.currentPlot);
 }
 
 void CMainFrame::buildPlotMenu()
@@ -708,14 +722,14 @@ void CMainFrame::buildPlotMenu()
         connect(choice, &QAction::triggered, this, [this, command] { selectPlot(command); });
     }
     plotMenu->menuAction()->setVisible(true);
-    plotMenu->menuAction()->setEnabled(analysis.analysisCompleted && !runPending);
+    plotMenu->menuAction()->setEnabled((analysis.analysisCompleted || previewShown()) && !runPending);
     plotMenu->menuAction()->setCheckable(true);
     plotMenu->menuAction()->setChecked(active == VIEW_PLOT);
 }
 
 void CMainFrame::selectPlot(int command)
 {
-    if (runPending || !analysis.analysisCompleted)
+    if (runPending || !(analysis.analysisCompleted || previewShown()))
         return;
     const bool changed = plotSelectCommand(command);
     if (active == VIEW_PLOT && changed) {
@@ -799,6 +813,31 @@ void CMainFrame::runAnalysis()
     showView(VIEW_PROGRAM);
 }
 
+// Compiles and reads the data as Run does, then evaluates the model once at the start
+// values: the message pane tells what could be computed and the plots show the start.
+// No listing file, no worker, no fit.
+void CMainFrame::previewAnalysis()
+{
+    if (runPending || editor->blockCount() < RUN_MIN_LINES)
+        return;
+    releaseResults();
+    listingPath.clear();
+    LineSource source = editor->lineSource();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const RunPreview preview = runCommandPreview(doc->path().toStdString(), &source);
+    QApplication::restoreOverrideCursor();
+    messages->takeNewLines();
+    refreshMenus();
+    if (preview.status != RUN_STARTED) {
+        showFirstError();
+        return;
+    }
+    showNotice(preview.computable ? QStringLiteral("Preview: the model can be computed at every observation")
+                                  : QStringLiteral("Preview: the model cannot be computed at some observations"));
+    // The messages stand under the program; the plots at the start are a View menu item away.
+    showView(VIEW_PROGRAM);
+}
+
 void CMainFrame::cancelAnalysis()
 {
     if (!runPending)
@@ -841,6 +880,10 @@ void CMainFrame::analysisFinished()
             showFirstError();
         else
             showView(VIEW_ANALYSIS);
+        if (!failed && results.diagnosis.doubtful)
+            showNotice(QLatin1String(MSG_DOUBTFUL));
+        else if (notice->text() == QLatin1String(MSG_DOUBTFUL))
+            showNotice(QString());
     } else {
         hasListing = false;
         showView(active);
@@ -986,7 +1029,7 @@ void CMainFrame::printManual()
 
 void CMainFrame::savePlot()
 {
-    if (!analysis.analysisCompleted || !plotModel.currentPlot || active != VIEW_PLOT)
+    if (!(analysis.analysisCompleted || previewShown()) || !plotModel.currentPlot || active != VIEW_PLOT)
         return;
     SavePlotDialog dialog(this, plotFileProposal());
     if (dialog.exec() != QDialog::Accepted)

@@ -105,6 +105,7 @@ public:
 
 public slots:
     void runAnalysis();
+    void previewAnalysis();         // the model at the start values, with its plots
     void cancelAnalysis();
     void analysisFinished();        // the queued end-of-run call
     void fileNew();

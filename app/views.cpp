@@ -18,7 +18,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/editview.h"
 #include "analysis/driver.h"
+#include "analysis/preview.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "lang/symbols.h"
@@ -295,6 +297,19 @@ void CAnalysisView::mousePressEvent(QMouseEvent* event)
         moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
 }
 
+void CAnalysisView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        chooseLine(positionAt(event->position().toPoint()).line);
+}
+
+void CAnalysisView::chooseLine(int line)
+{
+    const int lineNumber = StatusView::sourceLineOf(lineText(line));
+    if (lineNumber > 0)
+        emit sourceLineChosen(lineNumber);
+}
+
 void CAnalysisView::mouseMoveEvent(QMouseEvent* event)
 {
     if (event->buttons() & Qt::LeftButton)
@@ -460,7 +475,7 @@ void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double
                     : surfaceKind == SURFACE_IMAGE ? COLOURS_SAVED : COLOURS_SCREEN;
     const unsigned background = plotColours.entry[set][SLOT_BACKGROUND];
     painter->fillRect(area, QColor(colourRed(background), colourGreen(background), colourBlue(background)));
-    if (!analysis.analysisCompleted || !plotModel.currentPlot)
+    if (!(analysis.analysisCompleted || previewShown()) || !plotModel.currentPlot)
         return;
     painter->save();
     painter->translate(area.topLeft());

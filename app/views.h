@@ -42,10 +42,16 @@ public:
     int firstVisibleLine() const;
     QString toPlainText() const;
     QString selectedText() const;
+    // Emits sourceLineChosen when listing line names a program line (its echo, a run-time
+    // error, a failing observation of the Diagnosis); as a double click on it does.
+    void chooseLine(int line);
 
 public slots:
     void copy() const;
     void selectAll();
+
+signals:
+    void sourceLineChosen(int lineNumber);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -54,6 +60,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     struct Position {

@@ -23,6 +23,9 @@ int main(int argc, char** argv)
             commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
         }
+        if (commandLine.preview)
+            return commandLineFinish(
+                batchPreview(commandLine.programPath.c_str(), commandLine.plots ? batchSavePreviewPlots : nullptr));
         return commandLineFinish(
             batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr));
     }

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "analysis/driver.h"
+#include "analysis/preview.h"
 #include "lang/compiler.h"
 #include "lang/linesource.h"
 #include "lang/options.h"
@@ -49,8 +50,11 @@ void removeFolder()
 }
 
 // Compiles and analyses the program for n observations, unless that was the last done.
-bool analyse(long n)
+// With fit false the program is only compiled and its data read (problem.n is then -n).
+bool analyse(long n, bool fit = true)
 {
+    if (!fit && problem.n == -n)
+        return true;
     if (problem.n == n)
         return analysis.analysisCompleted;
     removeFolder();
@@ -78,6 +82,10 @@ bool analyse(long n)
     const LineSource source = lineSourceFromText(problem.lines, problem.text.c_str(), problem.text.size());
     if (!compileProgram(&source))
         return false;
+    if (!fit) {
+        problem.n = -n;
+        return true;
+    }
     driverStart();
     driverWait();
     analysisRunning.store(false);
@@ -131,6 +139,36 @@ void BM_FunctionPlotRepaint(benchmark::State& state)
     }
 }
 
+// The preview: one pass of the program over the data at the start values, then both
+// plots saved, as moxel -run PROGRAM.mxl -preview -plots does after its compile.
+void BM_PreviewWithPlotsJpeg(benchmark::State& state)
+{
+    if (!analyse(state.range(0), false)) {
+        state.SkipWithError("compile failed");
+        return;
+    }
+    const PlotFileSettings fileSettings = {PLOT_FILE_JPEG, 700, 550, problem.folder + "/preview.jpg"};
+    for (auto _ : state) {
+        const PreviewResult result = previewRun();
+        benchmark::DoNotOptimize(result.sumSquares);
+        benchmark::DoNotOptimize(exportPlot(plotOfKind(PLOT_FUNCTION), fileSettings));
+        benchmark::DoNotOptimize(exportPlot(plotOfKind(PLOT_SCATTER), fileSettings));
+    }
+}
+
+// The preview's pass alone.
+void BM_PreviewPass(benchmark::State& state)
+{
+    if (!analyse(state.range(0), false)) {
+        state.SkipWithError("compile failed");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(previewRun().sumSquares);
+}
+
+BENCHMARK(BM_PreviewPass)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PreviewWithPlotsJpeg)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FunctionPlotJpeg)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScatterPlotJpeg)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FunctionPlotRepaint)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -22,7 +22,6 @@
 #include "support/listing.h"
 
 constexpr int ERROR_LINE_TEXT_MAX = 70;     // characters of the source line in a header
-constexpr int ERROR_MESSAGE_MAX = 299;      // characters of one formatted message
 constexpr int ERROR_HEADER_SIZE = 128;      // "Error executing line %d: " and 70 characters
 
 std::atomic<bool> abortRequested{false};
@@ -241,14 +240,15 @@ void runtimeError(RunFrame* frame, const char* format, ...)
         listingFilePrint("\n%s\n", header);
     }
 
+    // Kept even when quiet, for the diagnosis and the preview to name the line.
+    va_list args;
+    va_start(args, format);
+    vsnprintf(frame->errorText, sizeof frame->errorText, format, args);
+    va_end(args);
+    frame->errorLine = currentLine ? currentLine->lineNumber : 0;
     if (speak) {
-        char message[ERROR_MESSAGE_MAX + 1];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(message, sizeof message, format, args);
-        va_end(args);
-        listingPrint("Error: %s\n", message);
-        listingFilePrint("Error: %s\n", message);
+        listingPrint("Error: %s\n", frame->errorText);
+        listingFilePrint("Error: %s\n", frame->errorText);
     }
 
     frame->runFailed = true;

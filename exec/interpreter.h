@@ -8,6 +8,8 @@ struct SourceLine;
 struct Instruction;
 struct Symbol;
 
+constexpr int RUN_ERROR_TEXT_MAX = 299;   // characters of a runtime message kept in the frame
+
 // The state of one evaluation: the values of every variable, parameter and array element
 // (one slot each, laid out by symbolsLayout) and the run flags. Each thread that
 // evaluates owns its frame; the compiled program and the symbols are only read.
@@ -24,6 +26,8 @@ struct RunFrame {
     double* block;                  // registers of the block evaluation ("block"), or null
     long blockCapacity;             // doubles in block
     bool blockStore;                // this evaluation keeps its values for later ones
+    int errorLine;                  // line of the last runtime error, 0 when it had none
+    char errorText[RUN_ERROR_TEXT_MAX + 1];   // message of the last runtime error, quiet ones too
 };
 
 // Analysis-wide flags.

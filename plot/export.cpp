@@ -290,7 +290,7 @@ bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings)
     return fileSettings.fileType == PLOT_FILE_BMP ? exportWriteBmp(path, rows) : exportWriteJpeg(path, rows);
 }
 
-bool exportAllPlots(const std::string& programPath)
+bool exportAllPlots(const std::string& programPath, const char* suffix)
 {
     colourSetsLoad();
     PlotFileSettings fileSettings = exportReadSettings();
@@ -302,7 +302,7 @@ bool exportAllPlots(const std::string& programPath)
         number++;
         if (!spec->completed)
             continue;
-        fileSettings.fileName = stem + "_plot" + std::to_string(number) + extension;
+        fileSettings.fileName = stem + suffix + std::to_string(number) + extension;
         if (exportPlot(spec, fileSettings)) {
             printf(MSG_PLOT_WRITTEN, fileSettings.fileName.c_str());
             printf("\n");

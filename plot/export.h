@@ -66,4 +66,4 @@ bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings);
 // next to the program, K from 1 in statement order, in the saved colour set at the size
 // of the settings; each file written is named on standard output. False when a plot
 // could not be written.
-bool exportAllPlots(const std::string& programPath);
+bool exportAllPlots(const std::string& programPath, const char* suffix = "_plot");

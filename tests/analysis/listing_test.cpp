@@ -260,6 +260,12 @@ const char CON_RESULTS[] =
     "Regression     1        4.551226        4.551226      15.72  0.02867\n"
     "Error          3       0.8687738       0.2895913\n"
     "Total          4            5.42\n"
+    "\n"
+    "\n"
+    "                        ----  Diagnosis  ----\n"
+    "\n"
+    "b stopped at its upper bound 0.2: the data pull it further. Check the bound and the\n"
+    "model; standard errors are not available for bounded fits.\n"
     "\n";
 
 // SWEEP: the best converged grid start is shown as the initial guess
@@ -383,6 +389,17 @@ const char FAIL_RESULTS[] =
     "Regression     1               0               0       0.00  1.00000\n"
     "Error          1              29              29\n"
     "Total          2               2\n"
+    "\n"
+    "\n"
+    "                        ----  Diagnosis  ----\n"
+    "\n"
+    "The model cannot be computed at the starting values at 3 of 3 observations. The first\n"
+    "ones:\n"
+    "  observation 1, line 3: Attempt to take log of zero or negative: -9\n"
+    "  observation 2, line 3: Attempt to take log of zero or negative: -8\n"
+    "  observation 3, line 3: Attempt to take log of zero or negative: -7\n"
+    "Choose start values at which the model can be computed for every observation, or check\n"
+    "these observations in the data.\n"
     "\n";
 
 // iteration limit: results complete, no statistics, exit status 3
@@ -444,6 +461,12 @@ const char ITER_RESULTS[] =
     "Regression     1        2009.503        2009.503   48332.34  0.00001\n"
     "Error          3       0.1247303      0.04157678\n"
     "Total          4        2009.628\n"
+    "\n"
+    "\n"
+    "                        ----  Diagnosis  ----\n"
+    "\n"
+    "The fit stopped at the iteration limit (2 iterations) while the sum of squares was still\n"
+    "falling by 42 % per iteration: raise ITERATIONS.\n"
     "\n";
 
 const char REG_SCREEN[] =

@@ -621,3 +621,69 @@ TEST(ReadOnlyExamples, RunOffersACopyInTheUsersFolderAndRunsIt)
     EXPECT_EQ(readTextFile(home + "/MOXEL/examples/enzyme.dat"), "0.1 0.1\n1 0.5\n5 0.8\n");
     chmod(installed.c_str(), 0755);
 }
+
+// Preview: the messages tell the start, the plot shows it, and nothing is written.
+TEST_F(WindowTest, PreviewShowsTheStartInTheMessagesAndThePlotWithoutFiles)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nFUNCTION y = a + log(x - b);\nPLOT;\n"
+                "DATA;\n1 1\n2 1.7\n3 2.1\n4 2.4\n",
+                "start");
+    ASSERT_TRUE(frame->action("preview")->isEnabled());
+    frame->action("preview")->trigger();
+    EXPECT_FALSE(frame->running());
+    QStringList lines;
+    for (int k = 0; k < frame->statusView()->lineCount(); ++k)
+        lines << frame->statusView()->lineText(k);
+    EXPECT_TRUE(lines.contains("Model computed at 2 of 4 observations")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains("Observation 1, line 3: Attempt to take log of zero or negative: -1"));
+    EXPECT_EQ(frame->statusNotice(), "Preview: the model cannot be computed at some observations");
+    EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
+    EXPECT_TRUE(frame->menu("viewMenu")->menuAction()->isEnabled());
+    EXPECT_TRUE(frame->action("viewPlot")->isEnabled()) << "the plot at the start values";
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/start.lst")));
+
+    // A Run afterwards fits as always, and its listing replaces the preview.
+    openProgram(PLOT_PROGRAM, "good");
+    frame->action("preview")->trigger();
+    EXPECT_EQ(frame->statusNotice(), "Preview: the model can be computed at every observation");
+    runToEnd();
+    EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS);
+}
+
+// A converged fit the data do not determine says so in the status bar; a good one does not.
+TEST_F(WindowTest, DoubtfulFitIsToldInTheStatusBar)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nFUNCTION y = a * b * x;\n"
+                "DATA;\n1 3.03\n2 5.98\n3 9.05\n4 11.96\n5 15.01\n6 17.97\n",
+                "product");
+    runToEnd();
+    EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS);
+    EXPECT_TRUE(frame->statusNotice().startsWith("The result is doubtful")) << frame->statusNotice().toStdString();
+    openProgram(PLOT_PROGRAM, "good");
+    runToEnd();
+    EXPECT_FALSE(frame->statusNotice().startsWith("The result is doubtful"));
+}
+
+// A finding that names a program line takes the editor there: from the Diagnosis in the
+// listing and from the preview's messages alike.
+TEST_F(WindowTest, FindingThatNamesALineGoesThere)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nDOUBLE u;\nu = x - b;\nFUNCTION y = a + log(u);\n"
+                "DATA;\n1 1\n2 1.7\n3 2.1\n4 2.4\n",
+                "lines");
+    runToEnd();
+    CAnalysisView* listed = frame->analysisView();
+    int finding = -1;
+    for (int k = 0; k < listed->lineCount() && finding < 0; ++k)
+        if (listed->lineText(k).startsWith("  observation 1, line 5:"))
+            finding = k;
+    ASSERT_GE(finding, 0);
+    frame->showView(VIEW_ANALYSIS);
+    listed->chooseLine(finding);
+    EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
+    EXPECT_EQ(frame->editView()->textCursor().blockNumber() + 1, 5);
+
+    // The preview's message names the same line.
+    EXPECT_EQ(StatusView::sourceLineOf("Observation 2, line 5: Attempt to take log of zero or negative: 0"), 5);
+    EXPECT_EQ(StatusView::sourceLineOf("Model computed at 2 of 4 observations"), 0);
+}

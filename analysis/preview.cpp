@@ -1,0 +1,108 @@
+// Preview at the starting values. One pass of the program over the data, on the calling
+// thread: no solver, no worker, no files. The columns it fills are the analysis's own,
+// so that the next Run releases them as it releases a fit's.
+#include "analysis/preview.h"
+
+#include <cmath>
+
+#include "analysis/driver.h"
+#include "exec/interpreter.h"
+#include "lang/data.h"
+#include "lang/options.h"
+#include "lang/symbols.h"
+#include "support/allocator.h"
+#include "support/listing.h"
+
+namespace {
+
+constexpr const char* TAG_RESULTS = "comp";
+constexpr const char* TAG_POINT = "xvec";
+
+struct PreviewState {
+    RunFrame frame;     // the preview's run frame, released after its pass
+    bool shown;         // the analysis's columns hold the preview's values
+};
+
+PreviewState preview;
+
+// The columns for n rows, replacing any earlier ones; false when memory ran out.
+bool allocateColumns(int n)
+{
+    const size_t rows = n > 0 ? (size_t)n : 1;
+    if (analysis.predicted)
+        memfree(analysis.predicted);
+    if (analysis.observed)
+        memfree(analysis.observed);
+    analysis.predicted = memalloc_doubles(rows, TAG_RESULTS);
+    analysis.observed = memalloc_doubles(rows, TAG_RESULTS);
+    analysis.allocatedRows = analysis.predicted && analysis.observed ? n : 0;
+    return analysis.allocatedRows == n;
+}
+
+void writeSummary(const PreviewResult& r)
+{
+    listingPrint("Preview at the starting values (no fit)\n");
+    if (settings.functionMinimization)
+        listingPrint("Starting function value = %14.7E\n", r.sumSquares);
+    else
+        listingPrint("Starting sum of squared deviations = %14.7E\n", r.sumSquares);
+    listingPrint("Model computed at %d of %d observations\n", r.computed, r.observations);
+    const int failed = r.pass.failed;
+    const int listed = failed < PREVIEW_LISTED_FAILURES ? failed : PREVIEW_LISTED_FAILURES;
+    for (int k = 0; k < listed; ++k) {
+        const DiagnosisFailure& f = r.pass.first[k];
+        if (f.line > 0)
+            listingPrint("Observation %d, line %d: %s\n", f.observation + 1, f.line, f.message);
+        else
+            listingPrint("Observation %d: %s\n", f.observation + 1, f.message);
+    }
+    if (failed > listed)
+        listingPrint("... and %d more observations\n", failed - listed);
+}
+
+}  // namespace
+
+PreviewResult previewRun()
+{
+    PreviewResult r = {};
+    const int n = observationCount;
+    const int p = parameterCount;
+    r.observations = n;
+    double* x = memalloc_doubles(p > 0 ? (size_t)p : 1, TAG_POINT);
+    if (!x || !allocateColumns(n)) {
+        if (x)
+            memfree(x);
+        return r;
+    }
+    for (int j = 0; j < p; ++j) {
+        parameters[j]->value = parameters[j]->initialValue;
+        x[j] = parameters[j]->initialValue;
+    }
+    preview.frame = RunFrame{};
+    diagnosisEvaluate(&preview.frame, x, analysis.predicted, analysis.observed, &r.pass);
+    runFrameRelease(&preview.frame);
+    memfree(x);
+    r.evaluated = !abortRequested.load(std::memory_order_relaxed);
+    preview.shown = r.evaluated;
+    r.computed = r.pass.computed;
+    // In function minimisation the one value of the program is what the solver minimises.
+    r.sumSquares = settings.functionMinimization ? (r.pass.failed == 0 && n > 0 ? std::fabs(analysis.predicted[0]) : 0.0)
+                                                 : r.pass.sumSquares;
+    writeSummary(r);
+    return r;
+}
+
+bool previewComputable(const PreviewResult& result)
+{
+    return result.evaluated && result.pass.failed == 0;
+}
+
+bool previewShown()
+{
+    return preview.shown;
+}
+
+void previewRelease()
+{
+    preview.shown = false;
+}
