@@ -617,6 +617,44 @@ void stalled(Diagnosis* d, const AnalysisResults& r, const double* x, int p, boo
     add(d, FINDING_STALLED, 0, 0, text);
 }
 
+// The model against a horizontal line at the mean.
+void worseThanConstant(Diagnosis* d, const AnalysisResults& r, int n)
+{
+    if (r.residualsComputed && n > 1 && r.residuals.totalSS > 0.0 &&
+        r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN))
+        add(d, FINDING_WORSE_THAN_CONSTANT, 0, 0,
+            format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
+                   "%.4G about the mean): check the start values and the model.\n",
+                   r.residuals.residualSS, r.residuals.totalSS));
+}
+
+// In the section's order; findings of one kind keep their parameter order.
+void sortFindings(Diagnosis* d)
+{
+    for (int k = 1; k < d->count; ++k)
+        for (int m = k; m > 0 && d->findings[m - 1].kind > d->findings[m].kind; --m)
+            std::swap(d->findings[m - 1], d->findings[m]);
+}
+
+// A proper convergence with a covariance, in which every parameter's standard error is
+// finite and smaller than its estimate, leaves nothing for the passes below to find: a
+// parameter the data do not determine, one without effect or one that ran away shows as
+// a singular covariance or a standard error beyond its estimate. Such fits, the common
+// case, skip the 2 + 2p evaluations and the n x p Jacobian of the passes.
+bool plainlyDetermined(const AnalysisResults& r, int p)
+{
+    if (r.stopCode < STOP_ABSOLUTE || r.stopCode > STOP_BOTH || !r.withStatistics || !r.parameters ||
+        r.parameterCount != p)
+        return false;
+    for (int j = 0; j < p; ++j) {
+        const ParameterStatistics& ps = r.parameters[j];
+        if (!ps.hasStatistics || !(ps.stdError < std::fabs(ps.estimate)))
+            return false;
+    }
+    return true;
+}
+
+
 }  // namespace
 
 namespace {
@@ -747,6 +785,12 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
             stalledWithoutValues(d, r);
         return;
     }
+    if (plainlyDetermined(r, p)) {
+        if (regression)
+            worseThanConstant(d, r, n);
+        sortFindings(d);
+        return;
+    }
     Work w = {};
     if (!allocateWork(w, n, p)) {
         freeWork(w);
@@ -813,18 +857,10 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     if (r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR)
         stalled(d, r, w.end, p, structural);
     // Rows the model could not compute hold 0, so their sum of squares compares nothing.
-    if (regression && r.residualsComputed && atStart.failed == 0 && atEnd.failed == 0 && n > 1 &&
-        r.residuals.totalSS > 0.0 &&
-        r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN))
-        add(d, FINDING_WORSE_THAN_CONSTANT, 0, 0,
-            format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
-                   "%.4G about the mean): check the start values and the model.\n",
-                   r.residuals.residualSS, r.residuals.totalSS));
+    if (regression && atStart.failed == 0 && atEnd.failed == 0)
+        worseThanConstant(d, r, n);
     d->doubtful = structural;
-    // In the section's order; findings of one kind keep their parameter order.
-    for (int k = 1; k < d->count; ++k)
-        for (int m = k; m > 0 && d->findings[m - 1].kind > d->findings[m].kind; --m)
-            std::swap(d->findings[m - 1], d->findings[m]);
+    sortFindings(d);
     freeWork(w);
 }
 
