@@ -246,6 +246,17 @@ void releaseRun()
     resetBatch();
 }
 
+// Screen lines and error boxes to standard output and standard error, a line at a time,
+// and nothing left of an earlier run.
+void beginBatchRun()
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    errorBoxSetHandler(printErrorBox);
+    listingSetSink(printScreenLine);
+    memResetFailure();
+    runCommandRelease();
+}
+
 } // namespace
 
 int batchPreview(const char* programPath, BatchPlotSaver savePlots)
@@ -254,11 +265,7 @@ int batchPreview(const char* programPath, BatchPlotSaver savePlots)
     struct sigaction previousPipe = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &previousPipe);
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    errorBoxSetHandler(printErrorBox);
-    listingSetSink(printScreenLine);
-    memResetFailure();
-    runCommandRelease();
+    beginBatchRun();
     int status = BATCH_FAILED;
     if (loadProgram(programPath)) {
         const RunPreview preview = runCommandPreview(programPath, &batch.source);
@@ -294,11 +301,7 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &previousFileSize);
     sigaction(SIGPIPE, &ignore, &previousPipe);
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    errorBoxSetHandler(printErrorBox);
-    listingSetSink(printScreenLine);
-    memResetFailure();
-    runCommandRelease();
+    beginBatchRun();
 
     const auto restoreSignals = [&previous, &previousFileSize, &previousPipe] {
         for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
