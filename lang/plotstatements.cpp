@@ -149,6 +149,21 @@ unsigned plotFlagOfKeyword(int keyword)
     }
 }
 
+// Options that are plain words rather than keywords, so that they stay free as names
+// everywhere else.
+unsigned plotFlagOfWord(const char* text)
+{
+    if (strcasecmp(text, "RESIDUAL") == 0)
+        return PLOTF_RESIDUAL;
+    if (strcasecmp(text, "CBAND") == 0)
+        return PLOTF_CBAND;
+    if (strcasecmp(text, "PBAND") == 0)
+        return PLOTF_PBAND;
+    if (strcasecmp(text, "SBAND") == 0)
+        return PLOTF_SBAND;
+    return 0;
+}
+
 // Reads the option list of one plot statement. False when the statement was given up.
 bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
 {
@@ -220,10 +235,13 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
                 return false;
             continue;
         }
-        if (token->kind == TOK_IDENTIFIER && strcasecmp(token->text, "RESIDUAL") == 0) {
-            freeToken(token);
-            plot->plotFlags |= PLOTF_RESIDUAL;
-            continue;
+        if (token->kind == TOK_IDENTIFIER) {
+            const unsigned flag = plotFlagOfWord(token->text);
+            if (flag != 0) {
+                freeToken(token);
+                plot->plotFlags |= flag;
+                continue;
+            }
         }
         compileErrorf(line, MSG_PLOT_ITEM, optionsTokenText(token).c_str());
         optionsAbandonStatement(token);
