@@ -35,6 +35,7 @@ constexpr const char* TAG_BAND = "band";
 
 const char REASON_NOT_CONVERGED[] = "the fit did not converge properly";
 const char REASON_NO_COVARIANCE[] = "there is no covariance matrix";
+const char REASON_SINGULAR[] = "the parameters are mutually dependent (singular convergence)";
 const char REASON_TOO_FEW[] = "there are not more observations than parameters";
 const char REASON_NO_LEVEL[] = "the confidence level cannot be used";
 const char NOTE_MEAN_VARIANCE[] =
@@ -156,7 +157,9 @@ BandSummary bandsSummary(const AnalysisResults& results)
     summary.level = summary.levelStated ? settings.confidenceLevel : LEVEL_WITHOUT_STATEMENT;
     if (summary.level < RESULTS_LEVEL_FLOOR)
         summary.level = RESULTS_LEVEL_FLOOR;
-    if (!driverStopCodeUsable(results.stopCode))
+    if (results.stopCode == STOP_SINGULAR)
+        summary.reason = REASON_SINGULAR;
+    else if (!driverStopCodeUsable(results.stopCode))
         summary.reason = REASON_NOT_CONVERGED;
     else if (n - p <= 0)
         summary.reason = REASON_TOO_FEW;
