@@ -35,6 +35,7 @@ const char MSG_COMPUTED_TRACE[] = "Function uses computed variables.";
 const char MSG_CONVERT_TRACE[] = "Converting PLOT to SPLOT with CONNECT2 and NOMARK2 options.";
 const char MSG_NO_X_VARIABLE[] = "You must specify the independent variable for plot";
 const char MSG_NO_Y_VARIABLE[] = "You must specify the dependent variable for plot";
+const char MSG_BAND_PLOT[] = "%s applies to a function plot (PLOT) only";
 const char MSG_SAME_VARIABLE[] = "The same variable (%s) is specified for plot X and Y axes.";
 
 // Default plot titles and labels.
@@ -237,6 +238,11 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
         }
         if (token->kind == TOK_IDENTIFIER) {
             const unsigned flag = plotFlagOfWord(token->text);
+            if ((flag & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND)) && plot->plotKind != PLOT_FUNCTION) {
+                compileErrorf(line, MSG_BAND_PLOT, optionsTokenText(token).c_str());
+                optionsAbandonStatement(token);
+                return false;
+            }
             if (flag != 0) {
                 freeToken(token);
                 plot->plotFlags |= flag;

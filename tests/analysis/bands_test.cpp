@@ -323,3 +323,48 @@ TEST(BandOptions, AreNamesOutsideAPlotStatement)
 }
 
 }  // namespace
+
+namespace {
+
+// A band belongs to a function plot; on any other plot the statement is an error that
+// names the option.
+TEST(BandOptions, OnlyAFunctionPlotTakesThem)
+{
+    const struct {
+        const char* statement;
+        const char* message;
+    } cases[] = {
+        {"RPLOT CBAND;", "Error: CBAND applies to a function plot (PLOT) only"},
+        {"NPLOT GRID, sband;", "Error: sband applies to a function plot (PLOT) only"},
+        {"SPLOT XVAR = x, YVAR = y, PBAND;", "Error: PBAND applies to a function plot (PLOT) only"},
+    };
+    for (const auto& c : cases) {
+        const MoxelRun run = runMoxel(std::string("VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\n") +
+                                      c.statement + "\nDATA;\n1 2\n2 4\n3 6.1\n");
+        EXPECT_NE(run.status, 0) << c.statement;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    }
+}
+
+// With weights the prediction band needs the weight of a new observation: a weight that
+// depends only on x is evaluated there (the reference case above); one that reads another
+// column cannot be, and the listing says which variance was taken instead.
+TEST(BandTable, AWeightFromAnotherColumnIsNamedAsAnAssumption)
+{
+    const MoxelRun run = runMoxel(
+        "VARIABLES t, y, sd;\nPARAMETERS a = 5, k = 0.1, c = 0;\nFUNCTION y = a * exp(-k * t) + c;\n"
+        "WEIGHT 1 / sd^2;\nCONFIDENCE 95;\nPLOT PBAND;\nDATA \"" + sourceDir() + "/tests/data/weights/decay.dat\";\n",
+        "prog", "", {"-plots"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.listing.find("Prediction band: the weight cannot be evaluated at a new x; a new observation is "
+                               "given the mean variance of the observations."),
+              std::string::npos)
+        << run.listing;
+    std::string header;
+    const auto rows = readTable(readTextFile(run.folder + "/prog_plot1.csv"), &header);
+    ASSERT_EQ(rows.size(), 200u);
+    for (const auto& r : rows)
+        EXPECT_GT(r[6] - r[1], r[4] - r[1]) << "the prediction band is the wider";
+}
+
+}  // namespace
