@@ -101,7 +101,7 @@ TEST(ScreenColours, EveryElementStandsOutFromTheBackgroundAndStoredColoursWin)
         double least;
     } rules[] = {
         {SLOT_TITLE, 3}, {SLOT_TEXT, 3}, {SLOT_AXES, 3}, {SLOT_DATA, 3}, {SLOT_FUNCTION, 3},
-        {SLOT_RESIDUAL, 3}, {SLOT_IDEAL, 3}, {SLOT_GRID, 2}, {SLOT_SECOND, 3},
+        {SLOT_RESIDUAL, 3}, {SLOT_IDEAL, 3}, {SLOT_GRID, 2}, {SLOT_SECOND, 3}, {SLOT_BAND, 3},
     };
     for (const auto& rule : rules) {
         EXPECT_GE(contrast(screen[rule.slot], screen[SLOT_BACKGROUND]), rule.least) << colourSlotNames[rule.slot];
