@@ -347,12 +347,12 @@ void bandsReport(const AnalysisResults& results)
         return;
     const BandSummary summary = bandsSummary(results);
     if (summary.reason) {
-        reportText("No bands are drawn: %s.\n", summary.reason);
+        reportText("\nNo bands are drawn: %s.\n", summary.reason);
         return;
     }
-    reportText("Bands at %.4g%%%s: n - p = %d, s = %.7lG, t = %.7lG, F = %.7lG (simultaneous factor sqrt(p F) = %.7lG)\n",
+    reportText("\nBands at %.4g%%%s: n - p = %d, %s = %.7lG, t = %.7lG, F = %.7lG (simultaneous factor sqrt(p F) = %.7lG)\n",
                100.0 * summary.level, summary.levelStated ? "" : " (no CONFIDENCE statement: its default level)", summary.df,
-               summary.s, summary.t, summary.F, summary.simultaneous);
+               results.weights ? "s_w" : "s", summary.s, summary.t, summary.F, summary.simultaneous);
     if (results.weights && uncertainty.weightTree) {
         bool everyX = true;
         for (const PlotSpec* spec = plotList; spec; spec = spec->next)
