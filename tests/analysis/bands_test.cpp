@@ -26,7 +26,7 @@ struct ReferencePoint {
 
 struct ReferenceCase {
     int n = 0, p = 0;
-    double level = 0, s = 0, t = 0, z = 0, F = 0, Fwrong = 0, xMean = 0, sxx = 0;
+    double level = 0, s = 0, v0 = 0, t = 0, z = 0, F = 0, Fwrong = 0, xMean = 0, sxx = 0;
     std::vector<double> cov;
     std::vector<ReferencePoint> points;
 };
@@ -42,7 +42,7 @@ std::map<std::string, ReferenceCase> readReference()
         row >> kind >> name;
         ReferenceCase& c = cases[name];
         if (kind == "case") {
-            row >> c.n >> c.p >> c.level >> c.s >> c.t >> c.z >> c.F >> c.Fwrong;
+            row >> c.n >> c.p >> c.level >> c.s >> c.v0 >> c.t >> c.z >> c.F >> c.Fwrong;
         } else if (kind == "cov") {
             c.cov.resize((size_t)c.p * c.p);
             for (double& v : c.cov)
@@ -110,6 +110,9 @@ const BandCase BAND_CASES[] = {
     {"puromycin_weighted", "VARIABLES conc, rate;\nPARAMETERS Vm = 200, K = 0.1;\n"
                            "FUNCTION rate = Vm * conc / (K + conc);\nWEIGHT 1 / (1 + conc);\n"
                            "CONFIDENCE 95;\nPLOT PBAND;\nDATA \"%s/puromycin.dat\";\n"},
+    {"puromycin_absolute", "VARIABLES conc, rate;\nPARAMETERS Vm = 200, K = 0.1;\n"
+                           "FUNCTION rate = Vm * conc / (K + conc);\nWEIGHT ABSOLUTE 1 / (100 * (1 + conc));\n"
+                           "CONFIDENCE 95;\nPLOT PBAND CBAND;\nDATA \"%s/puromycin.dat\";\n"},
 };
 
 std::string programOf(const BandCase& c)
@@ -127,7 +130,7 @@ struct Halves {
 Halves referenceHalves(const ReferenceCase& c, const ReferencePoint& pt)
 {
     const double se = pt.seFit;
-    return {c.t * se, c.t * std::sqrt(se * se + c.s * c.s / pt.weight), std::sqrt(c.p * c.F) * se};
+    return {c.t * se, c.t * std::sqrt(se * se + c.v0 / pt.weight), std::sqrt(c.p * c.F) * se};
 }
 
 // Every table (one per plot with a band option) matches the reference in fit, se_fit and
@@ -136,7 +139,7 @@ Halves referenceHalves(const ReferenceCase& c, const ReferencePoint& pt)
 TEST(BandTable, MatchesTheIndependentReference)
 {
     const auto reference = readReference();
-    ASSERT_EQ(reference.size(), 4u);
+    ASSERT_EQ(reference.size(), 5u);
     for (const BandCase& bc : BAND_CASES) {
         SCOPED_TRACE(bc.name);
         const ReferenceCase& ref = reference.at(bc.name);
