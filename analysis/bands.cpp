@@ -89,12 +89,19 @@ bool readsOnly(const ExprNode* node, const Symbol* xVar)
     return true;
 }
 
-bool anyPlotWithBand()
+bool asksForBand(const PlotSpec* spec)
 {
+    return spec->completed && (spec->plotFlags & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND));
+}
+
+// Function plots with a band option; a PLOT that completion turned into a scatter or
+// residual plot (the model has no input variable to draw against) has no curve for them.
+int functionPlotsWithBand()
+{
+    int count = 0;
     for (const PlotSpec* spec = plotList; spec; spec = spec->next)
-        if (spec->plotFlags & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND))
-            return true;
-    return false;
+        count += asksForBand(spec) && spec->plotKind == PLOT_FUNCTION ? 1 : 0;
+    return count;
 }
 
 // Bisection on an increasing function of t for the t with below(t) false and below of
@@ -343,7 +350,15 @@ bool bandsWriteTable(const BandTable& table, const std::string& path, std::strin
 
 void bandsReport(const AnalysisResults& results)
 {
-    if (!anyPlotWithBand() || settings.functionMinimization)
+    if (settings.functionMinimization)
+        return;
+    int number = 0;
+    for (const PlotSpec* spec = plotList; spec; spec = spec->next) {
+        ++number;
+        if (asksForBand(spec) && spec->plotKind != PLOT_FUNCTION)
+            reportText("\nPlot %d has no bands: it does not show the fitted curve.\n", number);
+    }
+    if (functionPlotsWithBand() == 0)
         return;
     const BandSummary summary = bandsSummary(results);
     if (summary.reason) {
@@ -356,7 +371,8 @@ void bandsReport(const AnalysisResults& results)
     if (results.weights && uncertainty.weightTree) {
         bool everyX = true;
         for (const PlotSpec* spec = plotList; spec; spec = spec->next)
-            if ((spec->plotFlags & PLOTF_PBAND) && spec->xVar && !readsOnly(uncertainty.weightTree, spec->xVar))
+            if (asksForBand(spec) && spec->plotKind == PLOT_FUNCTION && (spec->plotFlags & PLOTF_PBAND) && spec->xVar &&
+                !readsOnly(uncertainty.weightTree, spec->xVar))
                 everyX = false;
         if (!everyX)
             reportText("Prediction band: %s.\n", NOTE_MEAN_VARIANCE);

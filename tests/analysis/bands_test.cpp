@@ -341,6 +341,14 @@ TEST(BandOptions, OnlyAFunctionPlotTakesThem)
         {"NPLOT GRID, sband;", "Error: sband applies to a function plot (PLOT) only"},
         {"SPLOT XVAR = x, YVAR = y, PBAND;", "Error: PBAND applies to a function plot (PLOT) only"},
     };
+    // A PLOT of a model without an input variable to draw against becomes a scatter plot:
+    // the listing says that its bands are not drawn.
+    const MoxelRun converted = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1;\nDOUBLE z;\nz = 2 * x;\n"
+                                        "FUNCTION y = a * z;\nPLOT CBAND;\nDATA;\n1 2\n2 4\n3 6.1\n");
+    EXPECT_EQ(converted.status, 0) << converted.out;
+    EXPECT_NE(converted.listing.find("Plot 1 has no bands: it does not show the fitted curve."), std::string::npos)
+        << converted.listing;
+    EXPECT_EQ(converted.listing.find("Bands at"), std::string::npos);
     for (const auto& c : cases) {
         const MoxelRun run = runMoxel(std::string("VARIABLES x, y;\nPARAMETERS a = 1;\nFUNCTION y = a * x;\n") +
                                       c.statement + "\nDATA;\n1 2\n2 4\n3 6.1\n");
