@@ -104,8 +104,11 @@ int functionPlotsWithBand()
     return count;
 }
 
-// Bisection on an increasing function of t for the t with below(t) false and below of
-// the next smaller double true; lo must satisfy below, hi not.
+// Bisection for the boundary of a predicate that holds below some point and fails above
+// it (a distribution function below its target probability): lo must satisfy below, hi
+// not. It halves until the two are adjacent doubles; from a bracket [0, 2^k] that takes
+// at most about 1100 halvings (the exponent range and the mantissa), so the bound only
+// guards against a predicate that is not monotone in its last bits.
 template <typename Below>
 double bisect(double lo, double hi, Below below)
 {
@@ -306,7 +309,7 @@ std::string bandsCaption(const BandSummary& summary, int kind)
                        : kind == BAND_SIMULTANEOUS ? "simultaneous confidence band"
                                                    : "pointwise confidence band";
     char text[80];
-    snprintf(text, sizeof text, "%.4g%% %s", 100.0 * summary.level, what);
+    snprintf(text, sizeof text, "%.6g%% %s", 100.0 * summary.level, what);
     return text;
 }
 
@@ -365,7 +368,7 @@ void bandsReport(const AnalysisResults& results)
         reportText("\nNo bands are drawn: %s.\n", summary.reason);
         return;
     }
-    reportText("\nBands at %.4g%%%s: n - p = %d, %s = %.7lG, t = %.7lG, F = %.7lG (simultaneous factor sqrt(p F) = %.7lG)\n",
+    reportText("\nBands at %.6g%%%s: n - p = %d, %s = %.7lG, t = %.7lG, F = %.7lG (simultaneous factor sqrt(p F) = %.7lG)\n",
                100.0 * summary.level, summary.levelStated ? "" : " (no CONFIDENCE statement: its default level)", summary.df,
                results.weights ? "s_w" : "s", summary.s, summary.t, summary.F, summary.simultaneous);
     if (results.weights && uncertainty.weightTree) {

@@ -89,7 +89,7 @@ TEST_F(BandPlot, LegendNamesEveryBandAndItsLevel)
         const char* statements;
         std::vector<std::string> legend;
     } cases[] = {
-        {"CONFIDENCE 99;\nPLOT PBAND;\n", {"99% pointwise prediction band"}},
+        {"CONFIDENCE 99.995;\nPLOT PBAND;\n", {"99.995% pointwise prediction band"}},
         {"PLOT SBAND CBAND;\n", {"90% pointwise confidence band", "90% simultaneous confidence band"}},
         {"CONFIDENCE 95;\nPLOT CBAND, PBAND, SBAND;\n",
          {"95% pointwise confidence band", "95% pointwise prediction band", "95% simultaneous confidence band"}},
