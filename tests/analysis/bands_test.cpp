@@ -379,3 +379,44 @@ TEST(BandTable, AWeightFromAnotherColumnIsNamedAsAnAssumption)
 }
 
 }  // namespace
+
+namespace {
+
+// The writer itself: 17 significant digits that read back to the same doubles, empty
+// fields for what is not there, the limits fit -/+ half-width; a folder that does not
+// exist is refused with a message and leaves nothing behind.
+TEST(BandTableFile, WritesEveryColumnAndRefusesAMissingFolder)
+{
+    double x[2] = {0.1, 1.0 / 3.0};
+    double fit[2] = {2.0 / 3.0, NAN};
+    double se[2] = {0.0, NAN};
+    double variance[2] = {0.25, NAN};
+    BandTable table = {};
+    table.count = 2;
+    table.x = x;
+    table.fit = fit;
+    table.seFit = se;
+    table.newVariance = variance;
+    table.summary.t = 2.0;
+    table.summary.simultaneous = 3.0;
+    const std::string folder = testTempDir();
+    std::string message;
+    ASSERT_TRUE(bandsWriteTable(table, folder + "/t.csv", &message)) << message;
+    const std::vector<std::string> lines = splitLines(readTextFile(folder + "/t.csv"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], HEADER);
+    // se_fit 0: the confidence limits equal the fit; prediction 2 * sqrt(0.25) = 1 away.
+    EXPECT_EQ(lines[1], "0.10000000000000001,0.66666666666666663,0,0.66666666666666663,0.66666666666666663,"
+                        "-0.33333333333333337,1.6666666666666665,0.66666666666666663,0.66666666666666663");
+    EXPECT_EQ(lines[2], "0.33333333333333331,,,,,,,,");
+    double back = 0;
+    const std::string first = lines[2].substr(0, lines[2].find(','));
+    std::from_chars(first.data(), first.data() + first.size(), back);
+    EXPECT_EQ(back, 1.0 / 3.0);
+
+    EXPECT_FALSE(bandsWriteTable(table, folder + "/missing/t.csv", &message));
+    EXPECT_NE(message.find("Cannot open band table file: " + folder + "/missing/t.csv"), std::string::npos) << message;
+    EXPECT_TRUE(readTextFile(folder + "/missing/t.csv").empty());
+}
+
+}  // namespace
