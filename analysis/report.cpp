@@ -10,6 +10,7 @@
 #include <string>
 
 #include "analysis/covariance.h"
+#include "analysis/bands.h"
 #include "analysis/derived.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
@@ -405,6 +406,7 @@ void reportListing(const AnalysisResults& results)
         reportText("%s", results.parameterFileMessage.c_str());
     if (results.derivedCount > 0)
         reportDerivedQuantities(results);
+    bandsReport(results);
     if (!settings.functionMinimization && results.residualsComputed)
         reportAnalysisOfVariance(results);
     if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)

@@ -82,7 +82,7 @@ private:
     int fileType;
 };
 
-constexpr int COLOUR_ROW_COUNT = 10;
+constexpr int COLOUR_ROW_COUNT = 11;
 
 // "Plot color selection" for one colour set.
 class ColourDialog : public QDialog {

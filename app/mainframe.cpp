@@ -38,6 +38,7 @@
 #include <climits>
 #include <unistd.h>
 
+#include "analysis/bands.h"
 #include "analysis/driver.h"
 #include "analysis/preview.h"
 #include "analysis/results.h"
@@ -430,6 +431,9 @@ void CMainFrame::createActions()
     a->setIcon(themeIcon("image-x-generic", QStyle::SP_DriveFDIcon));
     a->setToolTip(QStringLiteral("Write the plot image to a disk file"));
     connect(a, &QAction::triggered, this, &CMainFrame::savePlot);
+    a = makeAction(this, "saveBandTable", QStringLiteral("Save band &table"));
+    a->setToolTip(QStringLiteral("Write the plot's bands as PROGRAM_plotK.csv beside the program"));
+    connect(a, &QAction::triggered, this, &CMainFrame::saveBandTable);
 
     a = makeAction(this, "helpAbout", QStringLiteral("&About MOXEL..."));
     a->setIcon(themeIcon("help-about", QStyle::SP_MessageBoxInformation));
@@ -541,6 +545,7 @@ void CMainFrame::createMenus()
     for (int set = 0; set < COLOUR_SET_COUNT; ++set)
         colours->addAction(action(("colours" + std::to_string(set)).c_str()));
     bar->addAction(action("savePlot"));
+    bar->addAction(action("saveBandTable"));
 
     QMenu* documentation = addMenu("documentationMenu", QStringLiteral("&Documentation"));
     for (const char* name : {"tutorial", "viewManual", "printManual", "examples"})
@@ -700,6 +705,9 @@ void CMainFrame::updateCommands()
     plotMenu->menuAction()->setVisible(false);
     for (const char* name : {"savePlot", "savePlotButton"})
         action(name)->setEnabled(plotsReady && active == VIEW_PLOT && plotModel.currentPlot);
+    const PlotSpec* shown = plotModel.currentPlot;
+    action("saveBandTable")->setEnabled(completed && active == VIEW_PLOT && shown && shown->plotKind == PLOT_FUNCTION &&
+                                        (shown->plotFlags & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND)));
 }
 
 void CMainFrame::buildPlotMenu()
@@ -1044,6 +1052,27 @@ void CMainFrame::savePlot()
         snprintf(text, sizeof text, MSG_PLOT_WRITTEN, chosen.fileName.c_str());
         showNotice(QString::fromUtf8(text));
     }
+}
+
+// The band table of the plot shown, under the name -plots gives it.
+void CMainFrame::saveBandTable()
+{
+    if (!analysis.analysisCompleted || !plotModel.currentPlot || active != VIEW_PLOT)
+        return;
+    BandTable table;
+    if (!plotBandTable(plotModel.currentPlot, &table))
+        return;
+    const std::string path = (plotFileProposal() + QStringLiteral(".csv")).toStdString();
+    std::string message;
+    const bool written = bandsWriteTable(table, path, &message);
+    bandsRelease(&table);
+    if (!written) {
+        showError(QString::fromStdString(message));
+        return;
+    }
+    char text[600];
+    snprintf(text, sizeof text, MSG_BAND_TABLE_WRITTEN, path.c_str());
+    showNotice(QString::fromUtf8(text));
 }
 
 QString CMainFrame::plotFileProposal() const

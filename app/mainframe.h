@@ -117,6 +117,7 @@ public slots:
     void runTutorial();
     void selectPlot(int command);
     void savePlot();
+    void saveBandTable();                       // PROGRAM_plotK.csv of the plot shown
     void showFind(bool replacing);
     void findAgain(bool backward);
     void commitData(QSessionManager& manager);

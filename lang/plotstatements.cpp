@@ -35,6 +35,7 @@ const char MSG_COMPUTED_TRACE[] = "Function uses computed variables.";
 const char MSG_CONVERT_TRACE[] = "Converting PLOT to SPLOT with CONNECT2 and NOMARK2 options.";
 const char MSG_NO_X_VARIABLE[] = "You must specify the independent variable for plot";
 const char MSG_NO_Y_VARIABLE[] = "You must specify the dependent variable for plot";
+const char MSG_BAND_PLOT[] = "%s applies to a function plot (PLOT) only";
 const char MSG_SAME_VARIABLE[] = "The same variable (%s) is specified for plot X and Y axes.";
 
 // Default plot titles and labels.
@@ -149,6 +150,21 @@ unsigned plotFlagOfKeyword(int keyword)
     }
 }
 
+// Options that are plain words rather than keywords, so that they stay free as names
+// everywhere else.
+unsigned plotFlagOfWord(const char* text)
+{
+    if (strcasecmp(text, "RESIDUAL") == 0)
+        return PLOTF_RESIDUAL;
+    if (strcasecmp(text, "CBAND") == 0)
+        return PLOTF_CBAND;
+    if (strcasecmp(text, "PBAND") == 0)
+        return PLOTF_PBAND;
+    if (strcasecmp(text, "SBAND") == 0)
+        return PLOTF_SBAND;
+    return 0;
+}
+
 // Reads the option list of one plot statement. False when the statement was given up.
 bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
 {
@@ -220,10 +236,18 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
                 return false;
             continue;
         }
-        if (token->kind == TOK_IDENTIFIER && strcasecmp(token->text, "RESIDUAL") == 0) {
-            freeToken(token);
-            plot->plotFlags |= PLOTF_RESIDUAL;
-            continue;
+        if (token->kind == TOK_IDENTIFIER) {
+            const unsigned flag = plotFlagOfWord(token->text);
+            if ((flag & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND)) && plot->plotKind != PLOT_FUNCTION) {
+                compileErrorf(line, MSG_BAND_PLOT, optionsTokenText(token).c_str());
+                optionsAbandonStatement(token);
+                return false;
+            }
+            if (flag != 0) {
+                freeToken(token);
+                plot->plotFlags |= flag;
+                continue;
+            }
         }
         compileErrorf(line, MSG_PLOT_ITEM, optionsTokenText(token).c_str());
         optionsAbandonStatement(token);

@@ -9,6 +9,7 @@
 const char* const colourSlotNames[COLOUR_SLOT_COUNT] = {
     "Background:", "Title text:", "Other text:", "Axes:", "Data points:", "Function line:",
     "Residual lines:", "Ideal points for nplot:", "Grid lines:", "Function points for splot:",
+    "Band lines:",
 };
 
 const char* const colourSetNames[COLOUR_SET_COUNT] = {"Screen plot", "Printed plot", "Saved plot"};
@@ -28,20 +29,20 @@ constexpr unsigned STANDARD_TABLES[COLOUR_TABLE_COUNT][COLOUR_SLOT_COUNT] = {
     {entryOf(1, 0, 0, 0), entryOf(1, 255, 255, 255), entryOf(1, 255, 255, 255),
      entryOf(1, 255, 255, 255), entryOf(1, 80, 160, 255), entryOf(1, 255, 255, 0),
      entryOf(1, 255, 0, 0), entryOf(1, 0, 200, 0), entryOf(1, 100, 100, 100),
-     entryOf(1, 255, 255, 0)},
+     entryOf(1, 255, 255, 0), entryOf(1, 255, 140, 255)},
     // colour on white
     {entryOf(1, 255, 255, 255), entryOf(0, 0, 0, 0), entryOf(0, 0, 0, 0), entryOf(2, 0, 0, 0),
      entryOf(1, 0, 0, 200), entryOf(1, 0, 150, 0), entryOf(1, 100, 0, 0), entryOf(1, 0, 200, 0),
-     entryOf(1, 180, 180, 180), entryOf(1, 10, 50, 0)},
+     entryOf(1, 180, 180, 180), entryOf(1, 10, 50, 0), entryOf(1, 170, 0, 170)},
     // monochrome on black
     {entryOf(1, 0, 0, 0), entryOf(0, 255, 255, 255), entryOf(0, 255, 255, 255),
      entryOf(3, 255, 255, 255), entryOf(1, 255, 255, 255), entryOf(1, 255, 255, 255),
      entryOf(1, 255, 255, 255), entryOf(1, 255, 255, 255), entryOf(1, 100, 100, 100),
-     entryOf(1, 255, 255, 255)},
+     entryOf(1, 255, 255, 255), entryOf(1, 255, 255, 255)},
     // monochrome on white
     {entryOf(1, 255, 255, 255), entryOf(0, 0, 0, 0), entryOf(0, 0, 0, 0), entryOf(3, 0, 0, 0),
      entryOf(1, 0, 0, 0), entryOf(1, 0, 0, 0), entryOf(1, 0, 0, 0), entryOf(1, 0, 0, 0),
-     entryOf(1, 80, 80, 80), entryOf(1, 0, 0, 0)},
+     entryOf(1, 80, 80, 80), entryOf(1, 0, 0, 0), entryOf(1, 0, 0, 0)},
 };
 
 constexpr int DEFAULT_TABLES[COLOUR_SET_COUNT] = {

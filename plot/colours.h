@@ -1,9 +1,9 @@
-// Plot colour sets: three sets (screen, printed, saved) of ten entries, each a pen width
+// Plot colour sets: three sets (screen, printed, saved) of eleven entries, each a pen width
 // and a colour, the four standard tables, and their "Color_%d_%d" settings.
 #pragma once
 
 constexpr int COLOUR_SET_COUNT = 3;
-constexpr int COLOUR_SLOT_COUNT = 10;
+constexpr int COLOUR_SLOT_COUNT = 11;
 constexpr int COLOUR_TABLE_COUNT = 4;
 constexpr int PEN_WIDTH_MAX = 50;           // logical units; a wider stored pen is not taken
 
@@ -24,7 +24,8 @@ enum ColourSlot {
     SLOT_RESIDUAL = 6,      // residual lines of a function plot
     SLOT_IDEAL = 7,         // the ideal line of a normal probability plot
     SLOT_GRID = 8,          // the grid
-    SLOT_SECOND = 9         // marks and lines of the second scatter series
+    SLOT_SECOND = 9,        // marks and lines of the second scatter series
+    SLOT_BAND = 10          // confidence and prediction bands of a function plot
 };
 
 enum ColourTable {
@@ -59,5 +60,5 @@ int colourDefaultTable(int set);    // colour on black, monochrome on white, col
 // Reads every "Color_<slot>_<set>" setting; a missing or unusable value (negative, or a
 // pen wider than PEN_WIDTH_MAX) takes the default of its set.
 void colourSetsLoad();
-// Writes the ten entries of one set as "Color_<slot>_<set>".
+// Writes the eleven entries of one set as "Color_<slot>_<set>".
 void colourSetStore(int set);

@@ -15,6 +15,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "analysis/bands.h"
 #include "lang/options.h"
 #include "plot/colours.h"
 #include "plot/painter.h"
@@ -24,6 +25,7 @@
 #include "support/safefile.h"
 
 const char MSG_PLOT_WRITTEN[] = "The plot was written to %s";
+const char MSG_BAND_TABLE_WRITTEN[] = "The band table was written to %s";
 
 namespace {
 
@@ -308,6 +310,19 @@ bool exportAllPlots(const std::string& programPath, const char* suffix)
             printf("\n");
         } else {
             allWritten = false;
+        }
+        BandTable table;
+        if (plotBandTable(spec, &table)) {
+            const std::string tablePath = stem + "_plot" + std::to_string(number) + ".csv";
+            std::string message;
+            if (bandsWriteTable(table, tablePath, &message)) {
+                printf(MSG_BAND_TABLE_WRITTEN, tablePath.c_str());
+                printf("\n");
+            } else {
+                fprintf(stderr, "%s\n", message.c_str());
+                allWritten = false;
+            }
+            bandsRelease(&table);
         }
     }
     fflush(stdout);

@@ -20,6 +20,7 @@ enum PlotFileType {
 };
 
 extern const char MSG_PLOT_WRITTEN[];       // "The plot was written to %s"
+extern const char MSG_BAND_TABLE_WRITTEN[]; // "The band table was written to %s"
 
 // The "PlotFileType", "BMPwidth", "BMPheight" and "BMPfilename" settings.
 struct PlotFileSettings {
@@ -64,6 +65,7 @@ bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings);
 
 // Saves every plot of the program after a batch run, as PROGRAM_plotK.jpg (or .bmp)
 // next to the program, K from 1 in statement order, in the saved colour set at the size
-// of the settings; each file written is named on standard output. False when a plot
+// of the settings, and the band table of each function plot with a band option as
+// PROGRAM_plotK.csv; each file written is named on standard output. False when a plot
 // could not be written.
 bool exportAllPlots(const std::string& programPath, const char* suffix = "_plot");

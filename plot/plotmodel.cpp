@@ -14,7 +14,9 @@
 #include <cstring>
 #include <limits>
 
+#include "analysis/bands.h"
 #include "analysis/driver.h"
+#include "analysis/results.h"
 #include "exec/interpreter.h"
 #include "exec/specfun.h"
 #include "lang/data.h"
@@ -22,6 +24,7 @@
 #include "lang/symbols.h"
 #include "plot/colours.h"
 #include "plot/render.h"
+#include "plot/surface.h"
 #include "support/allocator.h"
 
 const char PLOT_MENU_ITEM[] = "P&lot";
@@ -225,6 +228,131 @@ bool drawCurve(PlotContext* context, const double* curve, int count)
     return drawn;
 }
 
+// ORDER BAND: the band options, their kinds and their dash patterns (page units on and
+// off; 0 draws solid). Several bands on one plot share the band colour, so the line
+// style tells them apart, also in a black-on-white print.
+struct BandStyle {
+    unsigned flag;      // PlotFlags
+    int kind;           // BandKind
+    double dashOn;      // page units drawn
+    double dashOff;     // page units left out
+};
+constexpr BandStyle BAND_STYLES[] = {
+    {PLOTF_CBAND, BAND_CONFIDENCE, 0.0, 0.0},
+    {PLOTF_PBAND, BAND_PREDICTION, 2.4, 1.2},
+    {PLOTF_SBAND, BAND_SIMULTANEOUS, 0.6, 0.9},
+};
+constexpr unsigned PLOTF_ANY_BAND = PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND;
+
+double bandHalf(const BandTable& table, int kind, int i)
+{
+    switch (kind) {
+    case BAND_PREDICTION: return bandsPredictionHalf(table, i);
+    case BAND_SIMULTANEOUS: return bandsSimultaneousHalf(table, i);
+    default: return bandsConfidenceHalf(table, i);
+    }
+}
+
+// A polyline in page units, dashed when on > 0, broken where a point is missing; the
+// dash pattern runs on along the whole line so that short segments still show gaps.
+void drawStyledLine(PlotContext* context, const double* px, const double* py, int count, double on, double off)
+{
+    bool penDown = false;
+    double phase = 0.0;
+    for (int i = 0; i < count; i++) {
+        if (std::isnan(px[i]) || std::isnan(py[i])) {
+            penDown = false;
+            continue;
+        }
+        if (!penDown || on <= 0) {
+            if (penDown)
+                renderLineTo(context, px[i], py[i]);
+            else
+                renderMoveTo(context, px[i], py[i]);
+            penDown = true;
+            continue;
+        }
+        // Walk the segment from the previous point, switching the pen at each dash end.
+        const double x0 = px[i - 1];
+        const double y0 = py[i - 1];
+        const double length = std::hypot(px[i] - x0, py[i] - y0);
+        double done = 0.0;
+        while (done < length) {
+            const bool drawing = phase < on;
+            const double room = drawing ? on - phase : on + off - phase;
+            const double step = std::min(room, length - done);
+            done += step;
+            phase += step;
+            const double fx = x0 + (px[i] - x0) * (done / length);
+            const double fy = y0 + (py[i] - y0) * (done / length);
+            if (drawing)
+                renderLineTo(context, fx, fy);
+            else
+                renderMoveTo(context, fx, fy);
+            if (phase >= on + off)
+                phase = 0.0;
+        }
+    }
+}
+
+// The two lines of each band asked for, and one legend line per band (a sample of its
+// line style and what it is) in the top left corner of the box; when the analysis gives
+// no band, one line there says why.
+void drawBands(PlotContext* context, const PlotSpec* spec, const BandTable& table)
+{
+    const int count = table.count;
+    double* px = memalloc_doubles(3 * static_cast<size_t>(count), PLOT_TAG);
+    if (!px)
+        return;
+    double* lower = px + count;
+    double* upper = px + 2 * count;
+    renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
+    const double lineHeight = renderTextHeight(context, "M");
+    const double left = context->areaLeft + 2.0;
+    double top = context->boxTop - 1.0;
+    if (table.summary.reason) {
+        const std::string text = std::string("No band: ") + table.summary.reason;
+        renderText(context, left, top, text.c_str(), SLOT_TEXT);
+        release(px);
+        return;
+    }
+    for (int i = 0; i < count; i++)
+        px[i] = std::isnan(table.x[i]) ? NOT_A_VALUE : renderPageX(context, table.x[i]);
+    for (const BandStyle& style : BAND_STYLES) {
+        if (!(spec->plotFlags & style.flag))
+            continue;
+        for (int i = 0; i < count; i++) {
+            const double half = bandHalf(table, style.kind, i);
+            const bool known = std::isfinite(half) && std::isfinite(table.fit[i]);
+            lower[i] = known ? renderPageY(context, table.fit[i] - half) : NOT_A_VALUE;
+            upper[i] = known ? renderPageY(context, table.fit[i] + half) : NOT_A_VALUE;
+        }
+        renderSelectPen(context, SLOT_BAND);
+        drawStyledLine(context, px, lower, count, style.dashOn, style.dashOff);
+        drawStyledLine(context, px, upper, count, style.dashOn, style.dashOff);
+        // The legend's sample line, then its text.
+        const double sampleY = top - 0.5 * lineHeight;
+        const double sampleX[2] = {left, left + 8.0};
+        const double sampleYs[2] = {sampleY, sampleY};
+        renderSelectPen(context, SLOT_BAND);
+        drawStyledLine(context, sampleX, sampleYs, 2, style.dashOn, style.dashOff);
+        const std::string caption = bandsCaption(table.summary, style.kind);
+        renderText(context, left + 10.0, top, caption.c_str(), SLOT_TEXT);
+        top -= 1.2 * lineHeight;
+    }
+    release(px);
+}
+
+// The band table of a function plot, over the plot's x range. False when the plot has
+// no band option or the table could not be made.
+bool functionBandTable(const PlotSpec* spec, const Range& xRange, int count, BandTable* table)
+{
+    *table = BandTable{};
+    if (!(spec->plotFlags & PLOTF_ANY_BAND) || !xRange.any || spec->xVar->kind != SYM_INPUT)
+        return false;
+    return bandsCompute(results, spec->xVar, xRange.lo, xRange.hi, count, table);
+}
+
 int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
 {
     const int count = std::max(2, plotModel.curvePointCount);
@@ -243,6 +371,16 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
 
         Range yRange = NO_RANGE;
         widenByPairs(nullptr, &yRange, curve, count);
+        BandTable bands;
+        const bool banded = functionBandTable(spec, xRange, count, &bands);
+        if (banded && !bands.summary.reason)
+            for (const BandStyle& style : BAND_STYLES)
+                if (spec->plotFlags & style.flag)
+                    for (int i = 0; i < count; i++) {
+                        const double half = bandHalf(bands, style.kind, i);
+                        widen(&yRange, bands.fit[i] - half);
+                        widen(&yRange, bands.fit[i] + half);
+                    }
         for (int i = 0; i < n; i++)
             if (inside(pairs[2 * i], xRange))
                 widen(&yRange, pairs[2 * i + 1]);
@@ -271,10 +409,13 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
                 renderXMark(context, renderPageX(context, pairs[2 * i]), renderPageY(context, pairs[2 * i + 1]));
                 marked = true;
             }
+            if (banded)
+                drawBands(context, spec, bands);
             renderSelectPen(context, SLOT_FUNCTION);
             const bool curveDrawn = drawCurve(context, curve, count);
             outcome = marked || curveDrawn ? PLOT_DRAWN : PLOT_AXES_ONLY;
         }
+        bandsRelease(&bands);
     }
     release(values);
     release(curve);
@@ -595,4 +736,31 @@ int plotDraw(PlotSurface* surface, int colourSet, const PlotSpec* spec)
     plotPass.frame = RunFrame{};
     renderEnd(&context);
     return outcome;
+}
+
+bool plotBandTable(const PlotSpec* spec, BandTable* table)
+{
+    *table = BandTable{};
+    if (!spec || !spec->completed || spec->plotKind != PLOT_FUNCTION || !variablesPresent(spec) ||
+        !(spec->plotFlags & PLOTF_ANY_BAND))
+        return false;
+    const int n = observationCount;
+    if (n < 0 || !analysis.predicted || !analysis.observed || analysis.allocatedRows < n)
+        return false;
+    const bool quiet = quietErrors;
+    quietErrors = true;
+    plotPass.frame.quiet = true;
+    bool made = false;
+    double* pairs = gatherPairs(spec->xVar, spec->yVar, n);
+    if (pairs) {
+        Range xRange = NO_RANGE;
+        widenByPairs(&xRange, nullptr, pairs, n);
+        xRange = domainOr(spec, xRange);
+        made = functionBandTable(spec, xRange, std::max(2, plotModel.curvePointCount), table);
+    }
+    release(pairs);
+    quietErrors = quiet;
+    runFrameRelease(&plotPass.frame);
+    plotPass.frame = RunFrame{};
+    return made;
 }

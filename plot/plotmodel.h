@@ -7,6 +7,7 @@
 
 class PlotSurface;
 struct PlotSpec;
+struct BandTable;
 
 constexpr int CURVE_POINT_COUNT = 200;      // points of a function curve
 constexpr int PLOT_MENU_KIND_MAX = 20;      // menu items per plot kind
@@ -65,3 +66,8 @@ const char* plotCaptionOfKind(int kind);    // "" for an unknown kind
 // printed set). Reads the analysis results; evaluates the program quietly (a run-time
 // error leaves the point out and writes nothing). Returns a PlotOutcome.
 int plotDraw(PlotSurface* surface, int colourSet, const PlotSpec* spec);
+
+// The band table of a function plot with a band option, over the x range and curve
+// points its drawing uses. False (table empty) when the plot has no band option or no
+// table can be made; release it with bandsRelease.
+bool plotBandTable(const PlotSpec* spec, BandTable* table);

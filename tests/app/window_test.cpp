@@ -101,7 +101,7 @@ TEST(ScreenColours, EveryElementStandsOutFromTheBackgroundAndStoredColoursWin)
         double least;
     } rules[] = {
         {SLOT_TITLE, 3}, {SLOT_TEXT, 3}, {SLOT_AXES, 3}, {SLOT_DATA, 3}, {SLOT_FUNCTION, 3},
-        {SLOT_RESIDUAL, 3}, {SLOT_IDEAL, 3}, {SLOT_GRID, 2}, {SLOT_SECOND, 3},
+        {SLOT_RESIDUAL, 3}, {SLOT_IDEAL, 3}, {SLOT_GRID, 2}, {SLOT_SECOND, 3}, {SLOT_BAND, 3},
     };
     for (const auto& rule : rules) {
         EXPECT_GE(contrast(screen[rule.slot], screen[SLOT_BACKGROUND]), rule.least) << colourSlotNames[rule.slot];
@@ -335,6 +335,28 @@ TEST_F(WindowTest, ProgressShowsTheSweepStepOfAllAndTheElapsedTime)
     progress->cancelButton()->click();
     ASSERT_TRUE(waitFor([this] { return !frame->running(); }));
     EXPECT_EQ(frame->activeView(), VIEW_ANALYSIS) << "a Cancel shows the listing, not an error";
+}
+
+// Save band table writes the shown function plot's bands beside the program under the
+// name -plots gives them, and is offered only for a function plot with a band option.
+TEST_F(WindowTest, SaveBandTableWritesTheShownPlotsBands)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 0.1;\nFUNCTION y = a * exp(b * x);\nCONFIDENCE 95;\n"
+                "PLOT CBAND PBAND;\nRPLOT;\nDATA;\n0 1.1\n1 2.6\n2 7.5\n3 19.8\n4 55.1\n",
+                "bands");
+    runToEnd();
+    emit frame->menu("viewMenu")->aboutToShow();
+    frame->menu("plotMenu")->actions().last()->trigger();      // the residual plot: no bands
+    ASSERT_EQ(frame->activeView(), VIEW_PLOT);
+    EXPECT_FALSE(frame->action("saveBandTable")->isEnabled());
+    frame->menu("plotMenu")->actions().first()->trigger();
+    ASSERT_TRUE(frame->action("saveBandTable")->isEnabled());
+    frame->action("saveBandTable")->trigger();
+    const std::string path = folder + "/bands_plot1.csv";
+    const std::vector<std::string> lines = splitLines(readTextFile(path));
+    ASSERT_EQ(lines.size(), 201u);
+    EXPECT_EQ(lines[0], "x,fit,se_fit,conf_lower,conf_upper,pred_lower,pred_upper,simconf_lower,simconf_upper");
+    EXPECT_EQ(frame->statusNotice(), QString::fromStdString("The band table was written to " + path));
 }
 
 TEST_F(WindowTest, SavePlotProposesItsNameAsksBeforeReplacingAndConfirmsInTheStatusBar)
