@@ -211,4 +211,17 @@ pdftoppm -png -r 60 "$work/logistic.pdf" "$out/27-printed-long-listing"
 ls "$out" | grep long-listing | sed 's/^/  /'
 main_key alt+f x
 wait_exit
+echo "Bands on the function plot, on screen and printed:"
+main=bands.mxl
+start bands.mxl
+main_key alt+r
+sleep 2
+plot_item 1; shot 28-bands-on-screen
+main_key ctrl+p
+sleep 1.5
+key Return
+sleep 2
+pdftoppm -png -r 60 "$work/bands.pdf" "$out/29-printed-bands"
+main_key alt+f x
+wait_exit
 echo "Screenshots in $out"
