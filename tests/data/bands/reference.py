@@ -21,26 +21,16 @@ from scipy.optimize import curve_fit
 from scipy.stats import f as fdist, norm, t as tdist
 
 
-def load(name):
-    rows = [line.split() for line in open(name) if line.strip() and not line.startswith("//")]
-    return np.array(rows, dtype=float).T
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "weights"))
+from reference_models import decay, load, logistic, michaelis  # noqa: E402
 
 
-def michaelis(conc, vm, k):
-    return vm * conc / (k + conc)
-
-
-def logistic(conc, asym, xmid, scal):
-    return asym / (1 + np.exp((xmid - np.log(conc)) / scal))
-
-
-def decay(t, a, k, c):
-    return a * np.exp(-k * t) + c
-
-
-conc, rate = load("../weights/puromycin.dat")
-dconc, density = load("../weights/dnase1.dat")
-t, y, _ = load("../weights/decay.dat")
+conc, rate = load("puromycin.dat")
+dconc, density = load("dnase1.dat")
+t, y, _ = load("decay.dat")
 level = 0.95
 
 # name, model, x, y, weight as a function of x (None: unweighted), absolute, start

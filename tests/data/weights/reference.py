@@ -20,21 +20,7 @@ from scipy.optimize import curve_fit, least_squares
 from scipy.stats import chi2
 
 
-def load(name):
-    rows = [line.split() for line in open(name) if line.strip() and not line.startswith("//")]
-    return np.array(rows, dtype=float).T
-
-
-def michaelis(conc, vm, k):
-    return vm * conc / (k + conc)
-
-
-def logistic(conc, asym, xmid, scal):
-    return asym / (1 + np.exp((xmid - np.log(conc)) / scal))
-
-
-def decay(t, a, k, c):
-    return a * np.exp(-k * t) + c
+from reference_models import decay, load, logistic, michaelis
 
 
 conc, rate = load("puromycin.dat")
