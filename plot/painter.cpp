@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -27,6 +28,8 @@ constexpr size_t LINE_BATCH = 4096;             // lines handed to the painter a
 constexpr size_t SEEN_INITIAL_SLOTS = 1 << 12;  // first size of the drawn-line table
 constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of that table
 constexpr double DEVICE_LIMIT = 1 << 24;        // device pixels a position is kept within
+constexpr double DEVICE_TABLE_MARGIN = 64.0;    // device pixels beyond each edge kept in a table
+constexpr double DEVICE_TABLE_LIMIT = 1 << 16;  // most logical positions a table holds
 
 // The lines drawn with the current pen, as an open-addressing table of their end points
 // packed into 64 bits. Lines whose end points do not fit 16 bits are not kept. A small
@@ -107,6 +110,53 @@ private:
     size_t used = 0;                // slots in use
 };
 
+// Rounds to the nearest pixel, halves upward. A position far off the device (a
+// residual line toward a predicted value far outside the axes) is brought within
+// the range the painter's fixed-point arithmetic holds; only vertical lines reach
+// that far, so their direction is kept.
+int nearest(double value)
+{
+    const double shifted = std::clamp(value, -DEVICE_LIMIT, DEVICE_LIMIT) + 0.5;
+    const int whole = static_cast<int>(shifted);
+    return shifted < whole ? whole - 1 : whole;
+}
+
+// The device coordinate of every logical coordinate whose position lies on the device or
+// within a margin of it along one axis, rounded once when the mapping is set: a plot of
+// many observations converts millions of end points, nearly all of them on the device.
+// Each entry is nearest(origin + logical * scale), so a position read from the table is
+// the one computed directly.
+class DeviceTable {
+public:
+    void fill(double origin, double scale, int pixels)
+    {
+        device.clear();
+        if (!(std::fabs(scale) > 0.0) || !std::isfinite(origin) || pixels <= 0)
+            return;
+        const double a = (-DEVICE_TABLE_MARGIN - origin) / scale;
+        const double b = (pixels + DEVICE_TABLE_MARGIN - origin) / scale;
+        const double low = std::floor(std::min(a, b));
+        const double high = std::ceil(std::max(a, b));
+        if (!(high - low < DEVICE_TABLE_LIMIT) || low < INT_MIN / 2 || high > INT_MAX / 2)
+            return;
+        first = static_cast<int>(low);
+        device.resize(static_cast<size_t>(high - low) + 1);
+        for (size_t i = 0; i < device.size(); i++)
+            device[i] = nearest(origin + (first + static_cast<int>(i)) * scale);
+    }
+
+    // The device coordinate of logical, or null when it lies outside the table.
+    const int* find(int logical) const
+    {
+        const size_t at = static_cast<size_t>(static_cast<unsigned>(logical - first));
+        return at < device.size() ? &device[at] : nullptr;
+    }
+
+private:
+    std::vector<int> device;        // device coordinate of logical first + i
+    int first = 0;                  // logical coordinate of device[0]
+};
+
 QColor colourOf(unsigned colour)
 {
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
@@ -150,7 +200,12 @@ public:
         painter->restore();
     }
 
-    void setMapping(const SurfaceMapping& newMapping) override { mapping = newMapping; }
+    void setMapping(const SurfaceMapping& newMapping) override
+    {
+        mapping = newMapping;
+        columns.fill(mapping.originX, mapping.scaleX, area.pixelWidth);
+        rows.fill(mapping.originY, mapping.scaleY, area.pixelHeight);
+    }
 
     void setBackgroundColour(unsigned colour) override
     {
@@ -248,18 +303,16 @@ public:
     }
 
 private:
-    // Rounds to the nearest pixel, halves upward. A position far off the device (a
-    // residual line toward a predicted value far outside the axes) is brought within
-    // the range the painter's fixed-point arithmetic holds; only vertical lines reach
-    // that far, so their direction is kept.
-    static int nearest(double value)
+    int deviceX(int x) const
     {
-        const double shifted = std::clamp(value, -DEVICE_LIMIT, DEVICE_LIMIT) + 0.5;
-        const int whole = static_cast<int>(shifted);
-        return shifted < whole ? whole - 1 : whole;
+        const int* known = columns.find(x);
+        return known ? *known : nearest(mapping.originX + x * mapping.scaleX);
     }
-    int deviceX(int x) const { return nearest(mapping.originX + x * mapping.scaleX); }
-    int deviceY(int y) const { return nearest(mapping.originY + y * mapping.scaleY); }
+    int deviceY(int y) const
+    {
+        const int* known = rows.find(y);
+        return known ? *known : nearest(mapping.originY + y * mapping.scaleY);
+    }
 
     // Pixel size per pixel of cell height (ascent + descent) for the face of font.
     double emPerCell(const QFont& face)
@@ -300,6 +353,8 @@ private:
     bool penSelected;               // the painter holds pen (not the text colour)
     std::vector<QLine> lines;       // lines drawn with pen, not yet handed over
     DrawnLines drawn;               // lines drawn with pen since it was selected
+    DeviceTable columns;            // device x of the logical x values near the device
+    DeviceTable rows;               // device y of the logical y values near the device
     QString probedFamily;
     int probedWeight = -1;
     double probedRatio = 1.0;
