@@ -173,8 +173,8 @@ QString textOf(const std::string& text)
 
 class PainterSurface final : public PlotSurface {
 public:
-    PainterSurface(QPainter* painter, const SurfaceDevice& device)
-        : painter(painter), area(device), mapping{0.0, 0.0, 1.0, -1.0}, background(Qt::white),
+    PainterSurface(QPainter* painter, const SurfaceDevice& device, bool plain)
+        : painter(painter), plain(plain), area(device), mapping{0.0, 0.0, 1.0, -1.0}, background(Qt::white),
           text(Qt::black), escapement(0), currentX(0), currentY(0), penSelected(false)
     {
         lines.reserve(LINE_BATCH);
@@ -203,6 +203,8 @@ public:
     void setMapping(const SurfaceMapping& newMapping) override
     {
         mapping = newMapping;
+        if (plain)
+            return;
         columns.fill(mapping.originX, mapping.scaleX, area.pixelWidth);
         rows.fill(mapping.originY, mapping.scaleY, area.pixelHeight);
     }
@@ -257,10 +259,10 @@ public:
         const QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
         currentX = x;
         currentY = y;
-        if (!drawn.firstTime(line))
+        if (!plain && !drawn.firstTime(line))
             return;
         lines.push_back(line);
-        if (lines.size() >= LINE_BATCH)
+        if (plain || lines.size() >= LINE_BATCH)
             flushLines();
     }
 
@@ -341,6 +343,7 @@ private:
     }
 
     QPainter* painter;
+    const bool plain;               // every line rounded directly and drawn alone
     SurfaceDevice area;
     SurfaceMapping mapping;
     QColor background;
@@ -364,5 +367,10 @@ private:
 
 std::unique_ptr<PlotSurface> painterMakeSurface(QPainter* painter, const SurfaceDevice& device)
 {
-    return std::make_unique<PainterSurface>(painter, device);
+    return std::make_unique<PainterSurface>(painter, device, false);
+}
+
+std::unique_ptr<PlotSurface> painterMakePlainSurface(QPainter* painter, const SurfaceDevice& device)
+{
+    return std::make_unique<PainterSurface>(painter, device, true);
 }
