@@ -1,9 +1,9 @@
 // The QPainter surface. Lines are gathered while the pen stays the same and handed to
 // the painter in batches: a plot of a million observations is millions of short lines,
 // and one call per line would cost more than drawing them. While the pen stays the
-// same, a line already drawn with it is not drawn again: without antialiasing a solid
+// same, a line already drawn with it is drawn only once: without antialiasing a solid
 // pen sets the same pixels each time, and the marks of a large data set fall on a few
-// thousand distinct device positions.
+// hundred thousand distinct device positions.
 #include "plot/painter.h"
 
 #include <QColor>
@@ -25,57 +25,23 @@ namespace {
 
 constexpr double FACE_PROBE_PIXELS = 1000.0;    // size at which a face's cell height is measured
 constexpr size_t LINE_BATCH = 4096;             // lines handed to the painter at once
-constexpr size_t SEEN_INITIAL_SLOTS = 1 << 12;  // first size of the drawn-line table
-constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of that table
+constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of the table of recent lines
 constexpr double DEVICE_LIMIT = 1 << 24;        // device pixels a position is kept within
 constexpr double DEVICE_TABLE_MARGIN = 64.0;    // device pixels beyond each edge kept in a table
 constexpr double DEVICE_TABLE_LIMIT = 1 << 16;  // most logical positions a table holds
 
-// The lines drawn with the current pen, as an open-addressing table of their end points
-// packed into 64 bits. Lines whose end points do not fit 16 bits are not kept. A small
+// The lines drawn with the current pen, each as its end points packed into 64 bits
+// (lines whose end points do not fit 16 bits are drawn at once and not kept). A small
 // direct-mapped table of recent lines answers first: observations in data order often
-// repeat the lines of their neighbours, and the small table stays in the cache where
-// the large one does not.
+// repeat the lines of their neighbours, and the table stays in the cache. A line it does
+// not know is queued; the queue is sorted and each distinct line handed to the painter
+// once, when the pen changes, before text, at the end of the pass, or when the queue is
+// full. Without antialiasing a solid pen sets the same pixels whatever the order of its
+// lines, so drawing them in the order of their keys gives the same image.
 class DrawnLines {
 public:
     DrawnLines() { std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY); }
 
-    // True when the line was not drawn before (it is then remembered).
-    bool firstTime(const QLine& line)
-    {
-        uint64_t key = 0;
-        if (!pack(line, &key) || key == SEEN_EMPTY)
-            return true;
-        const uint64_t hash = key * 0x9E3779B97F4A7C15ULL;
-        uint64_t& recentSlot = recent[hash >> (64 - RECENT_BITS)];
-        if (recentSlot == key)
-            return false;
-        recentSlot = key;
-        if (slots.empty())
-            slots.assign(SEEN_INITIAL_SLOTS, SEEN_EMPTY);
-        size_t mask = slots.size() - 1;
-        size_t at = static_cast<size_t>(hash >> 20) & mask;
-        while (slots[at] != SEEN_EMPTY) {
-            if (slots[at] == key)
-                return false;
-            at = (at + 1) & mask;
-        }
-        slots[at] = key;
-        if (++used * 2 > slots.size())
-            grow();
-        return true;
-    }
-
-    void clear()
-    {
-        if (used > 0) {
-            std::fill(slots.begin(), slots.end(), SEEN_EMPTY);
-            std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY);
-        }
-        used = 0;
-    }
-
-private:
     static bool pack(const QLine& line, uint64_t* key)
     {
         const int values[4] = {line.x1(), line.y1(), line.x2(), line.y2()};
@@ -86,28 +52,84 @@ private:
             packed = packed << 16 | static_cast<uint16_t>(value);
         }
         *key = packed;
-        return true;
+        return packed != SEEN_EMPTY;
     }
 
-    void grow()
+    static QLine unpack(uint64_t key)
     {
-        std::vector<uint64_t> old(slots.size() * 2, SEEN_EMPTY);
-        old.swap(slots);
-        const size_t mask = slots.size() - 1;
-        for (uint64_t key : old) {
-            if (key == SEEN_EMPTY)
+        return QLine(static_cast<int16_t>(key >> 48), static_cast<int16_t>(key >> 32),
+                     static_cast<int16_t>(key >> 16), static_cast<int16_t>(key));
+    }
+
+    // True when the line of key was met lately with the current pen; else it is queued.
+    bool metLately(uint64_t key)
+    {
+        uint64_t& slot = recent[(key * 0x9E3779B97F4A7C15ULL) >> (64 - RECENT_BITS)];
+        if (slot == key)
+            return true;
+        slot = key;
+        queue.push_back(key);
+        used = true;
+        return false;
+    }
+
+    bool queueFull() const { return queue.size() >= QUEUE_LIMIT; }
+    bool queueEmpty() const { return queue.empty(); }
+
+    // The queued lines, each once, in the order of their keys; the queue is emptied.
+    const std::vector<uint64_t>& takeDistinct()
+    {
+        sortKeys();
+        queue.erase(std::unique(queue.begin(), queue.end()), queue.end());
+        taken.swap(queue);
+        queue.clear();
+        return taken;
+    }
+
+    // Forgets every line: the pen changed. The queue must have been taken.
+    void clear()
+    {
+        if (used)
+            std::fill(std::begin(recent), std::end(recent), SEEN_EMPTY);
+        used = false;
+    }
+
+private:
+    // Least significant digit first, eight bits at a time; a digit every key shares is
+    // passed over (device positions rarely use the upper bits of their 16).
+    void sortKeys()
+    {
+        const size_t n = queue.size();
+        if (n < 2)
+            return;
+        std::vector<size_t> counts(8 * 256, 0);
+        for (uint64_t key : queue)
+            for (int digit = 0; digit < 8; digit++)
+                counts[digit * 256 + ((key >> (8 * digit)) & 0xFF)]++;
+        scratch.resize(n);
+        for (int digit = 0; digit < 8; digit++) {
+            size_t* count = &counts[digit * 256];
+            if (count[(queue[0] >> (8 * digit)) & 0xFF] == n)
                 continue;
-            size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
-            while (slots[at] != SEEN_EMPTY)
-                at = (at + 1) & mask;
-            slots[at] = key;
+            size_t start = 0;
+            for (int value = 0; value < 256; value++) {
+                const size_t here = count[value];
+                count[value] = start;
+                start += here;
+            }
+            for (uint64_t key : queue)
+                scratch[count[(key >> (8 * digit)) & 0xFF]++] = key;
+            queue.swap(scratch);
         }
     }
 
     static constexpr int RECENT_BITS = 12;
-    uint64_t recent[1 << RECENT_BITS];  // lines met lately, by hash (each also in slots)
-    std::vector<uint64_t> slots;    // packed lines, SEEN_EMPTY where unused
-    size_t used = 0;                // slots in use
+    static constexpr size_t QUEUE_LIMIT = 1 << 20;  // lines queued before they are drawn
+    uint64_t recent[1 << RECENT_BITS];  // lines met lately, by hash; SEEN_EMPTY where unused
+    std::vector<uint64_t> queue;    // packed lines not yet handed to the painter
+    std::vector<uint64_t> scratch;  // the other half of the sort
+    std::vector<uint64_t> taken;    // the last distinct lines taken
+    bool used = false;              // recent holds some line
 };
 
 // Rounds to the nearest pixel, halves upward. A position far off the device (a
@@ -259,10 +281,14 @@ public:
         const QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
         currentX = x;
         currentY = y;
-        if (!plain && !drawn.firstTime(line))
+        uint64_t key = 0;
+        if (plain || !DrawnLines::pack(line, &key)) {
+            lines.push_back(line);
+            if (plain || lines.size() >= LINE_BATCH)
+                drawBatch();
             return;
-        lines.push_back(line);
-        if (plain || lines.size() >= LINE_BATCH)
+        }
+        if (!drawn.metLately(key) && drawn.queueFull())
             flushLines();
     }
 
@@ -330,7 +356,8 @@ private:
         return probedRatio;
     }
 
-    void flushLines()
+    // Hands the gathered lines to the painter.
+    void drawBatch()
     {
         if (lines.empty())
             return;
@@ -340,6 +367,18 @@ private:
         }
         painter->drawLines(lines.data(), static_cast<int>(lines.size()));
         lines.clear();
+    }
+
+    // Draws every line queued or gathered with the current pen.
+    void flushLines()
+    {
+        if (!drawn.queueEmpty())
+            for (uint64_t key : drawn.takeDistinct()) {
+                lines.push_back(DrawnLines::unpack(key));
+                if (lines.size() >= LINE_BATCH)
+                    drawBatch();
+            }
+        drawBatch();
     }
 
     QPainter* painter;
