@@ -19,6 +19,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -68,23 +69,30 @@ public:
         if (slot == key)
             return true;
         slot = key;
-        queue.push_back(key);
         used = true;
+        if (!queue) {
+            // Left uninitialised: only the pages the queue reaches are touched.
+            queue.reset(new uint64_t[QUEUE_LIMIT]);
+            scratch.reset(new uint64_t[QUEUE_LIMIT]);
+        }
+        queue[queued++] = key;
         return false;
     }
 
-    bool queueFull() const { return queue.size() >= QUEUE_LIMIT; }
-    bool queueEmpty() const { return queue.empty(); }
+    bool queueFull() const { return queued >= QUEUE_LIMIT; }
+    bool queueEmpty() const { return queued == 0; }
 
-    // The queued lines, each once, in the order of their keys; the queue is emptied.
-    const std::vector<uint64_t>& takeDistinct()
+    // Sorts the queue and leaves each line once; returns the count. The lines stay at
+    // queued() until the next line is queued; the queue counts as empty.
+    size_t takeDistinct()
     {
         sortKeys();
-        queue.erase(std::unique(queue.begin(), queue.end()), queue.end());
-        taken.swap(queue);
-        queue.clear();
-        return taken;
+        const size_t count = static_cast<size_t>(std::unique(queue.get(), queue.get() + queued) - queue.get());
+        queued = 0;
+        return count;
     }
+
+    const uint64_t* queuedKeys() const { return queue.get(); }
 
     // Forgets every line: the pen changed. The queue must have been taken.
     void clear()
@@ -99,14 +107,13 @@ private:
     // passed over (device positions rarely use the upper bits of their 16).
     void sortKeys()
     {
-        const size_t n = queue.size();
+        const size_t n = queued;
         if (n < 2)
             return;
         std::vector<size_t> counts(8 * 256, 0);
-        for (uint64_t key : queue)
+        for (size_t i = 0; i < n; i++)
             for (int digit = 0; digit < 8; digit++)
-                counts[digit * 256 + ((key >> (8 * digit)) & 0xFF)]++;
-        scratch.resize(n);
+                counts[digit * 256 + ((queue[i] >> (8 * digit)) & 0xFF)]++;
         for (int digit = 0; digit < 8; digit++) {
             size_t* count = &counts[digit * 256];
             if (count[(queue[0] >> (8 * digit)) & 0xFF] == n)
@@ -117,8 +124,8 @@ private:
                 count[value] = start;
                 start += here;
             }
-            for (uint64_t key : queue)
-                scratch[count[(key >> (8 * digit)) & 0xFF]++] = key;
+            for (size_t i = 0; i < n; i++)
+                scratch[count[(queue[i] >> (8 * digit)) & 0xFF]++] = queue[i];
             queue.swap(scratch);
         }
     }
@@ -126,9 +133,9 @@ private:
     static constexpr int RECENT_BITS = 12;
     static constexpr size_t QUEUE_LIMIT = 1 << 20;  // lines queued before they are drawn
     uint64_t recent[1 << RECENT_BITS];  // lines met lately, by hash; SEEN_EMPTY where unused
-    std::vector<uint64_t> queue;    // packed lines not yet handed to the painter
-    std::vector<uint64_t> scratch;  // the other half of the sort
-    std::vector<uint64_t> taken;    // the last distinct lines taken
+    std::unique_ptr<uint64_t[]> queue;      // packed lines not yet handed to the painter
+    std::unique_ptr<uint64_t[]> scratch;    // the other half of the sort
+    size_t queued = 0;              // lines in queue
     bool used = false;              // recent holds some line
 };
 
@@ -372,12 +379,13 @@ private:
     // Draws every line queued or gathered with the current pen.
     void flushLines()
     {
-        if (!drawn.queueEmpty())
-            for (uint64_t key : drawn.takeDistinct()) {
-                lines.push_back(DrawnLines::unpack(key));
-                if (lines.size() >= LINE_BATCH)
-                    drawBatch();
-            }
+        const size_t count = drawn.queueEmpty() ? 0 : drawn.takeDistinct();
+        const uint64_t* keys = drawn.queuedKeys();
+        for (size_t i = 0; i < count; i++) {
+            lines.push_back(DrawnLines::unpack(keys[i]));
+            if (lines.size() >= LINE_BATCH)
+                drawBatch();
+        }
         drawBatch();
     }
 
