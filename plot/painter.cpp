@@ -285,7 +285,9 @@ public:
 
     void lineTo(int x, int y) override
     {
-        const QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
+        QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
+        if (line.x1() == line.x2() && line.y1() > line.y2() && !plain && pen.width() == 0)
+            line.setLine(line.x1(), line.y2(), line.x2(), line.y1());
         currentX = x;
         currentY = y;
         uint64_t key = 0;
@@ -376,16 +378,46 @@ private:
         lines.clear();
     }
 
-    // Draws every line queued or gathered with the current pen.
+    void gather(const QLine& line)
+    {
+        lines.push_back(line);
+        if (lines.size() >= LINE_BATCH)
+            drawBatch();
+    }
+
+    // Draws every line queued or gathered with the current pen. The thinnest pen sets
+    // exactly the pixels of a vertical line's column from one end to the other, whichever
+    // end it starts at, so the vertical lines of one column whose pixels overlap or touch
+    // are drawn as one line over them all (the residual lines of many observations fill
+    // a few columns).
     void flushLines()
     {
         const size_t count = drawn.queueEmpty() ? 0 : drawn.takeDistinct();
         const uint64_t* keys = drawn.queuedKeys();
+        const bool joinVertical = pen.width() == 0;
+        bool open = false;
+        int column = 0, low = 0, high = 0;  // the vertical line being extended
         for (size_t i = 0; i < count; i++) {
-            lines.push_back(DrawnLines::unpack(keys[i]));
-            if (lines.size() >= LINE_BATCH)
-                drawBatch();
+            const QLine line = DrawnLines::unpack(keys[i]);
+            if (!joinVertical || line.x1() != line.x2()) {
+                gather(line);
+                continue;
+            }
+            const int top = std::min(line.y1(), line.y2());
+            const int bottom = std::max(line.y1(), line.y2());
+            if (open && line.x1() == column && top >= low && top <= high + 1) {
+                high = std::max(high, bottom);
+                continue;
+            }
+            if (open)
+                gather(QLine(column, low, column, high));
+            open = true;
+            column = line.x1();
+            low = top;
+            high = bottom;
         }
+        if (open)
+            gather(QLine(column, low, column, high));
         drawBatch();
     }
 
