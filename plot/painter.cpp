@@ -131,7 +131,7 @@ private:
     }
 
     static constexpr int RECENT_BITS = 12;
-    static constexpr size_t QUEUE_LIMIT = 1 << 20;  // lines queued before they are drawn
+    static constexpr size_t QUEUE_LIMIT = 1 << 18;  // lines queued before they are drawn
     uint64_t recent[1 << RECENT_BITS];  // lines met lately, by hash; SEEN_EMPTY where unused
     std::unique_ptr<uint64_t[]> queue;      // packed lines not yet handed to the painter
     std::unique_ptr<uint64_t[]> scratch;    // the other half of the sort
