@@ -83,7 +83,7 @@ public:
     bool queueEmpty() const { return queued == 0; }
 
     // Sorts the queue and leaves each line once; returns the count. The lines stay at
-    // queued() until the next line is queued; the queue counts as empty.
+    // queuedKeys() until the next line is queued; the queue counts as empty.
     size_t takeDistinct()
     {
         sortKeys();
@@ -177,7 +177,7 @@ public:
     // The device coordinate of logical, or null when it lies outside the table.
     const int* find(int logical) const
     {
-        const size_t at = static_cast<size_t>(static_cast<unsigned>(logical - first));
+        const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(logical) - first);
         return at < device.size() ? &device[at] : nullptr;
     }
 
@@ -286,6 +286,8 @@ public:
     void lineTo(int x, int y) override
     {
         QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
+        // The thinnest pen draws a vertical line the same from either end: one direction
+        // lets a line and its reverse meet as repeats, and joins them in flushLines.
         if (line.x1() == line.x2() && line.y1() > line.y2() && !plain && pen.width() == 0)
             line.setLine(line.x1(), line.y2(), line.x2(), line.y1());
         currentX = x;
