@@ -14,3 +14,8 @@ class QPainter;
 // device gives the drawing area in the painter's device pixels, its resolution and
 // whether it is a window, a printer page or an image.
 std::unique_ptr<PlotSurface> painterMakeSurface(QPainter* painter, const SurfaceDevice& device);
+
+// The same surface without its shortcuts: every end point rounded on its own and every
+// line handed to the painter alone, repeats included. It draws the image the shortcuts
+// must give pixel for pixel.
+std::unique_ptr<PlotSurface> painterMakePlainSurface(QPainter* painter, const SurfaceDevice& device);
