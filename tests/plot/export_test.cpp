@@ -6,9 +6,11 @@
 #include <QImage>
 
 #include <algorithm>
-#include <cstdio>
-#include <string>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -147,14 +149,14 @@ TEST_F(Export, FailedWriteLeavesTheOldFileAlone)
         ASSERT_EQ(mkdir((path + ".part").c_str(), 0700), 0);
         boxes.clear();
         EXPECT_FALSE(c.writer(path.c_str(), rows));
-        EXPECT_EQ(boxes, std::vector<std::string>{std::string(c.message) + ": " + path + " (Is a directory)"});
+        EXPECT_EQ(boxes, std::vector<std::string>{std::string(c.message) + ": " + path + " (" + strerror(EISDIR) + ")"});
         EXPECT_EQ(readTextFile(path), "a good image");
     }
     // A folder that does not exist: nothing is written anywhere.
     boxes.clear();
     EXPECT_FALSE(exportWriteJpeg((folder + "/missing/plot.jpg").c_str(), rows));
     EXPECT_EQ(boxes, std::vector<std::string>{"Cannot open JPG output file: " + folder +
-                                              "/missing/plot.jpg (No such file or directory)"});
+                                              "/missing/plot.jpg (" + strerror(ENOENT) + ")"});
 }
 
 // A write that fails part way (the file-size limit of a child process stands in for a
@@ -182,7 +184,7 @@ TEST_F(Export, WriteFailingPartWayLeavesNoPartialImage)
             setrlimit(RLIMIT_FSIZE, &limit);
             boxes.clear();
             const bool written = c.writer(path.c_str(), rows);
-            const std::string message = std::string(c.message) + ": " + path + " (File too large)";
+            const std::string message = std::string(c.message) + ": " + path + " (" + strerror(EFBIG) + ")";
             _exit(!written && boxes == std::vector<std::string>{message} ? 0 : 1);
         }
         int status = 0;
