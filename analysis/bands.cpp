@@ -15,7 +15,6 @@
 #include <cstdio>
 
 #include "analysis/derived.h"
-#include "analysis/driver.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/weights.h"
@@ -33,10 +32,6 @@ namespace {
 
 constexpr const char* TAG_BAND = "band";
 
-const char REASON_NOT_CONVERGED[] = "the fit did not converge properly";
-const char REASON_NO_COVARIANCE[] = "there is no covariance matrix";
-const char REASON_SINGULAR[] = "the parameters are mutually dependent (singular convergence)";
-const char REASON_TOO_FEW[] = "there are not more observations than parameters";
 const char REASON_NO_LEVEL[] = "the confidence level cannot be used";
 const char NOTE_MEAN_VARIANCE[] =
     "the weight cannot be evaluated at a new x; a new observation is given the mean variance of the observations";
@@ -167,15 +162,7 @@ BandSummary bandsSummary(const AnalysisResults& results)
     summary.level = summary.levelStated ? settings.confidenceLevel : LEVEL_WITHOUT_STATEMENT;
     if (summary.level < RESULTS_LEVEL_FLOOR)
         summary.level = RESULTS_LEVEL_FLOOR;
-    if (results.stopCode == STOP_SINGULAR)
-        summary.reason = REASON_SINGULAR;
-    else if (!driverStopCodeUsable(results.stopCode))
-        summary.reason = REASON_NOT_CONVERGED;
-    else if (n - p <= 0)
-        summary.reason = REASON_TOO_FEW;
-    else if (settings.constrainCount > 0 || !results.withStatistics || !results.covariance ||
-             results.covarianceState.status <= 0)
-        summary.reason = REASON_NO_COVARIANCE;
+    summary.reason = resultsUncertaintyRefusal(results, n, p);
     if (summary.reason)
         return summary;
     const double ss = results.weights ? results.weighted.residualSS : results.finalSumSquares;

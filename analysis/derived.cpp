@@ -8,7 +8,6 @@
 
 #include <cmath>
 
-#include "analysis/driver.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/interpreter.h"
@@ -23,9 +22,6 @@ namespace {
 
 constexpr const char* TAG_DERIVED = "rslt";
 
-const char REASON_NOT_CONVERGED[] = "the fit did not converge properly";
-const char REASON_NO_COVARIANCE[] = "there is no covariance matrix";
-const char REASON_TOO_FEW[] = "there are not more observations than parameters";
 const char MISSING_DOMAIN[] = "the expression cannot be evaluated near the estimates";
 const char MISSING_SINGULAR[] = "the covariance matrix is too near singular for it";
 
@@ -48,17 +44,6 @@ bool evaluateAt(void* context, const double* b, double* value)
     *value = operatorsEvaluate(frame, e.quantity->tree);
     frame->currentLine = nullptr;
     return !frame->runFailed && std::isfinite(*value);
-}
-
-const char* failureReason(const AnalysisResults& results, int n, int p)
-{
-    if (!driverStopCodeUsable(results.stopCode))
-        return REASON_NOT_CONVERGED;
-    if (!results.withStatistics || !results.covariance || results.covarianceState.status <= 0)
-        return n - p <= 0 ? REASON_TOO_FEW : REASON_NO_COVARIANCE;
-    if (n - p <= 0)
-        return REASON_TOO_FEW;
-    return nullptr;
 }
 
 }  // namespace
@@ -110,7 +95,7 @@ void derivedCompute(AnalysisResults& results)
     results.derivedCount = count;
     double* scale = b + p;
     double* gradient = b + 2 * p;
-    const char* reason = failureReason(results, n, p);
+    const char* reason = resultsUncertaintyRefusal(results, n, p);
     results.derivedReason = reason;
     RunFrame frame = {};
     for (int k = 0; k < count; ++k) {

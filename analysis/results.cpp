@@ -243,3 +243,16 @@ const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stri
             return r.collected.values + (size_t)c * r.collected.rows;
     return nullptr;
 }
+
+const char* resultsUncertaintyRefusal(const AnalysisResults& r, int n, int p)
+{
+    if (r.stopCode == STOP_SINGULAR)
+        return "the parameters are mutually dependent (singular convergence)";
+    if (r.stopCode < STOP_ABSOLUTE || r.stopCode > STOP_BOTH)
+        return "the fit did not converge properly";
+    if (n - p <= 0)
+        return "there are not more observations than parameters";
+    if (settings.constrainCount > 0 || !r.withStatistics || !r.covariance || r.covarianceState.status <= 0)
+        return "there is no covariance matrix";
+    return nullptr;
+}

@@ -100,3 +100,9 @@ void resultsRelease();
 // The values of variable s over the observations: *stride apart from the returned one.
 // Null when s is neither an input variable nor collected.
 const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stride);
+
+// Why the fit gives no uncertainty beyond the parameter table (curve bands, derived
+// quantities), as a phrase for "No band: ..."; null when it does. One rule for both:
+// a singular convergence, any other stop short of proper convergence, n - p <= 0, and
+// no covariance (a singular or indefinite matrix, or a CONSTRAIN fit).
+const char* resultsUncertaintyRefusal(const AnalysisResults& r, int n, int p);
