@@ -62,3 +62,12 @@ std::vector<std::string> splitLines(const std::string& text)
     }
     return lines;
 }
+
+std::vector<std::string> splitWords(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}

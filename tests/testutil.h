@@ -25,3 +25,6 @@ MoxelRun runMoxel(const std::string& programText, const std::string& name = "pro
 
 // Lines of a text, without their line ends.
 std::vector<std::string> splitLines(const std::string& text);
+
+// The words of a line, split at white space.
+std::vector<std::string> splitWords(const std::string& line);

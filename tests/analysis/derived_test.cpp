@@ -78,15 +78,6 @@ TEST(DerivedGradient, AStepOutsideTheDomainFailsAndRestoresTheParameters)
     EXPECT_EQ(b[0], 1e-7);
 }
 
-std::vector<std::string> words(const std::string& line)
-{
-    std::istringstream in(line);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;)
-        out.push_back(w);
-    return out;
-}
-
 // The row of the listing whose first word is name, after the heading.
 std::vector<std::string> rowOf(const std::string& listing, const std::string& heading, const std::string& name)
 {
@@ -94,7 +85,7 @@ std::vector<std::string> rowOf(const std::string& listing, const std::string& he
     if (from == std::string::npos)
         return {};
     for (const std::string& line : splitLines(listing.substr(from))) {
-        const std::vector<std::string> w = words(line);
+        const std::vector<std::string> w = splitWords(line);
         if (!w.empty() && (w[0] == name || w[0] == name + ":"))
             return w;
     }

@@ -67,15 +67,6 @@ void expectPrinted(const std::string& text, double reference, const std::string&
 constexpr double SOLVER_AGREEMENT = 1e-7;
 constexpr double PLAIN_SUM_AGREEMENT = 1e-6;
 
-std::vector<std::string> words(const std::string& line)
-{
-    std::istringstream in(line);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;)
-        out.push_back(w);
-    return out;
-}
-
 // The lines after the first one that contains heading, skipping the rule and blanks.
 std::vector<std::string> rowsAfter(const std::string& listing, const std::string& heading, size_t count)
 {
@@ -97,7 +88,7 @@ std::string valueAfter(const std::string& listing, const std::string& label)
     const size_t at = listing.find(label + " = ");
     if (at == std::string::npos)
         return "";
-    return words(listing.substr(at + label.size() + 3, 40))[0];
+    return splitWords(listing.substr(at + label.size() + 3, 40))[0];
 }
 
 MoxelRun runCase(const std::string& name)
@@ -134,7 +125,7 @@ TEST(WeightedFit, MatchesTheReferenceToThePrintedDigits)
         const std::vector<std::string> rows = rowsAfter(listing, "Calculated Parameter Values", c.p);
         ASSERT_EQ(rows.size(), (size_t)c.p);
         for (int j = 0; j < c.p; ++j) {
-            const std::vector<std::string> w = words(rows[j]);
+            const std::vector<std::string> w = splitWords(rows[j]);
             ASSERT_GE(w.size(), 6u) << rows[j];
             expectPrinted(w[2], reference.at(key + "estimate")[j], "estimate " + w[0], SOLVER_AGREEMENT);
             expectPrinted(w[3], reference.at(key + "stderr")[j], "standard error " + w[0]);
@@ -148,7 +139,7 @@ TEST(WeightedFit, MatchesTheReferenceToThePrintedDigits)
         const std::vector<std::string> cov = rowsAfter(listing, "Variance-Covariance Matrix", c.p);
         ASSERT_EQ(cov.size(), (size_t)c.p);
         for (int i = 0; i < c.p; ++i) {
-            const std::vector<std::string> w = words(cov[i]);
+            const std::vector<std::string> w = splitWords(cov[i]);
             ASSERT_EQ(w.size(), (size_t)c.p + 1) << cov[i];
             for (int j = 0; j < c.p; ++j)
                 expectPrinted(w[j + 1], reference.at(key + "covariance")[i * c.p + j], "covariance " + w[0]);
@@ -164,7 +155,7 @@ TEST(WeightedFit, MatchesTheReferenceToThePrintedDigits)
         if (c.halflife) {
             const std::vector<std::string> d = rowsAfter(listing, "Derived Quantities", 1);
             ASSERT_EQ(d.size(), 1u);
-            const std::vector<std::string> w = words(d[0]);
+            const std::vector<std::string> w = splitWords(d[0]);
             ASSERT_EQ(w.size(), 7u) << d[0];
             EXPECT_EQ(w[0], "halflife");
             expectPrinted(w[1], reference.at(key + "halflife")[0], "half-life", SOLVER_AGREEMENT);
@@ -220,8 +211,8 @@ TEST(WeightedFit, ConstantWeightsFollowTheirConvention)
     ASSERT_EQ(tf.size(), 2u);
     for (int j = 0; j < 2; ++j)
         for (int col : {2, 3}) {
-            const double x = std::strtod(words(tp[j])[col].c_str(), nullptr);
-            EXPECT_NEAR(std::strtod(words(tf[j])[col].c_str(), nullptr), x, 1e-6 * std::fabs(x)) << tf[j];
+            const double x = std::strtod(splitWords(tp[j])[col].c_str(), nullptr);
+            EXPECT_NEAR(std::strtod(splitWords(tf[j])[col].c_str(), nullptr), x, 1e-6 * std::fabs(x)) << tf[j];
         }
     const double ss = std::strtod(valueAfter(plain.listing, "Final sum of squared deviations").c_str(), nullptr);
     EXPECT_NEAR(std::strtod(valueAfter(four.listing, "Weighted sum of squared deviations").c_str(), nullptr),
@@ -232,8 +223,8 @@ TEST(WeightedFit, ConstantWeightsFollowTheirConvention)
     const std::vector<std::string> a = table(absolute);
     ASSERT_EQ(a.size(), 2u);
     for (int j = 0; j < 2; ++j) {
-        const double sePlain = std::strtod(words(p[j])[3].c_str(), nullptr);
-        const double seAbsolute = std::strtod(words(a[j])[3].c_str(), nullptr);
+        const double sePlain = std::strtod(splitWords(p[j])[3].c_str(), nullptr);
+        const double seAbsolute = std::strtod(splitWords(a[j])[3].c_str(), nullptr);
         EXPECT_NEAR(seAbsolute, sePlain / std::sqrt(4 * s2), 1e-6 * seAbsolute) << a[j];
     }
 }
@@ -268,7 +259,7 @@ TEST(WeightedFit, OutputKeepsPlainResidualsBesideWeightedOnes)
     const std::vector<std::string> lines = splitLines(readTextFile(run.folder + "/fit.out"));
     ASSERT_EQ(lines.size(), 4u) << run.listing;
     for (const std::string& line : lines) {
-        const std::vector<std::string> w = words(line);
+        const std::vector<std::string> w = splitWords(line);
         ASSERT_EQ(w.size(), 3u);
         const double x = std::strtod(w[0].c_str(), nullptr);
         const double r = std::strtod(w[1].c_str(), nullptr);

@@ -80,21 +80,11 @@ std::vector<Example> manualExamples(const std::vector<std::string>& lines)
     return examples;
 }
 
-std::vector<std::string> words(const std::string& line)
-{
-    std::istringstream in(line);
-    std::vector<std::string> result;
-    std::string word;
-    while (in >> word)
-        result.push_back(word);
-    return result;
-}
-
 // Same words; numbers agree to the tolerance.
 bool sameLine(const std::string& quoted, const std::string& listed)
 {
-    const std::vector<std::string> a = words(quoted);
-    const std::vector<std::string> b = words(listed);
+    const std::vector<std::string> a = splitWords(quoted);
+    const std::vector<std::string> b = splitWords(listed);
     if (a.size() != b.size() || a.empty())
         return false;
     for (size_t k = 0; k < a.size(); k++) {
