@@ -15,7 +15,7 @@
 #include "analysis/results.h"
 #include "analysis/helper.h"
 #include "analysis/share.h"
-#include "analysis/solver.h"
+#include "solver/solver.h"
 #include "analysis/weights.h"
 #include "exec/block.h"
 #include "exec/builtins.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/solverint.h"
+#include "solver/solverint.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/helper.h"
-#include "analysis/solver.h"
+#include "solver/solver.h"
 #include "exec/block.h"
 #include "exec/interpreter.h"
 #include "lang/compiler.h"

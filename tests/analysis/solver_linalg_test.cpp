@@ -3,8 +3,8 @@
 // awkward columns; and the residual-size limit at the start point, which the evaluation
 // tests from a bound.
 #include "analysis/helper.h"
-#include "analysis/solver.h"
-#include "analysis/solverint.h"
+#include "solver/solver.h"
+#include "solver/solverint.h"
 
 #include <gtest/gtest.h>
 

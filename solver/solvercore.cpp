@@ -8,9 +8,9 @@
 // Notation: f = 0.5 ||r||^2, g = J^T r, D = diag(d); fdif = f0 - f(trial) the actual and
 // pred the predicted reduction; gts = g^T s; RELDX = max d_i |x_i - x0_i| /
 // max d_i (|x_i| + |x0_i|).
-#include "analysis/solvercore.h"
-#include "analysis/solvercorestate.h"
-#include "analysis/solverint.h"
+#include "solver/solvercore.h"
+#include "solver/solvercorestate.h"
+#include "solver/solverint.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 // (More-Sorensen), including the hard case. Both find alpha >= 0 and the scaled step
 // q = D s with (H + alpha D^2) s = -g and accept when -0.1 Delta <= ||q|| - Delta <=
 // 0.1 Delta, or at once when the model's Newton step (alpha = 0) lies inside 1.1 Delta.
-#include "analysis/solverint.h"
+#include "solver/solverint.h"
 
 #include <cfloat>
 #include <cmath>

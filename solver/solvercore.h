@@ -1,7 +1,7 @@
 // Internal entry points of the solver's iteration and covariance (not public).
 #pragma once
 
-#include "analysis/solver.h"
+#include "solver/solver.h"
 
 // First V position (0-based) of the work storage; V(1) .. V(100) hold settings and state.
 constexpr long V_WORK_START = 100;

@@ -1,6 +1,6 @@
 // Simple-bounds solves: active bounds at the solution, fixed parameters, feasibility of
 // every evaluated point, and inactive bounds reproducing the unbounded answer.
-#include "analysis/solver.h"
+#include "solver/solver.h"
 #include "nist_models.h"
 #include "testutil.h"
 

@@ -1,5 +1,5 @@
 // Defaults, the system's settings, the stop-code mapping and the array checks.
-#include "analysis/solver.h"
+#include "solver/solver.h"
 
 #include <gtest/gtest.h>
 

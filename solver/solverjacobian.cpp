@@ -2,7 +2,7 @@
 // steps widened when a column is lost in rounding, the first tries of the columns
 // evaluated on the calling thread and the analysis's helper thread at once, and central
 // differences for the false-convergence check.
-#include "analysis/solvercorestate.h"
+#include "solver/solvercorestate.h"
 
 #include <cfloat>
 #include <cmath>

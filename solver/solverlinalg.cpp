@@ -3,7 +3,7 @@
 // value range used by the covariance singularity test. Matrices are small (p x p) or
 // tall (n x p, column-major); nothing here allocates. The QR of a tall matrix hands
 // element-wise updates to the analysis's helper thread, when there is one.
-#include "analysis/solverint.h"
+#include "solver/solverint.h"
 
 #include <cmath>
 

@@ -2,8 +2,8 @@
 // and its Jacobians (solverjacobian.cpp); not part of the solver's interface.
 #pragma once
 
-#include "analysis/solver.h"
-#include "analysis/solverint.h"
+#include "solver/solver.h"
+#include "solver/solverint.h"
 
 enum Outcome { OUT_OK = 1, OUT_FAILED = 0, OUT_CANCEL = -1 };
 

@@ -1,8 +1,8 @@
 // Covariance of the least-squares estimates: sigma^2 (J^T J)^-1 from the triangular
 // factor R of the Jacobian at the solution (J^T J = R^T R), with a singularity test on
 // the singular values of R, and the hand-over to the caller as a full symmetric matrix.
-#include "analysis/solvercore.h"
-#include "analysis/solverint.h"
+#include "solver/solvercore.h"
+#include "solver/solverint.h"
 
 #include <cfloat>
 #include <cmath>

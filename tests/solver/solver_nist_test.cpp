@@ -1,7 +1,7 @@
 // The 27 NIST StRD nonlinear problems from both starting points through the unbounded
 // solver with the system's settings (ITERATIONS 1000, default TOLERANCE, covariance
 // requested), scored in correct significant digits against the certified values.
-#include "analysis/solver.h"
+#include "solver/solver.h"
 #include "nist_models.h"
 #include "testutil.h"
 

@@ -8,8 +8,8 @@
 // f = 0.5 * ||r||^2; g = J^T r; J = Q R (Householder, columns permuted so that the free
 // variables come first in the bounded case); D = diag(d) the scale; the trust region
 // bounds ||D s||.
-#include "analysis/solver.h"
-#include "analysis/solvercore.h"
+#include "solver/solver.h"
+#include "solver/solvercore.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,8 +1,8 @@
 // Behaviour of one solve: back-off from uncomputable points, Cancel, the limits, the
 // finite-difference retries, the progress hook and the covariance.
-#include "analysis/solver.h"
-#include "analysis/solvercore.h"
-#include "analysis/solverint.h"
+#include "solver/solver.h"
+#include "solver/solvercore.h"
+#include "solver/solverint.h"
 #include "nist_models.h"
 #include "testutil.h"
 
