@@ -602,7 +602,24 @@ int driverSolve()
         return STOP_ABORTED;
     analysis.iterationCount = iv[IV_NITER];
     analysis.finalSumSquares = 2.0 * v[V_F];
-    return solverStopCode(iv[IV_RETURN_CODE]);
+    return driverStopCode(iv[IV_RETURN_CODE]);
+}
+
+int driverStopCode(int solverReturn)
+{
+    switch (solverReturn) {
+    case SOLVER_X_CONVERGED: return STOP_PARAMETER;
+    case SOLVER_RELATIVE_CONVERGED: return STOP_RELATIVE;
+    case SOLVER_BOTH_CONVERGED: return STOP_BOTH;
+    case SOLVER_ABSOLUTE_CONVERGED: return STOP_ABSOLUTE;
+    case SOLVER_SINGULAR_CONVERGED: return STOP_SINGULAR;
+    case SOLVER_FALSE_CONVERGED: return STOP_FALSE_CONVERGENCE;
+    case SOLVER_EVAL_LIMIT: return STOP_CALL_LIMIT;
+    case SOLVER_ITER_LIMIT: return STOP_ITERATION_LIMIT;
+    case SOLVER_BAD_START: return STOP_NO_START;
+    case SOLVER_JACOBIAN_FAILED: return STOP_NO_JACOBIAN;
+    default: return STOP_BAD_VALUES;    // settings, arrays, Cancel
+    }
 }
 
 namespace {

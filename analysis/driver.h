@@ -57,6 +57,8 @@ void driverResiduals(RunFrame* frame, int n, int p, const double* x, int* nf, do
 RunFrame* driverFrame();
 void driverProgress(int iteration, double objective);
 bool driverStopCodeUsable(int code);          // proper convergence (3 to 6)
+// The analysis's StopCode for a solver return code (IV(1) after a solve).
+int driverStopCode(int solverReturn);
 
 // Moves the SWEEP odometer (current[e]: grid position of entry e) to its next grid
 // point, the last entry turning fastest; false when the first entry wrapped and the

@@ -2,6 +2,7 @@
 // task (or the end) and one for a finished task. The thread sleeps between tasks: a
 // wake-up costs some microseconds, a thread started per task tens of them.
 #include "analysis/helper.h"
+#include "solver/solver.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -57,6 +58,10 @@ bool helperStart()
     helper.busy = false;
     helper.quit = false;
     helper.started = pthread_create(&helper.thread, nullptr, helperMain, nullptr) == 0;
+    // The solver's tall loops and Jacobians post to this thread; helperPost refuses once
+    // it has stopped.
+    static const SolverHelper services = {helperPost, helperCollect};
+    solverSetHelper(&services);
     return helper.started;
 }
 

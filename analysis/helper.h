@@ -6,8 +6,8 @@
 
 typedef void (*HelperTask)(void* argument);
 
-// Starts the thread unless it runs already; false when no thread could be made (the
-// posters then always work alone).
+// Starts the thread unless it runs already, and offers it to the solver; false when no
+// thread could be made (the posters then always work alone).
 bool helperStart();
 // Ends the thread once the task it holds is finished. Every poster must have collected
 // its task before.

@@ -1,15 +1,13 @@
-// Nonlinear least-squares solver after Dennis, Gay and Welsch, "An adaptive nonlinear
-// least-squares algorithm" (ACM TOMS 7, 1981): defaults and settings, the driver loop
-// (iteration, trial assessment, radius control, model switch, convergence tests),
-// forward-difference Jacobians, adaptive scaling, the secant update of S and the simple
-// bounds. The trust-region steps are in solverstep.cpp, the dense algebra in
+// The solver's entry points after Dennis, Gay and Welsch, "An adaptive nonlinear
+// least-squares algorithm" (ACM TOMS 7, 1981): the array lengths, the defaults and the
+// system's settings, the checks made before a solve, the two solve routines (which move
+// the start into the bounds and hand over to the iteration), and the helper thread
+// offered by the caller. The iteration is in solvercore.cpp, the Jacobians in
+// solverjacobian.cpp, the trust-region steps in solverstep.cpp, the dense algebra in
 // solverlinalg.cpp, the covariance in solvercovariance.cpp.
-//
-// f = 0.5 * ||r||^2; g = J^T r; J = Q R (Householder, columns permuted so that the free
-// variables come first in the bounded case); D = diag(d) the scale; the trust region
-// bounds ||D s||.
 #include "solver/solver.h"
 #include "solver/solvercore.h"
+#include "solver/solverint.h"
 
 #include <cfloat>
 #include <cmath>
@@ -21,6 +19,9 @@ constexpr double MACHEP = DBL_EPSILON;
 // Wanted lengths of the integer and real arrays independent of n and p.
 constexpr int IV_MINIMUM = 100;
 constexpr long V_MINIMUM = 200;
+
+// The helper offered by the caller; empty: every task runs on the calling thread.
+SolverHelper helper = {nullptr, nullptr};
 
 double clampToBounds(double value, double lower, double upper)
 {
@@ -39,7 +40,7 @@ long solverRealsLength(int n, int p) { return (long)p * (n + 2L * p + 21) + 2L *
 void solverDefaults(int alg, int* iv, int ivLength, double* v, long vLength)
 {
     if (alg < 1 || alg > 4) { if (ivLength >= 1) iv[IV_RETURN_CODE] = SOLVER_BAD_SELECTOR; return; }
-    if (ivLength < IV_MINIMUM) { if (ivLength >= 1) iv[IV_RETURN_CODE] = SOLVER_JACOBIAN_FAILED; return; }
+    if (ivLength < IV_MINIMUM) { if (ivLength >= 1) iv[IV_RETURN_CODE] = SOLVER_INTS_TOO_SMALL; return; }
     if (vLength < V_MINIMUM) { iv[IV_RETURN_CODE] = SOLVER_REALS_TOO_SMALL; return; }
     for (int i = 0; i < ivLength && i < IV_MINIMUM; ++i) iv[i] = 0;
     for (long i = 0; i < V_MINIMUM; ++i) v[i] = 0.0;
@@ -110,23 +111,6 @@ void solverApplySettings(int* iv, double* v, int iterationLimit, double toleranc
     v[V_RFCTOL] = tolerance;
 }
 
-int solverStopCode(int returnCode)
-{
-    switch (returnCode) {
-    case SOLVER_X_CONVERGED: return 5;
-    case SOLVER_RELATIVE_CONVERGED: return 4;
-    case SOLVER_BOTH_CONVERGED: return 6;
-    case SOLVER_ABSOLUTE_CONVERGED: return 3;
-    case SOLVER_SINGULAR_CONVERGED: return 2;
-    case SOLVER_FALSE_CONVERGED: return 1;
-    case SOLVER_EVAL_LIMIT: return -6;
-    case SOLVER_ITER_LIMIT: return -1;
-    case SOLVER_BAD_START: return -2;
-    case SOLVER_JACOBIAN_FAILED: return -4;
-    default: return -3;
-    }
-}
-
 // Range checks of the settings a caller may change; returns the 0-based position of the
 // first bad one, or -1.
 static int checkSettings(const int* iv, const double* v)
@@ -154,7 +138,7 @@ static void solveCommon(int n, int p, double* x, const double* bounds, const Sol
         iv[IV_RETURN_CODE] = SOLVER_BAD_SETTINGS;
         return;
     }
-    if (ivLength < solverIntsLength(p)) { iv[IV_RETURN_CODE] = SOLVER_JACOBIAN_FAILED; return; }
+    if (ivLength < solverIntsLength(p)) { iv[IV_RETURN_CODE] = SOLVER_INTS_TOO_SMALL; return; }
     if (vLength < solverRealsLength(n, p) || coreRealsNeeded(n, p) > vLength) {
         iv[IV_RETURN_CODE] = SOLVER_REALS_TOO_SMALL;
         return;
@@ -178,4 +162,19 @@ void solverSolveBounded(int n, int p, double* x, const double* bounds, const Sol
         x[k] = lower >= upper ? lower : clampToBounds(x[k], lower, upper);
     }
     solveCommon(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+}
+
+void solverSetHelper(const SolverHelper* offered)
+{
+    helper = offered ? *offered : SolverHelper{nullptr, nullptr};
+}
+
+bool solverHelperPost(void (*task)(void* argument), void* argument)
+{
+    return helper.post != nullptr && helper.post(task, argument);
+}
+
+bool solverHelperCollect()
+{
+    return helper.collect != nullptr && helper.collect();
 }

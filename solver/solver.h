@@ -1,7 +1,9 @@
-// Nonlinear least-squares solver: the adaptive algorithm of Dennis, Gay and Welsch
-// (Gauss-Newton and augmented models, scaled trust region, adaptive scaling) with
-// forward-difference Jacobians, an unbounded and a simple-bounds entry point, and the
-// covariance matrix at the solution.
+// The solver's interface: the adaptive nonlinear least-squares algorithm of Dennis, Gay
+// and Welsch (Gauss-Newton and augmented models, scaled trust region, adaptive scaling)
+// with forward-difference Jacobians, an unbounded and a simple-bounds entry point, and
+// the covariance matrix at the solution. The library needs nothing of the language or
+// the analysis: a caller hands it a residual routine and, if it has one, a second
+// thread's services.
 //
 // Settings, state and results live in two caller-provided arrays: an integer array iv
 // and a real array v. Positions are the named constants below (0-based subscripts; the
@@ -24,9 +26,10 @@ struct SolverCallbacks {
     SolverResiduals residuals;  // required
     SolverProgress progress;    // may be null
     void* context;              // passed unchanged to both
-    // Both cores: when quietResiduals is set, the first try of every Jacobian column is
-    // evaluated on two threads at once, the even columns on the calling thread with
-    // context and the odd ones on the analysis's helper thread with helperContext. quietResiduals must write nothing and give the same residuals
+    // Both cores: when quietResiduals is set and a helper is offered (solverSetHelper), the
+    // first try of every Jacobian column is evaluated on two threads at once, the even
+    // columns on the calling thread with context and the odd ones on the helper thread
+    // with helperContext. quietResiduals must write nothing and give the same residuals
     // as residuals; a column whose first try fails is evaluated again, in order, through
     // residuals, so that messages and results are those of the serial solve.
     SolverResiduals quietResiduals = nullptr;
@@ -118,8 +121,9 @@ enum SolverReturn {
     SOLVER_FRESH_START = 12,          // left by the defaults routine
     SOLVER_BAD_START = 13,            // f cannot be computed at the initial x
     SOLVER_BAD_SETTINGS = 14,         // a setting out of range, n < p, or IV(1) not 12 at the call
-    SOLVER_JACOBIAN_FAILED = 15,      // Jacobian could not be computed; also: integer array too small
+    SOLVER_JACOBIAN_FAILED = 15,      // Jacobian could not be computed
     SOLVER_REALS_TOO_SMALL = 16,      // real array too small
+    SOLVER_INTS_TOO_SMALL = 17,       // integer array too small
     SOLVER_BAD_SELECTOR = 67,         // defaults routine called with a selector outside 1 .. 4
 };
 
@@ -128,7 +132,7 @@ int solverIntsLength(int p);
 long solverRealsLength(int n, int p);
 
 // Defaults for algorithm selector alg (1 = regression) into iv and v; IV(1) = 12 on
-// success, 67 for a bad selector, 15 / 16 when ivLength / vLength is below the minimum
+// success, 67 for a bad selector, 17 / 16 when ivLength / vLength is below the minimum
 // for any problem (the solve checks the real lengths against n and p).
 void solverDefaults(int alg, int* iv, int ivLength, double* v, long vLength);
 
@@ -148,11 +152,21 @@ void solverSolve(int n, int p, double* x, const SolverCallbacks& callbacks,
 void solverSolveBounded(int n, int p, double* x, const double* bounds, const SolverCallbacks& callbacks,
                         int* iv, int ivLength, double* v, long vLength);
 
-// Stop code of the analysis for a return code (3 -> 5, 4 -> 4, 5 -> 6, 6 -> 3, 7 -> 2,
-// 8 -> 1, 9 -> -6, 10 -> -1, 13 -> -2, 15 -> -4, anything else -> -3).
-int solverStopCode(int returnCode);
-
 // Covariance hand-over: returns IV(26) (> 0 available, 0 not computed, -1 singular) and
 // fills covariance (p x p, row-major, symmetric) from the packed lower triangle at
 // V(IV(26)), or with zeros when no matrix is available.
 int solverCovariance(int p, const int* iv, const double* v, double* covariance);
+
+// A second thread's services. post hands task(argument) to the thread and returns true
+// when it was taken over (the caller then calls collect before it reads what the task
+// writes); false means the caller runs the task itself. collect waits for the posted
+// task, or withdraws it when the thread has not begun it and returns false (the caller
+// then runs what it still needs).
+struct SolverHelper {
+    bool (*post)(void (*task)(void* argument), void* argument);
+    bool (*collect)();
+};
+
+// Offers the helper to every later solve and to the tall loops of the linear algebra;
+// null posts nothing (the default): everything runs on the calling thread.
+void solverSetHelper(const SolverHelper* helper);

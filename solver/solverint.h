@@ -1,8 +1,14 @@
-// Internal records and routines shared by the solver's source files (not part of the
-// solver's public interface).
+// The solver's internal toolkit, shared by its source files and not part of its
+// interface: the dense linear algebra (solverlinalg.cpp), the trust-region steps
+// (solverstep.cpp) and the hand-over of work to the helper thread (solver.cpp).
 #pragma once
 
 #include <atomic>
+
+// The helper offered by solverSetHelper, with that routine's contract; without one, post
+// returns false and the caller runs the task itself.
+bool solverHelperPost(void (*task)(void* argument), void* argument);
+bool solverHelperCollect();
 
 // Packed lower triangle by rows: element (i, j), j <= i.
 inline int packedIndex(int i, int j) { return i * (i + 1) / 2 + j; }

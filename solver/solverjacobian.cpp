@@ -1,13 +1,12 @@
 // Jacobians of the least-squares solver (Dennis-Gay-Welsch): forward differences with
 // steps widened when a column is lost in rounding, the first tries of the columns
-// evaluated on the calling thread and the analysis's helper thread at once, and central
+// evaluated on the calling thread and the helper thread at once, and central
 // differences for the false-convergence check.
 #include "solver/solvercorestate.h"
 
 #include <cfloat>
 #include <cmath>
 
-#include "analysis/helper.h"
 
 namespace {
 
@@ -196,9 +195,9 @@ bool firstTriesOnTwoThreads(Core& c, int* outcomes, double* changes)
     }
     ColumnBatch helper{&c, 1, end, c.callbacks->helperContext, c.helperTrial, outcomes, changes};
     ColumnBatch own{&c, 0, end, c.callbacks->context, c.xt, outcomes, changes};
-    if (!helperPost(columnTask, &helper)) return false;
+    if (!solverHelperPost(columnTask, &helper)) return false;
     evaluateFirstTries(own);
-    helperCollect();
+    solverHelperCollect();
     return true;
 }
 

@@ -2,12 +2,10 @@
 // Householder QR of the Jacobian, triangular solves, packed Cholesky and the singular
 // value range used by the covariance singularity test. Matrices are small (p x p) or
 // tall (n x p, column-major); nothing here allocates. The QR of a tall matrix hands
-// element-wise updates to the analysis's helper thread, when there is one.
+// element-wise updates to the helper thread, when there is one.
 #include "solver/solverint.h"
 
 #include <cmath>
-
-#include "analysis/helper.h"
 
 // Every sum over a tall column keeps the order of a plain loop, one element after the
 // other, so that the factor and the norms are the same to the last bit whatever the
@@ -189,7 +187,7 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::
         double scale = nextMax >= 0.0 ? nextMax : maxAbsLanes(n - k, col + k);
         nextMax = -1.0;
         double norm = k < n ? normFromScale(n - k, col + k, scale) : 0.0;
-        if (helping && !helperCollect()) runUpdates(job);
+        if (helping && !solverHelperCollect()) runUpdates(job);
         helping = false;
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
             for (int j = k; j < m; ++j) beta[j] = 0.0;
@@ -233,11 +231,11 @@ void linalgQrApply(int n, int m, double* a, double* beta, double* y, const std::
         job = UpdateJob{k + 1, n, first, m, a, beta, y, col, yFactor};
         long others = (long)(n - k - 1) * (m - first + (y != nullptr ? 1 : 0));
         if (k + 1 < m && others >= PARALLEL_UPDATE)
-            helping = helperPost(updateTask, &job);
+            helping = solverHelperPost(updateTask, &job);
         if (!helping) runUpdates(job);
         if (k + 1 < m) updateWithMax(k + 1, n, firstFactor, col, a + (long)(k + 1) * n, &nextMax);
     }
-    if (helping && !helperCollect()) runUpdates(job);
+    if (helping && !solverHelperCollect()) runUpdates(job);
 }
 
 void linalgQr(int n, int m, double* a, double* beta)
@@ -479,9 +477,9 @@ void sweepRows(Sweep& w)
     Sweep upper = w;
     upper.first = w.first + (w.last - w.first) / 2;
     w.last = upper.first;
-    const bool helping = helperPost(sweepTask<ROWS>, &upper);
+    const bool helping = solverHelperPost(sweepTask<ROWS>, &upper);
     ROWS(w);
-    if (!helping || !helperCollect())
+    if (!helping || !solverHelperCollect())
         ROWS(upper);
     w.big = upper.big > w.big ? upper.big : w.big;
     w.change = upper.change > w.change ? upper.change : w.change;

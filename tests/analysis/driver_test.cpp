@@ -1,5 +1,6 @@
-// The analysis driver: the SWEEP odometer, the stop-reason line, the residual routine's
-// handling of points that cannot be computed, and batch-mode outcomes.
+// The analysis driver: the SWEEP odometer, the solver's return codes as stop codes, the
+// stop-reason line, the residual routine's handling of points that cannot be computed,
+// and batch-mode outcomes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +16,7 @@
 #include "lang/linesource.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "solver/solver.h"
 #include "support/listing.h"
 #include "testutil.h"
 
@@ -53,6 +55,15 @@ std::vector<std::string> screenLines()
     for (ListingLine* line = listingHead(); line; line = line->next)
         lines.push_back(line->text);
     return lines;
+}
+
+TEST(StopCodes, EverySolverReturnHasItsStopCode)
+{
+    const struct { int code; int stop; } rows[] = {
+        {3, 5}, {4, 4}, {5, 6}, {6, 3}, {7, 2}, {8, 1}, {9, -6}, {10, -1}, {13, -2}, {15, -4},
+        {11, -3}, {12, -3}, {14, -3}, {16, -3}, {17, -3}, {32, -3}, {67, -3}, {0, -3},
+    };
+    for (const auto& row : rows) EXPECT_EQ(driverStopCode(row.code), row.stop) << "IV(1) = " << row.code;
 }
 
 TEST(StopReason, FirstCallAnnouncesTheLineOnceMore)

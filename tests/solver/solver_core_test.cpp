@@ -114,7 +114,6 @@ TEST(SolverCore, UncomputableStartIsCodeThirteen)
     e.refuseAbove = 0.0;
     Solve s(12, 2, {1.0, 1.0});
     EXPECT_EQ(s.run(expResiduals, &e), SOLVER_BAD_START);
-    EXPECT_EQ(solverStopCode(s.iv[IV_RETURN_CODE]), -2);
     EXPECT_EQ(e.calls, 1);
 }
 
@@ -145,7 +144,6 @@ TEST(SolverCore, IterationLimit)
     ASSERT_TRUE(nistLoad(sourceDir() + "/tests/data/nist", "MGH09", problem));
     Solve s((int)problem.y.size(), problem.p, problem.start1, 3);
     EXPECT_EQ(s.run(nistResiduals, &problem), SOLVER_ITER_LIMIT);
-    EXPECT_EQ(solverStopCode(s.iv[IV_RETURN_CODE]), -1);
     EXPECT_EQ(s.iv[IV_NITER], 3);
     EXPECT_DOUBLE_EQ(s.v[V_F], s.fAt(nistResiduals, &problem));
     EXPECT_EQ(s.iv[IV_COVARIANCE], 0);
@@ -158,7 +156,6 @@ TEST(SolverCore, EvaluationLimit)
     Solve s((int)problem.y.size(), problem.p, problem.start1);
     s.iv[IV_EVAL_LIMIT] = 6;
     EXPECT_EQ(s.run(nistResiduals, &problem), SOLVER_EVAL_LIMIT);
-    EXPECT_EQ(solverStopCode(s.iv[IV_RETURN_CODE]), -6);
     EXPECT_EQ(s.iv[IV_NFCALL], 6);
     EXPECT_DOUBLE_EQ(s.v[V_F], s.fAt(nistResiduals, &problem));
     EXPECT_EQ(s.iv[IV_COVARIANCE], 0);
@@ -195,7 +192,6 @@ TEST(SolverCore, JacobianThatCannotBeFormed)
     int calls = 0;
     Solve s(5, 2, {0.5, 1.0});
     EXPECT_EQ(s.run(Always::residuals, &calls), SOLVER_JACOBIAN_FAILED);
-    EXPECT_EQ(solverStopCode(s.iv[IV_RETURN_CODE]), -4);
     EXPECT_EQ(calls, 1 + 1 + 4);    // start, b1 column, four tries for b2
 }
 
@@ -366,13 +362,13 @@ TEST(SolverCore, SingularAndFalseConvergenceCodes)
         SolverResiduals residuals;
         int n, p;
         std::vector<double> start;
-        int code, stopCode;
+        int code;
     };
     const Case cases[] = {
-        {"redundant", redundantResiduals, 6, 2, {1.0, 1.0}, SOLVER_SINGULAR_CONVERGED, 2},
-        {"redundant, apart", redundantResiduals, 6, 2, {0.5, 1.0}, SOLVER_SINGULAR_CONVERGED, 2},
-        {"unused parameter", unusedParameterResiduals, 6, 2, {1.0, 7.0}, SOLVER_SINGULAR_CONVERGED, 2},
-        {"jump", jumpResiduals, 1, 1, {5.0}, SOLVER_FALSE_CONVERGED, 1},
+        {"redundant", redundantResiduals, 6, 2, {1.0, 1.0}, SOLVER_SINGULAR_CONVERGED},
+        {"redundant, apart", redundantResiduals, 6, 2, {0.5, 1.0}, SOLVER_SINGULAR_CONVERGED},
+        {"unused parameter", unusedParameterResiduals, 6, 2, {1.0, 7.0}, SOLVER_SINGULAR_CONVERGED},
+        {"jump", jumpResiduals, 1, 1, {5.0}, SOLVER_FALSE_CONVERGED},
     };
     NistProblem danwood;
     ASSERT_TRUE(nistLoad(sourceDir() + "/tests/data/nist", "DanWood", danwood));
@@ -386,7 +382,6 @@ TEST(SolverCore, SingularAndFalseConvergenceCodes)
         SCOPED_TRACE(tc.name);
         Solve s(tc.n, tc.p, tc.start);
         EXPECT_EQ(s.run(tc.residuals, &danwood), tc.code);
-        EXPECT_EQ(solverStopCode(s.iv[IV_RETURN_CODE]), tc.stopCode);
         EXPECT_EQ(s.iv[IV_COVARIANCE], 0);
         EXPECT_DOUBLE_EQ(s.v[V_F], s.fAt(tc.residuals, &danwood));
         if (tc.residuals == redundantResiduals) {

@@ -84,8 +84,8 @@ void writeTable(const std::vector<NistRun>& runs, const char* path)
 {
     FILE* out = std::fopen(path, "w");
     if (out == nullptr) return;
-    std::fprintf(out, "| problem | start | code | stop | iterations | evaluations (trials) | parameter digits | standard-error digits | SS digits |\n");
-    std::fprintf(out, "|---|---|---|---|---|---|---|---|---|\n");
+    std::fprintf(out, "| problem | start | code | iterations | evaluations (trials) | parameter digits | standard-error digits | SS digits |\n");
+    std::fprintf(out, "|---|---|---|---|---|---|---|---|\n");
     for (const NistRun& run : runs) {
         std::string pd, sd;
         char buffer[32];
@@ -96,8 +96,8 @@ void writeTable(const std::vector<NistRun>& runs, const char* path)
             sd += buffer;
         }
         if (run.covarianceStatus <= 0) sd = "none (" + std::to_string(run.covarianceStatus) + ")";
-        std::fprintf(out, "| %s | %d | %d | %d | %d | %d (%d) | %s | %s | %.1f |\n", run.name.c_str(), run.start,
-                     run.code, solverStopCode(run.code), run.iterations, run.evaluations, run.trials, pd.c_str(),
+        std::fprintf(out, "| %s | %d | %d | %d | %d (%d) | %s | %s | %.1f |\n", run.name.c_str(), run.start,
+                     run.code, run.iterations, run.evaluations, run.trials, pd.c_str(),
                      sd.c_str(), run.ssDigits);
     }
     std::fclose(out);

@@ -1,4 +1,4 @@
-// Defaults, the system's settings, the stop-code mapping and the array checks.
+// Defaults, the system's settings and the array checks.
 #include "solver/solver.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ TEST(SolverSettings, DefaultsRoutineChecks)
     solverDefaults(0, iv.data(), 200, v.data(), 400);
     EXPECT_EQ(iv[IV_RETURN_CODE], SOLVER_BAD_SELECTOR);
     solverDefaults(1, iv.data(), 50, v.data(), 400);
-    EXPECT_EQ(iv[IV_RETURN_CODE], 15);
+    EXPECT_EQ(iv[IV_RETURN_CODE], SOLVER_INTS_TOO_SMALL);
     solverDefaults(1, iv.data(), 200, v.data(), 100);
     EXPECT_EQ(iv[IV_RETURN_CODE], 16);
 }
@@ -90,15 +90,6 @@ TEST(SolverSettings, ToleranceAndPrinting)
     EXPECT_EQ(a.iv[IV_DIAGNOSTICS], 3);
 }
 
-TEST(SolverSettings, StopCodes)
-{
-    const struct { int code; int stop; } rows[] = {
-        {3, 5}, {4, 4}, {5, 6}, {6, 3}, {7, 2}, {8, 1}, {9, -6}, {10, -1}, {13, -2}, {15, -4},
-        {11, -3}, {12, -3}, {14, -3}, {16, -3}, {32, -3}, {67, -3}, {0, -3},
-    };
-    for (const auto& row : rows) EXPECT_EQ(solverStopCode(row.code), row.stop) << "IV(1) = " << row.code;
-}
-
 TEST(SolverSettings, RejectedSettingsAndArrays)
 {
     // a relative tolerance below MACHEP is refused before any evaluation
@@ -107,20 +98,27 @@ TEST(SolverSettings, RejectedSettingsAndArrays)
     double x[2] = {0.0, 0.0};
     SolverCallbacks callbacks{lineResiduals, nullptr, nullptr};
     solverSolve(6, 2, x, callbacks, a.iv.data(), (int)a.iv.size(), a.v.data(), (long)a.v.size());
-    EXPECT_EQ(solverStopCode(a.iv[IV_RETURN_CODE]), -3);
+    EXPECT_EQ(a.iv[IV_RETURN_CODE], SOLVER_BAD_SETTINGS);
     EXPECT_EQ(x[0], 0.0);
 
     // a real array shorter than p(n + 2p + 21) + 2n + 200
     Arrays b(6, 2);
     solverApplySettings(b.iv.data(), b.v.data(), 500, 1e-10, -3);
     solverSolve(6, 2, x, callbacks, b.iv.data(), (int)b.iv.size(), b.v.data(), (long)b.v.size() - 1);
-    EXPECT_EQ(b.iv[IV_RETURN_CODE], 16);
+    EXPECT_EQ(b.iv[IV_RETURN_CODE], SOLVER_REALS_TOO_SMALL);
+
+    // an integer array shorter than 4p + 100, told apart from a failed Jacobian
+    Arrays d(6, 2);
+    solverApplySettings(d.iv.data(), d.v.data(), 500, 1e-10, -3);
+    solverSolve(6, 2, x, callbacks, d.iv.data(), (int)d.iv.size() - 1, d.v.data(), (long)d.v.size());
+    EXPECT_EQ(d.iv[IV_RETURN_CODE], SOLVER_INTS_TOO_SMALL);
 
     // a second solve without fresh defaults is refused
     Arrays c(6, 2);
     solverApplySettings(c.iv.data(), c.v.data(), 500, 1e-10, -3);
     solverSolve(6, 2, x, callbacks, c.iv.data(), (int)c.iv.size(), c.v.data(), (long)c.v.size());
-    EXPECT_GE(solverStopCode(c.iv[IV_RETURN_CODE]), 3);
+    EXPECT_GE(c.iv[IV_RETURN_CODE], SOLVER_X_CONVERGED);
+    EXPECT_LE(c.iv[IV_RETURN_CODE], SOLVER_ABSOLUTE_CONVERGED);
     solverSolve(6, 2, x, callbacks, c.iv.data(), (int)c.iv.size(), c.v.data(), (long)c.v.size());
-    EXPECT_EQ(solverStopCode(c.iv[IV_RETURN_CODE]), -3);
+    EXPECT_EQ(c.iv[IV_RETURN_CODE], SOLVER_BAD_SETTINGS);
 }
