@@ -733,7 +733,7 @@ void foldCall(ExprNode* node)
             allConstant = false;
         link = &folded->nextArg;
     }
-    if (!allConstant || (node->nodeFlags & NODEF_NO_FOLD) || node->function == BUILTIN_RANDOM
+    if (!allConstant || (node->nodeFlags & NODEF_NO_FOLD) || node->function == FN_RANDOM
         || !parser.foldHook)
         return;
     double value = 0.0;
