@@ -3,7 +3,9 @@
 #include "lang/compiler.h"
 
 #include "lang/data.h"
+#include "lang/declarations.h"
 #include "lang/parser.h"
+#include "lang/statement.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
@@ -69,7 +71,6 @@ struct CompilerState {
     bool nestingReported;               // the statement nesting limit was reported
     bool functionSeen;                  // a FUNCTION statement was compiled
     bool outOfMemory;                   // code could not be stored; reported once
-    const SourceLine* statementLine;    // line of the statement's first token
     Instruction scratch;                // stands in for a slot that could not be allocated
 };
 
@@ -588,7 +589,7 @@ Instruction* compileProgram(const LineSource* source)
     compiler.statementDepth = 0;
     compiler.nestingReported = false;
     compiler.entry = nullptr;
-    compiler.statementLine = nullptr;
+    statementBegin(nullptr);
     settings.sweepCount = 0;
     settings.parameterOutputFile.clear();
     uncertaintyReset();
@@ -637,7 +638,7 @@ Instruction* programEntry()
 void compileStatement()
 {
     Token* token = nextToken();
-    compiler.statementLine = token->line;
+    statementBegin(token->line);
     if (compiler.statementDepth >= STATEMENT_DEPTH_MAX && token->kind != TOK_END) {
         if (!compiler.nestingReported)
             compileError(token->line, MSG_NESTED);
@@ -649,33 +650,6 @@ void compileStatement()
     compiler.statementDepth++;
     compileStatementToken(token);
     compiler.statementDepth--;
-}
-
-void skipStatement()
-{
-    for (;;) {
-        Token* token = nextToken();
-        if (token->kind == TOK_END) {
-            pushBackToken(token);
-            return;
-        }
-        bool end = token->kind == TOK_SEMICOLON;
-        freeToken(token);
-        if (end)
-            return;
-    }
-}
-
-void expectSemicolon(const Token* statementToken)
-{
-    Token* token = nextToken();
-    if (token->kind == TOK_SEMICOLON) {
-        freeToken(token);
-        return;
-    }
-    const SourceLine* line = statementToken ? statementToken->line : compiler.statementLine;
-    compileError(line ? line : lexerCurrentLine(), MSG_MISSING_SEMICOLON);
-    pushBackToken(token);
 }
 
 Instruction* emit(int opcode, void* operand1, void* operand2)
@@ -722,11 +696,6 @@ void freeCode()
     compiler.lastSegment = nullptr;
     compiler.entry = nullptr;
     compiler.depth = 0;
-}
-
-const SourceLine* compilerStatementLine()
-{
-    return compiler.statementLine ? compiler.statementLine : lexerCurrentLine();
 }
 
 std::string codeDump(const Instruction* entry)

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "lang/statement.h"
+
 struct LineSource;
 struct SourceLine;
 struct Token;
@@ -32,14 +34,9 @@ struct Instruction {
 Instruction* compileProgram(const LineSource* source);
 Instruction* programEntry();    // entry of the last successful compile, or null
 void compileStatement();
-void skipStatement();
-void expectSemicolon(const Token* statementToken);
 Instruction* emit(int opcode, void* operand1, void* operand2);
 Instruction* emitLine(const Token* token);
 void freeCode();
-
-// Line of the token that began the statement being compiled (for statement-level messages).
-const SourceLine* compilerStatementLine();
 
 // Position of an instruction in emission order (segments counted one after another), or
 // -1 when it is not in the code.

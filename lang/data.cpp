@@ -5,10 +5,10 @@
 // are read by the scanner the lexer shares.
 #include "lang/data.h"
 
-#include "lang/compiler.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/scanner.h"
+#include "lang/statement.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"

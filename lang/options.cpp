@@ -3,10 +3,10 @@
 // them emits code.
 #include "lang/options.h"
 
-#include "lang/compiler.h"
 #include "lang/lexer.h"
 #include "lang/optionsread.h"
 #include "lang/parser.h"
+#include "lang/statement.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"

@@ -2,9 +2,9 @@
 // completion of the plot descriptions once the whole program has been compiled.
 #include "lang/options.h"
 
-#include "lang/compiler.h"
 #include "lang/lexer.h"
 #include "lang/optionsread.h"
+#include "lang/statement.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"

@@ -1,5 +1,5 @@
-// Symbol table: input variables, parameters, work variables and constants, their
-// lists with fixed capacities, and the declaration statements.
+// Symbol table: input variables, parameters, work variables and constants, and their
+// lists with fixed capacities. The declaration statements are in declarations.h.
 #pragma once
 
 #include <cstdint>
@@ -64,11 +64,4 @@ Symbol* requireSymbol(const char* name, const struct SourceLine* line);
 Symbol* defineSymbol(const char* name, int kind, const struct SourceLine* line);
 void symbolsCreateSystemVariables();
 
-// Declaration statements, called after their keyword has been read.
-void compileVariables();
-void compileParameters();
-void compileDouble();
-void compileConstant();
-
-void eliminateUnusedParameters();
 void freeSymbols();

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <strings.h>
 
-#include "lang/compiler.h"
 #include "lang/parser.h"
 #include "lang/lexer.h"
+#include "lang/statement.h"
 #include "lang/symbols.h"
 #include "support/listing.h"
 

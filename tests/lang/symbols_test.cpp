@@ -2,6 +2,7 @@
 // elimination of unused parameters.
 #include "lang/compiler.h"
 #include "lang/data.h"
+#include "lang/declarations.h"
 #include "lang/linesource.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
