@@ -20,6 +20,7 @@
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/paths.h"
 #include "support/safefile.h"
 
 namespace {

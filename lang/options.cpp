@@ -10,6 +10,7 @@
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/paths.h"
 
 #include <cctype>
 #include <climits>

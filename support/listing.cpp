@@ -1,5 +1,5 @@
-// Listing output: the screen listing, the listing file, the error reporters, the error
-// box and the file-name helpers used by the statements that name files.
+// Listing output: the screen listing, the listing file, the error reporters and the error
+// box.
 #include "support/listing.h"
 
 #include "support/allocator.h"
@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cctype>
 #include <cstdarg>
 #include <cstddef>
 #include <cstring>
@@ -24,7 +23,6 @@ constexpr int ERROR_BOX_BUFFER = 256;     // text of one error box
 constexpr int LEX_ERROR_BUFFER = 100;     // "Error: " and a lexical message
 constexpr int LISTING_TEXT_LIMIT = 197;   // characters copied before the line is full
 constexpr int ERROR_LINE_TEXT = 70;       // characters of a source line shown with an error
-constexpr int EXTENSION_MAX = 7;          // characters of a default extension
 
 void printErrorToStderr(const char* text);
 
@@ -80,11 +78,6 @@ void printSourceLine(const SourceLine* line)
     while (*text == ' ' || *text == '\t')
         text++;
     listingPrint("  %4d: %.*s\n", line->lineNumber, ERROR_LINE_TEXT, text);
-}
-
-bool isFolderEnd(char c)
-{
-    return c == '/' || c == '\\' || c == ':';
 }
 
 } // namespace
@@ -326,38 +319,4 @@ void traceLine(const char* format, ...)
 void traceSetSink(ListingSink sink)
 {
     listing.traceSink = sink;
-}
-
-// A name without a dot in its last component gets '.' and the extension, in upper
-// case when the name ends in an upper-case letter. Dots in folder names do not count.
-std::string addDefaultExtension(const std::string& path, const char* extension)
-{
-    size_t nameStart = 0;
-    for (size_t i = 0; i < path.size(); i++)
-        if (isFolderEnd(path[i]))
-            nameStart = i + 1;
-    if (path.find('.', nameStart) != std::string::npos)
-        return path;
-    std::string result = path;
-    while (!result.empty() && (result.back() == ' ' || result.back() == '\t'))
-        result.pop_back();
-    const bool upper = !result.empty() && result.back() >= 'A' && result.back() <= 'Z';
-    result += '.';
-    for (int i = 0; i < EXTENSION_MAX && extension[i]; i++) {
-        const unsigned char c = static_cast<unsigned char>(extension[i]);
-        result += static_cast<char>(upper ? toupper(c) : tolower(c));
-    }
-    return result;
-}
-
-// A name that starts with '/' or holds ':' or '\' is used as written; any other name
-// is taken relative to the folder of basePath (up to its last '/', '\' or ':').
-std::string resolveRelativePath(const std::string& name, const std::string& basePath)
-{
-    if ((!name.empty() && name[0] == '/') || name.find_first_of(":\\") != std::string::npos)
-        return name;
-    const size_t folderEnd = basePath.find_last_of("/\\:");
-    if (folderEnd == std::string::npos)
-        return name;
-    return basePath.substr(0, folderEnd + 1) + name;
 }

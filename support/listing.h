@@ -58,7 +58,3 @@ void errorBoxSetHandler(ErrorBoxHandler handler);
 // Diagnostic trace channel (lines that are not listing messages); writes nowhere by default.
 void traceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void traceSetSink(ListingSink sink);      // null: trace lines go nowhere
-
-// File names.
-std::string addDefaultExtension(const std::string& path, const char* extension);
-std::string resolveRelativePath(const std::string& name, const std::string& basePath);

@@ -2,6 +2,7 @@
 #include "lang/lexer.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/paths.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
