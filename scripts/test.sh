@@ -12,7 +12,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOXEL_SANI
 cmake --build build-asan -j "$(nproc)"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$(nproc)")
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOXEL_TSAN=ON -DMOXEL_BENCH=OFF >/dev/null
-cmake --build build-tsan -j "$(nproc)" --target test_analysis test_exec test_support test_app
+cmake --build build-tsan -j "$(nproc)" --target test_analysis test_exec test_support test_endtoend test_app
 threaded='^(WorkerThread|DriverRun|Release|Batch|CommandLine|TwoThreads|TwoThreadsCancel|BlockPath|BlockRuns)\.|^FinalResults\.InterruptedRun|^Interpreter\.CancelFromAnotherThread|^AllocatorTest\.TwoThreads|^BadInputs\.'
 threaded+='|^FrameTest\.(RunShowsTheListingAndTheTables|EnablingRulesFollowTheRun|ClosingDuringARunCancelsWaitsAndThenAsks)$'
 # Qt itself is not instrumented: tests/tsan.supp says what that hides.
