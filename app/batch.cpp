@@ -2,6 +2,8 @@
 // line source; every screen-listing line is printed on standard output as it is made.
 #include "app/batch.h"
 
+#include "app/commandline.h"
+
 #include "analysis/driver.h"
 #include "analysis/output.h"
 #include "analysis/results.h"
@@ -352,4 +354,18 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     fflush(stdout);
     restoreSignals();
     return status;
+}
+
+int batchCommand(const CommandLine& commandLine, BatchPlotSaver savePlots, BatchPlotSaver savePreviewPlots)
+{
+    printf("RUN option specified\n");
+    fflush(stdout);
+    if (commandLine.invalidOption || commandLine.programPath.empty()) {
+        commandLinePrintUsage();
+        return BATCH_BAD_COMMAND;
+    }
+    const char* program = commandLine.programPath.c_str();
+    if (commandLine.preview)
+        return commandLineFinish(batchPreview(program, commandLine.plots ? savePreviewPlots : nullptr));
+    return commandLineFinish(batchRun(program, commandLine.plots ? savePlots : nullptr));
 }

@@ -25,3 +25,9 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr);
 // otherwise (or when the program does not compile); savePlots as for batchRun.
 int batchPreview(const char* programPath, BatchPlotSaver savePlots = nullptr);
 
+// The -run command line, for both programs: "RUN option specified", the usage for a bad
+// command line, then the preview or the run; returns the exit status once standard
+// output is written. With -plots the savers save the plots (moxel-window has them; moxel
+// passes null).
+struct CommandLine;
+int batchCommand(const CommandLine& commandLine, BatchPlotSaver savePlots, BatchPlotSaver savePreviewPlots);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <vector>
@@ -154,4 +155,11 @@ void commandLineWriteTrace(int argc, char** argv, const CommandLine& commandLine
         fprintf(trace, "arg[%d] = %s\n", i, argv[i]);
     fprintf(trace, "CmdRun=%d\n", commandLine.run ? 1 : 0);
     fclose(trace);
+}
+
+int commandLineStart(int argc, char** argv, CommandLine* commandLine)
+{
+    mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
+    *commandLine = commandLineParse(argc, argv);
+    return commandLineEarlyExit(*commandLine);
 }

@@ -50,6 +50,10 @@ void commandLinePrintUsage();
 // window or run: the exit status, or -1 when the program goes on.
 int commandLineEarlyExit(const CommandLine& commandLine);
 
+// The start of both programs: the allocation threshold above, the command line parsed
+// into *commandLine, and commandLineEarlyExit's answer (-1: the program goes on).
+int commandLineStart(int argc, char** argv, CommandLine* commandLine);
+
 // The status to exit with once everything is written: a standard output that could not
 // be written in full (a full disk, a closed pipe) turns it into 1, with a message on
 // standard error, so that a script never takes a cut listing for success.

@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <malloc.h>
 #include <string>
 #include <unistd.h>
 
@@ -38,22 +37,13 @@ int startWindowProgram(char** argv)
 
 int main(int argc, char** argv)
 {
-    mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
-    const CommandLine commandLine = commandLineParse(argc, argv);
+    CommandLine commandLine;
     // Help, the version and a bad command line never wait for a window.
-    const int early = commandLineEarlyExit(commandLine);
+    const int early = commandLineStart(argc, argv, &commandLine);
     if (early >= 0)
         return early;
     if (!commandLine.run || (commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
         return startWindowProgram(argv);
     commandLineWriteTrace(argc, argv, commandLine);
-    printf("RUN option specified\n");
-    fflush(stdout);
-    if (commandLine.invalidOption || commandLine.programPath.empty()) {
-        commandLinePrintUsage();
-        return BATCH_BAD_COMMAND;
-    }
-    if (commandLine.preview)
-        return commandLineFinish(batchPreview(commandLine.programPath.c_str()));
-    return commandLineFinish(batchRun(commandLine.programPath.c_str()));
+    return batchCommand(commandLine, nullptr, nullptr);
 }

@@ -5,29 +5,14 @@
 #include "app/commandline.h"
 #include "app/window.h"
 
-#include <cstdio>
-#include <malloc.h>
-
 int main(int argc, char** argv)
 {
-    mallopt(M_MMAP_THRESHOLD, COMMAND_MMAP_THRESHOLD);
-    const CommandLine commandLine = commandLineParse(argc, argv);
-    const int early = commandLineEarlyExit(commandLine);
+    CommandLine commandLine;
+    const int early = commandLineStart(argc, argv, &commandLine);
     if (early >= 0)
         return early;
     commandLineWriteTrace(argc, argv, commandLine);
-    if (commandLine.run) {
-        printf("RUN option specified\n");
-        fflush(stdout);
-        if (commandLine.invalidOption || commandLine.programPath.empty()) {
-            commandLinePrintUsage();
-            return BATCH_BAD_COMMAND;
-        }
-        if (commandLine.preview)
-            return commandLineFinish(
-                batchPreview(commandLine.programPath.c_str(), commandLine.plots ? batchSavePreviewPlots : nullptr));
-        return commandLineFinish(
-            batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr));
-    }
+    if (commandLine.run)
+        return batchCommand(commandLine, batchSavePlots, batchSavePreviewPlots);
     return windowRun(argc, argv, commandLine);
 }
