@@ -23,6 +23,7 @@ enum DiagnosisKind {
     FINDING_ON_BOUND,               // a CONSTRAIN bound holds a parameter the data pull further
     FINDING_ITERATION_LIMIT,        // stopped by ITERATIONS while still improving
     FINDING_STALLED,                // false or singular convergence
+    FINDING_LONG_RUNS,              // residuals in long runs of one sign after convergence
     FINDING_WORSE_THAN_CONSTANT     // residual SS at least the total SS about the mean
 };
 

@@ -183,7 +183,24 @@ const MistakeCase mistakes[] = {
      "8 4.95\n"
      "9 5\n"
      "10 5.03\n",
-     {"k grew to 3.36E+01 (from 1), where the model no longer depends on it: bound it with"}},
+     {"k ran away to 3.36E+01 (from 1), where the model no longer depends on it: bound it with"}},
+    {"RateRunsAwayDownward", 3,
+     "VARIABLES t, y;\n"
+     "PARAMETERS a = 1, k = -1, b = 4;\n"
+     "FUNCTION y = a * exp(k * t) + b;\n"
+     "DATA;\n"
+     "0 6.03\n1 4.98\n2 5.05\n3 4.96\n4 5.01\n5 4.97\n6 5.02\n7 5.04\n8 4.95\n9 5\n10 5.03\n",
+     {"k ran away to -3.36E+01 (from -1), where the model no longer depends on it: bound it"}},
+    // The bound is there already: no CONSTRAIN is suggested again.
+    {"ConstrainedRateRunsAway", 3,
+     "VARIABLES t, y;\n"
+     "PARAMETERS a = 1, k = 1, b = 4;\n"
+     "CONSTRAIN k = 0, 1000;\n"
+     "FUNCTION y = a * exp(-k * t) + b;\n"
+     "DATA;\n"
+     "0 6.03\n1 4.98\n2 5.05\n3 4.96\n4 5.01\n5 4.97\n6 5.02\n7 5.04\n8 4.95\n9 5\n10 5.03\n",
+     {"k ran away to 3.36E+01 (from 1), where the model no longer depends on it: check its",
+      "CONSTRAIN bounds, try other start values or use a different form of the model."}},
     {"StartFarFromData", 3,
      "VARIABLES t, y;\n"
      "PARAMETERS a = 1, k = 50;\n"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -62,6 +63,94 @@ TEST(PeakSweep, BatchProgressGivesTheGridSize)
     // Under load the first line may show a later point.
     EXPECT_NE(shown.find("Sweep step: "), std::string::npos) << shown;
     EXPECT_NE(shown.find(" of 81  Iteration: "), std::string::npos) << shown;
+}
+
+// The Diagnosis section of a listing, empty when there is none.
+std::string diagnosisOf(const std::string& listing)
+{
+    const size_t at = listing.find("----  Diagnosis  ----");
+    return at == std::string::npos ? std::string() : listing.substr(at);
+}
+
+// Bad starts of the peak fit, each with what the Diagnosis must and must not say.
+struct PeakCase {
+    const char* name;
+    const char* parameters;     // PARAMETERS list
+    const char* statements;     // before DATA
+    int status;                 // exit status
+    std::vector<std::string> said;
+    std::vector<std::string> unsaid;
+};
+
+const PeakCase peakCases[] = {
+    // Stopped at the limit while two peaks slide into one another: more iterations lead
+    // nowhere better.
+    {"Wandering",
+     "b0 = 1, b1 = 0, A1 = 1.609, c1 = 55.169, w1 = 5.908, A2 = 9.305, c2 = 39.680, w2 = 1.437, A3 = 8.031, "
+     "c3 = 69.104, w3 = 4.738",
+     "ITERATIONS 200;\n", 3,
+     {"The fit stopped at the iteration limit (200 iterations) while it wandered:",
+      "ITERATIONS will probably not help: try other start values, and look at the start with\n-preview."},
+     {"probably close", "raise ITERATIONS"}},
+    // Stopped at the limit on the way in: the sum of squares falls fast and evenly.
+    {"OnItsWay", SWEEP_START, "ITERATIONS 9;\n", 3,
+     {"The fit stopped at the iteration limit (9 iterations) while the sum of squares was still\nfalling by "},
+     {"wandered"}},
+    // Two peaks collapsed onto one (A2 = -A3, c2 = c3): keep both, start them apart.
+    {"CollapsedPeaks",
+     "b0 = 1, b1 = 0, A1 = 4.104, c1 = 41.894, w1 = 3.227, A2 = 4.263, c2 = 31.543, w2 = 1.703, A3 = 7.434, "
+     "c3 = 34.489, w3 = 0.618",
+     "", 3,
+     {"A2 and A3 are not determined separately by the data: only about A2 + A3 is.",
+      "A2 and A3 belong to terms of the model that have become\nalike (c2 = 34.79 and c3 = 34.79)",
+      "example c2 = 29.71 and c3 = 36.32, and look at the start with -preview."},
+     {}},
+    // A local minimum with two peaks in one place: a proper convergence, so the exit
+    // status stays 0, but the residuals run in long waves.
+    {"LocalMinimum",
+     "b0 = 1, b1 = 0, A1 = 2.881, c1 = 62.372, w1 = 4.701, A2 = 4.571, c2 = 44.772, w2 = 2.972, A3 = 10.122, "
+     "c3 = 59.436, w3 = 1.016",
+     "", 0,
+     {"The residuals fall in long runs of one sign (465 runs where random scatter gives about\n1000): the model "
+      "misses systematic structure in the data"},
+     {}},
+    // The best fit has nothing to diagnose.
+    {"BestFit", SWEEP_START, "", 0, {}, {"Diagnosis"}},
+};
+
+class PeakDiagnosis : public ::testing::TestWithParam<PeakCase> {};
+
+TEST_P(PeakDiagnosis, GivesAdviceThatFitsTheFailure)
+{
+    const PeakCase& c = GetParam();
+    const MoxelRun run = runMoxel(peaksProgram(c.parameters, c.statements));
+    EXPECT_EQ(run.status, c.status) << run.listing;
+    const std::string diagnosis = diagnosisOf(run.listing);
+    for (const std::string& text : c.said)
+        EXPECT_NE(diagnosis.find(text), std::string::npos) << text << "\n" << diagnosis;
+    for (const std::string& text : c.unsaid)
+        EXPECT_EQ((text == "Diagnosis" ? run.listing : diagnosis).find(text), std::string::npos) << diagnosis;
+}
+
+INSTANTIATE_TEST_SUITE_P(Peaks, PeakDiagnosis, ::testing::ValuesIn(peakCases),
+                         [](const ::testing::TestParamInfo<PeakCase>& info) { return std::string(info.param.name); });
+
+// The runs test stays quiet on every example that converges: their residuals scatter,
+// or run in waves no longer than chance allows.
+TEST(LongRuns, QuietOnTheExamples)
+{
+    const std::string folder = testTempDir();
+    std::vector<std::string> programs;
+    for (const auto& entry : std::filesystem::directory_iterator(sourceDir() + "/examples")) {
+        std::filesystem::copy(entry.path(), folder + "/" + entry.path().filename().string());
+        if (entry.path().extension() == ".mxl")
+            programs.push_back(entry.path().stem().string());
+    }
+    ASSERT_GE(programs.size(), 10u);
+    for (const std::string& name : programs) {
+        const MoxelRun run = runMoxel(readTextFile(folder + "/" + name + ".mxl"), name, folder);
+        EXPECT_EQ(run.listing.find("long runs of one sign"), std::string::npos) << name;
+    }
 }
 
 }  // namespace
