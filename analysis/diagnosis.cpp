@@ -67,6 +67,7 @@ constexpr double ALIKE_VALUES = 0.05;
 // waves of certified problems fitted to their best (11 deviations at most).
 constexpr double LONG_RUNS_Z = 15.0;
 constexpr int LONG_RUNS_LEAST = 20;         // residuals of each sign the runs test needs
+constexpr char POWER_ERROR[] = "Raising negative value";    // start of the runtime message
 
 struct DiagnosisState {
     int iterations[DIAGNOSIS_HISTORY];      // iteration numbers of the last summaries
@@ -283,6 +284,26 @@ void notComputable(Diagnosis* d, const DiagnosisPass& pass, int n, bool atStart)
                       "these observations in the data.\n"
                     : "Check these observations in the data, or bound the parameters with CONSTRAIN.\n";
     add(d, FINDING_NOT_COMPUTABLE, pass.first[0].line, pass.first[0].observation + 1, text);
+}
+
+// The hint on -a^b, once, for the first failure that earns it: of the passes at the start
+// and the end, else of the solve (the frame's last runtime error, say from a difference
+// step 1 + h in an exponent).
+void negatedPower(Diagnosis* d, const DiagnosisPass& atStart, const DiagnosisPass& atEnd, int solveLine,
+                  const char* solveMessage)
+{
+    for (const DiagnosisPass* pass : {&atStart, &atEnd})
+        for (int k = 0; k < pass->failed && k < DIAGNOSIS_MAX_FAILURES; ++k) {
+            const std::string hint = diagnosisNegatedPowerHint(pass->first[k].line, pass->first[k].message);
+            if (!hint.empty()) {
+                add(d, FINDING_NEGATED_POWER, pass->first[k].line, pass->first[k].observation + 1, hint);
+                return;
+            }
+        }
+    const std::string hint = diagnosisNegatedPowerHint(solveLine, solveMessage);
+    if (!hint.empty())
+        add(d, FINDING_NEGATED_POWER, solveLine, 0,
+            format("During the fit, line %d failed: %s.\n", solveLine, solveMessage) + hint);
 }
 
 // Sizes the effect of a parameter is measured against.
@@ -899,6 +920,14 @@ void diagnosisNoteProgress(int iteration, double sumSquares)
     state.count++;
 }
 
+std::string diagnosisNegatedPowerHint(int line, const char* message)
+{
+    if (line <= 0 || strncmp(message, POWER_ERROR, sizeof POWER_ERROR - 1) != 0 || !exprNegatedBaseAt(line))
+        return "";
+    return format("Line %d negates the base of a power: -a^b means (-a)^b, the minus applies first.\n"
+                  "For the negative of a power write -(a^b).\n", line);
+}
+
 void diagnosisReset()
 {
     state = DiagnosisState{};
@@ -914,6 +943,10 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     const int p = parameterCount;
     if (r.stopCode == STOP_ABORTED || aborted() || n <= 0 || p <= 0 || !r.initialGuess)
         return;
+    // The solve's last runtime error, before the passes below overwrite it.
+    const int solveErrorLine = frame->errorLine;
+    char solveError[sizeof frame->errorText];
+    snprintf(solveError, sizeof solveError, "%s", frame->errorText);
     const bool regression = !settings.functionMinimization;
     // Evaluating such a program again would print its PRINTF text into the listing once
     // more, or draw other RANDOM values: only the findings that need no evaluation remain.
@@ -955,6 +988,8 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
         notComputable(d, atStart, n, true);
     else if (atEnd.failed > 0)
         notComputable(d, atEnd, n, false);
+    if (r.stopCode < STOP_ABSOLUTE || r.stopCode > STOP_BOTH || atStart.failed > 0 || atEnd.failed > 0)
+        negatedPower(d, atStart, atEnd, solveErrorLine, solveError);
 
     if (regression && atEnd.failed == 0) {
         double* norms = memalloc_doubles((size_t)p, TAG_DIAGNOSIS);

@@ -184,6 +184,17 @@ const MistakeCase mistakes[] = {
      "9 5\n"
      "10 5.03\n",
      {"k ran away to 3.36E+01 (from 1), where the model no longer depends on it: bound it with"}},
+    // -(t/tau)^beta is (-t/tau)^beta: fine while beta is exactly 1, an error at 1 + h
+    // when the Jacobian is formed. The exponent shows its digits, and the hint follows.
+    {"NegatedBaseOfAPower", 3,
+     "VARIABLES t, y;\n"
+     "PARAMETERS A = 5, tau = 2, beta = 1;\n"
+     "FUNCTION y = A * exp(-(t / tau) ^ beta);\n"
+     "DATA;\n"
+     "0.5 4.1\n1 3.4\n1.5 2.8\n2 2.3\n3 1.6\n4 1.1\n5 0.8\n6 0.55\n",
+     {"During the fit, line 3 failed: Raising negative value (-0.25) to power\n(0.99999999",
+      "Line 3 negates the base of a power: -a^b means (-a)^b, the minus\napplies first. For the negative of a "
+      "power write -(a^b)."}},
     {"RateRunsAwayDownward", 3,
      "VARIABLES t, y;\n"
      "PARAMETERS a = 1, k = -1, b = 4;\n"
