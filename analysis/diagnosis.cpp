@@ -514,27 +514,37 @@ std::string determinedPair(int j0, int j1, double d0, double d1, const double* x
 std::string alikeTerms(const int* pair, const int* active, int q, const double* cosines, const double* x,
                        const double* start)
 {
+    // Of the partners, the two closest in value (a shared centre rather than widths of
+    // opposite sign) are the ones to start apart.
+    int u = -1, v = -1;
+    double closest = ALIKE_VALUES;
     for (int a = 0; a < q; ++a)
         for (int b = a + 1; b < q; ++b) {
             if (a == pair[0] || a == pair[1] || b == pair[0] || b == pair[1])
                 continue;
-            const int u = active[a], v = active[b];
-            const double size = std::fmax(std::fabs(x[u]), std::fabs(x[v]));
+            const double size = std::fmax(std::fabs(x[active[a]]), std::fabs(x[active[b]]));
             if (!(std::fabs(cosines[(size_t)a * q + b]) >= ALIKE_COSINE) || size == 0.0 ||
-                std::fabs(std::fabs(x[u]) - std::fabs(x[v])) > ALIKE_VALUES * size)
+                std::fabs(std::fabs(x[active[a]]) - std::fabs(x[active[b]])) > ALIKE_VALUES * size)
                 continue;
-            // New starts: spread about the middle of the old ones, twice as far apart (at
-            // least a tenth of their size), so that the terms begin on different features.
-            const double middle = 0.5 * (start[u] + start[v]);
-            const double half = std::fmax(std::fabs(start[u] - start[v]), 0.1 * std::fabs(middle));
-            return format("%s and %s belong to terms of the model that have become alike (%s = %.4G and\n"
-                          "%s = %.4G): two terms now describe one feature of the data. Rather than remove\n"
-                          "a term, fit again from start values that keep the terms apart, for example\n"
-                          "%s = %.4G and %s = %.4G, and look at the start with -preview.\n",
-                          nameOf(active[pair[0]]), nameOf(active[pair[1]]), nameOf(u), x[u], nameOf(v), x[v],
-                          nameOf(u), middle - half, nameOf(v), middle + half);
+            const double apart = std::fabs(x[active[a]] - x[active[b]]) / size;
+            if (u < 0 || apart < closest) {
+                u = active[a];
+                v = active[b];
+                closest = apart;
+            }
         }
-    return "";
+    if (u < 0)
+        return "";
+    // New starts: spread about the middle of the old ones, twice as far apart (at least a
+    // tenth of their size), so that the terms begin on different features.
+    const double middle = 0.5 * (start[u] + start[v]);
+    const double half = std::fmax(std::fabs(start[u] - start[v]), 0.1 * std::fabs(middle));
+    return format("%s and %s belong to terms of the model that have become alike (%s = %.4G and\n"
+                  "%s = %.4G): two terms now describe one feature of the data. Rather than remove\n"
+                  "a term, fit again from start values that keep the terms apart, for example\n"
+                  "%s = %.4G and %s = %.4G, and look at the start with -preview.\n",
+                  nameOf(active[pair[0]]), nameOf(active[pair[1]]), nameOf(u), x[u], nameOf(v), x[v], nameOf(u),
+                  middle - half, nameOf(v), middle + half);
 }
 
 // Near-null directions among the columns listed in active (q of them, each of unit
@@ -619,14 +629,14 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
                 text = format("%s are not determined separately by the data: only about %s is.\n"
                               "Remove one of them or hold it constant.\n",
                               nameList(heavy, count).c_str(), pair.c_str());
-                if (cosines)
-                    text += alikeTerms(heavyIndex, active, q, cosines, x, start);
             } else {
                 text = format("%s are not determined separately by the data: only a combination of\n"
                               "them is. Remove %s of them or hold %s constant.\n",
                               nameList(heavy, count).c_str(), directions[g] == 1 ? "one" : "some",
                               directions[g] == 1 ? "it" : "them");
             }
+            if (count == 2 && cosines)
+                text += alikeTerms(heavyIndex, active, q, cosines, x, start);
             add(d, FINDING_NOT_SEPARATE, 0, 0, text);
         }
         if (group)

@@ -481,6 +481,9 @@ int driverRun()
     }
     analysis.residualEvaluations = 0;
     diagnosisReset();
+    // The Diagnosis reads the last runtime error of this run's solve, never an earlier run's.
+    driver.frame.errorLine = 0;
+    driver.frame.errorText[0] = '\0';
     // Without a helper thread every routine that would post to it works alone.
     helperStart();
     blockPrepare(runProgram());
