@@ -446,6 +446,22 @@ TEST_P(Mistake, ListsItsFindingAndExitStatus)
 INSTANTIATE_TEST_SUITE_P(Diagnosis, Mistake, ::testing::ValuesIn(mistakes),
                          [](const ::testing::TestParamInfo<MistakeCase>& info) { return info.param.name; });
 
+// Slow but steady at the iteration limit (a certified problem from its far start, which
+// converges after 544 iterations): more iterations are the right advice, not other starts.
+TEST(Diagnosis, SlowSteadyFitIsToldToGoOn)
+{
+    const MoxelRun run = runMoxel("VARIABLES y, x;\nPARAMETERS b1 = 50, b2 = 150, b3 = -100, b4 = 1, b5 = 2;\n"
+                                  "ITERATIONS 500;\nDATASKIP 60;\n"
+                                  "FUNCTION y = b1 + b2 * exp(-x * b4) + b3 * exp(-x * b5);\n"
+                                  "DATA \"" + sourceDir() + "/tests/data/nist/MGH17.dat\";\n");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(diagnosisSection(run.listing).find("The fit stopped at the iteration limit (500 iterations) while the "
+                                                 "sum of squares was\nstill falling by 0.56 % per iteration: raise "
+                                                 "ITERATIONS."),
+              std::string::npos)
+        << run.listing;
+}
+
 // A fit that is fine lists exactly as before: no section, and the usual exit status.
 TEST(Diagnosis, CleanFitsListNoSection)
 {
