@@ -51,6 +51,23 @@ constexpr double BOUND_TOLERANCE = 1e-10;   // relative distance that counts as 
 constexpr double RESCALE_SPREAD = 1e6;      // parameter magnitudes this far apart want rescaling
 constexpr double CONSTANT_MARGIN = 1e-9;    // relative excess of the SS over the total SS
 constexpr int JACOBI_SWEEPS = 60;           // ample: one-sided Jacobi converges quadratically
+// At the iteration limit, a singular value of the unit-column Jacobian below this fraction
+// of the largest is a valley the fit creeps along rather than a minimum it approaches.
+constexpr double WANDERING_RATIO = 1e-5;
+// A decrease of the sum of squares more than this factor above the one before it is no
+// steady approach to a minimum.
+constexpr double STEADY_GROWTH = 2.0;
+constexpr double CREEPING_RATE = 1e-3;      // relative decrease per iteration that is slow
+// Two parameters whose unit Jacobian columns have at least this |cosine|, with magnitudes
+// this close, play the same part in two terms that have become alike.
+constexpr double ALIKE_COSINE = 0.99;
+constexpr double ALIKE_VALUES = 0.05;
+// Runs of one sign in the residuals this many standard deviations fewer than random
+// scatter gives: structure the model misses. Far beyond chance, and beyond the slow
+// waves of certified problems fitted to their best (11 deviations at most).
+constexpr double LONG_RUNS_Z = 15.0;
+constexpr int LONG_RUNS_LEAST = 20;         // residuals of each sign the runs test needs
+constexpr char POWER_ERROR[] = "Raising negative value";    // start of the runtime message
 
 struct DiagnosisState {
     int iterations[DIAGNOSIS_HISTORY];      // iteration numbers of the last summaries
@@ -269,6 +286,26 @@ void notComputable(Diagnosis* d, const DiagnosisPass& pass, int n, bool atStart)
     add(d, FINDING_NOT_COMPUTABLE, pass.first[0].line, pass.first[0].observation + 1, text);
 }
 
+// The hint on -a^b, once, for the first failure that earns it: of the passes at the start
+// and the end, else of the solve (the frame's last runtime error, say from a difference
+// step 1 + h in an exponent).
+void negatedPower(Diagnosis* d, const DiagnosisPass& atStart, const DiagnosisPass& atEnd, int solveLine,
+                  const char* solveMessage)
+{
+    for (const DiagnosisPass* pass : {&atStart, &atEnd})
+        for (int k = 0; k < pass->failed && k < DIAGNOSIS_MAX_FAILURES; ++k) {
+            const std::string hint = diagnosisNegatedPowerHint(pass->first[k].line, pass->first[k].message);
+            if (!hint.empty()) {
+                add(d, FINDING_NEGATED_POWER, pass->first[k].line, pass->first[k].observation + 1, hint);
+                return;
+            }
+        }
+    const std::string hint = diagnosisNegatedPowerHint(solveLine, solveMessage);
+    if (!hint.empty())
+        add(d, FINDING_NEGATED_POWER, solveLine, 0,
+            format("During the fit, line %d failed: %s.\n", solveLine, solveMessage) + hint);
+}
+
 // Sizes the effect of a parameter is measured against.
 struct Scale {
     double residualNorm;    // |observed - predicted| at the estimates
@@ -279,6 +316,17 @@ struct Scale {
         return fraction * std::fmax(residualNorm, 1e-12 * predictedNorm);
     }
 };
+
+// A parameter that ran away, up or down; a CONSTRAIN is suggested only where there is none.
+void ranAway(Diagnosis* d, int j, double start, double end)
+{
+    const char* advice = parameters[j]->constrained
+                             ? "check its CONSTRAIN bounds, try other start values or use a different\nform of the model."
+                             : "bound it with CONSTRAIN or use a different form of the model.";
+    add(d, FINDING_RAN_AWAY, 0, 0,
+        format("%s ran away to %.2E (from %.4G), where the model no longer depends on it: %s\n", nameOf(j), end,
+               start, advice));
+}
 
 // The findings about parameter j alone, from its Jacobian column at the estimates (in
 // w.jacobian, of length norm). Returns the kind of the finding made, or 0 when there is
@@ -301,10 +349,7 @@ int judgeParameter(Diagnosis* d, RunFrame* frame, Work& w, int j, double norm, b
         return FINDING_NO_EFFECT;
     }
     if (grown >= RUNAWAY_GROWTH && norm * std::fabs(end) <= scale.floor(RUNAWAY_EFFECT)) {
-        add(d, FINDING_RAN_AWAY, 0, 0,
-            format("%s grew to %.2E (from %.4G), where the model no longer depends on it: bound it\n"
-                   "with CONSTRAIN or use a different form of the model.\n",
-                   nameOf(j), end, start));
+        ranAway(d, j, start, end);
         return FINDING_RAN_AWAY;
     }
     // Moving it by its own size (the larger of its start and its estimate, so that an
@@ -338,6 +383,22 @@ int judgeParameter(Diagnosis* d, RunFrame* frame, Work& w, int j, double norm, b
                "bound and the model; standard errors are not available for bounded fits.\n",
                nameOf(j), atLow ? "lower" : "upper", atLow ? lo : hi));
     return FINDING_ON_BOUND;
+}
+
+// The q x q inner products of the first q unit columns of a (n x q, column-major), or
+// null when memory ran out.
+double* columnCosines(const double* a, int n, int q)
+{
+    double* cosines = memalloc_doubles((size_t)q * q > 0 ? (size_t)q * q : 1, TAG_DIAGNOSIS);
+    for (int i = 0; i < q && cosines; ++i)
+        for (int k = i; k < q; ++k) {
+            double dot = 0.0;
+            for (int m = 0; m < n; ++m)
+                dot += a[(size_t)i * n + m] * a[(size_t)k * n + m];
+            cosines[(size_t)i * q + k] = dot;
+            cosines[(size_t)k * q + i] = dot;
+        }
+    return cosines;
 }
 
 // Householder QR of the n x q column-major matrix a in place; R (q x q, column-major)
@@ -444,10 +505,53 @@ std::string determinedPair(int j0, int j1, double d0, double d1, const double* x
     return format("%s %s %.4G * %s", a, ratio < 0 ? "-" : "+", std::fabs(ratio), b);
 }
 
+// Two parameters not determined separately may belong to terms of the model that have
+// become alike: two peaks collapsed into one, each term's other parameters then moving
+// together (unit columns at |cosine| >= ALIKE_COSINE, magnitudes within ALIKE_VALUES).
+// The advice is then to keep the terms apart from a new start, not to drop one; empty
+// when no such partners are found. cosines is q x q over the active columns; pair holds
+// positions in active.
+std::string alikeTerms(const int* pair, const int* active, int q, const double* cosines, const double* x,
+                       const double* start)
+{
+    // Of the partners, the two closest in value (a shared centre rather than widths of
+    // opposite sign) are the ones to start apart.
+    int u = -1, v = -1;
+    double closest = ALIKE_VALUES;
+    for (int a = 0; a < q; ++a)
+        for (int b = a + 1; b < q; ++b) {
+            if (a == pair[0] || a == pair[1] || b == pair[0] || b == pair[1])
+                continue;
+            const double size = std::fmax(std::fabs(x[active[a]]), std::fabs(x[active[b]]));
+            if (!(std::fabs(cosines[(size_t)a * q + b]) >= ALIKE_COSINE) || size == 0.0 ||
+                std::fabs(std::fabs(x[active[a]]) - std::fabs(x[active[b]])) > ALIKE_VALUES * size)
+                continue;
+            const double apart = std::fabs(x[active[a]] - x[active[b]]) / size;
+            if (u < 0 || apart < closest) {
+                u = active[a];
+                v = active[b];
+                closest = apart;
+            }
+        }
+    if (u < 0)
+        return "";
+    // New starts: spread about the middle of the old ones, twice as far apart (at least a
+    // tenth of their size), so that the terms begin on different features.
+    const double middle = 0.5 * (start[u] + start[v]);
+    const double half = std::fmax(std::fabs(start[u] - start[v]), 0.1 * std::fabs(middle));
+    return format("%s and %s belong to terms of the model that have become alike (%s = %.4G and\n"
+                  "%s = %.4G): two terms now describe one feature of the data. Rather than remove\n"
+                  "a term, fit again from start values that keep the terms apart, for example\n"
+                  "%s = %.4G and %s = %.4G, and look at the start with -preview.\n",
+                  nameOf(active[pair[0]]), nameOf(active[pair[1]]), nameOf(u), x[u], nameOf(v), x[v], nameOf(u),
+                  middle - half, nameOf(v), middle + half);
+}
+
 // Near-null directions among the columns listed in active (q of them, each of unit
-// length in scaled, column-major).
+// length in scaled, column-major; cosines holds their q x q inner products). The least
+// singular value against the largest goes to *smallestRatio.
 void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, const double* norms,
-                 const double* x, double ratio)
+                 const double* x, double ratio, const double* cosines, const double* start, double* smallestRatio)
 {
     if (q < 1 || n < 1)
         return;
@@ -467,6 +571,8 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
         double largest = 0.0;
         for (int k = 0; k < q; ++k)
             largest = std::fmax(largest, sigma[k]);
+        for (int k = 0; k < q && largest > 0.0; ++k)
+            *smallestRatio = std::fmin(*smallestRatio, sigma[k] / largest);
         // The heavy parameters of each near-null direction; directions that share a
         // parameter are one finding, since together they leave a combination open.
         bool* group = static_cast<bool*>(memalloc_zero((size_t)q * q * sizeof(bool), TAG_DIAGNOSIS));
@@ -529,6 +635,8 @@ void notSeparate(Diagnosis* d, double* scaled, int n, const int* active, int q, 
                               nameList(heavy, count).c_str(), directions[g] == 1 ? "one" : "some",
                               directions[g] == 1 ? "it" : "them");
             }
+            if (count == 2 && cosines)
+                text += alikeTerms(heavyIndex, active, q, cosines, x, start);
             add(d, FINDING_NOT_SEPARATE, 0, 0, text);
         }
         if (group)
@@ -560,11 +668,40 @@ double recentDecrease()
     return 1.0 - std::pow(f1 / f0, 1.0 / span);
 }
 
-void iterationLimit(Diagnosis* d, const AnalysisResults& r)
+// Each decrease of the sum of squares over the kept summaries is positive and at most
+// STEADY_GROWTH times the one before: the fit approaches a minimum. True when too few
+// summaries are kept to tell.
+bool steadyDecrease()
+{
+    double before = 0.0;
+    for (int k = 1; k < state.count; ++k) {
+        const double decrease = state.sumSquares[k - 1] - state.sumSquares[k];
+        if (!(decrease > 0.0) || (k > 1 && decrease > STEADY_GROWTH * before))
+            return false;
+        before = decrease;
+    }
+    return true;
+}
+
+// The iteration limit reached while the fit wandered: the sum of squares fell slowly, and
+// unevenly or along a valley (a singular value of the unit-column Jacobian below
+// WANDERING_RATIO of the largest). A fit whose sum of squares still falls fast is on its
+// way, however ill-conditioned.
+bool wandering(double rate, double smallestRatio)
+{
+    return rate < CREEPING_RATE && (!steadyDecrease() || smallestRatio < WANDERING_RATIO);
+}
+
+void iterationLimit(Diagnosis* d, const AnalysisResults& r, double smallestRatio)
 {
     const double rate = recentDecrease();
     std::string text = format("The fit stopped at the iteration limit (%d iterations)", r.iterationCount);
-    if (rate > 1e-6)
+    if (wandering(rate, smallestRatio))
+        text += " while it wandered: the sum of\nsquares fell unevenly or hardly at all, or the estimates crept along a direction the\n"
+                "data hardly determine. They are probably not close to the best fit, and raising\n"
+                "ITERATIONS will probably not help: try other start values, and look at the start\n"
+                "with -preview.\n";
+    else if (rate > 1e-6)
         text += format(" while the sum of squares was\nstill falling by %.2g %% per iteration: raise ITERATIONS.\n",
                        100.0 * rate);
     else
@@ -626,6 +763,39 @@ void worseThanConstant(Diagnosis* d, const AnalysisResults& r, int n)
             format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
                    "%.4G about the mean): check the start values and the model.\n",
                    r.residuals.residualSS, r.residuals.totalSS));
+}
+
+// Runs of one sign in the residuals of a converged fit, in observation order (Wald and
+// Wolfowitz): with n1 positive and n2 negative residuals, random scatter gives
+// E = 1 + 2 n1 n2 / n runs with variance (E - 1)(E - 2) / (n - 1). Far fewer runs are
+// systematic structure the model misses: a local minimum, or a term the model lacks.
+void longRuns(Diagnosis* d, const AnalysisResults& r, int n)
+{
+    if (!r.residualsComputed || !r.predicted || !r.observed || r.stopCode < STOP_ABSOLUTE || r.stopCode > STOP_BOTH)
+        return;
+    int positive = 0, negative = 0, runs = 0, lastSign = 0;
+    for (int i = 0; i < n; ++i) {
+        const double e = r.observed[i] - r.predicted[i];
+        const int sign = e > 0.0 ? 1 : (e < 0.0 ? -1 : 0);
+        if (sign == 0)
+            continue;
+        (sign > 0 ? positive : negative)++;
+        if (sign != lastSign)
+            runs++;
+        lastSign = sign;
+    }
+    if (positive < LONG_RUNS_LEAST || negative < LONG_RUNS_LEAST)
+        return;
+    const double total = positive + negative;
+    const double expected = 1.0 + 2.0 * positive * negative / total;
+    const double variance = (expected - 1.0) * (expected - 2.0) / (total - 1.0);
+    if (!(variance > 0.0) || (runs - expected) / std::sqrt(variance) > -LONG_RUNS_Z)
+        return;
+    add(d, FINDING_LONG_RUNS, 0, 0,
+        format("The residuals fall in long runs of one sign (%d runs where random scatter gives about\n"
+               "%.0f): the model misses systematic structure in the data, as at a local minimum or\n"
+               "with a model that lacks a term. Look at the start with -preview and try other start\n"
+               "values.\n", runs, expected));
 }
 
 // In the section's order; findings of one kind keep their parameter order.
@@ -760,6 +930,14 @@ void diagnosisNoteProgress(int iteration, double sumSquares)
     state.count++;
 }
 
+std::string diagnosisNegatedPowerHint(int line, const char* message)
+{
+    if (line <= 0 || strncmp(message, POWER_ERROR, sizeof POWER_ERROR - 1) != 0 || !exprNegatedBaseAt(line))
+        return "";
+    return format("Line %d negates the base of a power: -a^b means (-a)^b, the minus applies first.\n"
+                  "For the negative of a power write -(a^b).\n", line);
+}
+
 void diagnosisReset()
 {
     state = DiagnosisState{};
@@ -775,19 +953,25 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     const int p = parameterCount;
     if (r.stopCode == STOP_ABORTED || aborted() || n <= 0 || p <= 0 || !r.initialGuess)
         return;
+    // The solve's last runtime error, before the passes below overwrite it.
+    const int solveErrorLine = frame->errorLine;
+    char solveError[sizeof frame->errorText];
+    snprintf(solveError, sizeof solveError, "%s", frame->errorText);
     const bool regression = !settings.functionMinimization;
     // Evaluating such a program again would print its PRINTF text into the listing once
     // more, or draw other RANDOM values: only the findings that need no evaluation remain.
     if (exprCallsFunction(FN_PRINTF) || exprCallsFunction(FN_RANDOM)) {
         if (r.stopCode == STOP_ITERATION_LIMIT)
-            iterationLimit(d, r);
+            iterationLimit(d, r, 1.0);
         if (r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR)
             stalledWithoutValues(d, r);
         return;
     }
     if (plainlyDetermined(r, p)) {
-        if (regression)
+        if (regression) {
+            longRuns(d, r, n);
             worseThanConstant(d, r, n);
+        }
         sortFindings(d);
         return;
     }
@@ -801,6 +985,7 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
         w.end[j] = parameters[j]->value;
     }
     bool structural = false;
+    double smallestRatio = 1.0;
     DiagnosisPass atStart = {};
     DiagnosisPass atEnd = {};
     diagnosisEvaluate(frame, w.start, w.startBase, w.scratch, &atStart);
@@ -813,6 +998,8 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
         notComputable(d, atStart, n, true);
     else if (atEnd.failed > 0)
         notComputable(d, atEnd, n, false);
+    if (r.stopCode < STOP_ABSOLUTE || r.stopCode > STOP_BOTH || atStart.failed > 0 || atEnd.failed > 0)
+        negatedPower(d, atStart, atEnd, solveErrorLine, solveError);
 
     if (regression && atEnd.failed == 0) {
         double* norms = memalloc_doubles((size_t)p, TAG_DIAGNOSIS);
@@ -842,8 +1029,12 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
             }
             const int before = d->count;
             const bool stalledFit = r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR;
+            double* cosines = columnCosines(w.jacobian, n, q);
             notSeparate(d, w.jacobian, n, active, q, norms, w.end,
-                        stalledFit ? STALLED_NULL_DIRECTION_RATIO : NULL_DIRECTION_RATIO);
+                        stalledFit ? STALLED_NULL_DIRECTION_RATIO : NULL_DIRECTION_RATIO, cosines, w.start,
+                        &smallestRatio);
+            if (cosines)
+                memfree(cosines);
             structural = structural || d->count > before;
         }
         if (norms)
@@ -853,12 +1044,14 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     }
 
     if (r.stopCode == STOP_ITERATION_LIMIT)
-        iterationLimit(d, r);
+        iterationLimit(d, r, smallestRatio);
     if (r.stopCode == STOP_FALSE_CONVERGENCE || r.stopCode == STOP_SINGULAR)
         stalled(d, r, w.end, p, structural);
     // Rows the model could not compute hold 0, so their sum of squares compares nothing.
-    if (regression && atStart.failed == 0 && atEnd.failed == 0)
+    if (regression && atStart.failed == 0 && atEnd.failed == 0) {
+        longRuns(d, r, n);
         worseThanConstant(d, r, n);
+    }
     d->doubtful = structural;
     sortFindings(d);
     freeWork(w);

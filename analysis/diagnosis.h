@@ -17,12 +17,14 @@ constexpr int DIAGNOSIS_HISTORY = 8;            // iterations kept for the rate 
 // ORDER FINDING: kinds of findings, in the order the section lists them.
 enum DiagnosisKind {
     FINDING_NOT_COMPUTABLE = 1,     // runtime errors at the start or at the estimates
+    FINDING_NEGATED_POWER,          // such an error from a minus before a power's base
     FINDING_NO_EFFECT,              // a parameter's Jacobian column is zero at start and end
     FINDING_RAN_AWAY,               // a parameter grew far beyond its start and stopped mattering
     FINDING_NOT_SEPARATE,           // a near-null direction of the final Jacobian
     FINDING_ON_BOUND,               // a CONSTRAIN bound holds a parameter the data pull further
     FINDING_ITERATION_LIMIT,        // stopped by ITERATIONS while still improving
     FINDING_STALLED,                // false or singular convergence
+    FINDING_LONG_RUNS,              // residuals in long runs of one sign after convergence
     FINDING_WORSE_THAN_CONSTANT     // residual SS at least the total SS about the mean
 };
 
@@ -64,6 +66,11 @@ void diagnosisEvaluate(RunFrame* frame, const double* x, double* predicted, doub
 // iteration limit. Called from the progress hook; a lower iteration number starts anew.
 void diagnosisNoteProgress(int iteration, double sumSquares);
 void diagnosisReset();
+
+// For a runtime error message at program line `line`: when it is a negative value raised
+// to a power on a line that negates the base of a power, two lines saying that -a^b is
+// (-a)^b and how to write -(a^b); else empty.
+std::string diagnosisNegatedPowerHint(int line, const char* message);
 
 // Fills d for the finished analysis r, evaluating the program in frame (the worker's).
 void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d);

@@ -4,6 +4,8 @@
 // reason and the Final Results, and signals its end.
 #include "analysis/driver.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <pthread.h>
@@ -156,6 +158,9 @@ int sweepSearch()
             sweeps[e].parameter->value = driver.sweepBest[e];
             analysis.initialGuess[sweeps[e].parameter->index] = driver.sweepBest[e];
         }
+        // A grid point that stopped without a matrix (at the iteration limit, say) says
+        // nothing of the final fit, which asks for its covariance afresh.
+        analysis.covarianceState = CovarianceState{0, settings.covarianceCode, settings.printCovariance};
         return driverSolve();
     }
     return bestCode;
@@ -476,6 +481,9 @@ int driverRun()
     }
     analysis.residualEvaluations = 0;
     diagnosisReset();
+    // The Diagnosis reads the last runtime error of this run's solve, never an earlier run's.
+    driver.frame.errorLine = 0;
+    driver.frame.errorText[0] = '\0';
     // Without a helper thread every routine that would post to it works alone.
     helperStart();
     blockPrepare(runProgram());
@@ -757,6 +765,17 @@ bool driverSweepAdvance(int* current, const SweepEntry* sweeps, int count)
         current[e] = 0;
     }
     return false;
+}
+
+long driverSweepPoints()
+{
+    long points = settings.sweepCount > 0 ? 1 : 0;
+    for (int e = 0; e < settings.sweepCount; ++e) {
+        const long values = std::max(1, settings.sweeps[e].stepCount + 1);
+        // A grid beyond any run's reach is counted as the largest count, not a wrapped one.
+        points = points > LONG_MAX / values ? LONG_MAX : points * values;
+    }
+    return points;
 }
 
 RunFrame* driverFrame()

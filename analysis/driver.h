@@ -65,5 +65,7 @@ int driverStopCode(int solverReturn);
 // grid is exhausted.
 struct SweepEntry;
 bool driverSweepAdvance(int* current, const SweepEntry* sweeps, int count);
+// Points of the SWEEP grid of the settings (0 without SWEEP), LONG_MAX beyond that.
+long driverSweepPoints();
 
 void driverRelease();         // frees the result arrays; the next Run calls it

@@ -48,6 +48,10 @@ void writeSummary(const PreviewResult& r)
         listingPrint("Starting sum of squared deviations = %14.7E\n", r.sumSquares);
     listingPrint("Model computed at %d of %d observations\n", r.computed, r.observations);
     const int failed = r.pass.failed;
+    // The fit counts a failed observation otherwise: the two sums need not agree.
+    if (failed > 0 && !settings.functionMinimization)
+        listingPrint("The sum covers only the %d observation%s the model could compute.\n", r.computed,
+                     r.computed == 1 ? "" : "s");
     const int listed = failed < PREVIEW_LISTED_FAILURES ? failed : PREVIEW_LISTED_FAILURES;
     for (int k = 0; k < listed; ++k) {
         const DiagnosisFailure& f = r.pass.first[k];
@@ -58,6 +62,13 @@ void writeSummary(const PreviewResult& r)
     }
     if (failed > listed)
         listingPrint("... and %d more observations\n", failed - listed);
+    for (int k = 0; k < listed; ++k) {
+        const std::string hint = diagnosisNegatedPowerHint(r.pass.first[k].line, r.pass.first[k].message);
+        if (!hint.empty()) {
+            listingPrint("%s", hint.c_str());
+            break;
+        }
+    }
 }
 
 }  // namespace

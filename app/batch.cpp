@@ -165,8 +165,8 @@ void logProgress(int seconds)
     const double value = progressSumSquares.load(std::memory_order_relaxed);
     const char* label = settings.functionMinimization ? "Absolute value:" : "Residual SS:";
     if (settings.sweepCount > 0)
-        fprintf(stderr, "Running for %d s: Sweep step: %d  Iteration: %d  %s %13.5le\n", seconds,
-                progressSweepStep.load(std::memory_order_relaxed), iteration, label, value);
+        fprintf(stderr, "Running for %d s: Sweep step: %d of %ld  Iteration: %d  %s %13.5le\n", seconds,
+                progressSweepStep.load(std::memory_order_relaxed), driverSweepPoints(), iteration, label, value);
     else if (iteration > 0)
         fprintf(stderr, "Running for %d s: Iteration: %d  %s %13.5le\n", seconds, iteration, label, value);
     else
@@ -182,8 +182,8 @@ void showProgress(bool* shown)
     const double value = progressSumSquares.load(std::memory_order_relaxed);
     const char* label = settings.functionMinimization ? "Absolute value:" : "Residual SS:";
     if (settings.sweepCount > 0)
-        fprintf(stderr, "\rSweep step: %d  Iteration: %d  %s %13.5le ",
-                progressSweepStep.load(std::memory_order_relaxed), iteration, label, value);
+        fprintf(stderr, "\rSweep step: %d of %ld  Iteration: %d  %s %13.5le ",
+                progressSweepStep.load(std::memory_order_relaxed), driverSweepPoints(), iteration, label, value);
     else
         fprintf(stderr, "\rIteration: %d  %s %13.5le ", iteration, label, value);
     fflush(stderr);

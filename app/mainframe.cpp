@@ -186,13 +186,7 @@ QRect frameDefaultGeometry(const QRect& available)
 
 long frameSweepSteps()
 {
-    long steps = settings.sweepCount > 0 ? 1 : 0;
-    for (int e = 0; e < settings.sweepCount; ++e) {
-        const long values = std::max(1, settings.sweeps[e].stepCount + 1);
-        // A grid beyond any run's reach is shown as the largest count, not a wrapped one.
-        steps = steps > LONG_MAX / values ? LONG_MAX : steps * values;
-    }
-    return steps;
+    return driverSweepPoints();
 }
 
 bool frameFolderWritable(const QString& folder)

@@ -11,9 +11,11 @@
 // loop of every fit.
 #include "exec/operators.h"
 
+#include <charconv>
 #include <cmath>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
@@ -77,7 +79,18 @@ double power(RunFrame* frame, double l, double r)
         return product;
     }
     if (l < 0.0 && r != 0.0) {
-        runtimeError(frame, "Raising negative value (%lG) to power (%lG)", l, r);
+        // The exponent with the digits it takes to read back as itself, so that a power
+        // of 1 + h (a difference step) is not shown as a power of 1.
+        int digits = 6;
+        char text[32];
+        for (; digits < 17; ++digits) {
+            snprintf(text, sizeof text, "%.*G", digits, r);
+            double back = 0.0;
+            std::from_chars(text, text + strlen(text), back);
+            if (back == r)
+                break;
+        }
+        runtimeError(frame, "Raising negative value (%lG) to power (%.*lG)", l, digits, r);
         return 0.0;
     }
     return std::pow(l, r);

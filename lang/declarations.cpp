@@ -31,6 +31,7 @@ const char MSG_PARAMETER_TWICE[] = "Parameter defined more than once: %s";
 const char MSG_CONSTANT_VALUE[] = "CONSTANT variable must have initialization value";
 const char MSG_ELIMINATED[] = "Parameter %s is never used and is being eliminated.";
 const char MSG_NO_PARAMETERS[] = "You must use some parameters.";
+const char MSG_NOTE_RESERVED[] = "%s is a reserved word and cannot be a name: choose another name.";
 
 void freeBlock(void* block)
 {
@@ -43,6 +44,19 @@ void freeBlock(void* block)
 bool errorSkip(Token* token, const char* message)
 {
     compileError(token->line, message);
+    pushBackToken(token);
+    skipStatement();
+    return false;
+}
+
+// A keyword where a declaration expects a name: the syntax error, one note that names the
+// reserved word, and the rest of the statement skipped so that it says nothing more.
+bool reservedAsName(Token* token)
+{
+    char note[IDENTIFIER_MAX + sizeof MSG_NOTE_RESERVED];
+    snprintf(note, sizeof note, MSG_NOTE_RESERVED, token->text ? token->text : "");
+    compileError(token->line, MSG_SYNTAX);
+    listingNote(token->line, note);
     pushBackToken(token);
     skipStatement();
     return false;
@@ -173,6 +187,8 @@ bool readBraceList(Symbol* symbol, const SourceLine* line)
 bool compileDeclarator(int kind)
 {
     Token* token = nextToken();
+    if (token->kind == TOK_KEYWORD)
+        return reservedAsName(token);
     if (token->kind != TOK_IDENTIFIER) {
         return errorSkip(token, MSG_SYNTAX);
     }
@@ -259,6 +275,10 @@ void compileVariables()
     }
     for (;;) {
         Token* token = nextToken();
+        if (token->kind == TOK_KEYWORD) {
+            reservedAsName(token);
+            return;
+        }
         if (token->kind != TOK_IDENTIFIER) {
             errorSkip(token, MSG_SYNTAX);
             return;
@@ -276,12 +296,21 @@ void compileVariables()
 // parametersStatement -> PARAMETERS { name [ '=' constant ] [','] } ';'
 void compileParameters()
 {
+    // Commas are optional: a keyword first or after a comma is a name, after a
+    // declarator it starts the next statement.
+    bool nameExpected = true;
     for (;;) {
         Token* token = nextToken();
         if (token->kind == TOK_COMMA) {
             freeToken(token);
+            nameExpected = true;
             continue;
         }
+        if (token->kind == TOK_KEYWORD && nameExpected) {
+            reservedAsName(token);
+            return;
+        }
+        nameExpected = false;
         if (token->kind != TOK_IDENTIFIER) {
             listContinues(token, false);
             return;

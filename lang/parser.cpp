@@ -1016,6 +1016,15 @@ bool exprCallsFunction(int function)
     return false;
 }
 
+bool exprNegatedBaseAt(int lineNumber)
+{
+    for (const ExprNode* node = parser.liveHead; node; node = node->next)
+        if (node->kind == NODE_POW && node->left && node->left->kind == NODE_NEG && node->line &&
+            node->line->lineNumber == lineNumber)
+            return true;
+    return false;
+}
+
 bool exprWritesSymbol(const Symbol* symbol)
 {
     for (const ExprNode* node = parser.liveHead; node; node = node->next) {

@@ -54,6 +54,9 @@ void freeTree(ExprNode* node);
 void freeAllNodes();
 // True when some tree of the program calls the built-in function of that code.
 bool exprCallsFunction(int function);
+// True when a live expression on program line lineNumber raises a negated base to a power
+// (-a**b, which is (-a)**b).
+bool exprNegatedBaseAt(int lineNumber);
 // True when some tree of the program assigns to, increments or decrements the variable or
 // any element of the array.
 bool exprWritesSymbol(const Symbol* symbol);

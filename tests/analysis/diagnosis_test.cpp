@@ -183,7 +183,35 @@ const MistakeCase mistakes[] = {
      "8 4.95\n"
      "9 5\n"
      "10 5.03\n",
-     {"k grew to 3.36E+01 (from 1), where the model no longer depends on it: bound it with"}},
+     {"k ran away to 3.36E+01 (from 1), where the model no longer depends on it: bound it with"}},
+    // -(t/tau)^beta is (-t/tau)^beta: fine while beta is exactly 1, an error at 1 + h
+    // when the Jacobian is formed. The exponent shows its digits, and the hint follows.
+    {"NegatedBaseOfAPower", 3,
+     "VARIABLES t, y;\n"
+     "PARAMETERS A = 5, tau = 2, beta = 1;\n"
+     "FUNCTION y = A * exp(-(t / tau) ^ beta);\n"
+     "DATA;\n"
+     "0.5 4.1\n1 3.4\n1.5 2.8\n2 2.3\n3 1.6\n4 1.1\n5 0.8\n6 0.55\n",
+     {"During the fit, line 3 failed: Raising negative value (-0.25) to power\n(0.99999999",
+      "Line 3 negates the base of a power: -a^b means (-a)^b, the minus\napplies first. For the negative of a "
+      "power write -(a^b)."}},
+    {"RateRunsAwayDownward", 3,
+     "VARIABLES t, y;\n"
+     "PARAMETERS a = 1, k = -1, b = 4;\n"
+     "FUNCTION y = a * exp(k * t) + b;\n"
+     "DATA;\n"
+     "0 6.03\n1 4.98\n2 5.05\n3 4.96\n4 5.01\n5 4.97\n6 5.02\n7 5.04\n8 4.95\n9 5\n10 5.03\n",
+     {"k ran away to -3.36E+01 (from -1), where the model no longer depends on it: bound it"}},
+    // The bound is there already: no CONSTRAIN is suggested again.
+    {"ConstrainedRateRunsAway", 3,
+     "VARIABLES t, y;\n"
+     "PARAMETERS a = 1, k = 1, b = 4;\n"
+     "CONSTRAIN k = 0, 1000;\n"
+     "FUNCTION y = a * exp(-k * t) + b;\n"
+     "DATA;\n"
+     "0 6.03\n1 4.98\n2 5.05\n3 4.96\n4 5.01\n5 4.97\n6 5.02\n7 5.04\n8 4.95\n9 5\n10 5.03\n",
+     {"k ran away to 3.36E+01 (from 1), where the model no longer depends on it: check its",
+      "CONSTRAIN bounds, try other start values or use a different form of the model."}},
     {"StartFarFromData", 3,
      "VARIABLES t, y;\n"
      "PARAMETERS a = 1, k = 50;\n"
@@ -417,6 +445,22 @@ TEST_P(Mistake, ListsItsFindingAndExitStatus)
 
 INSTANTIATE_TEST_SUITE_P(Diagnosis, Mistake, ::testing::ValuesIn(mistakes),
                          [](const ::testing::TestParamInfo<MistakeCase>& info) { return info.param.name; });
+
+// Slow but steady at the iteration limit (a certified problem from its far start, which
+// converges after 544 iterations): more iterations are the right advice, not other starts.
+TEST(Diagnosis, SlowSteadyFitIsToldToGoOn)
+{
+    const MoxelRun run = runMoxel("VARIABLES y, x;\nPARAMETERS b1 = 50, b2 = 150, b3 = -100, b4 = 1, b5 = 2;\n"
+                                  "ITERATIONS 500;\nDATASKIP 60;\n"
+                                  "FUNCTION y = b1 + b2 * exp(-x * b4) + b3 * exp(-x * b5);\n"
+                                  "DATA \"" + sourceDir() + "/tests/data/nist/MGH17.dat\";\n");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(diagnosisSection(run.listing).find("The fit stopped at the iteration limit (500 iterations) while the "
+                                                 "sum of squares was\nstill falling by 0.56 % per iteration: raise "
+                                                 "ITERATIONS."),
+              std::string::npos)
+        << run.listing;
+}
 
 // A fit that is fine lists exactly as before: no section, and the usual exit status.
 TEST(Diagnosis, CleanFitsListNoSection)

@@ -31,7 +31,7 @@ const PreviewCase previews[] = {
      "VARIABLES x, y;\nPARAMETERS a = 1, b = 2;\nFUNCTION y = a + log(x - b);\n"
      "DATA;\n1 1\n2 1.7\n3 2.1\n4 2.4\n",
      1,
-     {"Model computed at 2 of 4 observations",
+     {"Model computed at 2 of 4 observations", "The sum covers only the 2 observations the model could compute.",
       "Observation 1, line 3: Attempt to take log of zero or negative: -1",
       "Observation 2, line 3: Attempt to take log of zero or negative: 0"}},
     {"OnlyTheFirstTenFailuresAreNamed",
@@ -40,6 +40,14 @@ const PreviewCase previews[] = {
      1,
      {"Model computed at 0 of 12 observations", "Observation 10, line 3: Attempt to take square root",
       "... and 2 more observations"}},
+    // The minus applies to the base: the preview says so, and how to write what was meant.
+    {"NegatedBaseOfAPower",
+     "VARIABLES t, y;\nPARAMETERS a = 5, tau = 2, beta = 0.8;\nFUNCTION y = a * exp(-(t / tau) ^ beta);\n"
+     "DATA;\n1 3.4\n2 2.3\n3 1.6\n",
+     1,
+     {"Model computed at 0 of 3 observations", "Observation 1, line 3: Raising negative value (-0.5) to power (0.8)",
+      "Line 3 negates the base of a power: -a^b means (-a)^b, the minus applies first.",
+      "For the negative of a power write -(a^b)."}},
     {"MinimisationShowsItsValue",
      "PARAMETERS x1 = -1.2, x2 = 1;\nFUNCTION 100 * (x2 - x1 ^ 2) ^ 2 + (1 - x1) ^ 2;\n",
      0,

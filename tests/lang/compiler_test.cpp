@@ -499,6 +499,44 @@ TEST(CompilerBatch, CleanProgramExitsWithZero)
     EXPECT_EQ(splitLines(run.listing).at(2), "   3: FUNCTION y = a + b*x;");
 }
 
+// A reserved word where a declaration expects a name: one syntax error and one note for
+// the statement, in every declaring statement; a keyword after a complete PARAMETERS list
+// without a comma still starts the next statement.
+TEST(CompilerBatch, ReservedWordAsANameGivesOneNote)
+{
+    struct Case {
+        const char* declaration;
+        const char* word;
+    };
+    const Case cases[] = {
+        {"PARAMETERS a = 1, width = 5;\nDOUBLE q;", "width"},
+        {"PARAMETERS width = 5, a = 1;\nDOUBLE q;", "width"},
+        {"PARAMETERS a = 1;\nDOUBLE q, grid;", "grid"},
+        {"VARIABLES z, title;\nPARAMETERS a = 1;\nDOUBLE q;", "title"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.declaration);
+        const MoxelRun run =
+            runMoxel(std::string("VARIABLES x, y;\n") + c.declaration + "\nFUNCTION y = a * x;\nDATA;\n1 2\n2 4\n");
+        EXPECT_EQ(run.status, 1);
+        std::vector<std::string> messages;
+        for (const std::string& line : splitLines(run.listing))
+            if (line.rfind("Error:", 0) == 0 || line.rfind("Note:", 0) == 0)
+                messages.push_back(line);
+        // Later statements may fail for the name that is missing; the declaring one says no more.
+        if (messages.size() > 2)
+            messages.resize(2);
+        EXPECT_EQ(messages, (std::vector<std::string>{"Error: Syntax error", std::string("Note: ") + c.word +
+                                                          " is a reserved word and cannot be a name: choose "
+                                                          "another name."}))
+            << run.listing;
+        EXPECT_EQ(run.listing.find("Missing semicolon"), std::string::npos) << run.listing;
+    }
+    const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1\nFUNCTION y = a * x;\nDATA;\n1 2\n2 4\n");
+    EXPECT_NE(run.listing.find("Error: Missing semicolon at end of statement"), std::string::npos) << run.listing;
+    EXPECT_EQ(run.listing.find("reserved"), std::string::npos) << run.listing;
+}
+
 TEST(CompilerBatch, ErrorsGoToStandardOutputAndTheListing)
 {
     MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a;\nx = 1;\n\tzz = 2;\nFUNCTION y = a*x;\n");
