@@ -161,7 +161,8 @@ int solverCovariance(int p, const int* iv, const double* v, double* covariance);
 // when it was taken over (the caller then calls collect before it reads what the task
 // writes); false means the caller runs the task itself. collect waits for the posted
 // task, or withdraws it when the thread has not begun it and returns false (the caller
-// then runs what it still needs).
+// then runs what it still needs). Tasks may post as well: post must turn down a call
+// from the helper thread itself.
 struct SolverHelper {
     bool (*post)(void (*task)(void* argument), void* argument);
     bool (*collect)();
