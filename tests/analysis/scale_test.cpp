@@ -342,7 +342,8 @@ TEST(ScaleFarStart, EndsAtTheFitOrAsAFailure)
 // Zero-residual problems whose far start once loosened the absolute test: Brown's badly
 // scaled function (residuals a - 1e6, b - 2e-6, a b - 2) from (1, 1) times m, and exact
 // decay data a exp(-k x) with a = 5 s for s down to 1e-50 from (1, 0.1) times m. Each
-// fit ends at the minimum, or as a failure (exit status 3); never with exit 0 elsewhere.
+// fit ends at the minimum, or as a failure (exit status 3); never with exit 0 elsewhere;
+// with differences and with exact derivatives.
 TEST(ScaleZeroResidual, FarStartsEndAtTheMinimumOrFail)
 {
     struct Problem {
@@ -362,16 +363,17 @@ TEST(ScaleZeroResidual, FarStartsEndAtTheMinimumOrFail)
                             {1.0, 0.1}, {5.0 * s, 0.3}});
     }
     for (const Problem& problem : problems) {
+        for (const char* derivatives : {"", "DERIVATIVES EXACT;\n"})
         for (double m : {1.0, 10.0, 100.0}) {
             // the decay from 100 times its start meets a plateau (e^-10x) that stops the
             // fit elsewhere for other reasons
             if (m == 100.0 && problem.name != "Brown")
                 continue;
-            const std::string text = "PARAMETERS a = " + number(m * problem.start[0]) + ", b = " +
-                                     number(m * problem.start[1]) + ";\n" + problem.program;
+            const std::string text = derivatives + ("PARAMETERS a = " + number(m * problem.start[0]) + ", b = " +
+                                                    number(m * problem.start[1]) + ";\n") + problem.program;
             const MoxelRun run = runMoxel(text, "zero");
             const ListedFit fit = readFit(run, 2);
-            SCOPED_TRACE(problem.name + " from " + number(m) + " times the start");
+            SCOPED_TRACE(problem.name + " from " + number(m) + " times the start " + derivatives);
             if (run.status != 0) {
                 EXPECT_EQ(run.status, 3) << run.listing;
                 continue;
