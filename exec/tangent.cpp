@@ -309,12 +309,14 @@ double tangentEvaluate(RunFrame* frame, TangentFrame* tangent, const ExprNode* n
     const ExprNode* right = node->right;
     double l = 0.0;
     double r = 0.0;
-    zero(tl, p);
-    zero(tr, p);
     if (left && !(left->nodeFlags & NODEF_WRITTEN))
         l = operand(frame, tangent, left, tl);
+    else
+        zero(tl, p);
     if (right && !(right->nodeFlags & NODEF_WRITTEN))
         r = operand(frame, tangent, right, tr);
+    else
+        zero(tr, p);
 
     double value = 0.0;
     switch (node->kind) {
@@ -434,11 +436,12 @@ void tangentPartials(RunFrame* frame, const ExprNode* call, const double* args, 
         {FN_TAND, FN_TAN}, {FN_COTD, FN_COT}, {FN_HAVD, FN_HAV}, {FN_SECD, FN_SEC}, {FN_CSCD, FN_CSC},
         {FN_RTOPAD, FN_RTOPA}, {FN_PTORXD, FN_PTORX}, {FN_PTORYD, FN_PTORY}, {FN_PTOCD, FN_PTOC},
         {FN_CTOPD, FN_CTOP}};
-    for (const auto& pair : forcedCodes)
-        if (code == pair[0]) {
-            code = pair[1];
-            degrees = true;
-        }
+    if (code >= FN_EI1D)
+        for (const auto& pair : forcedCodes)
+            if (code == pair[0]) {
+                code = pair[1];
+                degrees = true;
+            }
     const double in = degrees ? DEG_TO_RAD : 1.0;     // d radians / d argument
     const double outScale = degrees ? RAD_TO_DEG : 1.0;
     const double x = args[0];
