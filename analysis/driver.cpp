@@ -300,6 +300,31 @@ struct JacobianRows {
     bool ok;
 };
 
+// Rows first .. end - 1 per observation; false when one fails or is not finite.
+bool observationRows(const JacobianRows& rows, int first, int end)
+{
+    RunFrame* frame = rows.frame;
+    TangentFrame* tangent = rows.tangent;
+    const int n = rows.n;
+    for (int i = first; i < end; ++i) {
+        bool ok = runObservationTangent(frame, tangent, i, nullptr, nullptr);
+        double scale = 1.0;
+        if (ok && weightsActive()) {
+            double w = 0.0;
+            ok = weightsEvaluate(frame, i, &w);
+            scale = std::sqrt(w);
+        }
+        for (int k = 0; k < rows.p && ok; ++k) {
+            const double d = scale * (tangent->predicted[k] - tangent->observed[k]);
+            ok = std::isfinite(d);
+            rows.jac[(long)k * n + i] = d;
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 void jacobianRows(void* argument)
 {
     JacobianRows& rows = *static_cast<JacobianRows*>(argument);
@@ -315,21 +340,14 @@ void jacobianRows(void* argument)
     const bool quiet = frame->quiet;
     frame->quiet = true;
     const int n = rows.n;
-    const int p = rows.p;
     bool ok = true;
-    for (int i = rows.first; i < rows.end && ok; ++i) {
-        ok = runObservationTangent(frame, tangent, i, nullptr, nullptr);
-        double scale = 1.0;
-        if (ok && weightsActive()) {
-            double w = 0.0;
-            ok = weightsEvaluate(frame, i, &w);
-            scale = std::sqrt(w);
-        }
-        for (int k = 0; k < p && ok; ++k) {
-            const double d = scale * (tangent->predicted[k] - tangent->observed[k]);
-            ok = std::isfinite(d);
-            rows.jac[(long)k * n + i] = d;
-        }
+    // By blocks where the program has a block form; a block that fails goes per observation.
+    const bool blocks = blockPath();
+    for (int first = rows.first; first < rows.end && ok; first += BLOCK_ROWS) {
+        const int end = rows.end - first < BLOCK_ROWS ? rows.end : first + BLOCK_ROWS;
+        if (blocks && blockJacobian(frame, tangent, first, end - first, rows.jac, n) == BLOCK_OK)
+            continue;
+        ok = observationRows(rows, first, end);
     }
     frame->quiet = quiet;
     rows.ok = ok;

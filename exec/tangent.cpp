@@ -88,9 +88,12 @@ double operand(RunFrame* frame, TangentFrame* tangent, const ExprNode* node, dou
     return tangentEvaluate(frame, tangent, node, out);
 }
 
+}  // namespace
+
 // d (l ** r): whole exponents as products, otherwise through the logarithm; a base of 0
 // or below contributes nothing through the exponent (the branch the value took).
-void powerTangent(double l, double r, double value, const double* tl, const double* tr, double* out, int p)
+
+void tangentPower(double l, double r, double value, const double* tl, const double* tr, double* out, int p)
 {
     double dl;
     if (r == 0.0)
@@ -107,6 +110,8 @@ void powerTangent(double l, double r, double value, const double* tl, const doub
     for (int k = 0; k < p; ++k)
         out[k] = dl * tl[k] + (tr[k] != 0.0 ? dr * tr[k] : 0.0);
 }
+
+namespace {
 
 // Central difference of the call in argument j, quietly: a side that fails (the domain
 // ends there) gives way to a one-sided difference.
@@ -268,6 +273,8 @@ void tangentFrameRelease(TangentFrame* frame)
         memfree(frame->stack);
     if (frame->predicted)
         memfree(frame->predicted);
+    if (frame->block)
+        memfree(frame->block);
     *frame = TangentFrame{};
 }
 
@@ -361,7 +368,7 @@ double tangentEvaluate(RunFrame* frame, TangentFrame* tangent, const ExprNode* n
         if (frame->runFailed)
             zero(out, p);
         else
-            powerTangent(l, r, value, tl, tr, out, p);
+            tangentPower(l, r, value, tl, tr, out, p);
         break;
     case NODE_COMMA:
         value = r;

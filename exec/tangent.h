@@ -23,6 +23,8 @@ struct TangentFrame {
     long stackUsed;         // doubles in use
     double* predicted;      // p: tangent of the predicted value of the last observation
     double* observed;       // p: tangent of the observed value
+    double* block;          // block evaluation: p * BLOCK_ROWS doubles per operation
+    long blockCapacity;     // doubles in block
 };
 
 // Sizes frame for the program now compiled and p parameters; false when memory ran out.
@@ -34,6 +36,9 @@ void tangentReset(TangentFrame* frame);
 // Value of node as operatorsEvaluate gives it (same operations, same messages), its
 // tangent into out (p doubles).
 double tangentEvaluate(RunFrame* frame, TangentFrame* tangent, const ExprNode* node, double* out);
+
+// out = d (l ** r) from the operand tangents tl and tr (p each), value = l ** r.
+void tangentPower(double l, double r, double value, const double* tl, const double* tr, double* out, int p);
 
 // The partial derivatives of the built-in of call at args (count values, at least 4
 // readable) whose value is value, into partials[0 .. count-1]. Closed forms where one
