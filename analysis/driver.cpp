@@ -56,6 +56,7 @@ struct DriverState {
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
+    bool weightsFixed;              // the weights, independent of the parameters, are in analysis.weights
     bool exact;                     // the solver takes the exact Jacobian
     TangentFrame tangent;           // the worker's tangents
     TangentFrame helperTangent;     // the helper thread's tangents
@@ -177,6 +178,8 @@ void releaseCollected()
 
 void releaseResultArrays()
 {
+    driver.weightsFixed = false;
+    shareSetWeights(nullptr);
     freeArray(analysis.predicted);
     freeArray(analysis.observed);
     freeArray(analysis.covariance);
@@ -219,11 +222,11 @@ bool evaluationsIndependent()
     return !exprCallsFunction(FN_RANDOM) && !exprCallsFunction(FN_PRINTF);
 }
 
-// The block form evaluates the model only; a weighted fit needs the weight of each
-// observation in the frame that just ran it, so it takes the per-observation path.
+// The block form evaluates the model only: a weighted fit takes it when its weights do
+// not depend on the parameters and were computed once (prepareFixedWeights).
 bool blockPath()
 {
-    return blockAvailable() && !weightsActive();
+    return blockAvailable() && (!weightsActive() || driver.weightsFixed);
 }
 
 void progressForSolver(int iteration, double f, void*)
@@ -263,6 +266,35 @@ const char* exactRefusal(const SourceLine** line)
         return "the weights depend on the parameters";
     }
     return nullptr;
+}
+
+// A weight that reads only input variables (which the program does not write) and
+// constants is the same at every point of the fit: it is computed once, quietly, into
+// analysis.weights, and the residual blocks take it from there. When any observation
+// fails, the fit keeps the per-observation path, which reports as before.
+void prepareFixedWeights(int n)
+{
+    driver.weightsFixed = false;
+    shareSetWeights(nullptr);
+    if (!weightsActive() || !blockAvailable() || !analysis.weights || readsMovingValue(uncertainty.weightTree) ||
+        settings.functionMinimization)
+        return;
+    for (int j = 0; j < inputVariableCount; ++j)
+        if (exprWritesSymbol(inputVariables[j]))
+            return;
+    RunFrame* frame = &driver.frame;
+    runReset(frame);
+    if (!frame->values)
+        return;
+    frame->quiet = true;
+    bool ok = true;
+    for (int i = 0; i < n && ok; ++i)
+        ok = runObservation(frame, i, nullptr, nullptr, nullptr) && weightsEvaluate(frame, i, &analysis.weights[i]);
+    frame->quiet = false;
+    frame->runFailed = false;
+    driver.weightsFixed = ok && !aborted();
+    if (driver.weightsFixed)
+        shareSetWeights(analysis.weights);
 }
 
 // The exact Jacobian when DERIVATIVES EXACT asks for it and the program allows it; the
@@ -345,8 +377,13 @@ void jacobianRows(void* argument)
     const bool blocks = blockPath();
     for (int first = rows.first; first < rows.end && ok; first += BLOCK_ROWS) {
         const int end = rows.end - first < BLOCK_ROWS ? rows.end : first + BLOCK_ROWS;
-        if (blocks && blockJacobian(frame, tangent, first, end - first, rows.jac, n) == BLOCK_OK)
+        if (blocks && blockJacobian(frame, tangent, first, end - first, rows.jac, n) == BLOCK_OK) {
+            if (driver.weightsFixed)
+                for (int k = 0; k < rows.p; ++k)
+                    for (int i = first; i < end; ++i)
+                        rows.jac[(long)k * n + i] *= std::sqrt(analysis.weights[i]);
             continue;
+        }
         ok = observationRows(rows, first, end);
     }
     frame->quiet = quiet;
@@ -619,6 +656,7 @@ int driverRun()
     // Without a helper thread every routine that would post to it works alone.
     helperStart();
     blockPrepare(runProgram());
+    prepareFixedWeights(n);
     prepareExact(p);
     analysis.covarianceState = CovarianceState{0, settings.covarianceCode, settings.printCovariance};
     for (int j = 0; j < p; ++j)
@@ -669,6 +707,8 @@ int driverRun()
     reportListing(results);
     if (settings.outputMode != 0)
         outputWriteFile(results);
+    driver.weightsFixed = false;
+    shareSetWeights(nullptr);
     helperStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)
