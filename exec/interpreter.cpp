@@ -243,7 +243,7 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
 }
 
 bool runObservationTangent(RunFrame* frame, TangentFrame* tangent, int observation, double* predicted,
-                           double* observed)
+                           double* observed, const double* values)
 {
     const int p = tangent->p;
     // the observation's inputs and number are constants of the parameters
@@ -256,7 +256,7 @@ bool runObservationTangent(RunFrame* frame, TangentFrame* tangent, int observati
     tangent->stackUsed = 0;
     double* result = tangent->stack;    // the FUNCTION tree's tangent, below its operands
     return runInstructions(
-        frame, observation, nullptr, predicted, observed,
+        frame, observation, values, predicted, observed,
         [frame, tangent, result, p](const ExprNode* tree) {
             tangent->stackUsed = p;
             return tangentEvaluate(frame, tangent, tree, result);
