@@ -1,5 +1,6 @@
 // Bands around a fitted curve. At each curve point x the model f(x; b) is differenced in
-// the parameters (central differences with the relative step of the derived quantities),
+// the parameters (central differences with the relative step of the derived quantities,
+// or its exact derivatives with DERIVATIVES EXACT),
 // and se_fit(x)^2 = g' C g with the full covariance C of the listing, so the band and
 // the parameter table never disagree. The half-widths are
 //   confidence:   t(1 - a/2; n - p) se_fit
@@ -20,6 +21,7 @@
 #include "analysis/weights.h"
 #include "exec/interpreter.h"
 #include "exec/specfun.h"
+#include "exec/tangent.h"
 #include "lang/data.h"
 #include "lang/options.h"
 #include "lang/parser.h"
@@ -67,6 +69,25 @@ bool modelAt(void* context, const double* b, double* value)
         return false;
     *value = predicted;
     return true;
+}
+
+// The exact gradient of the model at a curve point (DERIVATIVES EXACT).
+bool exactModelGradient(const CurvePoint& c, const double* b, TangentFrame& tangent, double* gradient)
+{
+    runReset(c.frame);
+    if (!c.frame->values)
+        return false;
+    for (int j = 0; j < parameterCount; ++j)
+        c.frame->values[parameters[j]->slot] = b[j];
+    tangentReset(&tangent);
+    if (!runObservationTangent(c.frame, &tangent, c.index, nullptr, nullptr, c.values))
+        return false;
+    bool ok = true;
+    for (int j = 0; j < parameterCount; ++j) {
+        gradient[j] = tangent.predicted[j];
+        ok = ok && std::isfinite(gradient[j]);
+    }
+    return ok;
 }
 
 // The weight can be evaluated at a curve point when its expression reads no input
@@ -226,6 +247,9 @@ bool bandsCompute(const AnalysisResults& results, const Symbol* xVar, double xLo
 
     RunFrame frame = {};
     frame.quiet = true;
+    TangentFrame tangent = {};
+    if (settings.exactDerivatives && bands)
+        tangentFrameFit(&tangent, p);
     const bool quiet = quietErrors;
     quietErrors = true;
     for (int i = 0; i < count; ++i) {
@@ -246,7 +270,8 @@ bool bandsCompute(const AnalysisResults& results, const Symbol* xVar, double xLo
             double w = 0.0;
             variance = weightsEvaluate(&frame, i, &w) ? summary.newVariance / w : NAN;
         }
-        if (!derivedGradient(modelAt, &point, b, scale, p, gradient))
+        if (!(tangent.slots ? exactModelGradient(point, b, tangent, gradient)
+                            : derivedGradient(modelAt, &point, b, scale, p, gradient)))
             continue;
         double gcg = 0.0;
         for (int r = 0; r < p; ++r) {
@@ -263,6 +288,7 @@ bool bandsCompute(const AnalysisResults& results, const Symbol* xVar, double xLo
     }
     quietErrors = quiet;
     runFrameRelease(&frame);
+    tangentFrameRelease(&tangent);
     memfree(work);
     return true;
 }

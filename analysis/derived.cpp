@@ -1,6 +1,6 @@
 // Derived quantities. After a properly converged fit with a covariance matrix and n > p,
 // each DERIVED expression is evaluated at the estimates, differentiated in the parameters
-// by central differences, and given the standard error sqrt(g' C g), t, Prob(t) and
+// by central differences (exactly with DERIVATIVES EXACT), and given the standard error sqrt(g' C g), t, Prob(t) and
 // limits at the program's confidence level, exactly as the parameter table treats its
 // estimates. C is the full matrix: the off-diagonal terms matter whenever the parameters
 // are correlated, which is the rule in nonlinear fits.
@@ -13,6 +13,8 @@
 #include "exec/interpreter.h"
 #include "exec/operators.h"
 #include "exec/specfun.h"
+#include "exec/tangent.h"
+#include "lang/options.h"
 #include "lang/data.h"
 #include "lang/symbols.h"
 #include "lang/uncertainty.h"
@@ -44,6 +46,28 @@ bool evaluateAt(void* context, const double* b, double* value)
     *value = operatorsEvaluate(frame, e.quantity->tree);
     frame->currentLine = nullptr;
     return !frame->runFailed && std::isfinite(*value);
+}
+
+// The exact gradient of the expression at b (DERIVATIVES EXACT): false where it cannot
+// be evaluated or a derivative is not finite.
+bool exactGradient(const Evaluation& e, const double* b, int p, double* gradient)
+{
+    TangentFrame tangent{};
+    RunFrame* frame = e.frame;
+    runReset(frame);
+    if (!frame->values || !tangentFrameFit(&tangent, p))
+        return false;
+    for (int j = 0; j < p; ++j)
+        frame->values[parameters[j]->slot] = b[j];
+    tangentReset(&tangent);
+    frame->currentLine = e.quantity->line;
+    const double value = tangentEvaluate(frame, &tangent, e.quantity->tree, gradient);
+    frame->currentLine = nullptr;
+    tangentFrameRelease(&tangent);
+    bool ok = !frame->runFailed && std::isfinite(value);
+    for (int j = 0; j < p; ++j)
+        ok = ok && std::isfinite(gradient[j]);
+    return ok;
 }
 
 }  // namespace
@@ -114,7 +138,8 @@ void derivedCompute(AnalysisResults& results)
         // The differences run quietly: a step outside the domain is reported below as a
         // missing standard error, once, rather than as an error of each trial.
         frame.quiet = true;
-        const bool ok = derivedGradient(evaluateAt, &e, b, scale, p, gradient);
+        const bool ok = settings.exactDerivatives ? exactGradient(e, b, p, gradient)
+                                                  : derivedGradient(evaluateAt, &e, b, scale, p, gradient);
         frame.quiet = false;
         if (!ok) {
             d.missing = MISSING_DOMAIN;

@@ -22,6 +22,7 @@
 #include "exec/block.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
+#include "exec/tangent.h"
 #include "exec/timestamp.h"
 #include "lang/data.h"
 #include "lang/parser.h"
@@ -30,6 +31,7 @@
 #include "lang/uncertainty.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/sourceline.h"
 
 AnalysisState analysis = {};
 
@@ -56,6 +58,10 @@ struct DriverState {
     int sweepCurrent[MAX_SWEEPS];   // the odometer: grid position of each SWEEP entry
     double sweepBest[MAX_SWEEPS];   // each entry's value at the best grid point so far
     RunFrame frame;                 // the worker's run frame
+    bool weightsFixed;              // the weights, independent of the parameters, are in analysis.weights
+    bool exact;                     // the solver takes the exact Jacobian
+    TangentFrame tangent;           // the worker's tangents
+    TangentFrame helperTangent;     // the helper thread's tangents
 };
 
 DriverState driver;
@@ -177,6 +183,8 @@ void releaseCollected()
 
 void releaseResultArrays()
 {
+    driver.weightsFixed = false;
+    shareSetWeights(nullptr);
     freeArray(analysis.predicted);
     freeArray(analysis.observed);
     freeArray(analysis.covariance);
@@ -219,11 +227,11 @@ bool evaluationsIndependent()
     return !exprCallsFunction(FN_RANDOM) && !exprCallsFunction(FN_PRINTF);
 }
 
-// The block form evaluates the model only; a weighted fit needs the weight of each
-// observation in the frame that just ran it, so it takes the per-observation path.
+// The block form evaluates the model only: a weighted fit takes it when its weights do
+// not depend on the parameters and were computed once (prepareFixedWeights).
 bool blockPath()
 {
-    return blockAvailable() && !weightsActive();
+    return blockAvailable() && (!weightsActive() || driver.weightsFixed);
 }
 
 void progressForSolver(int iteration, double f, void*)
@@ -237,6 +245,175 @@ bool parametersConstrained()
         if (parameters[j]->constrained)
             return true;
     return false;
+}
+
+// Why DERIVATIVES EXACT cannot be followed, with the line to name, or null when it can.
+bool readsMovingValue(const ExprNode* node)
+{
+    if (!node)
+        return false;
+    if ((node->kind == NODE_VAR || node->kind == NODE_ELEMENT) && node->symbol &&
+        (node->symbol->kind == SYM_PARAMETER || node->symbol->kind == SYM_WORK))
+        return true;
+    for (const ExprNode* arg = node->firstArg; arg; arg = arg->nextArg)
+        if (readsMovingValue(arg))
+            return true;
+    return readsMovingValue(node->left) || readsMovingValue(node->right) || readsMovingValue(node->condition);
+}
+
+const char* exactRefusal(const SourceLine** line)
+{
+    *line = settings.derivativesLine;
+    if (settings.functionMinimization)
+        return "a function minimization has no observations to differentiate";
+    if (weightsActive() && readsMovingValue(uncertainty.weightTree)) {
+        *line = uncertainty.weightLine;
+        return "the weights depend on the parameters";
+    }
+    return nullptr;
+}
+
+// A weight that reads only input variables (which the program does not write) and
+// constants is the same at every point of the fit: it is computed once, quietly, into
+// analysis.weights, and the residual blocks take it from there. When any observation
+// fails, the fit keeps the per-observation path, which reports as before.
+void prepareFixedWeights(int n)
+{
+    driver.weightsFixed = false;
+    shareSetWeights(nullptr);
+    if (!weightsActive() || !blockAvailable() || !analysis.weights || readsMovingValue(uncertainty.weightTree) ||
+        settings.functionMinimization)
+        return;
+    for (int j = 0; j < inputVariableCount; ++j)
+        if (exprWritesSymbol(inputVariables[j]))
+            return;
+    RunFrame* frame = &driver.frame;
+    runReset(frame);
+    if (!frame->values)
+        return;
+    frame->quiet = true;
+    bool ok = true;
+    for (int i = 0; i < n && ok; ++i)
+        ok = runObservation(frame, i, nullptr, nullptr, nullptr) && weightsEvaluate(frame, i, &analysis.weights[i]);
+    frame->quiet = false;
+    frame->runFailed = false;
+    driver.weightsFixed = ok && !aborted();
+    if (driver.weightsFixed)
+        shareSetWeights(analysis.weights);
+}
+
+// The exact Jacobian when DERIVATIVES EXACT asks for it and the program allows it; the
+// listing says in one line why it does not.
+void prepareExact(int p)
+{
+    driver.exact = false;
+    if (!settings.exactDerivatives)
+        return;
+    const SourceLine* line = nullptr;
+    const char* reason = exactRefusal(&line);
+    if (reason) {
+        reportText("\nExact derivatives not used (line %d): %s; the Jacobian is formed by differences.\n",
+                     line ? line->lineNumber : 0, reason);
+        return;
+    }
+    driver.exact = tangentFrameFit(&driver.tangent, p) && tangentFrameFit(&driver.helperTangent, p);
+}
+
+void releaseExact()
+{
+    tangentFrameRelease(&driver.tangent);
+    tangentFrameRelease(&driver.helperTangent);
+    driver.exact = false;
+}
+
+// Rows first .. end - 1 of the exact Jacobian: row i holds d r_i / d x_k at jac[k n + i].
+// Quiet: the residuals at the same point have been computed, and reported, before.
+struct JacobianRows {
+    RunFrame* frame;
+    TangentFrame* tangent;
+    int n, p, first, end;
+    const double* x;
+    double* jac;
+    bool ok;
+};
+
+// Rows first .. end - 1 per observation; false when one fails or is not finite.
+bool observationRows(const JacobianRows& rows, int first, int end)
+{
+    RunFrame* frame = rows.frame;
+    TangentFrame* tangent = rows.tangent;
+    const int n = rows.n;
+    for (int i = first; i < end; ++i) {
+        bool ok = runObservationTangent(frame, tangent, i, nullptr, nullptr);
+        double scale = 1.0;
+        if (ok && weightsActive()) {
+            double w = 0.0;
+            ok = weightsEvaluate(frame, i, &w);
+            scale = std::sqrt(w);
+        }
+        for (int k = 0; k < rows.p && ok; ++k) {
+            const double d = scale * (tangent->predicted[k] - tangent->observed[k]);
+            ok = std::isfinite(d);
+            rows.jac[(long)k * n + i] = d;
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+void jacobianRows(void* argument)
+{
+    JacobianRows& rows = *static_cast<JacobianRows*>(argument);
+    RunFrame* frame = rows.frame;
+    TangentFrame* tangent = rows.tangent;
+    rows.ok = false;
+    runReset(frame);
+    if (!frame->values)
+        return;
+    for (int j = 0; j < rows.p; ++j)
+        frame->values[parameters[j]->slot] = rows.x[j];
+    tangentReset(tangent);
+    const bool quiet = frame->quiet;
+    frame->quiet = true;
+    const int n = rows.n;
+    bool ok = true;
+    // By blocks where the program has a block form; a block that fails goes per observation.
+    const bool blocks = blockPath();
+    for (int first = rows.first; first < rows.end && ok; first += BLOCK_ROWS) {
+        const int end = rows.end - first < BLOCK_ROWS ? rows.end : first + BLOCK_ROWS;
+        if (blocks && blockJacobian(frame, tangent, first, end - first, rows.jac, n) == BLOCK_OK) {
+            if (driver.weightsFixed)
+                for (int k = 0; k < rows.p; ++k)
+                    for (int i = first; i < end; ++i)
+                        rows.jac[(long)k * n + i] *= std::sqrt(analysis.weights[i]);
+            continue;
+        }
+        ok = observationRows(rows, first, end);
+    }
+    frame->quiet = quiet;
+    rows.ok = ok;
+}
+
+void jacobianForSolver(int n, int p, const double* x, int* nf, double* jac, void*)
+{
+    if (aborted()) {
+        *nf = -1;
+        return;
+    }
+    // Observations that do not depend on each other are shared between both cores.
+    const bool split = blockAvailable() && evaluationsIndependent() && n >= 2 * BLOCK_ROWS;
+    const int half = split ? n / 2 : n;
+    JacobianRows own{&driver.frame, &driver.tangent, n, p, 0, half, x, jac, false};
+    JacobianRows other{shareHelperFrame(), &driver.helperTangent, n, p, half, n, x, jac, false};
+    const bool posted = split && helperPost(jacobianRows, &other);
+    jacobianRows(&own);
+    if (split && !(posted && helperCollect()))
+        jacobianRows(&other);
+    if (aborted())
+        *nf = -1;
+    else if (!own.ok || (split && !other.ok))
+        *nf = 0;
 }
 
 void analysisWorker()
@@ -487,6 +664,8 @@ int driverRun()
     // Without a helper thread every routine that would post to it works alone.
     helperStart();
     blockPrepare(runProgram());
+    prepareFixedWeights(n);
+    prepareExact(p);
     analysis.covarianceState = CovarianceState{0, settings.covarianceCode, settings.printCovariance};
     for (int j = 0; j < p; ++j)
         analysis.initialGuess[j] = parameters[j]->initialValue;
@@ -508,6 +687,7 @@ int driverRun()
         finalPassAtBestPoint(n, p);
     }
     releaseSolverArrays();
+    releaseExact();
 
     if (!aborted()) {
         finalPass(&driver.frame, n);
@@ -535,6 +715,8 @@ int driverRun()
     reportListing(results);
     if (settings.outputMode != 0)
         outputWriteFile(results);
+    driver.weightsFixed = false;
+    shareSetWeights(nullptr);
     helperStop();
     const int code = analysis.stopCode;
     if (driver.endHandler)
@@ -584,6 +766,8 @@ int driverSolve()
         callbacks.quietResiduals = quietResidualsForSolver;
         callbacks.helperContext = shareHelperFrame();
     }
+    if (driver.exact)
+        callbacks.jacobian = jacobianForSolver;
     if (parametersConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);

@@ -24,6 +24,7 @@ struct ShareState {
     double* blockSquares;           // per block of the last shared residual evaluation: the
                                     // sum of its squared residuals (when finite)
     int capacity;                   // blocks blockDone and blockSquares hold
+    const double* weights;          // weights of the residuals, or null
 };
 
 ShareState share;
@@ -100,7 +101,16 @@ int shareEvaluateBlock(RunFrame* frame, int first, int count, double* predicted,
 {
     if (observed)
         return blockValues(frame, first, count, predicted + first, observed + first);
-    return blockResiduals(frame, first, count, predicted + first);
+    const int status = blockResiduals(frame, first, count, predicted + first);
+    if (status == BLOCK_OK && share.weights)
+        for (int i = first; i < first + count; ++i)
+            predicted[i] *= std::sqrt(share.weights[i]);
+    return status;
+}
+
+void shareSetWeights(const double* weights)
+{
+    share.weights = weights;
 }
 
 bool shareBlocks(RunFrame* frame, int n, double* predicted, double* observed)

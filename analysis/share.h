@@ -31,6 +31,10 @@ const double* shareBlockSquares();
 // addition, which over a million residuals takes longer than the rest of the work).
 double shareSumOfSquares(int n, const double* r);
 
+// Weights of the residual blocks: a residual computed by blocks is multiplied by
+// sqrt(weights[i]), as the per-observation path does. Null: unweighted.
+void shareSetWeights(const double* weights);
+
 // The helper thread's run frame.
 RunFrame* shareHelperFrame();
 

@@ -20,6 +20,7 @@
 #include "exec/blockprogram.h"
 #include "exec/builtins.h"
 #include "exec/interpreter.h"
+#include "exec/tangent.h"
 #include "exec/vecmath.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
@@ -435,6 +436,222 @@ void blockStoreEnd(RunFrame* frame, bool complete)
         return;
     for (int j = 0; j < parameterCount && j < MAX_KEPT_PARAMETERS; j++)
         kept.point[j] = frame->values[parameters[j]->slot];
+}
+
+namespace {
+
+// Tangent of every operation over the block: T(k, j) holds d value_i / d x_j for the
+// count observations; mask[k] bit j says it may be nonzero (otherwise it is not written).
+struct BlockTangents {
+    double* base;
+    int p;
+    double* at(int k, int j) const { return base + ((long)k * p + j) * BLOCK_ROWS; }
+};
+
+inline double valueAt(const double* const* at, int k, int i)
+{
+    return at[k][blockProgram.ops[k].scalar ? 0 : i];
+}
+
+// out_i = da * Ta_i + db * Tb_i over the block, a term left out where its operand does
+// not depend on parameter j.
+template <class F>
+void chain(const BlockTangents& t, const uint64_t* mask, const BlockOp& op, int j, int count, double* out, F partials)
+{
+    const bool ta = op.a >= 0 && (mask[op.a] >> j & 1);
+    const bool tb = op.b >= 0 && (mask[op.b] >> j & 1);
+    const double* a = ta ? t.at(op.a, j) : nullptr;
+    const double* b = tb ? t.at(op.b, j) : nullptr;
+    for (int i = 0; i < count; i++) {
+        double da = 0.0, db = 0.0;
+        partials(i, &da, &db);
+        out[i] = (ta ? da * a[i] : 0.0) + (tb ? db * b[i] : 0.0);
+    }
+}
+
+// The tangent of operation k for parameter j (its operands' tangents done).
+void tangentOp(const BlockTangents& t, const uint64_t* mask, const double* const* at, const double* partials, int k,
+               int j, int count)
+{
+    const BlockOp& op = blockProgram.ops[k];
+    double* out = t.at(k, j);
+    switch (op.kind) {
+    case LEAF_SLOT:
+        for (int i = 0; i < count; i++) out[i] = 1.0;   // only a parameter's own leaf depends on it
+        return;
+    case NODE_NEG:
+        chain(t, mask, op, j, count, out, [](int, double*, double* db) { *db = -1.0; });
+        return;
+    case NODE_ADD:
+        chain(t, mask, op, j, count, out, [](int, double* da, double* db) { *da = 1.0; *db = 1.0; });
+        return;
+    case NODE_SUB:
+        chain(t, mask, op, j, count, out, [](int, double* da, double* db) { *da = 1.0; *db = -1.0; });
+        return;
+    case NODE_COMMA:
+        chain(t, mask, op, j, count, out, [](int, double*, double* db) { *db = 1.0; });
+        return;
+    case NODE_MUL:
+        chain(t, mask, op, j, count, out, [&](int i, double* da, double* db) {
+            *da = valueAt(at, op.b, i);
+            *db = valueAt(at, op.a, i);
+        });
+        return;
+    case NODE_DIV:
+        chain(t, mask, op, j, count, out, [&](int i, double* da, double* db) {
+            const double r = valueAt(at, op.b, i);
+            *da = 1.0 / r;
+            *db = -valueAt(at, k, i) / r;
+        });
+        return;
+    case NODE_MOD:
+        chain(t, mask, op, j, count, out, [&](int i, double* da, double* db) {
+            *da = 1.0;
+            *db = -std::trunc(valueAt(at, op.a, i) / valueAt(at, op.b, i));
+        });
+        return;
+    case NODE_POW:
+        for (int i = 0; i < count; i++) {
+            const double tl = op.a >= 0 && (mask[op.a] >> j & 1) ? t.at(op.a, j)[i] : 0.0;
+            const double tr = op.b >= 0 && (mask[op.b] >> j & 1) ? t.at(op.b, j)[i] : 0.0;
+            const double l = valueAt(at, op.a, i);
+            const double r = op.b >= 0 ? valueAt(at, op.b, i) : 0.0;
+            tangentPower(l, r, valueAt(at, k, i), &tl, &tr, &out[i], 1);
+        }
+        return;
+    case NODE_COND:
+        for (int i = 0; i < count; i++) {
+            const bool left = valueAt(at, op.c, i) != 0.0;
+            const int reg = left ? op.a : op.b;
+            out[i] = reg >= 0 && (mask[reg] >> j & 1) ? t.at(reg, j)[i] : 0.0;
+        }
+        return;
+    case NODE_CALL: {
+        for (int i = 0; i < count; i++) out[i] = 0.0;
+        for (int m = 0; m < op.argCount; m++) {
+            const int reg = blockProgram.args[op.firstArg + m];
+            if (!(mask[reg] >> j & 1))
+                continue;
+            const double* d = partials + (long)m * BLOCK_ROWS;
+            const double* ta = t.at(reg, j);
+            for (int i = 0; i < count; i++) out[i] += d[i] * ta[i];
+        }
+        return;
+    }
+    default:   // comparisons and logic: the branch taken, slope 0
+        for (int i = 0; i < count; i++) out[i] = 0.0;
+        return;
+    }
+}
+
+// The partial derivatives of call k in each argument, over the block: argument m's at
+// partials[m * BLOCK_ROWS + i]. The common one-argument functions by the vector maths.
+void callPartials(RunFrame* frame, const double* const* at, int k, int count, double* partials)
+{
+    const BlockOp& op = blockProgram.ops[k];
+    const int code = op.call->function;
+    if (op.argCount == 1 && !settings.anglesInDegrees && (code == FN_EXP || code == FN_SIN || code == FN_COS)) {
+        const int reg = blockProgram.args[op.firstArg];
+        const double* x = at[reg];
+        if (code == FN_EXP) {
+            for (int i = 0; i < count; i++) partials[i] = valueAt(at, k, i);
+            return;
+        }
+        if (!blockProgram.ops[reg].scalar) {
+            elementary(code == FN_SIN ? VEC_COS : VEC_SIN, x, partials, count);
+            if (code == FN_COS)
+                for (int i = 0; i < count; i++) partials[i] = -partials[i];
+            return;
+        }
+    }
+    double args[MAX_CALL_ARGS];
+    double d[MAX_CALL_ARGS];
+    for (int i = 0; i < count; i++) {
+        args[0] = args[1] = args[2] = args[3] = 0.0;
+        for (int m = 0; m < op.argCount; m++)
+            args[m] = valueAt(at, blockProgram.args[op.firstArg + m], i);
+        tangentPartials(frame, op.call, args, op.argCount, valueAt(at, k, i), d);
+        for (int m = 0; m < op.argCount; m++)
+            partials[(long)m * BLOCK_ROWS + i] = d[m];
+    }
+}
+
+}  // namespace
+
+int blockJacobian(RunFrame* frame, TangentFrame* tangent, int first, int count, double* jac, long n)
+{
+    const int p = tangent->p;
+    if (!blockProgram.available || p > MAX_KEPT_PARAMETERS || p < 1 || abortRequested.load(std::memory_order_relaxed))
+        return BLOCK_FAILED;
+    const long needed = (long)blockProgram.opCount * BLOCK_ROWS;
+    const long tangentNeeded = needed * p;
+    const long partialsNeeded = (long)MAX_CALL_ARGS * BLOCK_ROWS;   // after the tangents
+    if (frame->blockCapacity < needed) {
+        if (frame->block)
+            memfree(frame->block);
+        frame->block = memalloc_doubles((size_t)needed, "block");
+        frame->blockCapacity = frame->block ? needed : 0;
+    }
+    if (tangent->blockCapacity < tangentNeeded + partialsNeeded) {
+        if (tangent->block)
+            memfree(tangent->block);
+        tangent->block = memalloc_doubles((size_t)(tangentNeeded + partialsNeeded), "tang");
+        tangent->blockCapacity = tangent->block ? tangentNeeded + partialsNeeded : 0;
+    }
+    if (!frame->block || !tangent->block)
+        return BLOCK_FAILED;
+    const bool quiet = frame->quiet;
+    frame->quiet = true;
+    frame->runFailed = false;
+    frame->currentLine = nullptr;
+    bool bad = false;
+    const double* at[MAX_BLOCK_OPS];
+    uint64_t mask[MAX_BLOCK_OPS];
+    const BlockTangents t{tangent->block, p};
+    for (int k = 0; k < blockProgram.opCount && !bad; k++) {
+        const BlockOp& op = blockProgram.ops[k];
+        double* out = frame->block + (long)k * BLOCK_ROWS;
+        at[k] = out;
+        evaluateOp(frame, op, at, out, first, count, &bad);
+        uint64_t m = 0;
+        if (op.kind == LEAF_SLOT) {
+            for (int j = 0; j < p; j++)
+                if (parameters[j]->slot == op.slot)
+                    m |= uint64_t{1} << j;
+        } else if (op.kind != LEAF_CONST && op.kind != LEAF_INPUT) {
+            for (int reg : {op.a, op.b, op.c})
+                if (reg >= 0 && op.kind != NODE_COND) m |= mask[reg];
+            if (op.kind == NODE_COND)
+                m = (op.a >= 0 ? mask[op.a] : 0) | (op.b >= 0 ? mask[op.b] : 0);
+            if (op.kind == NODE_CALL)
+                for (int a = 0; a < op.argCount; a++)
+                    m |= mask[blockProgram.args[op.firstArg + a]];
+        }
+        mask[k] = m;
+        if (m != 0 && op.kind == NODE_CALL && !bad)
+            callPartials(frame, at, k, count, tangent->block + tangentNeeded);
+        for (int j = 0; j < p && !bad; j++)
+            if (m >> j & 1)
+                tangentOp(t, mask, at, tangent->block + tangentNeeded, k, j, count);
+    }
+    frame->quiet = quiet;
+    if (bad || frame->runFailed) {
+        frame->runFailed = false;
+        return BLOCK_FAILED;
+    }
+    const int predicted = blockProgram.predicted;
+    const int observed = blockProgram.observed;
+    for (int j = 0; j < p; j++) {
+        double* column = jac + (long)j * n + first;
+        const bool tp = mask[predicted] >> j & 1;
+        const bool to = observed >= 0 && (mask[observed] >> j & 1);
+        for (int i = 0; i < count; i++) {
+            column[i] = (tp ? t.at(predicted, j)[i] : 0.0) - (to ? t.at(observed, j)[i] : 0.0);
+            if (!std::isfinite(column[i]))
+                return BLOCK_FAILED;
+        }
+    }
+    return BLOCK_OK;
 }
 
 int blockResiduals(RunFrame* frame, int first, int count, double* r)

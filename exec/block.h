@@ -45,6 +45,14 @@ int blockValues(RunFrame* frame, int first, int count, double* predicted, double
 // predicted - observed of the same observations into r.
 int blockResiduals(RunFrame* frame, int first, int count, double* r);
 
+// Exact derivatives of the residuals of observations first .. first + count - 1
+// (count <= BLOCK_ROWS) at the parameter values held in frame: d r_i / d x_k into
+// jac[k * n + i]. The values are computed as blockValues computes them; each operation's
+// tangent follows it over the block (tangentPartials for the calls). BLOCK_FAILED as
+// there, and for more than 64 parameters: the caller then takes the per-observation path.
+struct TangentFrame;
+int blockJacobian(RunFrame* frame, TangentFrame* tangent, int first, int count, double* jac, long n);
+
 // Kept values. The costliest operations of the block form (function calls, general
 // powers) that do not depend on every parameter keep their value for every observation,
 // together with the parameter values they were computed at. A later evaluation in which

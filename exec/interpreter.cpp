@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "exec/operators.h"
+#include "exec/tangent.h"
 #include "lang/compiler.h"
 #include "lang/data.h"
 #include "lang/lexer.h"
@@ -153,8 +154,14 @@ void runReset(RunFrame* frame)
     frame->runFailed = false;
 }
 
-bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
-                    double* observed)
+namespace {
+
+// The instruction loop of one observation, with evaluate(tree) computing each tree and
+// storeFunction(dependent, value) the FUNCTION statement's store beyond the frame's
+// values; both are inlined into each path.
+template <typename Evaluate, typename StoreFunction>
+bool runInstructions(RunFrame* frame, int observation, const double* values, double* predicted,
+                     double* observed, Evaluate evaluate, StoreFunction storeFunction)
 {
     double* slots = frame->values;
     if (!slots)
@@ -179,7 +186,7 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
             frame->currentLine = (const SourceLine*)ip->operand1;
             ip++;
         } else if (opcode == OP_FUNCTION) {
-            double value = operatorsEvaluate(frame, (const ExprNode*)ip->operand2);
+            double value = evaluate((const ExprNode*)ip->operand2);
             const Symbol* dependent = (const Symbol*)ip->operand1;
             frame->predictedValue = value;
             frame->observedValue = dependent ? slots[dependent->slot] : 0.0;
@@ -187,13 +194,14 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
                 slots[symbolPredicted->slot] = value;
             if (symbolResidual)
                 slots[symbolResidual->slot] = dependent ? frame->observedValue - value : value;
+            storeFunction(dependent);
             frame->functionDone = true;
             ip++;
         } else if (opcode == OP_EXPR) {
-            operatorsEvaluate(frame, (const ExprNode*)ip->operand1);
+            evaluate((const ExprNode*)ip->operand1);
             ip++;
         } else if (opcode == OP_JUMP_IF_FALSE) {
-            if (operatorsEvaluate(frame, (const ExprNode*)ip->operand1) == 0.0)
+            if (evaluate((const ExprNode*)ip->operand1) == 0.0)
                 ip = (const Instruction*)ip->operand2;
             else
                 ip++;
@@ -222,6 +230,50 @@ bool runObservation(RunFrame* frame, int observation, const double* values, doub
     if (predicted)
         *predicted = frame->predictedValue;
     return !frame->runFailed;
+}
+
+}  // namespace
+
+bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
+                    double* observed)
+{
+    return runInstructions(
+        frame, observation, values, predicted, observed,
+        [frame](const ExprNode* tree) { return operatorsEvaluate(frame, tree); }, [](const Symbol*) {});
+}
+
+bool runObservationTangent(RunFrame* frame, TangentFrame* tangent, int observation, double* predicted,
+                           double* observed, const double* values)
+{
+    const int p = tangent->p;
+    // the observation's inputs and number are constants of the parameters
+    for (int j = 0; j < inputVariableCount; j++)
+        memset(tangent->slots + (long)inputVariables[j]->slot * p, 0, sizeof(double) * (size_t)p);
+    if (symbolObs)
+        memset(tangent->slots + (long)symbolObs->slot * p, 0, sizeof(double) * (size_t)p);
+    memset(tangent->predicted, 0, sizeof(double) * (size_t)p);
+    memset(tangent->observed, 0, sizeof(double) * (size_t)p);
+    tangent->stackUsed = 0;
+    double* result = tangent->stack;    // the FUNCTION tree's tangent, below its operands
+    return runInstructions(
+        frame, observation, values, predicted, observed,
+        [frame, tangent, result, p](const ExprNode* tree) {
+            tangent->stackUsed = p;
+            return tangentEvaluate(frame, tangent, tree, result);
+        },
+        [tangent, result, p](const Symbol* dependent) {
+            memcpy(tangent->predicted, result, sizeof(double) * (size_t)p);
+            if (dependent)
+                memcpy(tangent->observed, tangent->slots + (long)dependent->slot * p, sizeof(double) * (size_t)p);
+            else
+                memset(tangent->observed, 0, sizeof(double) * (size_t)p);
+            if (symbolPredicted)
+                memcpy(tangent->slots + (long)symbolPredicted->slot * p, result, sizeof(double) * (size_t)p);
+            if (symbolResidual)
+                for (int k = 0; k < p; ++k)
+                    tangent->slots[(long)symbolResidual->slot * p + k] =
+                        dependent ? tangent->observed[k] - result[k] : result[k];
+        });
 }
 
 void runtimeError(RunFrame* frame, const char* format, ...)

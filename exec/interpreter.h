@@ -7,6 +7,7 @@
 struct SourceLine;
 struct Instruction;
 struct Symbol;
+struct TangentFrame;
 
 constexpr int RUN_ERROR_TEXT_MAX = 299;   // characters of a runtime message kept in the frame
 
@@ -53,6 +54,11 @@ const Instruction* runProgram();    // the code runObservation runs
 // observation store. predicted/observed may be null.
 bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
                     double* observed);
+// runObservation (values as there) with exact derivatives: every value also carries its tangent in
+// tangent (sized by tangentFrameFit, reset by tangentReset with the frame); the tangents
+// of the predicted and observed values end in tangent->predicted and ->observed.
+bool runObservationTangent(RunFrame* frame, TangentFrame* tangent, int observation, double* predicted,
+                           double* observed, const double* values = nullptr);
 void runtimeError(RunFrame* frame, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Frame of the built-in call being computed on this thread, for the special functions'

@@ -65,8 +65,10 @@ void reportSubscript(RunFrame* frame, int index, const Symbol* symbol)
     runtimeError(frame, "%s", message);
 }
 
+}  // namespace
+
 // L ** R, with the whole-exponent rules tried before pow.
-double power(RunFrame* frame, double l, double r)
+double operatorsPower(RunFrame* frame, double l, double r)
 {
     if (r == 2.0)
         return l * l;
@@ -95,6 +97,8 @@ double power(RunFrame* frame, double l, double r)
     }
     return std::pow(l, r);
 }
+
+namespace {
 
 double invalidItem(RunFrame* frame, const ExprNode* node)
 {
@@ -131,7 +135,7 @@ __attribute__((noinline)) double evaluateGeneral(RunFrame* frame, const ExprNode
         }
         return std::fmod(l, r);
     case NODE_POW:
-        return power(frame, l, r);
+        return operatorsPower(frame, l, r);
     case NODE_COMMA:
         return r;
     case NODE_END:

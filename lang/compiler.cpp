@@ -555,6 +555,8 @@ void compileStatementToken(Token* token)
     default:
         if (uncertaintyCompileStatement(token, compiler.statementDepth > 1))
             return;
+        if (compileDerivatives(token))
+            return;
         compileExpressionStatement(token);
         return;
     }

@@ -230,6 +230,8 @@ void settingsReset()
     settings.dataSkip = 0;
     settings.dataCount = 0;
     settings.anglesInDegrees = false;
+    settings.exactDerivatives = false;
+    settings.derivativesLine = nullptr;
     settings.printResolution = 1;
     settings.width = 8.0;
     settings.sweepCount = 0;
@@ -445,6 +447,29 @@ void compileAngletype()
         compileError(line, MSG_ANGLE_TYPE);
     freeToken(token);
     optionsEndStatement(line);
+}
+
+// derivatives -> DERIVATIVES (EXACT | DIFFERENCES) ';'. DERIVATIVES is a word of its own
+// only when one of these follows, so that a program may keep it as a name.
+bool compileDerivatives(Token* token)
+{
+    if (token->kind != TOK_IDENTIFIER || !token->text || strcasecmp(token->text, "DERIVATIVES") != 0)
+        return false;
+    Token* next = nextToken();
+    const bool exact = next->kind == TOK_IDENTIFIER && next->text && strcasecmp(next->text, "EXACT") == 0;
+    const bool differences =
+        next->kind == TOK_IDENTIFIER && next->text && strcasecmp(next->text, "DIFFERENCES") == 0;
+    if (!exact && !differences) {
+        pushBackToken(next);
+        return false;
+    }
+    const SourceLine* line = token->line;
+    settings.exactDerivatives = exact;
+    settings.derivativesLine = line;
+    freeToken(next);
+    freeToken(token);
+    optionsEndStatement(line);
+    return true;
 }
 
 // dataskip -> DATASKIP ['='] number ';'

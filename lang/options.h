@@ -38,6 +38,8 @@ struct AnalysisSettings {
     int dataSkip;                                           // records ignored before the first observation
     int dataCount;                                          // expected observation count (first store size)
     bool anglesInDegrees;                                   // ANGLETYPE DEGREES in force
+    bool exactDerivatives;                                  // DERIVATIVES EXACT given
+    const SourceLine* derivativesLine;                      // line of the last DERIVATIVES statement
     int printResolution;                                    // 1 for 150, 2 for 300
     double width;                                           // WIDTH, default 8
     SweepEntry sweeps[MAX_SWEEPS];                          // SWEEP table
@@ -100,6 +102,10 @@ void compileOutput();
 void compilePoutput();
 void compileTitle();
 void compileAngletype();
+// DERIVATIVES EXACT; or DERIVATIVES DIFFERENCES; when token (an identifier) begins one:
+// compiles it and returns true. Otherwise token is left for the expression statement.
+struct Token;
+bool compileDerivatives(Token* token);
 void compileDataskip();
 void compileDatacount();
 void compilePresolution();

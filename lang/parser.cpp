@@ -1008,6 +1008,11 @@ std::string exprDump(const ExprNode* node)
     return out;
 }
 
+const ExprNode* exprLiveNodes()
+{
+    return parser.liveHead;
+}
+
 bool exprCallsFunction(int function)
 {
     for (const ExprNode* node = parser.liveHead; node; node = node->next)

@@ -52,6 +52,8 @@ double parseConstant();
 ExprNode* foldConstants(ExprNode* node);
 void freeTree(ExprNode* node);
 void freeAllNodes();
+// The first of every node the program's trees hold (then through next).
+const ExprNode* exprLiveNodes();
 // True when some tree of the program calls the built-in function of that code.
 bool exprCallsFunction(int function);
 // True when a live expression on program line lineNumber raises a negated base to a power

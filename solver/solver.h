@@ -19,6 +19,10 @@
 // nf < 0 "return at once" (Cancel).
 using SolverResiduals = void (*)(int n, int p, const double* x, int* nf, double* r, void* context);
 
+// Jacobian routine: fill jac (n x p, column-major: d r_i / d x_k at jac[k n + i]) at x
+// with exact derivatives of the residuals; nf as for the residual routine.
+using SolverJacobian = void (*)(int n, int p, const double* x, int* nf, double* jac, void* context);
+
 // Progress hook, called at every iteration summary with IV(31) and f = V(10).
 using SolverProgress = void (*)(int iteration, double f, void* context);
 
@@ -40,6 +44,8 @@ struct SolverCallbacks {
     // Cancel: when set and true, a factorisation in progress ends unfinished, and the
     // next evaluation (which the routines then refuse with *nf < 0) ends the solve.
     const std::atomic<bool>* cancel = nullptr;
+    // When set, every Jacobian comes from it (with context) instead of differences.
+    SolverJacobian jacobian = nullptr;
 };
 
 // ORDER IV: integer positions (0-based subscript; 1-based position in the comment)
@@ -111,7 +117,7 @@ enum SolverReturn {
     SOLVER_X_CONVERGED = 3,           // full Newton step of the model with RELDX <= V(33)
     SOLVER_RELATIVE_CONVERGED = 4,    // 0 < reduction predicted by the model's Newton step <= V(32) |f0|
     SOLVER_BOTH_CONVERGED = 5,        // 3 and 4 together
-    SOLVER_ABSOLUTE_CONVERGED = 6,    // f = 0, or |f| < V(31) min(f at the start, 0.5 sum_k ||J_k||^2 x_k^2)
+    SOLVER_ABSOLUTE_CONVERGED = 6,    // f = 0, or f zero to the precision of the values (see solvercore.cpp)
     SOLVER_SINGULAR_CONVERGED = 7,    // predicted reduction <= V(37) |f0| for steps of scaled length up to V(36)
     SOLVER_FALSE_CONVERGED = 8,       // a trial giving at most 10% of its predicted reduction with RELDX <= V(34),
                                       // and a central-difference model at the end still predicting progress

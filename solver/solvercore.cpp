@@ -13,6 +13,7 @@
 #include "solver/solverint.h"
 
 #include <cmath>
+#include <cfloat>
 
 
 namespace {
@@ -91,6 +92,12 @@ namespace {
 // the parameters by clearly more than the relative step of false convergence, V(34), or
 // a fit to observations of 1e15 ends there at once.
 constexpr double FIRST_RADIUS_FRACTION = 1.4901161193847656e-8;   // sqrt(MACHEP)
+// Units in the last place of an observation's size that its residual may carry at an
+// exact fit: the rounding of the model's terms and of the observation itself.
+constexpr double ROUNDING_UNITS = 16.0;
+// Largest relative step from the last Jacobian's point at which the absolute test
+// trusts the size of the values measured there.
+constexpr double ABSOLUTE_STEP = 1e-3;
 
 // 0.5 ||r||^2, with largest = max |r_i| from the evaluation.
 double halfSquares(int n, const double* r, double largest)
@@ -128,12 +135,36 @@ void swapColumns(Core& c, int a, int b)
     for (int i = 0; i < c.n; ++i) { double t = ca[i]; ca[i] = cb[i]; cb[i] = t; }
 }
 
+// fNoise from the Jacobian in natural order (c.rt is free here: it takes r0 below).
+// The value of observation i is made of the terms J_ik x_k; rounding moves it by a few
+// units in the last place of their sum, so a sum of squares below fNoise is zero to the
+// precision the problem can be computed in. The bound is a few units in the last place
+// even of the largest observation, so that it cannot hide a misfit of a small one of
+// more than about 1e-9 of the largest.
+void roundingSize(Core& c)
+{
+    double* size = c.rt;
+    for (int i = 0; i < c.n; ++i) size[i] = 0.0;
+    for (int k = 0; k < c.p; ++k) {
+        const double* column = c.jac + (long)k * c.n;
+        double xk = std::fabs(c.x[k]);
+        for (int i = 0; i < c.n; ++i) size[i] += std::fabs(column[i]) * xk;
+    }
+    double noise = 0.0;
+    for (int i = 0; i < c.n; ++i) {
+        double t = ROUNDING_UNITS * DBL_EPSILON * size[i];
+        noise += 0.5 * t * t;
+    }
+    c.fNoise = noise;
+}
+
 // After a new Jacobian at x (residuals r0): scale (unless rescale is false), free/held
 // split (bounded), column permutation, QR with Q^T r in the same sweeps, qtr, gradient.
 void factorJacobian(Core& c, bool first, bool rescale = true)
 {
     if (rescale) updateScale(c, first);
     int p = c.p;
+    roundingSize(c);
     // gradient in natural order, needed only for the held test of the bounds
     if (c.bounds != nullptr) linalgColumnDots(c.n, p, c.jac, c.r0, c.g);
     int m = 0;
@@ -321,17 +352,20 @@ double decreaseFactor(Core& c, double gts, double fdif)
     return factor;
 }
 
-// Absolute function convergence: f = 0, or |f| < V(31) fScale. A fixed bound on f would
-// depend on the units of the observations: with values near 1e-12 every f is below 1e-20
-// from the start, and the solve would end after one iteration far from the minimum.
-// fScale is the smaller of f at the start point and fModel, half the sum of the squared
-// terms J_k x_k that the model is made of (for a model a * g(x) the term of a is the
-// model itself). Both follow the units of the observations; the start point alone could
-// be far off (a residual of 1e20 at the start would allow one of 1e10 at the end), and
-// fModel alone is large when large terms cancel (b1 + b2 * x with x near 1e6).
-bool absoluteConvergence(const Core& c, double f)
+// Absolute function convergence: f = 0, or f is zero to the precision of the problem:
+// below fNoise (see roundingSize) and below V(31) fScale, for a trial so near the last
+// Jacobian's point that fNoise, measured there, holds for it. fScale is the smaller of f
+// at the start point and fModel, half the sum of the squared terms J_k x_k that the model
+// is made of. Both bounds follow the units of the observations (a fixed bound on f would
+// end a fit of values near 1e-12 at its start). V(31) fScale alone is not enough: a far
+// start loosens it, and one large observation loosens it for all (residuals 1e6, 2e-6
+// and 2 allowed a misfit of 3e-5 in the last), so that fits stopped with five digits of a
+// zero-residual problem, or at a wrong answer on data near 1e-12.
+bool absoluteConvergence(const Core& c, double f, const Trial& trial)
 {
-    return f == 0.0 || std::fabs(f) < c.v[V_AFCTOL] * std::fmin(c.fStart, c.fModel);
+    if (f == 0.0) return true;
+    const bool near = trial.reldx <= ABSOLUTE_STEP && trial.reldxNow <= ABSOLUTE_STEP;
+    return near && std::fabs(f) < c.v[V_AFCTOL] * std::fmin(c.fStart, c.fModel) && std::fabs(f) <= c.fNoise;
 }
 
 // Step length of the singular tests: V(36) times the residual norm at x0 when that
@@ -403,7 +437,7 @@ int convergenceTest(Core& c, const Trial& trial, double fBest, bool falseFlag, b
     const StepResult& st = trial.step;
     double fdif = c.v[V_F0] - trial.f;
     int code = falseFlag ? SOLVER_FALSE_CONVERGED : 0;
-    if (absoluteConvergence(c, fBest)) code = SOLVER_ABSOLUTE_CONVERGED;
+    if (absoluteConvergence(c, fBest, trial)) code = SOLVER_ABSOLUTE_CONVERGED;
     if (0.5 * fdif > st.pred) return code;
     if (singularConvergence(c, st)) code = SOLVER_SINGULAR_CONVERGED;
     if (st.dst0 >= 0.0) {

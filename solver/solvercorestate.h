@@ -54,6 +54,7 @@ struct Core {
     double vScale;                  // size of one computed value: (rScale + sqrt(2 fModel)) / sqrt(n) at the first Jacobian; 1 before it
     bool scaled;                    // d has been set from a Jacobian
     double fModel;                  // 0.5 sum_k ||J_k||^2 x_k^2 at the last Jacobian: the size of the model's terms
+    double fNoise;                  // f that is zero to the precision of the values, at the last Jacobian (roundingSize)
     bool hStale;                    // hmat must be rebuilt
     int nfcall;                     // start point + trial evaluations
     int ngcall;                     // other evaluations

@@ -243,15 +243,38 @@ int centralColumn(Core& c, int k, double* trial, double* column)
     return OUT_OK;
 }
 
+// The Jacobian from the caller's exact derivatives, with the column maxima the scale
+// update takes; a parameter fixed by its bounds gets a zero column.
+int exactJacobian(Core& c)
+{
+    if (c.callbacks->cancel && c.callbacks->cancel->load(std::memory_order_relaxed)) return OUT_CANCEL;
+    int nf = c.ngcall + 1;
+    ++c.ngcall;
+    c.callbacks->jacobian(c.n, c.p, c.x, &nf, c.jac, c.callbacks->context);
+    if (nf < 0) return OUT_CANCEL;
+    if (nf == 0) return OUT_FAILED;
+    for (int k = 0; k < c.p; ++k) {
+        double* column = c.jac + (long)k * c.n;
+        if (zeroColumnIfFixed(c, k, column)) {
+            c.colLast[k] = 0.0;
+            continue;
+        }
+        c.colLast[k] = linalgMaxAbs(c.n, column);
+        if (!std::isfinite(c.colLast[k])) return OUT_FAILED;
+    }
+    return OUT_OK;
+}
+
 }  // namespace
 
 // Forward-difference Jacobian at c.x with base residuals c.r0 into c.jac (natural order),
-// column by column (formColumn). With a quiet routine the first tries are evaluated on
+// column by column (formColumn), or the exact one when the caller gives it. With a quiet routine the first tries are evaluated on
 // two threads first; the columns are then completed in order, so that every retry,
 // message and count is that of the serial order. The perturbed parameter is restored on
 // every path.
 int formJacobian(Core& c)
 {
+    if (c.callbacks->jacobian) return exactJacobian(c);
     double* trial = c.xt;
     c.r0Size = linalgMaxAbs(c.n, c.r0);
     int* outcomes = c.outcomes;
@@ -275,9 +298,11 @@ int formJacobian(Core& c)
 }
 
 // Central-difference Jacobian at c.x into c.jac (natural order), column by column
-// (centralColumn); a parameter fixed by its bounds gets a zero column.
+// (centralColumn); a parameter fixed by its bounds gets a zero column. With exact
+// derivatives, the exact Jacobian again.
 int formCentralJacobian(Core& c)
 {
+    if (c.callbacks->jacobian) return exactJacobian(c);
     double* trial = c.xt;
     for (int k = 0; k < c.p; ++k) trial[k] = c.x[k];
     for (int k = 0; k < c.p; ++k) {

@@ -135,15 +135,16 @@ Halves referenceHalves(const ReferenceCase& c, const ReferencePoint& pt)
 
 // Every table (one per plot with a band option) matches the reference in fit, se_fit and
 // the three half-widths, whichever bands the plot asked for; the x grid is the same 200
-// even points over the data's range.
+// even points over the data's range. With differences and with exact derivatives.
 TEST(BandTable, MatchesTheIndependentReference)
 {
     const auto reference = readReference();
     ASSERT_EQ(reference.size(), 5u);
+    for (const char* derivatives : {"", "DERIVATIVES EXACT; "})
     for (const BandCase& bc : BAND_CASES) {
-        SCOPED_TRACE(bc.name);
+        SCOPED_TRACE(std::string(bc.name) + " " + derivatives);
         const ReferenceCase& ref = reference.at(bc.name);
-        const MoxelRun run = runMoxel(programOf(bc), "prog", "", {"-plots"});
+        const MoxelRun run = runMoxel(derivatives + programOf(bc), "prog", "", {"-plots"});
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         EXPECT_NE(run.listing.find("Bands at 95%: n - p = " + std::to_string(ref.n - ref.p)), std::string::npos)
             << run.listing;

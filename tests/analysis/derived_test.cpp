@@ -102,49 +102,53 @@ const char LINE_DATA[] = "DATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n5 10.1\n";
 // For a straight line the intercept and slope are strongly correlated, so a derived sum
 // or ratio needs the off-diagonal covariance: var(a + b) = Caa + 2 Cab + Cbb, and
 // var(a / b) = (1/b)^2 Caa - 2 a/b^3 Cab + (a/b^2)^2 Cbb. Both are computed here by hand
-// from the listing's own covariance matrix.
+// from the listing's own covariance matrix. With differences and with exact derivatives.
 TEST(DerivedQuantity, DeltaMethodUsesTheFullCovariance)
 {
-    const MoxelRun run = runMoxel(std::string("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n"
-                                              "DERIVED total = a + b;\nDERIVED ratio = a / b;\nCONFIDENCE 95;\n"
-                                              "COVARIANCE;\nPOUTPUT \"fit.par\";\n") + LINE_DATA);
-    const std::string& listing = run.listing;
-    const double a = number(rowOf(listing, "Calculated Parameter Values", "a"), 2);
-    const double b = number(rowOf(listing, "Calculated Parameter Values", "b"), 2);
-    const double caa = number(rowOf(listing, "Variance-Covariance Matrix", "a"), 1);
-    const double cab = number(rowOf(listing, "Variance-Covariance Matrix", "a"), 2);
-    const double cbb = number(rowOf(listing, "Variance-Covariance Matrix", "b"), 2);
-    ASSERT_TRUE(std::isfinite(a + b + caa + cab + cbb)) << listing;
-    ASSERT_LT(cab, -0.5 * std::sqrt(caa * cbb));   // the case is one where the diagonal alone fails
-    const struct {
-        const char* name;
-        double value;
-        double variance;
-    } cases[] = {
-        {"total", a + b, caa + 2 * cab + cbb},
-        {"ratio", a / b, caa / (b * b) - 2 * a / (b * b * b) * cab + (a / (b * b)) * (a / (b * b)) * cbb},
-    };
-    const double t975 = 3.182446305284263;   // t quantile, 0.975, 3 degrees of freedom
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::vector<std::string> row = rowOf(listing, "Derived Quantities", c.name);
-        ASSERT_EQ(row.size(), 7u) << listing;
-        const double se = std::sqrt(c.variance);
-        EXPECT_NEAR(number(row, 1), c.value, 1e-6 * std::fabs(c.value) + 1e-8);
-        EXPECT_NEAR(number(row, 2), se, 2e-4 * se);   // the printed covariance has 5 digits
-        EXPECT_NEAR(number(row, 3), c.value / se, 2e-4 * std::fabs(c.value / se) + 0.01);
-        EXPECT_NEAR(number(row, 5), c.value - t975 * se, 2e-4 * se + 1e-6);
-        EXPECT_NEAR(number(row, 6), c.value + t975 * se, 2e-4 * se + 1e-6);
+    for (const char* derivatives : {"", "DERIVATIVES EXACT;\n"}) {
+        SCOPED_TRACE(derivatives);
+        const MoxelRun run = runMoxel(std::string("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n") +
+                                      derivatives +
+                                      "DERIVED total = a + b;\nDERIVED ratio = a / b;\nCONFIDENCE 95;\n"
+                                      "COVARIANCE;\nPOUTPUT \"fit.par\";\n" + LINE_DATA);
+        const std::string& listing = run.listing;
+        const double a = number(rowOf(listing, "Calculated Parameter Values", "a"), 2);
+        const double b = number(rowOf(listing, "Calculated Parameter Values", "b"), 2);
+        const double caa = number(rowOf(listing, "Variance-Covariance Matrix", "a"), 1);
+        const double cab = number(rowOf(listing, "Variance-Covariance Matrix", "a"), 2);
+        const double cbb = number(rowOf(listing, "Variance-Covariance Matrix", "b"), 2);
+        ASSERT_TRUE(std::isfinite(a + b + caa + cab + cbb)) << listing;
+        ASSERT_LT(cab, -0.5 * std::sqrt(caa * cbb));   // the case is one where the diagonal alone fails
+        const struct {
+            const char* name;
+            double value;
+            double variance;
+        } cases[] = {
+            {"total", a + b, caa + 2 * cab + cbb},
+            {"ratio", a / b, caa / (b * b) - 2 * a / (b * b * b) * cab + (a / (b * b)) * (a / (b * b)) * cbb},
+        };
+        const double t975 = 3.182446305284263;   // t quantile, 0.975, 3 degrees of freedom
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            const std::vector<std::string> row = rowOf(listing, "Derived Quantities", c.name);
+            ASSERT_EQ(row.size(), 7u) << listing;
+            const double se = std::sqrt(c.variance);
+            EXPECT_NEAR(number(row, 1), c.value, 1e-6 * std::fabs(c.value) + 1e-8);
+            EXPECT_NEAR(number(row, 2), se, 2e-4 * se);   // the printed covariance has 5 digits
+            EXPECT_NEAR(number(row, 3), c.value / se, 2e-4 * std::fabs(c.value / se) + 0.01);
+            EXPECT_NEAR(number(row, 5), c.value - t975 * se, 2e-4 * se + 1e-6);
+            EXPECT_NEAR(number(row, 6), c.value + t975 * se, 2e-4 * se + 1e-6);
+        }
+        EXPECT_NE(listing.find("Derived Quantities (95.000% limits)"), std::string::npos);
+        // The parameter file: the estimates, then the derived values in statement order.
+        const std::vector<std::string> par = splitLines(readTextFile(run.folder + "/fit.par"));
+        ASSERT_EQ(par.size(), 4u);
+        double values[4];
+        for (int k = 0; k < 4; ++k)
+            values[k] = std::strtod(par[k].c_str(), nullptr);
+        EXPECT_NEAR(values[2], values[0] + values[1], 1e-12);
+        EXPECT_NEAR(values[3], values[0] / values[1], 1e-12);
     }
-    EXPECT_NE(listing.find("Derived Quantities (95.000% limits)"), std::string::npos);
-    // The parameter file: the estimates, then the derived values in statement order.
-    const std::vector<std::string> par = splitLines(readTextFile(run.folder + "/fit.par"));
-    ASSERT_EQ(par.size(), 4u);
-    double values[4];
-    for (int k = 0; k < 4; ++k)
-        values[k] = std::strtod(par[k].c_str(), nullptr);
-    EXPECT_NEAR(values[2], values[0] + values[1], 1e-12);
-    EXPECT_NEAR(values[3], values[0] / values[1], 1e-12);
 }
 
 // No standard error is better than a wrong one: a fit that did not converge properly, one
