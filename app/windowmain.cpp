@@ -23,6 +23,7 @@ int main(int argc, char** argv)
             commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
         }
+        batchSetPlotFormat(commandLine.plotFormat, commandLine.plotWidth, commandLine.plotHeight);
         if (commandLine.preview)
             return commandLineFinish(
                 batchPreview(commandLine.programPath.c_str(), commandLine.plots ? batchSavePreviewPlots : nullptr));

@@ -62,9 +62,11 @@ TEST_F(BandPlot, ConfidenceBandIsTwoLinesSymmetricAboutTheCurve)
     plotModelReset();
     RecordingSurface surface(image700());
     ASSERT_EQ(plotDraw(&surface, COLOURS_SAVED, plotNumber(0)), PLOT_DRAWN);
-    const std::vector<RecordedLine> curve = linesIn(surface, SLOT_FUNCTION);
+    std::vector<RecordedLine> curve = linesIn(surface, SLOT_FUNCTION);
     const std::vector<RecordedLine> band = linesIn(surface, SLOT_BAND);
-    ASSERT_EQ(curve.size(), 199u);
+    // The curve, then the legend's sample of it.
+    ASSERT_EQ(curve.size(), 199u + 1);
+    curve.pop_back();
     // Two band lines and the legend's sample.
     ASSERT_EQ(band.size(), 2 * 199u + 1);
     double narrowest = 1e300;
@@ -120,7 +122,9 @@ TEST_F(BandPlot, TheRangeHoldsTheWidestBand)
         high = std::max({high, line.y1, line.y2});
     }
     double curveLow = 1e300, curveHigh = -1e300;
-    for (const RecordedLine& line : linesIn(surface, SLOT_FUNCTION)) {
+    std::vector<RecordedLine> curve = linesIn(surface, SLOT_FUNCTION);
+    curve.pop_back();   // the legend's sample
+    for (const RecordedLine& line : curve) {
         curveLow = std::min({curveLow, line.y1, line.y2});
         curveHigh = std::max({curveHigh, line.y1, line.y2});
     }
