@@ -23,6 +23,7 @@
 #include "analysis/preview.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "lang/data.h"
 #include "lang/symbols.h"
 #include "plot/colours.h"
 #include "plot/export.h"
@@ -470,10 +471,11 @@ void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double
     painter->save();
     painter->translate(area.topLeft());
     SurfaceDevice device = {surfaceKind, area.width(), area.height(), dpiX, dpiY};
-    // The window and the printer are antialiased; the window's pens are counted in its
-    // logical pixels, so that they grow with the device pixel ratio, a printer's by its
-    // resolution. Images keep the exact colours of their set.
-    device.antialias = surfaceKind != SURFACE_IMAGE;
+    // The printer and the window (but for a dense plot) are antialiased; the window's
+    // pens are counted in its logical pixels, so that they grow with the device pixel
+    // ratio, a printer's by its resolution. Images keep the exact colours of their set.
+    device.antialias = surfaceKind != SURFACE_IMAGE && (surfaceKind == SURFACE_PRINTER ||
+                                                        observationCount <= PAINTER_ANTIALIAS_LIMIT);
     device.penScale = surfaceKind == SURFACE_PRINTER ? dpiX / PLOT_RESOLUTION_DEFAULT : 1.0;
     std::unique_ptr<PlotSurface> surface = painterMakeSurface(painter, device);
     plotDraw(surface.get(), set, plotModel.currentPlot);

@@ -348,6 +348,23 @@ public:
         painter->fillRect(QRectF(a, b).normalized(), colourOf(colour));
     }
 
+    void clipTo(int x1, int y1, int x2, int y2) override
+    {
+        flushLines();
+        drawn.clear();
+        const double step = 1.0 / unit;
+        painter->setClipRect(QRectF(QPointF(deviceX(x1) * step, deviceY(y1) * step),
+                                    QPointF(deviceX(x2) * step, deviceY(y2) * step))
+                                 .normalized());
+    }
+
+    void clipOff() override
+    {
+        flushLines();
+        drawn.clear();
+        painter->setClipping(false);
+    }
+
     TextExtent textExtent(const std::string& words) override
     {
         const QFontMetricsF metrics(font, painter->device());

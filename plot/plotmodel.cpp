@@ -222,6 +222,13 @@ void drawLogNote(PlotContext* context, int dropped)
                text, SLOT_TEXT);
 }
 
+// A zoomed view keeps the drawing of the data inside the box.
+void clipForView(PlotContext* context, bool on)
+{
+    if (plotModel.view.active)
+        renderClipToBox(context, on);
+}
+
 // The observations' mark positions go to the layout the view reads.
 void keepLayout(const PlotContext* context, bool logOnX, bool logOnY)
 {
@@ -582,6 +589,7 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
             keepLayout(context, frame.logX, frame.logY);
             if (titleShown(spec))
                 renderTitle(context, spec->title);
+            clipForView(context, true);
             bool marked = false;
             renderSelectPen(context, SLOT_DATA);
             for (int i = 0; i < n; i++) {
@@ -610,6 +618,7 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
                 }
             }
             keepMarks(context, pairs, n, xRange);
+            clipForView(context, false);
             if (bandsDrawn || errors) {
                 std::vector<LegendItem> items = {{SLOT_DATA, 0, 0.0, 0.0, LEGEND_DATA},
                                                  {SLOT_FUNCTION, 1, 0.0, 0.0, LEGEND_FIT}};
@@ -699,6 +708,7 @@ int drawScatterPlot(PlotContext* context, const PlotSpec* spec, int n)
             keepLayout(context, frame.logX, frame.logY);
             if (titleShown(spec))
                 renderTitle(context, spec->title);
+            clipForView(context, true);
             const unsigned flags = spec->plotFlags;
             bool placed = drawSeries(context, first, n, xRange, SLOT_DATA, flags & PLOTF_CONNECT,
                                      !(flags & PLOTF_NOMARK), false);
@@ -708,6 +718,7 @@ int drawScatterPlot(PlotContext* context, const PlotSpec* spec, int n)
             if (errors)
                 drawErrorBars(context, first, errors, n, xRange);
             keepMarks(context, first, n, xRange);
+            clipForView(context, false);
             drawLogNote(context, dropped);
             outcome = placed ? PLOT_DRAWN : PLOT_AXES_ONLY;
         }
@@ -747,9 +758,11 @@ int drawResidualPlot(PlotContext* context, const PlotSpec* spec, int n)
         keepLayout(context, frame.logX, frame.logY);
         if (titleShown(spec))
             renderTitle(context, spec->title);
+        clipForView(context, true);
         outcome = drawSeries(context, pairs, n, xRange, SLOT_DATA, false, true, false) ? PLOT_DRAWN
                                                                                        : PLOT_AXES_ONLY;
         keepMarks(context, pairs, n, xRange);
+        clipForView(context, false);
         drawLogNote(context, dropped);
     }
     release(pairs);
@@ -834,6 +847,7 @@ int drawNormalPlot(PlotContext* context, const PlotSpec* spec, int n)
         if (!(spec->plotFlags & PLOTF_NOTITLE) && title[0])
             renderTitle(context, title);
         outcome = PLOT_AXES_ONLY;
+        clipForView(context, true);
         if (expected) {
             renderSelectPen(context, SLOT_IDEAL);
             renderMoveTo(context, renderPageX(context, q[0]), renderPageY(context, q[0]));
@@ -843,6 +857,7 @@ int drawNormalPlot(PlotContext* context, const PlotSpec* spec, int n)
                 renderXMark(context, renderPageX(context, q[i]), renderPageY(context, e[i]));
             outcome = PLOT_DRAWN;
         }
+        clipForView(context, false);
     }
     release(q);
     release(e);

@@ -620,6 +620,15 @@ double renderTextHeight(PlotContext* context, const char* text)
     return (context->surface->textExtent(text).height - 1) / LOGICAL_PER_PAGE_UNIT;
 }
 
+void renderClipToBox(PlotContext* context, bool on)
+{
+    if (on)
+        context->surface->clipTo(logical(context->areaLeft), logical(context->areaBottom), logical(context->boxRight),
+                                 logical(context->boxTop));
+    else
+        context->surface->clipOff();
+}
+
 void renderFill(PlotContext* context, double left, double bottom, double right, double top, int slot)
 {
     context->surface->fillRect(logical(left), logical(bottom), logical(right), logical(top),

@@ -124,6 +124,8 @@ void renderTriangleMark(PlotContext* context, double px, double py);
 void renderSelectFont(PlotContext* context, int height, int style, int escapement);
 double renderTextWidth(PlotContext* context, const char* text);
 double renderTextHeight(PlotContext* context, const char* text);
+// Keeps the drawing inside the plot box (a zoomed view), or lets it out again.
+void renderClipToBox(PlotContext* context, bool on);
 // Fills a rectangle of page positions with the colour of a slot.
 void renderFill(PlotContext* context, double left, double bottom, double right, double top, int slot);
 // Text with its top left corner at (px, py), in the colour of a slot.

@@ -97,6 +97,14 @@ void RecordingSurface::fillRect(int x1, int y1, int x2, int y2, unsigned colour)
                                  y2 / LOGICAL_PER_PAGE_UNIT, 0, colour});
 }
 
+void RecordingSurface::clipTo(int x1, int y1, int x2, int y2)
+{
+    clips.push_back(RecordedLine{x1 / LOGICAL_PER_PAGE_UNIT, y1 / LOGICAL_PER_PAGE_UNIT, x2 / LOGICAL_PER_PAGE_UNIT,
+                                 y2 / LOGICAL_PER_PAGE_UNIT, 0, 0});
+}
+
+void RecordingSurface::clipOff() {}
+
 TextExtent RecordingSurface::textExtent(const std::string& text)
 {
     double width = 0.0;

@@ -64,6 +64,9 @@ public:
     virtual void textOut(int x, int y, const std::string& text) = 0;   // (x, y) its top left
     // Fills the rectangle between two corners with a colour, over what was drawn before.
     virtual void fillRect(int x1, int y1, int x2, int y2, unsigned colour) = 0;
+    // Keeps what follows inside the rectangle between two corners, until clipOff.
+    virtual void clipTo(int x1, int y1, int x2, int y2) = 0;
+    virtual void clipOff() = 0;
     virtual TextExtent textExtent(const std::string& text) = 0;       // in the current font
     virtual std::vector<std::string> fontFamilies() = 0;
 };
@@ -111,6 +114,8 @@ public:
     void lineTo(int x, int y) override;
     void textOut(int x, int y, const std::string& text) override;
     void fillRect(int x1, int y1, int x2, int y2, unsigned colour) override;
+    void clipTo(int x1, int y1, int x2, int y2) override;
+    void clipOff() override;
     TextExtent textExtent(const std::string& text) override;
     std::vector<std::string> fontFamilies() override;
 
@@ -118,6 +123,7 @@ public:
     std::vector<RecordedText> texts;    // every text, in drawing order
     std::vector<RecordedFont> fonts;    // every font request
     std::vector<RecordedLine> fills;    // every filled rectangle, by two corners (pen width 0)
+    std::vector<RecordedLine> clips;    // every clip rectangle set, by two corners
     SurfaceMapping mapping;             // the last mapping set
     unsigned background;                // the last background colour set
     int passes;                         // passes begun

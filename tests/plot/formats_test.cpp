@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "testutil.h"
@@ -122,6 +123,30 @@ TEST(PlotFormats, EveryTypeFromTheCommandLineReadsBack)
     EXPECT_GT(drawing, 0.02);
     EXPECT_LT(differingShare(png, fromPdf), drawing / 3.0);
     EXPECT_LT(differingShare(fromPdf, png), drawing / 3.0);
+}
+
+// At twice the resolution and twice the pixels, a plot is the same picture: its pens
+// and marks grow with the resolution.
+TEST(PlotFormats, TwiceTheResolutionLooksTheSame)
+{
+    const std::string folder = testTempDir();
+    QImage images[2];
+    for (int k = 0; k < 2; k++) {
+        mkdir((folder + "/config").c_str(), 0700);
+        mkdir((folder + "/config/MOXEL").c_str(), 0700);
+        writeTextFile(folder + "/config/MOXEL/MOXEL.conf",
+                      std::string("[General]\nPlotFileType=2\n") + (k ? "PlotResolution=192\n" : ""));
+        const MoxelRun run = runMoxel(DECAY, "decay", folder, {"-plots", "-plot-size", k ? "960x720" : "480x360"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        images[k] = QImage(QString::fromStdString(folder + "/decay_plot1.png"));
+        ASSERT_FALSE(images[k].isNull());
+    }
+    const QImage halved = images[1].scaled(480, 360, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage blank(images[0].size(), QImage::Format_RGB32);
+    blank.fill(images[0].pixel(0, 0));
+    const double drawing = differingShare(images[0], blank);
+    EXPECT_LT(differingShare(images[0], halved), drawing / 4.0);
+    EXPECT_LT(differingShare(halved, images[0]), drawing / 4.0);
 }
 
 TEST(PlotFormats, BadFormatOrSizeIsABadCommandLine)

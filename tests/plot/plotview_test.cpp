@@ -175,7 +175,7 @@ TEST_F(PlotView, ZoomPanAndBoxMapPagesToDataBothWays)
                                                "FUNCTION y = a * exp(-k * t);\nPLOT ") +
                                    options + ";\nDATA;\n1 7.3\n2 5.6\n3 4.0\n4 2.9\n5 2.3\n6 1.6\n8 0.9\n"));
         plotModelReset();
-        drawn(plotNumber(0));
+        EXPECT_TRUE(drawn(plotNumber(0)).clips.empty()) << "the whole plot is not clipped";
         const PlotLayout before = plotLayout;
         const auto roundTrip = [](const PlotLayout& layout) {
             for (double share : {0.0, 0.3, 1.0}) {
@@ -193,8 +193,12 @@ TEST_F(PlotView, ZoomPanAndBoxMapPagesToDataBothWays)
         const double x = plotLayoutDataX(before, px);
         const double y = plotLayoutDataY(before, py);
         plotViewZoom(0.5, px, py);
-        drawn(plotNumber(0));
+        const RecordingSurface surface = drawn(plotNumber(0));
         const PlotLayout zoomed = plotLayout;
+        // The data stay inside the box: the drawing is clipped to it.
+        ASSERT_EQ(surface.clips.size(), 1u);
+        EXPECT_NEAR(surface.clips[0].x1, zoomed.areaLeft, 0.1);
+        EXPECT_NEAR(surface.clips[0].y2, zoomed.boxTop, 0.1);
         roundTrip(zoomed);
         const double spanBefore = plotLayoutDataX(before, before.boxRight) - plotLayoutDataX(before, before.areaLeft);
         const double spanAfter = plotLayoutDataX(zoomed, zoomed.boxRight) - plotLayoutDataX(zoomed, zoomed.areaLeft);
