@@ -229,6 +229,17 @@ void clipForView(PlotContext* context, bool on)
         renderClipToBox(context, on);
 }
 
+// A zoomed view leaves out what falls wholly outside its box: a mark at (px, py), or a
+// vertical line at px from py to the other end.
+bool outsideView(const PlotContext* context, double px, double py, double otherEnd)
+{
+    if (!plotModel.view.active)
+        return false;
+    const double margin = 2.0 * (context->markHalfWidth + context->markHalfHeight);
+    return px < context->areaLeft - margin || px > context->boxRight + margin ||
+           std::max(py, otherEnd) < context->areaBottom - margin || std::min(py, otherEnd) > context->boxTop + margin;
+}
+
 // The observations' mark positions go to the layout the view reads.
 void keepLayout(const PlotContext* context, bool logOnX, bool logOnY)
 {
@@ -595,8 +606,11 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
             for (int i = 0; i < n; i++) {
                 if (!inside(pairs[2 * i], xRange) || std::isnan(pairs[2 * i + 1]))
                     continue;
-                renderXMark(context, renderPageX(context, pairs[2 * i]), renderPageY(context, pairs[2 * i + 1]));
+                const double px = renderPageX(context, pairs[2 * i]);
+                const double py = renderPageY(context, pairs[2 * i + 1]);
                 marked = true;
+                if (!outsideView(context, px, py, py))
+                    renderXMark(context, px, py);
             }
             if (errors)
                 drawErrorBars(context, pairs, errors, n, xRange);
@@ -613,8 +627,11 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
                     if (!inside(pairs[2 * i], xRange) || std::isnan(y) || !std::isfinite(predicted) ||
                         (ly && predicted <= 0.0))
                         continue;
-                    drawResidualLine(context, renderPageX(context, pairs[2 * i]), renderPageY(context, y),
-                                     renderPageY(context, predicted));
+                    const double px = renderPageX(context, pairs[2 * i]);
+                    const double observedY = renderPageY(context, y);
+                    const double predictedY = renderPageY(context, predicted);
+                    if (!outsideView(context, px, observedY, predictedY))
+                        drawResidualLine(context, px, observedY, predictedY);
                 }
             }
             keepMarks(context, pairs, n, xRange);
@@ -664,7 +681,7 @@ bool drawSeries(PlotContext* context, const double* pairs, int n, const Range& x
         const double py = renderPageY(context, y);
         if (connect && placed)
             renderLineTo(context, px, py);
-        if (mark) {
+        if (mark && !outsideView(context, px, py, py)) {
             if (triangle)
                 renderTriangleMark(context, px, py);
             else
