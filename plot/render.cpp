@@ -622,9 +622,12 @@ double renderTextHeight(PlotContext* context, const char* text)
 
 void renderClipToBox(PlotContext* context, bool on)
 {
+    // A mark centred on the frame stays whole.
+    const double across = context->markHalfWidth + 0.3;
+    const double up = context->markHalfHeight + 0.3;
     if (on)
-        context->surface->clipTo(logical(context->areaLeft), logical(context->areaBottom), logical(context->boxRight),
-                                 logical(context->boxTop));
+        context->surface->clipTo(logical(context->areaLeft - across), logical(context->areaBottom - up),
+                                 logical(context->boxRight + across), logical(context->boxTop + up));
     else
         context->surface->clipOff();
 }
