@@ -182,4 +182,19 @@ TEST_F(BandPlot, BandColourIsReadableInEveryTable)
     }
 }
 
+// The RESIDUAL option's lines: 4.5:1 on the background in every table, and in colour
+// unlike the marks, the curve and the axes they run between.
+TEST_F(BandPlot, ResidualLinesStandOutInEveryTable)
+{
+    for (int table = 0; table < COLOUR_TABLE_COUNT; ++table) {
+        const unsigned residual = colourStandard(table, SLOT_RESIDUAL);
+        const double a = luminance(residual);
+        const double b = luminance(colourStandard(table, SLOT_BACKGROUND));
+        EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 4.5) << table;
+        if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
+            for (int slot : {SLOT_DATA, SLOT_FUNCTION, SLOT_AXES})
+                EXPECT_NE(colourRgb(residual), colourRgb(colourStandard(table, slot))) << table << " " << slot;
+    }
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // What a scientist does with a plot, below the window: log axes and error bars as the
 // plot options give them, the view's zoom and pan with its page <-> data mapping, the
-// mark under the pointer, the legend's corner and the residual lines' colours.
+// mark under the pointer and the legend's corner.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,24 +57,6 @@ bool hasText(const RecordingSurface& surface, const std::string& text)
         if (t.text == text)
             return true;
     return false;
-}
-
-// Relative luminance and contrast ratio (WCAG 2).
-double luminance(unsigned entry)
-{
-    const auto channel = [](int value) {
-        const double c = value / 255.0;
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(colourRed(entry)) + 0.7152 * channel(colourGreen(entry)) +
-           0.0722 * channel(colourBlue(entry));
-}
-
-double contrast(unsigned a, unsigned b)
-{
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 TEST(LogTicks, DecadesCoverTheRangeAndFillTheLength)
@@ -293,18 +275,6 @@ TEST(PlotLegend, LegendTakesTheEmptiestCorner)
                                    30.0, 20.0),
                   c.corner)
             << c.points.size();
-}
-
-TEST(PlotColours, ResidualLinesStandOutInEveryColourSet)
-{
-    for (int table = 0; table < COLOUR_TABLE_COUNT; table++) {
-        const unsigned residual = colourStandard(table, SLOT_RESIDUAL);
-        EXPECT_GE(contrast(residual, colourStandard(table, SLOT_BACKGROUND)), 4.5) << table;
-        // In colour they differ from the marks and the curve they run between.
-        if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
-            for (int slot : {SLOT_DATA, SLOT_FUNCTION, SLOT_AXES})
-                EXPECT_NE(colourRgb(residual), colourRgb(colourStandard(table, slot))) << table << " " << slot;
-    }
 }
 
 // The residual lines are drawn last, over the marks and the curve, and the legend goes
