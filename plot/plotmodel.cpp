@@ -568,8 +568,11 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
             xRange = positiveRange(xRange, pairs, n);
         for (int i = 0; i < 2 * count; i++)
             curve[i] = NOT_A_VALUE;
-        if (xRange.any && spec->xVar->kind == SYM_INPUT)
-            evaluateCurve(spec->xVar, xRange, curve, count, values, lx);
+        // A zoomed view samples the curve over what it shows, so that it stays smooth.
+        const PlotViewRange& view = plotModel.view;
+        const Range curveRange = view.active ? Range{view.xLow, view.xHigh, true} : xRange;
+        if (curveRange.any && spec->xVar->kind == SYM_INPUT)
+            evaluateCurve(spec->xVar, curveRange, curve, count, values, lx);
         dropForLogAxes(curve, count, false, ly);
 
         Range yRange = NO_RANGE;
