@@ -568,11 +568,11 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
             xRange = positiveRange(xRange, pairs, n);
         for (int i = 0; i < 2 * count; i++)
             curve[i] = NOT_A_VALUE;
-        // A zoomed view samples the curve over what it shows, so that it stays smooth.
-        const PlotViewRange& view = plotModel.view;
-        const Range curveRange = view.active ? Range{view.xLow, view.xHigh, true} : xRange;
-        if (curveRange.any && spec->xVar->kind == SYM_INPUT)
-            evaluateCurve(spec->xVar, curveRange, curve, count, values, lx);
+        // A zoomed view samples the curve over the axes it lays out (below), so that it
+        // stays smooth and reaches both sides of the box.
+        const bool zoomed = plotModel.view.active;
+        if (!zoomed && xRange.any && spec->xVar->kind == SYM_INPUT)
+            evaluateCurve(spec->xVar, xRange, curve, count, values, lx);
         dropForLogAxes(curve, count, false, ly);
 
         Range yRange = NO_RANGE;
@@ -601,6 +601,12 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
         if (renderLayout(context, LAYOUT_CURVE, frame)) {
             renderAxes(context, frame);
             keepLayout(context, frame.logX, frame.logY);
+            if (zoomed && spec->xVar->kind == SYM_INPUT) {
+                const Range shown = {renderDataX(context, context->areaLeft), renderDataX(context, context->boxRight),
+                                     true};
+                evaluateCurve(spec->xVar, shown, curve, count, values, lx);
+                dropForLogAxes(curve, count, false, ly);
+            }
             if (titleShown(spec))
                 renderTitle(context, spec->title);
             clipForView(context, true);

@@ -177,13 +177,23 @@ TEST_F(PlotView, ZoomPanAndBoxMapPagesToDataBothWays)
         plotViewZoom(0.5, px, py);
         const RecordingSurface surface = drawn(plotNumber(0));
         const PlotLayout zoomed = plotLayout;
-        // The data stay inside the box: the drawing is clipped to it.
+        // The data stay inside the box: the drawing is clipped to it ...
         ASSERT_EQ(surface.clips.size(), 1u);
         // ... widened by half a mark, so that a mark on the frame stays whole.
         EXPECT_LT(surface.clips[0].x1, zoomed.areaLeft - 0.5);
         EXPECT_GT(surface.clips[0].x1, zoomed.areaLeft - 2.0);
         EXPECT_GT(surface.clips[0].y2, zoomed.boxTop + 0.5);
         EXPECT_LT(surface.clips[0].y2, zoomed.boxTop + 2.0);
+        // The curve is sampled over the box it shows, from one side to the other.
+        const unsigned fit = colourRgb(plotColours.entry[COLOURS_SAVED][SLOT_FUNCTION]);
+        double curveLeft = 1e300, curveRight = -1e300;
+        for (const RecordedLine& line : surface.lines)
+            if (line.colour == fit) {
+                curveLeft = std::min({curveLeft, line.x1, line.x2});
+                curveRight = std::max({curveRight, line.x1, line.x2});
+            }
+        EXPECT_NEAR(curveLeft, zoomed.areaLeft, 0.15);
+        EXPECT_NEAR(curveRight, zoomed.boxRight, 0.15);
         roundTrip(zoomed);
         const double spanBefore = plotLayoutDataX(before, before.boxRight) - plotLayoutDataX(before, before.areaLeft);
         const double spanAfter = plotLayoutDataX(zoomed, zoomed.boxRight) - plotLayoutDataX(zoomed, zoomed.areaLeft);
