@@ -298,6 +298,9 @@ void CMainFrame::createViews()
         else
             statusBar()->showMessage(text);
     });
+    connect(plot, &CPlotView::observationChosen, this, [this](int observation) {
+        showNotice(CPlotView::observationText(observation).replace(QLatin1Char('\n'), QStringLiteral(", ")));
+    });
     stack = new QStackedWidget;
     stack->addWidget(splitter);
     stack->addWidget(plot);

@@ -398,6 +398,8 @@ TEST_F(WindowTest, PlotViewReadsZoomsAndCopies)
     QApplication::sendEvent(view, &press);
     QApplication::sendEvent(view, &release);
     EXPECT_EQ(view->selectedObservation(), 2);
+    EXPECT_TRUE(frame->statusNotice().startsWith(QStringLiteral("Observation 3, x = 2, y = 7.5, Observed: 7.5")))
+        << frame->statusNotice().toStdString();
 
     // Zoom in from the menu, then reset.
     const PlotLayout whole = plotLayout;
