@@ -37,7 +37,6 @@
 #include "app/editview.h"
 #include "plot/colours.h"
 #include "plot/export.h"
-#include "plot/settings.h"
 #include "support/allocator.h"
 
 namespace {
@@ -222,7 +221,7 @@ SavePlotDialog::SavePlotDialog(QWidget* parent, const QString& proposedName)
     setWindowTitle(QStringLiteral("Write plot image to disk file"));
     const PlotFileSettings stored = exportReadSettings();
     // Line art keeps its edges in PNG: the first save proposes it.
-    const int storedType = settingsReadInt("PlotFileType") < 0 ? PLOT_FILE_PNG : stored.fileType;
+    const int storedType = stored.typeStored ? stored.fileType : PLOT_FILE_PNG;
     nameBox->setText(proposedName.isEmpty() ? QString::fromStdString(stored.fileName)
                                             : savePlotWithExtension(proposedName, storedType));
     nameBox->setMinimumWidth(fontMetrics().averageCharWidth() * 50);

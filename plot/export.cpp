@@ -263,7 +263,8 @@ PlotFileSettings exportReadSettings()
 {
     PlotFileSettings fileSettings;
     fileSettings.fileType = settingsReadInt("PlotFileType");
-    if (fileSettings.fileType < 0 || fileSettings.fileType >= PLOT_FILE_TYPE_COUNT)
+    fileSettings.typeStored = fileSettings.fileType >= 0 && fileSettings.fileType < PLOT_FILE_TYPE_COUNT;
+    if (!fileSettings.typeStored)
         fileSettings.fileType = PLOT_FILE_JPEG;
     fileSettings.width = settingsReadInt("BMPwidth");
     if (fileSettings.width <= 0)

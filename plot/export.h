@@ -41,6 +41,7 @@ struct PlotFileSettings {
     int height;             // pixels
     std::string fileName;   // output file
     int dotsPerInch = PLOT_RESOLUTION_DEFAULT;  // resolution: pens and the size of a vector page
+    bool typeStored = false;    // the type was read from the settings, not defaulted
 };
 
 // Reads the settings with their defaults: JPEG unless the type is one of the others,
