@@ -137,8 +137,9 @@ void CPlotView::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing, true);
     const double toX = width() / plotLayout.pageWidth;
     const double toY = height() / plotLayout.pageHeight;
-    if (selected >= 0 && 2 * static_cast<size_t>(selected) + 1 < plotLayout.marks.size() &&
-        !std::isnan(plotLayout.marks[2 * selected])) {
+    const bool marked = selected >= 0 && selectedIn == plotModel.currentPlot &&
+                        2 * static_cast<size_t>(selected) + 1 < plotLayout.marks.size();
+    if (marked && !std::isnan(plotLayout.marks[2 * selected])) {
         const QPointF centre(plotLayout.marks[2 * selected] * toX, height() - plotLayout.marks[2 * selected + 1] * toY);
         painter.setPen(QPen(palette().color(QPalette::Highlight), 2.0));
         painter.setBrush(Qt::NoBrush);
@@ -307,6 +308,7 @@ void CPlotView::mouseReleaseEvent(QMouseEvent* event)
         const int mark = markAt(point);
         if (mark >= 0) {
             selected = mark;
+            selectedIn = plotModel.currentPlot;
             Q_EMIT observationChosen(mark);
             update();
         }

@@ -155,6 +155,7 @@ private:
     bool panning = false;
     bool boxing = false;        // a rubber band is being drawn
     int selected = -1;          // the observation chosen by a click, -1 none
+    const void* selectedIn = nullptr;   // the plot it was chosen in
 };
 
 // Draws the current plot on a painter's device: a window (screen colours), a printer
