@@ -1,7 +1,7 @@
 // Bands on the function plot, drawn on the recording surface: two lines per band in the
 // band colour around the curve, a legend line naming the level and the band, the y range
-// widened to hold them, one line of text instead when no band can be given, and a band
-// colour that stands out in every standard table.
+// widened to hold them, one line of text instead when no band can be given, and band and
+// residual colours that stand out in every standard table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -167,34 +167,30 @@ double luminance(unsigned entry)
            0.0722 * channel(colourBlue(entry));
 }
 
-// In every standard table the band lines stand out from the background (3:1, as the
-// curve) and differ from the curve's colour wherever the table has colours at all.
-TEST_F(BandPlot, BandColourIsReadableInEveryTable)
+// In every standard table the band lines and the RESIDUAL option's lines stand out from
+// the background (the bands 3:1, as the curve; the short residual lines 4.5:1) and, in
+// the tables that have colours at all, differ from what they run beside.
+TEST_F(BandPlot, BandAndResidualColoursAreReadableInEveryTable)
 {
-    for (int table = 0; table < COLOUR_TABLE_COUNT; ++table) {
-        const unsigned band = colourStandard(table, SLOT_BAND);
-        const double a = luminance(band);
-        const double b = luminance(colourStandard(table, SLOT_BACKGROUND));
-        EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 3.0) << table;
-        EXPECT_GE(colourWidth(band), 1) << table;
-        if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
-            EXPECT_NE(colourRgb(band), colourRgb(colourStandard(table, SLOT_FUNCTION))) << table;
-    }
-}
-
-// The RESIDUAL option's lines: 4.5:1 on the background in every table, and in colour
-// unlike the marks, the curve and the axes they run between.
-TEST_F(BandPlot, ResidualLinesStandOutInEveryTable)
-{
-    for (int table = 0; table < COLOUR_TABLE_COUNT; ++table) {
-        const unsigned residual = colourStandard(table, SLOT_RESIDUAL);
-        const double a = luminance(residual);
-        const double b = luminance(colourStandard(table, SLOT_BACKGROUND));
-        EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 4.5) << table;
-        if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
-            for (int slot : {SLOT_DATA, SLOT_FUNCTION, SLOT_AXES})
-                EXPECT_NE(colourRgb(residual), colourRgb(colourStandard(table, slot))) << table << " " << slot;
-    }
+    const struct {
+        int slot;
+        double contrast;
+        std::vector<int> unlike;
+    } lines[] = {
+        {SLOT_BAND, 3.0, {SLOT_FUNCTION}},
+        {SLOT_RESIDUAL, 4.5, {SLOT_DATA, SLOT_FUNCTION, SLOT_AXES}},
+    };
+    for (const auto& l : lines)
+        for (int table = 0; table < COLOUR_TABLE_COUNT; ++table) {
+            const unsigned entry = colourStandard(table, l.slot);
+            const double a = luminance(entry);
+            const double b = luminance(colourStandard(table, SLOT_BACKGROUND));
+            EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), l.contrast) << table << " " << l.slot;
+            EXPECT_GE(colourWidth(entry), 1) << table;
+            if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
+                for (int other : l.unlike)
+                    EXPECT_NE(colourRgb(entry), colourRgb(colourStandard(table, other))) << table << " " << other;
+        }
 }
 
 }  // namespace
