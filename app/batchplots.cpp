@@ -19,9 +19,10 @@ struct BatchPlotsState {
     int argc;                   // QGuiApplication keeps a reference to it
     char name[8];               // the program name it is shown
     char* argv[2];              // name and the terminating null
+    PlotBatchFormat format;     // -plot-format and -plot-size
 };
 
-BatchPlotsState batchPlots = {1, "moxel", {nullptr, nullptr}};
+BatchPlotsState batchPlots = {1, "moxel", {nullptr, nullptr}, {}};
 
 // Qt's remarks about the environment (a missing runtime folder, say) are not the
 // user's business in batch mode; its errors still reach standard error.
@@ -43,10 +44,17 @@ bool savePlots(const char* programPath, const char* suffix)
         application = std::make_unique<QGuiApplication>(batchPlots.argc, batchPlots.argv);
         windowUseCNumbers();   // the plots' labels keep decimal points
     }
-    return exportAllPlots(programPath, suffix);
+    return exportAllPlots(programPath, suffix, batchPlots.format);
 }
 
 }  // namespace
+
+void batchSetPlotFormat(int fileType, int width, int height)
+{
+    batchPlots.format.fileType = fileType;
+    batchPlots.format.width = width;
+    batchPlots.format.height = height;
+}
 
 bool batchSavePlots(const char* programPath)
 {

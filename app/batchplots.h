@@ -6,6 +6,9 @@
 // QT_QPA_PLATFORM names another. True when every plot was written, or there was none.
 bool batchSavePlots(const char* programPath);
 
+// The type and size -plot-format and -plot-size ask for (-1 and 0 keep the settings').
+void batchSetPlotFormat(int fileType, int width, int height);
+
 // After a preview: the plots at the starting values, as PROGRAM_previewK.jpg (or .bmp), so
 // that the fitted plots of an earlier run stay as they are.
 bool batchSavePreviewPlots(const char* programPath);

@@ -27,6 +27,37 @@ const char* optionWord(const char* arg)
     return nullptr;
 }
 
+// ORDER TYPE: the plot file types by the words -plot-format takes.
+constexpr const char* PLOT_FORMAT_WORDS[][2] = {
+    {"jpg", "jpeg"}, {"bmp", "bmp"}, {"png", "png"}, {"svg", "svg"}, {"pdf", "pdf"},
+};
+constexpr int PLOT_SIDE_MAX = 20000;
+
+int plotFormatOfWord(const char* word)
+{
+    for (int type = 0; type < int(sizeof PLOT_FORMAT_WORDS / sizeof PLOT_FORMAT_WORDS[0]); type++)
+        if (strcasecmp(word, PLOT_FORMAT_WORDS[type][0]) == 0 || strcasecmp(word, PLOT_FORMAT_WORDS[type][1]) == 0)
+            return type;
+    return -1;
+}
+
+// "WxH" (or "W*H") in whole pixels, each side 1..PLOT_SIDE_MAX.
+bool readPlotSize(const char* text, int* width, int* height)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long w = strtol(text, &end, 10);
+    if (end == text || (*end != 'x' && *end != 'X' && *end != '*'))
+        return false;
+    const char* second = end + 1;
+    const long h = strtol(second, &end, 10);
+    if (end == second || *end != '\0' || errno != 0 || w < 1 || h < 1 || w > PLOT_SIDE_MAX || h > PLOT_SIDE_MAX)
+        return false;
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return true;
+}
+
 bool makeFolder(const std::string& path)
 {
     for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
@@ -64,6 +95,17 @@ CommandLine commandLineParse(int argc, char** argv)
                 i++;
         } else if (strcasecmp(word, "plots") == 0) {
             commandLine.plots = true;
+        } else if (strcasecmp(word, "plot-format") == 0 || strcasecmp(word, "plot-size") == 0) {
+            const bool format = strcasecmp(word, "plot-format") == 0;
+            const char* value = i + 1 < argc ? argv[i + 1] : "";
+            const bool good = format ? (commandLine.plotFormat = plotFormatOfWord(value)) >= 0
+                                     : readPlotSize(value, &commandLine.plotWidth, &commandLine.plotHeight);
+            if (i + 1 < argc)
+                i++;
+            if (!good) {
+                printf("Invalid command option: %s %s\n", word, value);
+                commandLine.invalidOption = true;
+            }
         } else if (strcasecmp(word, "preview") == 0) {
             commandLine.preview = true;
         } else if (strcasecmp(word, "h") == 0 || strcasecmp(word, "help") == 0 || strcasecmp(word, "-help") == 0) {

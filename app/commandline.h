@@ -12,6 +12,9 @@ struct CommandLine {
     std::string programPath;    // the value after -run; empty if none
     std::string documentPath;   // the first document name; empty if none
     bool preview;               // -preview given: with -run, the model at the start values only
+    int plotFormat = -1;        // -plot-format: the plot file type (0 jpg, 1 bmp, 2 png, 3 svg, 4 pdf), -1 none
+    int plotWidth = 0;          // -plot-size WxH: pixels, 0 none
+    int plotHeight = 0;
 };
 
 // Large blocks (the data store, the solver's arrays, the result columns) always come
@@ -28,7 +31,10 @@ constexpr const char* COMMAND_LINE_USAGE =
     "\n"
     "  -run PROGRAM.mxl  run the analysis without a window; the listing goes to standard\n"
     "                    output and to PROGRAM.lst\n"
-    "  -plots            with -run: also save every plot as PROGRAM_plotK.jpg (or .bmp)\n"
+    "  -plots            with -run: also save every plot as PROGRAM_plotK.jpg (or the type\n"
+    "                    of the settings)\n"
+    "  -plot-format TYPE with -plots: png, svg, pdf, jpg or bmp instead of the settings' type\n"
+    "  -plot-size WxH    with -plots: the size in pixels instead of the settings' size\n"
     "  -preview          with -run: evaluate the model at the start values, without fitting;\n"
     "                    no files are written except, with -plots, PROGRAM_previewK.jpg\n"
     "                    (exit status 0 when it can be computed everywhere, else 1)\n"

@@ -1,6 +1,8 @@
 // Dialogs of the window.
 #include "app/dialogs.h"
 
+#include <cmath>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QColorDialog>
@@ -178,10 +180,9 @@ QString savePlotSwitchName(const QString& name, int fileType)
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot <= fileStart)
         return name;
-    const QChar wanted = fileType == PLOT_FILE_BMP ? QLatin1Char('b') : QLatin1Char('j');
-    if (dot + 1 < name.size() && name[dot + 1].toLower() == wanted)
+    if (exportTypeOfName(name.mid(dot).toStdString()) == fileType)
         return name;
-    return name.left(dot) + (fileType == PLOT_FILE_BMP ? QStringLiteral(".bmp") : QStringLiteral(".jpg"));
+    return name.left(dot) + QLatin1String(exportExtension(fileType));
 }
 
 QString savePlotWithExtension(const QString& name, int fileType)
@@ -189,41 +190,70 @@ QString savePlotWithExtension(const QString& name, int fileType)
     const qsizetype fileStart = name.lastIndexOf(QLatin1Char('/')) + 1;
     if (name.isEmpty() || fileStart == name.size() || name.lastIndexOf(QLatin1Char('.')) > fileStart)
         return name;
-    return name + (fileType == PLOT_FILE_BMP ? QStringLiteral(".bmp") : QStringLiteral(".jpg"));
+    return name + QLatin1String(exportExtension(fileType));
 }
+
+namespace {
+
+constexpr double MILLIMETRES_PER_INCH = 25.4;
+
+// ORDER TYPE: the buttons of the plot file types.
+constexpr const char* TYPE_BUTTON_TEXTS[PLOT_FILE_TYPE_COUNT] = {
+    "JPG image file", "BMP image file", "PNG image file", "SVG drawing", "PDF document",
+};
+const char* const TYPE_FILTERS[PLOT_FILE_TYPE_COUNT] = {
+    "JPG image file (*.jpg *.jpeg)", "BMP image file (*.bmp)", "PNG image file (*.png)", "SVG drawing (*.svg)",
+    "PDF document (*.pdf)",
+};
+
+}  // namespace
 
 SavePlotDialog::SavePlotDialog(QWidget* parent, const QString& proposedName)
     : QDialog(parent), nameBox(new QLineEdit), widthBox(new QLineEdit), heightBox(new QLineEdit),
-      jpegButton(new QRadioButton(QStringLiteral("JPG image file"))),
-      bmpButton(new QRadioButton(QStringLiteral("BMP image file"))),
-      coloursButton(new QPushButton(QStringLiteral("Set colors"))),
+      jpegButton(new QRadioButton(QLatin1String(TYPE_BUTTON_TEXTS[PLOT_FILE_JPEG]))),
+      bmpButton(new QRadioButton(QLatin1String(TYPE_BUTTON_TEXTS[PLOT_FILE_BMP]))),
+      pngButton(new QRadioButton(QLatin1String(TYPE_BUTTON_TEXTS[PLOT_FILE_PNG]))),
+      svgButton(new QRadioButton(QLatin1String(TYPE_BUTTON_TEXTS[PLOT_FILE_SVG]))),
+      pdfButton(new QRadioButton(QLatin1String(TYPE_BUTTON_TEXTS[PLOT_FILE_PDF]))), unitBox(new QComboBox),
+      resolutionBox(new QLineEdit), coloursButton(new QPushButton(QStringLiteral("Set colors"))),
       browseButton(new QPushButton(QStringLiteral("&Browse..."))), fileType(PLOT_FILE_JPEG)
 {
     setWindowTitle(QStringLiteral("Write plot image to disk file"));
     const PlotFileSettings stored = exportReadSettings();
-    const int storedType = stored.fileType == PLOT_FILE_BMP ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
+    // Line art keeps its edges in PNG: the first save proposes it.
+    const int storedType = stored.typeStored ? stored.fileType : PLOT_FILE_PNG;
     nameBox->setText(proposedName.isEmpty() ? QString::fromStdString(stored.fileName)
                                             : savePlotWithExtension(proposedName, storedType));
     nameBox->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
     nameBox->setMaxLength(399);
     widthBox->setText(QString::number(stored.width));
     heightBox->setText(QString::number(stored.height));
-    fileType = stored.fileType == PLOT_FILE_BMP ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
-    (fileType == PLOT_FILE_BMP ? bmpButton : jpegButton)->setChecked(true);
-    connect(jpegButton, &QRadioButton::clicked, this, [this] { chooseType(PLOT_FILE_JPEG); });
-    connect(bmpButton, &QRadioButton::clicked, this, [this] { chooseType(PLOT_FILE_BMP); });
+    resolutionBox->setText(QString::number(stored.dotsPerInch));
+    unitBox->addItem(QStringLiteral("pixels"));
+    unitBox->addItem(QStringLiteral("millimetres"));
+    connect(unitBox, &QComboBox::currentIndexChanged, this, &SavePlotDialog::switchUnits);
+    fileType = storedType;
+    typeButton(fileType)->setChecked(true);
+    for (int type = 0; type < PLOT_FILE_TYPE_COUNT; type++)
+        connect(typeButton(type), &QRadioButton::clicked, this, [this, type] { chooseType(type); });
 
     QGridLayout* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("File name:")), 0, 0);
     grid->addWidget(nameBox, 0, 1, 1, 3);
     grid->addWidget(browseButton, 0, 4);
     connect(browseButton, &QPushButton::clicked, this, &SavePlotDialog::browse);
-    grid->addWidget(new QLabel(QStringLiteral("Width (pixels):")), 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Width:")), 1, 0);
     grid->addWidget(widthBox, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Height (pixels):")), 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Height:")), 1, 2);
     grid->addWidget(heightBox, 1, 3);
-    grid->addWidget(jpegButton, 2, 0, 1, 2);
-    grid->addWidget(bmpButton, 2, 2, 1, 2);
+    grid->addWidget(unitBox, 1, 4);
+    grid->addWidget(new QLabel(QStringLiteral("Resolution (dpi):")), 2, 0);
+    grid->addWidget(resolutionBox, 2, 1);
+    grid->addWidget(pngButton, 3, 0, 1, 2);
+    grid->addWidget(svgButton, 3, 2, 1, 2);
+    grid->addWidget(pdfButton, 3, 4);
+    grid->addWidget(jpegButton, 4, 0, 1, 2);
+    grid->addWidget(bmpButton, 4, 2, 1, 2);
     QDialogButtonBox* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->addButton(coloursButton, QDialogButtonBox::ActionRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &SavePlotDialog::accept);
@@ -238,11 +268,17 @@ SavePlotDialog::SavePlotDialog(QWidget* parent, const QString& proposedName)
     nameBox->setFocus();
 }
 
+QRadioButton* SavePlotDialog::typeButton(int type) const
+{
+    QRadioButton* const all[PLOT_FILE_TYPE_COUNT] = {jpegButton, bmpButton, pngButton, svgButton, pdfButton};
+    return all[type >= 0 && type < PLOT_FILE_TYPE_COUNT ? type : PLOT_FILE_JPEG];
+}
+
 void SavePlotDialog::chooseType(int type)
 {
     fileType = type;
-    jpegButton->setChecked(type == PLOT_FILE_JPEG);
-    bmpButton->setChecked(type == PLOT_FILE_BMP);
+    for (int other = 0; other < PLOT_FILE_TYPE_COUNT; other++)
+        typeButton(other)->setChecked(other == type);
     nameBox->setText(savePlotSwitchName(nameBox->text(), type));
 }
 
@@ -251,8 +287,50 @@ QString SavePlotDialog::fileName() const
     return nameBox->text();
 }
 
+int SavePlotDialog::resolution() const
+{
+    int dpi = 0;
+    return readDecimal(resolutionBox, &dpi) && dpi > 0 && dpi <= PLOT_RESOLUTION_MAX ? dpi : 0;
+}
+
+// Writes the size boxes in the units chosen now, through the resolution.
+void SavePlotDialog::switchUnits(int index)
+{
+    const int dpi = resolution();
+    if (index == shownUnits || dpi == 0)
+        return;
+    for (QLineEdit* box : {widthBox, heightBox}) {
+        bool ok = false;
+        const double value = box->text().trimmed().toDouble(&ok);
+        if (!ok)
+            continue;
+        box->setText(index == 1 ? QString::number(value / dpi * MILLIMETRES_PER_INCH, 'f', 1)
+                                : QString::number(std::lround(value / MILLIMETRES_PER_INCH * dpi)));
+    }
+    shownUnits = index;
+}
+
 bool SavePlotDialog::readBoxes(int* width, int* height, QString* message) const
 {
+    const int dpi = resolution();
+    if (dpi == 0) {
+        *message = QStringLiteral("The resolution must be a whole number of dots per inch from 1 to %1.")
+                       .arg(PLOT_RESOLUTION_MAX);
+        return false;
+    }
+    if (unitBox->currentIndex() == 1) {
+        bool wide = false;
+        bool high = false;
+        const double w = widthBox->text().trimmed().toDouble(&wide);
+        const double h = heightBox->text().trimmed().toDouble(&high);
+        if (!wide || !high || !(w > 0.0) || !(h > 0.0) || w > 1e5 || h > 1e5) {
+            *message = QStringLiteral("The width and the height must be numbers of millimetres.");
+            return false;
+        }
+        *width = static_cast<int>(std::lround(w / MILLIMETRES_PER_INCH * dpi));
+        *height = static_cast<int>(std::lround(h / MILLIMETRES_PER_INCH * dpi));
+        return true;
+    }
     if (!readDecimal(widthBox, width) || !readDecimal(heightBox, height)) {
         *message = QStringLiteral("The width and the height must be whole numbers of pixels.");
         return false;
@@ -266,10 +344,11 @@ void SavePlotDialog::browse()
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     // The question about an existing file comes once, when the dialog is confirmed.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    const QStringList filters = {QStringLiteral("JPG image file (*.jpg *.jpeg)"),
-                                 QStringLiteral("BMP image file (*.bmp)")};
+    QStringList filters;
+    for (const char* filter : TYPE_FILTERS)
+        filters.append(QLatin1String(filter));
     dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters[fileType == PLOT_FILE_BMP ? 1 : 0]);
+    dialog.selectNameFilter(filters[fileType]);
     const QFileInfo current(nameBox->text());
     if (!nameBox->text().isEmpty()) {
         dialog.setDirectory(current.absolutePath());
@@ -279,12 +358,10 @@ void SavePlotDialog::browse()
         return;
     // A name's own extension tells the type; without one the chosen filter does.
     const QString chosen = dialog.selectedFiles().first();
-    const QString suffix = QFileInfo(chosen).suffix().toLower();
-    int chosenType = dialog.selectedNameFilter() == filters[1] ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
-    if (suffix.startsWith(QLatin1Char('b')))
-        chosenType = PLOT_FILE_BMP;
-    else if (suffix.startsWith(QLatin1Char('j')))
-        chosenType = PLOT_FILE_JPEG;
+    int chosenType = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
+    const int named = exportTypeOfName(QFileInfo(chosen).fileName().toStdString());
+    if (named >= 0 && !QFileInfo(chosen).suffix().isEmpty())
+        chosenType = named;
     nameBox->setText(savePlotWithExtension(chosen, chosenType));
     chooseType(chosenType);
 }
@@ -318,6 +395,7 @@ void SavePlotDialog::accept()
     chosen.width = width;
     chosen.height = height;
     chosen.fileName = fileName().toStdString();
+    chosen.dotsPerInch = resolution();
     exportStoreSettings(chosen);
     QDialog::accept();
 }

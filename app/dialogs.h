@@ -2,6 +2,7 @@
 // the memory listing, the first-start offer, the tutorial and the manual viewer.
 #pragma once
 
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QString>
@@ -47,8 +48,8 @@ private:
 QString progressElapsedText(qint64 milliseconds);
 
 // The save-plot dialog's rule for the name when the file type is switched: a name
-// whose file part has a '.' after its first character gets ".jpg" (or ".bmp") from its
-// last '.' on, unless the letter after that '.' is already 'j' (or 'b') in any case.
+// whose file part has a '.' after its first character gets the type's extension from its
+// last '.' on, unless that extension already names the type (".jpeg" does JPEG), in any case.
 QString savePlotSwitchName(const QString& name, int fileType);
 
 // The name with the extension of the file type added when its file part has none.
@@ -61,10 +62,12 @@ class SavePlotDialog : public QDialog {
     Q_OBJECT
 public:
     explicit SavePlotDialog(QWidget* parent, const QString& proposedName = QString());
-    void chooseType(int fileType);      // as a click on "JPG image file" or "BMP image file"
+    void chooseType(int fileType);      // as a click on the type's button
     QString fileName() const;
-    // Reads the boxes; false with *message set when a size is not a whole number.
+    // Reads the boxes into pixels; false with *message set when a size is not a whole
+    // number of pixels (or a number of millimetres) or the resolution is unusable.
     bool readBoxes(int* width, int* height, QString* message) const;
+    int resolution() const;             // dots per inch in the box, 0 when unusable
     // Adds the extension, asks before an existing file is replaced (No keeps the
     // dialog open) and stores the four settings.
     void accept() override;
@@ -75,11 +78,19 @@ public:
     QLineEdit* heightBox;
     QRadioButton* jpegButton;
     QRadioButton* bmpButton;
+    QRadioButton* pngButton;
+    QRadioButton* svgButton;
+    QRadioButton* pdfButton;
+    QComboBox* unitBox;                 // "pixels" or "millimetres"
+    QLineEdit* resolutionBox;           // dots per inch
     QPushButton* coloursButton;         // "Set colors": the colour dialog of the saved set
     QPushButton* browseButton;          // "Browse...": the file chooser
 
 private:
+    QRadioButton* typeButton(int type) const;
+    void switchUnits(int index);
     int fileType;
+    int shownUnits = 0;                 // unitBox's index the boxes are written in
 };
 
 constexpr int COLOUR_ROW_COUNT = 11;

@@ -286,6 +286,15 @@ void CMainFrame::createViews()
     parameterTable = new CParameterView;
     variableTable = new CVariableView;
     plot = new CPlotView;
+    connect(plot, &CPlotView::pointerText, this, [this](const QString& text) {
+        if (text.isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(text);
+    });
+    connect(plot, &CPlotView::observationChosen, this, [this](int observation) {
+        showNotice(CPlotView::observationText(observation).replace(QLatin1Char('\n'), QStringLiteral(", ")));
+    });
     stack = new QStackedWidget;
     stack->addWidget(splitter);
     stack->addWidget(plot);
@@ -361,9 +370,14 @@ void CMainFrame::createActions()
     connect(a, &QAction::triggered, this, [this] {
         if (active == VIEW_ANALYSIS)
             listing->copy();
+        else if (active == VIEW_PLOT)
+            plot->copyToClipboard();
         else
             editor->copy();
     });
+    a = makeAction(this, "editCopyPlot", QStringLiteral("Copy p&lot"));
+    a->setToolTip(QStringLiteral("Put the plot on the clipboard as an image and as SVG"));
+    connect(a, &QAction::triggered, this, [this] { plot->copyToClipboard(); });
     a = makeAction(this, "editPaste", QStringLiteral("&Paste"),
                    {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     a->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
@@ -417,6 +431,16 @@ void CMainFrame::createActions()
         a = makeAction(this, name.c_str(), QLatin1String(colourSetNames[set]));
         connect(a, &QAction::triggered, this, [this, set] { chooseColours(set); });
     }
+    a = makeAction(this, "viewZoomIn", QStringLiteral("Zoom &in"), {QKeySequence(Qt::CTRL | Qt::Key_Plus),
+                                                                    QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    connect(a, &QAction::triggered, this, [this] { plot->zoomIn(); });
+    a = makeAction(this, "viewZoomOut", QStringLiteral("Zoom &out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
+    connect(a, &QAction::triggered, this, [this] { plot->zoomOut(); });
+    a = makeAction(this, "viewZoomReset", QStringLiteral("R&eset zoom"), {QKeySequence(Qt::CTRL | Qt::Key_0)});
+    connect(a, &QAction::triggered, this, [this] { plot->resetView(); });
+    a = makeAction(this, "viewAxes", QStringLiteral("A&xis ranges..."));
+    connect(a, &QAction::triggered, this, [this] { plot->editAxes(); });
+
     a = makeAction(this, "savePlot", QStringLiteral("Save-&plot"));
     connect(a, &QAction::triggered, this, &CMainFrame::savePlot);
     // The toolbar's button for the same command carries an icon, which the menu bar
@@ -501,7 +525,8 @@ void CMainFrame::createMenus()
 
     QMenu* edit = addMenu("editMenu", QStringLiteral("&Edit"));
     for (const char* name : {"editUndo", "editRedo", "", "editCut", "editCopy", "editPaste", "", "editFind",
-                             "editFindNext", "editFindPrevious", "editReplace", "", "editInsertFile"}) {
+                             "editFindNext", "editFindPrevious", "editReplace", "", "editInsertFile", "",
+                             "editCopyPlot"}) {
         if (*name)
             edit->addAction(action(name));
         else
@@ -533,6 +558,9 @@ void CMainFrame::createMenus()
     plotMenu->menuAction()->setVisible(false);
     view->addAction(action("viewVariables"));
     view->addAction(action("viewParameters"));
+    view->addSeparator();
+    for (const char* name : {"viewZoomIn", "viewZoomOut", "viewZoomReset", "viewAxes"})
+        view->addAction(action(name));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
 
     QMenu* colours = addMenu("coloursMenu", QStringLiteral("&Colors"));
@@ -697,7 +725,8 @@ void CMainFrame::updateCommands()
     plotAction->setEnabled(plotsReady && plotCount() > 0);
     plotAction->setChecked(active == VIEW_PLOT);
     plotMenu->menuAction()->setVisible(false);
-    for (const char* name : {"savePlot", "savePlotButton"})
+    for (const char* name : {"savePlot", "savePlotButton", "editCopyPlot", "viewZoomIn", "viewZoomOut", "viewZoomReset",
+                             "viewAxes"})
         action(name)->setEnabled(plotsReady && active == VIEW_PLOT && plotModel.currentPlot);
     const PlotSpec* shown = plotModel.currentPlot;
     action("saveBandTable")->setEnabled(completed && active == VIEW_PLOT && shown && shown->plotKind == PLOT_FUNCTION &&
@@ -1040,6 +1069,7 @@ void CMainFrame::savePlot()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool written = exportPlot(plotModel.currentPlot, chosen);
     QApplication::restoreOverrideCursor();
+    plot->update();     // the view reads the layout of its own pass again
     if (written) {
         // Told in the status bar: a box to dismiss after every save is in the way.
         char text[600];

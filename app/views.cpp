@@ -23,8 +23,10 @@
 #include "analysis/preview.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "lang/data.h"
 #include "lang/symbols.h"
 #include "plot/colours.h"
+#include "plot/export.h"
 #include "plot/painter.h"
 #include "plot/plotmodel.h"
 #include "plot/surface.h"
@@ -458,17 +460,6 @@ void ReportView::hideEvent(QHideEvent* event)
     QTreeWidget::hideEvent(event);
 }
 
-CPlotView::CPlotView(QWidget* parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void CPlotView::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    viewsDrawPlot(&painter, SURFACE_WINDOW, rect(), logicalDpiX(), logicalDpiY());
-}
-
 void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double dpiX, double dpiY)
 {
     const int set = surfaceKind == SURFACE_PRINTER ? COLOURS_PRINTED
@@ -479,7 +470,13 @@ void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double
         return;
     painter->save();
     painter->translate(area.topLeft());
-    const SurfaceDevice device = {surfaceKind, area.width(), area.height(), dpiX, dpiY};
+    SurfaceDevice device = {surfaceKind, area.width(), area.height(), dpiX, dpiY};
+    // The printer and the window (but for a dense plot) are antialiased; the window's
+    // pens are counted in its logical pixels, so that they grow with the device pixel
+    // ratio, a printer's by its resolution. Images keep the exact colours of their set.
+    device.antialias = surfaceKind != SURFACE_IMAGE && (surfaceKind == SURFACE_PRINTER ||
+                                                        observationCount <= PAINTER_ANTIALIAS_LIMIT);
+    device.penScale = surfaceKind == SURFACE_PRINTER ? dpiX / PLOT_RESOLUTION_DEFAULT : 1.0;
     std::unique_ptr<PlotSurface> surface = painterMakeSurface(painter, device);
     plotDraw(surface.get(), set, plotModel.currentPlot);
     painter->restore();

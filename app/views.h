@@ -115,13 +115,47 @@ public:
     void rebuild() override;
 };
 
+// The plot, which the user zooms (the wheel, +, -), pans (a drag, the arrow keys),
+// zooms to a box (a drag with the right button or with Shift) and resets (Home, a double
+// click); the pointer's data values go to the status bar, a mark's observation to its
+// tooltip, and a click on a mark chooses that observation.
 class CPlotView : public QWidget {
     Q_OBJECT
 public:
     explicit CPlotView(QWidget* parent = nullptr);
+    void zoomIn();
+    void zoomOut();
+    void resetView();
+    void editAxes();            // the axis dialog: from, to and log for each axis
+    void copyToClipboard();     // the plot as an image and as SVG, at the view's size
+    // The page position of a point of the widget, from the last pass's layout.
+    QPointF pagePoint(const QPointF& point) const;
+    // The tooltip text of observation i (0-based).
+    static QString observationText(int i);
+    int selectedObservation() const { return selected; }
+
+Q_SIGNALS:
+    void pointerText(const QString& text);      // the data values under the pointer
+    void observationChosen(int observation);    // 0-based, from a click on its mark
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    int markAt(const QPointF& point) const;
+    QPointF pressPoint;         // where a drag began
+    QPointF lastPoint;          // the pointer during a drag
+    bool panning = false;
+    bool boxing = false;        // a rubber band is being drawn
+    int selected = -1;          // the observation chosen by a click, -1 none
+    const void* selectedIn = nullptr;   // the plot it was chosen in
 };
 
 // Draws the current plot on a painter's device: a window (screen colours), a printer

@@ -12,7 +12,9 @@ int main(int argc, char** argv)
     if (early >= 0)
         return early;
     commandLineWriteTrace(argc, argv, commandLine);
-    if (commandLine.run)
+    if (commandLine.run) {
+        batchSetPlotFormat(commandLine.plotFormat, commandLine.plotWidth, commandLine.plotHeight);
         return batchCommand(commandLine, batchSavePlots, batchSavePreviewPlots);
+    }
     return windowRun(argc, argv, commandLine);
 }

@@ -3,7 +3,7 @@
 // on 10^5 and 10^6 observations, each drawn on a 700 x 550 off-screen image and written
 // as a JPEG file (render and save together, as the save-plot command does), and the
 // function plot drawn alone on an image of the same size, as a repaint of the plot view
-// does. The analysis runs once per size, outside the timings.
+// does, and antialiased at a zoomed and the whole range, as the view's zoom and pan do. The analysis runs once per size, outside the timings.
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -139,6 +139,36 @@ void BM_FunctionPlotRepaint(benchmark::State& state)
     }
 }
 
+// A zoom or pan of the plot view: the function plot redrawn as the window draws it
+// (antialiased up to PAINTER_ANTIALIAS_LIMIT observations), at a view range that alternates between a zoom about a point and a pan.
+void BM_FunctionPlotZoomPan(benchmark::State& state)
+{
+    if (!analyse(state.range(0))) {
+        state.SkipWithError("analysis failed");
+        return;
+    }
+    QImage image(1400, 900, QImage::Format_RGB32);
+    SurfaceDevice device = {SURFACE_WINDOW, 1400, 900, 96.0, 96.0};
+    device.antialias = state.range(0) <= PAINTER_ANTIALIAS_LIMIT;
+    const auto draw = [&] {
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        std::unique_ptr<PlotSurface> surface = painterMakeSurface(&painter, device);
+        return plotDraw(surface.get(), COLOURS_SCREEN, plotOfKind(PLOT_FUNCTION));
+    };
+    plotViewReset();
+    draw();
+    int step = 0;
+    for (auto _ : state) {
+        if (step++ % 2 == 0)
+            plotViewZoom(0.5, (plotLayout.areaLeft + plotLayout.boxRight) / 2.0, plotLayout.areaBottom + 10.0);
+        else
+            plotViewReset();
+        benchmark::DoNotOptimize(draw());
+    }
+    plotViewReset();
+}
+
 // The preview: one pass of the program over the data at the start values, then both
 // plots saved, as moxel -run PROGRAM.mxl -preview -plots does after its compile.
 void BM_PreviewWithPlotsJpeg(benchmark::State& state)
@@ -172,6 +202,7 @@ BENCHMARK(BM_PreviewWithPlotsJpeg)->Arg(1000000)->Unit(benchmark::kMillisecond)-
 BENCHMARK(BM_FunctionPlotJpeg)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScatterPlotJpeg)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FunctionPlotRepaint)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FunctionPlotZoomPan)->Arg(50000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -62,7 +62,8 @@ enum PlotFlags {
     PLOTF_NOPAUSE = 0x10, PLOTF_DOMAIN = 0x20, PLOTF_NOTITLE = 0x40, PLOTF_VALUES = 0x80,
     PLOTF_NOXLABEL = 0x100, PLOTF_NOYLABEL = 0x200, PLOTF_CONNECT = 0x400,
     PLOTF_CONNECT2 = 0x800, PLOTF_NOMARK = 0x1000, PLOTF_NOMARK2 = 0x2000,
-    PLOTF_CBAND = 0x4000, PLOTF_PBAND = 0x8000, PLOTF_SBAND = 0x10000
+    PLOTF_CBAND = 0x4000, PLOTF_PBAND = 0x8000, PLOTF_SBAND = 0x10000,
+    PLOTF_LOGX = 0x20000, PLOTF_LOGY = 0x40000
 };
 
 struct PlotSpec {
@@ -71,6 +72,7 @@ struct PlotSpec {
     Symbol* yVar;               // YVAR, or filled in by completion
     Symbol* x2Var;              // XVAR2
     Symbol* y2Var;              // YVAR2
+    Symbol* errorVar;           // ERRORBARS: the half length of each observation's bar
     double domainLow;           // DOMAIN low
     double domainHigh;          // DOMAIN high
     int plotKind;               // PlotKind

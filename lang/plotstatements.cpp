@@ -36,6 +36,8 @@ const char MSG_CONVERT_TRACE[] = "Converting PLOT to SPLOT with CONNECT2 and NOM
 const char MSG_NO_X_VARIABLE[] = "You must specify the independent variable for plot";
 const char MSG_NO_Y_VARIABLE[] = "You must specify the dependent variable for plot";
 const char MSG_BAND_PLOT[] = "%s applies to a function plot (PLOT) only";
+const char MSG_ERRORBARS[] = "Syntax error: variable name must follow ERRORBARS";
+const char MSG_ERRORBARS_PLOT[] = "ERRORBARS applies to a function or scatter plot (PLOT, SPLOT) only";
 const char MSG_SAME_VARIABLE[] = "The same variable (%s) is specified for plot X and Y axes.";
 
 // Default plot titles and labels.
@@ -162,6 +164,10 @@ unsigned plotFlagOfWord(const char* text)
         return PLOTF_PBAND;
     if (strcasecmp(text, "SBAND") == 0)
         return PLOTF_SBAND;
+    if (strcasecmp(text, "LOGX") == 0)
+        return PLOTF_LOGX;
+    if (strcasecmp(text, "LOGY") == 0)
+        return PLOTF_LOGY;
     return 0;
 }
 
@@ -233,6 +239,17 @@ bool readPlotOptions(const SourceLine* line, PlotSpec* plot)
             }
             }
             if (!ok)
+                return false;
+            continue;
+        }
+        if (token->kind == TOK_IDENTIFIER && strcasecmp(token->text, "ERRORBARS") == 0) {
+            if (plot->plotKind != PLOT_FUNCTION && plot->plotKind != PLOT_SCATTER) {
+                compileError(line, MSG_ERRORBARS_PLOT);
+                optionsAbandonStatement(token);
+                return false;
+            }
+            freeToken(token);
+            if (!readPlotVariable(line, MSG_ERRORBARS, &plot->errorVar))
                 return false;
             continue;
         }

@@ -30,9 +30,10 @@ constexpr unsigned STANDARD_TABLES[COLOUR_TABLE_COUNT][COLOUR_SLOT_COUNT] = {
      entryOf(1, 255, 255, 255), entryOf(1, 80, 160, 255), entryOf(1, 255, 255, 0),
      entryOf(1, 255, 0, 0), entryOf(1, 0, 200, 0), entryOf(1, 100, 100, 100),
      entryOf(1, 255, 255, 0), entryOf(1, 255, 140, 255)},
-    // colour on white
+    // colour on white. Its residual lines are a clear red: the dark red they had before
+    // could not be told from the blue marks and the black axes.
     {entryOf(1, 255, 255, 255), entryOf(0, 0, 0, 0), entryOf(0, 0, 0, 0), entryOf(2, 0, 0, 0),
-     entryOf(1, 0, 0, 200), entryOf(1, 0, 150, 0), entryOf(1, 100, 0, 0), entryOf(1, 0, 200, 0),
+     entryOf(1, 0, 0, 200), entryOf(1, 0, 150, 0), entryOf(1, 220, 0, 0), entryOf(1, 0, 200, 0),
      entryOf(1, 180, 180, 180), entryOf(1, 10, 50, 0), entryOf(1, 170, 0, 170)},
     // monochrome on black
     {entryOf(1, 0, 0, 0), entryOf(0, 255, 255, 255), entryOf(0, 255, 255, 255),

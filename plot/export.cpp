@@ -1,8 +1,15 @@
-// Plot export: settings, the off-screen image and the BMP and JPEG writers.
+// Plot export: settings, the off-screen image, the vector files and the writers.
 #include "plot/export.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageWriter>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
+#include <QSvgGenerator>
+
+#include <strings.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -36,6 +43,20 @@ const char MSG_JPG_ERROR[] = "Error generating JPG file";
 const char MSG_IMAGE_TOO_LARGE[] =
     "The plot image of %d x %d pixels is too large (at most %d pixels a side and %ld pixels in all)";
 const char MSG_IMAGE_NO_MEMORY[] = "Not enough memory for a plot image of %d x %d pixels";
+const char MSG_FILE_OPEN[] = "Cannot open %s output file";
+const char MSG_FILE_WRITE[] = "Error writing %s file";
+const char MSG_FILE_DRAW[] = "The %s drawing of the plot could not be made";
+
+// ORDER TYPE: the PlotFileType values, their extensions and their names in messages.
+struct FileTypeName {
+    const char* extension;      // with its dot
+    const char* alias;          // a second extension, or ""
+    const char* name;           // in messages
+};
+constexpr FileTypeName FILE_TYPES[PLOT_FILE_TYPE_COUNT] = {
+    {".jpg", ".jpeg", "JPG"}, {".bmp", "", "BMP"}, {".png", "", "PNG"}, {".svg", "", "SVG"}, {".pdf", "", "PDF"},
+};
+constexpr double MILLIMETRES_PER_INCH = 25.4;
 
 const char PART_SUFFIX[] = ".part";             // the name a file is written under
 constexpr int BMP_HEADER_SIZE = 54;             // file header and information header
@@ -155,6 +176,12 @@ bool compressJpeg(FILE* file, const PixelRows& image, char reason[JMSG_LENGTH_MA
     compressor.in_color_space = JCS_RGB;
     jpeg_set_defaults(&compressor);
     jpeg_set_quality(&compressor, JPEG_QUALITY, TRUE);
+    // Colour at full resolution: halved chroma smears the colour of a thin line over its
+    // neighbours.
+    for (int c = 0; c < compressor.num_components; c++) {
+        compressor.comp_info[c].h_samp_factor = 1;
+        compressor.comp_info[c].v_samp_factor = 1;
+    }
     compressor.dct_method = JDCT_FLOAT;
     jpeg_start_compress(&compressor, TRUE);
     JSAMPARRAY row = (*compressor.mem->alloc_sarray)(
@@ -183,6 +210,45 @@ bool imageSize(const PlotFileSettings& fileSettings, int* width, int* height)
     return true;
 }
 
+QColor savedBackground()
+{
+    const unsigned background = plotColours.entry[COLOURS_SAVED][SLOT_BACKGROUND];
+    return QColor(colourRed(background), colourGreen(background), colourBlue(background));
+}
+
+// One pass of a private copy of spec (drawing never changes the plot the view shows) on
+// a painter whose device is width x height pixels, filled with the background first.
+void drawOn(QPainter* painter, const PlotSpec* spec, SurfaceDevice device)
+{
+    painter->fillRect(QRect(0, 0, device.pixelWidth, device.pixelHeight), savedBackground());
+    const PlotSpec copy = *spec;
+    std::unique_ptr<PlotSurface> surface = painterMakeSurface(painter, device);
+    plotDraw(surface.get(), COLOURS_SAVED, &copy);
+}
+
+// Writes bytes through the safe writer; false after the message.
+bool writeBytes(const char* path, const std::string& bytes, int fileType)
+{
+    const char* name = FILE_TYPES[fileType].name;
+    char message[64];
+    SafeFile file;
+    if (!safeFileOpen(&file, path)) {
+        snprintf(message, sizeof message, MSG_FILE_OPEN, name);
+        reportFileError(message, path, safeFileReason(&file));
+        return false;
+    }
+    if (fwrite(bytes.data(), 1, bytes.size(), file.stream) != bytes.size() && !file.error)
+        file.error = errno ? errno : EIO;
+    if (file.error) {
+        safeFileDiscard(&file);
+    } else if (safeFileCommit(&file)) {
+        return true;
+    }
+    snprintf(message, sizeof message, MSG_FILE_WRITE, name);
+    reportFileError(message, path, safeFileReason(&file));
+    return false;
+}
+
 std::string programStem(const std::string& programPath)
 {
     const size_t slash = programPath.find_last_of('/');
@@ -196,7 +262,10 @@ std::string programStem(const std::string& programPath)
 PlotFileSettings exportReadSettings()
 {
     PlotFileSettings fileSettings;
-    fileSettings.fileType = settingsReadInt("PlotFileType") == PLOT_FILE_BMP ? PLOT_FILE_BMP : PLOT_FILE_JPEG;
+    fileSettings.fileType = settingsReadInt("PlotFileType");
+    fileSettings.typeStored = fileSettings.fileType >= 0 && fileSettings.fileType < PLOT_FILE_TYPE_COUNT;
+    if (!fileSettings.typeStored)
+        fileSettings.fileType = PLOT_FILE_JPEG;
     fileSettings.width = settingsReadInt("BMPwidth");
     if (fileSettings.width <= 0)
         fileSettings.width = PLOT_IMAGE_DEFAULT_WIDTH;
@@ -205,8 +274,10 @@ PlotFileSettings exportReadSettings()
         fileSettings.height = PLOT_IMAGE_DEFAULT_HEIGHT;
     fileSettings.fileName = settingsReadString("BMPfilename");
     if (fileSettings.fileName.empty())
-        fileSettings.fileName =
-            settingsJoinProgramFolder(fileSettings.fileType == PLOT_FILE_BMP ? "Plot.bmp" : "Plot.jpg");
+        fileSettings.fileName = settingsJoinProgramFolder(std::string("Plot") + exportExtension(fileSettings.fileType));
+    fileSettings.dotsPerInch = settingsReadInt("PlotResolution");
+    if (fileSettings.dotsPerInch <= 0 || fileSettings.dotsPerInch > PLOT_RESOLUTION_MAX)
+        fileSettings.dotsPerInch = PLOT_RESOLUTION_DEFAULT;
     return fileSettings;
 }
 
@@ -216,6 +287,92 @@ void exportStoreSettings(const PlotFileSettings& fileSettings)
     settingsWriteInt("BMPheight", fileSettings.height);
     settingsWriteString("BMPfilename", fileSettings.fileName);
     settingsWriteInt("PlotFileType", fileSettings.fileType);
+    settingsWriteInt("PlotResolution", fileSettings.dotsPerInch);
+}
+
+const char* exportExtension(int fileType)
+{
+    return fileType >= 0 && fileType < PLOT_FILE_TYPE_COUNT ? FILE_TYPES[fileType].extension : "";
+}
+
+int exportTypeOfName(const std::string& name)
+{
+    const size_t dot = name.find_last_of('.');
+    const size_t slash = name.find_last_of('/');
+    const std::string word = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                 ? "." + name
+                                 : name.substr(dot);
+    for (int type = 0; type < PLOT_FILE_TYPE_COUNT; type++)
+        if (strcasecmp(word.c_str(), FILE_TYPES[type].extension) == 0 ||
+            (FILE_TYPES[type].alias[0] && strcasecmp(word.c_str(), FILE_TYPES[type].alias) == 0))
+            return type;
+    return -1;
+}
+
+bool exportEncode(const PlotSpec* spec, int fileType, int width, int height, int dotsPerInch, std::string* bytes)
+{
+    bytes->clear();
+    if (!spec || width <= 0 || height <= 0)
+        return false;
+    const double dpi = dotsPerInch > 0 ? dotsPerInch : PLOT_RESOLUTION_DEFAULT;
+    SurfaceDevice device = {SURFACE_IMAGE, width, height, dpi, dpi};
+    device.antialias = true;
+    device.penScale = dpi / PLOT_RESOLUTION_DEFAULT;
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    bool made = false;
+    if (fileType == PLOT_FILE_PNG) {
+        QImage image(width, height, QImage::Format_RGB32);
+        if (image.isNull())
+            return false;
+        const int dotsPerMetre = static_cast<int>(dpi / MILLIMETRES_PER_INCH * 1000.0 + 0.5);
+        image.setDotsPerMeterX(dotsPerMetre);
+        image.setDotsPerMeterY(dotsPerMetre);
+        {
+            QPainter painter(&image);
+            drawOn(&painter, spec, device);
+        }
+        QImageWriter writer(&buffer, "png");
+        made = writer.write(image);
+    } else if (fileType == PLOT_FILE_SVG) {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&buffer);
+        generator.setSize(QSize(width, height));
+        generator.setViewBox(QRect(0, 0, width, height));
+        generator.setResolution(static_cast<int>(dpi));
+        generator.setTitle(QString::fromUtf8(spec->title));
+        device.vector = true;
+        QPainter painter;
+        made = painter.begin(&generator);
+        if (made) {
+            drawOn(&painter, spec, device);
+            made = painter.end();
+        }
+    } else if (fileType == PLOT_FILE_PDF) {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(static_cast<int>(dpi));
+        writer.setPageSize(QPageSize(QSizeF(width / dpi * MILLIMETRES_PER_INCH, height / dpi * MILLIMETRES_PER_INCH),
+                                     QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setTitle(QString::fromUtf8(spec->title));
+        writer.setCreator(QStringLiteral("MOXEL"));
+        device.vector = true;
+        QPainter painter;
+        made = painter.begin(&writer);
+        if (made) {
+            // The page holds whole pixels of the resolution; the drawing takes all of them.
+            device.pixelWidth = writer.width();
+            device.pixelHeight = writer.height();
+            drawOn(&painter, spec, device);
+            made = painter.end();
+        }
+    }
+    buffer.close();
+    if (!made || encoded.isEmpty())
+        return false;
+    bytes->assign(encoded.constData(), static_cast<size_t>(encoded.size()));
+    return true;
 }
 
 bool exportWriteBmp(const char* path, const PixelRows& image)
@@ -271,33 +428,42 @@ bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings)
     int height = 0;
     if (!spec || !imageSize(fileSettings, &width, &height))
         return false;
+    const char* path = fileSettings.fileName.c_str();
+    const int fileType = fileSettings.fileType;
+    if (fileType == PLOT_FILE_PNG || fileType == PLOT_FILE_SVG || fileType == PLOT_FILE_PDF) {
+        std::string bytes;
+        if (!exportEncode(spec, fileType, width, height, fileSettings.dotsPerInch, &bytes)) {
+            errorBox(MSG_FILE_DRAW, FILE_TYPES[fileType].name);
+            return false;
+        }
+        return writeBytes(path, bytes, fileType);
+    }
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) {
         errorBox(MSG_IMAGE_NO_MEMORY, width, height);
         return false;
     }
-    const unsigned background = plotColours.entry[COLOURS_SAVED][SLOT_BACKGROUND];
-    image.fill(QColor(colourRed(background), colourGreen(background), colourBlue(background)));
     {
-        // A private copy: drawing never changes the plot the view shows.
-        const PlotSpec copy = *spec;
         QPainter painter(&image);
-        const SurfaceDevice device = {SURFACE_IMAGE, width, height, IMAGE_DOTS_PER_INCH, IMAGE_DOTS_PER_INCH};
-        std::unique_ptr<PlotSurface> surface = painterMakeSurface(&painter, device);
-        plotDraw(surface.get(), COLOURS_SAVED, &copy);
+        drawOn(&painter, spec, SurfaceDevice{SURFACE_IMAGE, width, height, IMAGE_DOTS_PER_INCH, IMAGE_DOTS_PER_INCH});
     }
     const PixelRows rows = {image.constBits(), width, height, static_cast<long>(image.bytesPerLine()),
                             PIXELS_XRGB32};
-    const char* path = fileSettings.fileName.c_str();
-    return fileSettings.fileType == PLOT_FILE_BMP ? exportWriteBmp(path, rows) : exportWriteJpeg(path, rows);
+    return fileType == PLOT_FILE_BMP ? exportWriteBmp(path, rows) : exportWriteJpeg(path, rows);
 }
 
-bool exportAllPlots(const std::string& programPath, const char* suffix)
+bool exportAllPlots(const std::string& programPath, const char* suffix, const PlotBatchFormat& format)
 {
     colourSetsLoad();
     PlotFileSettings fileSettings = exportReadSettings();
+    if (format.fileType >= 0 && format.fileType < PLOT_FILE_TYPE_COUNT)
+        fileSettings.fileType = format.fileType;
+    if (format.width > 0 && format.height > 0) {
+        fileSettings.width = format.width;
+        fileSettings.height = format.height;
+    }
     const std::string stem = programStem(programPath);
-    const char* extension = fileSettings.fileType == PLOT_FILE_BMP ? ".bmp" : ".jpg";
+    const char* extension = exportExtension(fileSettings.fileType);
     bool allWritten = true;
     int number = 0;
     for (const PlotSpec* spec = plotList; spec; spec = spec->next) {

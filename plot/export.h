@@ -1,5 +1,5 @@
-// Plot export: the plot-file settings, the off-screen image of a plot in the saved
-// colour set, and the BMP and JPEG writers. A file is written under a temporary name
+// Plot export: the plot-file settings, the plot drawn in the saved colour set as an
+// off-screen image (BMP, JPEG, PNG) or a vector file (SVG, PDF), and the writers. A file is written under a temporary name
 // and put in place only when complete, so that a failed write never destroys a good
 // file of the same name nor leaves a truncated image behind.
 #pragma once
@@ -16,23 +16,38 @@ constexpr int JPEG_QUALITY = 100;
 
 enum PlotFileType {
     PLOT_FILE_JPEG = 0,
-    PLOT_FILE_BMP = 1
+    PLOT_FILE_BMP = 1,
+    PLOT_FILE_PNG = 2,
+    PLOT_FILE_SVG = 3,
+    PLOT_FILE_PDF = 4
 };
+constexpr int PLOT_FILE_TYPE_COUNT = 5;
+constexpr int PLOT_RESOLUTION_DEFAULT = 96;    // dots per inch of a size given in pixels
+constexpr int PLOT_RESOLUTION_MAX = 2400;
+
+// ".jpg", ".bmp", ".png", ".svg", ".pdf"; "" for an unknown type.
+const char* exportExtension(int fileType);
+// The type a file name's extension or a word ("png", "jpeg", ".svg") names, any case;
+// -1 when it names none.
+int exportTypeOfName(const std::string& name);
 
 extern const char MSG_PLOT_WRITTEN[];       // "The plot was written to %s"
 extern const char MSG_BAND_TABLE_WRITTEN[]; // "The band table was written to %s"
 
-// The "PlotFileType", "BMPwidth", "BMPheight" and "BMPfilename" settings.
+// The "PlotFileType", "BMPwidth", "BMPheight", "BMPfilename" and "PlotResolution" settings.
 struct PlotFileSettings {
     int fileType;           // PlotFileType
     int width;              // pixels
     int height;             // pixels
     std::string fileName;   // output file
+    int dotsPerInch = PLOT_RESOLUTION_DEFAULT;  // resolution: pens and the size of a vector page
+    bool typeStored = false;    // the type was read from the settings, not defaulted
 };
 
-// Reads the four settings with their defaults: JPEG unless the type is 1, 700 x 550
-// for a missing or non-positive size, and the program folder joined with "Plot.jpg"
-// or "Plot.bmp" for a missing name.
+// Reads the settings with their defaults: JPEG unless the type is one of the others,
+// 700 x 550 for a missing or non-positive size, 96 dpi for a missing or unusable
+// resolution, and the program folder joined with "Plot" and the type's extension for a
+// missing name.
 PlotFileSettings exportReadSettings();
 void exportStoreSettings(const PlotFileSettings& fileSettings);
 
@@ -57,15 +72,29 @@ struct PixelRows {
 bool exportWriteBmp(const char* path, const PixelRows& image);
 bool exportWriteJpeg(const char* path, const PixelRows& image);
 
-// Draws a copy of spec on an off-screen image of the saved colour set, filled with its
-// background, and writes it as fileSettings say. A width or height <= 0 takes the
-// default; a size over the limits, or an image that cannot be made, is reported and
-// nothing is written. Needs a QGuiApplication. True when the file was written.
+// Draws a copy of spec in the saved colour set, filled with its background, and writes it
+// as fileSettings say. BMP and JPEG keep the exact colours of the set; PNG is
+// antialiased; SVG and PDF are vector files with their text as text. A width or height
+// <= 0 takes the default; a size over the limits, or an image that cannot be made, is
+// reported and nothing is written. Needs a QGuiApplication. True when the file was written.
 bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings);
 
-// Saves every plot of the program after a batch run, as PROGRAM_plotK.jpg (or .bmp)
-// next to the program, K from 1 in statement order, in the saved colour set at the size
-// of the settings, and the band table of each function plot with a band option as
-// PROGRAM_plotK.csv; each file written is named on standard output. False when a plot
-// could not be written.
-bool exportAllPlots(const std::string& programPath, const char* suffix = "_plot");
+// The bytes of a PNG, SVG or PDF file of spec, width x height pixels at dotsPerInch, in
+// the saved colour set. False (bytes empty) for another type or when the drawing could
+// not be made. Needs a QGuiApplication.
+bool exportEncode(const PlotSpec* spec, int fileType, int width, int height, int dotsPerInch, std::string* bytes);
+
+// What batch mode's -plot-format and -plot-size ask for; -1 and 0 keep the settings.
+struct PlotBatchFormat {
+    int fileType = -1;      // PlotFileType, or -1
+    int width = 0;          // pixels, or 0
+    int height = 0;         // pixels, or 0
+};
+
+// Saves every plot of the program after a batch run, as PROGRAM_plotK.jpg (or the
+// extension of the type) next to the program, K from 1 in statement order, in the saved
+// colour set at the type and size of the settings unless format names others, and the
+// band table of each function plot with a band option as PROGRAM_plotK.csv; each file
+// written is named on standard output. False when a plot could not be written.
+bool exportAllPlots(const std::string& programPath, const char* suffix = "_plot",
+                    const PlotBatchFormat& format = PlotBatchFormat{});

@@ -12,6 +12,7 @@
 #include <QFontMetricsF>
 #include <QLine>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPen>
 #include <QString>
 
@@ -30,6 +31,7 @@ constexpr uint64_t SEEN_EMPTY = ~0ULL;          // an unused slot of the table o
 constexpr double DEVICE_LIMIT = 1 << 24;        // device pixels a position is kept within
 constexpr double DEVICE_TABLE_MARGIN = 64.0;    // device pixels beyond each edge kept in a table
 constexpr double DEVICE_TABLE_LIMIT = 1 << 16;  // most logical positions a table holds
+constexpr int SUBPIXELS = 4;                    // steps of an antialiased position within a pixel
 
 // The lines drawn with the current pen, each as its end points packed into 64 bits
 // (lines whose end points do not fit 16 bits are drawn at once and not kept). A small
@@ -153,11 +155,11 @@ int nearest(double value)
 // The device coordinate of every logical coordinate whose position lies on the device or
 // within a margin of it along one axis, rounded once when the mapping is set: a plot of
 // many observations converts millions of end points, nearly all of them on the device.
-// Each entry is nearest(origin + logical * scale), so a position read from the table is
-// the one computed directly.
+// Each entry is nearest((origin + logical * scale) * unit), unit the steps of a pixel, so
+// a position read from the table is the one computed directly.
 class DeviceTable {
 public:
-    void fill(double origin, double scale, int pixels)
+    void fill(double origin, double scale, int pixels, int unit)
     {
         device.clear();
         if (!(std::fabs(scale) > 0.0) || !std::isfinite(origin) || pixels <= 0)
@@ -171,7 +173,7 @@ public:
         first = static_cast<int>(low);
         device.resize(static_cast<size_t>(high - low) + 1);
         for (size_t i = 0; i < device.size(); i++)
-            device[i] = nearest(origin + (first + static_cast<int>(i)) * scale);
+            device[i] = nearest((origin + (first + static_cast<int>(i)) * scale) * unit);
     }
 
     // The device coordinate of logical, or null when it lies outside the table.
@@ -203,7 +205,7 @@ QString textOf(const std::string& text)
 class PainterSurface final : public PlotSurface {
 public:
     PainterSurface(QPainter* painter, const SurfaceDevice& device, bool plain)
-        : painter(painter), plain(plain), area(device), mapping{0.0, 0.0, 1.0, -1.0}, background(Qt::white),
+        : painter(painter), plain(plain || device.vector), unit(device.antialias ? SUBPIXELS : 1), area(device), mapping{0.0, 0.0, 1.0, -1.0}, background(Qt::white),
           text(Qt::black), escapement(0), currentX(0), currentY(0), penSelected(false)
     {
         lines.reserve(LINE_BATCH);
@@ -214,7 +216,7 @@ public:
     void beginPass() override
     {
         painter->save();
-        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setRenderHint(QPainter::Antialiasing, area.antialias);
         painter->setRenderHint(QPainter::TextAntialiasing, true);
         // Only text is drawn on a filled background: in opaque mode the painter also
         // fills along some lines, which would wipe out pixels drawn before.
@@ -234,8 +236,8 @@ public:
         mapping = newMapping;
         if (plain)
             return;
-        columns.fill(mapping.originX, mapping.scaleX, area.pixelWidth);
-        rows.fill(mapping.originY, mapping.scaleY, area.pixelHeight);
+        columns.fill(mapping.originX, mapping.scaleX, area.pixelWidth, unit);
+        rows.fill(mapping.originY, mapping.scaleY, area.pixelHeight, unit);
     }
 
     void setBackgroundColour(unsigned colour) override
@@ -250,7 +252,14 @@ public:
     {
         QPen next(colourOf(colour));
         const double pixels = width * std::fabs(mapping.scaleX);
-        if (width <= 0 || pixels < 1.5) {
+        if (area.antialias || area.vector) {
+            // The thinnest line is one pixel of a 96 dpi screen at any resolution, and a
+            // pen of the window is counted in its logical pixels, so that it grows with
+            // the device pixel ratio.
+            next.setWidthF(std::max(std::max(area.penScale, 0.1), width > 0 ? pixels : 0.0));
+            next.setCapStyle(Qt::RoundCap);
+            next.setJoinStyle(Qt::RoundJoin);
+        } else if (width <= 0 || pixels < 1.5) {
             next.setWidth(0);
         } else {
             next.setWidth(static_cast<int>(pixels + 0.5));
@@ -285,6 +294,10 @@ public:
 
     void lineTo(int x, int y) override
     {
+        if (area.vector) {
+            pathTo(x, y);
+            return;
+        }
         QLine line(deviceX(currentX), deviceY(currentY), deviceX(x), deviceY(y));
         // The thinnest pen draws a vertical line the same from either end: one direction
         // lets a line and its reverse meet as repeats, and joins them in flushLines.
@@ -311,7 +324,7 @@ public:
         painter->setPen(text);
         penSelected = false;
         const QFontMetricsF metrics(font, painter->device());
-        const QPointF corner(deviceX(x), deviceY(y));
+        const QPointF corner(deviceX(x) / static_cast<double>(unit), deviceY(y) / static_cast<double>(unit));
         painter->setBackgroundMode(Qt::OpaqueMode);
         if (escapement == 0) {
             painter->drawText(corner + QPointF(0.0, metrics.ascent()), textOf(words));
@@ -323,6 +336,33 @@ public:
             painter->restore();
         }
         painter->setBackgroundMode(Qt::TransparentMode);
+    }
+
+    void fillRect(int x1, int y1, int x2, int y2, unsigned colour) override
+    {
+        flushLines();
+        drawn.clear();
+        const double step = 1.0 / unit;
+        const QPointF a(deviceX(x1) * step, deviceY(y1) * step);
+        const QPointF b(deviceX(x2) * step, deviceY(y2) * step);
+        painter->fillRect(QRectF(a, b).normalized(), colourOf(colour));
+    }
+
+    void clipTo(int x1, int y1, int x2, int y2) override
+    {
+        flushLines();
+        drawn.clear();
+        const double step = 1.0 / unit;
+        painter->setClipRect(QRectF(QPointF(deviceX(x1) * step, deviceY(y1) * step),
+                                    QPointF(deviceX(x2) * step, deviceY(y2) * step))
+                                 .normalized());
+    }
+
+    void clipOff() override
+    {
+        flushLines();
+        drawn.clear();
+        painter->setClipping(false);
     }
 
     TextExtent textExtent(const std::string& words) override
@@ -342,15 +382,29 @@ public:
     }
 
 private:
+    // Device positions in steps of 1 / unit pixel.
     int deviceX(int x) const
     {
         const int* known = columns.find(x);
-        return known ? *known : nearest(mapping.originX + x * mapping.scaleX);
+        return known ? *known : nearest((mapping.originX + x * mapping.scaleX) * unit);
     }
     int deviceY(int y) const
     {
         const int* known = rows.find(y);
-        return known ? *known : nearest(mapping.originY + y * mapping.scaleY);
+        return known ? *known : nearest((mapping.originY + y * mapping.scaleY) * unit);
+    }
+
+    // A vector device keeps positions as they are and joins lines that continue each other
+    // into one path, so that a curve is one element of the file.
+    void pathTo(int x, int y)
+    {
+        const QPointF from(mapping.originX + currentX * mapping.scaleX, mapping.originY + currentY * mapping.scaleY);
+        const QPointF to(mapping.originX + x * mapping.scaleX, mapping.originY + y * mapping.scaleY);
+        if (path.elementCount() == 0 || path.currentPosition() != from)
+            path.moveTo(from);
+        path.lineTo(to);
+        currentX = x;
+        currentY = y;
     }
 
     // Pixel size per pixel of cell height (ascent + descent) for the face of font.
@@ -367,16 +421,30 @@ private:
         return probedRatio;
     }
 
-    // Hands the gathered lines to the painter.
+    // Hands the gathered lines to the painter; antialiased ones through the centres of
+    // their pixels.
     void drawBatch()
     {
-        if (lines.empty())
+        if (lines.empty() && path.elementCount() == 0)
             return;
         if (!penSelected) {
             painter->setPen(pen);
             penSelected = true;
         }
-        painter->drawLines(lines.data(), static_cast<int>(lines.size()));
+        if (path.elementCount() > 0) {
+            painter->drawPath(path);
+            path.clear();
+        }
+        if (unit == 1) {
+            painter->drawLines(lines.data(), static_cast<int>(lines.size()));
+        } else {
+            fineLines.clear();
+            const double step = 1.0 / unit;
+            for (const QLine& line : lines)
+                fineLines.emplace_back(line.x1() * step + 0.5, line.y1() * step + 0.5, line.x2() * step + 0.5,
+                                       line.y2() * step + 0.5);
+            painter->drawLines(fineLines.data(), static_cast<int>(fineLines.size()));
+        }
         lines.clear();
     }
 
@@ -425,6 +493,7 @@ private:
 
     QPainter* painter;
     const bool plain;               // every line rounded directly and drawn alone
+    const int unit;                 // steps of a device pixel in a position: 1, or SUBPIXELS antialiased
     SurfaceDevice area;
     SurfaceMapping mapping;
     QColor background;
@@ -436,6 +505,8 @@ private:
     int currentY;
     bool penSelected;               // the painter holds pen (not the text colour)
     std::vector<QLine> lines;       // lines drawn with pen, not yet handed over
+    std::vector<QLineF> fineLines;  // the same in pixels, when antialiased
+    QPainterPath path;              // lines of a vector device not yet handed over
     DrawnLines drawn;               // lines drawn with pen since it was selected
     DeviceTable columns;            // device x of the logical x values near the device
     DeviceTable rows;               // device y of the logical y values near the device

@@ -1,7 +1,7 @@
 // The QPainter surface: one PlotSurface for a window, a printer page and an off-screen
 // image. Lines and marks are drawn without antialiasing, so that they keep the exact
-// colours of their set; text is drawn on a filled background of the pass's background
-// colour.
+// colours of their set, unless the device asks for it; text is drawn on a filled
+// background of the pass's background colour.
 #pragma once
 
 #include <memory>
@@ -9,6 +9,11 @@
 #include "plot/surface.h"
 
 class QPainter;
+
+// Observations up to which the window antialiases its plot. Beyond, marks and residual
+// lines cover whole areas, where edges no longer show, and the exact drawing keeps zoom
+// and pan quick.
+constexpr long PAINTER_ANTIALIAS_LIMIT = 50000;
 
 // A surface drawing through painter, which must stay active while the surface is used.
 // device gives the drawing area in the painter's device pixels, its resolution and

@@ -30,12 +30,20 @@
 const char PLOT_MENU_ITEM[] = "P&lot";
 const char PLOT_MENU_POPUP[] = "&Plot";
 
-PlotModelState plotModel = {nullptr, 0, "", CURVE_POINT_COUNT};
+PlotModelState plotModel = {nullptr, 0, "", CURVE_POINT_COUNT, {}};
+PlotLayout plotLayout = {};
 
 namespace {
 
 const char PLOT_TAG[] = "plot";
 const char NORMAL_TITLE_FORMAT[] = "%s (r=%.3lf)";
+const char LOG_NOTE_ONE[] = "1 observation with a value <= 0 is not shown on the log axis";
+const char LOG_NOTE_MANY[] = "%d observations with a value <= 0 are not shown on the log axis";
+const char LEGEND_DATA[] = "Data";
+const char LEGEND_FIT[] = "Fit";
+const char LEGEND_ERRORS[] = "Error bars";
+constexpr double LEGEND_SAMPLE = 8.0;       // page units of a legend's sample line
+constexpr double LEGEND_MARGIN = 1.0;       // page units around a legend's lines
 constexpr double NOT_A_VALUE = std::numeric_limits<double>::quiet_NaN();
 
 // One drawing pass evaluates the program in a frame of its own, so that a repaint never
@@ -163,20 +171,117 @@ PlotFrame frameOf(const PlotSpec* spec, const char* title, const Range& x, const
     frame.xLabel = spec->xLabel;
     frame.yLabel = spec->yLabel;
     frame.grid = (spec->plotFlags & PLOTF_GRID) != 0;
+    const PlotViewRange& view = plotModel.view;
+    frame.logX = view.active ? view.logX : (spec->plotFlags & PLOTF_LOGX) != 0;
+    frame.logY = view.active ? view.logY : (spec->plotFlags & PLOTF_LOGY) != 0;
+    if (view.active) {
+        frame.xLow = view.xLow;
+        frame.xHigh = view.xHigh;
+        frame.yLow = view.yLow;
+        frame.yHigh = view.yHigh;
+    }
     return frame;
+}
+
+bool logX(const PlotSpec* spec)
+{
+    return plotModel.view.active ? plotModel.view.logX : (spec->plotFlags & PLOTF_LOGX) != 0;
+}
+
+bool logY(const PlotSpec* spec)
+{
+    return plotModel.view.active ? plotModel.view.logY : (spec->plotFlags & PLOTF_LOGY) != 0;
+}
+
+// Leaves out of pairs every point with a value <= 0 on a log axis; returns how many
+// points that had both values were left out.
+int dropForLogAxes(double* pairs, int n, bool onX, bool onY)
+{
+    int dropped = 0;
+    for (int i = 0; (onX || onY) && i < n; i++) {
+        double& x = pairs[2 * i];
+        double& y = pairs[2 * i + 1];
+        if ((onX && x <= 0.0) || (onY && y <= 0.0)) {
+            dropped += !std::isnan(x) && !std::isnan(y);
+            x = y = NOT_A_VALUE;
+        }
+    }
+    return dropped;
+}
+
+// The one note of a plot that left observations out of a log axis, at the bottom left
+// inside the box.
+void drawLogNote(PlotContext* context, int dropped)
+{
+    if (dropped <= 0)
+        return;
+    char text[128];
+    snprintf(text, sizeof text, dropped == 1 ? LOG_NOTE_ONE : LOG_NOTE_MANY, dropped);
+    renderSelectFont(context, FONT_TICKS, FONT_ITALIC, 0);
+    renderText(context, context->areaLeft + 2.0, context->areaBottom + 1.2 * renderTextHeight(context, text) + 1.0,
+               text, SLOT_TEXT);
+}
+
+// A zoomed view keeps the drawing of the data inside the box.
+void clipForView(PlotContext* context, bool on)
+{
+    if (plotModel.view.active)
+        renderClipToBox(context, on);
+}
+
+// A zoomed view leaves out what falls wholly outside its box: a mark at (px, py), or a
+// vertical line at px from py to the other end.
+bool outsideView(const PlotContext* context, double px, double py, double otherEnd)
+{
+    if (!plotModel.view.active)
+        return false;
+    const double margin = 2.0 * (context->markHalfWidth + context->markHalfHeight);
+    return px < context->areaLeft - margin || px > context->boxRight + margin ||
+           std::max(py, otherEnd) < context->areaBottom - margin || std::min(py, otherEnd) > context->boxTop + margin;
+}
+
+// The observations' mark positions go to the layout the view reads.
+void keepLayout(const PlotContext* context, bool logOnX, bool logOnY)
+{
+    plotLayout.valid = true;
+    plotLayout.pageWidth = context->pageWidth;
+    plotLayout.pageHeight = context->pageHeight;
+    plotLayout.areaLeft = context->areaLeft;
+    plotLayout.areaBottom = context->areaBottom;
+    plotLayout.boxRight = context->boxRight;
+    plotLayout.boxTop = context->boxTop;
+    plotLayout.xStart = context->xAxis.start;
+    plotLayout.xScale = context->xAxis.scale;
+    plotLayout.yStart = context->yAxis.start;
+    plotLayout.yScale = context->yAxis.scale;
+    plotLayout.logX = logOnX;
+    plotLayout.logY = logOnY;
+}
+
+void keepMarks(const PlotContext* context, const double* pairs, int n, const Range& xRange)
+{
+    plotLayout.marks.assign(2 * static_cast<size_t>(std::max(n, 0)), NOT_A_VALUE);
+    for (int i = 0; i < n; i++) {
+        if (!inside(pairs[2 * i], xRange) || std::isnan(pairs[2 * i + 1]))
+            continue;
+        plotLayout.marks[2 * i] = renderPageX(context, pairs[2 * i]);
+        plotLayout.marks[2 * i + 1] = renderPageY(context, pairs[2 * i + 1]);
+    }
 }
 
 // The model along the x range: point i at xmin + (xmax - xmin) / (count - 1) * i, with
 // every other input variable at its value in the first observation. curve holds count
 // (x, y) pairs; y is NaN where the model could not be computed.
-void evaluateCurve(const Symbol* xVar, const Range& range, double* curve, int count, double* values)
+void evaluateCurve(const Symbol* xVar, const Range& range, double* curve, int count, double* values, bool logSpaced)
 {
     for (int j = 0; j < inputVariableCount; j++)
         values[j] = observationCount > 0 ? observations[j] : 0.0;
     RunFrame* frame = &plotPass.frame;
     runReset(frame);
     for (int i = 0; i < count; i++) {
-        const double x = range.lo + (range.hi - range.lo) / (count - 1) * i;
+        const double x = logSpaced ? std::pow(10.0, std::log10(range.lo) +
+                                                      (std::log10(range.hi) - std::log10(range.lo)) / (count - 1) * i)
+                                   : range.lo + (range.hi - range.lo) / (count - 1) * i;
         double predicted = NOT_A_VALUE;
         values[xVar->index] = x;
         if (!runObservation(frame, i, values, &predicted, nullptr))
@@ -295,27 +400,23 @@ void drawStyledLine(PlotContext* context, const double* px, const double* py, in
     }
 }
 
-// The two lines of each band asked for, and one legend line per band (a sample of its
-// line style and what it is) in the top left corner of the box; when the analysis gives
-// no band, one line there says why.
-void drawBands(PlotContext* context, const PlotSpec* spec, const BandTable& table)
+// The two lines of each band asked for. When the analysis gives no band, one line in
+// the top left corner of the box says why; false then.
+bool drawBands(PlotContext* context, const PlotSpec* spec, const BandTable& table)
 {
+    if (table.summary.reason) {
+        renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
+        const std::string text = std::string("No band: ") + table.summary.reason;
+        renderText(context, context->areaLeft + 2.0, context->boxTop - 1.0, text.c_str(), SLOT_TEXT);
+        return false;
+    }
     const int count = table.count;
     double* px = memalloc_doubles(3 * static_cast<size_t>(count), PLOT_TAG);
     if (!px)
-        return;
+        return false;
     double* lower = px + count;
     double* upper = px + 2 * count;
-    renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
-    const double lineHeight = renderTextHeight(context, "M");
-    const double left = context->areaLeft + 2.0;
-    double top = context->boxTop - 1.0;
-    if (table.summary.reason) {
-        const std::string text = std::string("No band: ") + table.summary.reason;
-        renderText(context, left, top, text.c_str(), SLOT_TEXT);
-        release(px);
-        return;
-    }
+    const bool log = context->yAxis.log;
     for (int i = 0; i < count; i++)
         px[i] = std::isnan(table.x[i]) ? NOT_A_VALUE : renderPageX(context, table.x[i]);
     for (const BandStyle& style : BAND_STYLES) {
@@ -324,23 +425,118 @@ void drawBands(PlotContext* context, const PlotSpec* spec, const BandTable& tabl
         for (int i = 0; i < count; i++) {
             const double half = bandHalf(table, style.kind, i);
             const bool known = std::isfinite(half) && std::isfinite(table.fit[i]);
-            lower[i] = known ? renderPageY(context, table.fit[i] - half) : NOT_A_VALUE;
-            upper[i] = known ? renderPageY(context, table.fit[i] + half) : NOT_A_VALUE;
+            const double low = table.fit[i] - half;
+            const double high = table.fit[i] + half;
+            lower[i] = known && (!log || low > 0.0) ? renderPageY(context, low) : NOT_A_VALUE;
+            upper[i] = known && (!log || high > 0.0) ? renderPageY(context, high) : NOT_A_VALUE;
         }
         renderSelectPen(context, SLOT_BAND);
         drawStyledLine(context, px, lower, count, style.dashOn, style.dashOff);
         drawStyledLine(context, px, upper, count, style.dashOn, style.dashOff);
-        // The legend's sample line, then its text.
-        const double sampleY = top - 0.5 * lineHeight;
-        const double sampleX[2] = {left, left + 8.0};
-        const double sampleYs[2] = {sampleY, sampleY};
-        renderSelectPen(context, SLOT_BAND);
-        drawStyledLine(context, sampleX, sampleYs, 2, style.dashOn, style.dashOff);
-        const std::string caption = bandsCaption(table.summary, style.kind);
-        renderText(context, left + 10.0, top, caption.c_str(), SLOT_TEXT);
-        top -= 1.2 * lineHeight;
     }
     release(px);
+    return true;
+}
+
+// One line of a legend: a sample (a mark, a solid or dashed line, a bar) and its text.
+struct LegendItem {
+    int slot;               // colour slot of the sample
+    int sample;             // 0 mark, 1 line, 2 vertical bar
+    double dashOn, dashOff; // a line's dashes
+    std::string text;
+};
+
+// The legend on an opaque background in the corner of the box with the fewest marks and
+// curve points.
+void drawLegend(PlotContext* context, const std::vector<LegendItem>& items, const double* points, int count)
+{
+    renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
+    const double lineHeight = 1.2 * renderTextHeight(context, "M");
+    double textWidth = 0.0;
+    for (const LegendItem& item : items)
+        textWidth = std::max(textWidth, renderTextWidth(context, item.text.c_str()));
+    const double width = LEGEND_SAMPLE + 2.0 + textWidth + 2.0 * LEGEND_MARGIN;
+    const double height = lineHeight * static_cast<double>(items.size()) + 2.0 * LEGEND_MARGIN;
+    const double inset = 1.0;
+    const int corner = plotLegendCorner(points, count, context->areaLeft + inset, context->areaBottom + inset,
+                                        context->boxRight - inset, context->boxTop - inset, width, height);
+    const double left = corner % 2 == 0 ? context->areaLeft + inset : context->boxRight - inset - width;
+    const double top = corner < 2 ? context->boxTop - inset : context->areaBottom + inset + height;
+    renderFill(context, left, top - height, left + width, top, SLOT_BACKGROUND);
+    renderSelectPen(context, SLOT_GRID);
+    renderMoveTo(context, left, top);
+    renderLineTo(context, left + width, top);
+    renderLineTo(context, left + width, top - height);
+    renderLineTo(context, left, top - height);
+    renderLineTo(context, left, top);
+    double lineTop = top - LEGEND_MARGIN;
+    const double sampleLeft = left + LEGEND_MARGIN;
+    for (const LegendItem& item : items) {
+        const double middle = lineTop - 0.5 * lineHeight;
+        renderSelectPen(context, item.slot);
+        if (item.sample == 0) {
+            renderXMark(context, sampleLeft + LEGEND_SAMPLE / 2.0, middle);
+        } else if (item.sample == 2) {
+            renderMoveTo(context, sampleLeft + LEGEND_SAMPLE / 2.0, middle - 0.4 * lineHeight);
+            renderLineTo(context, sampleLeft + LEGEND_SAMPLE / 2.0, middle + 0.4 * lineHeight);
+        } else {
+            const double xs[2] = {sampleLeft, sampleLeft + LEGEND_SAMPLE};
+            const double ys[2] = {middle, middle};
+            drawStyledLine(context, xs, ys, 2, item.dashOn, item.dashOff);
+        }
+        renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
+        renderText(context, sampleLeft + LEGEND_SAMPLE + 2.0, lineTop - 0.1 * lineHeight, item.text.c_str(),
+                   SLOT_TEXT);
+        lineTop -= lineHeight;
+    }
+}
+
+// Widens range by value, leaving out a value <= 0 on a log axis.
+void widenOnAxis(Range* range, double value, bool log)
+{
+    if (!log || value > 0.0)
+        widen(range, value);
+}
+
+// The smallest positive x of the pairs when a log axis is asked for a range that reaches
+// zero or below; the range is empty when there is none.
+Range positiveRange(const Range& range, const double* pairs, int n)
+{
+    if (!range.any || range.lo > 0.0)
+        return range;
+    Range positive = NO_RANGE;
+    for (int i = 0; i < n; i++)
+        if (pairs[2 * i] > 0.0 && pairs[2 * i] <= range.hi)
+            widen(&positive, pairs[2 * i]);
+    if (positive.any)
+        positive.hi = range.hi;
+    return positive;
+}
+
+// Vertical bars of +- the error of each observation marked.
+void drawErrorBars(PlotContext* context, const double* pairs, const double* errors, int n, const Range& xRange)
+{
+    const bool log = context->yAxis.log;
+    const double bottom = context->areaBottom;
+    const double cap = context->markHalfWidth;
+    renderSelectPen(context, SLOT_DATA);
+    for (int i = 0; i < n; i++) {
+        const double y = pairs[2 * i + 1];
+        const double e = std::fabs(errors[2 * i + 1]);
+        if (!inside(pairs[2 * i], xRange) || std::isnan(y) || !std::isfinite(e) || e == 0.0)
+            continue;
+        const double px = renderPageX(context, pairs[2 * i]);
+        const double high = renderPageY(context, y + e);
+        const double low = !log || y - e > 0.0 ? renderPageY(context, y - e) : bottom;
+        renderMoveTo(context, px, low);
+        renderLineTo(context, px, high);
+        renderMoveTo(context, px - cap, high);
+        renderLineTo(context, px + cap, high);
+        if (low > bottom) {
+            renderMoveTo(context, px - cap, low);
+            renderLineTo(context, px + cap, low);
+        }
+    }
 }
 
 // The band table of a function plot, over the plot's x range. False when the plot has
@@ -356,18 +552,28 @@ bool functionBandTable(const PlotSpec* spec, const Range& xRange, int count, Ban
 int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
 {
     const int count = std::max(2, plotModel.curvePointCount);
+    const bool lx = logX(spec);
+    const bool ly = logY(spec);
     double* pairs = gatherPairs(spec->xVar, spec->yVar, n);
+    double* errors = spec->errorVar ? gatherPairs(spec->xVar, spec->errorVar, n) : nullptr;
     double* curve = memalloc_doubles(2 * static_cast<size_t>(count), PLOT_TAG);
     double* values = memalloc_doubles(static_cast<size_t>(std::max(inputVariableCount, 1)), PLOT_TAG);
     int outcome = PLOT_NOT_DRAWN;
-    if (pairs && curve && values) {
+    if (pairs && curve && values && (errors || !spec->errorVar)) {
+        const int dropped = dropForLogAxes(pairs, n, lx, ly);
         Range xRange = NO_RANGE;
         widenByPairs(&xRange, nullptr, pairs, n);
         xRange = domainOr(spec, xRange);
+        if (lx)
+            xRange = positiveRange(xRange, pairs, n);
         for (int i = 0; i < 2 * count; i++)
             curve[i] = NOT_A_VALUE;
-        if (xRange.any && spec->xVar->kind == SYM_INPUT)
-            evaluateCurve(spec->xVar, xRange, curve, count, values);
+        // A zoomed view samples the curve over the axes it lays out (below), so that it
+        // stays smooth and reaches both sides of the box.
+        const bool zoomed = plotModel.view.active;
+        if (!zoomed && xRange.any && spec->xVar->kind == SYM_INPUT)
+            evaluateCurve(spec->xVar, xRange, curve, count, values, lx);
+        dropForLogAxes(curve, count, false, ly);
 
         Range yRange = NO_RANGE;
         widenByPairs(nullptr, &yRange, curve, count);
@@ -378,47 +584,92 @@ int drawFunctionPlot(PlotContext* context, const PlotSpec* spec, int n)
                 if (spec->plotFlags & style.flag)
                     for (int i = 0; i < count; i++) {
                         const double half = bandHalf(bands, style.kind, i);
-                        widen(&yRange, bands.fit[i] - half);
-                        widen(&yRange, bands.fit[i] + half);
+                        widenOnAxis(&yRange, bands.fit[i] - half, ly);
+                        widenOnAxis(&yRange, bands.fit[i] + half, ly);
                     }
-        for (int i = 0; i < n; i++)
-            if (inside(pairs[2 * i], xRange))
-                widen(&yRange, pairs[2 * i + 1]);
+        for (int i = 0; i < n; i++) {
+            if (!inside(pairs[2 * i], xRange))
+                continue;
+            widen(&yRange, pairs[2 * i + 1]);
+            if (errors && !std::isnan(pairs[2 * i + 1]) && std::isfinite(errors[2 * i + 1])) {
+                widenOnAxis(&yRange, pairs[2 * i + 1] - std::fabs(errors[2 * i + 1]), ly);
+                widenOnAxis(&yRange, pairs[2 * i + 1] + std::fabs(errors[2 * i + 1]), ly);
+            }
+        }
 
         const PlotFrame frame = frameOf(spec, spec->title, xRange, yRange);
         if (renderLayout(context, LAYOUT_CURVE, frame)) {
             renderAxes(context, frame);
+            keepLayout(context, frame.logX, frame.logY);
+            if (zoomed && spec->xVar->kind == SYM_INPUT) {
+                const Range shown = {renderDataX(context, context->areaLeft), renderDataX(context, context->boxRight),
+                                     true};
+                evaluateCurve(spec->xVar, shown, curve, count, values, lx);
+                dropForLogAxes(curve, count, false, ly);
+            }
             if (titleShown(spec))
                 renderTitle(context, spec->title);
-            if (spec->plotFlags & PLOTF_RESIDUAL) {
-                renderSelectPen(context, SLOT_RESIDUAL);
-                for (int i = 0; i < n; i++) {
-                    const double y = pairs[2 * i + 1];
-                    if (!inside(pairs[2 * i], xRange) || std::isnan(y) ||
-                        !std::isfinite(analysis.predicted[i]))
-                        continue;
-                    drawResidualLine(context, renderPageX(context, pairs[2 * i]), renderPageY(context, y),
-                                     renderPageY(context, analysis.predicted[i]));
-                }
-            }
+            clipForView(context, true);
             bool marked = false;
             renderSelectPen(context, SLOT_DATA);
             for (int i = 0; i < n; i++) {
                 if (!inside(pairs[2 * i], xRange) || std::isnan(pairs[2 * i + 1]))
                     continue;
-                renderXMark(context, renderPageX(context, pairs[2 * i]), renderPageY(context, pairs[2 * i + 1]));
+                const double px = renderPageX(context, pairs[2 * i]);
+                const double py = renderPageY(context, pairs[2 * i + 1]);
                 marked = true;
+                if (!outsideView(context, px, py, py))
+                    renderXMark(context, px, py);
             }
-            if (banded)
-                drawBands(context, spec, bands);
+            if (errors)
+                drawErrorBars(context, pairs, errors, n, xRange);
+            const bool bandsDrawn = banded && drawBands(context, spec, bands);
             renderSelectPen(context, SLOT_FUNCTION);
             const bool curveDrawn = drawCurve(context, curve, count);
+            // The residual lines go over the marks and the curve, so that none of them is
+            // hidden under either.
+            if (spec->plotFlags & PLOTF_RESIDUAL) {
+                renderSelectPen(context, SLOT_RESIDUAL);
+                for (int i = 0; i < n; i++) {
+                    const double y = pairs[2 * i + 1];
+                    const double predicted = analysis.predicted[i];
+                    if (!inside(pairs[2 * i], xRange) || std::isnan(y) || !std::isfinite(predicted) ||
+                        (ly && predicted <= 0.0))
+                        continue;
+                    const double px = renderPageX(context, pairs[2 * i]);
+                    const double observedY = renderPageY(context, y);
+                    const double predictedY = renderPageY(context, predicted);
+                    if (!outsideView(context, px, observedY, predictedY))
+                        drawResidualLine(context, px, observedY, predictedY);
+                }
+            }
+            keepMarks(context, pairs, n, xRange);
+            clipForView(context, false);
+            if (bandsDrawn || errors) {
+                std::vector<LegendItem> items = {{SLOT_DATA, 0, 0.0, 0.0, LEGEND_DATA},
+                                                 {SLOT_FUNCTION, 1, 0.0, 0.0, LEGEND_FIT}};
+                if (errors)
+                    items.push_back({SLOT_DATA, 2, 0.0, 0.0, LEGEND_ERRORS});
+                for (const BandStyle& style : BAND_STYLES)
+                    if (bandsDrawn && (spec->plotFlags & style.flag))
+                        items.push_back({SLOT_BAND, 1, style.dashOn, style.dashOff,
+                                         bandsCaption(bands.summary, style.kind)});
+                std::vector<double> points(plotLayout.marks);
+                for (int i = 0; i < count; i++) {
+                    const bool known = !std::isnan(curve[2 * i]) && !std::isnan(curve[2 * i + 1]);
+                    points.push_back(known ? renderPageX(context, curve[2 * i]) : NOT_A_VALUE);
+                    points.push_back(known ? renderPageY(context, curve[2 * i + 1]) : NOT_A_VALUE);
+                }
+                drawLegend(context, items, points.data(), static_cast<int>(points.size() / 2));
+            }
+            drawLogNote(context, dropped);
             outcome = marked || curveDrawn ? PLOT_DRAWN : PLOT_AXES_ONLY;
         }
         bandsRelease(&bands);
     }
     release(values);
     release(curve);
+    release(errors);
     release(pairs);
     return outcome;
 }
@@ -439,7 +690,7 @@ bool drawSeries(PlotContext* context, const double* pairs, int n, const Range& x
         const double py = renderPageY(context, y);
         if (connect && placed)
             renderLineTo(context, px, py);
-        if (mark) {
+        if (mark && !outsideView(context, px, py, py)) {
             if (triangle)
                 renderTriangleMark(context, px, py);
             else
@@ -454,30 +705,51 @@ bool drawSeries(PlotContext* context, const double* pairs, int n, const Range& x
 int drawScatterPlot(PlotContext* context, const PlotSpec* spec, int n)
 {
     const bool second = spec->x2Var && spec->y2Var;
+    const bool lx = logX(spec);
+    const bool ly = logY(spec);
     double* first = gatherPairs(spec->xVar, spec->yVar, n);
     double* other = second ? gatherPairs(spec->x2Var, spec->y2Var, n) : nullptr;
+    double* errors = spec->errorVar ? gatherPairs(spec->xVar, spec->errorVar, n) : nullptr;
     int outcome = PLOT_NOT_DRAWN;
-    if (first && (other || !second)) {
+    if (first && (other || !second) && (errors || !spec->errorVar)) {
+        int dropped = dropForLogAxes(first, n, lx, ly);
+        if (other)
+            dropped += dropForLogAxes(other, n, lx, ly);
         Range xRange = NO_RANGE;
         Range yRange = NO_RANGE;
         widenByPairs(&xRange, &yRange, first, n);
         if (other)
             widenByPairs(&xRange, &yRange, other, n);
+        for (int i = 0; errors && i < n; i++)
+            if (!std::isnan(first[2 * i + 1]) && std::isfinite(errors[2 * i + 1])) {
+                widenOnAxis(&yRange, first[2 * i + 1] - std::fabs(errors[2 * i + 1]), ly);
+                widenOnAxis(&yRange, first[2 * i + 1] + std::fabs(errors[2 * i + 1]), ly);
+            }
         xRange = domainOr(spec, xRange);
+        if (lx)
+            xRange = positiveRange(xRange, first, n);
         const PlotFrame frame = frameOf(spec, spec->title, xRange, yRange);
         if (renderLayout(context, LAYOUT_GENERAL, frame)) {
             renderAxes(context, frame);
+            keepLayout(context, frame.logX, frame.logY);
             if (titleShown(spec))
                 renderTitle(context, spec->title);
+            clipForView(context, true);
             const unsigned flags = spec->plotFlags;
             bool placed = drawSeries(context, first, n, xRange, SLOT_DATA, flags & PLOTF_CONNECT,
                                      !(flags & PLOTF_NOMARK), false);
             if (other)
                 placed |= drawSeries(context, other, n, xRange, SLOT_SECOND, flags & PLOTF_CONNECT2,
                                      !(flags & PLOTF_NOMARK2), true);
+            if (errors)
+                drawErrorBars(context, first, errors, n, xRange);
+            keepMarks(context, first, n, xRange);
+            clipForView(context, false);
+            drawLogNote(context, dropped);
             outcome = placed ? PLOT_DRAWN : PLOT_AXES_ONLY;
         }
     }
+    release(errors);
     release(other);
     release(first);
     return outcome;
@@ -488,27 +760,36 @@ int drawResidualPlot(PlotContext* context, const PlotSpec* spec, int n)
     double* pairs = gatherPairs(spec->xVar, spec->xVar, n);
     if (!pairs)
         return PLOT_NOT_DRAWN;
+    // The y of each point is its residual; a point outside the x range is left out.
+    for (int i = 0; i < n; i++)
+        pairs[2 * i + 1] = std::isnan(pairs[2 * i]) ? NOT_A_VALUE
+                                                     : finiteOrNothing(analysis.observed[i] - analysis.predicted[i]);
+    const int dropped = dropForLogAxes(pairs, n, logX(spec), logY(spec));
     Range xRange = NO_RANGE;
     widenByPairs(&xRange, nullptr, pairs, n);
     xRange = domainOr(spec, xRange);
-    // The y of each point is its residual; a point outside the x range is left out.
+    if (logX(spec))
+        xRange = positiveRange(xRange, pairs, n);
     Range yRange = NO_RANGE;
-    for (int i = 0; i < n; i++) {
-        pairs[2 * i + 1] = finiteOrNothing(analysis.observed[i] - analysis.predicted[i]);
+    for (int i = 0; i < n; i++)
         if (inside(pairs[2 * i], xRange))
             widen(&yRange, pairs[2 * i + 1]);
-    }
     // Without a point in the x range the axes still show, around a residual of 0.
     if (!yRange.any)
-        yRange = Range{-1.0, 1.0, true};
+        yRange = logY(spec) ? Range{0.1, 10.0, true} : Range{-1.0, 1.0, true};
     int outcome = PLOT_NOT_DRAWN;
     const PlotFrame frame = frameOf(spec, spec->title, xRange, yRange);
     if (renderLayout(context, LAYOUT_CURVE, frame)) {
         renderAxes(context, frame);
+        keepLayout(context, frame.logX, frame.logY);
         if (titleShown(spec))
             renderTitle(context, spec->title);
+        clipForView(context, true);
         outcome = drawSeries(context, pairs, n, xRange, SLOT_DATA, false, true, false) ? PLOT_DRAWN
                                                                                        : PLOT_AXES_ONLY;
+        keepMarks(context, pairs, n, xRange);
+        clipForView(context, false);
+        drawLogNote(context, dropped);
     }
     release(pairs);
     return outcome;
@@ -583,12 +864,16 @@ int drawNormalPlot(PlotContext* context, const PlotSpec* spec, int n)
         snprintf(title, sizeof title, "%s", spec->title);
 
     int outcome = PLOT_NOT_DRAWN;
-    const PlotFrame frame = frameOf(spec, title, xRange, yRange);
+    // Residuals take either sign: the axes stay linear.
+    PlotFrame frame = frameOf(spec, title, xRange, yRange);
+    frame.logX = frame.logY = false;
     if (renderLayout(context, LAYOUT_GENERAL, frame)) {
         renderAxes(context, frame);
+        keepLayout(context, false, false);
         if (!(spec->plotFlags & PLOTF_NOTITLE) && title[0])
             renderTitle(context, title);
         outcome = PLOT_AXES_ONLY;
+        clipForView(context, true);
         if (expected) {
             renderSelectPen(context, SLOT_IDEAL);
             renderMoveTo(context, renderPageX(context, q[0]), renderPageY(context, q[0]));
@@ -598,6 +883,7 @@ int drawNormalPlot(PlotContext* context, const PlotSpec* spec, int n)
                 renderXMark(context, renderPageX(context, q[i]), renderPageY(context, e[i]));
             outcome = PLOT_DRAWN;
         }
+        clipForView(context, false);
     }
     release(q);
     release(e);
@@ -627,6 +913,7 @@ PlotSpec* firstPlot()
 
 void plotModelReset()
 {
+    plotModel.view = PlotViewRange{};
     plotModel.currentPlot = firstPlot();
     plotModel.currentPlotCommand = 0;
     plotModel.plotCaption[0] = '\0';
@@ -635,6 +922,7 @@ void plotModelReset()
 
 void plotMenuRefresh()
 {
+    plotModel.view = PlotViewRange{};
     plotModel.currentPlot = firstPlot();
 }
 
@@ -683,6 +971,8 @@ bool plotSelect(int kind, int index)
             continue;
         const int command = entry->commandBase + index;
         const bool changed = command != plotModel.currentPlotCommand;
+        if (changed)
+            plotModel.view = PlotViewRange{};
         plotModel.currentPlot = spec;
         plotModel.currentPlotCommand = command;
         snprintf(plotModel.plotCaption, sizeof plotModel.plotCaption, "%s", plotCaptionOfKind(kind));
@@ -718,6 +1008,8 @@ int plotDraw(PlotSurface* surface, int colourSet, const PlotSpec* spec)
     if (n < 0 || !analysis.predicted || !analysis.observed || analysis.allocatedRows < n)
         return PLOT_NOT_DRAWN;
     PlotContext context;
+    plotLayout.valid = false;
+    plotLayout.marks.clear();
     if (!renderBegin(&context, surface, colourSet))
         return PLOT_NOT_DRAWN;
     const bool quiet = quietErrors;
@@ -763,4 +1055,134 @@ bool plotBandTable(const PlotSpec* spec, BandTable* table)
     runFrameRelease(&plotPass.frame);
     plotPass.frame = RunFrame{};
     return made;
+}
+
+int plotLegendCorner(const double* points, int count, double left, double bottom, double right, double top,
+                     double width, double height)
+{
+    int counts[4] = {0, 0, 0, 0};
+    for (int i = 0; i < count; i++) {
+        const double x = points[2 * i];
+        const double y = points[2 * i + 1];
+        if (std::isnan(x) || std::isnan(y))
+            continue;
+        const bool leftSide = x <= left + width;
+        const bool rightSide = x >= right - width;
+        const bool topSide = y >= top - height;
+        const bool bottomSide = y <= bottom + height;
+        counts[0] += leftSide && topSide;
+        counts[1] += rightSide && topSide;
+        counts[2] += leftSide && bottomSide;
+        counts[3] += rightSide && bottomSide;
+    }
+    return static_cast<int>(std::min_element(counts, counts + 4) - counts);
+}
+
+double plotLayoutDataX(const PlotLayout& layout, double px)
+{
+    const double value = layout.xStart + (px - layout.areaLeft) / layout.xScale;
+    return layout.logX ? std::pow(10.0, value) : value;
+}
+
+double plotLayoutDataY(const PlotLayout& layout, double py)
+{
+    const double value = layout.yStart + (py - layout.areaBottom) / layout.yScale;
+    return layout.logY ? std::pow(10.0, value) : value;
+}
+
+double plotLayoutPageX(const PlotLayout& layout, double x)
+{
+    return layout.areaLeft + ((layout.logX ? std::log10(x) : x) - layout.xStart) * layout.xScale;
+}
+
+double plotLayoutPageY(const PlotLayout& layout, double y)
+{
+    return layout.areaBottom + ((layout.logY ? std::log10(y) : y) - layout.yStart) * layout.yScale;
+}
+
+int plotNearestMark(const PlotLayout& layout, double px, double py, double radius)
+{
+    int nearest = -1;
+    double best = radius * radius;
+    const size_t count = layout.marks.size() / 2;
+    for (size_t i = 0; i < count; i++) {
+        const double dx = layout.marks[2 * i] - px;
+        const double dy = layout.marks[2 * i + 1] - py;
+        const double distance = dx * dx + dy * dy;
+        if (distance <= best) {
+            best = distance;
+            nearest = static_cast<int>(i);
+        }
+    }
+    return nearest;
+}
+
+void plotViewStart()
+{
+    PlotViewRange& view = plotModel.view;
+    if (view.active || !plotLayout.valid)
+        return;
+    view.xLow = plotLayoutDataX(plotLayout, plotLayout.areaLeft);
+    view.xHigh = plotLayoutDataX(plotLayout, plotLayout.boxRight);
+    view.yLow = plotLayoutDataY(plotLayout, plotLayout.areaBottom);
+    view.yHigh = plotLayoutDataY(plotLayout, plotLayout.boxTop);
+    view.logX = plotLayout.logX;
+    view.logY = plotLayout.logY;
+    view.active = true;
+}
+
+namespace {
+
+// Scales [low, high] by factor about centre, in decades on a log axis.
+void zoomRange(double* low, double* high, double centre, double factor, bool log)
+{
+    if (log) {
+        const double c = std::log10(centre);
+        *low = std::pow(10.0, c - (c - std::log10(*low)) * factor);
+        *high = std::pow(10.0, c + (std::log10(*high) - c) * factor);
+        return;
+    }
+    *low = centre - (centre - *low) * factor;
+    *high = centre + (*high - centre) * factor;
+}
+
+}  // namespace
+
+void plotViewZoom(double factor, double px, double py)
+{
+    plotViewStart();
+    PlotViewRange& view = plotModel.view;
+    if (!view.active || !(factor > 0.0) || !std::isfinite(factor))
+        return;
+    zoomRange(&view.xLow, &view.xHigh, plotLayoutDataX(plotLayout, px), factor, view.logX);
+    zoomRange(&view.yLow, &view.yHigh, plotLayoutDataY(plotLayout, py), factor, view.logY);
+}
+
+void plotViewPan(double dx, double dy)
+{
+    plotViewStart();
+    PlotViewRange& view = plotModel.view;
+    if (!view.active)
+        return;
+    view.xLow = plotLayoutDataX(plotLayout, plotLayout.areaLeft + dx);
+    view.xHigh = plotLayoutDataX(plotLayout, plotLayout.boxRight + dx);
+    view.yLow = plotLayoutDataY(plotLayout, plotLayout.areaBottom + dy);
+    view.yHigh = plotLayoutDataY(plotLayout, plotLayout.boxTop + dy);
+}
+
+void plotViewBox(double px1, double py1, double px2, double py2)
+{
+    plotViewStart();
+    PlotViewRange& view = plotModel.view;
+    if (!view.active || px1 == px2 || py1 == py2)
+        return;
+    view.xLow = plotLayoutDataX(plotLayout, std::min(px1, px2));
+    view.xHigh = plotLayoutDataX(plotLayout, std::max(px1, px2));
+    view.yLow = plotLayoutDataY(plotLayout, std::min(py1, py2));
+    view.yHigh = plotLayoutDataY(plotLayout, std::max(py1, py2));
+}
+
+void plotViewReset()
+{
+    plotModel.view = PlotViewRange{};
 }

@@ -82,9 +82,15 @@ void line(PlotContext* context, double x1, double y1, double x2, double y2)
     renderLineTo(context, x2, y2);
 }
 
-// The label format of the ticks of one axis.
+// The label format of the ticks of one axis; a log axis labels each decade alone.
 LabelFormat axisFormat(const AxisScale& axis)
 {
+    if (axis.log) {
+        LabelFormat format = {};
+        snprintf(format.format, sizeof format.format, "%%lg");
+        format.width = 5;
+        return format;
+    }
     std::vector<double> values(static_cast<size_t>(axis.count) + 1);
     for (int i = 0; i <= axis.count; i++)
         values[i] = axis.start + i * axis.step;
@@ -117,18 +123,29 @@ bool layoutVertical(PlotContext* context, int layout, const PlotFrame& frame)
             context->areaTop -= 2.0 * renderTextHeight(context, frame.title);
         }
     }
-    if (!renderTicks(frame.yLow, frame.yHigh, context->areaTop - context->areaBottom, &context->yAxis))
+    const double length = context->areaTop - context->areaBottom;
+    if (!(frame.logY ? renderLogTicks(frame.yLow, frame.yHigh, length, &context->yAxis)
+                     : renderTicks(frame.yLow, frame.yHigh, length, &context->yAxis)))
         return false;
-    context->areaTop = context->areaBottom + AXIS_INTERVAL * context->yAxis.count;
+    context->areaTop = context->areaBottom + context->yAxis.interval * context->yAxis.count;
     return true;
+}
+
+// Page offset of minor tick j within a major interval: even, or at log10(j + 1) of the
+// interval on a log axis whose ticks are one decade apart.
+double minorOffset(const AxisScale& axis, int j)
+{
+    if (axis.log && axis.minor == 9)
+        return std::log10(j + 1.0) * axis.interval;
+    return j * axis.interval / axis.minor;
 }
 
 // The minor ticks of the interval that ends at the major tick after previous: one unit
 // long, below the x axis or left of the y axis.
-void drawMinorTicks(PlotContext* context, double previous, int minor, bool alongX)
+void drawMinorTicks(PlotContext* context, double previous, const AxisScale& axis, bool alongX)
 {
-    for (int j = 1; j < minor; j++) {
-        const double at = previous + j * static_cast<double>(AXIS_INTERVAL) / minor;
+    for (int j = 1; j < axis.minor; j++) {
+        const double at = previous + minorOffset(axis, j);
         if (alongX)
             line(context, at, context->xAxisY, at, context->xAxisY - 1.0);
         else
@@ -140,15 +157,17 @@ void drawGrid(PlotContext* context)
 {
     const AxisScale& x = context->xAxis;
     const AxisScale& y = context->yAxis;
-    const double right = context->areaLeft + AXIS_INTERVAL * x.count;
-    const double top = context->areaBottom + AXIS_INTERVAL * y.count;
+    const double right = context->areaLeft + x.interval * x.count;
+    const double top = context->areaBottom + y.interval * y.count;
     renderSelectPen(context, SLOT_GRID);
     for (int i = 0; i <= y.minor * y.count; i++) {
-        const double py = context->areaBottom + i * (y.step / y.minor) * y.scale;
+        const double py = y.log ? context->areaBottom + (i / y.minor) * y.interval + minorOffset(y, i % y.minor)
+                                : context->areaBottom + i * (y.step / y.minor) * y.scale;
         line(context, context->areaLeft, py, right, py);
     }
     for (int i = 0; i <= x.minor * x.count; i++) {
-        const double px = context->areaLeft + i * (x.step / x.minor) * x.scale;
+        const double px = x.log ? context->areaLeft + (i / x.minor) * x.interval + minorOffset(x, i % x.minor)
+                                : context->areaLeft + i * (x.step / x.minor) * x.scale;
         line(context, px, context->areaBottom, px, top);
     }
 }
@@ -158,23 +177,23 @@ void drawXAxis(PlotContext* context, const PlotFrame& frame)
     const AxisScale& x = context->xAxis;
     const AxisScale& y = context->yAxis;
     const LabelFormat format = axisFormat(x);
-    const double right = context->areaLeft + AXIS_INTERVAL * x.count;
+    const double right = context->areaLeft + x.interval * x.count;
     renderSelectPen(context, SLOT_AXES);
-    if (y.start <= 0.0 && -y.scale * y.start <= AXIS_INTERVAL * y.count) {
+    if (!y.log && y.start <= 0.0 && -y.scale * y.start <= y.interval * y.count) {
         const double zero = context->areaBottom - y.scale * y.start;
         line(context, context->areaLeft, zero, right, zero);
     }
     line(context, context->areaLeft, context->xAxisY, right, context->xAxisY);
-    context->boxTop = context->areaBottom + AXIS_INTERVAL * y.count;
+    context->boxTop = context->areaBottom + y.interval * y.count;
     line(context, context->areaLeft, context->boxTop, right, context->boxTop);
 
     renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
     double previous = context->areaLeft;
     for (int i = 0; i <= x.count; i++) {
-        const double value = x.start + i * x.step;
-        const double px = context->areaLeft + (value - x.start) * x.scale;
+        const double value = x.log ? std::pow(10.0, x.start + i * x.step) : x.start + i * x.step;
+        const double px = x.log ? context->areaLeft + i * x.interval : context->areaLeft + (value - x.start) * x.scale;
         if (i > 0)
-            drawMinorTicks(context, previous, x.minor, true);
+            drawMinorTicks(context, previous, x, true);
         line(context, px, context->xAxisY, px, context->xAxisY - 2.0);
         const std::string text = renderLabelText(format, value);
         const double width = renderTextWidth(context, text.c_str());
@@ -186,14 +205,14 @@ void drawXAxis(PlotContext* context, const PlotFrame& frame)
         const double digitHeight = renderTextHeight(context, "1");
         renderSelectFont(context, FONT_LABELS, FONT_REGULAR, 0);
         const double left =
-            context->areaLeft + (AXIS_INTERVAL * x.count - renderTextWidth(context, frame.xLabel)) / 2.0;
+            context->areaLeft + (x.interval * x.count - renderTextWidth(context, frame.xLabel)) / 2.0;
         renderText(context, left, context->xAxisY - 2.4 - 1.2 * digitHeight, frame.xLabel, SLOT_TEXT);
     }
 }
 
 void drawYLabel(PlotContext* context, const char* label)
 {
-    const double middle = context->areaBottom + AXIS_INTERVAL / 2.0 * context->yAxis.count;
+    const double middle = context->areaBottom + context->yAxis.interval / 2.0 * context->yAxis.count;
     const double column = context->yAxisX - context->labelColumnWidth;
     if (strlen(label) == 1) {
         renderSelectFont(context, FONT_LABELS, FONT_REGULAR, 0);
@@ -212,23 +231,23 @@ void drawYAxis(PlotContext* context, const PlotFrame& frame)
     const AxisScale& x = context->xAxis;
     const AxisScale& y = context->yAxis;
     const LabelFormat format = axisFormat(y);
-    const double top = context->areaBottom + AXIS_INTERVAL * y.count;
+    const double top = context->areaBottom + y.interval * y.count;
     renderSelectPen(context, SLOT_AXES);
-    if (x.start <= 0.0 && -x.scale * x.start <= AXIS_INTERVAL * x.count) {
+    if (!x.log && x.start <= 0.0 && -x.scale * x.start <= x.interval * x.count) {
         const double zero = context->areaLeft - x.scale * x.start;
         line(context, zero, context->areaBottom, zero, top);
     }
     line(context, context->yAxisX, context->areaBottom, context->yAxisX, top);
-    context->boxRight = context->areaLeft + AXIS_INTERVAL * x.count;
+    context->boxRight = context->areaLeft + x.interval * x.count;
     line(context, context->boxRight, context->areaBottom, context->boxRight, top);
 
     renderSelectFont(context, FONT_TICKS, FONT_REGULAR, 0);
     double previous = context->areaBottom;
     for (int i = 0; i <= y.count; i++) {
-        const double value = y.start + i * y.step;
-        const double py = context->areaBottom + (value - y.start) * y.scale;
+        const double value = y.log ? std::pow(10.0, y.start + i * y.step) : y.start + i * y.step;
+        const double py = y.log ? context->areaBottom + i * y.interval : context->areaBottom + (value - y.start) * y.scale;
         if (i > 0)
-            drawMinorTicks(context, previous, y.minor, false);
+            drawMinorTicks(context, previous, y, false);
         line(context, context->yAxisX, py, context->yAxisX - 2.0, py);
         const std::string text = renderLabelText(format, value);
         const double width = renderTextWidth(context, text.c_str());
@@ -310,6 +329,34 @@ bool renderTicks(double lo, double hi, double length, AxisScale* axis)
     axis->end = start + count * step;
     axis->scale = AXIS_INTERVAL / step;
     axis->minor = TICK_MINOR_COUNTS[chosen];
+    axis->interval = AXIS_INTERVAL;
+    axis->log = false;
+    return true;
+}
+
+bool renderLogTicks(double lo, double hi, double length, AxisScale* axis)
+{
+    if (!(lo > 0.0) || !(hi > 0.0) || !std::isfinite(lo) || !std::isfinite(hi) || !std::isfinite(length))
+        return false;
+    const double intervals = std::floor(length / AXIS_INTERVAL + 0.00001);
+    if (intervals < 1.0)
+        return false;
+    // A hair of tolerance, so that a value of exactly 10^k starts or ends a decade.
+    const double first = std::floor(std::log10(std::min(lo, hi)) + 1e-9);
+    double last = std::ceil(std::log10(std::max(lo, hi)) - 1e-9);
+    if (last <= first)
+        last = first + 1.0;
+    const double decades = last - first;
+    const double step = std::ceil(decades / std::min(intervals, static_cast<double>(AXIS_COUNT_MAX)));
+    const int count = static_cast<int>(std::ceil(decades / step - 1e-9));
+    axis->start = first;
+    axis->step = step;
+    axis->count = count;
+    axis->end = first + count * step;
+    axis->interval = std::floor(length / count * 10.0) / 10.0;
+    axis->scale = axis->interval / step;
+    axis->minor = step == 1.0 ? 9 : static_cast<int>(std::min(step, 10.0));
+    axis->log = true;
     return true;
 }
 
@@ -453,9 +500,10 @@ bool renderLayout(PlotContext* context, int layout, const PlotFrame& frame)
         context->labelColumnWidth += renderTextWidth(context, "XX");
     context->areaLeft = 0.5 * renderTextWidth(context, curve ? "1" : "X") + context->labelColumnWidth;
     const double length = context->pageWidth - context->areaLeft - renderTextWidth(context, "1234");
-    if (!renderTicks(frame.xLow, frame.xHigh, length, &context->xAxis))
+    if (!(frame.logX ? renderLogTicks(frame.xLow, frame.xHigh, length, &context->xAxis)
+                     : renderTicks(frame.xLow, frame.xHigh, length, &context->xAxis)))
         return false;
-    context->areaRight = context->areaLeft + AXIS_INTERVAL * context->xAxis.count;
+    context->areaRight = context->areaLeft + context->xAxis.interval * context->xAxis.count;
     return true;
 }
 
@@ -482,7 +530,9 @@ void renderTitle(PlotContext* context, const char* text)
         width = renderTextWidth(context, title);
     }
     const double left = context->areaLeft + (room - width) / 2.0;
-    const double top = context->boxTop + 2.1 * renderTextHeight(context, title);
+    // The title stays on the page however little room the page's shape leaves above the box.
+    const double textHeight = renderTextHeight(context, title);
+    const double top = std::min(context->boxTop + 2.1 * textHeight, context->pageHeight - 0.1 * textHeight);
     renderText(context, left, top, title, SLOT_TITLE);
 }
 
@@ -494,12 +544,28 @@ void renderEnd(PlotContext* context)
 
 double renderPageX(const PlotContext* context, double x)
 {
-    return context->areaLeft + (x - context->xAxis.start) * context->xAxis.scale;
+    const AxisScale& axis = context->xAxis;
+    return context->areaLeft + ((axis.log ? std::log10(x) : x) - axis.start) * axis.scale;
 }
 
 double renderPageY(const PlotContext* context, double y)
 {
-    return context->areaBottom + (y - context->yAxis.start) * context->yAxis.scale;
+    const AxisScale& axis = context->yAxis;
+    return context->areaBottom + ((axis.log ? std::log10(y) : y) - axis.start) * axis.scale;
+}
+
+double renderDataX(const PlotContext* context, double px)
+{
+    const AxisScale& axis = context->xAxis;
+    const double value = axis.start + (px - context->areaLeft) / axis.scale;
+    return axis.log ? std::pow(10.0, value) : value;
+}
+
+double renderDataY(const PlotContext* context, double py)
+{
+    const AxisScale& axis = context->yAxis;
+    const double value = axis.start + (py - context->areaBottom) / axis.scale;
+    return axis.log ? std::pow(10.0, value) : value;
 }
 
 void renderSelectPen(PlotContext* context, int slot)
@@ -552,6 +618,24 @@ double renderTextWidth(PlotContext* context, const char* text)
 double renderTextHeight(PlotContext* context, const char* text)
 {
     return (context->surface->textExtent(text).height - 1) / LOGICAL_PER_PAGE_UNIT;
+}
+
+void renderClipToBox(PlotContext* context, bool on)
+{
+    // A mark centred on the frame stays whole.
+    const double across = context->markHalfWidth + 0.3;
+    const double up = context->markHalfHeight + 0.3;
+    if (on)
+        context->surface->clipTo(logical(context->areaLeft - across), logical(context->areaBottom - up),
+                                 logical(context->boxRight + across), logical(context->boxTop + up));
+    else
+        context->surface->clipOff();
+}
+
+void renderFill(PlotContext* context, double left, double bottom, double right, double top, int slot)
+{
+    context->surface->fillRect(logical(left), logical(bottom), logical(right), logical(top),
+                               colourRgb(slotEntry(context, slot)));
 }
 
 void renderText(PlotContext* context, double px, double py, const char* text, int slot)

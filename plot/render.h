@@ -25,13 +25,16 @@ enum LayoutKind {
     LAYOUT_CURVE = 1        // function and residual plots
 };
 
+// A log axis keeps start, end and step as powers of ten: its ticks are at decades.
 struct AxisScale {
-    double start;           // data value at the axis origin
+    double start;           // data value at the axis origin (log axis: its log10)
     double end;             // start + count * step
-    double scale;           // page units per data unit
-    double step;            // data value between major ticks
+    double scale;           // page units per data unit (log axis: per decade)
+    double step;            // data value between major ticks (log axis: whole decades)
     int count;              // number of major intervals
-    int minor;              // subdivisions of one interval
+    int minor;              // subdivisions of one interval (log axis with one decade a step: 9, at 2..9)
+    double interval = AXIS_INTERVAL;    // page units of one major interval
+    bool log = false;       // a log axis
 };
 
 struct LabelFormat {
@@ -50,6 +53,8 @@ struct PlotFrame {
     const char* xLabel;     // empty: none
     const char* yLabel;     // empty: none
     bool grid;              // draw the grid
+    bool logX = false;      // log axes; their ranges must be positive
+    bool logY = false;
 };
 
 struct PlotContext {
@@ -79,6 +84,9 @@ struct PlotContext {
 // Tick algorithm: false when not one 20-unit interval fits in length (or the range is
 // not finite). A range with hi <= lo is taken as [lo, lo + 1].
 bool renderTicks(double lo, double hi, double length, AxisScale* axis);
+// Decade ticks of a log axis over the positive range [lo, hi], its intervals stretched to
+// fill length; false when not one 20-unit interval fits or the range is not positive.
+bool renderLogTicks(double lo, double hi, double length, AxisScale* axis);
 // The format of a row of tick values; count 0 gives "%0.0lf".
 LabelFormat renderLabelFormat(const double* values, int count);
 // One tick label: the value in the format, 0 when it is below zeroBelow, leading blanks dropped.
@@ -100,9 +108,12 @@ void renderTitle(PlotContext* context, const char* text);
 // Releases the pass's pen and font and selects again the pen in use before the pass.
 void renderEnd(PlotContext* context);
 
-// Page position of a data value.
+// Page position of a data value; on a log axis the value must be positive.
 double renderPageX(const PlotContext* context, double x);
 double renderPageY(const PlotContext* context, double y);
+// Data value of a page position (the inverse of the two above).
+double renderDataX(const PlotContext* context, double px);
+double renderDataY(const PlotContext* context, double py);
 // Drawing in page units with the pen of one colour slot.
 void renderSelectPen(PlotContext* context, int slot);
 void renderMoveTo(PlotContext* context, double px, double py);
@@ -113,5 +124,9 @@ void renderTriangleMark(PlotContext* context, double px, double py);
 void renderSelectFont(PlotContext* context, int height, int style, int escapement);
 double renderTextWidth(PlotContext* context, const char* text);
 double renderTextHeight(PlotContext* context, const char* text);
+// Keeps the drawing inside the plot box (a zoomed view), or lets it out again.
+void renderClipToBox(PlotContext* context, bool on);
+// Fills a rectangle of page positions with the colour of a slot.
+void renderFill(PlotContext* context, double left, double bottom, double right, double top, int slot);
 // Text with its top left corner at (px, py), in the colour of a slot.
 void renderText(PlotContext* context, double px, double py, const char* text, int slot);

@@ -91,6 +91,20 @@ void RecordingSurface::textOut(int x, int y, const std::string& text)
                                  font.escapement, textColour});
 }
 
+void RecordingSurface::fillRect(int x1, int y1, int x2, int y2, unsigned colour)
+{
+    fills.push_back(RecordedLine{x1 / LOGICAL_PER_PAGE_UNIT, y1 / LOGICAL_PER_PAGE_UNIT, x2 / LOGICAL_PER_PAGE_UNIT,
+                                 y2 / LOGICAL_PER_PAGE_UNIT, 0, colour});
+}
+
+void RecordingSurface::clipTo(int x1, int y1, int x2, int y2)
+{
+    clips.push_back(RecordedLine{x1 / LOGICAL_PER_PAGE_UNIT, y1 / LOGICAL_PER_PAGE_UNIT, x2 / LOGICAL_PER_PAGE_UNIT,
+                                 y2 / LOGICAL_PER_PAGE_UNIT, 0, 0});
+}
+
+void RecordingSurface::clipOff() {}
+
 TextExtent RecordingSurface::textExtent(const std::string& text)
 {
     double width = 0.0;

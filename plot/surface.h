@@ -19,6 +19,9 @@ struct SurfaceDevice {
     int pixelHeight;        // height of the drawing area, device pixels
     double dotsPerInchX;    // horizontal device resolution
     double dotsPerInchY;    // vertical device resolution
+    bool antialias = false; // lines and marks antialiased (screen, PNG, SVG, PDF); else exact colours
+    bool vector = false;    // a vector device: positions unrounded, connected lines drawn as one path
+    double penScale = 1.0;  // width of the thinnest line in the painter's pixels (resolution / 96)
 };
 
 // device x = originX + logical x * scaleX; device y = originY + logical y * scaleY
@@ -59,6 +62,11 @@ public:
     virtual void moveTo(int x, int y) = 0;
     virtual void lineTo(int x, int y) = 0;              // from the current position; moves it
     virtual void textOut(int x, int y, const std::string& text) = 0;   // (x, y) its top left
+    // Fills the rectangle between two corners with a colour, over what was drawn before.
+    virtual void fillRect(int x1, int y1, int x2, int y2, unsigned colour) = 0;
+    // Keeps what follows inside the rectangle between two corners, until clipOff.
+    virtual void clipTo(int x1, int y1, int x2, int y2) = 0;
+    virtual void clipOff() = 0;
     virtual TextExtent textExtent(const std::string& text) = 0;       // in the current font
     virtual std::vector<std::string> fontFamilies() = 0;
 };
@@ -105,12 +113,17 @@ public:
     void moveTo(int x, int y) override;
     void lineTo(int x, int y) override;
     void textOut(int x, int y, const std::string& text) override;
+    void fillRect(int x1, int y1, int x2, int y2, unsigned colour) override;
+    void clipTo(int x1, int y1, int x2, int y2) override;
+    void clipOff() override;
     TextExtent textExtent(const std::string& text) override;
     std::vector<std::string> fontFamilies() override;
 
     std::vector<RecordedLine> lines;    // every line, in drawing order
     std::vector<RecordedText> texts;    // every text, in drawing order
     std::vector<RecordedFont> fonts;    // every font request
+    std::vector<RecordedLine> fills;    // every filled rectangle, by two corners (pen width 0)
+    std::vector<RecordedLine> clips;    // every clip rectangle set, by two corners
     SurfaceMapping mapping;             // the last mapping set
     unsigned background;                // the last background colour set
     int passes;                         // passes begun

@@ -88,7 +88,7 @@ key Return
 shot 12-replace-question
 key alt+y
 sleep 1
-convert "$work/plots_plot1.jpg" "$out/13-saved-jpeg.png"
+cp "$work/plots_plot1.png" "$out/13-saved-png.png"
 
 echo "The colour dialog and the colour chooser:"
 main_key alt+c Return
@@ -222,6 +222,51 @@ sleep 1.5
 key Return
 sleep 2
 pdftoppm -png -r 60 "$work/bands.pdf" "$out/29-printed-bands"
+main_key alt+f x
+wait_exit
+echo "A semi-log plot with error bars: the legend, zoom, values and tooltip, the axis dialog:"
+sed -e 's/^PLOT;/PLOT LOGY ERRORBARS = sd TITLE = "Semi-log decay with error bars";/' \
+    -e 's/^OUTPUT.*//' examples/weights.mxl >"$work/semilog.mxl"
+main=semilog.mxl
+start semilog.mxl
+main_key alt+r
+sleep 2
+plot_item 1; shot 30-log-axis-error-bars
+# The plot fills the window below the toolbar: its middle is near the window's middle.
+id=$(window_id semilog.mxl)
+eval "$(xdotool getwindowgeometry --shell "$id" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+sleep 0.5
+xdotool click 4 click 4
+shot 31-zoomed-by-the-wheel
+xdotool click --repeat 2 1
+xdotool mousemove_relative 3 3
+shot 32-reset-and-pointer-values
+# A data mark, found in the screenshot by its screen colour; the pointer rests on it.
+mark=$(/usr/bin/python3 -c "
+from PIL import Image
+im = Image.open('$out/30-log-axis-error-bars.png').convert('RGB')
+w, h = im.size
+px = im.load()
+found = [(x, y) for y in range(h) for x in range(w)
+         if sum(abs(a - b) for a, b in zip(px[x, y], (80, 160, 255))) < 40]
+x, y = min(found, key=lambda p: (p[0] - w / 2) ** 2 + (p[1] - h / 2) ** 2) if found else (w // 2, h // 2)
+print(x, y)")
+xdotool mousemove ${mark% *} ${mark#* }
+sleep 0.3
+xdotool mousemove_relative 1 0
+shot 33-mark-tooltip 2
+main_key alt+v x
+shot 34-axis-dialog
+key Escape
+main_key alt+f x
+wait_exit
+echo "The same at twice the pixels (QT_SCALE_FACTOR=2):"
+main=semilog.mxl
+QT_SCALE_FACTOR=2 start semilog.mxl
+main_key alt+r
+sleep 2
+plot_item 1; shot 35-twice-the-pixels
 main_key alt+f x
 wait_exit
 echo "Screenshots in $out"

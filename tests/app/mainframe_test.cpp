@@ -342,6 +342,25 @@ TEST(SavePlotDialog, NameRulesWhenTheTypeIsSwitched)
     EXPECT_EQ(settingsReadInt("BMPwidth"), 640);
     EXPECT_EQ(settingsReadInt("BMPheight"), 550);
     EXPECT_EQ(settingsReadString("BMPfilename"), "/tmp/out.bmp");
+
+    // Without a stored type the dialog proposes PNG; a size in millimetres goes through
+    // the resolution.
+    writeTextFile(settingsFilePath(), "");
+    SavePlotDialog first(nullptr, QStringLiteral("/tmp/decay_plot1"));
+    EXPECT_EQ(first.fileName(), "/tmp/decay_plot1.png");
+    EXPECT_TRUE(first.pngButton->isChecked());
+    first.pdfButton->click();
+    EXPECT_EQ(first.fileName(), "/tmp/decay_plot1.pdf");
+    first.resolutionBox->setText("300");
+    first.unitBox->setCurrentIndex(1);
+    EXPECT_EQ(first.widthBox->text(), "59.3") << "700 pixels at 300 dpi";
+    first.widthBox->setText("100");
+    first.heightBox->setText("50.8");
+    ASSERT_TRUE(first.readBoxes(&width, &height, &message)) << message.toStdString();
+    EXPECT_EQ(width, 1181);
+    EXPECT_EQ(height, 600);
+    first.resolutionBox->setText("0");
+    EXPECT_FALSE(first.readBoxes(&width, &height, &message));
 }
 
 TEST(ColourDialog, ReadsItsBoxesAndStoresAChangedSet)

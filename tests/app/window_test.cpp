@@ -6,6 +6,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QColorDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -357,6 +361,85 @@ TEST_F(WindowTest, SaveBandTableWritesTheShownPlotsBands)
     ASSERT_EQ(lines.size(), 201u);
     EXPECT_EQ(lines[0], "x,fit,se_fit,conf_lower,conf_upper,pred_lower,pred_upper,simconf_lower,simconf_upper");
     EXPECT_EQ(frame->statusNotice(), QString::fromStdString("The band table was written to " + path));
+}
+
+// The plot view as a user works it: values under the pointer, the tooltip of a mark, the
+// zoom of the View menu and its reset, the axis dialog, and Copy, which leaves an image
+// and an SVG drawing on the clipboard.
+TEST_F(WindowTest, PlotViewReadsZoomsAndCopies)
+{
+    openProgram(PLOT_PROGRAM, "decay");
+    runToEnd();
+    emit frame->menu("viewMenu")->aboutToShow();
+    frame->menu("plotMenu")->actions().first()->trigger();
+    ASSERT_EQ(frame->activeView(), VIEW_PLOT);
+    CPlotView* view = frame->plotView();
+    view->resize(700, 500);
+    view->repaint();
+    ASSERT_TRUE(plotLayout.valid);
+
+    // The third observation's mark, found from its widget position.
+    const double pageX = plotLayout.marks[4];
+    const double pageY = plotLayout.marks[5];
+    const QPointF at(pageX / plotLayout.pageWidth * view->width(),
+                     view->height() - pageY / plotLayout.pageHeight * view->height());
+    EXPECT_NEAR(view->pagePoint(at).x(), pageX, 1e-9);
+    EXPECT_NEAR(view->pagePoint(at).y(), pageY, 1e-9);
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().startsWith(QStringLiteral("x = 2   y = "))) <<
+        frame->statusBar()->currentMessage().toStdString();
+    const QString tip = CPlotView::observationText(2);
+    for (const char* part : {"Observation 3", "x = 2", "y = 7.5", "Observed: 7.5", "Predicted: ", "Residual: ", "Weight: 1"})
+        EXPECT_TRUE(tip.contains(QLatin1String(part))) << part << "\n" << tip.toStdString();
+    QMouseEvent press(QEvent::MouseButtonPress, at, view->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, view->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(view, &press);
+    QApplication::sendEvent(view, &release);
+    EXPECT_EQ(view->selectedObservation(), 2);
+    EXPECT_TRUE(frame->statusNotice().startsWith(QStringLiteral("Observation 3, x = 2, y = 7.5, Observed: 7.5")))
+        << frame->statusNotice().toStdString();
+
+    // Zoom in from the menu, then reset.
+    const PlotLayout whole = plotLayout;
+    ASSERT_TRUE(frame->action("viewZoomIn")->isEnabled());
+    frame->action("viewZoomIn")->trigger();
+    view->repaint();
+    EXPECT_LT(plotLayoutDataX(plotLayout, plotLayout.boxRight) - plotLayoutDataX(plotLayout, plotLayout.areaLeft),
+              plotLayoutDataX(whole, whole.boxRight) - plotLayoutDataX(whole, whole.areaLeft));
+    frame->action("viewZoomReset")->trigger();
+    view->repaint();
+    EXPECT_EQ(plotLayout.xScale, whole.xScale);
+    EXPECT_EQ(plotLayout.yStart, whole.yStart);
+
+    // The axis dialog: a log y axis from 1 to 100.
+    bool seen = false;
+    whenModal<QDialog>([](QDialog* dialog) {
+        const QList<QLineEdit*> boxes = dialog->findChildren<QLineEdit*>();
+        ASSERT_EQ(boxes.size(), 4);
+        boxes[2]->setText(QStringLiteral("1"));
+        boxes[3]->setText(QStringLiteral("100"));
+        dialog->findChildren<QCheckBox*>().last()->setChecked(true);
+        dialog->accept();
+    }, &seen);
+    frame->action("viewAxes")->trigger();
+    EXPECT_TRUE(seen);
+    view->repaint();
+    EXPECT_TRUE(plotLayout.logY);
+    EXPECT_NEAR(plotLayoutDataY(plotLayout, plotLayout.areaBottom), 1.0, 1e-12);
+    EXPECT_NEAR(plotLayoutDataY(plotLayout, plotLayout.boxTop), 100.0, 1e-9);
+
+    // Copy: Edit's Copy in the plot view.
+    QGuiApplication::clipboard()->clear();
+    frame->action("editCopy")->trigger();
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_TRUE(data->hasImage());
+    EXPECT_EQ(qvariant_cast<QImage>(data->imageData()).size(), view->size());
+    ASSERT_TRUE(data->hasFormat(QStringLiteral("image/svg+xml"))) << data->formats().join(' ').toStdString();
+    EXPECT_TRUE(data->data(QStringLiteral("image/svg+xml")).startsWith("<?xml"));
+    frame->action("viewZoomReset")->trigger();
 }
 
 TEST_F(WindowTest, SavePlotProposesItsNameAsksBeforeReplacingAndConfirmsInTheStatusBar)

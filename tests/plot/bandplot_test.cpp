@@ -1,7 +1,7 @@
 // Bands on the function plot, drawn on the recording surface: two lines per band in the
 // band colour around the curve, a legend line naming the level and the band, the y range
-// widened to hold them, one line of text instead when no band can be given, and a band
-// colour that stands out in every standard table.
+// widened to hold them, one line of text instead when no band can be given, and band and
+// residual colours that stand out in every standard table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,9 +62,11 @@ TEST_F(BandPlot, ConfidenceBandIsTwoLinesSymmetricAboutTheCurve)
     plotModelReset();
     RecordingSurface surface(image700());
     ASSERT_EQ(plotDraw(&surface, COLOURS_SAVED, plotNumber(0)), PLOT_DRAWN);
-    const std::vector<RecordedLine> curve = linesIn(surface, SLOT_FUNCTION);
+    std::vector<RecordedLine> curve = linesIn(surface, SLOT_FUNCTION);
     const std::vector<RecordedLine> band = linesIn(surface, SLOT_BAND);
-    ASSERT_EQ(curve.size(), 199u);
+    // The curve, then the legend's sample of it.
+    ASSERT_EQ(curve.size(), 199u + 1);
+    curve.pop_back();
     // Two band lines and the legend's sample.
     ASSERT_EQ(band.size(), 2 * 199u + 1);
     double narrowest = 1e300;
@@ -120,7 +122,9 @@ TEST_F(BandPlot, TheRangeHoldsTheWidestBand)
         high = std::max({high, line.y1, line.y2});
     }
     double curveLow = 1e300, curveHigh = -1e300;
-    for (const RecordedLine& line : linesIn(surface, SLOT_FUNCTION)) {
+    std::vector<RecordedLine> curve = linesIn(surface, SLOT_FUNCTION);
+    curve.pop_back();   // the legend's sample
+    for (const RecordedLine& line : curve) {
         curveLow = std::min({curveLow, line.y1, line.y2});
         curveHigh = std::max({curveHigh, line.y1, line.y2});
     }
@@ -163,19 +167,30 @@ double luminance(unsigned entry)
            0.0722 * channel(colourBlue(entry));
 }
 
-// In every standard table the band lines stand out from the background (3:1, as the
-// curve) and differ from the curve's colour wherever the table has colours at all.
-TEST_F(BandPlot, BandColourIsReadableInEveryTable)
+// In every standard table the band lines and the RESIDUAL option's lines stand out from
+// the background (the bands 3:1, as the curve; the short residual lines 4.5:1) and, in
+// the tables that have colours at all, differ from what they run beside.
+TEST_F(BandPlot, BandAndResidualColoursAreReadableInEveryTable)
 {
-    for (int table = 0; table < COLOUR_TABLE_COUNT; ++table) {
-        const unsigned band = colourStandard(table, SLOT_BAND);
-        const double a = luminance(band);
-        const double b = luminance(colourStandard(table, SLOT_BACKGROUND));
-        EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 3.0) << table;
-        EXPECT_GE(colourWidth(band), 1) << table;
-        if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
-            EXPECT_NE(colourRgb(band), colourRgb(colourStandard(table, SLOT_FUNCTION))) << table;
-    }
+    const struct {
+        int slot;
+        double contrast;
+        std::vector<int> unlike;
+    } lines[] = {
+        {SLOT_BAND, 3.0, {SLOT_FUNCTION}},
+        {SLOT_RESIDUAL, 4.5, {SLOT_DATA, SLOT_FUNCTION, SLOT_AXES}},
+    };
+    for (const auto& l : lines)
+        for (int table = 0; table < COLOUR_TABLE_COUNT; ++table) {
+            const unsigned entry = colourStandard(table, l.slot);
+            const double a = luminance(entry);
+            const double b = luminance(colourStandard(table, SLOT_BACKGROUND));
+            EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), l.contrast) << table << " " << l.slot;
+            EXPECT_GE(colourWidth(entry), 1) << table;
+            if (table == TABLE_COLOUR_ON_BLACK || table == TABLE_COLOUR_ON_WHITE)
+                for (int other : l.unlike)
+                    EXPECT_NE(colourRgb(entry), colourRgb(colourStandard(table, other))) << table << " " << other;
+        }
 }
 
 }  // namespace
