@@ -617,15 +617,18 @@ void stalled(Diagnosis* d, const AnalysisResults& r, const double* x, int p, boo
     add(d, FINDING_STALLED, 0, 0, text);
 }
 
-// The model against a horizontal line at the mean.
+// The model against a horizontal line at the mean. Such a fit is doubtful however it
+// converged: a constant would have done better.
 void worseThanConstant(Diagnosis* d, const AnalysisResults& r, int n)
 {
     if (r.residualsComputed && n > 1 && r.residuals.totalSS > 0.0 &&
-        r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN))
+        r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN)) {
+        d->doubtful = true;
         add(d, FINDING_WORSE_THAN_CONSTANT, 0, 0,
             format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
                    "%.4G about the mean): check the start values and the model.\n",
                    r.residuals.residualSS, r.residuals.totalSS));
+    }
 }
 
 // In the section's order; findings of one kind keep their parameter order.
@@ -859,7 +862,7 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
     // Rows the model could not compute hold 0, so their sum of squares compares nothing.
     if (regression && atStart.failed == 0 && atEnd.failed == 0)
         worseThanConstant(d, r, n);
-    d->doubtful = structural;
+    d->doubtful = d->doubtful || structural;
     sortFindings(d);
     freeWork(w);
 }

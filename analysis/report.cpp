@@ -91,6 +91,21 @@ void writeWeightedSums(const AnalysisResults& results)
     }
 }
 
+void writeCriteria(const InformationCriteria& c, int n)
+{
+    if (!c.defined) {
+        reportText("Log-likelihood, AIC, AICc and BIC: not defined (the residual sum of squares is 0)\n");
+        return;
+    }
+    char aicc[32];
+    if (c.aiccDefined)
+        snprintf(aicc, sizeof aicc, "%.9lG", c.aicc);
+    else
+        snprintf(aicc, sizeof aicc, "%s (n - k - 1 = %d)", REPORT_NOT_AVAILABLE, n - c.k - 1);
+    reportText("Log-likelihood = %.9lG, AIC = %.9lG, AICc = %s, BIC = %.9lG (normal errors, k = %d)\n",
+               c.logLikelihood, c.aic, aicc, c.bic, c.k);
+}
+
 void writeSummary(const AnalysisResults& results)
 {
     const ResidualStats& rs = results.residuals;
@@ -152,6 +167,8 @@ void writeSummary(const AnalysisResults& results)
             if (!(rs.durbinWatson >= DW_AUTOCORRELATION))
                 reportText("This Durbin-Watson value indicates autocorrelation or inappropriate function.\n");
         }
+        if (results.criteria.k > 0)
+            writeCriteria(results.criteria, observationCount);
         covarianceWriteWarning(results);
     }
     if (settings.outputMode > 0)
@@ -287,11 +304,11 @@ void reportDerivedQuantities(const AnalysisResults& results)
     const bool limits = results.intervals;
     if (limits) {
         reportText("\n\n                   ----  Derived Quantities (%.3lf%% limits)  ----\n\n", 100 * results.intervalLevel);
-        reportText("  Quantity        Value          Standard error      t      Prob(t)     Lower limit       Upper limit\n");
+        reportText(" Quantity        Value        Standard error      t      Prob(t)    Lower limit       Upper limit\n");
         reportText("----------  ----------------  --------------  ---------  -------  ----------------  ----------------\n");
     } else {
         reportText("\n\n                   ----  Derived Quantities  ----\n\n");
-        reportText("  Quantity        Value          Standard error      t      Prob(t)\n");
+        reportText(" Quantity        Value        Standard error      t      Prob(t)\n");
         reportText("----------  ----------------  --------------  ---------  -------\n");
     }
     for (int k = 0; k < results.derivedCount; ++k) {

@@ -4,9 +4,11 @@
 
 #include <cstdio>
 
+#include "support/version.h"
+
 struct AnalysisResults;
 
-constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Results
+constexpr double MOXEL_LISTING_VERSION = MOXEL_VERSION_NUMBER;   // version shown in the Final Results
 
 // Formats text and writes it to the listing file (when open) as it is, and to the
 // screen listing with its leading and trailing line ends removed, one screen line per

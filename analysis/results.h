@@ -81,6 +81,7 @@ struct AnalysisResults {
     double intervalLevel;               // confidence level used for them, at least 0.50001
     double finishTime;                  // local moment at which the analysis completed
     WeightedStats weighted;             // weighted sums; meaningful when weights is not null
+    InformationCriteria criteria;       // log-likelihood, AIC, AICc and BIC of a regression
     DerivedStatistics* derived;         // one row per DERIVED quantity ("rslt"), or null
     int derivedCount;                   // rows in derived
     const char* derivedReason;          // why derived quantities have no standard errors, or null

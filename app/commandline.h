@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct CommandLine {
     bool run;                   // -run given: batch mode, no window
@@ -12,6 +13,8 @@ struct CommandLine {
     std::string programPath;    // the value after -run; empty if none
     std::string documentPath;   // the first document name; empty if none
     bool preview;               // -preview given: with -run, the model at the start values only
+    bool compare;               // -compare given: fit every named program and compare the fits
+    std::vector<std::string> comparePaths;   // the programs of -compare, in order
 };
 
 // Large blocks (the data store, the solver's arrays, the result columns) always come
@@ -24,6 +27,7 @@ constexpr int COMMAND_MMAP_THRESHOLD = 256 * 1024;
 constexpr const char* COMMAND_LINE_USAGE =
     "Usage: moxel -run PROGRAM.mxl [-plots]\n"
     "       moxel [PROGRAM.mxl]\n"
+    "       moxel -compare A.mxl B.mxl [C.mxl ...]\n"
     "       moxel --help | --version\n"
     "\n"
     "  -run PROGRAM.mxl  run the analysis without a window; the listing goes to standard\n"
@@ -32,6 +36,9 @@ constexpr const char* COMMAND_LINE_USAGE =
     "  -preview          with -run: evaluate the model at the start values, without fitting;\n"
     "                    no files are written except, with -plots, PROGRAM_previewK.jpg\n"
     "                    (exit status 0 when it can be computed everywhere, else 1)\n"
+    "  -compare A.mxl B.mxl ...  fit each program (listings to their .lst files) and print\n"
+    "                    a table comparing the fits of the same observations: sums of\n"
+    "                    squares, AIC, AICc, BIC, Akaike weights and F tests\n"
     "  -h, --help        print this text and exit\n"
     "  --version         print the version and exit\n"
     "\n"

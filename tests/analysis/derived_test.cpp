@@ -137,6 +137,17 @@ TEST(DerivedQuantity, DeltaMethodUsesTheFullCovariance)
         EXPECT_NEAR(number(row, 6), c.value + t975 * se, 2e-4 * se + 1e-6);
     }
     EXPECT_NE(listing.find("Derived Quantities (95.000% limits)"), std::string::npos);
+    // Each heading word stands over its column's rule, none over the gap between two.
+    const std::vector<std::string> lines = splitLines(listing);
+    for (size_t k = 0; k + 1 < lines.size(); ++k) {
+        if (lines[k].find("Quantity") == std::string::npos)
+            continue;
+        const std::string& heading = lines[k];
+        const std::string& rule = lines[k + 1];
+        for (size_t c = 0; c < heading.size(); ++c)
+            if (heading[c] != ' ')
+                EXPECT_TRUE(c < rule.size() && rule[c] == '-') << "column " << c << "\n" << heading << "\n" << rule;
+    }
     // The parameter file: the estimates, then the derived values in statement order.
     const std::vector<std::string> par = splitLines(readTextFile(run.folder + "/fit.par"));
     ASSERT_EQ(par.size(), 4u);

@@ -1,0 +1,222 @@
+// Inference beyond the parameter table, end to end: the information criteria and the
+// comparison of models against R's nls (logLik, AIC, BIC, anova), kept as data in
+// tests/data/inference with the script that made them, and the exit status and notes of
+// fits that are doubtful.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+const std::string DATA_DIR = sourceDir() + "/tests/data/inference/";
+const std::string WEIGHTS_DIR = sourceDir() + "/tests/data/weights/";
+
+// reference.txt: "case item value..." lines.
+std::map<std::string, std::vector<double>> loadReference()
+{
+    std::map<std::string, std::vector<double>> table;
+    std::istringstream in(readTextFile(DATA_DIR + "reference.txt"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        std::string name, item;
+        fields >> name >> item;
+        std::vector<double> values;
+        for (double v; fields >> v;)
+            values.push_back(v);
+        table[name + " " + item] = values;
+    }
+    return table;
+}
+
+// A folder holding the programs of tests/data/inference and the data they read.
+std::string caseFolder()
+{
+    const std::string folder = testTempDir();
+    for (const char* data : {"puromycin.dat", "dnase1.dat"})
+        writeTextFile(folder + "/" + data, readTextFile(WEIGHTS_DIR + data));
+    for (const char* program : {"puromycin_plain", "puromycin_relative", "puromycin_hill", "dnase_plain",
+                                "dnase_relative", "dnase_four"})
+        writeTextFile(folder + "/" + program + ".mxl", readTextFile(DATA_DIR + program + ".mxl"));
+    return folder;
+}
+
+// build/moxel with these arguments in folder; the settings stay inside it.
+MoxelRun runArgs(const std::string& folder, const std::vector<std::string>& args)
+{
+    MoxelRun run;
+    run.folder = folder;
+    std::string command = "cd '" + folder + "' && XDG_CONFIG_HOME='" + folder + "/config' '" MOXEL_BINARY "'";
+    for (const std::string& arg : args)
+        command += " '" + arg + "'";
+    command += " >stdout.txt 2>stderr.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readTextFile(folder + "/stdout.txt");
+    run.err = readTextFile(folder + "/stderr.txt");
+    return run;
+}
+
+// The number after "label = " in text.
+double valueAfter(const std::string& text, const std::string& label)
+{
+    const size_t at = text.find(label + " = ");
+    EXPECT_NE(at, std::string::npos) << label << " in\n" << text;
+    return at == std::string::npos ? NAN : std::strtod(text.c_str() + at + label.size() + 3, nullptr);
+}
+
+void expectDigits(double value, double reference, int digits, const std::string& what)
+{
+    EXPECT_LE(std::fabs(value - reference), std::pow(10.0, -digits) * std::fabs(reference))
+        << what << ": " << value << " against R's " << reference;
+}
+
+// The AICc R does not print, from its AIC: AIC + 2k(k + 1) / (n - k - 1).
+double aiccOf(double aic, int n, int k)
+{
+    return aic + 2.0 * k * (k + 1.0) / (n - k - 1.0);
+}
+
+TEST(InformationCriteria, MatchRUnweightedAndWeighted)
+{
+    const auto reference = loadReference();
+    const struct {
+        const char* name;
+        int n;
+        int k;
+    } cases[] = {
+        {"puromycin_plain", 12, 3}, {"puromycin_relative", 12, 3}, {"puromycin_hill", 12, 4},
+        {"dnase_plain", 16, 4},     {"dnase_relative", 16, 4},     {"dnase_four", 16, 5},
+    };
+    const std::string folder = caseFolder();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MoxelRun run = runArgs(folder, {"-run", std::string(c.name) + ".mxl"});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const std::vector<double>& r = reference.at(std::string(c.name) + " criteria");
+        const std::string listing = readTextFile(folder + "/" + c.name + ".lst");
+        expectDigits(valueAfter(listing, "Log-likelihood"), r[0], 8, "log-likelihood");
+        expectDigits(valueAfter(listing, "AIC"), r[1], 8, "AIC");
+        expectDigits(valueAfter(listing, "BIC"), r[2], 8, "BIC");
+        expectDigits(valueAfter(listing, "AICc"), aiccOf(r[1], c.n, c.k), 8, "AICc");
+        EXPECT_NE(listing.find("(normal errors, k = " + std::to_string(c.k) + ")\n"), std::string::npos);
+    }
+}
+
+TEST(InformationCriteria, OnlyWhereTheyAreDefined)
+{
+    // AICc needs n - k - 1 > 0; minimisation has no residuals.
+    const MoxelRun fewer = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n"
+                                    "DATA;\n1 3.1\n2 4.9\n3 7.2\n4 8.8\n");
+    EXPECT_NE(fewer.listing.find("AICc = n/a (n - k - 1 = 0)"), std::string::npos) << fewer.listing;
+    const MoxelRun minimum = runMoxel("PARAMETERS a = 1;\nFUNCTION (a - 2)^2 + 1;\n");
+    ASSERT_NE(minimum.listing.find("Final function value"), std::string::npos) << minimum.out;
+    EXPECT_EQ(minimum.listing.find("AIC"), std::string::npos);
+}
+
+// The F test and Prob(F) of each nested pair against R's anova, the Akaike weights
+// against R's AIC values.
+TEST(ModelComparison, MatchesRAnovaAndAkaikeWeights)
+{
+    const auto reference = loadReference();
+    const std::string folder = caseFolder();
+    const struct {
+        const char* small;
+        const char* large;
+    } pairs[] = {{"puromycin_plain", "puromycin_hill"}, {"dnase_plain", "dnase_four"}};
+    for (const auto& pair : pairs) {
+        SCOPED_TRACE(pair.small);
+        const MoxelRun run = runArgs(folder, {"-compare", std::string(pair.small) + ".mxl",
+                                              std::string(pair.large) + ".mxl"});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const std::vector<double>& anova = reference.at(std::string(pair.small) + "+" + pair.large + " anova");
+        expectDigits(valueAfter(run.out, "F"), anova[1], 6, "F");
+        expectDigits(valueAfter(run.out, "Prob(F)"), anova[2], 6, "Prob(F)");
+        EXPECT_NE(run.out.find("with 1 and "), std::string::npos) << run.out;
+        // Each program still gets its own listing file.
+        EXPECT_NE(readTextFile(folder + "/" + pair.large + ".lst").find("Final Results"), std::string::npos);
+
+        const double aicSmall = reference.at(std::string(pair.small) + " criteria")[1];
+        const double aicLarge = reference.at(std::string(pair.large) + " criteria")[1];
+        const double best = std::fmin(aicSmall, aicLarge);
+        const double wSmall = std::exp(-0.5 * (aicSmall - best));
+        const double wLarge = std::exp(-0.5 * (aicLarge - best));
+        const std::vector<std::string> lines = splitLines(run.out);
+        std::vector<double> printed;
+        for (const std::string& line : lines)
+            if (line.rfind(pair.small, 0) == 0 || line.rfind(pair.large, 0) == 0)
+                if (line.find("against") == std::string::npos)
+                    printed.push_back(std::strtod(splitWords(line).back().c_str(), nullptr));
+        ASSERT_EQ(printed.size(), 2u) << run.out;
+        EXPECT_NEAR(printed[0], wSmall / (wSmall + wLarge), 1e-4);
+        EXPECT_NEAR(printed[1], wLarge / (wSmall + wLarge), 1e-4);
+    }
+}
+
+TEST(ModelComparison, RefusesOtherObservationsAndBadCommandLines)
+{
+    const std::string folder = caseFolder();
+    std::string changed = readTextFile(WEIGHTS_DIR + "puromycin.dat");
+    changed.replace(changed.find("0.06   97"), 9, "0.06   98");
+    writeTextFile(folder + "/changed.dat", changed);
+    std::string program = readTextFile(DATA_DIR + "puromycin_hill.mxl");
+    program.replace(program.find("puromycin.dat"), 13, "changed.dat");
+    writeTextFile(folder + "/changed.mxl", program);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* err;
+    } cases[] = {
+        {{"-compare", "puromycin_plain.mxl", "dnase_plain.mxl"},
+         1,
+         "The models cannot be compared: they were not fitted to the same observations (dnase_plain.mxl has 16 "
+         "observations, puromycin_plain.mxl has 12).\n"},
+        {{"-compare", "puromycin_plain.mxl", "changed.mxl"},
+         1,
+         "The models cannot be compared: they were not fitted to the same observations (observation 3 differs: 97 "
+         "in puromycin_plain.mxl, 98 in changed.mxl).\n"},
+        {{"-compare", "puromycin_plain.mxl", "missing.mxl"}, 1, "Unable to open program file: missing.mxl"},
+        {{"-compare", "puromycin_plain.mxl"}, 2, "-compare needs two or more program files"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const MoxelRun run = runArgs(folder, c.args);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+        EXPECT_EQ(run.out.find("Model Comparison"), std::string::npos);
+    }
+}
+
+TEST(DoubtfulFit, WorseThanTheMeanExitsThree)
+{
+    // From Vm = 1, K = 1 the rates converge to K < 0, a pole among the concentrations.
+    const MoxelRun run = runMoxel("VARIABLES conc, rate;\nPARAMETERS Vm = 1, K = 1;\n"
+                                  "FUNCTION rate = Vm * conc / (K + conc);\nDATA \"" +
+                                  WEIGHTS_DIR + "puromycin.dat\";\n");
+    EXPECT_NE(run.listing.find("The model fits worse than a horizontal line at the mean"), std::string::npos)
+        << run.listing;
+    EXPECT_EQ(run.status, 3);
+}
+
+TEST(ParameterNotUsed, NotedInTheListing)
+{
+    const MoxelRun run = runMoxel("VARIABLES x, y;\nPARAMETERS a = 1, b = 1, c = 5;\nFUNCTION y = a + b * x;\n"
+                                  "DATA;\n1 3.1\n2 4.9\n3 7.2\n4 8.8\n5 11.1\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.listing.find("Note: Parameter c is never used and was left out\n"), std::string::npos)
+        << run.listing;
+    EXPECT_NE(run.out.find("Note: Parameter c is never used and was left out\n"), std::string::npos);
+}
+
+}  // namespace
