@@ -374,8 +374,12 @@ void finalPass(RunFrame* frame, int n)
             analysis.predicted[i] = 0.0;
             analysis.observed[i] = 0.0;
             const bool ok = runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            // A weight that failed at the start values was reported by the solve already.
+            const bool quiet = frame->quiet;
+            frame->quiet = quiet || analysis.stopCode == STOP_NO_START;
             if (analysis.weights && (!ok || !weightsEvaluate(frame, i, &analysis.weights[i])))
                 analysis.weights[i] = 0.0;
+            frame->quiet = quiet;
             // Without blocks this loop is itself a run over every observation in order.
             if (collect && !blocks)
                 collectRow(frame, i);

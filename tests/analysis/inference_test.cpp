@@ -198,6 +198,26 @@ TEST(ModelComparison, RefusesOtherObservationsAndBadCommandLines)
     }
 }
 
+// The manual's worked comparison: the table and the F test it quotes are what
+// -compare prints for the two example programs.
+TEST(ModelComparison, TheManualExampleIsWhatTheProgramPrints)
+{
+    const std::string folder = testTempDir();
+    for (const char* file : {"michaelis.mxl", "hill.mxl", "michaelis.dat"})
+        writeTextFile(folder + "/" + file, readTextFile(sourceDir() + "/examples/" + file));
+    const MoxelRun run = runArgs(folder, {"-compare", "michaelis.mxl", "hill.mxl"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string manual = readTextFile(sourceDir() + "/docs/Manual.txt");
+    int quoted = 0;
+    for (const std::string& line : splitLines(run.out)) {
+        if (line.find("mxl") == std::string::npos)
+            continue;
+        EXPECT_NE(manual.find("\n    " + line + "\n"), std::string::npos) << line;
+        ++quoted;
+    }
+    EXPECT_EQ(quoted, 3);
+}
+
 TEST(DoubtfulFit, WorseThanTheMeanExitsThree)
 {
     // From Vm = 1, K = 1 the rates converge to K < 0, a pole among the concentrations.
