@@ -11,6 +11,7 @@
 #include "analysis/covariance.h"
 #include "analysis/diagnosis.h"
 #include "analysis/output.h"
+#include "analysis/profile.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/helper.h"
@@ -177,6 +178,9 @@ void releaseResultArrays()
     freeArray(analysis.covariance);
     freeArray(analysis.initialGuess);
     freeArray(analysis.weights);
+    if (analysis.profile)
+        memfree(analysis.profile);
+    analysis.profile = nullptr;
     releaseCollected();
     releaseSolverArrays();
     analysis.allocatedRows = 0;
@@ -232,6 +236,83 @@ bool parametersConstrained()
         if (parameters[j]->constrained)
             return true;
     return false;
+}
+
+// Held fits of a profile tell no progress: the iteration history is the fit's own.
+void noProgress(int, double, void*) {}
+
+// ProfileSolve: the fit with parameter j held at value, by the solver and settings of
+// the fit itself, quietly (a value at which the model fails is a failed re-fit), without
+// a covariance. The caller restores the parameters.
+bool solveHeld(int j, double value, double* x, double* ss, void*)
+{
+    const int n = observationCount;
+    const int p = parameterCount;
+    int* iv = analysis.solverInts;
+    double* v = analysis.solverReals;
+    const int ivLength = solverIntsLength(p);
+    const long vLength = solverRealsLength(n, p);
+    double* bounds = memalloc_doubles(2 * (size_t)p, TAG_BOUNDS);
+    if (!bounds)
+        return false;
+    for (int k = 0; k < p; ++k) {
+        const bool held = k == j;
+        bounds[2 * k] = held ? value : parameters[k]->constrained ? parameters[k]->lowerBound : -HUGE_VAL;
+        bounds[2 * k + 1] = held ? value : parameters[k]->constrained ? parameters[k]->upperBound : HUGE_VAL;
+    }
+    solverDefaults(1, iv, ivLength, v, vLength);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, 0);
+    SolverCallbacks callbacks = {quietResidualsForSolver, noProgress, &driver.frame, nullptr, nullptr};
+    callbacks.writesEveryResidual = true;
+    callbacks.cancel = &abortRequested;
+    if (evaluationsIndependent() && !blockPath()) {
+        callbacks.quietResiduals = quietResidualsForSolver;
+        callbacks.helperContext = shareHelperFrame();
+    }
+    solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+    memfree(bounds);
+    *ss = 2.0 * v[V_F];
+    const int code = solverStopCode(iv[IV_RETURN_CODE]);
+    return !aborted() && code >= STOP_ABSOLUTE && code <= STOP_BOTH;
+}
+
+// PROFILE: the profile limits of every parameter around the converged fit, whose
+// estimates the parameters hold and keep.
+void profileParameters(int n, int p)
+{
+    double* estimate = memalloc_doubles(4 * (size_t)p, TAG_POINT);
+    analysis.profile = static_cast<ProfileLimits*>(memalloc((size_t)p * sizeof(ProfileLimits), TAG_RESULTS));
+    if (!estimate || !analysis.profile) {
+        if (estimate)
+            memfree(estimate);
+        if (analysis.profile)
+            memfree(analysis.profile);
+        analysis.profile = nullptr;
+        return;
+    }
+    double* stdError = estimate + p;
+    double* lower = estimate + 2 * (size_t)p;
+    double* upper = estimate + 3 * (size_t)p;
+    for (int j = 0; j < p; ++j) {
+        estimate[j] = parameters[j]->value;
+        const double variance = analysis.covarianceState.status > 0 ? analysis.covariance[(size_t)j * p + j] : 0.0;
+        stdError[j] = variance > 0.0 ? std::sqrt(variance) : 0.0;
+        lower[j] = parameters[j]->constrained ? parameters[j]->lowerBound : -HUGE_VAL;
+        upper[j] = parameters[j]->constrained ? parameters[j]->upperBound : HUGE_VAL;
+    }
+    analysis.profileLevel = settings.confidenceLevel == 0 ? PROFILE_DEFAULT_LEVEL
+                            : settings.confidenceLevel < RESULTS_LEVEL_FLOOR ? RESULTS_LEVEL_FLOOR
+                                                                             : settings.confidenceLevel;
+    const ProfileProblem problem = {n, p, estimate, stdError, lower, upper, analysis.finalSumSquares,
+                                    analysis.profileLevel, solveHeld, nullptr, &abortRequested};
+    double* work = driver.x;
+    if (!profileCompute(problem, work, analysis.profile)) {
+        memfree(analysis.profile);
+        analysis.profile = nullptr;
+    }
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = estimate[j];
+    memfree(estimate);
 }
 
 void analysisWorker()
@@ -462,6 +543,8 @@ void takeOverResults()
     results.collected = analysis.collected;
     results.weights = analysis.weights;
     results.weightAbsolute = weightsActive() && uncertainty.weightAbsolute;
+    results.profile = analysis.profile;
+    results.profileLevel = analysis.profileLevel;
 }
 
 }  // namespace
@@ -503,6 +586,9 @@ int driverRun()
         analysis.stopCode = STOP_ABORTED;
         finalPassAtBestPoint(n, p);
     }
+    if (!aborted() && uncertainty.profile && driverStopCodeUsable(analysis.stopCode) &&
+        !settings.functionMinimization)
+        profileParameters(n, p);
     releaseSolverArrays();
 
     if (!aborted()) {

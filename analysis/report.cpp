@@ -12,6 +12,7 @@
 #include "analysis/covariance.h"
 #include "analysis/bands.h"
 #include "analysis/derived.h"
+#include "analysis/profile.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/timestamp.h"
@@ -23,6 +24,7 @@
 namespace {
 
 const char MSG_NOT_COMPUTED[] = "not computed (the analysis was cancelled first)";
+const char MSG_NOT_BOUNDED[] = "not bounded";   // a profile side that never reaches the level
 
 constexpr int REPORT_BUFFER = 4096;            // one write; rows are far shorter
 constexpr double DW_AUTOCORRELATION = 0.8;     // Durbin-Watson below this earns a warning
@@ -386,6 +388,28 @@ void reportConfidenceIntervals(const AnalysisResults& results)
     }
 }
 
+void reportProfileIntervals(const AnalysisResults& results)
+{
+    reportText("\n\n     ---- %7.3lf%% Profile Confidence Intervals  ----\n\n", 100 * results.profileLevel);
+    reportText(" Parameter     Lower limit      Best estimate      Upper limit\n");
+    reportText("----------  ----------------  ----------------  ----------------\n");
+    for (int i = 0; i < results.parameterCount; ++i) {
+        const ProfileLimits& limits = results.profile[i];
+        const ParameterStatistics& ps = results.parameters[i];
+        char lower[32];
+        char upper[32];
+        if (limits.lowerFound)
+            snprintf(lower, sizeof lower, "%16.9lG", limits.lower);
+        else
+            snprintf(lower, sizeof lower, "%16s", MSG_NOT_BOUNDED);
+        if (limits.upperFound)
+            snprintf(upper, sizeof upper, "%16.9lG", limits.upper);
+        else
+            snprintf(upper, sizeof upper, "%16s", MSG_NOT_BOUNDED);
+        reportText("%10s  %s  %16.9lG  %s\n", ps.name, lower, ps.estimate, upper);
+    }
+}
+
 void reportCovarianceMatrix(const AnalysisResults& results)
 {
     const int p = parameterCount;
@@ -428,6 +452,8 @@ void reportListing(const AnalysisResults& results)
         reportAnalysisOfVariance(results);
     if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)
         reportConfidenceIntervals(results);
+    if (results.profile && results.parameters)
+        reportProfileIntervals(results);
     if (results.covarianceState.print)
         reportCovarianceMatrix(results);
     diagnosisWrite(results.diagnosis);

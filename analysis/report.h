@@ -24,6 +24,7 @@ void reportParameterTable(const AnalysisResults& results);
 void reportDerivedQuantities(const AnalysisResults& results);
 void reportAnalysisOfVariance(const AnalysisResults& results);
 void reportConfidenceIntervals(const AnalysisResults& results);
+void reportProfileIntervals(const AnalysisResults& results);
 void reportCovarianceMatrix(const AnalysisResults& results);
 
 // "Stopped due to: " and the reason for a StopCode, to the listing file and the screen;

@@ -241,6 +241,8 @@ void resultsRelease()
     results.collected = CollectedColumns{};
     results.weights = nullptr;
     results.weightAbsolute = false;
+    results.profile = nullptr;
+    results.profileLevel = 0.0;
     results.diagnosis.count = 0;
     results.diagnosis.doubtful = false;
 }

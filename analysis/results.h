@@ -11,6 +11,7 @@
 
 struct Symbol;
 struct DerivedStatistics;
+struct ProfileLimits;
 
 // ORDER STOP: the analysis's stop codes; reason texts in report.cpp.
 enum StopCode {
@@ -67,6 +68,8 @@ struct AnalysisResults {
     CollectedColumns collected;         // the OUTPUT and CORRELATE variables the program computes
     const double* weights;              // n weights of a weighted fit at the final parameters, else null
     bool weightAbsolute;                // the weights are 1/sigma^2: the covariance is not scaled
+    const ProfileLimits* profile;       // p profile limits (PROFILE after a proper convergence), else null
+    double profileLevel;                // their confidence level
     // Computed from the above:
     ResidualStats residuals;            // residual sums; all zero in function minimisation
     VarianceTable variance;             // analysis of variance

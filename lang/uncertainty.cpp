@@ -154,9 +154,22 @@ bool uncertaintyCompileStatement(Token* token, bool nested)
         return false;
     const bool weight = strcasecmp(token->text, "WEIGHT") == 0;
     const bool derived = strcasecmp(token->text, "DERIVED") == 0;
-    if (!weight && !derived)
+    const bool profile = strcasecmp(token->text, "PROFILE") == 0;
+    if (!weight && !derived && !profile)
         return false;
     Token* next = nextToken();
+    // profileStatement -> PROFILE ';'
+    if (profile) {
+        const bool statement = next->kind == TOK_SEMICOLON;
+        pushBackToken(next);
+        if (!statement)
+            return false;
+        // A request about the fit, like COVARIANCE: where it stands does not matter.
+        uncertainty.profile = true;
+        freeToken(nextToken());
+        freeToken(token);
+        return true;
+    }
     if (weight) {
         const bool statement = beginsExpression(next);
         pushBackToken(next);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/profile.h"
+#include "exec/specfun.h"
 #include "testutil.h"
 
 namespace {
@@ -216,6 +218,122 @@ TEST(ModelComparison, TheManualExampleIsWhatTheProgramPrints)
         ++quoted;
     }
     EXPECT_EQ(quoted, 3);
+}
+
+// A program of tests/data/inference with PROFILE and other statements added after its
+// CONFIDENCE line, into folder.
+void writeWithStatements(const std::string& folder, const std::string& name, const std::string& statements)
+{
+    std::string program = readTextFile(DATA_DIR + name + ".mxl");
+    const size_t at = program.find("CONFIDENCE 95;\n") + 15;
+    program.insert(at, statements);
+    writeTextFile(folder + "/" + name + ".mxl", program);
+}
+
+TEST(ProfileIntervals, MatchRConfint)
+{
+    const auto reference = loadReference();
+    const struct {
+        const char* name;
+        int p;
+    } cases[] = {{"puromycin_plain", 2}, {"dnase_plain", 3}};
+    const std::string folder = caseFolder();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeWithStatements(folder, c.name, "PROFILE;\n");
+        const MoxelRun run = runArgs(folder, {"-run", std::string(c.name) + ".mxl"});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const std::vector<std::string> lines = splitLines(readTextFile(folder + "/" + c.name + ".lst"));
+        size_t k = 0;
+        while (k < lines.size() && lines[k].find("95.000% Profile Confidence Intervals") == std::string::npos)
+            ++k;
+        ASSERT_LT(k + 4 + c.p, lines.size() + 1) << run.out;
+        const std::vector<double>& lower = reference.at(std::string(c.name) + " profile_lower");
+        const std::vector<double>& upper = reference.at(std::string(c.name) + " profile_upper");
+        for (int j = 0; j < c.p; ++j) {
+            const std::vector<std::string> w = splitWords(lines[k + 4 + j]);
+            ASSERT_EQ(w.size(), 4u) << lines[k + 4 + j];
+            // R interpolates its profile by a spline: 4 significant digits are what it holds.
+            expectDigits(std::strtod(w[1].c_str(), nullptr), lower[j], 4, "lower " + w[0]);
+            expectDigits(std::strtod(w[3].c_str(), nullptr), upper[j], 4, "upper " + w[0]);
+        }
+    }
+}
+
+TEST(ProfileIntervals, ASideEndingAtABoundIsNotBounded)
+{
+    const std::string folder = caseFolder();
+    writeWithStatements(folder, "puromycin_plain", "PROFILE;\nCONSTRAIN K = 0.06, 1;\nDOUBLE profile;\nprofile = 1;\n");
+    const MoxelRun run = runArgs(folder, {"-run", "puromycin_plain.mxl"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string listing = readTextFile(folder + "/puromycin_plain.lst");
+    const size_t at = listing.find("Profile Confidence Intervals");
+    ASSERT_NE(at, std::string::npos) << listing;
+    const std::vector<std::string> k = splitWords(listing.substr(listing.find("\n         K ", at), 80));
+    ASSERT_GE(k.size(), 5u);
+    EXPECT_EQ(k[1] + " " + k[2], "not bounded");
+    EXPECT_NEAR(std::strtod(k[4].c_str(), nullptr), 0.08616, 1e-4);
+}
+
+// Where the model is linear, S is exactly quadratic in each parameter and the profile
+// limits are the Wald limits: the search alone is tested, against the closed form.
+struct Line {
+    std::vector<double> x, y;
+};
+
+bool lineHeld(int j, double value, double* b, double* ss, void* context)
+{
+    const Line& d = *static_cast<const Line*>(context);
+    const size_t n = d.x.size();
+    double sxx = 0, sxr = 0, sr = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sxx += d.x[i] * d.x[i];
+        sxr += d.x[i] * (d.y[i] - value);
+        sr += d.y[i] - value * d.x[i];
+    }
+    b[j] = value;
+    b[1 - j] = j == 0 ? sxr / sxx : sr / n;
+    *ss = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double r = d.y[i] - b[0] - b[1] * d.x[i];
+        *ss += r * r;
+    }
+    return true;
+}
+
+TEST(ProfileSearch, LinearModelGivesTheWaldLimits)
+{
+    Line d = {{1, 2, 3, 4, 5, 6}, {2.1, 3.9, 6.2, 7.8, 10.1, 11.7}};
+    const double n = 6, sx = 21, sxx = 91;
+    double sy = 0, sxy = 0;
+    for (int i = 0; i < 6; ++i) {
+        sy += d.y[i];
+        sxy += d.x[i] * d.y[i];
+    }
+    const double det = n * sxx - sx * sx;
+    const double b = (n * sxy - sx * sy) / det;
+    const double a = (sy - b * sx) / n;
+    double ss = 0;
+    for (int i = 0; i < 6; ++i)
+        ss += (d.y[i] - a - b * d.x[i]) * (d.y[i] - a - b * d.x[i]);
+    const double s2 = ss / 4;
+    const double estimate[2] = {a, b};
+    const double se[2] = {std::sqrt(s2 * sxx / det), std::sqrt(s2 * n / det)};
+    const double none[2] = {0, 0};   // no standard error known: the search steps by the size
+    const double low[2] = {-HUGE_VAL, -HUGE_VAL};
+    const double high[2] = {HUGE_VAL, HUGE_VAL};
+    const double t975 = inverseStudentT(0.975, 4);   // as the search takes it
+    for (const double* step : {se, none}) {
+        const ProfileProblem problem = {6, 2, estimate, step, low, high, ss, 0.95, lineHeld, &d, nullptr};
+        double work[2];
+        ProfileLimits limits[2];
+        ASSERT_TRUE(profileCompute(problem, work, limits));
+        for (int j = 0; j < 2; ++j) {
+            ASSERT_TRUE(limits[j].lowerFound && limits[j].upperFound);
+            EXPECT_NEAR(limits[j].lower, estimate[j] - t975 * se[j], 1e-9 * se[j]);
+            EXPECT_NEAR(limits[j].upper, estimate[j] + t975 * se[j], 1e-9 * se[j]);
+        }
+    }
 }
 
 TEST(DoubtfulFit, WorseThanTheMeanExitsThree)
