@@ -44,6 +44,8 @@ constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares wor
 constexpr const char* TAG_RESULTS = "comp";
 constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
+// A parameter this close to a bound, relative to its size (at least 1), is held by it.
+constexpr double BOUND_CONTACT = 1e-8;
 
 struct DriverState {
     pthread_t worker;               // the analysis thread of driverStart
@@ -186,6 +188,7 @@ void releaseResultArrays()
     analysis.allocatedRows = 0;
     analysis.allocatedParameters = 0;
     analysis.analysisCompleted = false;
+    analysis.boundsInactive = false;
     analysis.covarianceState.status = 0;
     resultsRelease();
 }
@@ -543,6 +546,7 @@ void takeOverResults()
     results.collected = analysis.collected;
     results.weights = analysis.weights;
     results.weightAbsolute = weightsActive() && uncertainty.weightAbsolute;
+    results.boundsInactive = analysis.boundsInactive;
     results.profile = analysis.profile;
     results.profileLevel = analysis.profileLevel;
 }
@@ -642,6 +646,60 @@ void unscaleCovariance(int n, int p, double weightedSS)
 
 }  // namespace
 
+namespace {
+
+// No parameter of x lies on one of its bounds, to within BOUND_CONTACT of its size.
+bool noBoundActive(const double* x, const double* bounds, int p)
+{
+    for (int j = 0; j < p; ++j) {
+        const double scale = std::fmax(1.0, std::fabs(x[j]));
+        if (std::fabs(x[j] - bounds[2 * j]) <= BOUND_CONTACT * scale ||
+            std::fabs(x[j] - bounds[2 * j + 1]) <= BOUND_CONTACT * scale)
+            return false;
+    }
+    return true;
+}
+
+// A bounded fit that converged inside its box is the fit without bounds: solved again
+// from its solution without them, it gives the covariance that the bounded solve does
+// not. That solve is kept only when it converges properly and stays inside the box;
+// otherwise the bounded solve's outcome is put back, without a covariance.
+void solveWithoutBounds(int n, int p, double* x, const double* bounds, const SolverCallbacks& callbacks)
+{
+    int* iv = analysis.solverInts;
+    double* v = analysis.solverReals;
+    const int code = iv[IV_RETURN_CODE];
+    const int iterations = iv[IV_NITER];
+    const double f = v[V_F];
+    double* inside = memalloc_doubles((size_t)p, TAG_POINT);
+    if (!inside)
+        return;
+    for (int j = 0; j < p; ++j)
+        inside[j] = x[j];
+    const int ivLength = solverIntsLength(p);
+    const long vLength = solverRealsLength(n, p);
+    solverDefaults(1, iv, ivLength, v, vLength);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceState.code);
+    solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);
+    bool kept = !aborted() && driverStopCodeUsable(solverStopCode(iv[IV_RETURN_CODE]));
+    for (int j = 0; j < p && kept; ++j)
+        kept = x[j] >= bounds[2 * j] && x[j] <= bounds[2 * j + 1];
+    analysis.boundsInactive = kept;
+    if (!kept) {
+        for (int j = 0; j < p; ++j)
+            x[j] = inside[j];
+        iv[IV_RETURN_CODE] = code;
+        iv[IV_NITER] = iterations;
+        iv[IV_COVARIANCE] = 0;
+        v[V_F] = f;
+    } else {
+        iv[IV_NITER] += iterations;
+    }
+    memfree(inside);
+}
+
+}  // namespace
+
 int driverSolve()
 {
     const int n = observationCount;
@@ -676,6 +734,9 @@ int driverSolve()
             bounds[2 * j + 1] = parameters[j]->upperBound;
         }
         solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+        analysis.boundsInactive = false;
+        if (!aborted() && driverStopCodeUsable(solverStopCode(iv[IV_RETURN_CODE])) && noBoundActive(x, bounds, p))
+            solveWithoutBounds(n, p, x, bounds, callbacks);
         memfree(bounds);
     } else {
         solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);

@@ -33,6 +33,8 @@ struct AnalysisState {
     bool analysisCompleted;     // the run ended with a usable result
     bool residualsComputed;     // the final pass computed every row of predicted and observed (false
                                 // after a Cancel before any point was computed, or during the pass)
+    bool boundsInactive;        // the last fit had bounds, none active at its solution: its covariance is
+                                // that of the fit without bounds
     ProfileLimits* profile;     // p profile limits when PROFILE was asked and found, else null ("comp")
     double profileLevel;        // the confidence level of those limits
 };

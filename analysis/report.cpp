@@ -169,6 +169,8 @@ void writeSummary(const AnalysisResults& results)
             if (!(rs.durbinWatson >= DW_AUTOCORRELATION))
                 reportText("This Durbin-Watson value indicates autocorrelation or inappropriate function.\n");
         }
+        if (results.boundsInactive)
+            reportText("No bound is active at the solution: the statistics are those of the fit without bounds.\n");
         if (results.criteria.k > 0)
             writeCriteria(results.criteria, observationCount);
         covarianceWriteWarning(results);

@@ -243,6 +243,7 @@ void resultsRelease()
     results.weightAbsolute = false;
     results.profile = nullptr;
     results.profileLevel = 0.0;
+    results.boundsInactive = false;
     results.diagnosis.count = 0;
     results.diagnosis.doubtful = false;
 }
@@ -268,7 +269,7 @@ const char* resultsUncertaintyRefusal(const AnalysisResults& r, int n, int p)
         return "the fit did not converge properly";
     if (n - p <= 0)
         return "there are not more observations than parameters";
-    if (settings.constrainCount > 0 || !r.withStatistics || !r.covariance || r.covarianceState.status <= 0)
+    if ((settings.constrainCount > 0 && !r.boundsInactive) || !r.withStatistics || !r.covariance || r.covarianceState.status <= 0)
         return "there is no covariance matrix";
     return nullptr;
 }

@@ -68,6 +68,7 @@ struct AnalysisResults {
     CollectedColumns collected;         // the OUTPUT and CORRELATE variables the program computes
     const double* weights;              // n weights of a weighted fit at the final parameters, else null
     bool weightAbsolute;                // the weights are 1/sigma^2: the covariance is not scaled
+    bool boundsInactive;                // a CONSTRAIN fit with no bound active: statistics of the unbounded fit
     const ProfileLimits* profile;       // p profile limits (PROFILE after a proper convergence), else null
     double profileLevel;                // their confidence level
     // Computed from the above:
@@ -108,5 +109,5 @@ const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stri
 // Why the fit gives no uncertainty beyond the parameter table (curve bands, derived
 // quantities), as a phrase for "No band: ..."; null when it does. One rule for both:
 // a singular convergence, any other stop short of proper convergence, n - p <= 0, and
-// no covariance (a singular or indefinite matrix, or a CONSTRAIN fit).
+// no covariance (a singular or indefinite matrix, or a CONSTRAIN fit with a bound active).
 const char* resultsUncertaintyRefusal(const AnalysisResults& r, int n, int p);

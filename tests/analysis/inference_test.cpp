@@ -336,6 +336,45 @@ TEST(ProfileSearch, LinearModelGivesTheWaldLimits)
     }
 }
 
+// The standard-error column of the parameter table, by parameter name.
+std::map<std::string, double> standardErrors(const std::string& listing)
+{
+    std::map<std::string, double> se;
+    const std::vector<std::string> lines = splitLines(listing);
+    size_t k = 0;
+    while (k < lines.size() && lines[k].find("Calculated Parameter Values") == std::string::npos)
+        ++k;
+    for (k += 3; k < lines.size() && lines[k].find("----") == std::string::npos; ++k) {
+        const std::vector<std::string> w = splitWords(lines[k]);
+        if (w.size() == 6)
+            se[w[0]] = std::strtod(w[3].c_str(), nullptr);
+    }
+    return se;
+}
+
+TEST(BoundedFit, NoBoundActiveGivesTheUnboundedStatistics)
+{
+    const std::string folder = caseFolder();
+    const MoxelRun free = runArgs(folder, {"-run", "puromycin_plain.mxl"});
+    ASSERT_EQ(free.status, 0) << free.out;
+    const std::map<std::string, double> unbounded = standardErrors(free.out);
+    writeWithStatements(folder, "puromycin_plain", "CONSTRAIN K = 0.01, 1;\nCONSTRAIN Vm = 0, 1000;\n"
+                                                   "DERIVED half = K / 2;\n");
+    const MoxelRun run = runArgs(folder, {"-run", "puromycin_plain.mxl"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("No bound is active at the solution: the statistics are those of the fit without "
+                           "bounds.\n"),
+              std::string::npos)
+        << run.out;
+    const std::map<std::string, double> bounded = standardErrors(run.out);
+    ASSERT_EQ(bounded.size(), 2u) << run.out;
+    for (const auto& [name, se] : unbounded)
+        expectDigits(bounded.at(name), se, 6, "standard error of " + name);
+    EXPECT_NE(run.out.find("Derived Quantities (95.000% limits)"), std::string::npos);
+    EXPECT_NE(run.out.find("95.000% Confidence Intervals"), std::string::npos);
+    EXPECT_EQ(run.out.find("constraints were specified"), std::string::npos);
+}
+
 TEST(DoubtfulFit, WorseThanTheMeanExitsThree)
 {
     // From Vm = 1, K = 1 the rates converge to K < 0, a pole among the concentrations.
