@@ -223,6 +223,12 @@ TEST(DerivedQuantity, CompileChecks)
         const MoxelRun run = runMoxel(head + c.statements + LINE_DATA);
         EXPECT_NE(run.listing.find(c.message), std::string::npos) << run.listing;
         EXPECT_EQ(run.listing.find("Final Results"), std::string::npos);
+        // Only a data variable earns the hint towards a CONSTANT.
+        EXPECT_EQ(run.listing.find("Note: x is a data variable, with a value for each observation; for a value "
+                                   "that is the same for the whole data set (a dose, a volume), declare it a "
+                                   "CONSTANT\n") != std::string::npos,
+                  std::string(c.statements) == "DERIVED d = a * x;\n")
+            << run.listing;
     }
     const MoxelRun minimisation = runMoxel("PARAMETERS a = 1;\nWEIGHT 2;\nFUNCTION (a - 1)^2;\n");
     EXPECT_NE(minimisation.listing.find("Error: WEIGHT needs observations; a program without VARIABLES has none"),
