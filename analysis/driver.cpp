@@ -241,6 +241,23 @@ bool parametersConstrained()
     return false;
 }
 
+// The callbacks of a fit's solve, evaluating through residuals in the driver's frame.
+SolverCallbacks fitCallbacks(SolverResiduals residuals, SolverProgress progress)
+{
+    SolverCallbacks callbacks = {residuals, progress, &driver.frame, nullptr, nullptr};
+    callbacks.writesEveryResidual = true;   // driverResiduals fills r or reports failure
+    callbacks.cancel = &abortRequested;     // driverResiduals refuses every evaluation then
+    // A program with a block form splits each evaluation's observations between both
+    // cores, which balances the work better than two Jacobian columns side by side (a
+    // column whose parameter reaches only kept values is cheap); others evaluate two
+    // columns at once.
+    if (evaluationsIndependent() && !blockPath()) {
+        callbacks.quietResiduals = quietResidualsForSolver;
+        callbacks.helperContext = shareHelperFrame();
+    }
+    return callbacks;
+}
+
 // Held fits of a profile tell no progress: the iteration history is the fit's own.
 void noProgress(int, double, void*) {}
 
@@ -265,13 +282,7 @@ bool solveHeld(int j, double value, double* x, double* ss, void*)
     }
     solverDefaults(1, iv, ivLength, v, vLength);
     solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, 0);
-    SolverCallbacks callbacks = {quietResidualsForSolver, noProgress, &driver.frame, nullptr, nullptr};
-    callbacks.writesEveryResidual = true;
-    callbacks.cancel = &abortRequested;
-    if (evaluationsIndependent() && !blockPath()) {
-        callbacks.quietResiduals = quietResidualsForSolver;
-        callbacks.helperContext = shareHelperFrame();
-    }
+    const SolverCallbacks callbacks = fitCallbacks(quietResidualsForSolver, noProgress);
     solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
     memfree(bounds);
     *ss = 2.0 * v[V_F];
@@ -713,17 +724,7 @@ int driverSolve()
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
-    SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
-    callbacks.writesEveryResidual = true;   // driverResiduals fills r or reports failure
-    callbacks.cancel = &abortRequested;     // driverResiduals refuses every evaluation then
-    // A program with a block form splits each evaluation's observations between both
-    // cores, which balances the work better than two Jacobian columns side by side (a
-    // column whose parameter reaches only kept values is cheap); others evaluate two
-    // columns at once.
-    if (evaluationsIndependent() && !blockPath()) {
-        callbacks.quietResiduals = quietResidualsForSolver;
-        callbacks.helperContext = shareHelperFrame();
-    }
+    const SolverCallbacks callbacks = fitCallbacks(residualsForSolver, progressForSolver);
     if (parametersConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);

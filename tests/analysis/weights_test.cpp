@@ -18,24 +18,9 @@ namespace {
 
 const std::string DATA_DIR = sourceDir() + "/tests/data/weights/";
 
-// reference.txt: "case item value..." lines.
 std::map<std::string, std::vector<double>> loadReference()
 {
-    std::map<std::string, std::vector<double>> table;
-    std::istringstream in(readTextFile(DATA_DIR + "reference.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        std::string name, item;
-        fields >> name >> item;
-        std::vector<double> values;
-        for (double v; fields >> v;)
-            values.push_back(v);
-        table[name + " " + item] = values;
-    }
-    return table;
+    return loadReferenceTable(DATA_DIR + "reference.txt");
 }
 
 // One unit of the last digit a printed number shows ("209.596813" -> 1e-6,
