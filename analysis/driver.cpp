@@ -736,7 +736,9 @@ int driverSolve()
         }
         solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
         analysis.boundsInactive = false;
-        if (!aborted() && driverStopCodeUsable(solverStopCode(iv[IV_RETURN_CODE])) && noBoundActive(x, bounds, p))
+        // The points of a SWEEP grid need only their sums of squares.
+        if (!quietErrors && !aborted() && driverStopCodeUsable(solverStopCode(iv[IV_RETURN_CODE])) &&
+            noBoundActive(x, bounds, p))
             solveWithoutBounds(n, p, x, bounds, callbacks);
         memfree(bounds);
     } else {
