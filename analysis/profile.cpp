@@ -118,12 +118,11 @@ bool profileCompute(const ProfileProblem& problem, double* work, ProfileLimits* 
     const int df = problem.n - problem.p;
     for (int j = 0; j < problem.p; ++j)
         out[j] = ProfileLimits{};
-    if (df <= 0 || !(problem.leastSquares >= 0.0))
-        return true;
+    // Without residual degrees of freedom or scatter there is no level to reach.
+    if (df <= 0 || !(problem.leastSquares > 0.0))
+        return false;
     Side side = {&problem, 0, work, std::sqrt(problem.leastSquares / df),
                  inverseStudentT(0.5 * (1.0 + problem.level), df)};
-    if (!(side.s > 0.0))
-        return true;
     for (int j = 0; j < problem.p; ++j) {
         side.j = j;
         const double se = problem.stdError[j];

@@ -40,5 +40,6 @@ struct ProfileProblem {
     const std::atomic<bool>* cancel;   // stops the search when it becomes true; may be null
 };
 
-// Fills out[0 .. p-1]; work holds p doubles. False when cancelled (out then incomplete).
+// Fills out[0 .. p-1]; work holds p doubles. False when cancelled (out then incomplete),
+// and when n - p <= 0 or S0 = 0 leave no level to reach.
 bool profileCompute(const ProfileProblem& problem, double* work, ProfileLimits* out);

@@ -319,6 +319,11 @@ TEST(ProfileSearch, LinearModelGivesTheWaldLimits)
             EXPECT_NEAR(limits[j].upper, estimate[j] + t975 * se[j], 1e-9 * se[j]);
         }
     }
+    // No residual degrees of freedom, or no scatter: no level, no table.
+    double work[2];
+    ProfileLimits limits[2];
+    EXPECT_FALSE(profileCompute({2, 2, estimate, se, low, high, ss, 0.95, lineHeld, &d, nullptr}, work, limits));
+    EXPECT_FALSE(profileCompute({6, 2, estimate, se, low, high, 0.0, 0.95, lineHeld, &d, nullptr}, work, limits));
 }
 
 // The standard-error column of the parameter table, by parameter name.
