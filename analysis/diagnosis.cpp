@@ -23,7 +23,9 @@
 #include "lang/parser.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
+#include "lang/uncertainty.h"
 #include "support/allocator.h"
+#include "support/sourceline.h"
 
 namespace {
 
@@ -754,15 +756,39 @@ void stalled(Diagnosis* d, const AnalysisResults& r, const double* x, int p, boo
     add(d, FINDING_STALLED, 0, 0, text);
 }
 
-// The model against a horizontal line at the mean.
+// A weight of the final pass that is not usable (held as 0): the sums of squares leave
+// its observation out, so they compare nothing, and the weight is the cause to name.
+bool unusableWeight(Diagnosis* d, const AnalysisResults& r, int n)
+{
+    for (int i = 0; r.weights && i < n; ++i) {
+        if (r.weights[i] > 0.0)
+            continue;
+        const int line = uncertainty.weightLine ? uncertainty.weightLine->lineNumber : 0;
+        d->doubtful = true;
+        add(d, FINDING_BAD_WEIGHT, line, i + 1,
+            format("The WEIGHT at line %d gives no usable weight for observation %d (zero, negative,\n"
+                   "infinite or not computable): the sums of squares leave that observation out. Make\n"
+                   "the weight finite there; 1 / Predicted^2, for one, is infinite where the model is 0.\n",
+                   line, i + 1));
+        return true;
+    }
+    return false;
+}
+
+// The model against a horizontal line at the mean. Such a fit is doubtful however it
+// converged: a constant would have done better.
 void worseThanConstant(Diagnosis* d, const AnalysisResults& r, int n)
 {
+    if (unusableWeight(d, r, n))
+        return;
     if (r.residualsComputed && n > 1 && r.residuals.totalSS > 0.0 &&
-        r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN))
+        r.residuals.residualSS > r.residuals.totalSS * (1.0 + CONSTANT_MARGIN)) {
+        d->doubtful = true;
         add(d, FINDING_WORSE_THAN_CONSTANT, 0, 0,
             format("The model fits worse than a horizontal line at the mean (sum of squares %.4G against\n"
                    "%.4G about the mean): check the start values and the model.\n",
                    r.residuals.residualSS, r.residuals.totalSS));
+    }
 }
 
 // Runs of one sign in the residuals of a converged fit, in observation order (Wald and
@@ -1052,7 +1078,7 @@ void diagnosisCompute(RunFrame* frame, const AnalysisResults& r, Diagnosis* d)
         longRuns(d, r, n);
         worseThanConstant(d, r, n);
     }
-    d->doubtful = structural;
+    d->doubtful = d->doubtful || structural;
     sortFindings(d);
     freeWork(w);
 }

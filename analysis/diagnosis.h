@@ -25,7 +25,8 @@ enum DiagnosisKind {
     FINDING_ITERATION_LIMIT,        // stopped by ITERATIONS while still improving
     FINDING_STALLED,                // false or singular convergence
     FINDING_LONG_RUNS,              // residuals in long runs of one sign after convergence
-    FINDING_WORSE_THAN_CONSTANT     // residual SS at least the total SS about the mean
+    FINDING_WORSE_THAN_CONSTANT,    // residual SS at least the total SS about the mean
+    FINDING_BAD_WEIGHT              // a weight is not usable (instead of the finding above)
 };
 
 struct DiagnosisFinding {

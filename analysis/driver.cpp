@@ -13,6 +13,7 @@
 #include "analysis/covariance.h"
 #include "analysis/diagnosis.h"
 #include "analysis/output.h"
+#include "analysis/profile.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
 #include "analysis/helper.h"
@@ -47,6 +48,8 @@ constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares wor
 constexpr const char* TAG_RESULTS = "comp";
 constexpr const char* TAG_POINT = "xvec";
 constexpr const char* TAG_BOUNDS = "bvec";
+// A parameter this close to a bound, relative to its size (at least 1), is held by it.
+constexpr double BOUND_CONTACT = 1e-8;
 
 struct DriverState {
     pthread_t worker;               // the analysis thread of driverStart
@@ -190,11 +193,15 @@ void releaseResultArrays()
     freeArray(analysis.covariance);
     freeArray(analysis.initialGuess);
     freeArray(analysis.weights);
+    if (analysis.profile)
+        memfree(analysis.profile);
+    analysis.profile = nullptr;
     releaseCollected();
     releaseSolverArrays();
     analysis.allocatedRows = 0;
     analysis.allocatedParameters = 0;
     analysis.analysisCompleted = false;
+    analysis.boundsInactive = false;
     analysis.covarianceState.status = 0;
     resultsRelease();
 }
@@ -416,6 +423,96 @@ void jacobianForSolver(int n, int p, const double* x, int* nf, double* jac, void
         *nf = 0;
 }
 
+// The callbacks of a fit's solve, evaluating through residuals in the driver's frame.
+SolverCallbacks fitCallbacks(SolverResiduals residuals, SolverProgress progress)
+{
+    SolverCallbacks callbacks = {residuals, progress, &driver.frame, nullptr, nullptr};
+    callbacks.writesEveryResidual = true;   // driverResiduals fills r or reports failure
+    callbacks.cancel = &abortRequested;     // driverResiduals refuses every evaluation then
+    // A program with a block form splits each evaluation's observations between both
+    // cores, which balances the work better than two Jacobian columns side by side (a
+    // column whose parameter reaches only kept values is cheap); others evaluate two
+    // columns at once.
+    if (evaluationsIndependent() && !blockPath()) {
+        callbacks.quietResiduals = quietResidualsForSolver;
+        callbacks.helperContext = shareHelperFrame();
+    }
+    if (driver.exact)
+        callbacks.jacobian = jacobianForSolver;
+    return callbacks;
+}
+
+// Held fits of a profile tell no progress: the iteration history is the fit's own.
+void noProgress(int, double, void*) {}
+
+// ProfileSolve: the fit with parameter j held at value, by the solver and settings of
+// the fit itself, quietly (a value at which the model fails is a failed re-fit), without
+// a covariance. The caller restores the parameters.
+bool solveHeld(int j, double value, double* x, double* ss, void*)
+{
+    const int n = observationCount;
+    const int p = parameterCount;
+    int* iv = analysis.solverInts;
+    double* v = analysis.solverReals;
+    const int ivLength = solverIntsLength(p);
+    const long vLength = solverRealsLength(n, p);
+    double* bounds = memalloc_doubles(2 * (size_t)p, TAG_BOUNDS);
+    if (!bounds)
+        return false;
+    for (int k = 0; k < p; ++k) {
+        const bool held = k == j;
+        bounds[2 * k] = held ? value : parameters[k]->constrained ? parameters[k]->lowerBound : -HUGE_VAL;
+        bounds[2 * k + 1] = held ? value : parameters[k]->constrained ? parameters[k]->upperBound : HUGE_VAL;
+    }
+    solverDefaults(1, iv, ivLength, v, vLength);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, 0);
+    const SolverCallbacks callbacks = fitCallbacks(quietResidualsForSolver, noProgress);
+    solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+    memfree(bounds);
+    *ss = 2.0 * v[V_F];
+    const int code = driverStopCode(iv[IV_RETURN_CODE]);
+    return !aborted() && code >= STOP_ABSOLUTE && code <= STOP_BOTH;
+}
+
+// PROFILE: the profile limits of every parameter around the converged fit, whose
+// estimates the parameters hold and keep.
+void profileParameters(int n, int p)
+{
+    double* estimate = memalloc_doubles(4 * (size_t)p, TAG_POINT);
+    analysis.profile = static_cast<ProfileLimits*>(memalloc((size_t)p * sizeof(ProfileLimits), TAG_RESULTS));
+    if (!estimate || !analysis.profile) {
+        if (estimate)
+            memfree(estimate);
+        if (analysis.profile)
+            memfree(analysis.profile);
+        analysis.profile = nullptr;
+        return;
+    }
+    double* stdError = estimate + p;
+    double* lower = estimate + 2 * (size_t)p;
+    double* upper = estimate + 3 * (size_t)p;
+    for (int j = 0; j < p; ++j) {
+        estimate[j] = parameters[j]->value;
+        const double variance = analysis.covarianceState.status > 0 ? analysis.covariance[(size_t)j * p + j] : 0.0;
+        stdError[j] = variance > 0.0 ? std::sqrt(variance) : 0.0;
+        lower[j] = parameters[j]->constrained ? parameters[j]->lowerBound : -HUGE_VAL;
+        upper[j] = parameters[j]->constrained ? parameters[j]->upperBound : HUGE_VAL;
+    }
+    analysis.profileLevel = settings.confidenceLevel == 0 ? PROFILE_DEFAULT_LEVEL
+                            : settings.confidenceLevel < RESULTS_LEVEL_FLOOR ? RESULTS_LEVEL_FLOOR
+                                                                             : settings.confidenceLevel;
+    const ProfileProblem problem = {n, p, estimate, stdError, lower, upper, analysis.finalSumSquares,
+                                    analysis.profileLevel, solveHeld, nullptr, &abortRequested};
+    double* work = driver.x;
+    if (!profileCompute(problem, work, analysis.profile)) {
+        memfree(analysis.profile);
+        analysis.profile = nullptr;
+    }
+    for (int j = 0; j < p; ++j)
+        parameters[j]->value = estimate[j];
+    memfree(estimate);
+}
+
 void analysisWorker()
 {
     driverRun();
@@ -556,8 +653,12 @@ void finalPass(RunFrame* frame, int n)
             analysis.predicted[i] = 0.0;
             analysis.observed[i] = 0.0;
             const bool ok = runObservation(frame, i, nullptr, &analysis.predicted[i], &analysis.observed[i]);
+            // A weight that failed at the start values was reported by the solve already.
+            const bool quiet = frame->quiet;
+            frame->quiet = quiet || analysis.stopCode == STOP_NO_START;
             if (analysis.weights && (!ok || !weightsEvaluate(frame, i, &analysis.weights[i])))
                 analysis.weights[i] = 0.0;
+            frame->quiet = quiet;
             // Without blocks this loop is itself a run over every observation in order.
             if (collect && !blocks)
                 collectRow(frame, i);
@@ -640,6 +741,9 @@ void takeOverResults()
     results.collected = analysis.collected;
     results.weights = analysis.weights;
     results.weightAbsolute = weightsActive() && uncertainty.weightAbsolute;
+    results.boundsInactive = analysis.boundsInactive;
+    results.profile = analysis.profile;
+    results.profileLevel = analysis.profileLevel;
 }
 
 }  // namespace
@@ -686,6 +790,9 @@ int driverRun()
         analysis.stopCode = STOP_ABORTED;
         finalPassAtBestPoint(n, p);
     }
+    if (!aborted() && uncertainty.profile && driverStopCodeUsable(analysis.stopCode) &&
+        !settings.functionMinimization)
+        profileParameters(n, p);
     releaseSolverArrays();
     releaseExact();
 
@@ -742,6 +849,60 @@ void unscaleCovariance(int n, int p, double weightedSS)
 
 }  // namespace
 
+namespace {
+
+// No parameter of x lies on one of its bounds, to within BOUND_CONTACT of its size.
+bool noBoundActive(const double* x, const double* bounds, int p)
+{
+    for (int j = 0; j < p; ++j) {
+        const double scale = std::fmax(1.0, std::fabs(x[j]));
+        if (std::fabs(x[j] - bounds[2 * j]) <= BOUND_CONTACT * scale ||
+            std::fabs(x[j] - bounds[2 * j + 1]) <= BOUND_CONTACT * scale)
+            return false;
+    }
+    return true;
+}
+
+// A bounded fit that converged inside its box is the fit without bounds: solved again
+// from its solution without them, it gives the covariance that the bounded solve does
+// not. That solve is kept only when it converges properly and stays inside the box;
+// otherwise the bounded solve's outcome is put back, without a covariance.
+void solveWithoutBounds(int n, int p, double* x, const double* bounds, const SolverCallbacks& callbacks)
+{
+    int* iv = analysis.solverInts;
+    double* v = analysis.solverReals;
+    const int code = iv[IV_RETURN_CODE];
+    const int iterations = iv[IV_NITER];
+    const double f = v[V_F];
+    double* inside = memalloc_doubles((size_t)p, TAG_POINT);
+    if (!inside)
+        return;
+    for (int j = 0; j < p; ++j)
+        inside[j] = x[j];
+    const int ivLength = solverIntsLength(p);
+    const long vLength = solverRealsLength(n, p);
+    solverDefaults(1, iv, ivLength, v, vLength);
+    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceState.code);
+    solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);
+    bool kept = !aborted() && driverStopCodeUsable(driverStopCode(iv[IV_RETURN_CODE]));
+    for (int j = 0; j < p && kept; ++j)
+        kept = x[j] >= bounds[2 * j] && x[j] <= bounds[2 * j + 1];
+    analysis.boundsInactive = kept;
+    if (!kept) {
+        for (int j = 0; j < p; ++j)
+            x[j] = inside[j];
+        iv[IV_RETURN_CODE] = code;
+        iv[IV_NITER] = iterations;
+        iv[IV_COVARIANCE] = 0;
+        v[V_F] = f;
+    } else {
+        iv[IV_NITER] += iterations;
+    }
+    memfree(inside);
+}
+
+}  // namespace
+
 int driverSolve()
 {
     const int n = observationCount;
@@ -755,19 +916,7 @@ int driverSolve()
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
-    SolverCallbacks callbacks = {residualsForSolver, progressForSolver, &driver.frame, nullptr, nullptr};
-    callbacks.writesEveryResidual = true;   // driverResiduals fills r or reports failure
-    callbacks.cancel = &abortRequested;     // driverResiduals refuses every evaluation then
-    // A program with a block form splits each evaluation's observations between both
-    // cores, which balances the work better than two Jacobian columns side by side (a
-    // column whose parameter reaches only kept values is cheap); others evaluate two
-    // columns at once.
-    if (evaluationsIndependent() && !blockPath()) {
-        callbacks.quietResiduals = quietResidualsForSolver;
-        callbacks.helperContext = shareHelperFrame();
-    }
-    if (driver.exact)
-        callbacks.jacobian = jacobianForSolver;
+    const SolverCallbacks callbacks = fitCallbacks(residualsForSolver, progressForSolver);
     if (parametersConstrained()) {
         // Pairs (lower, upper); the block lives for this solve only.
         double* bounds = memalloc_doubles(2 * (size_t)(p > 0 ? p : 1), TAG_BOUNDS);
@@ -778,6 +927,11 @@ int driverSolve()
             bounds[2 * j + 1] = parameters[j]->upperBound;
         }
         solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+        analysis.boundsInactive = false;
+        // The points of a SWEEP grid need only their sums of squares.
+        if (!quietErrors && !aborted() && driverStopCodeUsable(driverStopCode(iv[IV_RETURN_CODE])) &&
+            noBoundActive(x, bounds, p))
+            solveWithoutBounds(n, p, x, bounds, callbacks);
         memfree(bounds);
     } else {
         solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);

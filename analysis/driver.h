@@ -3,6 +3,8 @@
 // progress hook, and the final evaluation pass that collects what the writers need.
 #pragma once
 
+struct ProfileLimits;
+
 #include <atomic>
 
 #include "analysis/covariance.h"
@@ -31,6 +33,10 @@ struct AnalysisState {
     bool analysisCompleted;     // the run ended with a usable result
     bool residualsComputed;     // the final pass computed every row of predicted and observed (false
                                 // after a Cancel before any point was computed, or during the pass)
+    bool boundsInactive;        // the last fit had bounds, none active at its solution: its covariance is
+                                // that of the fit without bounds
+    ProfileLimits* profile;     // p profile limits when PROFILE was asked and found, else null ("comp")
+    double profileLevel;        // the confidence level of those limits
 };
 
 extern AnalysisState analysis;

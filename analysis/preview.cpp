@@ -4,8 +4,10 @@
 #include "analysis/preview.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "analysis/driver.h"
+#include "analysis/weights.h"
 #include "exec/interpreter.h"
 #include "lang/data.h"
 #include "lang/options.h"
@@ -71,6 +73,51 @@ void writeSummary(const PreviewResult& r)
     }
 }
 
+// Records observation i as not computed, keeping the first failures in observation order.
+void addFailure(DiagnosisPass* pass, int i, int line, const char* why)
+{
+    int at = pass->failed < DIAGNOSIS_MAX_FAILURES ? pass->failed : DIAGNOSIS_MAX_FAILURES;
+    while (at > 0 && pass->first[at - 1].observation > i)
+        --at;
+    if (at < DIAGNOSIS_MAX_FAILURES) {
+        const int last = pass->failed < DIAGNOSIS_MAX_FAILURES - 1 ? pass->failed : DIAGNOSIS_MAX_FAILURES - 1;
+        for (int k = last; k > at; --k)
+            pass->first[k] = pass->first[k - 1];
+        DiagnosisFailure& f = pass->first[at];
+        f.observation = i;
+        f.line = line;
+        snprintf(f.message, sizeof f.message, "%.*s", (int)sizeof f.message - 1, why);
+    }
+    pass->failed++;
+}
+
+// The WEIGHT of every observation the model computed, as a fit would evaluate it at
+// these values: a weight that is not usable makes its observation not computed.
+void evaluateWeights(RunFrame* frame, const double* x, PreviewResult* r)
+{
+    if (!weightsActive() || !frame->values)
+        return;
+    runReset(frame);
+    for (int j = 0; j < parameterCount; ++j)
+        frame->values[parameters[j]->slot] = x[j];
+    const bool quiet = frame->quiet;
+    frame->quiet = true;
+    for (int i = 0; i < observationCount && !abortRequested.load(std::memory_order_relaxed); ++i) {
+        double predicted = 0.0, observed = 0.0, w = 0.0;
+        if (!runObservation(frame, i, nullptr, &predicted, &observed) || !std::isfinite(predicted) ||
+            !std::isfinite(observed))
+            continue;
+        if (weightsEvaluate(frame, i, &w))
+            continue;
+        r->pass.computed--;
+        r->pass.sumSquares -= (observed - predicted) * (observed - predicted);
+        addFailure(&r->pass, i, frame->errorLine, frame->errorText);
+        frame->runFailed = false;
+        frame->stopRequested = false;
+    }
+    frame->quiet = quiet;
+}
+
 }  // namespace
 
 PreviewResult previewRun()
@@ -91,6 +138,7 @@ PreviewResult previewRun()
     }
     preview.frame = RunFrame{};
     diagnosisEvaluate(&preview.frame, x, analysis.predicted, analysis.observed, &r.pass);
+    evaluateWeights(&preview.frame, x, &r);
     runFrameRelease(&preview.frame);
     memfree(x);
     r.evaluated = !abortRequested.load(std::memory_order_relaxed);

@@ -12,6 +12,7 @@
 #include "analysis/covariance.h"
 #include "analysis/bands.h"
 #include "analysis/derived.h"
+#include "analysis/profile.h"
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "exec/timestamp.h"
@@ -23,6 +24,7 @@
 namespace {
 
 const char MSG_NOT_COMPUTED[] = "not computed (the analysis was cancelled first)";
+const char MSG_NOT_BOUNDED[] = "not bounded";   // a profile side that never reaches the level
 
 constexpr int REPORT_BUFFER = 4096;            // one write; rows are far shorter
 constexpr double DW_AUTOCORRELATION = 0.8;     // Durbin-Watson below this earns a warning
@@ -91,6 +93,21 @@ void writeWeightedSums(const AnalysisResults& results)
     }
 }
 
+void writeCriteria(const InformationCriteria& c, int n)
+{
+    if (!c.defined) {
+        reportText("Log-likelihood, AIC, AICc and BIC: not defined (the residual sum of squares is 0)\n");
+        return;
+    }
+    char aicc[32];
+    if (c.aiccDefined)
+        snprintf(aicc, sizeof aicc, "%.9lG", c.aicc);
+    else
+        snprintf(aicc, sizeof aicc, "%s (n - k - 1 = %d)", REPORT_NOT_AVAILABLE, n - c.k - 1);
+    reportText("Log-likelihood = %.9lG, AIC = %.9lG, AICc = %s, BIC = %.9lG (normal errors, k = %d)\n",
+               c.logLikelihood, c.aic, aicc, c.bic, c.k);
+}
+
 void writeSummary(const AnalysisResults& results)
 {
     const ResidualStats& rs = results.residuals;
@@ -152,6 +169,10 @@ void writeSummary(const AnalysisResults& results)
             if (!(rs.durbinWatson >= DW_AUTOCORRELATION))
                 reportText("This Durbin-Watson value indicates autocorrelation or inappropriate function.\n");
         }
+        if (results.boundsInactive)
+            reportText("No bound is active at the solution: the statistics are those of the fit without bounds.\n");
+        if (results.criteria.k > 0)
+            writeCriteria(results.criteria, observationCount);
         covarianceWriteWarning(results);
     }
     if (settings.outputMode > 0)
@@ -287,11 +308,11 @@ void reportDerivedQuantities(const AnalysisResults& results)
     const bool limits = results.intervals;
     if (limits) {
         reportText("\n\n                   ----  Derived Quantities (%.3lf%% limits)  ----\n\n", 100 * results.intervalLevel);
-        reportText("  Quantity        Value          Standard error      t      Prob(t)     Lower limit       Upper limit\n");
+        reportText(" Quantity        Value        Standard error      t      Prob(t)    Lower limit       Upper limit\n");
         reportText("----------  ----------------  --------------  ---------  -------  ----------------  ----------------\n");
     } else {
         reportText("\n\n                   ----  Derived Quantities  ----\n\n");
-        reportText("  Quantity        Value          Standard error      t      Prob(t)\n");
+        reportText(" Quantity        Value        Standard error      t      Prob(t)\n");
         reportText("----------  ----------------  --------------  ---------  -------\n");
     }
     for (int k = 0; k < results.derivedCount; ++k) {
@@ -369,6 +390,28 @@ void reportConfidenceIntervals(const AnalysisResults& results)
     }
 }
 
+void reportProfileIntervals(const AnalysisResults& results)
+{
+    reportText("\n\n     ---- %7.3lf%% Profile Confidence Intervals  ----\n\n", 100 * results.profileLevel);
+    reportText(" Parameter     Lower limit      Best estimate      Upper limit\n");
+    reportText("----------  ----------------  ----------------  ----------------\n");
+    for (int i = 0; i < results.parameterCount; ++i) {
+        const ProfileLimits& limits = results.profile[i];
+        const ParameterStatistics& ps = results.parameters[i];
+        char lower[32];
+        char upper[32];
+        if (limits.lowerFound)
+            snprintf(lower, sizeof lower, "%16.9lG", limits.lower);
+        else
+            snprintf(lower, sizeof lower, "%16s", MSG_NOT_BOUNDED);
+        if (limits.upperFound)
+            snprintf(upper, sizeof upper, "%16.9lG", limits.upper);
+        else
+            snprintf(upper, sizeof upper, "%16s", MSG_NOT_BOUNDED);
+        reportText("%10s  %s  %16.9lG  %s\n", ps.name, lower, ps.estimate, upper);
+    }
+}
+
 void reportCovarianceMatrix(const AnalysisResults& results)
 {
     const int p = parameterCount;
@@ -411,6 +454,8 @@ void reportListing(const AnalysisResults& results)
         reportAnalysisOfVariance(results);
     if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)
         reportConfidenceIntervals(results);
+    if (results.profile && results.parameters)
+        reportProfileIntervals(results);
     if (results.covarianceState.print)
         reportCovarianceMatrix(results);
     diagnosisWrite(results.diagnosis);

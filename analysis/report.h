@@ -4,9 +4,11 @@
 
 #include <cstdio>
 
+#include "support/version.h"
+
 struct AnalysisResults;
 
-constexpr double MOXEL_LISTING_VERSION = 5.3;   // version shown in the Final Results
+constexpr double MOXEL_LISTING_VERSION = MOXEL_VERSION_NUMBER;   // version shown in the Final Results
 
 // Formats text and writes it to the listing file (when open) as it is, and to the
 // screen listing with its leading and trailing line ends removed, one screen line per
@@ -22,6 +24,7 @@ void reportParameterTable(const AnalysisResults& results);
 void reportDerivedQuantities(const AnalysisResults& results);
 void reportAnalysisOfVariance(const AnalysisResults& results);
 void reportConfidenceIntervals(const AnalysisResults& results);
+void reportProfileIntervals(const AnalysisResults& results);
 void reportCovarianceMatrix(const AnalysisResults& results);
 
 // "Stopped due to: " and the reason for a StopCode, to the listing file and the screen;

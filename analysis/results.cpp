@@ -146,6 +146,7 @@ void releaseComputed()
     results.intervalLevel = 0.0;
     results.finishTime = 0.0;
     results.weighted = WeightedStats{};
+    results.criteria = InformationCriteria{};
     derivedRelease(results);
     results.parameterFileMessage.clear();
 }
@@ -187,6 +188,17 @@ void applyWeights(int n, int p)
     rs.adjRSquared = results.weighted.adjRSquared;
 }
 
+// A likelihood belongs to a fit: a proper convergence, every weight usable.
+bool likelihoodDefined(int n)
+{
+    if (results.stopCode < STOP_ABSOLUTE || results.stopCode > STOP_BOTH)
+        return false;
+    for (int i = 0; results.weights && i < n; ++i)
+        if (!(results.weights[i] > 0.0))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 void resultsCompute()
@@ -202,6 +214,8 @@ void resultsCompute()
         results.residuals = statisticsResiduals(results.observed, results.predicted, n, p);
     if (results.weights && results.observed && results.predicted)
         applyWeights(n, p);
+    if (!settings.functionMinimization && results.residualsComputed && likelihoodDefined(n))
+        results.criteria = statisticsCriteria(results.residuals.residualSS, results.weights, n, p);
     results.finishTime = localMoment();
     computeVarianceTable(n, p);
     computeParameters(n, p);
@@ -227,6 +241,9 @@ void resultsRelease()
     results.collected = CollectedColumns{};
     results.weights = nullptr;
     results.weightAbsolute = false;
+    results.profile = nullptr;
+    results.profileLevel = 0.0;
+    results.boundsInactive = false;
     results.diagnosis.count = 0;
     results.diagnosis.doubtful = false;
 }
@@ -252,7 +269,7 @@ const char* resultsUncertaintyRefusal(const AnalysisResults& r, int n, int p)
         return "the fit did not converge properly";
     if (n - p <= 0)
         return "there are not more observations than parameters";
-    if (settings.constrainCount > 0 || !r.withStatistics || !r.covariance || r.covarianceState.status <= 0)
+    if ((settings.constrainCount > 0 && !r.boundsInactive) || !r.withStatistics || !r.covariance || r.covarianceState.status <= 0)
         return "there is no covariance matrix";
     return nullptr;
 }

@@ -11,6 +11,7 @@
 
 struct Symbol;
 struct DerivedStatistics;
+struct ProfileLimits;
 
 // ORDER STOP: the analysis's stop codes; reason texts in report.cpp.
 enum StopCode {
@@ -67,6 +68,9 @@ struct AnalysisResults {
     CollectedColumns collected;         // the OUTPUT and CORRELATE variables the program computes
     const double* weights;              // n weights of a weighted fit at the final parameters, else null
     bool weightAbsolute;                // the weights are 1/sigma^2: the covariance is not scaled
+    bool boundsInactive;                // a CONSTRAIN fit with no bound active: statistics of the unbounded fit
+    const ProfileLimits* profile;       // p profile limits (PROFILE after a proper convergence), else null
+    double profileLevel;                // their confidence level
     // Computed from the above:
     ResidualStats residuals;            // residual sums; all zero in function minimisation
     VarianceTable variance;             // analysis of variance
@@ -81,6 +85,7 @@ struct AnalysisResults {
     double intervalLevel;               // confidence level used for them, at least 0.50001
     double finishTime;                  // local moment at which the analysis completed
     WeightedStats weighted;             // weighted sums; meaningful when weights is not null
+    InformationCriteria criteria;       // log-likelihood, AIC, AICc and BIC of a regression
     DerivedStatistics* derived;         // one row per DERIVED quantity ("rslt"), or null
     int derivedCount;                   // rows in derived
     const char* derivedReason;          // why derived quantities have no standard errors, or null
@@ -104,5 +109,5 @@ const double* resultsColumn(const AnalysisResults& r, const Symbol* s, int* stri
 // Why the fit gives no uncertainty beyond the parameter table (curve bands, derived
 // quantities), as a phrase for "No band: ..."; null when it does. One rule for both:
 // a singular convergence, any other stop short of proper convergence, n - p <= 0, and
-// no covariance (a singular or indefinite matrix, or a CONSTRAIN fit).
+// no covariance (a singular or indefinite matrix, or a CONSTRAIN fit with a bound active).
 const char* resultsUncertaintyRefusal(const AnalysisResults& r, int n, int p);

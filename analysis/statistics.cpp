@@ -210,6 +210,31 @@ VariableStatistics statisticsVariable(const double* column, int stride, int n)
     return vs;
 }
 
+// With S = sum w_i r_i^2 the likelihood is maximised at sigma^2 = S / n, where
+//   ln L = -n/2 (ln(2 pi) + 1 - ln n + ln S) + 1/2 sum ln w_i.
+InformationCriteria statisticsCriteria(double residualSS, const double* weights, int n, int p)
+{
+    InformationCriteria c = {};
+    c.k = p + 1;
+    if (n <= 0 || !(residualSS > 0.0) || !std::isfinite(residualSS))
+        return c;
+    double sumLogWeights = 0.0;
+    for (int i = 0; weights && i < n; ++i)
+        sumLogWeights += std::log(weights[i]);
+    const double dn = n;
+    c.logLikelihood = -0.5 * dn * (std::log(2.0 * M_PI) + 1.0 - std::log(dn) + std::log(residualSS)) +
+                      0.5 * sumLogWeights;
+    if (!std::isfinite(c.logLikelihood))
+        return c;
+    c.defined = true;
+    c.aic = -2.0 * c.logLikelihood + 2.0 * c.k;
+    c.bic = -2.0 * c.logLikelihood + c.k * std::log(dn);
+    c.aiccDefined = n - c.k - 1 > 0;
+    if (c.aiccDefined)
+        c.aicc = c.aic + 2.0 * c.k * (c.k + 1.0) / (n - c.k - 1.0);
+    return c;
+}
+
 double statisticsCorrelationOfSums(double n, double sx, double sy, double sxx, double syy, double sxy)
 {
     // A constant column gives 0/0 or x/0; the result is then printed as a non-finite number.

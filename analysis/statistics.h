@@ -47,6 +47,22 @@ struct VariableStatistics {
     double standardDeviation;   // sample standard deviation, 0 when n <= 1
 };
 
+// Log-likelihood and information criteria of a least-squares fit under independent
+// normal errors of variance sigma^2 / w_i, sigma estimated: k = p + 1 counts sigma.
+struct InformationCriteria {
+    bool defined;           // the fields below are meaningful: n > 0 and a positive residual SS
+    int k;                  // estimated quantities, p + 1; 0 when the criteria were not computed
+    double logLikelihood;   // maximised log-likelihood
+    double aic;             // -2 logLikelihood + 2k
+    bool aiccDefined;       // n - k - 1 > 0, so aicc is meaningful
+    double aicc;            // aic + 2k(k + 1) / (n - k - 1)
+    double bic;             // -2 logLikelihood + k ln n
+};
+
+// residualSS is the weighted one when weights is not null; weights holds n positive
+// weights or is null for an unweighted fit.
+InformationCriteria statisticsCriteria(double residualSS, const double* weights, int n, int p);
+
 ResidualStats statisticsResiduals(const double* observed, const double* predicted, int n, int p);
 
 // True when standard errors, t and Prob(t) can be shown: the covariance matrix exists,

@@ -5,6 +5,7 @@
 #include "analysis/weights.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "analysis/statistics.h"
 #include "exec/interpreter.h"
@@ -16,6 +17,7 @@
 namespace {
 
 const char MSG_BAD_WEIGHT[] = "Weight of observation %d is %lG; weights must be positive and finite";
+const char MSG_WEIGHT_NOT_COMPUTED[] = "Weight of observation %d cannot be computed: %s";
 
 }  // namespace
 
@@ -28,8 +30,16 @@ bool weightsEvaluate(RunFrame* frame, int i, double* w)
 {
     const SourceLine* previous = frame->currentLine;
     frame->currentLine = uncertainty.weightLine;
+    // The expression's own error is held back, so that one message names both the
+    // observation and the reason.
+    const bool quiet = frame->quiet;
+    frame->quiet = true;
     const double value = operatorsEvaluate(frame, uncertainty.weightTree);
+    frame->quiet = quiet;
     if (frame->runFailed) {
+        char reason[sizeof frame->errorText];
+        snprintf(reason, sizeof reason, "%s", frame->errorText);
+        runtimeError(frame, MSG_WEIGHT_NOT_COMPUTED, i + 1, reason);
         frame->currentLine = previous;
         *w = 0.0;
         return false;

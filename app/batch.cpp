@@ -4,13 +4,16 @@
 
 #include "app/commandline.h"
 
+#include "analysis/compare.h"
 #include "analysis/driver.h"
 #include "analysis/output.h"
 #include "analysis/results.h"
 #include "analysis/runcommand.h"
 #include "exec/interpreter.h"
+#include "lang/data.h"
 #include "lang/linesource.h"
 #include "lang/options.h"
+#include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
 #include "support/safefile.h"
@@ -57,12 +60,15 @@ struct BatchState {
     std::atomic<long long> interruptTime{0};    // monotonic clock (ns) of the first such signal
     std::mutex finishLock;
     std::condition_variable finishSignal;
+    bool quiet = false;                         // screen lines are not printed (a comparison's runs)
 };
 
 BatchState batch;
 
 void printScreenLine(const char* text)
 {
+    if (batch.quiet)
+        return;
     fputs(text, stdout);
     fputc('\n', stdout);
 }
@@ -259,6 +265,23 @@ void beginBatchRun()
     runCommandRelease();
 }
 
+// What a comparison needs of the finished run, before its arrays are released.
+void takeModel(CompareModel* model, bool converged)
+{
+    const int n = observationCount;
+    model->fitted = !settings.functionMinimization && results.residualsComputed && results.observed;
+    model->converged = converged;
+    model->n = n;
+    model->p = parameterCount;
+    model->weighted = results.weights != nullptr;
+    model->ss = results.residuals.residualSS;
+    model->criteria = results.criteria;
+    if (model->fitted)
+        model->observed.assign(results.observed, results.observed + n);
+    if (model->fitted && results.weights)
+        model->weights.assign(results.weights, results.weights + n);
+}
+
 } // namespace
 
 int batchPreview(const char* programPath, BatchPlotSaver savePlots)
@@ -282,7 +305,7 @@ int batchPreview(const char* programPath, BatchPlotSaver savePlots)
     return status;
 }
 
-int batchRun(const char* programPath, BatchPlotSaver savePlots)
+int batchRun(const char* programPath, BatchPlotSaver savePlots, CompareModel* model)
 {
     // Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its
     // last: the run ends with its listing, as an interrupted one, instead of dying
@@ -335,6 +358,8 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
             status = BATCH_FAILED;
     }
     driverSetEndHandler(nullptr);
+    if (model && start.status == RUN_STARTED && results.computed)
+        takeModel(model, status == BATCH_OK);
 
     const RunEnd end = runCommandFinish();
     if (!end.listingMessage.empty())
@@ -368,4 +393,39 @@ int batchCommand(const CommandLine& commandLine, BatchPlotSaver savePlots, Batch
     if (commandLine.preview)
         return commandLineFinish(batchPreview(program, commandLine.plots ? savePreviewPlots : nullptr));
     return commandLineFinish(batchRun(program, commandLine.plots ? savePlots : nullptr));
+}
+
+int batchCompare(const std::vector<std::string>& programPaths)
+{
+    std::vector<CompareModel> models;
+    bool converged = true;
+    for (const std::string& path : programPaths) {
+        CompareModel model = {};
+        model.name = path;
+        batch.quiet = true;
+        const int status = batchRun(path.c_str(), nullptr, &model);
+        batch.quiet = false;
+        if (!model.fitted) {
+            fprintf(stderr, "%s: %s\n", path.c_str(),
+                    status == BATCH_FAILED ? "the program did not run; its listing says why"
+                                           : "the fit gave no sums of squares to compare");
+            return BATCH_FAILED;
+        }
+        if (!model.converged) {
+            printf("%s did not converge properly: its row is shown, but is not a usable result.\n", path.c_str());
+            converged = false;
+        }
+        models.push_back(std::move(model));
+        if (batch.interruptSeen.load(std::memory_order_relaxed))
+            return BATCH_NOT_CONVERGED;
+    }
+    const std::string why = compareSameObservations(models);
+    if (!why.empty()) {
+        fprintf(stderr, "The models cannot be compared: they were not fitted to the same observations (%s).\n",
+                why.c_str());
+        return BATCH_FAILED;
+    }
+    fputs(compareReport(models).c_str(), stdout);
+    fflush(stdout);
+    return converged ? BATCH_OK : BATCH_NOT_CONVERGED;
 }

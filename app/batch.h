@@ -2,6 +2,11 @@
 // listing on standard output and writing the listing file beside the program.
 #pragma once
 
+#include <string>
+#include <vector>
+
+struct CompareModel;
+
 // Exit statuses of batch mode.
 enum BatchStatus {
     BATCH_OK = 0,             // the run ended with a usable result
@@ -17,7 +22,13 @@ using BatchPlotSaver = bool (*)(const char* programPath);
 // Runs the program file; returns a BatchStatus. With savePlots, the plots of a run that
 // produced results are saved as image files (a plot not written makes the status 1).
 // Batch mode itself needs no graphical library: only savePlots does.
-int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr);
+// With model, what a comparison needs of the fit is taken before the run is released.
+int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr, CompareModel* model = nullptr);
+
+// -compare: runs each program as batchRun does, writing its listing file but printing no
+// screen lines, then prints the comparison of the fits. 0 when every fit converged, 3
+// when some did not, 1 when some program did not run or the observations differ.
+int batchCompare(const std::vector<std::string>& programPaths);
 
 // -preview: compiles the program and reads its data as a run does, evaluates the model
 // once per observation at the initial values and prints what it found; writes no listing,

@@ -75,7 +75,7 @@ bool makeFolder(const std::string& path)
 
 CommandLine commandLineParse(int argc, char** argv)
 {
-    CommandLine commandLine = {false, false, false, false, false, "", "", false};
+    CommandLine commandLine;
     std::vector<const char*> names;   // arguments not written as options, in order
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -108,6 +108,8 @@ CommandLine commandLineParse(int argc, char** argv)
             }
         } else if (strcasecmp(word, "preview") == 0) {
             commandLine.preview = true;
+        } else if (strcasecmp(word, "compare") == 0) {
+            commandLine.compare = true;
         } else if (strcasecmp(word, "h") == 0 || strcasecmp(word, "help") == 0 || strcasecmp(word, "-help") == 0) {
             commandLine.help = true;
         } else if (strcasecmp(word, "version") == 0 || strcasecmp(word, "-version") == 0) {
@@ -121,6 +123,10 @@ CommandLine commandLineParse(int argc, char** argv)
     }
     // Batch mode takes one program name, the window one document.
     for (const char* name : names) {
+        if (commandLine.compare) {
+            commandLine.comparePaths.push_back(name);
+            continue;
+        }
         if (commandLine.run && commandLine.programPath.empty()) {
             commandLine.programPath = name;
             continue;

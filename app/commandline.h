@@ -2,19 +2,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct CommandLine {
-    bool run;                   // -run given: batch mode, no window
-    bool plots;                 // -plots given: save every plot after a batch run
-    bool invalidOption;         // some argument was not a known option, or a second name
-    bool help;                  // -h, -help or --help: the usage on standard output
-    bool version;               // -version or --version: the version on standard output
+    bool run = false;           // -run given: batch mode, no window
+    bool plots = false;         // -plots given: save every plot after a batch run
+    bool invalidOption = false; // some argument was not a known option, or a second name
+    bool help = false;          // -h, -help or --help: the usage on standard output
+    bool version = false;       // -version or --version: the version on standard output
     std::string programPath;    // the value after -run; empty if none
     std::string documentPath;   // the first document name; empty if none
-    bool preview;               // -preview given: with -run, the model at the start values only
+    bool preview = false;       // -preview given: with -run, the model at the start values only
     int plotFormat = -1;        // -plot-format: the plot file type (0 jpg, 1 bmp, 2 png, 3 svg, 4 pdf), -1 none
     int plotWidth = 0;          // -plot-size WxH: pixels, 0 none
     int plotHeight = 0;
+    bool compare = false;       // -compare given: fit every named program and compare the fits
+    std::vector<std::string> comparePaths;   // the programs of -compare, in order
 };
 
 // Large blocks (the data store, the solver's arrays, the result columns) always come
@@ -27,6 +30,7 @@ constexpr int COMMAND_MMAP_THRESHOLD = 256 * 1024;
 constexpr const char* COMMAND_LINE_USAGE =
     "Usage: moxel -run PROGRAM.mxl [-plots]\n"
     "       moxel [PROGRAM.mxl]\n"
+    "       moxel -compare A.mxl B.mxl [C.mxl ...]\n"
     "       moxel --help | --version\n"
     "\n"
     "  -run PROGRAM.mxl  run the analysis without a window; the listing goes to standard\n"
@@ -38,6 +42,9 @@ constexpr const char* COMMAND_LINE_USAGE =
     "  -preview          with -run: evaluate the model at the start values, without fitting;\n"
     "                    no files are written except, with -plots, PROGRAM_previewK.jpg\n"
     "                    (exit status 0 when it can be computed everywhere, else 1)\n"
+    "  -compare A.mxl B.mxl ...  fit each program (listings to their .lst files) and print\n"
+    "                    a table comparing the fits of the same observations: sums of\n"
+    "                    squares, AIC, AICc, BIC, Akaike weights and F tests\n"
     "  -h, --help        print this text and exit\n"
     "  --version         print the version and exit\n"
     "\n"

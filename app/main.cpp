@@ -42,6 +42,14 @@ int main(int argc, char** argv)
     const int early = commandLineStart(argc, argv, &commandLine);
     if (early >= 0)
         return early;
+    if (commandLine.compare) {
+        if (commandLine.invalidOption || commandLine.run || commandLine.comparePaths.size() < 2) {
+            fprintf(stderr, "-compare needs two or more program files and no other option\n");
+            commandLinePrintUsage();
+            return BATCH_BAD_COMMAND;
+        }
+        return commandLineFinish(batchCompare(commandLine.comparePaths));
+    }
     if (!commandLine.run || (commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
         return startWindowProgram(argv);
     commandLineWriteTrace(argc, argv, commandLine);

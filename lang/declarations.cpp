@@ -30,6 +30,7 @@ const char MSG_VARIABLES_AFTER_DATA[] = "VARIABLES must be declared before the D
 const char MSG_PARAMETER_TWICE[] = "Parameter defined more than once: %s";
 const char MSG_CONSTANT_VALUE[] = "CONSTANT variable must have initialization value";
 const char MSG_ELIMINATED[] = "Parameter %s is never used and is being eliminated.";
+const char MSG_LEFT_OUT[] = "Parameter %s is never used and was left out";
 const char MSG_NO_PARAMETERS[] = "You must use some parameters.";
 const char MSG_NOTE_RESERVED[] = "%s is a reserved word and cannot be a name: choose another name.";
 
@@ -354,11 +355,23 @@ void compileConstant()
 
 void eliminateUnusedParameters()
 {
+    // The note is for a program that runs: one with errors, or without any parameter in
+    // use, is told what stops it instead.
+    bool noted = compileErrorCount() == 0;
+    int used = 0;
+    for (int i = 0; i < parameterCount; i++)
+        used += (parameters[i]->flags & SYMF_REFERENCED) ? 1 : 0;
+    noted = noted && used > 0;
     int kept = 0;
     for (int i = 0; i < parameterCount; i++) {
         Symbol* symbol = parameters[i];
         if (!(symbol->flags & SYMF_REFERENCED)) {
             traceLine(MSG_ELIMINATED, symbol->name);
+            if (noted) {
+                char note[sizeof(Symbol::name) + sizeof MSG_LEFT_OUT];
+                snprintf(note, sizeof note, MSG_LEFT_OUT, symbol->name);
+                listingNote(nullptr, note);
+            }
             symbol->index = -1;
             int sweepsKept = 0;
             for (int s = 0; s < settings.sweepCount; s++) {

@@ -23,6 +23,9 @@ const char MSG_DERIVED_SYNTAX[] = "Invalid DERIVED expression syntax";
 const char MSG_DERIVED_TOO_MANY[] = "Too many DERIVED statements (limit %d)";
 const char MSG_DERIVED_NAME[] = "DERIVED name is already used: %s";
 const char MSG_DERIVED_VARIABLE[] = "A DERIVED expression may use only parameters and constants: %s";
+const char MSG_DERIVED_DATA_HINT[] =
+    "%s is a data variable, with a value for each observation; for a value that is the same "
+    "for the whole data set (a dose, a volume), declare it a CONSTANT";
 const char MSG_NESTED[] = "WEIGHT and DERIVED statements must stand outside blocks and control statements";
 
 // Tokens that can begin an expression: after WEIGHT they make it a statement, while an
@@ -131,6 +134,11 @@ void compileDerived(Token* word, Token* name)
     }
     if (const Symbol* variable = firstVariable(tree)) {
         compileErrorf(word->line, MSG_DERIVED_VARIABLE, variable->name);
+        if (variable->kind == SYM_INPUT) {
+            char hint[sizeof MSG_DERIVED_DATA_HINT + sizeof variable->name];
+            snprintf(hint, sizeof hint, MSG_DERIVED_DATA_HINT, variable->name);
+            listingNote(nullptr, hint);
+        }
     } else if (!clash) {
         DerivedQuantity& d = uncertainty.derived[uncertainty.derivedCount++];
         snprintf(d.name, sizeof d.name, "%.*s", IDENTIFIER_MAX, name->text);
@@ -154,9 +162,22 @@ bool uncertaintyCompileStatement(Token* token, bool nested)
         return false;
     const bool weight = strcasecmp(token->text, "WEIGHT") == 0;
     const bool derived = strcasecmp(token->text, "DERIVED") == 0;
-    if (!weight && !derived)
+    const bool profile = strcasecmp(token->text, "PROFILE") == 0;
+    if (!weight && !derived && !profile)
         return false;
     Token* next = nextToken();
+    // profileStatement -> PROFILE ';'
+    if (profile) {
+        const bool statement = next->kind == TOK_SEMICOLON;
+        pushBackToken(next);
+        if (!statement)
+            return false;
+        // A request about the fit, like COVARIANCE: where it stands does not matter.
+        uncertainty.profile = true;
+        freeToken(nextToken());
+        freeToken(token);
+        return true;
+    }
     if (weight) {
         const bool statement = beginsExpression(next);
         pushBackToken(next);

@@ -22,13 +22,14 @@ struct UncertaintyState {
     const SourceLine* weightLine;   // line of the WEIGHT statement
     DerivedQuantity derived[MAX_DERIVED];   // in statement order
     int derivedCount;               // entries of derived
+    bool profile;                   // PROFILE: profile-likelihood intervals after the fit
 };
 
 extern UncertaintyState uncertainty;
 
 void uncertaintyReset();    // before each compile; the trees belong to the node list
 
-// True when token, the first of a statement, begins a WEIGHT or DERIVED statement and
+// True when token, the first of a statement, begins a WEIGHT, DERIVED or PROFILE statement and
 // that statement was compiled (token is then freed); false leaves token untouched.
 // nested: the statement stands inside a block or a control statement, where neither
 // belongs (they describe the fit, not a step of the program).

@@ -1,3 +1,3 @@
 #include "support/version.h"
 
-const char* const moxelVersion = "MOXEL 1.0";
+const char* const moxelVersion = "MOXEL version 5.3";

@@ -50,6 +50,25 @@ MoxelRun runMoxel(const std::string& programText, const std::string& name,
     return run;
 }
 
+std::map<std::string, std::vector<double>> loadReferenceTable(const std::string& path)
+{
+    std::map<std::string, std::vector<double>> table;
+    std::istringstream in(readTextFile(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        std::string name, item;
+        fields >> name >> item;
+        std::vector<double> values;
+        for (double v; fields >> v;)
+            values.push_back(v);
+        table[name + " " + item] = values;
+    }
+    return table;
+}
+
 std::vector<std::string> splitLines(const std::string& text)
 {
     std::vector<std::string> lines;

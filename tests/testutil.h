@@ -2,6 +2,7 @@
 // build/moxel in batch mode.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct MoxelRun {
 // build/moxel -run on it with the settings folder inside the temporary folder.
 MoxelRun runMoxel(const std::string& programText, const std::string& name = "prog",
                   const std::string& folder = "", const std::vector<std::string>& extraArgs = {});
+
+// A table of reference figures: "case item value..." lines ('#' starts a comment),
+// keyed "case item".
+std::map<std::string, std::vector<double>> loadReferenceTable(const std::string& path);
 
 // Lines of a text, without their line ends.
 std::vector<std::string> splitLines(const std::string& text);

@@ -140,6 +140,17 @@ TEST(DerivedQuantity, DeltaMethodUsesTheFullCovariance)
             EXPECT_NEAR(number(row, 6), c.value + t975 * se, 2e-4 * se + 1e-6);
         }
         EXPECT_NE(listing.find("Derived Quantities (95.000% limits)"), std::string::npos);
+        // Each heading word stands over its column's rule, none over the gap between two.
+        const std::vector<std::string> lines = splitLines(listing);
+        for (size_t k = 0; k + 1 < lines.size(); ++k) {
+            if (lines[k].find("Quantity") == std::string::npos)
+                continue;
+            const std::string& heading = lines[k];
+            const std::string& rule = lines[k + 1];
+            for (size_t c = 0; c < heading.size(); ++c)
+                if (heading[c] != ' ')
+                    EXPECT_TRUE(c < rule.size() && rule[c] == '-') << "column " << c << "\n" << heading << "\n" << rule;
+        }
         // The parameter file: the estimates, then the derived values in statement order.
         const std::vector<std::string> par = splitLines(readTextFile(run.folder + "/fit.par"));
         ASSERT_EQ(par.size(), 4u);
@@ -162,7 +173,7 @@ TEST(DerivedQuantity, RefusesWithAReasonWhenThereIsNoBasis)
         {"VARIABLES x, y;\nPARAMETERS a = 1, k = 0.1;\nITERATIONS 2;\nFUNCTION y = a * exp(k * x);\n"
          "DERIVED d = 2 * k;\nDATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n5 10.1\n",
          "the fit did not converge properly"},
-        {"VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nCONSTRAIN b = 0, 100;\nFUNCTION y = a + b * x;\n"
+        {"VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nCONSTRAIN b = 0, 1.5;\nFUNCTION y = a + b * x;\n"
          "DERIVED d = a / b;\nDATA;\n1 2.1\n2 3.9\n3 6.2\n4 7.8\n5 10.1\n",
          "there is no covariance matrix"},
         {"VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\nDERIVED d = a / b;\n"
@@ -216,6 +227,12 @@ TEST(DerivedQuantity, CompileChecks)
         const MoxelRun run = runMoxel(head + c.statements + LINE_DATA);
         EXPECT_NE(run.listing.find(c.message), std::string::npos) << run.listing;
         EXPECT_EQ(run.listing.find("Final Results"), std::string::npos);
+        // Only a data variable earns the hint towards a CONSTANT.
+        EXPECT_EQ(run.listing.find("Note: x is a data variable, with a value for each observation; for a value "
+                                   "that is the same for the whole data set (a dose, a volume), declare it a "
+                                   "CONSTANT\n") != std::string::npos,
+                  std::string(c.statements) == "DERIVED d = a * x;\n")
+            << run.listing;
     }
     const MoxelRun minimisation = runMoxel("PARAMETERS a = 1;\nWEIGHT 2;\nFUNCTION (a - 1)^2;\n");
     EXPECT_NE(minimisation.listing.find("Error: WEIGHT needs observations; a program without VARIABLES has none"),

@@ -165,15 +165,17 @@ TEST_F(DriverRun, SweepKeepsTheBestConvergedStart)
 
 TEST_F(DriverRun, RunLeavesTheCompiledSettingsAsTheyWere)
 {
-    // The constraint leaves no covariance matrix, so the analysis drops its request; the
-    // confidence level of 50 % is raised for the intervals; the sweep picks a new start.
+    // No bound is active at the solution, so the final fit of the sweep has the covariance
+    // of the fit without bounds; the confidence level of 50 % is raised for the intervals;
+    // the sweep picks a new start.
     const int code = analyse("VARIABLES t, y;\nPARAMETERS A = 1, w = 1;\nFUNCTION y = A * sin(w * t);\n"
                              "CONSTRAIN w = 0, 5;\nSWEEP w = 0.5, 3, 0.5;\nCONFIDENCE 50;\nCOVARIANCE;\n"
                              "DATA;\n0.0 0.02\n0.5 1.62\n1.0 1.82\n1.5 0.28\n2.0 -1.53\n2.5 -1.87\n"
                              "3.0 -0.55\n3.5 1.31\n4.0 1.97\n4.5 0.83\n");
     EXPECT_GE(code, STOP_ABSOLUTE);
-    EXPECT_EQ(analysis.covarianceState.code, 0);
-    EXPECT_FALSE(analysis.covarianceState.print);
+    EXPECT_EQ(analysis.covarianceState.code, -3);
+    EXPECT_TRUE(analysis.covarianceState.print);
+    EXPECT_GT(analysis.covarianceState.status, 0);
     EXPECT_EQ(settings.covarianceCode, -3);
     EXPECT_TRUE(settings.printCovariance);
     EXPECT_EQ(settings.confidenceLevel, 0.5);

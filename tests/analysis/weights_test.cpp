@@ -18,24 +18,9 @@ namespace {
 
 const std::string DATA_DIR = sourceDir() + "/tests/data/weights/";
 
-// reference.txt: "case item value..." lines.
 std::map<std::string, std::vector<double>> loadReference()
 {
-    std::map<std::string, std::vector<double>> table;
-    std::istringstream in(readTextFile(DATA_DIR + "reference.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        std::string name, item;
-        fields >> name >> item;
-        std::vector<double> values;
-        for (double v; fields >> v;)
-            values.push_back(v);
-        table[name + " " + item] = values;
-    }
-    return table;
+    return loadReferenceTable(DATA_DIR + "reference.txt");
 }
 
 // One unit of the last digit a printed number shows ("209.596813" -> 1e-6,
@@ -176,20 +161,31 @@ TEST(WeightedFit, AnInvalidWeightIsAnErrorNamingTheObservationAndTheLine)
         const char* statement;
         const char* message;
     } cases[] = {
-        {"WEIGHT x - 3;\n", "Weight of observation 3 is 0; weights must be positive and finite"},
+        {"WEIGHT x - 3;\n", "Weight of observation 1 is -2; weights must be positive and finite"},
         {"WEIGHT 2 - x;\n", "Weight of observation 2 is 0; weights must be positive and finite"},
         {"WEIGHT 1 - x;\n", "Weight of observation 1 is 0; weights must be positive and finite"},
         {"WEIGHT ABSOLUTE -y;\n", "Weight of observation 1 is -2.1; weights must be positive and finite"},
         {"WEIGHT 1e308 * 1e308 * x;\n", "Weight of observation 1 is INF; weights must be positive and finite"},
+        {"WEIGHT 1 / (x - 1);\n", "Weight of observation 1 cannot be computed: Attempted division of 1 by zero"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.statement);
         const MoxelRun run = runMoxel(smallProgram(c.statement));
         EXPECT_NE(run.listing.find(std::string("Error executing line 4: ") + c.statement), std::string::npos)
             << run.listing;
-        EXPECT_NE(run.listing.find(std::string("Error: ") + c.message), std::string::npos) << run.listing;
+        const std::string error = std::string("Error: ") + c.message + "\n";
+        EXPECT_NE(run.listing.find(error), std::string::npos) << run.listing;
         EXPECT_NE(run.listing.find("Stopped due to: Function cannot be computed at starting parameter values."),
                   std::string::npos);
+        EXPECT_EQ(run.status, 3);
+        // Said once, and the Diagnosis names the weight, not the fit.
+        EXPECT_EQ(run.out.find(error), run.out.rfind(error)) << run.out;
+        EXPECT_NE(run.listing.find("The WEIGHT at line 4 gives no usable weight for observation"), std::string::npos);
+        EXPECT_EQ(run.listing.find("horizontal line"), std::string::npos);
+        // The preview evaluates the weights as the fit would.
+        const MoxelRun preview = runMoxel(smallProgram(c.statement), "prog", "", {"-preview"});
+        EXPECT_EQ(preview.status, 1) << preview.out;
+        EXPECT_NE(preview.out.find(std::string(", line 4: ") + c.message + "\n"), std::string::npos) << preview.out;
     }
 }
 

@@ -60,7 +60,7 @@ TEST(CommandLine, HelpVersionAndBadOptionsNeverOpenTheWindow)
         {{"--help"}, "offscreen", 0, "Usage: moxel -run PROGRAM.mxl [-plots]\n       moxel [PROGRAM.mxl]\n", ""},
         {{"-h"}, "", 0, "Usage: moxel", ""},
         {{"-HELP", "p.mxl"}, "offscreen", 0, "Usage: moxel", ""},
-        {{"--version"}, "offscreen", 0, "MOXEL 1.0\n", ""},
+        {{"--version"}, "offscreen", 0, "MOXEL version 5.3\n", ""},
         {{"--frobnicate"}, "offscreen", 2, "Invalid command option: -frobnicate\n", "Usage: moxel"},
         {{"--frobnicate"}, "", 2, "Invalid command option: -frobnicate\n", "Usage: moxel"},
         {{"-runn", "x.mxl"}, "offscreen", 2, "Invalid command option: runn\n", "Usage: moxel"},
