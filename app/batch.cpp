@@ -3,6 +3,7 @@
 #include "app/batch.h"
 
 #include "analysis/driver.h"
+#include "analysis/jsonresults.h"
 #include "analysis/output.h"
 #include "analysis/results.h"
 #include "analysis/runcommand.h"
@@ -280,7 +281,7 @@ int batchPreview(const char* programPath, BatchPlotSaver savePlots)
     return status;
 }
 
-int batchRun(const char* programPath, BatchPlotSaver savePlots)
+int batchRun(const char* programPath, BatchPlotSaver savePlots, const char* jsonPath)
 {
     // Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its
     // last: the run ends with its listing, as an interrupted one, instead of dying
@@ -348,6 +349,13 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots)
     // An interrupted run is never a usable result, whenever the signal came.
     if (status == BATCH_OK && batch.interruptSeen.load(std::memory_order_relaxed))
         status = BATCH_NOT_CONVERGED;
+    if (jsonPath && *jsonPath) {
+        const std::string message = jsonResultsWrite(jsonPath, results, status);
+        if (!message.empty()) {
+            fprintf(stderr, "%s\n", message.c_str());
+            status = BATCH_FAILED;
+        }
+    }
     releaseRun();
     fflush(stdout);
     restoreSignals();

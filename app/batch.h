@@ -16,8 +16,9 @@ using BatchPlotSaver = bool (*)(const char* programPath);
 
 // Runs the program file; returns a BatchStatus. With savePlots, the plots of a run that
 // produced results are saved as image files (a plot not written makes the status 1).
-// Batch mode itself needs no graphical library: only savePlots does.
-int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr);
+// Batch mode itself needs no graphical library: only savePlots does. With a jsonPath,
+// the Final Results are also written there as JSON (a file not written makes the status 1).
+int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr, const char* jsonPath = nullptr);
 
 // -preview: compiles the program and reads its data as a run does, evaluates the model
 // once per observation at the initial values and prints what it found; writes no listing,

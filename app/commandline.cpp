@@ -43,7 +43,7 @@ bool makeFolder(const std::string& path)
 
 CommandLine commandLineParse(int argc, char** argv)
 {
-    CommandLine commandLine = {false, false, false, false, false, "", "", false};
+    CommandLine commandLine = {false, false, false, false, false, "", "", false, ""};
     std::vector<const char*> names;   // arguments not written as options, in order
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -65,6 +65,14 @@ CommandLine commandLineParse(int argc, char** argv)
             commandLine.plots = true;
         } else if (strcasecmp(word, "preview") == 0) {
             commandLine.preview = true;
+        } else if (strcasecmp(word, "json") == 0) {
+            // The file name may begin with '-' only as a path (./-x.json).
+            if (i + 1 < argc && argv[i + 1][0] != '\0') {
+                commandLine.jsonPath = argv[++i];
+            } else {
+                printf("Invalid command option: %s (a file name must follow)\n", word);
+                commandLine.invalidOption = true;
+            }
         } else if (strcasecmp(word, "h") == 0 || strcasecmp(word, "help") == 0 || strcasecmp(word, "-help") == 0) {
             commandLine.help = true;
         } else if (strcasecmp(word, "version") == 0 || strcasecmp(word, "-version") == 0) {

@@ -12,6 +12,7 @@ struct CommandLine {
     std::string programPath;    // the value after -run; empty if none
     std::string documentPath;   // the first document name; empty if none
     bool preview;               // -preview given: with -run, the model at the start values only
+    std::string jsonPath;       // -json FILE: the Final Results as JSON; empty if none
 };
 
 // Large blocks (the data store, the solver's arrays, the result columns) always come
@@ -22,13 +23,15 @@ constexpr int COMMAND_MMAP_THRESHOLD = 256 * 1024;
 
 // The first line is what a bad batch command line is told; --help prints it all.
 constexpr const char* COMMAND_LINE_USAGE =
-    "Usage: moxel -run PROGRAM.mxl [-plots]\n"
+    "Usage: moxel -run PROGRAM.mxl [-plots] [-json FILE]\n"
     "       moxel [PROGRAM.mxl]\n"
     "       moxel --help | --version\n"
     "\n"
     "  -run PROGRAM.mxl  run the analysis without a window; the listing goes to standard\n"
     "                    output and to PROGRAM.lst\n"
     "  -plots            with -run: also save every plot as PROGRAM_plotK.jpg (or .bmp)\n"
+    "  -json FILE        with -run: also write every figure of the Final Results to FILE\n"
+    "                    as one JSON document\n"
     "  -preview          with -run: evaluate the model at the start values, without fitting;\n"
     "                    no files are written except, with -plots, PROGRAM_previewK.jpg\n"
     "                    (exit status 0 when it can be computed everywhere, else 1)\n"

@@ -55,5 +55,5 @@ int main(int argc, char** argv)
     }
     if (commandLine.preview)
         return commandLineFinish(batchPreview(commandLine.programPath.c_str()));
-    return commandLineFinish(batchRun(commandLine.programPath.c_str()));
+    return commandLineFinish(batchRun(commandLine.programPath.c_str(), nullptr, commandLine.jsonPath.c_str()));
 }

@@ -40,6 +40,8 @@
 
 #include "analysis/bands.h"
 #include "analysis/driver.h"
+#include "analysis/jsonresults.h"
+#include "analysis/output.h"
 #include "analysis/preview.h"
 #include "analysis/results.h"
 #include "analysis/report.h"
@@ -435,6 +437,13 @@ void CMainFrame::createActions()
     a->setToolTip(QStringLiteral("Write the plot's bands as PROGRAM_plotK.csv beside the program"));
     connect(a, &QAction::triggered, this, &CMainFrame::saveBandTable);
 
+    a = makeAction(this, "saveResultsJson", QStringLiteral("Save results as &JSON..."));
+    a->setToolTip(QStringLiteral("Write every figure of the Final Results as one JSON document"));
+    connect(a, &QAction::triggered, this, [this] { saveResults(true); });
+    a = makeAction(this, "saveParameterCsv", QStringLiteral("Save parameters as &CSV..."));
+    a->setToolTip(QStringLiteral("Write the parameter table (estimates, standard errors, limits) as CSV"));
+    connect(a, &QAction::triggered, this, [this] { saveResults(false); });
+
     a = makeAction(this, "helpAbout", QStringLiteral("&About MOXEL..."));
     a->setIcon(themeIcon("help-about", QStyle::SP_MessageBoxInformation));
     connect(a, &QAction::triggered, this, &CMainFrame::about);
@@ -485,6 +494,9 @@ void CMainFrame::createMenus()
     QMenu* file = addMenu("fileMenu", QStringLiteral("&File"));
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs"})
         file->addAction(action(name));
+    file->addSeparator();
+    file->addAction(action("saveResultsJson"));
+    file->addAction(action("saveParameterCsv"));
     file->addSeparator();
     for (const char* name : {"filePrint", "filePrintPreview", "filePrintSetup"})
         file->addAction(action(name));
@@ -705,6 +717,8 @@ void CMainFrame::updateCommands()
     plotMenu->menuAction()->setVisible(false);
     for (const char* name : {"savePlot", "savePlotButton"})
         action(name)->setEnabled(plotsReady && active == VIEW_PLOT && plotModel.currentPlot);
+    for (const char* name : {"saveResultsJson", "saveParameterCsv"})
+        action(name)->setEnabled(completed && results.computed && active == VIEW_ANALYSIS);
     const PlotSpec* shown = plotModel.currentPlot;
     action("saveBandTable")->setEnabled(completed && active == VIEW_PLOT && shown && shown->plotKind == PLOT_FUNCTION &&
                                         (shown->plotFlags & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND)));
@@ -1073,6 +1087,30 @@ void CMainFrame::saveBandTable()
     char text[600];
     snprintf(text, sizeof text, MSG_BAND_TABLE_WRITTEN, path.c_str());
     showNotice(QString::fromUtf8(text));
+}
+
+void CMainFrame::saveResults(bool json)
+{
+    if (!analysis.analysisCompleted || !results.computed)
+        return;
+    const QFileInfo program(doc->path().isEmpty() ? QDir::current().filePath(QStringLiteral("Untitled.mxl")) : doc->path());
+    const QString proposal = program.absoluteDir().filePath(
+        program.completeBaseName() + (json ? QStringLiteral(".json") : QStringLiteral("_par.csv")));
+    const QString path = QFileDialog::getSaveFileName(
+        this, json ? QStringLiteral("Save results as JSON") : QStringLiteral("Save parameters as CSV"), proposal,
+        json ? QStringLiteral("JSON files (*.json);;All files (*)") : QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    // The exit status batch mode would give the same run.
+    const int status = driverStopCodeUsable(results.stopCode) && !results.diagnosis.doubtful ? 0 : 3;
+    const std::string text = json ? jsonResultsText(results, status) : outputParameterCsv(results);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), static_cast<qint64>(text.size())) < 0 ||
+        !file.commit()) {
+        showError(QStringLiteral("Unable to write %1 (%2)").arg(path, file.errorString()));
+        return;
+    }
+    showNotice(QStringLiteral("Written to %1").arg(path));
 }
 
 QString CMainFrame::plotFileProposal() const

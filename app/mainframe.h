@@ -118,6 +118,7 @@ public slots:
     void selectPlot(int command);
     void savePlot();
     void saveBandTable();                       // PROGRAM_plotK.csv of the plot shown
+    void saveResults(bool json);                // the JSON results or the parameter CSV of the last run
     void showFind(bool replacing);
     void findAgain(bool backward);
     void commitData(QSessionManager& manager);

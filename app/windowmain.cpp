@@ -27,7 +27,8 @@ int main(int argc, char** argv)
             return commandLineFinish(
                 batchPreview(commandLine.programPath.c_str(), commandLine.plots ? batchSavePreviewPlots : nullptr));
         return commandLineFinish(
-            batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr));
+            batchRun(commandLine.programPath.c_str(), commandLine.plots ? batchSavePlots : nullptr,
+                     commandLine.jsonPath.c_str()));
     }
     return windowRun(argc, argv, commandLine);
 }
