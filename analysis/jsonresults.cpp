@@ -9,6 +9,7 @@
 #include "analysis/driver.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "analysis/resultstable.h"
 #include "lang/data.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
@@ -31,14 +32,6 @@ Json number(double value)
 Json figure(bool computed, double value)
 {
     return computed ? number(value) : Json(nullptr);
-}
-
-// The status of a fit in one word, as the results table of a batch also gives it.
-const char* fitStatus(const AnalysisResults& r)
-{
-    if (!driverStopCodeUsable(r.stopCode))
-        return "not_converged";
-    return r.diagnosis.doubtful ? "doubtful" : "converged";
 }
 
 Json parameterNames(int p)
@@ -200,7 +193,7 @@ std::string jsonResultsText(const AnalysisResults& r, int exitStatus)
         doc["messages"] = messagesMember();
         return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     }
-    doc["status"] = fitStatus(r);
+    doc["status"] = resultsTableStatusWord(resultsTableStatus(r));
     doc["stop_code"] = r.stopCode;
     doc["stop_reason"] = reportStopReasonText(r.stopCode);
     doc["iterations"] = r.iterationCount;

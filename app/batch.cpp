@@ -6,6 +6,8 @@
 #include "analysis/jsonresults.h"
 #include "analysis/output.h"
 #include "analysis/results.h"
+#include "analysis/resultstable.h"
+#include "lang/data.h"
 #include "analysis/runcommand.h"
 #include "exec/interpreter.h"
 #include "lang/linesource.h"
@@ -14,7 +16,10 @@
 #include "support/listing.h"
 #include "support/safefile.h"
 
+#include <algorithm>
 #include <atomic>
+#include <poll.h>
+#include <sys/wait.h>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -356,6 +361,396 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots, const char* json
             status = BATCH_FAILED;
         }
     }
+    releaseRun();
+    fflush(stdout);
+    restoreSignals();
+    return status;
+}
+
+namespace {
+
+const char MSG_INLINE_DATA[] = "The program reads inline data: -data needs a DATA \"file\" statement to replace\n";
+const char MSG_CHAIN_JOBS[] = "-chain fits the data sets one after another: it cannot be used with -jobs above 1\n";
+const char MSG_TABLE_FAILED[] = "Unable to write results table: %s (%s)\n";
+constexpr size_t SET_NAME_MAX = 80;      // bytes of a group text kept in a file name
+
+// What a batch over data sets knows while it runs.
+struct SetBatch {
+    const BatchSets* sets;
+    std::string program;                 // the program file
+    std::vector<std::string> names;      // each data set's name in the table
+    std::vector<std::string> listings;   // each data set's listing file, empty with -quiet
+    ResultsTableColumns columns;         // parameter and derived names of the program
+    std::vector<double> chainValues;     // the previous fit's estimates (-chain)
+};
+
+// A group text as part of a file name: letters, digits, '-', '.' and bytes above 127
+// (UTF-8 letters) stay; anything else becomes '_'.
+std::string safeNamePart(const std::string& text)
+{
+    std::string part;
+    for (char c : text.substr(0, SET_NAME_MAX)) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        part += (isalnum(u) || u >= 128 || c == '-' || c == '.') ? c : '_';
+    }
+    return part.empty() ? "_" : part;
+}
+
+// The listing names of the data sets: beside each data file, or PROGRAM_GROUP beside the
+// program, made unique with a number where two groups give the same name.
+void nameListings(SetBatch& run)
+{
+    const std::string stem = runCommandListingPath(run.program);
+    const std::string programStem = stem.substr(0, stem.size() - 4);
+    std::vector<std::string> used;
+    for (size_t i = 0; i < run.names.size(); ++i) {
+        std::string name;
+        if (!run.sets->files.empty()) {
+            name = runCommandListingPath(run.names[i]);
+        } else {
+            const std::string base = programStem + "_" + safeNamePart(run.names[i]);
+            name = base + ".lst";
+            for (int k = 2; std::find(used.begin(), used.end(), name) != used.end(); ++k)
+                name = base + "_" + std::to_string(k) + ".lst";
+        }
+        used.push_back(name);
+        run.listings.push_back(run.sets->quiet ? "" : name);
+    }
+}
+
+// The first error of the run, for the table's message column.
+std::string firstError()
+{
+    for (const ListingMessage& m : listingMessages())
+        if (strcmp(m.kind, "error") == 0)
+            return m.line > 0 ? "line " + std::to_string(m.line) + ": " + m.text : m.text;
+    return "";
+}
+
+// Fits data set i as a single run of it would, and returns its table row; *status is its
+// SetStatus. A run stopped by a signal is not run.
+std::string runSet(SetBatch& run, size_t i, int* status)
+{
+    DataSelection selection;
+    if (!run.sets->files.empty())
+        selection.file = run.names[i];
+    else {
+        selection.groupColumn = run.sets->byColumn;
+        selection.groupText = run.names[i];
+    }
+    selection.listGroups = false;
+    dataSetSelection(&selection);
+    batch.source = lineSourceFromText(batch.lines, batch.text, batch.length);
+    batch.analysisFinished.store(false);
+    outputReset();
+    memResetFailure();
+    const RunStart start = runCommandStart(run.program, &batch.source, false, run.listings[i].c_str(),
+                                           run.sets->chain && !run.chainValues.empty() ? &run.chainValues : nullptr);
+    std::string message = start.listingMessage;
+    *status = SET_FAILED;
+    if (start.status == RUN_STARTED) {
+        waitForAnalysis();
+        *status = resultsTableStatus(results);
+        if (outputFailureCount() > 0)
+            *status = SET_FAILED;
+    } else if (message.empty()) {
+        message = firstError();
+    }
+    const RunEnd end = runCommandFinish();
+    if (end.listingLost) {
+        *status = SET_FAILED;
+        message = end.listingMessage;
+    }
+    if (memOutOfMemory())
+        *status = SET_FAILED;
+    if (batch.interruptSeen.load(std::memory_order_relaxed))
+        *status = SET_NOT_RUN;
+    if (start.status == RUN_STARTED && *status <= SET_DOUBTFUL && run.sets->chain) {
+        run.chainValues.clear();
+        for (int j = 0; j < results.parameterCount; ++j)
+            run.chainValues.push_back(results.parameters[j].estimate);
+    }
+    std::string row = resultsTableRow(run.names[i], *status, run.columns, results, message);
+    dataSetSelection(nullptr);
+    runCommandRelease();
+    return row;
+}
+
+}  // namespace
+
+std::vector<std::string> batchReadNameList()
+{
+    std::vector<std::string> names;
+    std::string line;
+    int c;
+    while ((c = getchar()) != EOF) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                names.push_back(line);
+            line.clear();
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    if (!line.empty())
+        names.push_back(line);
+    return names;
+}
+
+namespace {
+
+// The rows of data sets first..count-1 fitted by one worker process every jobs-th, sent
+// to the parent on fd as "index status length\n" and the row's bytes.
+void runWorker(SetBatch& run, size_t first, size_t jobs, int fd)
+{
+    for (size_t i = first; i < run.names.size(); i += jobs) {
+        if (batch.interruptSeen.load(std::memory_order_relaxed))
+            break;
+        int status = SET_FAILED;
+        const std::string row = runSet(run, i, &status);
+        if (status == SET_NOT_RUN)
+            break;
+        char head[64];
+        const int length = snprintf(head, sizeof head, "%zu %d %zu\n", i, status, row.size());
+        std::string message = std::string(head, static_cast<size_t>(length)) + row;
+        for (size_t written = 0; written < message.size();) {
+            const ssize_t n = write(fd, message.data() + written, message.size() - written);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            written += static_cast<size_t>(n);
+        }
+    }
+}
+
+// Collects rows from the workers' pipes into rows and statuses as they come; calls
+// emit for each row once every row before it has come.
+struct WorkerPipe {
+    int fd;
+    std::string buffer;
+};
+
+void takeWorkerRows(WorkerPipe& pipe, std::vector<std::string>& rows, std::vector<int>& statuses,
+                    std::vector<bool>& done)
+{
+    for (;;) {
+        const size_t end = pipe.buffer.find('\n');
+        if (end == std::string::npos)
+            return;
+        size_t index = 0;
+        int status = 0;
+        size_t length = 0;
+        if (sscanf(pipe.buffer.c_str(), "%zu %d %zu", &index, &status, &length) != 3 || index >= rows.size()) {
+            pipe.buffer.clear();
+            return;
+        }
+        if (pipe.buffer.size() < end + 1 + length)
+            return;
+        rows[index] = pipe.buffer.substr(end + 1, length);
+        statuses[index] = status;
+        done[index] = true;
+        pipe.buffer.erase(0, end + 1 + length);
+    }
+}
+
+}  // namespace
+
+int batchRunSets(const char* programPath, const BatchSets& sets)
+{
+    struct sigaction interrupt = {};
+    struct sigaction previous[BATCH_SIGNAL_COUNT] = {};
+    interrupt.sa_handler = onInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    resetBatch();
+    for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
+        sigaction(BATCH_SIGNALS[k], &interrupt, &previous[k]);
+    struct sigaction ignore = {};
+    struct sigaction previousPipe = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previousPipe);
+    const auto restoreSignals = [&previous, &previousPipe] {
+        for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
+            sigaction(BATCH_SIGNALS[k], &previous[k], nullptr);
+        sigaction(SIGPIPE, &previousPipe, nullptr);
+    };
+    beginBatchRun();
+    // Standard output carries the table's rows; the listings go to their files.
+    listingSetSink(nullptr);
+    if (!loadProgram(programPath)) {
+        releaseRun();
+        restoreSignals();
+        return BATCH_FAILED;
+    }
+    SetBatch run;
+    run.sets = &sets;
+    run.program = programPath;
+    driverSetEndHandler(onAnalysisEnd);
+
+    // The data sets, and the program's names from one compile.
+    DataSelection selection;
+    selection.groupColumn = sets.byColumn;
+    selection.listGroups = !sets.byColumn.empty();
+    if (!sets.files.empty())
+        selection.file = sets.files.front();
+    dataSetSelection(&selection);
+    batch.source = lineSourceFromText(batch.lines, batch.text, batch.length);
+    const bool compiled = runCommandCompile(run.program, &batch.source);
+    run.columns = resultsTableColumnsOfProgram();
+    const bool inlineData = dataWasInline();
+    if (!sets.byColumn.empty())
+        run.names = dataGroups();
+    else
+        run.names = sets.files;
+    const std::string compileError = firstError();
+    dataSetSelection(nullptr);
+    runCommandRelease();
+    int refusal = 0;
+    if (!sets.files.empty() && inlineData) {
+        fputs(MSG_INLINE_DATA, stderr);
+        refusal = BATCH_BAD_COMMAND;
+    } else if (sets.chain && sets.jobs > 1) {
+        fputs(MSG_CHAIN_JOBS, stderr);
+        refusal = BATCH_BAD_COMMAND;
+    } else if (!sets.byColumn.empty() && !compiled) {
+        // Without its data the groups are unknown: the batch has nothing to fit.
+        fprintf(stderr, "Error: %s\n", compileError.c_str());
+        refusal = BATCH_FAILED;
+    }
+    if (refusal) {
+        driverSetEndHandler(nullptr);
+        releaseRun();
+        restoreSignals();
+        return refusal;
+    }
+    nameListings(run);
+
+    const std::string setColumn = sets.byColumn.empty() ? "file" : sets.byColumn;
+    const std::string header = resultsTableHeader(setColumn, run.columns);
+    SafeFile table;
+    bool tableOk = true;
+    if (!sets.tablePath.empty() && !safeFileOpen(&table, sets.tablePath)) {
+        fprintf(stderr, MSG_TABLE_FAILED, safeFileFullPath(sets.tablePath).c_str(), safeFileReason(&table));
+        tableOk = false;
+    }
+    const auto emit = [&](const std::string& row) {
+        fputs(row.c_str(), stdout);
+        fflush(stdout);
+        if (table.stream)
+            fputs(row.c_str(), table.stream);
+    };
+    emit(header);
+
+    const size_t count = run.names.size();
+    std::vector<std::string> rows(count);
+    std::vector<int> statuses(count, SET_NOT_RUN);
+    std::vector<bool> done(count, false);
+    size_t next = 0;   // the first row not yet emitted
+    const size_t jobs = std::max<size_t>(1, std::min<size_t>(sets.jobs > 0 ? sets.jobs : 1, count));
+    if (jobs == 1) {
+        for (size_t i = 0; i < count && !batch.interruptSeen.load(std::memory_order_relaxed); ++i) {
+            int status = SET_FAILED;
+            const std::string row = runSet(run, i, &status);
+            if (status == SET_NOT_RUN)
+                break;
+            rows[i] = row;
+            statuses[i] = status;
+            done[i] = true;
+            emit(row);
+            next = i + 1;
+        }
+    } else {
+        // Worker processes fit every jobs-th data set each, one after another, the core
+        // reset between fits as for any run; rows come back through pipes.
+        fflush(stdout);
+        std::vector<WorkerPipe> pipes;
+        std::vector<pid_t> children;
+        for (size_t w = 0; w < jobs; ++w) {
+            int fds[2];
+            if (pipe(fds) != 0)
+                break;
+            const pid_t child = fork();
+            if (child == 0) {
+                close(fds[0]);
+                for (const WorkerPipe& other : pipes)
+                    close(other.fd);
+                if (table.stream)
+                    table.stream = nullptr;   // the parent's; the child writes nothing to it
+                runWorker(run, w, jobs, fds[1]);
+                close(fds[1]);
+                _exit(0);
+            }
+            close(fds[1]);
+            if (child < 0) {
+                close(fds[0]);
+                break;
+            }
+            children.push_back(child);
+            pipes.push_back(WorkerPipe{fds[0], ""});
+        }
+        size_t open = pipes.size();
+        std::vector<pollfd> polls;
+        while (open > 0) {
+            polls.clear();
+            for (const WorkerPipe& p : pipes)
+                polls.push_back(pollfd{p.fd, POLLIN, 0});
+            if (poll(polls.data(), polls.size(), -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            for (size_t k = 0; k < pipes.size(); ++k) {
+                if (pipes[k].fd < 0 || !(polls[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                char buffer[65536];
+                const ssize_t n = read(pipes[k].fd, buffer, sizeof buffer);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    close(pipes[k].fd);
+                    pipes[k].fd = -1;
+                    --open;
+                    continue;
+                }
+                pipes[k].buffer.append(buffer, static_cast<size_t>(n));
+                takeWorkerRows(pipes[k], rows, statuses, done);
+            }
+            while (next < count && done[next])
+                emit(rows[next++]);
+        }
+        for (const pid_t child : children) {
+            int childStatus = 0;
+            while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
+            }
+        }
+        while (next < count && done[next])
+            emit(rows[next++]);
+    }
+    // Data sets the batch did not reach, or whose fit a signal stopped.
+    for (size_t i = next; i < count; ++i) {
+        if (done[i]) {
+            emit(rows[i]);
+            continue;
+        }
+        statuses[i] = SET_NOT_RUN;
+        emit(resultsTableRow(run.names[i], SET_NOT_RUN, run.columns, results, ""));
+    }
+    driverSetEndHandler(nullptr);
+    if (table.stream && !safeFileCommit(&table)) {
+        fprintf(stderr, MSG_TABLE_FAILED, safeFileFullPath(sets.tablePath).c_str(), safeFileReason(&table));
+        tableOk = false;
+    }
+    int status = BATCH_OK;
+    for (const int s : statuses)
+        if (s == SET_DOUBTFUL || s == SET_NOT_CONVERGED || s == SET_NOT_RUN)
+            status = BATCH_NOT_CONVERGED;
+    for (const int s : statuses)
+        if (s == SET_FAILED)
+            status = BATCH_FAILED;
+    if (!tableOk)
+        status = BATCH_FAILED;
     releaseRun();
     fflush(stdout);
     restoreSignals();

@@ -2,6 +2,9 @@
 // listing on standard output and writing the listing file beside the program.
 #pragma once
 
+#include <string>
+#include <vector>
+
 // Exit statuses of batch mode.
 enum BatchStatus {
     BATCH_OK = 0,             // the run ended with a usable result
@@ -19,6 +22,25 @@ using BatchPlotSaver = bool (*)(const char* programPath);
 // Batch mode itself needs no graphical library: only savePlots does. With a jsonPath,
 // the Final Results are also written there as JSON (a file not written makes the status 1).
 int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr, const char* jsonPath = nullptr);
+
+// A batch that fits the program once per data set: per data file (-data) or per group
+// of its data's records (-by).
+struct BatchSets {
+    std::vector<std::string> files;  // -data: the data files, in order; empty with -by
+    std::string byColumn;            // -by: a column name of the data's name line, or a field number
+    std::string tablePath;           // -table: the results table; empty: rows on standard output only
+    int jobs;                        // data sets fitted at once, in worker processes
+    bool chain;                      // each fit starts from the previous data set's estimates
+    bool quiet;                      // no listing file per data set
+};
+
+// Runs the batch; rows of the results table stream to standard output as they are
+// ready, in data set order. Returns 0 when every fit converged, 3 when some did not or
+// are doubtful, 1 when some failed or the table could not be written, 2 for a program
+// whose data cannot be replaced (inline data with -data) or -chain with jobs above 1.
+int batchRunSets(const char* programPath, const BatchSets& sets);
+// The data file names of "-data -": the lines of standard input, blank ones skipped.
+std::vector<std::string> batchReadNameList();
 
 // -preview: compiles the program and reads its data as a run does, evaluates the model
 // once per observation at the initial values and prints what it found; writes no listing,

@@ -44,7 +44,8 @@ int main(int argc, char** argv)
     const int early = commandLineEarlyExit(commandLine);
     if (early >= 0)
         return early;
-    if (!commandLine.run || (commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
+    const bool sets = !commandLine.byColumn.empty() || !commandLine.dataFiles.empty();
+    if (!commandLine.run || (!sets && commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
         return startWindowProgram(argv);
     commandLineWriteTrace(argc, argv, commandLine);
     printf("RUN option specified\n");
@@ -55,5 +56,25 @@ int main(int argc, char** argv)
     }
     if (commandLine.preview)
         return commandLineFinish(batchPreview(commandLine.programPath.c_str()));
+    if (sets) {
+        BatchSets batchSets;
+        batchSets.files = commandLine.dataFiles;
+        if (batchSets.files.size() == 1 && batchSets.files[0] == "-")
+            batchSets.files = batchReadNameList();
+        batchSets.byColumn = commandLine.byColumn;
+        batchSets.tablePath = commandLine.tablePath;
+        const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+        batchSets.jobs = commandLine.jobs > 0 ? commandLine.jobs : processors > 0 ? static_cast<int>(processors) : 1;
+        // -chain fits in order, one after another: it sets one job unless -jobs says more.
+        if (commandLine.chain && commandLine.jobs == 0)
+            batchSets.jobs = 1;
+        batchSets.chain = commandLine.chain;
+        batchSets.quiet = commandLine.quiet;
+        if (!commandLine.dataFiles.empty() && batchSets.files.empty()) {
+            fprintf(stderr, "No data file names on standard input\n");
+            return BATCH_BAD_COMMAND;
+        }
+        return commandLineFinish(batchRunSets(commandLine.programPath.c_str(), batchSets));
+    }
     return commandLineFinish(batchRun(commandLine.programPath.c_str(), nullptr, commandLine.jsonPath.c_str()));
 }

@@ -46,6 +46,7 @@ const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
 const char MSG_HINT_HEADING[] =
     "The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA.";
+const char MSG_NO_GROUP_COLUMN[] = "The data have no column %s to form the groups";
 const char MSG_NAMES_LACKING[] = "The name line of the data lacks the variable%s %s; its names are: %s";
 const char MSG_NOTE_BY_NAME[] = "Columns read by name from %s: %s";
 const char MSG_NOTE_MISSING[] = "%d observation%s with missing values left out of the fit: record%s %s";
@@ -77,6 +78,10 @@ struct DataState {
     bool statementSeen;              // a DATA statement has been compiled
     bool extraValuesNoted;           // a record with values beyond the variables was noted
     ColumnNames columns;             // the columns of the data being read
+    const DataSelection* selection;  // the data set of a batch, or null
+    int groupField;                  // 0-based field of the group column, -1 when records are not grouped
+    std::vector<std::string> groups; // group texts in order of their first record (listGroups)
+    bool inlineData;                 // the DATA statement read inline data
     int missingCount;                // records left out for a missing value
     long missingRecords[MISSING_LISTED];  // the first of them, by record number
 };
@@ -336,13 +341,36 @@ void noteMissing(long recordNumber)
     dataState.missingCount++;
 }
 
+// The text of the group field of a record (a quoted field without its quotes), or
+// false when the record has no such field.
+bool groupFieldText(char* text, bool commas, int field, std::string* group);
+
+// True when the record belongs to the data set being read. Lists the group texts while
+// they are wanted.
+bool recordInGroup(char* text, bool commas)
+{
+    if (dataState.groupField < 0)
+        return true;
+    std::string group;
+    if (!groupFieldText(text, commas, dataState.groupField, &group))
+        group.clear();
+    if (dataState.selection->listGroups) {
+        if (std::find(dataState.groups.begin(), dataState.groups.end(), group) == dataState.groups.end())
+            dataState.groups.push_back(group);
+        return true;
+    }
+    return group == dataState.selection->groupText;
+}
+
 // Stores one record as the next observation; false when reading must stop. Values are
 // separated by blanks, tabs, or a comma with blanks around it; two commas with nothing
 // between them (or a comma first or last) hold an empty field, which is missing.
 bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t rowWidth)
 {
-    const char* text = trimRecord(record);
+    char* text = trimRecord(record);
     if (*text == '\0')
+        return true;
+    if (!recordInGroup(text, strchr(text, ',') != nullptr))
         return true;
     if (!growStore(line, rowWidth))
         return false;
@@ -448,6 +476,26 @@ char* splitField(char* c, bool commas, FieldSpan* field)
     return *c ? c : nullptr;
 }
 
+bool groupFieldText(char* text, bool commas, int field, std::string* group)
+{
+    char* cursor = text;
+    for (int k = 0; cursor; ++k) {
+        FieldSpan span;
+        cursor = splitField(cursor, commas, &span);
+        if (k == field) {
+            // A quoted field keeps each doubled quote as one.
+            group->clear();
+            for (const char* c = span.start; c < span.end; ++c) {
+                *group += *c;
+                if (*c == '"' && c + 1 < span.end && c[1] == '"')
+                    ++c;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
 // Cuts a record at its end, a ';' or a '//' outside double quotes; returns its first
 // non-blank.
 char* trimQuotedRecord(char* record)
@@ -472,6 +520,8 @@ bool storeNamedRecord(char* record, long recordNumber, const SourceLine* line, s
 {
     char* text = trimQuotedRecord(record);
     if (*text == '\0')
+        return true;
+    if (!recordInGroup(text, dataState.columns.commas))
         return true;
     if (!growStore(line, rowWidth))
         return false;
@@ -532,6 +582,35 @@ bool isColumnName(const FieldSpan& span)
     return !isMissingWord(span.start, static_cast<size_t>(span.end - span.start));
 }
 
+// Finds the group column of a batch among the names of the name line (names empty when
+// the data have none); false after the message when it is not there.
+bool setGroupColumn(const std::vector<std::string>& names, const SourceLine* line)
+{
+    const DataSelection* selection = dataState.selection;
+    dataState.groupField = -1;
+    if (!selection || selection->groupColumn.empty())
+        return true;
+    const std::string& column = selection->groupColumn;
+    for (size_t k = 0; k < names.size(); ++k)
+        if (names[k] == column) {
+            dataState.groupField = static_cast<int>(k);
+            return true;
+        }
+    for (size_t k = 0; k < names.size(); ++k)
+        if (strcasecmp(names[k].c_str(), column.c_str()) == 0) {
+            dataState.groupField = static_cast<int>(k);
+            return true;
+        }
+    char* end = nullptr;
+    const long number = strtol(column.c_str(), &end, 10);
+    if (*end == '\0' && number >= 1 && number <= INT_MAX) {
+        dataState.groupField = static_cast<int>(number - 1);
+        return true;
+    }
+    compileErrorf(line, MSG_NO_GROUP_COLUMN, column.c_str());
+    return false;
+}
+
 // What the first record of the data is.
 enum FirstRecord {
     FIRST_VALUES,       // not a line of names: the columns are read by position
@@ -579,6 +658,8 @@ FirstRecord readNameLine(char* text, const SourceLine* line, const char* from)
         compileErrorf(line, MSG_NAMES_LACKING, lackingCount > 1 ? "s" : "", lacking.c_str(), all.c_str());
         return FIRST_LACKING;
     }
+    if (!setGroupColumn(names, line))
+        return FIRST_LACKING;
     columns.byName = true;
     std::string read;
     std::string unused;
@@ -616,6 +697,8 @@ bool readFirstRecord(RecordSource& source, RecordBuffer& record, const SourceLin
         case FIRST_VALUES:
             break;
         }
+        if (!setGroupColumn({}, line))
+            return false;
         return storeRecord(record.text, source.lineNumber, line, rowWidth);
     }
     return false;
@@ -658,7 +741,8 @@ DirectRead readDirect(RecordSource& source)
             source.position++;
     }
     if (n == 0 || source.afterReturn || source.position >= source.length ||
-        observationCount >= dataState.capacity || dataState.columns.byName)
+        observationCount >= dataState.capacity || dataState.columns.byName ||
+        dataState.groupField >= 0)
         return DIRECT_DECLINED;
     const char* c = source.block + source.position;
     double* row = observations + static_cast<size_t>(observationCount) * n;
@@ -742,6 +826,7 @@ int estimateRows(const RecordSource& source)
 void readRecords(RecordSource& source, const SourceLine* line)
 {
     releaseStore();
+    dataState.groupField = -1;
     const int n = inputVariableCount;
     // Rows are n doubles apart from the start, so the store is never laid out again.
     const size_t rowWidth = static_cast<size_t>(std::max(n, 1));
@@ -776,9 +861,12 @@ void readRecords(RecordSource& source, const SourceLine* line)
     observationCount = 0;
     dataState.columns.byName = false;
     dataState.missingCount = 0;
+    dataState.groups.clear();
     // Without DATASKIP the first record may name the columns.
     if (more && settings.dataSkip == 0)
         more = readFirstRecord(source, record, line, rowWidth);
+    else if (more)
+        more = setGroupColumn({}, line);
     while (more) {
         if (!source.file || readDirect(source) == DIRECT_DECLINED) {
             if (!nextRecord(source, record))
@@ -808,6 +896,7 @@ void compileData()
     Token* token = nextToken();
     if (token->kind == TOK_SEMICOLON) {
         freeToken(token);
+        dataState.inlineData = true;
         RecordSource source{};
         readRecords(source, line);
         // Inline data left unread after a stop are still data, not program text.
@@ -825,7 +914,10 @@ void compileData()
         skipStatement();
         return;
     }
-    const std::string path = resolveProgramFile(token->text, "dat");
+    // A batch over data files reads each in place of the statement's own.
+    const DataSelection* selection = dataState.selection;
+    const std::string path = selection && !selection->file.empty() ? selection->file
+                                                                    : resolveProgramFile(token->text, "dat");
     freeToken(token);
     // Only a plain file: a folder has no records and a device may never end.
     std::error_code error;
@@ -897,6 +989,22 @@ void freeObservations()
     dataState.extraValuesNoted = false;
     dataState.columns.byName = false;
     dataState.missingCount = 0;
+    dataState.inlineData = false;
+}
+
+void dataSetSelection(const DataSelection* selection)
+{
+    dataState.selection = selection;
+}
+
+const std::vector<std::string>& dataGroups()
+{
+    return dataState.groups;
+}
+
+bool dataWasInline()
+{
+    return dataState.inlineData;
 }
 
 int dataCapacity()
