@@ -24,6 +24,7 @@
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <vector>
 
 double* observations;
@@ -81,6 +82,9 @@ struct DataState {
     const DataSelection* selection;  // the data set of a batch, or null
     int groupField;                  // 0-based field of the group column, -1 when records are not grouped
     std::vector<std::string> groups; // group texts in order of their first record (listGroups)
+    std::vector<std::string> groupRecords;  // each group's records, '\n' after each (listGroups)
+    std::unordered_map<std::string, size_t> groupIndex;  // position of each text in groups
+    std::string nameLine;            // the name line of the data, empty when it has none
     bool inlineData;                 // the DATA statement read inline data
     int missingCount;                // records left out for a missing value
     long missingRecords[MISSING_LISTED];  // the first of them, by record number
@@ -355,8 +359,12 @@ bool recordInGroup(char* text, bool commas)
     if (!groupFieldText(text, commas, dataState.groupField, &group))
         group.clear();
     if (dataState.selection->listGroups) {
-        if (std::find(dataState.groups.begin(), dataState.groups.end(), group) == dataState.groups.end())
+        const auto found = dataState.groupIndex.emplace(group, dataState.groups.size());
+        if (found.second) {
             dataState.groups.push_back(group);
+            dataState.groupRecords.emplace_back();
+        }
+        dataState.groupRecords[found.first->second].append(text).append(1, '\n');
         return true;
     }
     return group == dataState.selection->groupText;
@@ -691,6 +699,7 @@ bool readFirstRecord(RecordSource& source, RecordBuffer& record, const SourceLin
                                              : std::string("the inline data");
         switch (readNameLine(text, line, from.c_str())) {
         case FIRST_NAMES:
+            dataState.nameLine = text;
             return true;
         case FIRST_LACKING:
             return false;
@@ -862,6 +871,9 @@ void readRecords(RecordSource& source, const SourceLine* line)
     dataState.columns.byName = false;
     dataState.missingCount = 0;
     dataState.groups.clear();
+    dataState.groupRecords.clear();
+    dataState.groupIndex.clear();
+    dataState.nameLine.clear();
     // Without DATASKIP the first record may name the columns.
     if (more && settings.dataSkip == 0)
         more = readFirstRecord(source, record, line, rowWidth);
@@ -1000,6 +1012,16 @@ void dataSetSelection(const DataSelection* selection)
 const std::vector<std::string>& dataGroups()
 {
     return dataState.groups;
+}
+
+std::string dataGroupFile(size_t k)
+{
+    std::string file(static_cast<size_t>(std::max(settings.dataSkip, 0)), '\n');
+    if (!dataState.nameLine.empty())
+        file.append(dataState.nameLine).append(1, '\n');
+    if (k < dataState.groupRecords.size())
+        file += dataState.groupRecords[k];
+    return file;
 }
 
 bool dataWasInline()
