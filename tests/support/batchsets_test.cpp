@@ -1,6 +1,7 @@
 // One program fitted to many data sets (-by, -data): the results table, end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -177,6 +178,56 @@ TEST(BatchSets, InterruptKeepsFinishedRowsAndListsTheRestAsNotRun)
     ASSERT_EQ(rows.size(), 401u);
     EXPECT_EQ(rows[1].rfind("0,converged,", 0), 0u);
     EXPECT_EQ(rows[400].rfind("399,not_run,", 0), 0u) << rows[400];
+}
+
+// Fields of a CSV line without quoted commas, their quotes taken off.
+std::vector<std::string> plainFields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+        if (c == ',')
+            fields.emplace_back();
+        else if (c != '"')
+            fields.back() += c;
+    }
+    return fields;
+}
+
+// The twelve subjects of the theophylline study, fitted per subject, against R's
+// nlsList (reference numbers and the script that made them in tests/data/theoph).
+TEST(BatchSets, TheophyllineSubjectsAgreeWithNlsList)
+{
+    const std::string folder = testTempDir();
+    const std::string data = sourceDir() + "/tests/data/theoph/";
+    writeTextFile(folder + "/theoph.csv", readTextFile(data + "theoph.csv"));
+    const MoxelRun run = runMoxel(readTextFile(data + "theoph.mxl"), "theoph", folder,
+                                  {"-by", "Subject", "-table", "fits.csv", "-quiet"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    std::vector<std::vector<std::string>> fits;
+    for (const std::string& line : splitLines(readTextFile(folder + "/fits.csv")))
+        fits.push_back(plainFields(line));
+    const std::vector<std::string> reference = splitLines(readTextFile(data + "nlslist.csv"));
+    ASSERT_EQ(reference.size(), 13u);
+    ASSERT_EQ(fits.size(), 13u);
+    const std::vector<std::string> names = plainFields(reference[0]);
+    int compared = 0;
+    for (size_t r = 1; r < reference.size(); ++r) {
+        const std::vector<std::string> want = plainFields(reference[r]);
+        const auto row = std::find_if(fits.begin(), fits.end(), [&](const auto& f) { return f[0] == want[0]; });
+        ASSERT_NE(row, fits.end()) << "subject " << want[0];
+        EXPECT_EQ((*row)[1], "converged");
+        for (size_t c = 1; c < names.size(); ++c) {
+            const size_t column = std::find(fits[0].begin(), fits[0].end(), names[c]) - fits[0].begin();
+            ASSERT_LT(column, fits[0].size()) << names[c];
+            const double expected = std::stod(want[c]);
+            const double got = std::stod((*row)[column]);
+            // Estimates to 6 digits, standard errors to 4.
+            const double digits = names[c].find("_se") == std::string::npos ? 1e-6 : 1e-4;
+            EXPECT_NEAR(got, expected, digits * std::fabs(expected)) << "subject " << want[0] << " " << names[c];
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 72);
 }
 
 }  // namespace
