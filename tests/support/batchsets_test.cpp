@@ -180,6 +180,34 @@ TEST(BatchSets, InterruptKeepsFinishedRowsAndListsTheRestAsNotRun)
     EXPECT_EQ(rows[400].rfind("399,not_run,", 0), 0u) << rows[400];
 }
 
+// The script that spreads a batch over machines with GNU parallel, on this machine taken
+// twice: the joined table is the table of one moxel -data over the same list.
+TEST(BatchSets, ParallelScriptJoinsOneTablePerMachine)
+{
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/fit.mxl", std::string(PROGRAM).replace(std::string(PROGRAM).find("plate.csv"), 9, "d1.dat"));
+    std::string list;
+    for (int k = 1; k <= 5; ++k) {
+        if (k != 3)
+            writeTextFile(folder + "/d" + std::to_string(k) + ".dat",
+                          "0.5 9." + std::to_string(k) + "\n2 6.6\n4 3.9\n6 2.4\n8 1.4\n10 0.88\n");
+        list += "d" + std::to_string(k) + ".dat\n";
+    }
+    writeTextFile(folder + "/list.txt", list);
+    int status = 0;
+    const std::string out = runShell("cd " + folder + " && XDG_CONFIG_HOME=" + folder + "/config " + sourceDir() +
+                                         "/scripts/parallel-batch.sh fit.mxl list.txt all.csv ':,:' '" MOXEL_BINARY
+                                         "' 2>&1",
+                                     &status);
+    EXPECT_EQ(status, 1) << "the missing file failed\n" << out;
+    runShell("cd " + folder + " && XDG_CONFIG_HOME=" + folder + "/config '" MOXEL_BINARY
+             "' -run fit.mxl -data - -quiet -table one.csv < list.txt",
+             &status);
+    const std::string joined = readTextFile(folder + "/all.csv");
+    EXPECT_EQ(splitLines(joined).size(), 6u) << joined;
+    EXPECT_EQ(joined, readTextFile(folder + "/one.csv"));
+}
+
 // Fields of a CSV line without quoted commas, their quotes taken off.
 std::vector<std::string> plainFields(const std::string& line)
 {
