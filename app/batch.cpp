@@ -382,7 +382,7 @@ struct SetBatch {
     std::vector<std::string> listingNames;  // each data set's listing name, also with -quiet
     std::vector<std::string> listings;   // each data set's listing file, empty with -quiet
     std::vector<std::string> dataFiles;  // each data set's data file: a group's records cut into a file of its own
-    std::string groupFolder;             // the temporary folder of the groups' files, empty when none
+    std::vector<std::string> groupContents;  // each group's records as a data file (-by)
     ResultsTableColumns columns;         // parameter and derived names of the program
     std::vector<double> chainValues;     // the previous fit's estimates (-chain)
 };
@@ -437,7 +437,7 @@ std::string runSet(SetBatch& run, size_t i, int* status)
 {
     DataSelection selection;
     selection.file = run.dataFiles[i];
-    selection.listGroups = false;
+    selection.contents = run.groupContents.empty() ? nullptr : &run.groupContents[i];
     dataSetSelection(&selection);
     batch.source = lineSourceFromText(batch.lines, batch.text, batch.length);
     batch.analysisFinished.store(false);
@@ -500,43 +500,18 @@ std::vector<std::string> batchReadNameList()
 
 namespace {
 
-// Cuts the data into one file per group, in a temporary folder: each group's fit then
-// reads its own records only, exactly as a single run of that file would. False after
-// a message when the files cannot be written.
-bool writeGroupFiles(SetBatch& run, const std::string& extension)
+// Cuts the data into one data set per group, held in memory: each group's fit then
+// reads its own records only, exactly as a single run of them as a file would. Each is
+// named as its listing, with the data file's extension.
+void cutGroups(SetBatch& run, const std::string& extension)
 {
-    const char* tmp = getenv("TMPDIR");
-    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/moxel-groups-XXXXXX";
-    if (!mkdtemp(folder.data())) {
-        fprintf(stderr, "Unable to make a folder for the groups: %s (%s)\n", folder.c_str(), strerror(errno));
-        return false;
-    }
-    run.groupFolder = folder;
     for (size_t k = 0; k < run.names.size(); ++k) {
-        // The listing's own name, so that a note on the data names the group.
         const std::string& listing = run.listingNames[k];
         const size_t slash = listing.find_last_of('/');
         const size_t start = slash == std::string::npos ? 0 : slash + 1;
-        const std::string path = folder + "/" + listing.substr(start, listing.size() - start - 4) + extension;
-        const std::string text = dataGroupFile(k);
-        FILE* file = fopen(path.c_str(), "wb");
-        const bool written = file && fwrite(text.data(), 1, text.size(), file) == text.size();
-        if (!file || fclose(file) != 0 || !written) {
-            fprintf(stderr, "Unable to write the group file %s (%s)\n", path.c_str(), strerror(errno));
-            return false;
-        }
-        run.dataFiles.push_back(path);
+        run.dataFiles.push_back(listing.substr(start, listing.size() - start - 4) + extension);
+        run.groupContents.push_back(dataGroupFile(k));
     }
-    return true;
-}
-
-void removeGroupFiles(const SetBatch& run)
-{
-    for (const std::string& path : run.dataFiles)
-        if (!run.groupFolder.empty())
-            unlink(path.c_str());
-    if (!run.groupFolder.empty())
-        rmdir(run.groupFolder.c_str());
 }
 
 // The rows of data sets first..count-1 fitted by one worker process every jobs-th, sent
@@ -645,12 +620,11 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
     const std::string compileError = firstError();
     const std::string dataPath = dataFilePath;
     nameListings(run);
-    bool groupsWritten = true;
     if (!sets.byColumn.empty() && compiled) {
         const size_t slash = dataPath.find_last_of('/');
         const size_t dot = dataPath.find_last_of('.');
-        groupsWritten = writeGroupFiles(run, dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                                                 ? dataPath.substr(dot) : std::string(".dat"));
+        cutGroups(run, dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dataPath.substr(dot)
+                                                                                              : std::string(".dat"));
     } else {
         run.dataFiles = run.names;
     }
@@ -668,10 +642,7 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
         fprintf(stderr, "Error: %s\n", compileError.c_str());
         refusal = BATCH_FAILED;
     }
-    if (!groupsWritten)
-        refusal = BATCH_FAILED;
     if (refusal) {
-        removeGroupFiles(run);
         driverSetEndHandler(nullptr);
         releaseRun();
         restoreSignals();
@@ -789,7 +760,6 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
         emit(resultsTableRow(run.names[i], SET_NOT_RUN, run.columns, results, ""));
     }
     driverSetEndHandler(nullptr);
-    removeGroupFiles(run);
     if (table.stream && !safeFileCommit(&table)) {
         fprintf(stderr, MSG_TABLE_FAILED, safeFileFullPath(sets.tablePath).c_str(), safeFileReason(&table));
         tableOk = false;

@@ -813,7 +813,8 @@ void shrinkStore(size_t rowWidth)
 int estimateRows(const RecordSource& source)
 {
     struct stat info;
-    if (fstat(fileno(source.file), &info) != 0 || info.st_size <= 0)
+    // A data set held in memory has no descriptor: its first block is all of it or it grows.
+    if (fileno(source.file) < 0 || fstat(fileno(source.file), &info) != 0 || info.st_size <= 0)
         return 0;
     const char* begin = source.block + source.position;
     const char* end = source.block + source.length;
@@ -933,7 +934,11 @@ void compileData()
     freeToken(token);
     // Only a plain file: a folder has no records and a device may never end.
     std::error_code error;
-    FILE* file = std::filesystem::is_regular_file(path, error) ? fopen(path.c_str(), "rb") : nullptr;
+    FILE* file = nullptr;
+    if (selection && selection->contents)
+        file = fmemopen(const_cast<char*>(selection->contents->data()), selection->contents->size(), "rb");
+    else if (std::filesystem::is_regular_file(path, error))
+        file = fopen(path.c_str(), "rb");
     if (!file) {
         char message[DATA_RECORD_MAX + 100];
         snprintf(message, sizeof message, MSG_OPEN_FAILED, path.c_str());

@@ -29,9 +29,10 @@ bool dataStatementSeen();
 // default) reads the data as the program says.
 struct DataSelection {
     std::string file;           // replaces the file of DATA "name"; empty: the statement's own
+    const std::string* contents = nullptr;  // the bytes of that file, held in memory (a group's records), or null
     std::string groupColumn;    // a column of the name line, or a field number from 1; empty: every record
     std::string groupText;      // only the records with this text in groupColumn are read
-    bool listGroups;            // read every record and list the group texts (dataGroups)
+    bool listGroups = false;    // read every record and list the group texts (dataGroups)
 };
 void dataSetSelection(const DataSelection* selection);
 // The texts of groupColumn in the order of their first records, after a compile with
