@@ -399,27 +399,11 @@ std::string safeNamePart(const std::string& text)
     return part.empty() ? "_" : part;
 }
 
-// The listing names of the data sets: beside each data file, or PROGRAM_GROUP beside the
-// program, made unique with a number where two groups give the same name.
 void nameListings(SetBatch& run)
 {
-    const std::string stem = runCommandListingPath(run.program);
-    const std::string programStem = stem.substr(0, stem.size() - 4);
-    std::vector<std::string> used;
-    for (size_t i = 0; i < run.names.size(); ++i) {
-        std::string name;
-        if (!run.sets->files.empty()) {
-            name = runCommandListingPath(run.names[i]);
-        } else {
-            const std::string base = programStem + "_" + safeNamePart(run.names[i]);
-            name = base + ".lst";
-            for (int k = 2; std::find(used.begin(), used.end(), name) != used.end(); ++k)
-                name = base + "_" + std::to_string(k) + ".lst";
-        }
-        used.push_back(name);
-        run.listingNames.push_back(name);
+    run.listingNames = batchListingNames(run.program, run.names, !run.sets->files.empty());
+    for (const std::string& name : run.listingNames)
         run.listings.push_back(run.sets->quiet ? "" : name);
-    }
 }
 
 // The first error of the run, for the table's message column.
@@ -476,6 +460,27 @@ std::string runSet(SetBatch& run, size_t i, int* status)
 }
 
 }  // namespace
+
+std::vector<std::string> batchListingNames(const std::string& programPath, const std::vector<std::string>& names,
+                                           bool perFile)
+{
+    const std::string stem = runCommandListingPath(programPath);
+    const std::string programStem = stem.substr(0, stem.size() - 4);
+    std::vector<std::string> listings;
+    for (const std::string& setName : names) {
+        std::string name;
+        if (perFile) {
+            name = runCommandListingPath(setName);
+        } else {
+            const std::string base = programStem + "_" + safeNamePart(setName);
+            name = base + ".lst";
+            for (int k = 2; std::find(listings.begin(), listings.end(), name) != listings.end(); ++k)
+                name = base + "_" + std::to_string(k) + ".lst";
+        }
+        listings.push_back(name);
+    }
+    return listings;
+}
 
 std::vector<std::string> batchReadNameList()
 {
@@ -649,6 +654,9 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
         return refusal;
     }
 
+    // The count first, for a progress display that reads standard error ("k of N").
+    fprintf(stderr, "Data sets: %zu\n", run.names.size());
+    fflush(stderr);
     const std::string setColumn = sets.byColumn.empty() ? "file" : sets.byColumn;
     const std::string header = resultsTableHeader(setColumn, run.columns);
     SafeFile table;

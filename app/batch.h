@@ -39,6 +39,11 @@ struct BatchSets {
 // are doubtful, 1 when some failed or the table could not be written, 2 for a program
 // whose data cannot be replaced (inline data with -data) or -chain with jobs above 1.
 int batchRunSets(const char* programPath, const BatchSets& sets);
+// The listing file of each data set of a batch: beside each data file under its name
+// (perFile), or PROGRAM_GROUP.lst beside the program, the group text made safe for a
+// file name and numbered where two groups would share one.
+std::vector<std::string> batchListingNames(const std::string& programPath, const std::vector<std::string>& names,
+                                           bool perFile);
 // The data file names of "-data -": the lines of standard input, blank ones skipped.
 std::vector<std::string> batchReadNameList();
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,6 +50,7 @@
 #include "app/dialogs.h"
 #include "app/document.h"
 #include "app/editview.h"
+#include "app/groupbatch.h"
 #include "app/printing.h"
 #include "exec/interpreter.h"
 #include "lang/lexer.h"
@@ -437,6 +439,9 @@ void CMainFrame::createActions()
     a->setToolTip(QStringLiteral("Write the plot's bands as PROGRAM_plotK.csv beside the program"));
     connect(a, &QAction::triggered, this, &CMainFrame::saveBandTable);
 
+    a = makeAction(this, "runByGroup", QStringLiteral("Run by &group..."));
+    a->setToolTip(QStringLiteral("Fit the program once per group of its data's records, with a table of the results"));
+    connect(a, &QAction::triggered, this, &CMainFrame::runByGroup);
     a = makeAction(this, "saveResultsJson", QStringLiteral("Save results as &JSON..."));
     a->setToolTip(QStringLiteral("Write every figure of the Final Results as one JSON document"));
     connect(a, &QAction::triggered, this, [this] { saveResults(true); });
@@ -540,6 +545,7 @@ void CMainFrame::createMenus()
 
     bar->addAction(action("run"));
     bar->addAction(action("preview"));
+    bar->addAction(action("runByGroup"));
 
     QMenu* view = addMenu("viewMenu", QStringLiteral("&View"));
     view->addAction(action("viewProgram"));
@@ -1087,6 +1093,50 @@ void CMainFrame::saveBandTable()
     char text[600];
     snprintf(text, sizeof text, MSG_BAND_TABLE_WRITTEN, path.c_str());
     showNotice(QString::fromUtf8(text));
+}
+
+void CMainFrame::runByGroup()
+{
+    if (runPending)
+        return;
+    if (doc->path().isEmpty() || doc->isModified()) {
+        showError(QStringLiteral("Save the program first: Run by group runs the program file."));
+        return;
+    }
+    // The data file of the program's DATA statement, as the run would resolve it.
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^\\s*DATA\\s*\"([^\"]+)\""),
+                           QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption)
+            .match(editor->toPlainText());
+    if (!match.hasMatch()) {
+        showError(QStringLiteral("Run by group needs a program that reads a data file (DATA \"name\")."));
+        return;
+    }
+    std::string name = match.captured(1).toStdString();
+    programPath = doc->path().toStdString();
+    const QString dataPath = QString::fromStdString(resolveProgramFile(name, "dat"));
+    const QStringList names = groupBatchColumnNames(dataPath);
+    bool chosen = false;
+    const QString column =
+        names.isEmpty()
+            ? QInputDialog::getText(this, QStringLiteral("Run by group"),
+                                    QStringLiteral("The data have no line of names. Field number of the groups:"),
+                                    QLineEdit::Normal, QStringLiteral("1"), &chosen)
+            : QInputDialog::getItem(this, QStringLiteral("Run by group"), QStringLiteral("Column of the groups:"), names,
+                                    0, false, &chosen);
+    if (!chosen || column.trimmed().isEmpty())
+        return;
+    auto* window = new GroupBatchWindow(doc->path(), column.trimmed(),
+                                        [this](const QString& path) {
+                                            if (listing->loadListing(path)) {
+                                                hasListing = true;
+                                                showView(VIEW_ANALYSIS);
+                                                refreshMenus();
+                                            }
+                                        },
+                                        this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
 }
 
 void CMainFrame::saveResults(bool json)
