@@ -230,6 +230,40 @@ int waitForAnalysis()
     return analysis.stopCode;
 }
 
+// The signal dispositions a batch run replaces, to be put back when it ends.
+struct BatchSignals {
+    struct sigaction previous[BATCH_SIGNAL_COUNT];   // of BATCH_SIGNALS
+    struct sigaction fileSize;                       // of SIGXFSZ
+    struct sigaction brokenPipe;                     // of SIGPIPE
+};
+
+// Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its last:
+// the run ends with its listing, as an interrupted one, instead of dying half-way with
+// its files in pieces. A file larger than the process may write fails with a message
+// like a full disk, and a reader of standard output that has gone (moxel -run ... |
+// head) loses only the screen lines: neither kills the process with its files half
+// written.
+void installSignals(BatchSignals* saved)
+{
+    struct sigaction interrupt = {};
+    interrupt.sa_handler = onInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
+        sigaction(BATCH_SIGNALS[k], &interrupt, &saved->previous[k]);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &saved->fileSize);
+    sigaction(SIGPIPE, &ignore, &saved->brokenPipe);
+}
+
+void restoreBatchSignals(const BatchSignals& saved)
+{
+    for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
+        sigaction(BATCH_SIGNALS[k], &saved.previous[k], nullptr);
+    sigaction(SIGXFSZ, &saved.fileSize, nullptr);
+    sigaction(SIGPIPE, &saved.brokenPipe, nullptr);
+}
+
 // Empties the module's record: the program text goes, and signals and the end of an
 // earlier run are forgotten.
 void resetBatch()
@@ -288,33 +322,11 @@ int batchPreview(const char* programPath, BatchPlotSaver savePlots)
 
 int batchRun(const char* programPath, BatchPlotSaver savePlots, const char* jsonPath)
 {
-    // Ctrl+C, SIGTERM and SIGHUP are answered from the first moment of the run to its
-    // last: the run ends with its listing, as an interrupted one, instead of dying
-    // half-way with its files in pieces.
-    struct sigaction interrupt = {};
-    struct sigaction previous[BATCH_SIGNAL_COUNT] = {};
-    interrupt.sa_handler = onInterrupt;
-    sigemptyset(&interrupt.sa_mask);
     resetBatch();
-    for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
-        sigaction(BATCH_SIGNALS[k], &interrupt, &previous[k]);
-    // A file larger than the process may write fails with a message like a full disk,
-    // and a reader of standard output that has gone (moxel -run ... | head) loses only
-    // the screen lines: neither kills the process with its files half written.
-    struct sigaction ignore = {};
-    struct sigaction previousFileSize = {};
-    struct sigaction previousPipe = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previousFileSize);
-    sigaction(SIGPIPE, &ignore, &previousPipe);
+    BatchSignals signals;
+    installSignals(&signals);
     beginBatchRun();
-
-    const auto restoreSignals = [&previous, &previousFileSize, &previousPipe] {
-        for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
-            sigaction(BATCH_SIGNALS[k], &previous[k], nullptr);
-        sigaction(SIGXFSZ, &previousFileSize, nullptr);
-        sigaction(SIGPIPE, &previousPipe, nullptr);
-    };
+    const auto restoreSignals = [&signals] { restoreBatchSignals(signals); };
     if (!loadProgram(programPath)) {
         releaseRun();
         restoreSignals();
@@ -371,6 +383,9 @@ namespace {
 
 const char MSG_INLINE_DATA[] = "The program reads inline data: -data needs a DATA \"file\" statement to replace\n";
 const char MSG_CHAIN_JOBS[] = "-chain fits the data sets one after another: it cannot be used with -jobs above 1\n";
+const char MSG_OUTPUT_FILES[] =
+    "OUTPUT and POUTPUT files are not named per data set: each would replace the previous one's. "
+    "Leave them out of a program run with -by or -data (the table holds the estimates)\n";
 const char MSG_TABLE_FAILED[] = "Unable to write results table: %s (%s)\n";
 constexpr size_t SET_NAME_MAX = 80;      // bytes of a group text kept in a file name
 
@@ -515,8 +530,8 @@ void cutGroups(SetBatch& run, const std::string& extension)
         const size_t slash = listing.find_last_of('/');
         const size_t start = slash == std::string::npos ? 0 : slash + 1;
         run.dataFiles.push_back(listing.substr(start, listing.size() - start - 4) + extension);
-        run.groupContents.push_back(dataGroupFile(k));
     }
+    run.groupContents = dataTakeGroupFiles();
 }
 
 // The rows of data sets first..count-1 fitted by one worker process every jobs-th, sent
@@ -578,22 +593,10 @@ void takeWorkerRows(WorkerPipe& pipe, std::vector<std::string>& rows, std::vecto
 
 int batchRunSets(const char* programPath, const BatchSets& sets)
 {
-    struct sigaction interrupt = {};
-    struct sigaction previous[BATCH_SIGNAL_COUNT] = {};
-    interrupt.sa_handler = onInterrupt;
-    sigemptyset(&interrupt.sa_mask);
     resetBatch();
-    for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
-        sigaction(BATCH_SIGNALS[k], &interrupt, &previous[k]);
-    struct sigaction ignore = {};
-    struct sigaction previousPipe = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &previousPipe);
-    const auto restoreSignals = [&previous, &previousPipe] {
-        for (int k = 0; k < BATCH_SIGNAL_COUNT; ++k)
-            sigaction(BATCH_SIGNALS[k], &previous[k], nullptr);
-        sigaction(SIGPIPE, &previousPipe, nullptr);
-    };
+    BatchSignals signals;
+    installSignals(&signals);
+    const auto restoreSignals = [&signals] { restoreBatchSignals(signals); };
     beginBatchRun();
     // Standard output carries the table's rows; the listings go to their files.
     listingSetSink(nullptr);
@@ -618,6 +621,7 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
     const bool compiled = runCommandCompile(run.program, &batch.source);
     run.columns = resultsTableColumnsOfProgram();
     const bool inlineData = dataWasInline();
+    const bool outputFiles = settings.outputMode > 0 || !settings.parameterOutputFile.empty();
     if (!sets.byColumn.empty())
         run.names = dataGroups();
     else
@@ -638,6 +642,9 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
     int refusal = 0;
     if (!sets.files.empty() && inlineData) {
         fputs(MSG_INLINE_DATA, stderr);
+        refusal = BATCH_BAD_COMMAND;
+    } else if (outputFiles) {
+        fputs(MSG_OUTPUT_FILES, stderr);
         refusal = BATCH_BAD_COMMAND;
     } else if (sets.chain && sets.jobs > 1) {
         fputs(MSG_CHAIN_JOBS, stderr);
@@ -685,11 +692,13 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
             const std::string row = runSet(run, i, &status);
             if (status == SET_NOT_RUN)
                 break;
-            rows[i] = row;
             statuses[i] = status;
             done[i] = true;
             emit(row);
             next = i + 1;
+            // A group's records are read once: their memory goes back.
+            if (!run.groupContents.empty())
+                std::string().swap(run.groupContents[i]);
         }
     } else {
         // Worker processes fit every jobs-th data set each, one after another, the core

@@ -337,6 +337,10 @@ bool isMissingWord(const char* start, size_t length)
     return (length == 2 && strncasecmp(start, "NA", 2) == 0) || (length == 3 && strncasecmp(start, "NaN", 3) == 0);
 }
 
+// Ends the reading of a record into row: a record with a missing value is left out,
+// any other is the next observation. Always true: reading goes on.
+bool takeRow(const double* row, bool missing, long recordNumber);
+
 // Counts a record left out for a missing value; the first are named in the note.
 void noteMissing(long recordNumber)
 {
@@ -436,11 +440,16 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
         snprintf(note, sizeof note, MSG_NOTE_EXTRA_VALUES, recordNumber, n);
         listingNote(nullptr, note);
     }
+    return takeRow(row, missing, recordNumber);
+}
+
+bool takeRow(const double* row, bool missing, long recordNumber)
+{
     if (missing) {
         noteMissing(recordNumber);
         return true;
     }
-    for (int j = 0; j < n; ++j)
+    for (int j = 0; j < inputVariableCount; ++j)
         widenBounds(inputVariables[j], row[j]);
     observationCount++;
     return true;
@@ -568,14 +577,7 @@ bool storeNamedRecord(char* record, long recordNumber, const SourceLine* line, s
         }
         missing = true;
     }
-    if (missing) {
-        noteMissing(recordNumber);
-        return true;
-    }
-    for (int j = 0; j < n; ++j)
-        widenBounds(inputVariables[j], row[j]);
-    observationCount++;
-    return true;
+    return takeRow(row, missing, recordNumber);
 }
 
 // True when a field is a name: a letter, then letters, digits, '_' or '.'; the words of
@@ -1019,14 +1021,16 @@ const std::vector<std::string>& dataGroups()
     return dataState.groups;
 }
 
-std::string dataGroupFile(size_t k)
+std::vector<std::string> dataTakeGroupFiles()
 {
-    std::string file(static_cast<size_t>(std::max(settings.dataSkip, 0)), '\n');
+    std::string head(static_cast<size_t>(std::max(settings.dataSkip, 0)), '\n');
     if (!dataState.nameLine.empty())
-        file.append(dataState.nameLine).append(1, '\n');
-    if (k < dataState.groupRecords.size())
-        file += dataState.groupRecords[k];
-    return file;
+        head.append(dataState.nameLine).append(1, '\n');
+    std::vector<std::string> files = std::move(dataState.groupRecords);
+    dataState.groupRecords.clear();
+    for (std::string& file : files)
+        file.insert(0, head);
+    return files;
 }
 
 bool dataWasInline()

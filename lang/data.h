@@ -38,9 +38,10 @@ void dataSetSelection(const DataSelection* selection);
 // The texts of groupColumn in the order of their first records, after a compile with
 // listGroups set.
 const std::vector<std::string>& dataGroups();
-// The records of group k (dataGroups order) as a data file of their own: the lines
+// The records of each group (dataGroups order) as a data file of its own: the lines
 // DATASKIP skips (blank), the name line, and the group's records, each ended by '\n'.
-std::string dataGroupFile(size_t k);
+// The reader's copies are handed over, not kept.
+std::vector<std::string> dataTakeGroupFiles();
 // True when the last DATA statement read inline data.
 bool dataWasInline();
 
