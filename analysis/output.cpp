@@ -1,5 +1,7 @@
 // OUTPUT and POUTPUT files. The OUTPUT table has no heading and no names: one row per
-// observation, each item in a printf format chosen from the values of its column.
+// observation, each item in a printf format chosen from the values of its column. To a
+// name ending in .csv both are written as CSV for other tools instead: a header line,
+// and every number with the digits that read back to the same double.
 #include "analysis/output.h"
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include "lang/options.h"
 #include "lang/symbols.h"
 #include "support/allocator.h"
+#include "support/csv.h"
 #include "support/listing.h"
 #include "support/paths.h"
 #include "support/safefile.h"
@@ -260,7 +263,88 @@ double columnValue(const OutputColumn& column, int i)
     return column.base[(size_t)i * column.stride];
 }
 
+// The OUTPUT table as CSV: the items' names, then one row per observation.
+bool writeOutputCsv(FILE* file, const AnalysisResults& results)
+{
+    const int n = observationCount;
+    const int count = settings.outputCount;
+    OutputColumn* columns =
+        (OutputColumn*)memalloc((size_t)(count > 0 ? count : 1) * sizeof(OutputColumn), "ofmt");
+    if (!columns)
+        return false;
+    std::string line;
+    for (int k = 0; k < count; ++k) {
+        columns[k] = resolveColumn(results, settings.outputVariables[k]);
+        if (k > 0)
+            line += ',';
+        csvAppendText(line, settings.outputVariables[k]->name);
+    }
+    line += '\n';
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < count; ++k) {
+            if (k > 0)
+                line += ',';
+            csvAppendNumber(line, columnValue(columns[k], i));
+        }
+        line += '\n';
+        if (line.size() > OUTPUT_BUFFER) {
+            fwrite(line.data(), 1, line.size(), file);
+            line.clear();
+        }
+    }
+    fwrite(line.data(), 1, line.size(), file);
+    memfree(columns);
+    return true;
+}
+
+// One row of the parameter CSV; figures that are not computed stay empty.
+void appendParameterRow(std::string& line, const char* name, const char* kind, bool valueComputed, double value,
+                        bool hasStatistics, double stdError, bool tAvailable, double t, double probT, bool intervals,
+                        double lower, double upper)
+{
+    csvAppendText(line, name);
+    line += ',';
+    line += kind;
+    line += ',';
+    if (valueComputed)
+        csvAppendNumber(line, value);
+    line += ',';
+    if (hasStatistics)
+        csvAppendNumber(line, stdError);
+    line += ',';
+    if (hasStatistics && tAvailable)
+        csvAppendNumber(line, t);
+    line += ',';
+    if (hasStatistics && tAvailable)
+        csvAppendNumber(line, probT);
+    line += ',';
+    if (hasStatistics && intervals)
+        csvAppendNumber(line, lower);
+    line += ',';
+    if (hasStatistics && intervals)
+        csvAppendNumber(line, upper);
+    line += '\n';
+}
+
 }  // namespace
+
+std::string outputParameterCsv(const AnalysisResults& results)
+{
+    std::string text = "name,kind,estimate,se,t,prob_t,lower,upper\n";
+    for (int j = 0; j < results.parameterCount; ++j) {
+        const ParameterStatistics& row = results.parameters[j];
+        appendParameterRow(text, row.name, "parameter", true, row.estimate, row.hasStatistics, row.stdError,
+                           row.tAvailable, row.tValue, row.probT, results.intervals, row.lowerLimit,
+                           row.upperLimit);
+    }
+    for (int k = 0; k < results.derivedCount; ++k) {
+        const DerivedStatistics& row = results.derived[k];
+        appendParameterRow(text, row.name, "derived", row.valueComputed, row.value, row.hasStatistics,
+                           row.stdError, row.tAvailable, row.tValue, row.probT, results.intervals,
+                           row.lowerLimit, row.upperLimit);
+    }
+    return text;
+}
 
 OutputItemKind outputItemKind(const Symbol* item)
 {
@@ -317,6 +401,13 @@ void outputWriteFile(const AnalysisResults& results)
         if (!file)
             return;
         fputs("\n\n   ---   Output Data   ---\n", file);
+    }
+    if (settings.outputMode > 0 && csvIsCsvName(name)) {
+        const bool complete = writeOutputCsv(file, results);
+        const std::string message = closeOutput(&safe, complete, "output file", name);
+        if (!message.empty())
+            reportText("%s", message.c_str());
+        return;
     }
     const int n = observationCount;
     const int count = settings.outputCount;
@@ -387,6 +478,11 @@ std::string outputWriteParameterFile()
     FILE* file = openOutput(name, &safe, &reason);
     if (!file)
         return "Error: unable to open parameter output file: " + safeFileFullPath(name) + " (" + reason + ")\n";
+    if (csvIsCsvName(name)) {
+        const std::string text = outputParameterCsv(results);
+        fwrite(text.data(), 1, text.size(), file);
+        return closeOutput(&safe, true, "parameter output file", name);
+    }
     for (int j = 0; j < parameterCount; ++j)
         outputParameterLine(file, parameters[j]->value);
     // Derived quantities follow the parameters, in statement order.

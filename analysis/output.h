@@ -30,6 +30,10 @@ OutputItemKind outputItemKind(const Symbol* item);
 void outputWriteFile(const AnalysisResults& results);
 // Writes the POUTPUT file; returns the error line for the listing, empty when written.
 std::string outputWriteParameterFile();
+// The parameter table as CSV: "name,kind,estimate,se,t,prob_t,lower,upper", then one row
+// per parameter (kind parameter) and per DERIVED quantity (kind derived), with an empty
+// field for a figure that is not computed. POUTPUT to a .csv name writes it.
+std::string outputParameterCsv(const AnalysisResults& results);
 
 // OUTPUT and POUTPUT files of this run that could not be created or written in full.
 int outputFailureCount();

@@ -95,7 +95,8 @@ std::string runCommandListingPath(const std::string& programPath)
     return stem + ".lst";
 }
 
-RunStart runCommandStart(const std::string& path, const LineSource* source, bool listingRequired)
+RunStart runCommandStart(const std::string& path, const LineSource* source, bool listingRequired,
+                         const char* listingPath, const std::vector<double>* startValues)
 {
     RunStart start = {RUN_NOT_COMPILED, "", ""};
     runCommandRelease();
@@ -105,16 +106,29 @@ RunStart runCommandStart(const std::string& path, const LineSource* source, bool
     memResetFailure();
     // DATA, OUTPUT and POUTPUT names are resolved against the program's folder.
     programPath = path.empty() ? untitledPath() : path;
-    start.listingPath = runCommandListingPath(path);
-    start.listingMessage = openListing(programPath, start.listingPath);
+    start.listingPath = listingPath ? listingPath : runCommandListingPath(path);
+    if (!start.listingPath.empty())
+        start.listingMessage = openListing(programPath, start.listingPath);
     if (!start.listingMessage.empty() && listingRequired) {
         start.status = RUN_NO_LISTING;
         return start;
     }
     if (!compileStep(source))
         return start;
+    if (startValues && static_cast<int>(startValues->size()) == parameterCount)
+        for (int j = 0; j < parameterCount; ++j)
+            parameters[j]->initialValue = (*startValues)[j];
     start.status = driverStart() ? RUN_STARTED : RUN_NOT_STARTED;
     return start;
+}
+
+bool runCommandCompile(const std::string& path, const LineSource* source)
+{
+    runCommandRelease();
+    settingsReset();
+    memResetFailure();
+    programPath = path.empty() ? untitledPath() : path;
+    return compileStep(source);
 }
 
 RunPreview runCommandPreview(const std::string& path, const LineSource* source)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct LineSource;
 
@@ -33,7 +34,15 @@ std::string runCommandListingPath(const std::string& programPath);
 // Everything up to the start of the worker. The end handler of the driver must be set
 // before. With listingRequired, a listing file that cannot be created stops the Run
 // before the compile; otherwise the Run goes on without one.
-RunStart runCommandStart(const std::string& programPath, const LineSource* source, bool listingRequired);
+// A batch over many data sets names each listing itself (listingPath), or writes none
+// (an empty listingPath), and may start each fit from given values (startValues, one
+// per parameter, or null for the program's initial guesses).
+RunStart runCommandStart(const std::string& programPath, const LineSource* source, bool listingRequired,
+                         const char* listingPath = nullptr, const std::vector<double>* startValues = nullptr);
+
+// The release, fresh settings and the compile with its data, and nothing after: for a
+// batch to learn the program's parameters and its data's groups. True when it compiled.
+bool runCommandCompile(const std::string& programPath, const LineSource* source);
 
 // The preview: the release, fresh settings and the compile with its data as for a Run, but
 // no listing file and no worker; the model is evaluated once at the initial values (see

@@ -21,9 +21,37 @@ using BatchPlotSaver = bool (*)(const char* programPath);
 
 // Runs the program file; returns a BatchStatus. With savePlots, the plots of a run that
 // produced results are saved as image files (a plot not written makes the status 1).
-// Batch mode itself needs no graphical library: only savePlots does.
+// Batch mode itself needs no graphical library: only savePlots does. With a jsonPath,
+// the Final Results are also written there as JSON (a file not written makes the status 1).
 // With model, what a comparison needs of the fit is taken before the run is released.
-int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr, CompareModel* model = nullptr);
+int batchRun(const char* programPath, BatchPlotSaver savePlots = nullptr, const char* jsonPath = nullptr,
+             CompareModel* model = nullptr);
+
+// A batch that fits the program once per data set: per data file (-data) or per group
+// of its data's records (-by).
+struct BatchSets {
+    std::vector<std::string> files;  // -data: the data files, in order; empty with -by
+    std::string byColumn;            // -by: a column name of the data's name line, or a field number
+    std::string tablePath;           // -table: the results table; empty: rows on standard output only
+    int jobs;                        // data sets fitted at once, in worker processes
+    bool chain;                      // each fit starts from the previous data set's estimates
+    bool quiet;                      // no listing file per data set
+};
+
+// Runs the batch; rows of the results table stream to standard output as they are
+// ready, in data set order. Returns 0 when every fit converged, 3 when some did not or
+// are doubtful, 1 when some failed or the table could not be written, 2 for a program
+// whose data cannot be replaced (inline data with -data) or -chain with jobs above 1.
+int batchRunSets(const char* programPath, const BatchSets& sets);
+// The listing file of each data set of a batch: beside each data file under its name
+// (perFile), or PROGRAM_GROUP.lst beside the program, the group text made safe for a
+// file name and numbered where two groups would share one.
+std::vector<std::string> batchListingNames(const std::string& programPath, const std::vector<std::string>& names,
+                                           bool perFile);
+// The data file names of "-data -": the lines of standard input, blank ones skipped.
+std::vector<std::string> batchReadNameList();
+
+// Batch mode itself needs no graphical library: only savePlots does.
 
 // -compare: runs each program as batchRun does, writing its listing file but printing no
 // screen lines, then prints the comparison of the fits. 0 when every fit converged, 3

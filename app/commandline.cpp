@@ -110,6 +110,47 @@ CommandLine commandLineParse(int argc, char** argv)
             commandLine.preview = true;
         } else if (strcasecmp(word, "compare") == 0) {
             commandLine.compare = true;
+        } else if (strcasecmp(word, "data") == 0) {
+            // Every name up to the next option is a data file; "-" alone stands for a list
+            // of names on standard input.
+            const size_t before = commandLine.dataFiles.size();
+            while (i + 1 < argc && (!optionWord(argv[i + 1]) || strcmp(argv[i + 1], "-") == 0))
+                commandLine.dataFiles.push_back(argv[++i]);
+            if (commandLine.dataFiles.size() == before) {
+                printf("Invalid command option: %s (a file name must follow)\n", word);
+                commandLine.invalidOption = true;
+            }
+        } else if (strcasecmp(word, "by") == 0 || strcasecmp(word, "table") == 0) {
+            if (i + 1 < argc && argv[i + 1][0] != '\0') {
+                (strcasecmp(word, "by") == 0 ? commandLine.byColumn : commandLine.tablePath) = argv[++i];
+            } else {
+                printf("Invalid command option: %s (a value must follow)\n", word);
+                commandLine.invalidOption = true;
+            }
+        } else if (strcasecmp(word, "jobs") == 0) {
+            char* end = nullptr;
+            const long jobs = hasValue ? strtol(argv[i + 1], &end, 10) : 0;
+            if (!hasValue || *end != '\0' || jobs < 1 || jobs > COMMAND_JOBS_MAX) {
+                printf("Invalid command option: %s (a number of jobs from 1 to %d must follow)\n", word,
+                       COMMAND_JOBS_MAX);
+                commandLine.invalidOption = true;
+            } else {
+                commandLine.jobs = static_cast<int>(jobs);
+            }
+            if (hasValue)
+                i++;
+        } else if (strcasecmp(word, "chain") == 0) {
+            commandLine.chain = true;
+        } else if (strcasecmp(word, "quiet") == 0) {
+            commandLine.quiet = true;
+        } else if (strcasecmp(word, "json") == 0) {
+            // The file name may begin with '-' only as a path (./-x.json).
+            if (i + 1 < argc && argv[i + 1][0] != '\0') {
+                commandLine.jsonPath = argv[++i];
+            } else {
+                printf("Invalid command option: %s (a file name must follow)\n", word);
+                commandLine.invalidOption = true;
+            }
         } else if (strcasecmp(word, "h") == 0 || strcasecmp(word, "help") == 0 || strcasecmp(word, "-help") == 0) {
             commandLine.help = true;
         } else if (strcasecmp(word, "version") == 0 || strcasecmp(word, "-version") == 0) {
@@ -120,6 +161,11 @@ CommandLine commandLineParse(int argc, char** argv)
             if (hasValue)
                 i++;
         }
+    }
+    // -by and -data are two ways to form the data sets: one at a time.
+    if (!commandLine.byColumn.empty() && !commandLine.dataFiles.empty()) {
+        printf("Invalid command option: by (use either -by or -data)\n");
+        commandLine.invalidOption = true;
     }
     // Batch mode takes one program name, the window one document.
     for (const char* name : names) {

@@ -50,7 +50,9 @@ int main(int argc, char** argv)
         }
         return commandLineFinish(batchCompare(commandLine.comparePaths));
     }
-    if (!commandLine.run || (commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
+    // A batch over data sets saves no plots: it never needs the window program.
+    const bool sets = !commandLine.byColumn.empty() || !commandLine.dataFiles.empty();
+    if (!commandLine.run || (!sets && commandLine.plots && !commandLine.invalidOption && !commandLine.programPath.empty()))
         return startWindowProgram(argv);
     commandLineWriteTrace(argc, argv, commandLine);
     return batchCommand(commandLine, nullptr, nullptr);

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +41,8 @@
 
 #include "analysis/bands.h"
 #include "analysis/driver.h"
+#include "analysis/jsonresults.h"
+#include "analysis/output.h"
 #include "analysis/preview.h"
 #include "analysis/results.h"
 #include "analysis/report.h"
@@ -47,6 +50,7 @@
 #include "app/dialogs.h"
 #include "app/document.h"
 #include "app/editview.h"
+#include "app/groupbatch.h"
 #include "app/printing.h"
 #include "exec/interpreter.h"
 #include "lang/lexer.h"
@@ -453,6 +457,16 @@ void CMainFrame::createActions()
     a->setToolTip(QStringLiteral("Write the plot's bands as PROGRAM_plotK.csv beside the program"));
     connect(a, &QAction::triggered, this, &CMainFrame::saveBandTable);
 
+    a = makeAction(this, "runByGroup", QStringLiteral("Run by &group..."));
+    a->setToolTip(QStringLiteral("Fit the program once per group of its data's records, with a table of the results"));
+    connect(a, &QAction::triggered, this, &CMainFrame::runByGroup);
+    a = makeAction(this, "saveResultsJson", QStringLiteral("Save results as &JSON..."));
+    a->setToolTip(QStringLiteral("Write every figure of the Final Results as one JSON document"));
+    connect(a, &QAction::triggered, this, [this] { saveResults(true); });
+    a = makeAction(this, "saveParameterCsv", QStringLiteral("Save parameters as &CSV..."));
+    a->setToolTip(QStringLiteral("Write the parameter table (estimates, standard errors, limits) as CSV"));
+    connect(a, &QAction::triggered, this, [this] { saveResults(false); });
+
     a = makeAction(this, "helpAbout", QStringLiteral("&About MOXEL..."));
     a->setIcon(themeIcon("help-about", QStyle::SP_MessageBoxInformation));
     connect(a, &QAction::triggered, this, &CMainFrame::about);
@@ -504,6 +518,9 @@ void CMainFrame::createMenus()
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs"})
         file->addAction(action(name));
     file->addSeparator();
+    file->addAction(action("saveResultsJson"));
+    file->addAction(action("saveParameterCsv"));
+    file->addSeparator();
     for (const char* name : {"filePrint", "filePrintPreview", "filePrintSetup"})
         file->addAction(action(name));
     file->addSeparator();
@@ -547,6 +564,7 @@ void CMainFrame::createMenus()
 
     bar->addAction(action("run"));
     bar->addAction(action("preview"));
+    bar->addAction(action("runByGroup"));
 
     QMenu* view = addMenu("viewMenu", QStringLiteral("&View"));
     view->addAction(action("viewProgram"));
@@ -728,6 +746,8 @@ void CMainFrame::updateCommands()
     for (const char* name : {"savePlot", "savePlotButton", "editCopyPlot", "viewZoomIn", "viewZoomOut", "viewZoomReset",
                              "viewAxes"})
         action(name)->setEnabled(plotsReady && active == VIEW_PLOT && plotModel.currentPlot);
+    for (const char* name : {"saveResultsJson", "saveParameterCsv"})
+        action(name)->setEnabled(completed && results.computed && active == VIEW_ANALYSIS);
     const PlotSpec* shown = plotModel.currentPlot;
     action("saveBandTable")->setEnabled(completed && active == VIEW_PLOT && shown && shown->plotKind == PLOT_FUNCTION &&
                                         (shown->plotFlags & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND)));
@@ -1097,6 +1117,74 @@ void CMainFrame::saveBandTable()
     char text[600];
     snprintf(text, sizeof text, MSG_BAND_TABLE_WRITTEN, path.c_str());
     showNotice(QString::fromUtf8(text));
+}
+
+void CMainFrame::runByGroup()
+{
+    if (runPending)
+        return;
+    if (doc->path().isEmpty() || doc->isModified()) {
+        showError(QStringLiteral("Save the program first: Run by group runs the program file."));
+        return;
+    }
+    // The data file of the program's DATA statement, as the run would resolve it.
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^\\s*DATA\\s*\"([^\"]+)\""),
+                           QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption)
+            .match(editor->toPlainText());
+    if (!match.hasMatch()) {
+        showError(QStringLiteral("Run by group needs a program that reads a data file (DATA \"name\")."));
+        return;
+    }
+    std::string name = match.captured(1).toStdString();
+    programPath = doc->path().toStdString();
+    const QString dataPath = QString::fromStdString(resolveProgramFile(name, "dat"));
+    const QStringList names = groupBatchColumnNames(dataPath);
+    bool chosen = false;
+    const QString column =
+        names.isEmpty()
+            ? QInputDialog::getText(this, QStringLiteral("Run by group"),
+                                    QStringLiteral("The data have no line of names. Field number of the groups:"),
+                                    QLineEdit::Normal, QStringLiteral("1"), &chosen)
+            : QInputDialog::getItem(this, QStringLiteral("Run by group"), QStringLiteral("Column of the groups:"), names,
+                                    0, false, &chosen);
+    if (!chosen || column.trimmed().isEmpty())
+        return;
+    auto* window = new GroupBatchWindow(doc->path(), column.trimmed(),
+                                        [this](const QString& path) {
+                                            if (listing->loadListing(path)) {
+                                                hasListing = true;
+                                                showView(VIEW_ANALYSIS);
+                                                refreshMenus();
+                                            }
+                                        },
+                                        this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+void CMainFrame::saveResults(bool json)
+{
+    if (!analysis.analysisCompleted || !results.computed)
+        return;
+    const QFileInfo program(doc->path().isEmpty() ? QDir::current().filePath(QStringLiteral("Untitled.mxl")) : doc->path());
+    const QString proposal = program.absoluteDir().filePath(
+        program.completeBaseName() + (json ? QStringLiteral(".json") : QStringLiteral("_par.csv")));
+    const QString path = QFileDialog::getSaveFileName(
+        this, json ? QStringLiteral("Save results as JSON") : QStringLiteral("Save parameters as CSV"), proposal,
+        json ? QStringLiteral("JSON files (*.json);;All files (*)") : QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    // The exit status batch mode would give the same run.
+    const int status = driverStopCodeUsable(results.stopCode) && !results.diagnosis.doubtful ? 0 : 3;
+    const std::string text = json ? jsonResultsText(results, status) : outputParameterCsv(results);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), static_cast<qint64>(text.size())) < 0 ||
+        !file.commit()) {
+        showError(QStringLiteral("Unable to write %1 (%2)").arg(path, file.errorString()));
+        return;
+    }
+    showNotice(QStringLiteral("Written to %1").arg(path));
 }
 
 QString CMainFrame::plotFileProposal() const

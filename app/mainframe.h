@@ -118,6 +118,8 @@ public slots:
     void selectPlot(int command);
     void savePlot();
     void saveBandTable();                       // PROGRAM_plotK.csv of the plot shown
+    void saveResults(bool json);                // the JSON results or the parameter CSV of the last run
+    void runByGroup();                          // the program once per group of its data's records
     void showFind(bool replacing);
     void findAgain(bool backward);
     void commitData(QSessionManager& manager);

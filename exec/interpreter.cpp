@@ -299,6 +299,7 @@ void runtimeError(RunFrame* frame, const char* format, ...)
     va_end(args);
     frame->errorLine = currentLine ? currentLine->lineNumber : 0;
     if (speak) {
+        listingKeepMessage("error", frame->errorLine, frame->errorText);
         listingPrint("Error: %s\n", frame->errorText);
         listingFilePrint("Error: %s\n", frame->errorText);
     }

@@ -21,7 +21,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <strings.h>
 #include <sys/stat.h>
+#include <unordered_map>
+#include <vector>
 
 double* observations;
 int observationCount;
@@ -43,6 +47,10 @@ const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
 const char MSG_HINT_HEADING[] =
     "The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA.";
+const char MSG_NO_GROUP_COLUMN[] = "The data have no column %s to form the groups";
+const char MSG_NAMES_LACKING[] = "The name line of the data lacks the variable%s %s; its names are: %s";
+const char MSG_NOTE_BY_NAME[] = "Columns read by name from %s: %s";
+const char MSG_NOTE_MISSING[] = "%d observation%s with missing values left out of the fit: record%s %s";
 const char MSG_NOTE_EXTRA_VALUES[] =
     "Data record %ld has more values than variables; the values after the first %d are ignored "
     "(a decimal comma, as in 10,1, separates two values)";
@@ -54,6 +62,15 @@ constexpr size_t FILE_BLOCK_SIZE = 1 << 18;  // bytes read from the data file at
 constexpr int ESTIMATE_SLACK_DIVISOR = 64;   // rows estimated from the file size get this part more
 constexpr int ESTIMATE_SLACK_ROWS = 64;      // and this many more
 constexpr int FIELD_TEXT_MAX = 64;           // characters of a field tried as a decimal-comma number
+constexpr int MISSING_LISTED = 10;           // records with missing values named in the note
+
+// How the columns of the data are found: by position, or by the names on its first line.
+struct ColumnNames {
+    bool byName;                                // the first record named the columns
+    bool commas;                                // fields are separated by commas, else by blanks
+    int variableField[MAX_INPUT_VARIABLES];     // 0-based field of each input variable
+    int lastField;                              // the largest of variableField
+};
 
 struct DataState {
     int capacity;                    // rows the observation store can hold
@@ -61,6 +78,16 @@ struct DataState {
     DataProgressHook progressHook;   // the interface's progress display, or null
     bool statementSeen;              // a DATA statement has been compiled
     bool extraValuesNoted;           // a record with values beyond the variables was noted
+    ColumnNames columns;             // the columns of the data being read
+    const DataSelection* selection;  // the data set of a batch, or null
+    int groupField;                  // 0-based field of the group column, -1 when records are not grouped
+    std::vector<std::string> groups; // group texts in order of their first record (listGroups)
+    std::vector<std::string> groupRecords;  // each group's records, '\n' after each (listGroups)
+    std::unordered_map<std::string, size_t> groupIndex;  // position of each text in groups
+    std::string nameLine;            // the name line of the data, empty when it has none
+    bool inlineData;                 // the DATA statement read inline data
+    int missingCount;                // records left out for a missing value
+    long missingRecords[MISSING_LISTED];  // the first of them, by record number
 };
 DataState dataState;
 
@@ -304,30 +331,97 @@ bool hasDecimalCommas(const char* text, int variableCount)
     return commas && fields <= variableCount;
 }
 
-// Stores one record as the next observation; false when reading must stop.
+// True for the words of a missing value: NA and NaN, in any case.
+bool isMissingWord(const char* start, size_t length)
+{
+    return (length == 2 && strncasecmp(start, "NA", 2) == 0) || (length == 3 && strncasecmp(start, "NaN", 3) == 0);
+}
+
+// Ends the reading of a record into row: a record with a missing value is left out,
+// any other is the next observation. Always true: reading goes on.
+bool takeRow(const double* row, bool missing, long recordNumber);
+
+// Counts a record left out for a missing value; the first are named in the note.
+void noteMissing(long recordNumber)
+{
+    if (dataState.missingCount < MISSING_LISTED)
+        dataState.missingRecords[dataState.missingCount] = recordNumber;
+    dataState.missingCount++;
+}
+
+// The text of the group field of a record (a quoted field without its quotes), or
+// false when the record has no such field.
+bool groupFieldText(char* text, bool commas, int field, std::string* group);
+
+// True when the record belongs to the data set being read. Lists the group texts while
+// they are wanted.
+bool recordInGroup(char* text, bool commas)
+{
+    if (dataState.groupField < 0)
+        return true;
+    std::string group;
+    if (!groupFieldText(text, commas, dataState.groupField, &group))
+        group.clear();
+    if (dataState.selection->listGroups) {
+        const auto found = dataState.groupIndex.emplace(group, dataState.groups.size());
+        if (found.second) {
+            dataState.groups.push_back(group);
+            dataState.groupRecords.emplace_back();
+        }
+        dataState.groupRecords[found.first->second].append(text).append(1, '\n');
+        return true;
+    }
+    return group == dataState.selection->groupText;
+}
+
+// Stores one record as the next observation; false when reading must stop. Values are
+// separated by blanks, tabs, or a comma with blanks around it; two commas with nothing
+// between them (or a comma first or last) hold an empty field, which is missing.
 bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t rowWidth)
 {
-    const char* text = trimRecord(record);
+    char* text = trimRecord(record);
     if (*text == '\0')
+        return true;
+    if (!recordInGroup(text, strchr(text, ',') != nullptr))
         return true;
     if (!growStore(line, rowWidth))
         return false;
     const int n = inputVariableCount;
     double* row = observations + static_cast<size_t>(observationCount) * n;
     const char* cursor = text;
+    bool missing = false;
+    bool afterComma = false;    // the last separator held a comma
     for (int j = 0; j < n; ++j) {
         while (*cursor == ' ' || *cursor == '\t')
             ++cursor;
+        if (*cursor == ',' || (*cursor == '\0' && afterComma)) {
+            missing = true;
+            afterComma = *cursor == ',';
+            cursor += afterComma ? 1 : 0;
+            continue;
+        }
         if (*cursor == '\0') {
             dataMessage(MSG_TOO_FEW_VALUES, recordNumber, text);
             return false;
         }
-        const double value = readDataNumber(&cursor, recordNumber, j + 1);
-        if (j == 0 && observationCount == 0 && isalpha(static_cast<unsigned char>(*text)))
-            listingNote(nullptr, MSG_HINT_HEADING);
-        row[j] = value;
-        widenBounds(inputVariables[j], value);
-        while (*cursor == ' ' || *cursor == '\t' || *cursor == ',')
+        const char* fieldEnd = cursor;
+        while (!endsField(*fieldEnd))
+            ++fieldEnd;
+        if (isMissingWord(cursor, static_cast<size_t>(fieldEnd - cursor))) {
+            missing = true;
+            cursor = fieldEnd;
+        } else {
+            const double value = readDataNumber(&cursor, recordNumber, j + 1);
+            if (j == 0 && observationCount == 0 && isalpha(static_cast<unsigned char>(*text)))
+                listingNote(nullptr, MSG_HINT_HEADING);
+            row[j] = value;
+        }
+        while (*cursor == ' ' || *cursor == '\t')
+            ++cursor;
+        afterComma = *cursor == ',';
+        if (afterComma)
+            ++cursor;
+        while (*cursor == ' ' || *cursor == '\t')
             ++cursor;
     }
     const bool moreNumbers = isFieldDigit(*cursor) || *cursor == '.' || *cursor == '+' || *cursor == '-';
@@ -346,8 +440,295 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
         snprintf(note, sizeof note, MSG_NOTE_EXTRA_VALUES, recordNumber, n);
         listingNote(nullptr, note);
     }
+    return takeRow(row, missing, recordNumber);
+}
+
+bool takeRow(const double* row, bool missing, long recordNumber)
+{
+    if (missing) {
+        noteMissing(recordNumber);
+        return true;
+    }
+    for (int j = 0; j < inputVariableCount; ++j)
+        widenBounds(inputVariables[j], row[j]);
     observationCount++;
     return true;
+}
+
+// One field of a record whose columns have names: its text, without the quotes of a
+// quoted field.
+struct FieldSpan {
+    char* start;    // first character
+    char* end;      // one past the last
+};
+
+// Takes the field at c (a field in double quotes may hold separators, and "" for a
+// quote) into field; returns where the next field starts, or null after the last one.
+char* splitField(char* c, bool commas, FieldSpan* field)
+{
+    while (*c == ' ' || *c == '\t')
+        ++c;
+    if (*c == '"') {
+        field->start = ++c;
+        while (*c && !(*c == '"' && c[1] != '"'))
+            c += *c == '"' ? 2 : 1;
+        field->end = c;
+        if (*c == '"')
+            ++c;
+        // Anything between the closing quote and the separator is not part of the field.
+        while (*c && *c != ',' && (commas || (*c != ' ' && *c != '\t')))
+            ++c;
+    } else {
+        field->start = c;
+        while (*c && *c != ',' && (commas || (*c != ' ' && *c != '\t')))
+            ++c;
+        field->end = c;
+        while (field->end > field->start && (field->end[-1] == ' ' || field->end[-1] == '\t'))
+            --field->end;
+    }
+    while (*c == ' ' || *c == '\t' || (!commas && *c == ','))
+        ++c;
+    if (commas)
+        return *c == ',' ? c + 1 : nullptr;
+    return *c ? c : nullptr;
+}
+
+bool groupFieldText(char* text, bool commas, int field, std::string* group)
+{
+    char* cursor = text;
+    for (int k = 0; cursor; ++k) {
+        FieldSpan span;
+        cursor = splitField(cursor, commas, &span);
+        if (k == field) {
+            // A quoted field keeps each doubled quote as one.
+            group->clear();
+            for (const char* c = span.start; c < span.end; ++c) {
+                *group += *c;
+                if (*c == '"' && c + 1 < span.end && c[1] == '"')
+                    ++c;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// Cuts a record at its end, a ';' or a '//' outside double quotes; returns its first
+// non-blank.
+char* trimQuotedRecord(char* record)
+{
+    bool quoted = false;
+    for (char* c = record; *c; ++c) {
+        if (*c == '"')
+            quoted = !quoted;
+        if (*c == '\n' || *c == '\r' || (!quoted && (*c == ';' || (*c == '/' && c[1] == '/')))) {
+            *c = '\0';
+            break;
+        }
+    }
+    while (*record == ' ' || *record == '\t')
+        ++record;
+    return record;
+}
+
+// Stores one record of the named columns: only the fields of the variables are read,
+// the others may hold anything. An empty field, or one the record lacks, is missing.
+bool storeNamedRecord(char* record, long recordNumber, const SourceLine* line, size_t rowWidth)
+{
+    char* text = trimQuotedRecord(record);
+    if (*text == '\0')
+        return true;
+    if (!recordInGroup(text, dataState.columns.commas))
+        return true;
+    if (!growStore(line, rowWidth))
+        return false;
+    const ColumnNames& columns = dataState.columns;
+    const int n = inputVariableCount;
+    double* row = observations + static_cast<size_t>(observationCount) * n;
+    bool missing = false;
+    char* cursor = text;
+    int field = 0;
+    for (; cursor && field <= columns.lastField; ++field) {
+        FieldSpan span;
+        cursor = splitField(cursor, columns.commas, &span);
+        for (int j = 0; j < n; ++j) {
+            if (columns.variableField[j] != field)
+                continue;
+            if (span.start == span.end || isMissingWord(span.start, static_cast<size_t>(span.end - span.start))) {
+                missing = true;
+                continue;
+            }
+            const char saved = *span.end;
+            *span.end = '\0';
+            const char* c = span.start;
+            row[j] = readDataNumber(&c, recordNumber, field + 1);
+            while (*c == ' ' || *c == '\t')
+                ++c;
+            if (*c != '\0')
+                dataMessage(MSG_INVALID_NUMBER, recordNumber, field + 1,
+                            static_cast<int>(span.end - span.start), span.start);
+            *span.end = saved;
+        }
+    }
+    if (field <= columns.lastField) {
+        if (!columns.commas) {
+            dataMessage(MSG_TOO_FEW_VALUES, recordNumber, text);
+            return false;
+        }
+        missing = true;
+    }
+    return takeRow(row, missing, recordNumber);
+}
+
+// True when a field is a name: a letter, then letters, digits, '_' or '.'; the words of
+// a missing value are not names.
+bool isColumnName(const FieldSpan& span)
+{
+    if (span.start == span.end || !isalpha(static_cast<unsigned char>(*span.start)))
+        return false;
+    for (const char* c = span.start; c < span.end; ++c)
+        if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_' && *c != '.')
+            return false;
+    return !isMissingWord(span.start, static_cast<size_t>(span.end - span.start));
+}
+
+// Finds the group column of a batch among the names of the name line (names empty when
+// the data have none); false after the message when it is not there.
+bool setGroupColumn(const std::vector<std::string>& names, const SourceLine* line)
+{
+    const DataSelection* selection = dataState.selection;
+    dataState.groupField = -1;
+    if (!selection || selection->groupColumn.empty())
+        return true;
+    const std::string& column = selection->groupColumn;
+    for (size_t k = 0; k < names.size(); ++k)
+        if (names[k] == column) {
+            dataState.groupField = static_cast<int>(k);
+            return true;
+        }
+    for (size_t k = 0; k < names.size(); ++k)
+        if (strcasecmp(names[k].c_str(), column.c_str()) == 0) {
+            dataState.groupField = static_cast<int>(k);
+            return true;
+        }
+    char* end = nullptr;
+    const long number = strtol(column.c_str(), &end, 10);
+    if (*end == '\0' && number >= 1 && number <= INT_MAX) {
+        dataState.groupField = static_cast<int>(number - 1);
+        return true;
+    }
+    compileErrorf(line, MSG_NO_GROUP_COLUMN, column.c_str());
+    return false;
+}
+
+// What the first record of the data is.
+enum FirstRecord {
+    FIRST_VALUES,       // not a line of names: the columns are read by position
+    FIRST_NAMES,        // the names of the columns, one for every variable
+    FIRST_LACKING       // names that lack a variable: reported, nothing is read
+};
+
+// Takes the columns from a record of names (trimmed); where the data come from is named
+// in the note (the data file's name, or the inline data).
+FirstRecord readNameLine(char* text, const SourceLine* line, const char* from)
+{
+    ColumnNames& columns = dataState.columns;
+    columns.commas = false;
+    for (const char* c = text; *c && !columns.commas; ++c)
+        columns.commas = *c == ',';
+    std::vector<std::string> names;
+    for (char* cursor = text; cursor;) {
+        FieldSpan span;
+        cursor = splitField(cursor, columns.commas, &span);
+        if (!isColumnName(span))
+            return FIRST_VALUES;
+        names.emplace_back(span.start, span.end);
+    }
+    const int n = inputVariableCount;
+    std::string lacking;
+    int lackingCount = 0;
+    std::vector<bool> used(names.size(), false);
+    columns.lastField = -1;
+    for (int j = 0; j < n; ++j) {
+        columns.variableField[j] = -1;
+        for (size_t k = 0; k < names.size() && columns.variableField[j] < 0; ++k)
+            if (strcasecmp(names[k].c_str(), inputVariables[j]->name) == 0 && !used[k]) {
+                columns.variableField[j] = static_cast<int>(k);
+                used[k] = true;
+                columns.lastField = std::max(columns.lastField, static_cast<int>(k));
+            }
+        if (columns.variableField[j] < 0) {
+            lacking += (lackingCount++ ? ", " : "") + std::string(inputVariables[j]->name);
+        }
+    }
+    std::string all;
+    for (size_t k = 0; k < names.size(); ++k)
+        all += (k ? ", " : "") + names[k];
+    if (lackingCount > 0) {
+        compileErrorf(line, MSG_NAMES_LACKING, lackingCount > 1 ? "s" : "", lacking.c_str(), all.c_str());
+        return FIRST_LACKING;
+    }
+    if (!setGroupColumn(names, line))
+        return FIRST_LACKING;
+    columns.byName = true;
+    std::string read;
+    std::string unused;
+    for (size_t k = 0; k < names.size(); ++k) {
+        if (used[k])
+            read += (read.empty() ? "" : ", ") + names[k] + " = " + std::to_string(k + 1);
+        else
+            unused += (unused.empty() ? "" : ", ") + names[k];
+    }
+    if (!unused.empty())
+        read += " (" + unused + " not used)";
+    char note[DATA_RECORD_MAX];
+    snprintf(note, sizeof note, MSG_NOTE_BY_NAME, from, read.c_str());
+    listingNote(nullptr, note);
+    return FIRST_NAMES;
+}
+
+// Reads the first record that is not blank: a line of names sets the columns, any other
+// record is the first observation. False when reading must stop.
+bool readFirstRecord(RecordSource& source, RecordBuffer& record, const SourceLine* line, size_t rowWidth)
+{
+    while (nextRecord(source, record)) {
+        // A copy, for the name line is cut into its fields.
+        std::string first = record.text;
+        char* text = trimQuotedRecord(first.data());
+        if (*text == '\0')
+            continue;
+        const std::string from = source.file ? std::filesystem::path(dataFilePath).filename().string()
+                                             : std::string("the inline data");
+        switch (readNameLine(text, line, from.c_str())) {
+        case FIRST_NAMES:
+            dataState.nameLine = text;
+            return true;
+        case FIRST_LACKING:
+            return false;
+        case FIRST_VALUES:
+            break;
+        }
+        if (!setGroupColumn({}, line))
+            return false;
+        return storeRecord(record.text, source.lineNumber, line, rowWidth);
+    }
+    return false;
+}
+
+// The note on the records left out for a missing value.
+void noteMissingRecords()
+{
+    const int count = dataState.missingCount;
+    if (count == 0)
+        return;
+    std::string records;
+    for (int k = 0; k < std::min(count, MISSING_LISTED); ++k)
+        records += (k ? ", " : "") + std::to_string(dataState.missingRecords[k]);
+    if (count > MISSING_LISTED)
+        records += ", ...";
+    char note[DATA_RECORD_MAX];
+    snprintf(note, sizeof note, MSG_NOTE_MISSING, count, count > 1 ? "s" : "", count > 1 ? "s" : "", records.c_str());
+    listingNote(nullptr, note);
 }
 
 
@@ -371,12 +752,23 @@ DirectRead readDirect(RecordSource& source)
             source.position++;
     }
     if (n == 0 || source.afterReturn || source.position >= source.length ||
-        observationCount >= dataState.capacity)
+        observationCount >= dataState.capacity || dataState.columns.byName ||
+        dataState.groupField >= 0)
         return DIRECT_DECLINED;
     const char* c = source.block + source.position;
     double* row = observations + static_cast<size_t>(observationCount) * n;
     if (scannerFields(c, row, n, &c) < n)
         return DIRECT_DECLINED;
+    // Two commas with only blanks between them hold an empty field: a missing value.
+    for (const char* k = source.block + source.position; k < c; ++k) {
+        if (*k != ',')
+            continue;
+        const char* next = k + 1;
+        while (*next == ' ' || *next == '\t')
+            ++next;
+        if (*next == ',')
+            return DIRECT_DECLINED;
+    }
     if (*c == ';' || (*c == '/' && c[1] == '/'))
         while (*c != '\n' && *c != '\r' && *c != '\0')
             ++c;
@@ -423,7 +815,8 @@ void shrinkStore(size_t rowWidth)
 int estimateRows(const RecordSource& source)
 {
     struct stat info;
-    if (fstat(fileno(source.file), &info) != 0 || info.st_size <= 0)
+    // A data set held in memory has no descriptor: its first block is all of it or it grows.
+    if (fileno(source.file) < 0 || fstat(fileno(source.file), &info) != 0 || info.st_size <= 0)
         return 0;
     const char* begin = source.block + source.position;
     const char* end = source.block + source.length;
@@ -445,6 +838,7 @@ int estimateRows(const RecordSource& source)
 void readRecords(RecordSource& source, const SourceLine* line)
 {
     releaseStore();
+    dataState.groupField = -1;
     const int n = inputVariableCount;
     // Rows are n doubles apart from the start, so the store is never laid out again.
     const size_t rowWidth = static_cast<size_t>(std::max(n, 1));
@@ -477,17 +871,30 @@ void readRecords(RecordSource& source, const SourceLine* line)
     for (int skipped = 0; skipped < settings.dataSkip && more; ++skipped)
         more = nextRecord(source, record);
     observationCount = 0;
+    dataState.columns.byName = false;
+    dataState.missingCount = 0;
+    dataState.groups.clear();
+    dataState.groupRecords.clear();
+    dataState.groupIndex.clear();
+    dataState.nameLine.clear();
+    // Without DATASKIP the first record may name the columns.
+    if (more && settings.dataSkip == 0)
+        more = readFirstRecord(source, record, line, rowWidth);
+    else if (more)
+        more = setGroupColumn({}, line);
     while (more) {
         if (!source.file || readDirect(source) == DIRECT_DECLINED) {
             if (!nextRecord(source, record))
                 break;
-            more = storeRecord(record.text, source.lineNumber, line, rowWidth);
+            more = dataState.columns.byName ? storeNamedRecord(record.text, source.lineNumber, line, rowWidth)
+                                            : storeRecord(record.text, source.lineNumber, line, rowWidth);
         }
         if (dataState.progressHook && observationCount % 100 == 0)
             dataState.progressHook(observationCount, false);
     }
     if (source.noMemory)
         compileError(line, MSG_NO_MEMORY);
+    noteMissingRecords();
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
     memfree(record.text);
@@ -504,6 +911,7 @@ void compileData()
     Token* token = nextToken();
     if (token->kind == TOK_SEMICOLON) {
         freeToken(token);
+        dataState.inlineData = true;
         RecordSource source{};
         readRecords(source, line);
         // Inline data left unread after a stop are still data, not program text.
@@ -521,11 +929,18 @@ void compileData()
         skipStatement();
         return;
     }
-    const std::string path = resolveProgramFile(token->text, "dat");
+    // A batch over data files reads each in place of the statement's own.
+    const DataSelection* selection = dataState.selection;
+    const std::string path = selection && !selection->file.empty() ? selection->file
+                                                                    : resolveProgramFile(token->text, "dat");
     freeToken(token);
     // Only a plain file: a folder has no records and a device may never end.
     std::error_code error;
-    FILE* file = std::filesystem::is_regular_file(path, error) ? fopen(path.c_str(), "rb") : nullptr;
+    FILE* file = nullptr;
+    if (selection && selection->contents)
+        file = fmemopen(const_cast<char*>(selection->contents->data()), selection->contents->size(), "rb");
+    else if (std::filesystem::is_regular_file(path, error))
+        file = fopen(path.c_str(), "rb");
     if (!file) {
         char message[DATA_RECORD_MAX + 100];
         snprintf(message, sizeof message, MSG_OPEN_FAILED, path.c_str());
@@ -591,6 +1006,36 @@ void freeObservations()
     dataState.statementSeen = false;
     dataState.messageCount = 0;
     dataState.extraValuesNoted = false;
+    dataState.columns.byName = false;
+    dataState.missingCount = 0;
+    dataState.inlineData = false;
+}
+
+void dataSetSelection(const DataSelection* selection)
+{
+    dataState.selection = selection;
+}
+
+const std::vector<std::string>& dataGroups()
+{
+    return dataState.groups;
+}
+
+std::vector<std::string> dataTakeGroupFiles()
+{
+    std::string head(static_cast<size_t>(std::max(settings.dataSkip, 0)), '\n');
+    if (!dataState.nameLine.empty())
+        head.append(dataState.nameLine).append(1, '\n');
+    std::vector<std::string> files = std::move(dataState.groupRecords);
+    dataState.groupRecords.clear();
+    for (std::string& file : files)
+        file.insert(0, head);
+    return files;
+}
+
+bool dataWasInline()
+{
+    return dataState.inlineData;
 }
 
 int dataCapacity()

@@ -71,12 +71,28 @@ def growth(rng):
     return rows
 
 
+def plate(rng):
+    # A plate of twelve wells, eight doses each, read dose by dose across the wells as a
+    # plate reader writes them: a four-parameter logistic response with an EC50 that
+    # varies from well to well, and 1.5 units of error.
+    doses = (0.01, 0.03, 0.1, 0.3, 1.0, 3.0, 10.0, 30.0)
+    wells = ["%s%d" % (row, col) for row in "AB" for col in range(1, 7)]
+    ec50 = {well: 0.5 * 1.25 ** k for k, well in enumerate(wells)}
+    rows = []
+    for dose in doses:
+        for well in wells:
+            y = 2.0 + 96.0 / (1.0 + (ec50[well] / dose) ** 1.1)
+            rows.append("%s,%g,%.2f" % (well, dose, y + rng.gauss(0.0, 1.5)))
+    return rows
+
+
 def main():
     rng = random.Random(20261207)
     write("mm.dat", "S(mM)  v(umol/min)", michaelis_menten(rng))
     write("station3.dat", "", station(rng))
     write("oscillation.dat", "", oscillation(rng))
     write("growth.dat", "", growth(rng))
+    write("plate.csv", "well,dose,response", plate(random.Random(29)))
 
 
 if __name__ == "__main__":

@@ -37,6 +37,7 @@ struct ListingState {
     std::string path;                          // its final name, empty when none is open
     char lastBoxText[ERROR_BOX_BUFFER] = "";   // the error box text last written to the listing file
     int compileErrors = 0;                     // compile errors counted since the reset
+    std::vector<ListingMessage> messages;      // the run's errors and notes, oldest first
 };
 
 ListingState listing;
@@ -126,6 +127,7 @@ void listingAppendLine(const char* text)
 
 void listingClear()
 {
+    listing.messages.clear();
     ListingLine* line = listing.head.exchange(nullptr);
     listing.tail = nullptr;
     listing.count.store(0);
@@ -211,6 +213,7 @@ int compileError(const SourceLine* line, const char* message)
     if (listing.compileErrors >= COMPILE_ERROR_LIMIT)
         return ++listing.compileErrors;
     printSourceLine(line);
+    listingKeepMessage("error", line ? line->lineNumber : 0, message);
     listingPrint("Error: %s", message);
     listingFilePrint("Error: %s\n", message);
     if (++listing.compileErrors == COMPILE_ERROR_LIMIT) {
@@ -223,6 +226,7 @@ int compileError(const SourceLine* line, const char* message)
 void listingNote(const SourceLine* line, const char* message)
 {
     printSourceLine(line);
+    listingKeepMessage("note", line ? line->lineNumber : 0, message);
     listingPrint("Note: %s", message);
     listingFilePrint("Note: %s\n", message);
 }
@@ -244,6 +248,10 @@ void dataError(const char* format, ...)
     va_start(args, format);
     vsnprintf(message, sizeof(message), format, args);
     va_end(args);
+    std::string kept = message;
+    while (!kept.empty() && kept.back() == '\n')
+        kept.pop_back();
+    listingKeepMessage("error", 0, kept.c_str());
     listingPrint("%s\n", message);
     listingFilePrint("Error: %s\n", message);
     listing.compileErrors++;
@@ -253,6 +261,7 @@ void lexError(const char* message)
 {
     char line[LEX_ERROR_BUFFER];
     snprintf(line, sizeof(line), "Error: %s", message);
+    listingKeepMessage("error", 0, message);
     listingPrint("%s\n", line);
     listingFilePrint("Error: %s\n", message);
 }
@@ -282,6 +291,17 @@ void errorBox(const char* format, ...)
     }
     if (listing.errorBoxHandler)
         listing.errorBoxHandler(text);
+}
+
+const std::vector<ListingMessage>& listingMessages()
+{
+    return listing.messages;
+}
+
+void listingKeepMessage(const char* kind, int line, const char* text)
+{
+    if (listing.messages.size() < LISTING_MESSAGES_KEPT)
+        listing.messages.push_back(ListingMessage{kind, line, text});
 }
 
 int compileErrorCount()

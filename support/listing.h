@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 struct SourceLine;
 
@@ -36,6 +37,17 @@ void listingDiscardFile();                // closes and removes it, leaving any 
 const std::string& listingFilePath();     // the final name of the open listing, empty when none
 FILE* listingFile();                       // null when no listing file is open
 void listingFilePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The errors and notes of the run, as the reporters wrote them, for the results a script
+// reads; listingClear empties the list. At most LISTING_MESSAGES_KEPT are kept.
+constexpr int LISTING_MESSAGES_KEPT = 1000;
+struct ListingMessage {
+    const char* kind;       // "error" or "note"
+    int line;               // program line it names, 0 when none
+    std::string text;       // the message without "Error: " or "Note: "
+};
+const std::vector<ListingMessage>& listingMessages();
+void listingKeepMessage(const char* kind, int line, const char* text);
 
 // Error reporters.
 int compileError(const SourceLine* line, const char* message);   // returns the new count

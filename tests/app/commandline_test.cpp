@@ -57,7 +57,7 @@ TEST(CommandLine, HelpVersionAndBadOptionsNeverOpenTheWindow)
         const char* out;        // start of standard output
         const char* err;        // start of standard error
     } cases[] = {
-        {{"--help"}, "offscreen", 0, "Usage: moxel -run PROGRAM.mxl [-plots]\n       moxel [PROGRAM.mxl]\n", ""},
+        {{"--help"}, "offscreen", 0, "Usage: moxel -run PROGRAM.mxl [-plots] [-json FILE]\n       moxel [PROGRAM.mxl]\n", ""},
         {{"-h"}, "", 0, "Usage: moxel", ""},
         {{"-HELP", "p.mxl"}, "offscreen", 0, "Usage: moxel", ""},
         {{"--version"}, "offscreen", 0, "MOXEL version 5.3\n", ""},

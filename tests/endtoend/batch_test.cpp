@@ -197,8 +197,8 @@ TEST(Batch, NotesOnLikelySlipsLeaveTheRunAlone)
           "Note: The unary minus applies before the power: -a**b is (-a)**b. Write -(a**b) for the "
           "negative of a power."}, 1},
         {gauss + "FUNCTION y = a * exp(-((x - x0)^2)) + 0 * -x0 * 2;\nDATA;\n" + points, 0, {}, 0},
-        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\nx y\n" + points, 1,
-         {"Invalid character on data record 1: x y",
+        {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\nx-value y\n" + points, 1,
+         {"Invalid character on data record 1: x-value y",
           "Note: The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA."}, 1},
         {gauss + "FUNCTION y = a * exp(-(x - x0) * (x - x0));\nDATA;\n0 0,78\n1 0,78\n2 0,11\n3 0.01\n", 1,
          {"Data record 1 has decimal commas: 0 0,78",
@@ -307,7 +307,7 @@ TEST(CommandLine, OptionValuesAndSpellings)
         // A bad command line runs nothing and says how to call the program.
         if (c.status == 2) {
             EXPECT_EQ(run.out, c.out) << c.args[0];
-            EXPECT_EQ(run.err, "Usage: moxel -run PROGRAM.mxl [-plots]\n") << c.args[0];
+            EXPECT_EQ(run.err, "Usage: moxel -run PROGRAM.mxl [-plots] [-json FILE]\n") << c.args[0];
         } else {
             EXPECT_NE(run.out.find("Stopped due to"), std::string::npos) << c.args[0];
         }

@@ -199,6 +199,65 @@ TEST_F(DataFile, RecordSyntax)
     EXPECT_EQ(inputVariables[1]->upperBound, 4.0);
 }
 
+// Columns by name and missing values: each layout gives the same store as the plain
+// positional records "1 2 / 3 4 / 5 6", from a file and inline, whatever its line ends.
+TEST_F(DataFile, NamedColumnsAndMissingValuesGiveThePlainStore)
+{
+    const struct {
+        const char* contents;
+        const char* note;       // the first note, "" for none
+    } cases[] = {
+        {"x,y\n1,2\n3,4\n5,6\n", "Columns read by name from values.dat: x = 1, y = 2"},
+        {"\"Y\",\"label\",X\n2,\"a, \"\"b\"\"\",1\n4,c,3\n4,NA,NA\n6,,5\n",
+         "Columns read by name from values.dat: Y = 1, X = 3 (label not used)"},
+        {"id y  x\nA 2 1\nB NA 7\n\"C D\" 4 3\nE 6 5\n", "Columns read by name from values.dat: y = 2, x = 3 (id not used)"},
+        {"t,x,y,w\n,1,2,\n0,nan,9,0\n,3,4\n1,,8,1\n,5,6,1\n9,7\n",
+         "Columns read by name from values.dat: x = 2, y = 3 (t, w not used)"},
+        {"1 2\n3 NaN\n3 4\nNA 8\n5 6\n", "2 observations"},
+        {"1,2\n,7\n3,4\n9,\n8,,\n5,6\n", "3 observations"},
+    };
+    for (const auto& c : cases) {
+        for (const char* lineEnd : {"\n", "\r\n"}) {
+            std::string contents;
+            for (const char* k = c.contents; *k; ++k)
+                contents += *k == '\n' ? std::string(lineEnd) : std::string(1, *k);
+            listingClear();
+            ASSERT_TRUE(compileWithFile(contents)) << c.contents;
+            EXPECT_EQ(storeValues(), (std::vector<double>{1, 2, 3, 4, 5, 6})) << c.contents;
+            EXPECT_EQ(inputVariables[1]->upperBound, 6.0) << "a left-out record widens no bounds";
+            const std::vector<std::string> lines = screenLines();
+            ASSERT_FALSE(lines.empty()) << c.contents;
+            EXPECT_EQ(lines[0].rfind(std::string("Note: ") + c.note, 0), 0u) << lines[0];
+        }
+        ASSERT_TRUE(compileText(std::string(twoVariableProgram) + "DATA;\n" + c.contents)) << c.contents;
+        EXPECT_EQ(storeValues(), (std::vector<double>{1, 2, 3, 4, 5, 6})) << "inline: " << c.contents;
+    }
+}
+
+TEST_F(DataFile, NamesAndMissingRecordsInTheNotesAndErrors)
+{
+    ASSERT_TRUE(compileWithFile("x,y\n1,2\n" + std::string(12, '\n') + "1,NA\n,2\n1,\n3,4\n"));
+    EXPECT_EQ(screenLines().back(), "Note: 3 observations with missing values left out of the fit: records 15, 16, 17");
+    std::string many = "x y\n";
+    for (int i = 0; i < 12; ++i)
+        many += "1 NA\n";
+    listingClear();
+    EXPECT_TRUE(compileWithFile(many + "1 2\n"));
+    EXPECT_EQ(screenLines()[1], "Note: 12 observations with missing values left out of the fit: records 2, 3, 4, 5, "
+                                "6, 7, 8, 9, 10, 11, ...");
+
+    listingClear();
+    EXPECT_FALSE(compileWithFile("Subject,X,Dose\nA,1,2\n"));
+    EXPECT_EQ(errorLines(), std::vector<std::string>{
+                                "Error: The name line of the data lacks the variable y; its names are: Subject, X, Dose"});
+    EXPECT_EQ(observationCount, 0);
+    // With DATASKIP the names are skipped and the columns taken by position.
+    listingClear();
+    ASSERT_TRUE(compileWithFile("a,b\n1,2\n3,4\n", "DATASKIP 1;\n"));
+    EXPECT_EQ(storeValues(), (std::vector<double>{1, 2, 3, 4}));
+    EXPECT_TRUE(screenLines().empty());
+}
+
 TEST_F(DataFile, TooFewValuesStopsReadingWithTheLineNumber)
 {
     EXPECT_FALSE(compileWithFile("1 2\n\n3\n5 6\n"));
@@ -250,7 +309,8 @@ TEST_F(DataFile, FileRecordsReadLikeInlineRecordsAcrossBlocks)
         "12345678901234567890 0.1234567890123456789",             "\t",
         std::string("3").append(1994, ' ').append("12345"),  "+.5 -7.",  "9e 1e-",  "//",
     };
-    std::string records = "x y\n";
+    // A heading that is no line of names: read by position, it is an error.
+    std::string records = "x-y z\n";
     bool straddled = false;
     for (int i = 0; records.size() < 700000; ++i) {
         if (!straddled && records.size() > (1u << 18) - 1000) {
