@@ -4,6 +4,7 @@
 #include "app/batchplots.h"
 #include "app/commandline.h"
 #include "app/window.h"
+#include "analysis/runcommand.h"
 
 #include <cstdio>
 #include <malloc.h>
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
             commandLinePrintUsage();
             return BATCH_BAD_COMMAND;
         }
+        if (commandLine.plots)
+            runCommandSetOutputNames(batchPlotOutputNames);
         if (commandLine.preview)
             return commandLineFinish(
                 batchPreview(commandLine.programPath.c_str(), commandLine.plots ? batchSavePreviewPlots : nullptr));
