@@ -207,11 +207,9 @@ bool nextFileRecord(RecordSource& source, RecordBuffer& record)
         while (stop < end && *stop != '\n' && *stop != '\r')
             ++stop;
         size_t count = static_cast<size_t>(stop - start);
-        // A NUL byte ends what is kept of the record (a file of NUL bytes takes no memory);
-        // the rest of its line is passed over and the record reported.
-        if (source.nulByte) {
-            count = 0;
-        } else if (const void* nul = memchr(start, '\0', count)) {
+        // A NUL byte ends the record: it is reported, and a file of NUL bytes is neither
+        // read to its end nor held in memory.
+        if (const void* nul = memchr(start, '\0', count)) {
             count = static_cast<size_t>(static_cast<const char*>(nul) - start);
             source.nulByte = true;
         }
@@ -223,6 +221,11 @@ bool nextFileRecord(RecordSource& source, RecordBuffer& record)
         memcpy(record.text + kept, start, count);
         kept += count;
         seen = seen || stop > start;
+        // Reading stops at such a record: the rest of it is never read.
+        if (source.nulByte) {
+            record.text[kept] = '\0';
+            return true;
+        }
         source.position = stop - source.block;
         if (stop < end) {
             source.afterReturn = *stop == '\r';

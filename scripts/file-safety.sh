@@ -42,9 +42,14 @@ make_program() {
 # Whole-file checks: a file is kept intact when it is the old file byte for byte, or a
 # new file that is complete.
 whole_listing() {   # the Final Results with every parameter row, ended by an empty line or
-                    # by the messages that follow the listing (an output file not written)
+                    # by the messages that follow the listing (an output file not written);
+                    # or, for a run cancelled while it read the data, the program and
+                    # the line that says so
   local last
   last=$(tail -n 1 "$1")
+  case $last in
+    "Error: Reading the data was cancelled after "*" observations") grep -q '^   6: DATA;$' "$1" && return 0 ;;
+  esac
   grep -q '^   ----  Final Results  ----$' "$1" && grep -q '^         c ' "$1" &&
     [ "$(tail -c 1 "$1" | od -An -c | tr -d ' ')" = '\n' ] &&
     { [ -z "$last" ] || [ "${last#Error: }" != "$last" ]; }
@@ -216,15 +221,20 @@ cp "$big/p_plot1.bmp" "$work/whole.bmp"
 echo "Kills during image writing: $plot_kills runs (an uninterrupted run takes $full_ms ms)"
 kept=0 term_left=0 kill_left=0 kill_stale=0 late=0
 for ((k = 1; k <= plot_kills; k++)); do
+  cp "$big/p_plot1.bmp" "$work/old.bmp"
   (cd "$big" && XDG_CONFIG_HOME="$big/config" exec "$moxel" -run p.mxl -plots >/dev/null 2>&1) &
   pid=$!
-  delay_ms=$((full_ms / 2 + RANDOM % (full_ms / 2 + 1)))
+  delay_ms=$((RANDOM % (full_ms + 1)))
   sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
   if ((k % 2)); then signal=KILL; else signal=TERM; fi
   kill -s "$signal" "$pid" 2>/dev/null || late=$((late + 1))
   wait "$pid" 2>/dev/null
   left=$(temporaries "$big")
-  if cmp -s "$big/p_plot1.bmp" "$work/whole.bmp"; then
+  # The old image, or a whole new one: the fitted curve's, or (after a SIGTERM, which
+  # cancels the fit) one at the point the fit had reached, whole if it has every byte.
+  if cmp -s "$big/p_plot1.bmp" "$work/old.bmp" || cmp -s "$big/p_plot1.bmp" "$work/whole.bmp" ||
+     { [ "$signal" = TERM ] && [ "$(wc -c <"$big/p_plot1.bmp")" = "$(wc -c <"$work/whole.bmp")" ] &&
+       [ "$(head -c 2 "$big/p_plot1.bmp")" = BM ]; }; then
     kept=$((kept + 1))
   else
     echo "  damaged: p_plot1.bmp after run $k ($(wc -c <"$big/p_plot1.bmp" 2>/dev/null || echo missing) bytes)"

@@ -101,6 +101,12 @@ TEST(Hazards, OddBytesInProgramsAndDataAreErrorsAtTheirLines)
     run = runMoxel(std::string(LINE_MODEL) + "DATA \"nul.dat\";\n", "prog", folder);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(contains(run.out, "Data record 2 holds a NUL byte")) << run.out;
+    // Two gigabytes of NUL bytes (a sparse file) are neither read through nor held.
+    writeTextFile(folder + "/zeros.dat", "");
+    ASSERT_EQ(truncate((folder + "/zeros.dat").c_str(), 2L << 30), 0);
+    run = runMoxel(std::string(LINE_MODEL) + "DATA \"zeros.dat\";\n", "prog", folder);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.out, "Data record 1 holds a NUL byte")) << run.out;
 
     run = runMoxel(std::string(LINE_MODEL) + "DATA;\n1 2\n7\x1b[31m" + std::string(200, 'x') + "\n");
     EXPECT_EQ(run.status, 1);
