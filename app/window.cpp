@@ -64,7 +64,11 @@ void watchTermination(QApplication* application, CMainFrame* frame)
         if (read(windowSignals.pipe[0], &signalNumber, 1) != 1)
             signalNumber = SIGTERM;
         frame->endWithoutAsking();
-        QCoreApplication::exit(128 + signalNumber);
+        // Ends every event loop running now (a message box's too); a signal answered
+        // inside a box shown before the main loop started ends that loop once it runs.
+        const int status = 128 + signalNumber;
+        QCoreApplication::exit(status);
+        QMetaObject::invokeMethod(qApp, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
     });
     struct sigaction terminate = {};
     terminate.sa_handler = onTerminate;

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,12 +30,15 @@ const char PROGRAM[] = "PARAMETERS a;\nFUNCTION a*a;\n";
 
 // The window process on the offscreen platform gets SIGTERM (or SIGHUP, its terminal
 // closed) and ends by it, saving its placement and writing no rescue file for a
-// document without changes.
+// document without changes. A document that is a pipe is refused, not waited on.
 TEST(Terminate, WindowEndsOnSigtermAndSighup)
 {
-    for (const int signalNumber : {SIGTERM, SIGHUP}) {
+    for (const auto& [signalNumber, pipe] : {std::pair{SIGTERM, false}, {SIGHUP, false}, {SIGTERM, true}}) {
         const std::string folder = testTempDir();
-        writeTextFile(folder + "/prog.mxl", PROGRAM);
+        if (pipe)
+            ASSERT_EQ(mkfifo((folder + "/prog.mxl").c_str(), 0600), 0);
+        else
+            writeTextFile(folder + "/prog.mxl", PROGRAM);
         ASSERT_EQ(std::system(("mkdir -p '" + folder + "/config/MOXEL'").c_str()), 0);
         writeTextFile(folder + "/config/MOXEL/MOXEL.conf", "[General]\nFirstTime=1\n");
         const std::string command = "cd '" + folder + "' && (XDG_CONFIG_HOME='" + folder +
@@ -44,7 +49,8 @@ TEST(Terminate, WindowEndsOnSigtermAndSighup)
         ASSERT_TRUE(WIFEXITED(raw));
         EXPECT_EQ(WEXITSTATUS(raw), 128 + signalNumber) << readTextFile(folder + "/out.txt");
         EXPECT_NE(access((folder + "/prog.mxl.unsaved").c_str(), F_OK), 0);
-        EXPECT_EQ(readTextFile(folder + "/prog.mxl"), PROGRAM);
+        if (!pipe)
+            EXPECT_EQ(readTextFile(folder + "/prog.mxl"), PROGRAM);
         // The placement was saved on the way out: the process was not merely killed.
         EXPECT_NE(readTextFile(folder + "/config/MOXEL/MOXEL.conf").find("WinFlags="), std::string::npos);
     }
