@@ -352,12 +352,9 @@ bool bandsWriteTable(const BandTable& table, const std::string& path, std::strin
         appendNumber(line, fit + m, true);
         ok = fputs(line.c_str(), file.stream) >= 0;
     }
-    if (!ok) {
-        safeFileDiscard(&file);
-        *message = "Error writing band table file: " + safeFileFullPath(path);
-        return false;
-    }
-    if (!safeFileCommit(&file)) {
+    // A failed write leaves the stream's error flag: the commit then fails and finds the
+    // reason (a full disk, say).
+    if (!safeFileCommit(&file) || !ok) {
         *message = "Error writing band table file: " + safeFileFullPath(path) + " (" + safeFileReason(&file) + ")";
         return false;
     }

@@ -44,6 +44,10 @@ std::atomic<bool> progressChanged{false};
 
 namespace {
 
+const char MSG_NO_POINT_NO_FILES[] =
+    "The run was cancelled before any point was computed: the output and parameter files were "
+    "not written, and their files of an earlier run stay as they were.\n";
+
 constexpr double SWEEP_NO_BEST = 1e20;     // larger than any sum of squares worth keeping
 constexpr const char* TAG_RESULTS = "comp";
 constexpr const char* TAG_POINT = "xvec";
@@ -817,10 +821,16 @@ int driverRun()
     takeOverResults();
     resultsCompute();
     diagnosisCompute(&driver.frame, results, &results.diagnosis);
-    if (!settings.parameterOutputFile.empty())
+    // Cancelled before any point was computed, the run has no estimates to write: the
+    // OUTPUT and POUTPUT files of an earlier run stay as they are.
+    const bool noPoint = aborted() && !(driver.bestSumSquares < INFINITY);
+    const bool ownOutputFile = settings.outputMode > 0;
+    if (!settings.parameterOutputFile.empty() && !noPoint)
         results.parameterFileMessage = outputWriteParameterFile();
+    if (noPoint && (ownOutputFile || !settings.parameterOutputFile.empty()))
+        results.parameterFileMessage = MSG_NO_POINT_NO_FILES;
     reportListing(results);
-    if (settings.outputMode != 0)
+    if (settings.outputMode != 0 && !noPoint)
         outputWriteFile(results);
     driver.weightsFixed = false;
     shareSetWeights(nullptr);

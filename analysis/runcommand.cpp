@@ -2,12 +2,15 @@
 // call these, so a program compiles, reads its data and starts the same way in both.
 #include "analysis/runcommand.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "analysis/driver.h"
 #include "analysis/preview.h"
@@ -20,6 +23,7 @@
 #include "lang/symbols.h"
 #include "support/allocator.h"
 #include "support/listing.h"
+#include "support/paths.h"
 #include "support/safefile.h"
 
 namespace {
@@ -28,6 +32,9 @@ const char MSG_NO_LISTING[] = "Unable to create listing file: %s (%s)";
 const char MSG_LISTING_LOST[] = "Unable to write listing file: %s (%s)";
 const char MSG_FEWER_OBSERVATIONS[] = "Fewer data observations than parameters";
 const char UNTITLED_PROGRAM[] = "Untitled.mxl";
+const char MSG_NAME_COLLISION[] = "%s and %s name one file: %s. Give one of them another name";
+
+RunOutputNames extraOutputNames = nullptr;   // the caller's further output files, or null
 
 std::string formatMessage(const char* format, const std::string& path, const char* reason)
 {
@@ -68,12 +75,70 @@ std::string openListing(const std::string& program, const std::string& listingPa
     return "";
 }
 
+// The name a path finally refers to, for comparing two: the folder without links or
+// dots, and the file's own links followed when it exists. Empty for a device or a pipe,
+// which several outputs may share (/dev/null): none replaces another's file there.
+std::string comparableName(const std::string& path)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return "";
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved))
+        return resolved;
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (!realpath(folder.c_str(), resolved))
+        return path;
+    return std::string(resolved) + (resolved[1] ? "/" : "") + path.substr(slash + 1);
+}
+
+// Refuses output files that would write one file: the later would replace the earlier's
+// data with no word. Each clash is a compile error naming both uses.
+bool outputNamesDistinct()
+{
+    std::vector<std::pair<std::string, std::string>> uses;   // what writes it, its name
+    if (listingFile())
+        uses.push_back({"the listing", listingFilePath()});
+    uses.push_back({"the program", programPath});
+    if (!dataFilePath.empty())
+        uses.push_back({"the data file", dataFilePath});
+    // A listing that is the program or the data file is refused as it is opened or put
+    // in place (see openListing and runCommandFinish): these are compared with the
+    // outputs that follow only.
+    const size_t ownFiles = uses.size();
+    if (settings.outputMode > 0)
+        uses.push_back({"OUTPUT", resolveRelativePath(addDefaultExtension(settings.outputFile, "OUT"), programPath)});
+    if (!settings.parameterOutputFile.empty())
+        uses.push_back({"POUTPUT",
+                        resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath)});
+    if (extraOutputNames)
+        extraOutputNames(programPath, &uses);
+    std::vector<std::string> names;
+    for (const auto& use : uses)
+        names.push_back(comparableName(use.second));
+    bool distinct = true;
+    for (size_t k = ownFiles; k < uses.size(); ++k)
+        for (size_t j = 0; j < k; ++j)
+            if (!names[k].empty() && names[j] == names[k]) {
+                std::string first = uses[j].first;
+                first[0] = static_cast<char>(toupper(static_cast<unsigned char>(first[0])));
+                compileErrorf(nullptr, MSG_NAME_COLLISION, first.c_str(), uses[k].first.c_str(),
+                              safeFileFullPath(uses[k].second).c_str());
+                distinct = false;
+                break;
+            }
+    return distinct;
+}
+
 // The compile with the DATA statement, the allocator's guard check, and the refusal of
 // a regression with fewer observations than parameters. True when the analysis may run.
 bool compileStep(const LineSource* source)
 {
     builtinsInstallFoldHook();
     if (!compileProgram(source))
+        return false;
+    if (!outputNamesDistinct())
         return false;
     memcheck_all();
     if (inputVariableCount > 0 && observationCount < parameterCount) {
@@ -165,6 +230,11 @@ RunEnd runCommandFinish()
         end.listingMessage = formatMessage(MSG_LISTING_LOST, path, strerror(errno ? errno : EIO));
     }
     return end;
+}
+
+void runCommandSetOutputNames(RunOutputNames names)
+{
+    extraOutputNames = names;
 }
 
 void runCommandRelease()

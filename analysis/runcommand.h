@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct LineSource;
@@ -56,6 +57,13 @@ RunPreview runCommandPreview(const std::string& programPath, const LineSource* s
 
 // After the worker has ended (driverWait): flushes and closes the listing file.
 RunEnd runCommandFinish();
+
+// Further files a Run will write besides the listing, OUTPUT and POUTPUT (the images and
+// tables of batch mode's plots): adds (what writes it, its name) pairs to uses. The
+// compile refuses any two files of one name. Null for none.
+using RunOutputNames = void (*)(const std::string& programPath,
+                                std::vector<std::pair<std::string, std::string>>* uses);
+void runCommandSetOutputNames(RunOutputNames names);
 
 // Frees everything the last Run built: results, code, symbols, data, screen listing.
 void runCommandRelease();

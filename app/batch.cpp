@@ -30,6 +30,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <time.h>
@@ -93,9 +94,14 @@ void printErrorBox(const char* text)
 // Reads the whole program file; false after a message on standard error.
 bool loadProgram(const char* path)
 {
-    FILE* file = fopen(path, "rb");
+    // Opened without waiting: a pipe in the program's place is refused below instead of
+    // holding the run until some program writes to it.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (!file) {
         fprintf(stderr, MSG_CANNOT_OPEN, path, strerror(errno));
+        if (fd >= 0)
+            close(fd);
         return false;
     }
     struct stat info;
@@ -166,6 +172,12 @@ void onInterrupt(int signalNumber)
         batch.interruptTime.store(time, std::memory_order_relaxed);
     batch.interruptSeen.store(true, std::memory_order_relaxed);
     abortRequested.store(true, std::memory_order_relaxed);
+}
+
+// A Ctrl+C, SIGTERM or SIGHUP while the data are read stops the reading.
+bool continueReading(int, bool)
+{
+    return !batch.interruptSeen.load(std::memory_order_relaxed);
 }
 
 // Where standard error is no terminal (a log file, a pipe), a long fit still shows that
@@ -358,7 +370,9 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots, const char* json
     }
     driverSetEndHandler(onAnalysisEnd);
     outputReset();
+    dataSetProgressHook(continueReading);
     const RunStart start = runCommandStart(programPath, &batch.source, false);
+    dataSetProgressHook(nullptr);
     if (!start.listingMessage.empty())
         fprintf(stderr, "%s\n", start.listingMessage.c_str());
     int status = BATCH_FAILED;

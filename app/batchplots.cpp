@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <unistd.h>
 
 #include "analysis/driver.h"
 #include "app/window.h"
@@ -24,11 +25,20 @@ struct BatchPlotsState {
 
 BatchPlotsState batchPlots = {1, "moxel", {nullptr, nullptr}, {}};
 
+const char MSG_NO_DRAWING[] = "Error: the plots could not be drawn (%s)\n";
+
 // Qt's remarks about the environment (a missing runtime folder, say) are not the
-// user's business in batch mode; its errors still reach standard error.
+// user's business in batch mode; its errors still reach standard error. A drawing that
+// cannot start ends the run with status 1 and a message, never with Qt's abort.
 void quietQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    if (type == QtCriticalMsg || type == QtFatalMsg)
+    if (type == QtFatalMsg) {
+        fprintf(stderr, MSG_NO_DRAWING, message.toLocal8Bit().constData());
+        fflush(stdout);
+        fflush(stderr);
+        _exit(1);
+    }
+    if (type == QtCriticalMsg)
         fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
@@ -37,7 +47,9 @@ bool savePlots(const char* programPath, const char* suffix)
 {
     std::unique_ptr<QGuiApplication> application;
     if (!QGuiApplication::instance()) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        // The images are drawn off the screen whatever platform the environment names:
+        // a display that is missing or refuses must not stop a batch run.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
         qInstallMessageHandler(quietQtMessage);
         batchPlots.argc = 1;
         batchPlots.argv[0] = batchPlots.name;
@@ -54,6 +66,11 @@ void batchSetPlotFormat(int fileType, int width, int height)
     batchPlots.format.fileType = fileType;
     batchPlots.format.width = width;
     batchPlots.format.height = height;
+}
+
+void batchPlotOutputNames(const std::string& programPath, std::vector<std::pair<std::string, std::string>>* uses)
+{
+    exportPlotFileNames(programPath, uses, batchPlots.format);
 }
 
 bool batchSavePlots(const char* programPath)

@@ -2,6 +2,7 @@
 // is a path on this system, so "/run" and "/params" count only as whole words.
 #include "app/commandline.h"
 
+#include "support/safefile.h"
 #include "support/settingsfile.h"
 #include "support/version.h"
 
@@ -241,14 +242,19 @@ void commandLineWriteTrace(int argc, char** argv, const CommandLine& commandLine
     const std::string folder = commandLineSettingsFolder();
     if (folder.empty())
         return;
-    FILE* trace = fopen((folder + "/trace.dat").c_str(), "w");
-    if (!trace)
+    // Only a plain file (or none) is written: a pipe or a device put there is left alone.
+    const std::string path = folder + "/trace.dat";
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
         return;
-    fprintf(trace, "Num arg = %d\n", argc);
+    SafeFile trace;
+    if (!safeFileOpen(&trace, path))
+        return;
+    fprintf(trace.stream, "Num arg = %d\n", argc);
     for (int i = 0; i < argc; i++)
-        fprintf(trace, "arg[%d] = %s\n", i, argv[i]);
-    fprintf(trace, "CmdRun=%d\n", commandLine.run ? 1 : 0);
-    fclose(trace);
+        fprintf(trace.stream, "arg[%d] = %s\n", i, argv[i]);
+    fprintf(trace.stream, "CmdRun=%d\n", commandLine.run ? 1 : 0);
+    safeFileCommit(&trace);
 }
 
 int commandLineStart(int argc, char** argv, CommandLine* commandLine)

@@ -56,6 +56,12 @@ void CMOXELDoc::newDocument()
 
 bool CMOXELDoc::open(const QString& path, QString* message)
 {
+    // A pipe or a device would hold the window while it is read, perhaps for ever.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        *message = QStringLiteral("Unable to open %1: it is not a regular file").arg(path);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *message = QStringLiteral("Unable to open %1: %2").arg(path, file.errorString());

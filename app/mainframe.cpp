@@ -6,7 +6,9 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,6 +23,7 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -53,6 +56,7 @@
 #include "app/groupbatch.h"
 #include "app/printing.h"
 #include "exec/interpreter.h"
+#include "lang/data.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
@@ -127,6 +131,59 @@ QString existingFile(const QStringList& candidates)
         if (!path.isEmpty() && QFileInfo::exists(path))
             return QFileInfo(path).absoluteFilePath();
     return QString();
+}
+
+// Data reading in the window: a progress window with the count of records and Cancel
+// once more than DATA_PROGRESS_RECORDS have been read, refreshed and answered every
+// DATA_PROGRESS_REFRESH_MS while the compile reads on the interface thread.
+constexpr int DATA_PROGRESS_RECORDS = 4999;
+constexpr int DATA_PROGRESS_REFRESH_MS = 100;
+
+struct DataReading {
+    QWidget* owner;             // the main window
+    QProgressDialog* dialog;    // shown once enough records were read, else null
+    QElapsedTimer clock;        // since the last refresh
+};
+
+DataReading dataReading = {nullptr, nullptr, {}};
+
+bool showDataProgress(int records, bool finished)
+{
+    if (finished) {
+        delete dataReading.dialog;
+        dataReading.dialog = nullptr;
+        return true;
+    }
+    if (records <= DATA_PROGRESS_RECORDS ||
+        (dataReading.clock.isValid() && dataReading.clock.elapsed() < DATA_PROGRESS_REFRESH_MS))
+        return true;
+    dataReading.clock.start();
+    if (!dataReading.dialog) {
+        dataReading.dialog = new QProgressDialog(QString(), QStringLiteral("Cancel"), 0, 0, dataReading.owner);
+        dataReading.dialog->setWindowTitle(QStringLiteral("Reading data..."));
+        dataReading.dialog->setWindowModality(Qt::WindowModal);
+        dataReading.dialog->setMinimumDuration(0);
+        dataReading.dialog->show();
+    }
+    dataReading.dialog->setLabelText(QStringLiteral("Records read: %1").arg(records));
+    QCoreApplication::processEvents();
+    return !dataReading.dialog->wasCanceled();
+}
+
+// Where unsaved text goes when the program's own folder cannot take it:
+// $XDG_STATE_HOME/MOXEL/recovery (~/.local/state/MOXEL/recovery by default).
+QString recoveryFolder()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/MOXEL/recovery");
+}
+
+bool writeWhole(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 QAction* makeAction(QObject* parent, const char* name, const QString& text, const QList<QKeySequence>& keys = {})
@@ -837,7 +894,11 @@ void CMainFrame::runAnalysis()
     listingPath.clear();
     LineSource source = editor->lineSource();
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    dataReading.owner = this;
+    dataReading.clock.invalidate();
+    dataSetProgressHook(showDataProgress);
     const RunStart start = runCommandStart(doc->path().toStdString(), &source, true);
+    dataSetProgressHook(nullptr);
     QApplication::restoreOverrideCursor();
     if (start.status != RUN_STARTED) {
         if (start.status == RUN_NO_LISTING) {
@@ -1292,16 +1353,49 @@ void CMainFrame::commitData(QSessionManager& manager)
     }
 }
 
-// Nobody can be asked: the program is kept in a file beside the document.
+// Nobody can be asked: the program is kept in a file beside the document, or, when its
+// folder is gone or cannot be written (an untitled program's working folder too), in the
+// recovery folder, under a name of its own, for the next start to offer back.
 void CMainFrame::keepUnsavedText()
 {
-    const QString rescue = (doc->path().isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("Untitled.mxl"))
-                                                  : doc->path()) + QStringLiteral(".unsaved");
-    QSaveFile file(rescue);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(editor->toPlainText().toUtf8());
-        file.commit();
-    }
+    const QByteArray text = editor->toPlainText().toUtf8();
+    const QString folder = doc->path().isEmpty() ? QDir::currentPath() : QFileInfo(doc->path()).absolutePath();
+    const QString name = doc->path().isEmpty() ? QStringLiteral("Untitled.mxl") : QFileInfo(doc->path()).fileName();
+    const QFileInfo place(folder);
+    if (!folder.isEmpty() && place.isDir() && place.isWritable() && QDir(folder).exists() &&
+        writeWhole(folder + QLatin1Char('/') + name + QStringLiteral(".unsaved"), text))
+        return;
+    const QString recovery = recoveryFolder();
+    if (!QDir().mkpath(recovery))
+        return;
+    QFile::setPermissions(recovery, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    writeWhole(QStringLiteral("%1/%2.%3-%4.unsaved").arg(recovery, name, stamp).arg(getpid()), text);
+}
+
+void CMainFrame::offerRecoveredText()
+{
+    const QFileInfoList kept = QDir(recoveryFolder())
+                                   .entryInfoList({QStringLiteral("*.unsaved")}, QDir::Files, QDir::Time);
+    if (kept.isEmpty() || doc->isModified())
+        return;
+    const QFileInfo& newest = kept.first();
+    const auto answer = QMessageBox::question(
+        this, QStringLiteral("Recovered program"),
+        QStringLiteral("A program that was not saved when MOXEL last ended was kept as\n%1\n\n"
+                       "Open it now? (It opens as an untitled program: save it where you like.)")
+            .arg(newest.absoluteFilePath()));
+    if (answer != QMessageBox::Yes)
+        return;
+    QFile file(newest.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    doc->newDocument();
+    editor->setPlainText(QString::fromUtf8(bytes));
+    editor->document()->setModified(true);
+    QFile::remove(newest.absoluteFilePath());
 }
 
 void CMainFrame::endWithoutAsking()

@@ -127,6 +127,8 @@ public slots:
     // unsaved text kept beside the document as at the end of a session; the caller then
     // leaves the event loop.
     void endWithoutAsking();
+    // At start: offers back the newest program kept in the recovery folder.
+    void offerRecoveredText();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

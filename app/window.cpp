@@ -29,10 +29,11 @@ const char MSG_NO_DISPLAY[] =
 
 namespace {
 
-// SIGTERM reaches the interface thread through a pipe: the handler only writes a byte.
+// SIGTERM and SIGHUP (the terminal closed) reach the interface thread through a pipe:
+// the handler only writes the signal's number.
 struct WindowSignals {
     int pipe[2] = {-1, -1};                // read end watched by the event loop, write end for the handler
-    std::atomic<bool> pending{false};      // a SIGTERM is being answered
+    std::atomic<bool> pending{false};      // such a signal is being answered
 };
 
 WindowSignals windowSignals;
@@ -45,7 +46,7 @@ void onTerminate(int signalNumber)
         safeFileRemoveTemporaries();
         safeFileEndBySignal(signalNumber);
     }
-    const char byte = 1;
+    const char byte = static_cast<char>(signalNumber);
     if (write(windowSignals.pipe[1], &byte, 1) != 1) {
         // A full pipe already holds the request.
     }
@@ -59,13 +60,21 @@ void watchTermination(QApplication* application, CMainFrame* frame)
     auto* notifier = new QSocketNotifier(windowSignals.pipe[0], QSocketNotifier::Read, application);
     QObject::connect(notifier, &QSocketNotifier::activated, frame, [frame, notifier] {
         notifier->setEnabled(false);
+        char signalNumber = SIGTERM;
+        if (read(windowSignals.pipe[0], &signalNumber, 1) != 1)
+            signalNumber = SIGTERM;
         frame->endWithoutAsking();
-        QCoreApplication::exit(128 + SIGTERM);
+        // Ends every event loop running now (a message box's too); a signal answered
+        // inside a box shown before the main loop started ends that loop once it runs.
+        const int status = 128 + signalNumber;
+        QCoreApplication::exit(status);
+        QMetaObject::invokeMethod(qApp, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
     });
     struct sigaction terminate = {};
     terminate.sa_handler = onTerminate;
     sigemptyset(&terminate.sa_mask);
     sigaction(SIGTERM, &terminate, nullptr);
+    sigaction(SIGHUP, &terminate, nullptr);
 }
 
 // Qt ends the process when its platform cannot start (a display that does not answer):
@@ -154,6 +163,7 @@ int windowRun(int argc, char** argv, const CommandLine& commandLine)
         frame.openDocument(QFileInfo(QString::fromLocal8Bit(commandLine.documentPath.c_str())).absoluteFilePath());
     frame.show();
     QTimer::singleShot(0, &frame, [&frame] {
+        frame.offerRecoveredText();
         if (settingsReadInt("FirstTime") == 1)
             return;
         settingsWriteInt("FirstTime", 1);

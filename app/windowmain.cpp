@@ -4,6 +4,7 @@
 #include "app/batchplots.h"
 #include "app/commandline.h"
 #include "app/window.h"
+#include "analysis/runcommand.h"
 
 int main(int argc, char** argv)
 {
@@ -14,6 +15,8 @@ int main(int argc, char** argv)
     commandLineWriteTrace(argc, argv, commandLine);
     if (commandLine.run) {
         batchSetPlotFormat(commandLine.plotFormat, commandLine.plotWidth, commandLine.plotHeight);
+        if (commandLine.plots)
+            runCommandSetOutputNames(batchPlotOutputNames);
         return batchCommand(commandLine, batchSavePlots, batchSavePreviewPlots);
     }
     return windowRun(argc, argv, commandLine);

@@ -17,13 +17,16 @@
 #include <climits>
 #include <cctype>
 #include <cstdarg>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -37,13 +40,17 @@ namespace {
 const char MSG_NO_MEMORY[] = "Insufficient memory space available";
 const char MSG_TOO_FEW_VALUES[] = "Data record %ld has too few values: %s\n";
 const char MSG_INVALID_CHARACTER[] = "Invalid character on data record %ld: %s\n";
-const char MSG_TWO_POINTS[] = "Two decimal points in number: %.*s\n";
-const char MSG_OUT_OF_RANGE[] = "Number out of range on data record %ld: %.*s\n";
-const char MSG_INVALID_NUMBER[] = "Invalid number on data record %ld, field %d: %.*s\n";
+const char MSG_TWO_POINTS[] = "Two decimal points in number: %s\n";
+const char MSG_OUT_OF_RANGE[] = "Number out of range on data record %ld: %s\n";
+const char MSG_INVALID_NUMBER[] = "Invalid number on data record %ld, field %d: %s\n";
 const char MSG_DECIMAL_COMMAS[] = "Data record %ld has decimal commas: %s\n";
 const char MSG_HINT_DECIMAL_COMMAS[] =
     "Write each decimal comma as a point (0.5, not 0,5); a comma separates two values.";
-const char MSG_OPEN_FAILED[] = "Unable to open data file: %s";
+const char MSG_OPEN_FAILED[] = "Unable to open data file: %s (%s)";
+const char MSG_READ_FAILED[] = "Unable to read data file: %s, after data record %ld (%s)";
+const char MSG_READ_CANCELLED[] = "Reading the data was cancelled after %d observations";
+const char MSG_NUL_BYTE[] =
+    "Data record %ld holds a NUL byte: the data file is not text. Save the data as plain text.\n";
 const char MSG_FILE_QUOTES[] = "The file name must be enclosed in quote signs";
 const char MSG_HINT_HEADING[] =
     "The first data record holds text. If it is a heading line, skip it with DATASKIP 1; before DATA.";
@@ -71,6 +78,7 @@ struct ColumnNames {
     int variableField[MAX_INPUT_VARIABLES];     // 0-based field of each input variable
     int lastField;                              // the largest of variableField
 };
+constexpr size_t ECHO_MAX = 80;              // characters of a record repeated in a message
 
 struct DataState {
     int capacity;                    // rows the observation store can hold
@@ -101,6 +109,8 @@ struct RecordSource {
     bool started;           // the first block has been read
     bool ended;             // no more bytes
     bool noMemory;          // a record was longer than the record buffer could grow
+    bool nulByte;           // the last record read holds a NUL byte (cut there)
+    int readError;          // errno of a failed read, 0 while there is none
     long lineNumber;        // 1-based line of the data of the last record read
 };
 
@@ -119,6 +129,29 @@ inline bool isFieldDigit(char c)
 inline bool endsField(char c)
 {
     return c == ' ' || c == '\t' || c == ',' || c == '\0';
+}
+
+// A record or a field as a message repeats it: at most ECHO_MAX characters, "..." after
+// a longer one, and control characters written as escapes (\t, \x1b).
+std::string echo(const char* text, size_t length = SIZE_MAX)
+{
+    std::string shown;
+    size_t k = 0;
+    for (; k < length && text[k] && k < ECHO_MAX; ++k) {
+        const unsigned char c = static_cast<unsigned char>(text[k]);
+        if (c == '\t') {
+            shown += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\x%02x", c);
+            shown += escape;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    if (k < length && text[k])
+        shown += "...";
+    return shown;
 }
 
 void dataMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -143,6 +176,11 @@ bool fillBlock(RecordSource& source)
         return false;
     source.length = fread(source.block, 1, FILE_BLOCK_SIZE, source.file);
     source.position = 0;
+    // A failed read is no end of the data: it is reported, and what it cut is not read.
+    if (ferror(source.file)) {
+        source.readError = errno ? errno : EIO;
+        source.length = 0;
+    }
     // The NUL after the bytes stops every scan of a record at the end of the block.
     source.block[source.length] = '\0';
     if (!source.started) {
@@ -176,12 +214,13 @@ bool growRecord(RecordBuffer& record, size_t size)
 // whole however long. A last record without a line end counts.
 bool nextFileRecord(RecordSource& source, RecordBuffer& record)
 {
+    source.nulByte = false;
     size_t kept = 0;
     bool seen = false;
     for (;;) {
         if (source.position == source.length && !fillBlock(source)) {
             record.text[kept] = '\0';
-            return seen;
+            return seen && !source.readError;
         }
         const char* start = source.block + source.position;
         const char* end = source.block + source.length;
@@ -195,7 +234,13 @@ bool nextFileRecord(RecordSource& source, RecordBuffer& record)
         const char* stop = start;
         while (stop < end && *stop != '\n' && *stop != '\r')
             ++stop;
-        const size_t count = static_cast<size_t>(stop - start);
+        size_t count = static_cast<size_t>(stop - start);
+        // A NUL byte ends the record: it is reported, and a file of NUL bytes is neither
+        // read to its end nor held in memory.
+        if (const void* nul = memchr(start, '\0', count)) {
+            count = static_cast<size_t>(static_cast<const char*>(nul) - start);
+            source.nulByte = true;
+        }
         if (!growRecord(record, kept + count + 1)) {
             source.noMemory = true;
             source.ended = true;
@@ -204,6 +249,11 @@ bool nextFileRecord(RecordSource& source, RecordBuffer& record)
         memcpy(record.text + kept, start, count);
         kept += count;
         seen = seen || stop > start;
+        // Reading stops at such a record: the rest of it is never read.
+        if (source.nulByte) {
+            record.text[kept] = '\0';
+            return true;
+        }
         source.position = stop - source.block;
         if (stop < end) {
             source.afterReturn = *stop == '\r';
@@ -401,7 +451,7 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
             continue;
         }
         if (*cursor == '\0') {
-            dataMessage(MSG_TOO_FEW_VALUES, recordNumber, text);
+            dataMessage(MSG_TOO_FEW_VALUES, recordNumber, echo(text).c_str());
             return false;
         }
         const char* fieldEnd = cursor;
@@ -429,7 +479,7 @@ bool storeRecord(char* record, long recordNumber, const SourceLine* line, size_t
         // Read as separators, the commas would give values that were never written. Every
         // record is likely written so: one message, and reading stops.
         if (dataState.messageCount < DATA_MESSAGE_LIMIT) {
-            dataMessage(MSG_DECIMAL_COMMAS, recordNumber, text);
+            dataMessage(MSG_DECIMAL_COMMAS, recordNumber, echo(text).c_str());
             listingNote(nullptr, MSG_HINT_DECIMAL_COMMAS);
         }
         return false;
@@ -692,6 +742,10 @@ FirstRecord readNameLine(char* text, const SourceLine* line, const char* from)
 bool readFirstRecord(RecordSource& source, RecordBuffer& record, const SourceLine* line, size_t rowWidth)
 {
     while (nextRecord(source, record)) {
+        if (source.nulByte) {
+            dataMessage(MSG_NUL_BYTE, source.lineNumber);
+            return false;
+        }
         // A copy, for the name line is cut into its fields.
         std::string first = record.text;
         char* text = trimQuotedRecord(first.data());
@@ -886,14 +940,27 @@ void readRecords(RecordSource& source, const SourceLine* line)
         if (!source.file || readDirect(source) == DIRECT_DECLINED) {
             if (!nextRecord(source, record))
                 break;
+            if (source.nulByte) {
+                dataMessage(MSG_NUL_BYTE, source.lineNumber);
+                break;
+            }
             more = dataState.columns.byName ? storeNamedRecord(record.text, source.lineNumber, line, rowWidth)
                                             : storeRecord(record.text, source.lineNumber, line, rowWidth);
         }
-        if (dataState.progressHook && observationCount % 100 == 0)
-            dataState.progressHook(observationCount, false);
+        if (dataState.progressHook && observationCount % 100 == 0 &&
+            !dataState.progressHook(observationCount, false)) {
+            compileErrorf(line, MSG_READ_CANCELLED, observationCount);
+            break;
+        }
     }
     if (source.noMemory)
         compileError(line, MSG_NO_MEMORY);
+    if (source.readError) {
+        char message[PATH_MAX + 200];
+        snprintf(message, sizeof message, MSG_READ_FAILED, dataFilePath.c_str(), source.lineNumber,
+                 strerror(source.readError));
+        compileError(line, message);
+    }
     noteMissingRecords();
     if (dataState.progressHook)
         dataState.progressHook(observationCount, true);
@@ -934,16 +1001,38 @@ void compileData()
     const std::string path = selection && !selection->file.empty() ? selection->file
                                                                     : resolveProgramFile(token->text, "dat");
     freeToken(token);
-    // Only a plain file: a folder has no records and a device may never end.
-    std::error_code error;
+    // Only a plain file: a folder has no records and a device or a pipe may never end.
+    const char* reason = nullptr;
     FILE* file = nullptr;
-    if (selection && selection->contents)
+    if (selection && selection->contents) {
         file = fmemopen(const_cast<char*>(selection->contents->data()), selection->contents->size(), "rb");
-    else if (std::filesystem::is_regular_file(path, error))
-        file = fopen(path.c_str(), "rb");
+        if (!file)
+            reason = strerror(errno);
+    } else {
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0)
+            reason = strerror(errno);
+        else if (S_ISDIR(info.st_mode))
+            reason = "it is a folder";
+        else if (!S_ISREG(info.st_mode))
+            reason = S_ISFIFO(info.st_mode) ? "it is a pipe, not a file" : "it is a device, not a file";
+        // Opened without waiting, so that a pipe put in the file's place cannot hold the run.
+        const int fd = reason ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (!reason && fd < 0)
+            reason = strerror(errno);
+        else if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)))
+            reason = "it is not a regular file";
+        else if (fd >= 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+            file = fdopen(fd, "rb");
+        if (fd >= 0 && !file) {
+            if (!reason)
+                reason = strerror(errno);
+            close(fd);
+        }
+    }
     if (!file) {
-        char message[DATA_RECORD_MAX + 100];
-        snprintf(message, sizeof message, MSG_OPEN_FAILED, path.c_str());
+        char message[PATH_MAX + 200];
+        snprintf(message, sizeof message, MSG_OPEN_FAILED, path.c_str(), reason);
         compileError(line, message);
         releaseStore();
         return;
@@ -978,22 +1067,22 @@ double readDataNumber(const char** cursor, long recordNumber, int field)
     const int fieldLength = static_cast<int>(fieldEnd - valueStart);
     *cursor = fieldEnd;
     if (number.status == SCAN_NOT_NUMBER) {
-        dataMessage(MSG_INVALID_CHARACTER, recordNumber, valueStart);
+        dataMessage(MSG_INVALID_CHARACTER, recordNumber, echo(valueStart).c_str());
         return 0.0;
     }
     if (number.status == SCAN_TWO_POINTS) {
-        dataMessage(MSG_TWO_POINTS, fieldLength, valueStart);
+        dataMessage(MSG_TWO_POINTS, echo(valueStart, fieldLength).c_str());
         return 0.0;
     }
     if (fieldEnd != number.end || (number.status != SCAN_OK && number.status != SCAN_OUT_OF_RANGE)) {
         // junk after the number (2.1mg, 0x10, 1/2), an exponent or a ':' group without
         // digits (1e, 1:), or a point alone
-        dataMessage(MSG_INVALID_NUMBER, recordNumber, field, fieldLength, valueStart);
+        dataMessage(MSG_INVALID_NUMBER, recordNumber, field, echo(valueStart, fieldLength).c_str());
         return 0.0;
     }
     if (number.status == SCAN_OUT_OF_RANGE) {
         // beyond the largest double (1e400): an error of the record, not an infinity
-        dataMessage(MSG_OUT_OF_RANGE, recordNumber, fieldLength, valueStart);
+        dataMessage(MSG_OUT_OF_RANGE, recordNumber, echo(valueStart, fieldLength).c_str());
         return 0.0;
     }
     return number.value;

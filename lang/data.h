@@ -46,6 +46,7 @@ std::vector<std::string> dataTakeGroupFiles();
 bool dataWasInline();
 
 // Called every 100 records while data are read, and once with finished set at the end,
-// so that the interface can show progress and stay responsive.
-typedef void (*DataProgressHook)(int recordsRead, bool finished);
+// so that the interface can show progress and stay responsive. Returning false (while
+// not finished) cancels the reading: the compile then fails with a message.
+typedef bool (*DataProgressHook)(int recordsRead, bool finished);
 void dataSetProgressHook(DataProgressHook hook);

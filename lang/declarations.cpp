@@ -23,6 +23,8 @@ const char MSG_MISSING_SEMICOLON[] = "Missing semicolon at end of statement";
 const char MSG_ARRAY_SIZE_POSITIVE[] = "Array sizes must be at least 1";
 const char MSG_ARRAY_TOO_LARGE[] = "The maximum allowable array size is %d\n";
 const char MSG_TOO_MANY_VALUES[] = "Too many initial values specified";
+const char MSG_INITIAL_RANGE[] =
+    "The initial value of parameter %s is out of range: give a number between -1E+308 and 1E+308";
 const char MSG_RIGHT_BRACE[] = "Right brace missing or misplaced";
 const char MSG_RIGHT_BRACKET[] = "Right bracket missing";
 const char MSG_DEFINED_TWICE[] = "Variable defined more than once: %s";
@@ -326,6 +328,9 @@ void compileParameters()
         if (token->kind == TOK_ASSIGN) {
             freeToken(token);
             value = parseConstant();
+            // A number past the largest double reads as infinite: no start for a fit.
+            if (!std::isfinite(value))
+                compileErrorf(line, MSG_INITIAL_RANGE, name);
         } else {
             pushBackToken(token);
         }

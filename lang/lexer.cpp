@@ -56,6 +56,10 @@ const char MSG_INVALID_AND[] = "Invalid operator: &";
 const char MSG_INVALID_OR[] = "Invalid operator: |";
 const char MSG_INVALID_CHARACTER[] = "Invalid character in program: %c (0x%02X)";
 const char MSG_LINE_TOO_LONG[] = "Line too long: a program line holds at most 599 characters";
+const char MSG_NUL_BYTE[] =
+    "Line %d holds a NUL byte: the program file is not plain text. Save it as plain text (UTF-8)";
+const char MSG_UTF16[] = "The program file is saved as UTF-16: save it as UTF-8 (plain text) and run it again";
+constexpr char UNWRITTEN = '\x01';     // fills the line buffer, to find where a copy ended
 const char MSG_OPEN_COMMENT[] = "Hit end of file while processing comment that started on line %d\n";
 
 struct LexerState {
@@ -149,9 +153,16 @@ bool readNewLine()
     }
     if (lexer.lineIndex >= lexer.source.lineCount || !lexer.source.copyLine)
         return false;
-    lexer.buffer[0] = '\0';
+    // A copy ends in its NUL: one before that (the byte after it not the fill) is a NUL
+    // byte in the line, which would otherwise cut it without a word.
+    memset(lexer.buffer, UNWRITTEN, LINE_BUFFER);
     lexer.source.copyLine(lexer.source.context, lexer.lineIndex, lexer.buffer, LINE_BUFFER);
     lexer.buffer[LINE_BUFFER - 1] = '\0';
+    const size_t copied = strlen(lexer.buffer);
+    const bool nulByte = copied + 1 < LINE_BUFFER - 1 && lexer.buffer[copied + 1] != UNWRITTEN;
+    // A UTF-16 file starts with its byte-order mark.
+    const bool utf16 = lexer.lineIndex == 0 && (strncmp(lexer.buffer, "\xFF\xFE", 2) == 0 ||
+                                                strncmp(lexer.buffer, "\xFE\xFF", 2) == 0);
     lexer.length = static_cast<int>(strcspn(lexer.buffer, "\r\n"));
     // A longer line is an error rather than a silent cut.
     const bool tooLong = lexer.length > SOURCE_LINE_MAX;
@@ -182,10 +193,12 @@ bool readNewLine()
     lexer.lastLine = line;
     lexer.currentLine = line;
     echoLine(line);
-    if (tooLong) {
+    if (tooLong || nulByte || utf16) {
         // The compile ends here: what the parser would make of the cut line could only
         // mislead.
-        compileError(line, MSG_LINE_TOO_LONG);
+        char message[200];
+        snprintf(message, sizeof message, MSG_NUL_BYTE, line->lineNumber);
+        compileError(line, utf16 ? MSG_UTF16 : tooLong ? MSG_LINE_TOO_LONG : message);
         lexer.fatal = true;
         return false;
     }
@@ -621,8 +634,8 @@ SourceLine* lexerFirstLine()
 
 bool lexerTakeRawLine(char* buffer, int size)
 {
-    lexer.pushedChar = NO_CHAR;
-    lexer.needNewLine = true;
+    // The rest of the current line (the text after "DATA;") stays with the lexer: it is
+    // program text, read once the data lines have been taken.
     if (size <= 0)
         return false;
     buffer[0] = '\0';

@@ -71,7 +71,7 @@ SourceLine* lexerFirstLine();
 
 // Raw line access for inline data: copies the next program line (cut at CR/LF)
 // into buffer and advances the same line index the lexer reads; false at the end.
-// Drops whatever the lexer still holds of the current line.
+// What the lexer still holds of the current line stays: its tokens come after the data.
 bool lexerTakeRawLine(char* buffer, int size);
 // The line lexerTakeRawLine took last, copied again into a larger buffer: for a line
 // that filled the first one. False when no line was taken.

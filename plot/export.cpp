@@ -58,7 +58,6 @@ constexpr FileTypeName FILE_TYPES[PLOT_FILE_TYPE_COUNT] = {
 };
 constexpr double MILLIMETRES_PER_INCH = 25.4;
 
-const char PART_SUFFIX[] = ".part";             // the name a file is written under
 constexpr int BMP_HEADER_SIZE = 54;             // file header and information header
 constexpr int BMP_INFO_SIZE = 40;
 constexpr double IMAGE_DOTS_PER_INCH = 96.0;
@@ -101,34 +100,6 @@ void fetchRgbRow(const PixelRows& image, int row, unsigned char* rgb)
 void reportFileError(const char* message, const char* path, const char* reason)
 {
     errorBox("%s: %s (%s)", message, safeFileFullPath(path).c_str(), reason);
-}
-
-// Opens the temporary file of path for writing; null after the message.
-FILE* openPart(const std::string& part, const char* path, const char* message)
-{
-    FILE* file = fopen(part.c_str(), "wb");
-    if (!file)
-        reportFileError(message, path, strerror(errno));
-    return file;
-}
-
-// Closes the temporary file and puts it in place when all of it was written; else
-// removes it, reports message with the reason and returns false. reason is the cause of
-// a failure found while writing, null when there was none.
-bool closePart(FILE* file, const std::string& part, const char* path, const char* reason, const char* message)
-{
-    int error = 0;
-    if (fflush(file) != 0 || ferror(file))
-        error = errno ? errno : EIO;
-    if (fclose(file) != 0 && !error)
-        error = errno ? errno : EIO;
-    if (!reason && !error && rename(part.c_str(), path) == 0)
-        return true;
-    if (!reason && !error)
-        error = errno;
-    remove(part.c_str());
-    reportFileError(message, path, reason ? reason : strerror(error));
-    return false;
 }
 
 // A libjpeg error manager whose fatal-error routine returns control to the writer.
@@ -375,51 +346,71 @@ bool exportEncode(const PlotSpec* spec, int fileType, int width, int height, int
     return true;
 }
 
+bool exportWriteFile(const char* path, const char* openMessage, const char* writeMessage,
+                     const ExportBodyWriter& writeBody)
+{
+    SafeFile file;
+    if (!safeFileOpen(&file, path)) {
+        reportFileError(openMessage, path, safeFileReason(&file));
+        return false;
+    }
+    std::string reason;
+    if (!writeBody(file.stream, &reason)) {
+        safeFileDiscard(&file);
+        reportFileError(writeMessage, path, reason.empty() ? strerror(EIO) : reason.c_str());
+        return false;
+    }
+    if (!safeFileCommit(&file)) {
+        reportFileError(writeMessage, path, safeFileReason(&file));
+        return false;
+    }
+    return true;
+}
+
 bool exportWriteBmp(const char* path, const PixelRows& image)
 {
-    const std::string part = std::string(path) + PART_SUFFIX;
-    FILE* file = openPart(part, path, MSG_BMP_OPEN);
-    if (!file)
-        return false;
-    const long rowBytes = bmpRowBytes(image.width);
-    unsigned char header[BMP_HEADER_SIZE] = {};
-    header[0] = 'B';
-    header[1] = 'M';
-    putLittle32(header + 2, static_cast<unsigned long>(rowBytes * image.height + BMP_HEADER_SIZE));
-    putLittle32(header + 10, BMP_HEADER_SIZE);
-    putLittle32(header + 14, BMP_INFO_SIZE);
-    putLittle32(header + 18, static_cast<unsigned long>(image.width));
-    putLittle32(header + 22, static_cast<unsigned long>(image.height));
-    putLittle16(header + 26, 1);
-    putLittle16(header + 28, 24);
-    putLittle32(header + 34, static_cast<unsigned long>(rowBytes * image.height));
-    bool written = fwrite(header, 1, sizeof header, file) == sizeof header;
+    return exportWriteFile(path, MSG_BMP_OPEN, MSG_BMP_WRITE, [&image](FILE* file, std::string* reason) {
+        const long rowBytes = bmpRowBytes(image.width);
+        unsigned char header[BMP_HEADER_SIZE] = {};
+        header[0] = 'B';
+        header[1] = 'M';
+        putLittle32(header + 2, static_cast<unsigned long>(rowBytes * image.height + BMP_HEADER_SIZE));
+        putLittle32(header + 10, BMP_HEADER_SIZE);
+        putLittle32(header + 14, BMP_INFO_SIZE);
+        putLittle32(header + 18, static_cast<unsigned long>(image.width));
+        putLittle32(header + 22, static_cast<unsigned long>(image.height));
+        putLittle16(header + 26, 1);
+        putLittle16(header + 28, 24);
+        putLittle32(header + 34, static_cast<unsigned long>(rowBytes * image.height));
+        bool written = fwrite(header, 1, sizeof header, file) == sizeof header;
 
-    // Rows bottom first, each in blue, green, red order and padded with zeros.
-    std::vector<unsigned char> rgb(3 * static_cast<size_t>(image.width));
-    std::vector<unsigned char> row(static_cast<size_t>(rowBytes), 0);
-    for (int y = image.height - 1; y >= 0 && written; y--) {
-        fetchRgbRow(image, y, rgb.data());
-        for (int x = 0; x < image.width; x++) {
-            row[3 * x] = rgb[3 * x + 2];
-            row[3 * x + 1] = rgb[3 * x + 1];
-            row[3 * x + 2] = rgb[3 * x];
+        // Rows bottom first, each in blue, green, red order and padded with zeros.
+        std::vector<unsigned char> rgb(3 * static_cast<size_t>(image.width));
+        std::vector<unsigned char> row(static_cast<size_t>(rowBytes), 0);
+        for (int y = image.height - 1; y >= 0 && written; y--) {
+            fetchRgbRow(image, y, rgb.data());
+            for (int x = 0; x < image.width; x++) {
+                row[3 * x] = rgb[3 * x + 2];
+                row[3 * x + 1] = rgb[3 * x + 1];
+                row[3 * x + 2] = rgb[3 * x];
+            }
+            written = fwrite(row.data(), 1, row.size(), file) == row.size();
         }
-        written = fwrite(row.data(), 1, row.size(), file) == row.size();
-    }
-    const int error = errno;
-    return closePart(file, part, path, written ? nullptr : strerror(error ? error : EIO), MSG_BMP_WRITE);
+        if (!written)
+            *reason = strerror(errno ? errno : EIO);
+        return written;
+    });
 }
 
 bool exportWriteJpeg(const char* path, const PixelRows& image)
 {
-    const std::string part = std::string(path) + PART_SUFFIX;
-    FILE* file = openPart(part, path, MSG_JPG_OPEN);
-    if (!file)
+    return exportWriteFile(path, MSG_JPG_OPEN, MSG_JPG_ERROR, [&image](FILE* file, std::string* reason) {
+        char failure[JMSG_LENGTH_MAX];
+        if (compressJpeg(file, image, failure))
+            return true;
+        *reason = failure;
         return false;
-    char reason[JMSG_LENGTH_MAX];
-    const bool compressed = compressJpeg(file, image, reason);
-    return closePart(file, part, path, compressed ? nullptr : reason, MSG_JPG_ERROR);
+    });
 }
 
 bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings)
@@ -452,6 +443,28 @@ bool exportPlot(const PlotSpec* spec, const PlotFileSettings& fileSettings)
     return fileType == PLOT_FILE_BMP ? exportWriteBmp(path, rows) : exportWriteJpeg(path, rows);
 }
 
+std::string exportPlotFileName(const std::string& programPath, const char* suffix, int number, const char* extension)
+{
+    return programStem(programPath) + suffix + std::to_string(number) + extension;
+}
+
+void exportPlotFileNames(const std::string& programPath, std::vector<std::pair<std::string, std::string>>* uses,
+                         const PlotBatchFormat& format)
+{
+    const int fileType = format.fileType >= 0 && format.fileType < PLOT_FILE_TYPE_COUNT ? format.fileType
+                                                                                        : exportReadSettings().fileType;
+    const char* extension = exportExtension(fileType);
+    int number = 0;
+    for (const PlotSpec* spec = plotList; spec; spec = spec->next) {
+        number++;
+        const std::string plot = "the image of plot " + std::to_string(number);
+        uses->push_back({plot, exportPlotFileName(programPath, "_plot", number, extension)});
+        if (spec->plotKind == PLOT_FUNCTION && (spec->plotFlags & (PLOTF_CBAND | PLOTF_PBAND | PLOTF_SBAND)))
+            uses->push_back({"the band table of plot " + std::to_string(number),
+                             exportPlotFileName(programPath, "_plot", number, ".csv")});
+    }
+}
+
 bool exportAllPlots(const std::string& programPath, const char* suffix, const PlotBatchFormat& format)
 {
     colourSetsLoad();
@@ -462,7 +475,6 @@ bool exportAllPlots(const std::string& programPath, const char* suffix, const Pl
         fileSettings.width = format.width;
         fileSettings.height = format.height;
     }
-    const std::string stem = programStem(programPath);
     const char* extension = exportExtension(fileSettings.fileType);
     bool allWritten = true;
     int number = 0;
@@ -470,7 +482,7 @@ bool exportAllPlots(const std::string& programPath, const char* suffix, const Pl
         number++;
         if (!spec->completed)
             continue;
-        fileSettings.fileName = stem + suffix + std::to_string(number) + extension;
+        fileSettings.fileName = exportPlotFileName(programPath, suffix, number, extension);
         if (exportPlot(spec, fileSettings)) {
             printf(MSG_PLOT_WRITTEN, fileSettings.fileName.c_str());
             printf("\n");
@@ -479,7 +491,7 @@ bool exportAllPlots(const std::string& programPath, const char* suffix, const Pl
         }
         BandTable table;
         if (plotBandTable(spec, &table)) {
-            const std::string tablePath = stem + "_plot" + std::to_string(number) + ".csv";
+            const std::string tablePath = exportPlotFileName(programPath, "_plot", number, ".csv");
             std::string message;
             if (bandsWriteTable(table, tablePath, &message)) {
                 printf(MSG_BAND_TABLE_WRITTEN, tablePath.c_str());

@@ -4,7 +4,11 @@
 // file of the same name nor leaves a truncated image behind.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct PlotSpec;
 
@@ -65,6 +69,16 @@ struct PixelRows {
     int layout;                 // PixelLayout
 };
 
+// Writes one file through the safe writer: writeBody puts the whole content on the
+// stream of a unique temporary beside path, which takes the name only when all of it was
+// written. writeBody returns false, with the reason when it knows one, after a failure.
+// A failure is reported in the error box as openMessage or writeMessage, followed by ": ",
+// the file's full path and the reason in parentheses; the old file then stays as it was.
+// Every image and table format goes through here.
+using ExportBodyWriter = std::function<bool(FILE* stream, std::string* reason)>;
+bool exportWriteFile(const char* path, const char* openMessage, const char* writeMessage,
+                     const ExportBodyWriter& writeBody);
+
 // Writers. Each reports a failure in the error box ("Cannot open BMP output file",
 // "Error writing BMP file", "Cannot open JPG output file", "Error generating JPG file",
 // each followed by ": ", the file's full path and the reason in parentheses) and
@@ -98,3 +112,12 @@ struct PlotBatchFormat {
 // written is named on standard output. False when a plot could not be written.
 bool exportAllPlots(const std::string& programPath, const char* suffix = "_plot",
                     const PlotBatchFormat& format = PlotBatchFormat{});
+
+// PROGRAM + suffix + number + extension, PROGRAM the program path without its extension.
+std::string exportPlotFileName(const std::string& programPath, const char* suffix, int number, const char* extension);
+
+// The files exportAllPlots may write for the compiled program, each as (what writes it,
+// its name): one image per plot statement and the band table of each function plot
+// with a band option. Read before the run, so that no two outputs share a name.
+void exportPlotFileNames(const std::string& programPath, std::vector<std::pair<std::string, std::string>>* uses,
+                         const PlotBatchFormat& format = PlotBatchFormat{});

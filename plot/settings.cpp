@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The string a QSettings key is made of: the name as it is, in [General].
@@ -27,11 +29,22 @@ std::string cutToLimit(std::string text)
     return text;
 }
 
+// The settings file's name, or empty when there is none to use: a pipe or a device in
+// its place would hold every read, and is left alone.
+std::string storePath()
+{
+    const std::string path = settingsFilePath();
+    struct stat info;
+    if (path.empty() || (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)))
+        return "";
+    return path;
+}
+
 }  // namespace
 
 int settingsReadInt(const char* name)
 {
-    const std::string path = settingsFilePath();
+    const std::string path = storePath();
     if (path.empty())
         return -1;
     QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
@@ -43,7 +56,7 @@ int settingsReadInt(const char* name)
 
 void settingsWriteInt(const char* name, int value)
 {
-    const std::string path = settingsFilePath();
+    const std::string path = storePath();
     if (path.empty())
         return;
     QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
@@ -52,7 +65,7 @@ void settingsWriteInt(const char* name, int value)
 
 std::string settingsReadString(const char* name)
 {
-    const std::string path = settingsFilePath();
+    const std::string path = storePath();
     if (path.empty())
         return "";
     QSettings store(QString::fromStdString(path), QSettings::NativeFormat);
@@ -64,7 +77,7 @@ std::string settingsReadString(const char* name)
 
 void settingsWriteString(const char* name, const std::string& text)
 {
-    const std::string path = settingsFilePath();
+    const std::string path = storePath();
     if (path.empty())
         return;
     QSettings store(QString::fromStdString(path), QSettings::NativeFormat);

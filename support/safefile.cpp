@@ -2,15 +2,22 @@
 // write the same file never share one: the last to finish puts its whole file in place.
 // The names of the open temporaries live in a fixed table that a signal handler may read
 // without taking a lock or allocating.
+//
+// A temporary is named TARGET.part.PID.HOST.XXXXXX: the process that writes it and a tag
+// of its host, so that a later run on the same host can tell the leftovers of a killed
+// run (whose process is gone) from a temporary another run is writing now. A target name
+// too long for that suffix is cut in the temporary's name.
 #include "support/safefile.h"
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
@@ -22,7 +29,9 @@
 namespace {
 
 constexpr int LINK_HOPS_MAX = 40;            // symbolic links followed from a path
-constexpr char TEMPORARY_SUFFIX[] = ".part.XXXXXX";
+constexpr char TEMPORARY_MARK[] = ".part.";    // between the target's name and the writer's
+constexpr char TEMPORARY_UNIQUE[] = ".XXXXXX";  // filled in by mkostemp
+constexpr size_t NAME_COMPONENT_MAX = 255;      // bytes of one name in a folder
 constexpr mode_t DEFAULT_MODE = 0666;        // before the process's umask
 constexpr mode_t FALLBACK_UMASK = 022;       // when /proc does not tell it
 
@@ -84,6 +93,88 @@ mode_t permissionsFor(const std::string& target)
     if (stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
         return info.st_mode & 0777;
     return DEFAULT_MODE & ~currentUmask();
+}
+
+// Eight hex digits that stand for this host's name.
+std::string hostTag()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        name[0] = '\0';
+    uint32_t hash = 2166136261u;
+    for (const char* c = name; *c; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    char tag[9];
+    snprintf(tag, sizeof tag, "%08x", hash);
+    return tag;
+}
+
+// The start of every temporary of target: its folder (with the slash) and its name, cut
+// on a character boundary so that the whole temporary's name stays a legal name.
+std::string temporaryStem(const std::string& target, size_t suffixBytes)
+{
+    const size_t slash = target.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    size_t nameBytes = target.size() - nameStart;
+    const size_t room = NAME_COMPONENT_MAX - suffixBytes;
+    if (nameBytes > room) {
+        nameBytes = room;
+        // No UTF-8 sequence is split.
+        while (nameBytes > 0 && (static_cast<unsigned char>(target[nameStart + nameBytes]) & 0xC0) == 0x80)
+            --nameBytes;
+    }
+    return target.substr(0, nameStart + nameBytes) + TEMPORARY_MARK;
+}
+
+// Removes the temporaries of stem left by processes of this host that no longer run.
+void removeDeadTemporaries(const std::string& stem, const std::string& host)
+{
+    const size_t slash = stem.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : stem.substr(0, slash + 1);
+    const std::string prefix = slash == std::string::npos ? stem : stem.substr(slash + 1);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (strncmp(name, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        // PID.HOST.XXXXXX after the prefix, nothing else.
+        const char* rest = name + prefix.size();
+        char* end = nullptr;
+        errno = 0;
+        const long pid = strtol(rest, &end, 10);
+        if (errno || end == rest || pid <= 0 || pid == getpid() || *end != '.' ||
+            strncmp(end + 1, host.c_str(), host.size()) != 0 || end[1 + host.size()] != '.' ||
+            strlen(end + 2 + host.size()) != sizeof TEMPORARY_UNIQUE - 2)
+            continue;
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            unlinkat(dirfd(dir), name, 0);
+    }
+    closedir(dir);
+}
+
+// Opens a device or a pipe for writing without waiting: a pipe that no one reads fails
+// at once instead of holding the run.
+FILE* openSpecial(const std::string& target)
+{
+    const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, "w");
+    if (!stream) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return stream;
 }
 
 int claimSlot(const std::string& name)
@@ -161,12 +252,23 @@ bool safeFileOpen(SafeFile* file, const std::string& path)
             file->error = EISDIR;
             return false;
         }
-        file->stream = fopen(file->target.c_str(), "we");
+        file->stream = openSpecial(file->target);
         if (!file->stream)
             file->error = errno;
         return file->stream != nullptr;
     }
-    std::string pattern = file->target + TEMPORARY_SUFFIX;
+    // A name longer than a folder allows could never be put in place.
+    const size_t slash = file->target.find_last_of('/');
+    if (file->target.size() - (slash == std::string::npos ? 0 : slash + 1) > NAME_COMPONENT_MAX) {
+        file->error = ENAMETOOLONG;
+        return false;
+    }
+    const std::string host = hostTag();
+    const std::string writer = std::to_string(getpid()) + "." + host;
+    const std::string stem = temporaryStem(file->target, sizeof TEMPORARY_MARK - 1 + writer.size() +
+                                                             sizeof TEMPORARY_UNIQUE - 1);
+    removeDeadTemporaries(stem, host);
+    std::string pattern = stem + writer + TEMPORARY_UNIQUE;
     // The slot holds the pattern until mkstemp has filled in the name, so that no file
     // exists that the table does not know.
     file->slot = claimSlot(pattern);
@@ -235,6 +337,9 @@ void safeFileDiscard(SafeFile* file)
 
 const char* safeFileReason(const SafeFile* file)
 {
+    // What opening a pipe without waiting says when no program reads from it.
+    if (file->error == ENXIO)
+        return "no program reads from this pipe";
     return strerror(file->error ? file->error : EIO);
 }
 

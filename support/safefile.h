@@ -3,7 +3,9 @@
 // closed without an error. On any failure the temporary is removed and the old file of
 // that name stays as it was. The listing, OUTPUT and POUTPUT files are written this way.
 // A name that refers to a device or a pipe (/dev/null) is written directly, since
-// nothing could be renamed over it.
+// nothing could be renamed over it; a pipe that no program reads fails at once.
+// Temporaries carry the writer's process id: opening a file removes the temporaries of
+// the same target left by processes of this host that have died (killed, say).
 #pragma once
 
 #include <cstdio>

@@ -2,16 +2,54 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+// The folders testTempDir made, removed when the test program ends.
+std::vector<std::string> madeFolders;
+pid_t folderOwner = 0;      // the process that made them: a forked child leaves them
+
+void removeMadeFolders()
+{
+    if (getpid() != folderOwner)
+        return;
+    for (const std::string& folder : madeFolders) {
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+        if (error) {
+            // A test may have taken a permission away on purpose.
+            std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, error);
+            for (auto it = std::filesystem::recursive_directory_iterator(
+                     folder, std::filesystem::directory_options::skip_permission_denied, error);
+                 !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+                if (it->is_directory(error))
+                    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                                 std::filesystem::perm_options::add, error);
+            std::filesystem::remove_all(folder, error);
+        }
+    }
+}
+
+}  // namespace
+
 std::string testTempDir()
 {
     char pattern[] = "/tmp/moxel-test-XXXXXX";
     const char* made = mkdtemp(pattern);
-    return made ? std::string(made) : std::string("/tmp");
+    if (!made)
+        return "/tmp";
+    if (madeFolders.empty()) {
+        folderOwner = getpid();
+        atexit(removeMadeFolders);
+    }
+    madeFolders.push_back(made);
+    return made;
 }
 
 std::string readTextFile(const std::string& path)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-std::string testTempDir();                                       // fresh folder per call
+std::string testTempDir();                                       // fresh folder per call, removed at exit
 std::string readTextFile(const std::string& path);               // empty when missing
 void writeTextFile(const std::string& path, const std::string& text);
 std::string sourceDir();                                         // top of the source tree

@@ -159,16 +159,18 @@ TEST(FileSafety, SignalsCancelTheRunAndLeaveNoTemporaries)
     }
 }
 
-// A second SIGTERM while the run cannot finish (its OUTPUT file is a pipe nobody reads)
-// ends the process at once: the temporary listing is removed and the old one stays.
+// A second SIGTERM while the run cannot finish (its OUTPUT file is a pipe held open but
+// never read, which fills) ends the process at once: the temporary listing is removed
+// and the old one stays.
 TEST(FileSafety, SecondSignalEndsTheRunAndRemovesItsTemporaries)
 {
     const std::string folder = testTempDir();
-    writeTextFile(folder + "/fit.mxl", fitProgram(5));
+    writeTextFile(folder + "/fit.mxl", fitProgram(20000));
     writeTextFile(folder + "/fit.lst", OLD_LISTING);
     ASSERT_EQ(mkfifo((folder + "/fit.out").c_str(), 0600), 0);
-    const int status = runIn(folder, MOXEL + " -run fit.mxl >out.txt 2>&1 & run=$!; sleep 1; kill -TERM $run; "
-                                             "sleep 0.5; kill -TERM $run; wait $run");
+    const int status = runIn(folder, "exec 3<>fit.out; " + MOXEL +
+                                         " -run fit.mxl >out.txt 2>&1 & run=$!; sleep 1; kill -TERM $run; "
+                                         "sleep 0.5; kill -TERM $run; wait $run");
     EXPECT_EQ(status, 128 + SIGTERM);
     EXPECT_EQ(readTextFile(folder + "/fit.lst"), OLD_LISTING);
     EXPECT_EQ(temporaries(folder), std::vector<std::string>{});

@@ -388,14 +388,14 @@ TEST_F(DataFile, MissingFileAndUnquotedName)
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA \"nothing\"\n", folder));
     const std::vector<std::string> lines = screenLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "Error: Unable to open data file: " + folder + "/nothing.dat"),
+                        "Error: Unable to open data file: " + folder + "/nothing.dat (No such file or directory)"),
               lines.end());
     EXPECT_EQ(observationCount, 0);
 
     std::filesystem::create_directories(folder + "/set.d");
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA \"set.d\"\n", folder));
     EXPECT_EQ(errorLines(),
-              std::vector<std::string>{"Error: Unable to open data file: " + folder + "/set.d"});
+              std::vector<std::string>{"Error: Unable to open data file: " + folder + "/set.d (it is a folder)"});
 
     EXPECT_FALSE(compileText(std::string(twoVariableProgram) + "DATA values;\n", folder));
     EXPECT_EQ(errorLines().front(), "Error: The file name must be enclosed in quote signs");

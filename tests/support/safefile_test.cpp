@@ -149,6 +149,55 @@ TEST(SafeFile, LinksAndDevices)
     EXPECT_TRUE(S_ISCHR(info.st_mode));
 }
 
+// Temporaries name their writer: those of a dead process are removed by the next writer
+// of the same target, those of a live one (this process's other writer) and of other
+// targets stay. Every temporary's name is a legal name, even for the longest target name.
+TEST(SafeFile, LeftoversOfDeadWritersAreClearedAndNamesStayLegal)
+{
+    const std::string folder = testTempDir();
+    const std::string path = folder + "/r.lst";
+    SafeFile live;
+    ASSERT_TRUE(safeFileOpen(&live, path));
+    const std::string self = std::to_string(getpid()) + ".";
+    const size_t writerAt = live.temporary.find(self, path.size());
+    ASSERT_EQ(writerAt, path.size() + strlen(".part."));
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    // The dead child's leftover, with the same host tag and a unique part.
+    std::string dead = live.temporary;
+    dead.replace(writerAt, self.size() - 1, std::to_string(child));
+    writeTextFile(dead, "half");
+    writeTextFile(folder + "/other.lst.part." + std::to_string(child) + ".x", "kept");
+    SafeFile next;
+    ASSERT_TRUE(safeFileOpen(&next, path));
+    EXPECT_TRUE(readTextFile(dead).empty());
+    EXPECT_EQ(access(live.temporary.c_str(), F_OK), 0);
+    EXPECT_EQ(entriesIn(folder), 3);
+    safeFileDiscard(&live);
+    safeFileDiscard(&next);
+
+    for (const size_t length : {200u, 244u, 255u}) {
+        const std::string name = folder + "/" + std::string(length - 4, 'n') + ".mxl";
+        SafeFile longName;
+        ASSERT_TRUE(safeFileOpen(&longName, name)) << length << ": " << safeFileReason(&longName);
+        EXPECT_LE(longName.temporary.size() - folder.size() - 1, 255u);
+        EXPECT_TRUE(safeFileCommit(&longName));
+        EXPECT_EQ(access(name.c_str(), F_OK), 0);
+    }
+}
+
+// A pipe that no program reads fails at once, with a reason that says so.
+TEST(SafeFile, PipeWithoutReaderFailsAtOnce)
+{
+    const std::string pipe = testTempDir() + "/out.fifo";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    SafeFile file;
+    EXPECT_FALSE(safeFileOpen(&file, pipe));
+    EXPECT_STREQ(safeFileReason(&file), "no program reads from this pipe");
+}
+
 // What a second signal does: every open temporary is removed, and only those.
 TEST(SafeFile, RemovingTheTemporariesLeavesEverythingElse)
 {
