@@ -55,13 +55,12 @@ std::vector<std::string> screenLines()
     return lines;
 }
 
-TEST(StopReason, FirstCallAnnouncesTheLineOnceMore)
+TEST(StopReason, EachCallWritesOneScreenLine)
 {
     listingClear();
-    reportStopReason(STOP_ITERATION_LIMIT, true);
-    reportStopReason(-5, false);
+    reportStopReason(STOP_ITERATION_LIMIT);
+    reportStopReason(-5);
     EXPECT_EQ(screenLines(), (std::vector<std::string>{
-                                 "Stopped due to: Function did not converge before iteration limit reached.",
                                  "Stopped due to: Function did not converge before iteration limit reached.",
                                  "Stopped due to: ",
                              }));
