@@ -29,6 +29,10 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
 #include <QTextBlock>
 #include <QThread>
 #include <QTimer>
@@ -39,6 +43,7 @@
 #include <unistd.h>
 
 #include "analysis/bands.h"
+#include "analysis/diagnosis.h"
 #include "analysis/driver.h"
 #include "analysis/preview.h"
 #include "analysis/results.h"
@@ -138,7 +143,125 @@ QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback)
     return QIcon::fromTheme(QLatin1String(name), QApplication::style()->standardIcon(fallback));
 }
 
+constexpr int ICON_SIZE = 32;       // pixels of a drawn toolbar icon
+
+// The program's own drawing of the toolbar icons a desktop theme may lack, so that no
+// two buttons look alike whatever the theme.
+QIcon drawnIcon(const char* themeName)
+{
+    QPixmap pixmap(ICON_SIZE, ICON_SIZE);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QLatin1String name(themeName);
+    if (name == QLatin1String("media-playback-start")) {
+        QPainterPath triangle;
+        triangle.moveTo(8, 5);
+        triangle.lineTo(27, 16);
+        triangle.lineTo(8, 27);
+        triangle.closeSubpath();
+        painter.fillPath(triangle, QColor(40, 150, 60));
+    } else if (name == QLatin1String("view-preview")) {
+        painter.setPen(QPen(QColor(40, 90, 170), 2.5));
+        painter.drawEllipse(QPointF(16, 16), 12, 7);
+        painter.setBrush(QColor(40, 90, 170));
+        painter.drawEllipse(QPointF(16, 16), 4, 4);
+    } else if (name == QLatin1String("document-print")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(Qt::white);
+        painter.drawRect(9, 3, 14, 10);
+        painter.setBrush(QColor(150, 150, 150));
+        painter.drawRoundedRect(3, 12, 26, 11, 2, 2);
+        painter.setBrush(Qt::white);
+        painter.drawRect(9, 19, 14, 10);
+    } else if (name == QLatin1String("edit-cut")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.drawLine(10, 4, 20, 21);
+        painter.drawLine(22, 4, 12, 21);
+        painter.drawEllipse(QPointF(9, 24), 4, 4);
+        painter.drawEllipse(QPointF(23, 24), 4, 4);
+    } else if (name == QLatin1String("edit-copy")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(Qt::white);
+        painter.drawRect(4, 4, 15, 18);
+        painter.drawRect(13, 10, 15, 18);
+    } else if (name == QLatin1String("edit-paste")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(QColor(190, 150, 90));
+        painter.drawRoundedRect(5, 5, 22, 24, 2, 2);
+        painter.setBrush(Qt::white);
+        painter.drawRect(10, 10, 12, 15);
+        painter.setBrush(QColor(120, 120, 120));
+        painter.drawRect(11, 3, 10, 5);
+    } else if (name == QLatin1String("x-office-drawing")) {   // save the plot
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.drawLine(5, 4, 5, 27);
+        painter.drawLine(5, 27, 28, 27);
+        painter.setPen(QPen(QColor(200, 60, 40), 2.5));
+        painter.drawPolyline(QPolygonF({QPointF(7, 23), QPointF(13, 15), QPointF(19, 18), QPointF(27, 6)}));
+    }
+    return QIcon(pixmap);
+}
+
+// The first sentence of a finding, on one line.
+QString firstSentence(const std::string& text)
+{
+    QString flat = QString::fromStdString(text).simplified();
+    const qsizetype end = flat.indexOf(QLatin1String(". "));
+    return end < 0 ? flat : flat.left(end + 1);
+}
+
 }  // namespace
+
+QIcon frameIcon(const char* themeName)
+{
+    const QIcon theme = QIcon::fromTheme(QLatin1String(themeName));
+    return theme.isNull() ? drawnIcon(themeName) : theme;
+}
+
+QString frameBannerText()
+{
+    if (!results.computed || results.stopCode == STOP_ABORTED)
+        return QString();
+    const bool usable = driverStopCodeUsable(results.stopCode);
+    if (usable && !results.diagnosis.doubtful)
+        return QString();
+    QString text = usable ? QStringLiteral("The result is doubtful (%1)").arg(QLatin1String(reportStopReasonText(results.stopCode)))
+                          : QStringLiteral("Stopped due to: %1").arg(QLatin1String(reportStopReasonText(results.stopCode)));
+    if (results.diagnosis.count > 0)
+        text += QStringLiteral("  %1").arg(firstSentence(results.diagnosis.findings[0].text));
+    return text;
+}
+
+QStringList frameFlaggedParameters()
+{
+    QStringList names;
+    if (!results.computed)
+        return names;
+    for (int f = 0; f < results.diagnosis.count; ++f) {
+        const DiagnosisFinding& finding = results.diagnosis.findings[f];
+        if (finding.kind < FINDING_NO_EFFECT || finding.kind > FINDING_ON_BOUND)
+            continue;
+        // The finding opens with the names: "Parameter k1 is ...", "k1 and k2 are ...",
+        // "k1 grew ...", "k1 stopped ...".
+        QString subject = QString::fromStdString(finding.text).simplified();
+        if (subject.startsWith(QLatin1String("Parameter ")))
+            subject = subject.mid(10);
+        for (const char* verb : {" is ", " are ", " does ", " grew ", " stopped "}) {
+            const qsizetype at = subject.indexOf(QLatin1String(verb));
+            if (at >= 0)
+                subject = subject.left(at);
+        }
+        subject.replace(QLatin1String(" and "), QLatin1String(","));
+        for (const QString& word : subject.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString name = word.trimmed();
+            for (int i = 0; i < results.parameterCount; ++i)
+                if (name == QLatin1String(results.parameters[i].name) && !names.contains(name))
+                    names << name;
+        }
+    }
+    return names;
+}
 
 int frameSplitHeight(int stored, int frameHeight)
 {
@@ -298,7 +421,35 @@ void CMainFrame::createViews()
     stack->addWidget(listing);
     stack->addWidget(variableTable);
     stack->addWidget(parameterTable);
-    setCentralWidget(stack);
+    // The views as tabs over the stack; the View menu switches them as well.
+    tabs = new QTabBar;
+    tabs->setObjectName(QStringLiteral("viewTabs"));
+    tabs->setDocumentMode(true);
+    tabs->setExpanding(false);
+    tabs->setFocusPolicy(Qt::NoFocus);
+    connect(tabs, &QTabBar::tabBarClicked, this, [this](int index) {
+        const QPoint target = tabs->tabData(index).toPoint();
+        if (target.x() == VIEW_PLOT)
+            selectPlot(target.y());
+        else if (target.x() == VIEW_ANALYSIS)
+            action("viewAnalysis")->trigger();
+        else
+            showView(target.x());
+    });
+    banner = new QLabel;
+    banner->setObjectName(QStringLiteral("banner"));
+    banner->setWordWrap(true);
+    banner->setStyleSheet(QStringLiteral("QLabel { background: #fff1c2; color: #5a3d00; border-bottom: 1px solid #d9b24a;"
+                                         " padding: 6px 10px; font-weight: bold; }"));
+    banner->hide();
+    QWidget* central = new QWidget;
+    QVBoxLayout* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(tabs);
+    layout->addWidget(banner);
+    layout->addWidget(stack, 1);
+    setCentralWidget(central);
     connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
         if (!running() && maybeSave())
             openDocument(path);
@@ -331,7 +482,7 @@ void CMainFrame::createActions()
     a = makeAction(this, "fileSaveAs", QStringLiteral("Save &As..."));
     connect(a, &QAction::triggered, this, &CMainFrame::fileSaveAs);
     a = makeAction(this, "filePrint", QStringLiteral("&Print..."), {QKeySequence(Qt::CTRL | Qt::Key_P)});
-    a->setIcon(themeIcon("document-print", QStyle::SP_ComputerIcon));
+    a->setIcon(frameIcon("document-print"));
     connect(a, &QAction::triggered, this, [this] { printActiveView(false); });
     a = makeAction(this, "filePrintPreview", QStringLiteral("Print Pre&view"));
     connect(a, &QAction::triggered, this, [this] { printActiveView(true); });
@@ -359,29 +510,35 @@ void CMainFrame::createActions()
     connect(a, &QAction::triggered, this, [this] { showFind(true); });
     a = makeAction(this, "editCut", QStringLiteral("Cu&t"),
                    {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
-    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-cut")));
+    a->setIcon(frameIcon("edit-cut"));
     connect(a, &QAction::triggered, editor, &QPlainTextEdit::cut);
     a = makeAction(this, "editCopy", QStringLiteral("&Copy"),
                    {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
-    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-copy")));
+    a->setIcon(frameIcon("edit-copy"));
     connect(a, &QAction::triggered, this, [this] {
         if (active == VIEW_ANALYSIS)
             listing->copy();
-        else
+        else if (active == VIEW_PARAMETERS)
+            parameterTable->copySelection();
+        else if (active == VIEW_VARIABLES)
+            variableTable->copySelection();
+        else if (active == VIEW_PROGRAM)
             editor->copy();
     });
     a = makeAction(this, "editPaste", QStringLiteral("&Paste"),
                    {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
-    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
+    a->setIcon(frameIcon("edit-paste"));
     connect(a, &QAction::triggered, editor, &QPlainTextEdit::paste);
     a = makeAction(this, "editInsertFile", QStringLiteral("&Insert file"));
     connect(a, &QAction::triggered, this, &CMainFrame::insertFileCommand);
 
     a = makeAction(this, "run", QStringLiteral("&Run"));
+    a->setIcon(frameIcon("media-playback-start"));
+    a->setToolTip(QStringLiteral("Run: fit the model to the data"));
     connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
     a = makeAction(this, "preview", QStringLiteral("Previe&w"), {QKeySequence(Qt::Key_F8)});
     a->setToolTip(QStringLiteral("Preview: the model at the start values, without fitting (F8)"));
-    a->setIcon(QIcon::fromTheme(QStringLiteral("document-print-preview")));
+    a->setIcon(frameIcon("view-preview"));
     connect(a, &QAction::triggered, this, &CMainFrame::previewAnalysis);
 
     QActionGroup* views = new QActionGroup(this);
@@ -428,7 +585,7 @@ void CMainFrame::createActions()
     // The toolbar's button for the same command carries an icon, which the menu bar
     // would show in place of the text.
     a = makeAction(this, "savePlotButton", QStringLiteral("Save plot"));
-    a->setIcon(themeIcon("image-x-generic", QStyle::SP_DriveFDIcon));
+    a->setIcon(frameIcon("x-office-drawing"));
     a->setToolTip(QStringLiteral("Write the plot image to a disk file"));
     connect(a, &QAction::triggered, this, &CMainFrame::savePlot);
     a = makeAction(this, "saveBandTable", QStringLiteral("Save band &table"));
@@ -514,18 +671,6 @@ void CMainFrame::createMenus()
             edit->addSeparator();
     }
 
-    QMenu* show = addMenu("showMenu", QStringLiteral("&Show"));
-    QAction* toolBarItem = show->addAction(QStringLiteral("&Toolbar"));
-    toolBarItem->setObjectName(QStringLiteral("showToolbar"));
-    toolBarItem->setCheckable(true);
-    toolBarItem->setChecked(true);
-    connect(toolBarItem, &QAction::toggled, this, [this](bool on) { toolBar->setVisible(on); });
-    QAction* statusItem = show->addAction(QStringLiteral("&Status Bar"));
-    statusItem->setObjectName(QStringLiteral("showStatusBar"));
-    statusItem->setCheckable(true);
-    statusItem->setChecked(true);
-    connect(statusItem, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
-
     bar->addAction(action("run"));
     bar->addAction(action("preview"));
 
@@ -540,6 +685,17 @@ void CMainFrame::createMenus()
     view->addAction(action("viewVariables"));
     view->addAction(action("viewParameters"));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
+    view->addSeparator();
+    QAction* toolBarItem = view->addAction(QStringLiteral("&Toolbar"));
+    toolBarItem->setObjectName(QStringLiteral("showToolbar"));
+    toolBarItem->setCheckable(true);
+    toolBarItem->setChecked(true);
+    connect(toolBarItem, &QAction::toggled, this, [this](bool on) { toolBar->setVisible(on); });
+    QAction* statusItem = view->addAction(QStringLiteral("&Status Bar"));
+    statusItem->setObjectName(QStringLiteral("showStatusBar"));
+    statusItem->setCheckable(true);
+    statusItem->setChecked(true);
+    connect(statusItem, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
 
     QMenu* colours = addMenu("coloursMenu", QStringLiteral("&Colors"));
     for (int set = 0; set < COLOUR_SET_COUNT; ++set)
@@ -553,7 +709,6 @@ void CMainFrame::createMenus()
     QMenu* help = addMenu("helpMenu", QStringLiteral("&Help"));
     help->addAction(action("helpAbout"));
     help->addAction(action("helpTopics"));
-    help->addAction(action("tutorial"));
 }
 
 void CMainFrame::createToolBar()
@@ -562,7 +717,7 @@ void CMainFrame::createToolBar()
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "", "savePlotButton", "", "editCut", "editCopy",
-                             "editPaste", "", "preview", "", "filePrint", "helpAbout"}) {
+                             "editPaste", "", "run", "preview", "", "filePrint", "helpAbout"}) {
         if (!*name)
             toolBar->addSeparator();
         else
@@ -676,18 +831,24 @@ void CMainFrame::updateRunAction()
 void CMainFrame::refreshMenus()
 {
     plotMenuRefresh();
+    rebuildTabs();
+    updateBanner();
     updateCommands();
 }
 
 void CMainFrame::updateCommands()
 {
     const bool busy = runPending;
-    for (const char* name : {"fileMenu", "editMenu", "showMenu"})
+    for (const char* name : {"fileMenu", "editMenu"})
         menu(name)->menuAction()->setEnabled(!busy);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs", "filePrint", "filePrintPreview",
-                             "filePrintSetup", "editUndo", "editRedo", "editCut", "editCopy", "editPaste",
-                             "editFind", "editFindNext", "editFindPrevious", "editReplace", "editInsertFile"})
+                             "filePrintSetup", "editFind", "editFindNext", "editFindPrevious"})
         action(name)->setEnabled(!busy);
+    // Changing commands act on the program only; Copy on whatever view shows text.
+    const bool program = !busy && active == VIEW_PROGRAM;
+    for (const char* name : {"editUndo", "editRedo", "editCut", "editPaste", "editReplace", "editInsertFile"})
+        action(name)->setEnabled(program);
+    action("editCopy")->setEnabled(!busy && active != VIEW_PLOT);
     menu("viewMenu")->menuAction()->setEnabled(!busy && (hasListing || previewShown()));
     updateRunAction();
     const bool completed = !busy && analysis.analysisCompleted;
@@ -768,7 +929,56 @@ void CMainFrame::showView(int index)
         if (!runPending && item.view == index)
             text = QLatin1String(item.text);
     caption->setText(text);
+    for (int t = 0; t < tabs->count(); ++t) {
+        const QPoint target = tabs->tabData(t).toPoint();
+        if (target.x() == index && (index != VIEW_PLOT || target.y() == plotModel.currentPlotCommand)) {
+            const QSignalBlocker quiet(tabs);
+            tabs->setCurrentIndex(t);
+        }
+    }
     updateCommands();
+}
+
+// One tab per view that has something to show, each plot under its title.
+void CMainFrame::rebuildTabs()
+{
+    const QSignalBlocker quiet(tabs);
+    while (tabs->count() > 0)
+        tabs->removeTab(0);
+    const auto add = [this](const QString& text, int view, int command) {
+        tabs->setTabData(tabs->addTab(text), QPoint(view, command));
+    };
+    add(QStringLiteral("Program"), VIEW_PROGRAM, 0);
+    if (runPending)
+        return;
+    if (hasListing)
+        add(QStringLiteral("Listing"), VIEW_ANALYSIS, 0);
+    if (analysis.analysisCompleted && parameterCount > 0)
+        add(QStringLiteral("Parameters"), VIEW_PARAMETERS, 0);
+    if (analysis.analysisCompleted && inputVariableCount > 0)
+        add(QStringLiteral("Variables"), VIEW_VARIABLES, 0);
+    if (analysis.analysisCompleted || previewShown())
+        for (const PlotMenuItem& item : plotMenuItems())
+            add(item.spec && item.spec->title[0] ? QString::fromLatin1(item.spec->title) : QLatin1String(item.name),
+                VIEW_PLOT, item.command);
+    for (int t = 0; t < tabs->count(); ++t) {
+        const QPoint target = tabs->tabData(t).toPoint();
+        if (target.x() == active && (active != VIEW_PLOT || target.y() == plotModel.currentPlotCommand))
+            tabs->setCurrentIndex(t);
+    }
+}
+
+void CMainFrame::updateBanner()
+{
+    const QString text = runPending ? QString() : frameBannerText();
+    banner->setText(text);
+    banner->setVisible(!text.isEmpty());
+    parameterTable->setFlagged(runPending ? QStringList() : frameFlaggedParameters());
+}
+
+QString CMainFrame::bannerText() const
+{
+    return banner->isHidden() ? QString() : banner->text();
 }
 
 // Frees what the last run built, after the views that point into it have let go.
@@ -792,6 +1002,7 @@ void CMainFrame::runAnalysis()
         return;
     releaseResults();
     listingPath.clear();
+    showNotice(QString());
     LineSource source = editor->lineSource();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const RunStart start = runCommandStart(doc->path().toStdString(), &source, true);
@@ -830,6 +1041,7 @@ void CMainFrame::previewAnalysis()
         return;
     releaseResults();
     listingPath.clear();
+    showNotice(QString());
     LineSource source = editor->lineSource();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const RunPreview preview = runCommandPreview(doc->path().toStdString(), &source);

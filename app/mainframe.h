@@ -19,6 +19,7 @@ class QPrinter;
 class QSessionManager;
 class QSplitter;
 class QStackedWidget;
+class QTabBar;
 class QTimer;
 class QToolBar;
 
@@ -64,6 +65,15 @@ int frameRestoredSplitHeight(int stored, int normalHeight);
 QString frameManualPath();
 QString frameExamplesFolder();
 
+// The banner over the views after a run that failed, did not converge or is doubtful:
+// the stop reason and the Diagnosis' first finding. Empty for a sound fit and after a
+// Cancel.
+QString frameBannerText();
+// The parameters the Diagnosis' findings name.
+QStringList frameFlaggedParameters();
+// A toolbar icon from the desktop's theme, or the program's own drawing of it.
+QIcon frameIcon(const char* themeName);
+
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -89,6 +99,8 @@ public:
     ProgressDialog* progressDialog() const { return progress; }
     class FindDialog* findDialog() const { return finder; }
     QString plotFileProposal() const;          // PROGRAM_plotK.jpg (or .bmp) beside the program
+    QTabBar* viewTabs() const { return tabs; }
+    QString bannerText() const;                // empty while no banner shows
 
     bool openDocument(const QString& path);    // asks about unsaved changes first
     // Asks about unsaved changes: true when the user saved or discarded them (or
@@ -157,8 +169,12 @@ private:
     void about();
     void finishRun();
     void showError(const QString& text);
+    void rebuildTabs();
+    void updateBanner();
 
     CMOXELDoc* doc;
+    QTabBar* tabs;
+    QLabel* banner;
     QStackedWidget* stack;
     QSplitter* splitter;
     EditView* editor;

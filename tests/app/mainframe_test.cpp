@@ -117,7 +117,7 @@ TEST_F(FrameTest, EnablingRulesFollowTheRun)
     openProgram(LONG_PROGRAM);
     frame->runAnalysis();
     ASSERT_TRUE(frame->running());
-    for (const char* name : {"fileMenu", "editMenu", "showMenu", "viewMenu"})
+    for (const char* name : {"fileMenu", "editMenu", "viewMenu"})
         EXPECT_FALSE(frame->menu(name)->menuAction()->isEnabled()) << name;
     EXPECT_FALSE(run->isEnabled());
     EXPECT_FALSE(frame->action("fileNew")->isEnabled()) << "nor from the toolbar";

@@ -1,0 +1,187 @@
+// The window as a workbench: the views as tabs, the result tables (limits, derived
+// quantities, free selection, numeric sort, tab-separated copy), the banner after a run
+// that cannot be trusted, and the toolbar and menus.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QImage>
+#include <QMenu>
+#include <QTabBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include <set>
+
+#include "app/dialogs.h"
+#include "app/mainframe.h"
+#include "frame_fixture.h"
+
+namespace {
+
+const char LIMITS_PROGRAM[] =
+    "VARIABLES x, y;\nPARAMETERS a = 1, b = 0.1;\nFUNCTION y = a * exp(b * x);\n"
+    "DERIVED twice = 2 * a;\nCONFIDENCE 95;\nPLOT TITLE = \"Growth\";\nRPLOT;\n"
+    "DATA;\n0 1.1\n1 2.6\n2 7.5\n3 19.8\n4 55.1\n";
+
+QStringList tabTexts(const QTabBar* tabs)
+{
+    QStringList texts;
+    for (int t = 0; t < tabs->count(); ++t)
+        texts << tabs->tabText(t);
+    return texts;
+}
+
+TEST_F(FrameTest, ViewsAreTabsAndPlotsGoByTheirTitles)
+{
+    EXPECT_EQ(tabTexts(frame->viewTabs()), QStringList({"Program"}));
+    openProgram(LIMITS_PROGRAM);
+    runToEnd();
+    EXPECT_EQ(tabTexts(frame->viewTabs()),
+              QStringList({"Program", "Listing", "Parameters", "Variables", "Growth", "Plot of Residuals"}));
+    EXPECT_EQ(frame->viewTabs()->tabText(frame->viewTabs()->currentIndex()), "Listing");
+    emit frame->viewTabs()->tabBarClicked(5);
+    EXPECT_EQ(frame->activeView(), VIEW_PLOT);
+    EXPECT_EQ(frame->viewTabs()->currentIndex(), 5);
+    emit frame->viewTabs()->tabBarClicked(2);
+    EXPECT_EQ(frame->activeView(), VIEW_PARAMETERS);
+    // The View menu still switches, and the tab follows it.
+    frame->action("viewProgram")->trigger();
+    EXPECT_EQ(frame->viewTabs()->currentIndex(), 0);
+}
+
+TEST_F(FrameTest, ParameterTableCopiesSortsAndShowsLimitsAndDerivedQuantities)
+{
+    openProgram(LIMITS_PROGRAM);
+    runToEnd();
+    frame->showView(VIEW_PARAMETERS);
+    QTreeWidget* table = frame->parameterView();
+    ASSERT_EQ(table->columnCount(), 8);
+    EXPECT_EQ(table->headerItem()->text(6), "Lower 95 %");
+    EXPECT_EQ(table->headerItem()->text(7), "Upper 95 %");
+    ASSERT_EQ(table->topLevelItemCount(), 4) << "two parameters, the rule, one derived quantity";
+    EXPECT_EQ(table->topLevelItem(2)->text(0), "Derived quantities");
+    EXPECT_EQ(table->topLevelItem(3)->text(0), "twice");
+    EXPECT_NEAR(table->topLevelItem(3)->text(2).toDouble(), 2 * table->topLevelItem(0)->text(2).toDouble(), 1e-7);
+    // A probability at the listing's floor is a bound.
+    EXPECT_EQ(table->topLevelItem(1)->text(5), "< 0.00001");
+    EXPECT_LT(table->topLevelItem(0)->text(6).toDouble(), table->topLevelItem(0)->text(2).toDouble());
+
+    // The whole table, then a free selection of cells, as tab-separated text with a heading.
+    table->clearSelection();
+    QStringList lines = viewsTableTsv(table).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], "Parameter\tInitial guess\tFinal estimate\tStandard error\tt\tProb(t)\tLower 95 %\tUpper 95 %");
+    EXPECT_TRUE(lines[1].startsWith("a\t1\t")) << lines[1].toStdString();
+    table->selectionModel()->select(table->model()->index(1, 0), QItemSelectionModel::Select);
+    table->selectionModel()->select(table->model()->index(1, 2), QItemSelectionModel::Select);
+    table->selectionModel()->select(table->model()->index(0, 2), QItemSelectionModel::Select);
+    lines = viewsTableTsv(table).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], "Parameter\tFinal estimate");
+    EXPECT_EQ(lines[2], "b\t" + table->topLevelItem(1)->text(2));
+    frame->action("editCopy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), viewsTableTsv(table));
+
+    // Sorting by the estimate orders numbers as numbers, either way; the derived rows
+    // stay below their rule.
+    for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        table->header()->setSortIndicator(2, order);
+        emit table->header()->sectionClicked(2);
+        const double first = table->topLevelItem(0)->text(2).toDouble();
+        const double second = table->topLevelItem(1)->text(2).toDouble();
+        EXPECT_TRUE(order == Qt::AscendingOrder ? first < second : first > second) << first << " " << second;
+        EXPECT_EQ(table->topLevelItem(3)->text(0), "twice");
+    }
+    table->header()->setSortIndicator(1, Qt::AscendingOrder);
+    emit table->header()->sectionClicked(1);
+    EXPECT_EQ(table->topLevelItem(0)->text(1), "0.1") << "0.1 before 1";
+
+    // The columns share the whole width.
+    int total = 0;
+    for (int c = 0; c < table->columnCount(); ++c)
+        total += table->columnWidth(c);
+    EXPECT_GE(total, table->viewport()->width() - table->columnCount() - 2);
+}
+
+TEST_F(FrameTest, BannerNamesEachStopThatCannotBeTrusted)
+{
+    const struct {
+        const char* program;
+        const char* banner;     // the start of the banner, "" for none
+        QStringList flagged;
+    } cases[] = {
+        {LIMITS_PROGRAM, "", {}},
+        {"VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nITERATIONS 2;\nFUNCTION y = a * exp(b * x);\n"
+         "DATA;\n0 1.1\n1 2.6\n2 7.5\n3 19.8\n4 55.1\n",
+         "Stopped due to: Function did not converge before iteration limit reached.", {}},
+        {"VARIABLES x, y;\nPARAMETERS a = 1, b = 10;\nFUNCTION y = a * log(x - b);\nDATA;\n1 2\n2 3\n3 4\n",
+         "Stopped due to: Function cannot be computed at starting parameter values.  The model cannot be computed",
+         {}},
+        {"VARIABLES x, y;\nPARAMETERS a = 1, b = 1, c = 0;\nFUNCTION y = a * b * x + c;\n"
+         "DATA;\n0 1.1\n1 2.9\n2 5.2\n3 7.1\n4 8.8\n",
+         "", {"a", "b"}},
+    };
+    for (const auto& c : cases) {
+        openProgram(c.program);
+        runToEnd();
+        const QString banner = frame->bannerText();
+        if (*c.banner)
+            EXPECT_TRUE(banner.startsWith(QLatin1String(c.banner))) << c.program << "\n" << banner.toStdString();
+        else if (c.flagged.isEmpty())
+            EXPECT_TRUE(banner.isEmpty()) << banner.toStdString();
+        else
+            EXPECT_FALSE(banner.isEmpty()) << "a product of two parameters";
+        EXPECT_EQ(frameFlaggedParameters(), c.flagged) << c.program;
+        if (!c.flagged.isEmpty()) {
+            frame->showView(VIEW_PARAMETERS);
+            QTreeWidget* table = frame->parameterView();
+            EXPECT_NE(table->topLevelItem(0)->background(0), table->topLevelItem(2)->background(0))
+                << "a is marked, c is not";
+        }
+        // The next Run starts without the old banner or notice.
+        frame->editView()->setPlainText(QStringLiteral("VARIABLES x;\nPARAMETERS a;\nFUNCTION y = ;\n"));
+        frame->runAnalysis();
+        EXPECT_TRUE(frame->bannerText().isEmpty());
+        EXPECT_TRUE(frame->statusNotice().isEmpty());
+        waitFor([this] { return !frame->running(); });
+        frame->editView()->document()->setModified(false);
+    }
+}
+
+TEST_F(FrameTest, ToolbarAndMenusOfferEachCommandOnce)
+{
+    std::set<QByteArray> icons;
+    int buttons = 0;
+    for (QAction* a : frame->findChild<QToolBar*>("toolBar")->actions()) {
+        if (a->isSeparator())
+            continue;
+        ++buttons;
+        ASSERT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
+        const QImage image = a->icon().pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+        icons.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
+    }
+    EXPECT_EQ(int(icons.size()), buttons) << "no two buttons look alike";
+    EXPECT_TRUE(frame->findChild<QToolBar*>("toolBar")->actions().contains(frame->action("run")));
+    EXPECT_EQ(frame->menu("showMenu"), nullptr);
+    EXPECT_TRUE(frame->menu("viewMenu")->actions().contains(frame->action("showToolbar")));
+    EXPECT_TRUE(frame->menu("viewMenu")->actions().contains(frame->action("showStatusBar")));
+    int tutorials = 0;
+    for (QMenu* m : frame->findChildren<QMenu*>())
+        tutorials += m->actions().contains(frame->action("tutorial")) ? 1 : 0;
+    EXPECT_EQ(tutorials, 1);
+
+    // Changing commands act on the program only; Copy wherever there is text.
+    openProgram(LIMITS_PROGRAM);
+    runToEnd();
+    for (const int view : {VIEW_PROGRAM, VIEW_ANALYSIS, VIEW_PARAMETERS, VIEW_PLOT}) {
+        frame->showView(view);
+        for (const char* name : {"editUndo", "editCut", "editPaste", "editReplace"})
+            EXPECT_EQ(frame->action(name)->isEnabled(), view == VIEW_PROGRAM) << name << " in " << view;
+        EXPECT_EQ(frame->action("editCopy")->isEnabled(), view != VIEW_PLOT) << view;
+    }
+}
+
+}  // namespace
