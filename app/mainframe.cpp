@@ -75,6 +75,7 @@ const char COPY_FOLDER[] = "MOXEL/examples";    // under the home folder
 const char MANUAL_NAME[] = "Manual.txt";
 const char SHARED_FOLDER[] = "/../share/moxel";
 constexpr int SPLIT_PERCENT = 60;   // share of the frame the source pane takes by default
+constexpr int SIDE_BY_SIDE_SCREEN = 1400;   // pixels across from which the plot stands beside at first
 
 // ORDER VIEW: captions of the views in the status bar.
 struct ViewCaption {
@@ -448,8 +449,22 @@ void CMainFrame::createViews()
     layout->setSpacing(0);
     layout->addWidget(tabs);
     layout->addWidget(banner);
-    layout->addWidget(stack, 1);
+    sideParameters = new CParameterView;
+    side = new QSplitter(Qt::Vertical);
+    side->setObjectName(QStringLiteral("sidePane"));
+    side->addWidget(sideParameters);
+    side->setChildrenCollapsible(false);
+    side->hide();
+    workbench = new QSplitter(Qt::Horizontal);
+    workbench->addWidget(stack);
+    workbench->addWidget(side);
+    workbench->setChildrenCollapsible(false);
+    layout->addWidget(workbench, 1);
     setCentralWidget(central);
+    // In the split, a click into the view on the left makes it the active view again.
+    for (QAbstractScrollArea* area : std::initializer_list<QAbstractScrollArea*>{editor, messages, listing, parameterTable,
+                                                                                 variableTable})
+        area->viewport()->installEventFilter(this);
     connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
         if (!running() && maybeSave())
             openDocument(path);
@@ -686,6 +701,12 @@ void CMainFrame::createMenus()
     view->addAction(action("viewParameters"));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
     view->addSeparator();
+    QAction* sideItem = view->addAction(QStringLiteral("Plot &beside"));
+    sideItem->setObjectName(QStringLiteral("viewSideBySide"));
+    sideItem->setCheckable(true);
+    sideItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    sideItem->setToolTip(QStringLiteral("The plot and the parameter table beside the program or the listing"));
+    connect(sideItem, &QAction::toggled, this, &CMainFrame::setSideBySide);
     QAction* toolBarItem = view->addAction(QStringLiteral("&Toolbar"));
     toolBarItem->setObjectName(QStringLiteral("showToolbar"));
     toolBarItem->setCheckable(true);
@@ -759,6 +780,13 @@ void CMainFrame::restorePlacement()
     if (placementRestored)
         return;
     placementRestored = true;
+    // The split: as left, or on by default where the screen is wide enough for three views.
+    const int sideStored = settingsReadInt("WinSideBySide");
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    setSideBySide(sideStored >= 0 ? sideStored > 0
+                                  : screen && screen->availableGeometry().width() >= SIDE_BY_SIDE_SCREEN);
+    if (const int left = settingsReadInt("WinSideSplitX"); sideBySide() && left > 0)
+        workbench->setSizes({left, std::max(SPLIT_MIN, workbench->width() - left)});
     if (settingsReadInt("WinFlags") == -1)
         return;
     const int left = settingsReadInt("WinLeft");
@@ -791,6 +819,9 @@ void CMainFrame::savePlacement()
     const QList<int> sizes = splitter->sizes();
     if (!sizes.isEmpty() && sizes.first() > 0)
         settingsWriteInt("WinSplitY", sizes.first());
+    settingsWriteInt("WinSideBySide", sideBySide() ? 1 : 0);
+    if (sideBySide() && workbench->sizes().value(0) > 0)
+        settingsWriteInt("WinSideSplitX", workbench->sizes().value(0));
 }
 
 void CMainFrame::showEvent(QShowEvent* event)
@@ -910,7 +941,18 @@ void CMainFrame::selectPlot(int command)
 
 void CMainFrame::showView(int index)
 {
-    if (index != active) {
+    if (index == VIEW_PLOT && sideBySide()) {
+        // The plot stands in the side pane; the view on the left stays, and gives up the
+        // focus so that a click into it makes it active again.
+        plot->update();
+        if (QWidget* focused = QApplication::focusWidget(); focused && stack->isAncestorOf(focused))
+            focused->clearFocus();
+        active = index;
+    } else if (index != active || stack->currentWidget() != (index == VIEW_PROGRAM ? static_cast<QWidget*>(splitter)
+                                                              : index == VIEW_ANALYSIS ? static_cast<QWidget*>(listing)
+                                                              : index == VIEW_VARIABLES ? static_cast<QWidget*>(variableTable)
+                                                              : index == VIEW_PARAMETERS ? static_cast<QWidget*>(parameterTable)
+                                                                                         : static_cast<QWidget*>(plot))) {
         QWidget* page = index == VIEW_PROGRAM ? static_cast<QWidget*>(splitter)
                         : index == VIEW_PLOT  ? static_cast<QWidget*>(plot)
                         : index == VIEW_ANALYSIS ? static_cast<QWidget*>(listing)
@@ -973,7 +1015,43 @@ void CMainFrame::updateBanner()
     const QString text = runPending ? QString() : frameBannerText();
     banner->setText(text);
     banner->setVisible(!text.isEmpty());
-    parameterTable->setFlagged(runPending ? QStringList() : frameFlaggedParameters());
+    const QStringList flagged = runPending ? QStringList() : frameFlaggedParameters();
+    parameterTable->setFlagged(flagged);
+    sideParameters->setFlagged(flagged);
+    if (!runPending && analysis.analysisCompleted && parameterCount > 0)
+        sideParameters->rebuild();
+    else
+        sideParameters->clear();
+}
+
+bool CMainFrame::sideBySide() const
+{
+    return side && !side->isHidden();
+}
+
+void CMainFrame::setSideBySide(bool on)
+{
+    if (on == sideBySide())
+        return;
+    const bool plotActive = active == VIEW_PLOT;
+    if (on) {
+        if (plotActive)
+            stack->setCurrentWidget(splitter);
+        stack->removeWidget(plot);
+        side->addWidget(plot);
+        side->show();
+        const int width = workbench->width();
+        workbench->setSizes({width / 2, width - width / 2});
+        updateBanner();
+    } else {
+        side->hide();
+        stack->insertWidget(1, plot);
+        if (plotActive)
+            stack->setCurrentWidget(plot);
+    }
+    plot->show();
+    if (QAction* item = action("viewSideBySide"); item && item->isChecked() != on)
+        item->setChecked(on);
 }
 
 QString CMainFrame::bannerText() const
@@ -988,6 +1066,7 @@ void CMainFrame::releaseResults()
     messages->clear();
     listing->clearListing();
     parameterTable->clear();
+    sideParameters->clear();
     variableTable->clear();
     hasListing = false;
     runCommandRelease();
@@ -1098,6 +1177,8 @@ void CMainFrame::analysisFinished()
         // View menu item away.
         if (failed)
             showFirstError();
+        else if (sideBySide() && plotCount() > 0)
+            selectPlot(plotMenuItems().empty() ? 0 : plotMenuItems().front().command);
         else
             showView(VIEW_ANALYSIS);
         if (!failed && results.diagnosis.doubtful)
@@ -1414,6 +1495,17 @@ void CMainFrame::endWithoutAsking()
     savePlacement();
     if (doc->isModified())
         keepUnsavedText();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress && sideBySide() && active == VIEW_PLOT) {
+        QWidget* page = stack->currentWidget();
+        if (QWidget* widget = qobject_cast<QWidget*>(watched); widget && page->isAncestorOf(widget))
+            showView(page == listing ? VIEW_ANALYSIS : page == parameterTable ? VIEW_PARAMETERS
+                     : page == variableTable ? VIEW_VARIABLES : VIEW_PROGRAM);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

@@ -100,6 +100,10 @@ public:
     class FindDialog* findDialog() const { return finder; }
     QString plotFileProposal() const;          // PROGRAM_plotK.jpg (or .bmp) beside the program
     QTabBar* viewTabs() const { return tabs; }
+    // The plot and a second parameter table in a pane beside the view shown.
+    bool sideBySide() const;
+    void setSideBySide(bool on);
+    CParameterView* sideParameterView() const { return sideParameters; }
     QString bannerText() const;                // empty while no banner shows
 
     bool openDocument(const QString& path);    // asks about unsaved changes first
@@ -143,6 +147,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void keepUnsavedText();
@@ -175,6 +180,9 @@ private:
     CMOXELDoc* doc;
     QTabBar* tabs;
     QLabel* banner;
+    QSplitter* workbench;           // the stack, and the side pane beside it
+    QSplitter* side = nullptr;      // the side pane: parameter table over the plot
+    CParameterView* sideParameters;
     QStackedWidget* stack;
     QSplitter* splitter;
     EditView* editor;

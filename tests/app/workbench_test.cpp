@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTabBar>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -50,6 +51,41 @@ TEST_F(FrameTest, ViewsAreTabsAndPlotsGoByTheirTitles)
     // The View menu still switches, and the tab follows it.
     frame->action("viewProgram")->trigger();
     EXPECT_EQ(frame->viewTabs()->currentIndex(), 0);
+}
+
+TEST_F(FrameTest, SplitShowsProgramParametersAndPlotTogetherAndIsRemembered)
+{
+    frame->resize(1600, 1000);
+    frame->action("viewSideBySide")->trigger();
+    ASSERT_TRUE(frame->sideBySide());
+    openProgram(LIMITS_PROGRAM);
+    runToEnd();
+    QApplication::processEvents();
+    EXPECT_EQ(frame->activeView(), VIEW_PLOT);
+    EXPECT_TRUE(frame->editView()->isVisible()) << "the program stays on the left";
+    EXPECT_TRUE(frame->plotView()->isVisible());
+    EXPECT_EQ(frame->sideParameterView()->topLevelItemCount(), 4);
+    EXPECT_GT(frame->plotView()->width(), 300);
+    // A click into the program makes it the active view again, for the Edit commands.
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(20, 20), QPointF(20, 20), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(frame->editView()->viewport(), &click);
+    EXPECT_EQ(frame->activeView(), VIEW_PROGRAM);
+    EXPECT_TRUE(frame->action("editPaste")->isEnabled());
+
+    frame->savePlacement();
+    frame->editView()->document()->setModified(false);
+    frame.reset();
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    EXPECT_TRUE(frame->sideBySide()) << "remembered";
+    frame->action("viewSideBySide")->trigger();
+    EXPECT_FALSE(frame->sideBySide());
+    openProgram(LIMITS_PROGRAM);
+    runToEnd();
+    frame->showView(VIEW_PLOT);
+    EXPECT_TRUE(frame->plotView()->isVisible()) << "back in the views";
+    EXPECT_FALSE(frame->editView()->isVisible());
 }
 
 TEST_F(FrameTest, ParameterTableCopiesSortsAndShowsLimitsAndDerivedQuantities)
