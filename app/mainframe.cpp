@@ -76,6 +76,7 @@ const char MANUAL_NAME[] = "Manual.txt";
 const char SHARED_FOLDER[] = "/../share/moxel";
 constexpr int SPLIT_PERCENT = 60;   // share of the frame the source pane takes by default
 constexpr int SIDE_BY_SIDE_SCREEN = 1400;   // pixels across from which the plot stands beside at first
+constexpr int SIDE_PLOT_MIN = 200;          // pixels: the least height of the plot beside
 
 // ORDER VIEW: captions of the views in the status bar.
 struct ViewCaption {
@@ -548,12 +549,19 @@ void CMainFrame::createActions()
     connect(a, &QAction::triggered, this, &CMainFrame::insertFileCommand);
 
     a = makeAction(this, "run", QStringLiteral("&Run"));
-    a->setIcon(frameIcon("media-playback-start"));
-    a->setToolTip(QStringLiteral("Run: fit the model to the data"));
     connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
     a = makeAction(this, "preview", QStringLiteral("Previe&w"), {QKeySequence(Qt::Key_F8)});
     a->setToolTip(QStringLiteral("Preview: the model at the start values, without fitting (F8)"));
+    connect(a, &QAction::triggered, this, &CMainFrame::previewAnalysis);
+    // Their toolbar buttons: an icon on the menu bar's own items would stand in place of
+    // the text.
+    a = makeAction(this, "runButton", QStringLiteral("Run"));
+    a->setIcon(frameIcon("media-playback-start"));
+    a->setToolTip(QStringLiteral("Run: fit the model to the data"));
+    connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
+    a = makeAction(this, "previewButton", QStringLiteral("Preview"));
     a->setIcon(frameIcon("view-preview"));
+    a->setToolTip(QStringLiteral("Preview: the model at the start values, without fitting (F8)"));
     connect(a, &QAction::triggered, this, &CMainFrame::previewAnalysis);
 
     QActionGroup* views = new QActionGroup(this);
@@ -738,7 +746,7 @@ void CMainFrame::createToolBar()
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "", "savePlotButton", "", "editCut", "editCopy",
-                             "editPaste", "", "run", "preview", "", "filePrint", "helpAbout"}) {
+                             "editPaste", "", "runButton", "previewButton", "", "filePrint", "helpAbout"}) {
         if (!*name)
             toolBar->addSeparator();
         else
@@ -853,8 +861,8 @@ void CMainFrame::updateTitle()
 
 void CMainFrame::updateRunAction()
 {
-    action("run")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
-    action("preview")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
+    for (const char* name : {"run", "preview", "runButton", "previewButton"})
+        action(name)->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
 }
 
 // The menu bar's refresh at the start and end of a run and for a new, opened or
@@ -1039,12 +1047,18 @@ void CMainFrame::setSideBySide(bool on)
             stack->setCurrentWidget(splitter);
         stack->removeWidget(plot);
         side->addWidget(plot);
+        side->setStretchFactor(0, 1);
+        side->setStretchFactor(1, 2);
+        plot->setMinimumHeight(SIDE_PLOT_MIN);
         side->show();
+        const int height = std::max(side->height(), SIDE_PLOT_MIN * 3 / 2);
+        side->setSizes({height / 3, height - height / 3});
         const int width = workbench->width();
         workbench->setSizes({width / 2, width - width / 2});
         updateBanner();
     } else {
         side->hide();
+        plot->setMinimumHeight(0);
         stack->insertWidget(1, plot);
         if (plotActive)
             stack->setCurrentWidget(plot);
