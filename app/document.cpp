@@ -46,9 +46,30 @@ bool CMOXELDoc::isModified() const
     return editor->document()->isModified();
 }
 
-void CMOXELDoc::newDocument()
+const char NEW_PROGRAM_TEMPLATE[] =
+    "// A new program: exponential growth fitted to five observations.\n"
+    "// Replace the names, the FUNCTION and the DATA by your own, then Run (Alt+R).\n"
+    "// F1 on a key word opens the manual; Preview (F8) shows the model at the start values.\n"
+    "\n"
+    "TITLE \"Exponential growth\";\n"
+    "VARIABLES x, y;                    // the input variables: x, then the observed y\n"
+    "PARAMETERS a = 1, b = 0.5;         // the parameters with their initial guesses\n"
+    "FUNCTION y = a * exp(b * x);       // the model for the observed variable\n"
+    "CONFIDENCE 95;                     // confidence limits of the parameters\n"
+    "PLOT TITLE = \"Data and fitted curve\";\n"
+    "RPLOT;                             // the residuals\n"
+    "DATA;                              // one observation per line: x y\n"
+    "0 1.1\n"
+    "1 2.6\n"
+    "2 7.5\n"
+    "3 19.8\n"
+    "4 55.1\n";
+
+void CMOXELDoc::newDocument(bool fromTemplate)
 {
     editor->clear();
+    if (fromTemplate)
+        editor->setPlainText(QString::fromLatin1(NEW_PROGRAM_TEMPLATE));
     editor->document()->setModified(false);
     filePath.clear();
     emit pathChanged();
@@ -165,7 +186,7 @@ void CMainFrame::fileNew()
     if (runPending || !maybeSave())
         return;
     releaseResults();
-    doc->newDocument();
+    doc->newDocument(true);
     refreshMenus();
 }
 

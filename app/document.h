@@ -8,6 +8,9 @@
 
 class QPlainTextEdit;
 
+// The program File > New starts from: a small complete fit, commented, that runs as it is.
+extern const char NEW_PROGRAM_TEMPLATE[];
+
 constexpr int RECENT_FILE_COUNT = 4;
 constexpr qint64 DOCUMENT_SIZE_MAX = 256LL * 1024 * 1024;   // bytes of a program file that are opened
 
@@ -20,7 +23,8 @@ public:
     QString displayName() const;                          // file name, or "Untitled"
     bool isModified() const;
 
-    void newDocument();
+    // An empty, untitled program; with the template's text when asked (unmodified).
+    void newDocument(bool fromTemplate = false);
     // Reads a program file into the editor; false with *message set when it cannot be read.
     bool open(const QString& path, QString* message);
     // Writes the editor's text; false with *message set when it cannot be written.

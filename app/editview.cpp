@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
 
 #include <cstring>
 
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr int LINE_NUMBER_GAP = 6;       // pixels between the numbers and the text
+constexpr int DECLARED_NAMES_DELAY_MS = 300;   // quiet time before the declared names are read again
 constexpr int STATUS_LEFT_MARGIN = 2;    // pixels left of each message line
 constexpr int STATUS_EXTENT_WIDTH = 100; // pixels of the pane's horizontal extent beyond its widest line
 
@@ -55,10 +57,52 @@ QFont editorFont()
 
 }  // namespace
 
+WordStyle editWordStyle(const QString& word, const QSet<QString>& declared)
+{
+    const QByteArray latin = word.toLatin1();
+    if (lexerKeywordCode(latin.constData()) != 0)
+        return STYLE_KEYWORD;
+    for (int k = 0; const char* context = lexerContextWord(k); ++k)
+        if (word.compare(QLatin1String(context), Qt::CaseInsensitive) == 0)
+            return STYLE_CONTEXT_WORD;
+    if (declared.contains(word))
+        return STYLE_DECLARED;
+    if (lookupBuiltin(latin.toUpper().constData()))
+        return STYLE_BUILTIN;
+    return STYLE_NONE;
+}
+
+QSet<QString> editDeclaredNames(const QTextDocument* document)
+{
+    static const QRegularExpression declaration(
+        QStringLiteral("\\b(?:VARIABLES|PARAMETERS|DOUBLE|CONSTANT|DERIVED)\\b([^;]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression dataStatement(QStringLiteral("^\\s*DATA\\b"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression name(QStringLiteral("^\\s*([A-Za-z_][A-Za-z0-9_]*)"));
+    QString text;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        if (dataStatement.match(block.text()).hasMatch())
+            break;
+        QString line = block.text();
+        const qsizetype comment = line.indexOf(QLatin1String("//"));
+        text += (comment >= 0 ? line.left(comment) : line) + QLatin1Char(' ');
+    }
+    QSet<QString> names;
+    for (const QRegularExpressionMatch& statement : declaration.globalMatch(text))
+        for (const QString& item : statement.captured(1).split(QLatin1Char(',')))
+            if (const QRegularExpressionMatch found = name.match(item); found.hasMatch())
+                names.insert(found.captured(1));
+    return names;
+}
+
 SourceHighlighter::SourceHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
 {
     keywordFormat.setForeground(QColor(0, 0, 160));
     keywordFormat.setFontWeight(QFont::Bold);
+    contextFormat.setForeground(QColor(110, 0, 140));
+    contextFormat.setFontWeight(QFont::Bold);
+    declaredFormat.setForeground(QColor(150, 80, 0));
+    numberFormat.setForeground(QColor(120, 80, 160));
     functionFormat.setForeground(QColor(0, 110, 110));
     commentFormat.setForeground(QColor(0, 128, 0));
     commentFormat.setFontItalic(true);
@@ -112,21 +156,35 @@ void SourceHighlighter::highlightBlock(const QString& text)
             int end = i + 1;
             while (end < length && (text[end].isLetterOrNumber() || text[end] == '_'))
                 ++end;
-            const QByteArray word = text.mid(i, end - i).toUtf8();
-            if (lexerKeywordCode(word.constData()) != 0)
-                setFormat(i, end - i, keywordFormat);
-            else if (lookupBuiltin(word.toUpper().constData()))
-                setFormat(i, end - i, functionFormat);
+            switch (editWordStyle(text.mid(i, end - i), declared)) {
+            case STYLE_KEYWORD: setFormat(i, end - i, keywordFormat); break;
+            case STYLE_CONTEXT_WORD: setFormat(i, end - i, contextFormat); break;
+            case STYLE_DECLARED: setFormat(i, end - i, declaredFormat); break;
+            case STYLE_BUILTIN: setFormat(i, end - i, functionFormat); break;
+            case STYLE_NONE: break;
+            }
             i = end;
             continue;
         }
-        if (c.isDigit()) {
-            while (i < length && (text[i].isLetterOrNumber() || text[i] == '.'))
+        if (c.isDigit() || (c == '.' && i + 1 < length && text[i + 1].isDigit())) {
+            const int start = i;
+            while (i < length && (text[i].isLetterOrNumber() || text[i] == '.' ||
+                                  ((text[i] == '+' || text[i] == '-') && (text[i - 1] == 'e' || text[i - 1] == 'E'))))
                 ++i;
+            setFormat(start, i - start, numberFormat);
             continue;
         }
         ++i;
     }
+}
+
+void SourceHighlighter::updateDeclaredNames()
+{
+    QSet<QString> names = editDeclaredNames(document());
+    if (names == declared)
+        return;
+    declared = std::move(names);
+    rehighlight();
 }
 
 EditView::EditView(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea(new LineNumberArea(this))
@@ -134,7 +192,13 @@ EditView::EditView(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea(new
     setFont(editorFont());
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setTabStopDistance(4 * fontMetrics().horizontalAdvance(' '));
-    new SourceHighlighter(document());
+    SourceHighlighter* highlighter = new SourceHighlighter(document());
+    // The declared names are read again a moment after the typing stops.
+    QTimer* names = new QTimer(this);
+    names->setSingleShot(true);
+    names->setInterval(DECLARED_NAMES_DELAY_MS);
+    connect(names, &QTimer::timeout, highlighter, &SourceHighlighter::updateDeclaredNames);
+    connect(document(), &QTextDocument::contentsChanged, names, qOverload<>(&QTimer::start));
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { setViewportMargins(lineNumberWidth(), 0, 0, 0); });
     connect(this, &QPlainTextEdit::updateRequest, this, &EditView::updateLineNumberArea);
     setViewportMargins(lineNumberWidth(), 0, 0, 0);

@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QPlainTextEdit>
 #include <QSyntaxHighlighter>
+#include <QSet>
 #include <QTextCharFormat>
 
 #include <atomic>
@@ -14,19 +15,35 @@
 struct ListingLine;
 struct LineSource;
 
-// Colours key words, built-in function names, comments and strings.
+// The style of a word of the program, from the language's own tables: a key word, a word
+// that starts a statement or option only in its place (WEIGHT, CBAND, ...), a name the
+// program declares, a built-in function, or none. A declared name wins over a built-in.
+enum WordStyle { STYLE_NONE, STYLE_KEYWORD, STYLE_CONTEXT_WORD, STYLE_DECLARED, STYLE_BUILTIN };
+WordStyle editWordStyle(const QString& word, const QSet<QString>& declared);
+// The names the VARIABLES, PARAMETERS, DOUBLE, CONSTANT and DERIVED statements of a
+// program declare, read up to its DATA statement.
+QSet<QString> editDeclaredNames(const QTextDocument* document);
+
+// Colours key words, statement and option words, declared names, built-in function
+// names, numbers, comments and strings.
 class SourceHighlighter : public QSyntaxHighlighter {
 public:
     explicit SourceHighlighter(QTextDocument* document);
+    // Takes the program's declared names, and colours again when they changed.
+    void updateDeclaredNames();
 
 protected:
     void highlightBlock(const QString& text) override;
 
 private:
     QTextCharFormat keywordFormat;
+    QTextCharFormat contextFormat;
+    QTextCharFormat declaredFormat;
     QTextCharFormat functionFormat;
+    QTextCharFormat numberFormat;
     QTextCharFormat commentFormat;
     QTextCharFormat stringFormat;
+    QSet<QString> declared;         // names the program declares
 };
 
 class EditView : public QPlainTextEdit {

@@ -14,9 +14,18 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <set>
 
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
 #include "app/dialogs.h"
+#include "app/document.h"
+#include "app/editview.h"
+#include "lang/lexer.h"
+#include "testutil.h"
 #include "app/mainframe.h"
 #include "frame_fixture.h"
 
@@ -219,6 +228,57 @@ TEST_F(FrameTest, ToolbarAndMenusOfferEachCommandOnce)
             EXPECT_EQ(frame->action(name)->isEnabled(), view == VIEW_PROGRAM) << name << " in " << view;
         EXPECT_EQ(frame->action("editCopy")->isEnabled(), view != VIEW_PLOT) << view;
     }
+}
+
+TEST(Editor, EveryWordOfTheLanguagesTablesHasItsStyle)
+{
+    int words = 0;
+    for (int k = 0; const char* word = lexerKeyword(k); ++k, ++words) {
+        EXPECT_EQ(editWordStyle(QLatin1String(word), {}), STYLE_KEYWORD) << word;
+        EXPECT_EQ(editWordStyle(QString::fromLatin1(word).toUpper(), {}), STYLE_KEYWORD) << word;
+    }
+    EXPECT_GT(words, 40);
+    for (int k = 0; const char* word = lexerContextWord(k); ++k)
+        EXPECT_EQ(editWordStyle(QLatin1String(word), {}), STYLE_CONTEXT_WORD) << word;
+    for (const char* word : {"WEIGHT", "DERIVED", "CBAND", "PBAND", "SBAND", "RESIDUAL"})
+        EXPECT_EQ(editWordStyle(QString::fromLatin1(word).toLower(), {}), STYLE_CONTEXT_WORD) << word;
+    // A declared name is the program's own, even where a built-in has its spelling.
+    QTextDocument document(QStringLiteral("// VARIABLES q;\nVARIABLES t, y;\nPARAMETERS k1 = 1,\n  k2 = 2;\n"
+                                          "DOUBLE s; DERIVED half = k1 / 2;\nFUNCTION y = k1 * exp(-k2 * t);\n"
+                                          "DATA;\nVARIABLES late;\n"));
+    const QSet<QString> declared = editDeclaredNames(&document);
+    EXPECT_EQ(declared, QSet<QString>({"t", "y", "k1", "k2", "s", "half"}));
+    EXPECT_EQ(editWordStyle(QStringLiteral("exp"), declared), STYLE_BUILTIN);
+    EXPECT_EQ(editWordStyle(QStringLiteral("t"), declared), STYLE_DECLARED);
+    EXPECT_EQ(editWordStyle(QStringLiteral("k2"), declared), STYLE_DECLARED);
+    EXPECT_EQ(editWordStyle(QStringLiteral("q"), declared), STYLE_NONE);
+}
+
+TEST_F(FrameTest, EditorColoursTheProgramAndNewStartsFromARunnableTemplate)
+{
+    frame->fileNew();
+    const QString text = frame->editView()->toPlainText();
+    ASSERT_EQ(text, QLatin1String(NEW_PROGRAM_TEMPLATE));
+    EXPECT_FALSE(frame->editView()->document()->isModified());
+    // The declared names are coloured once the typing has stopped.
+    ASSERT_TRUE(waitFor([this] {
+        const QTextBlock line = frame->editView()->document()->findBlockByNumber(7);   // FUNCTION y = a * exp(b * x);
+        const QList<QTextLayout::FormatRange> ranges = line.layout()->formats();
+        return std::any_of(ranges.begin(), ranges.end(), [](const QTextLayout::FormatRange& r) { return r.start == 9; });
+    }, 3000));
+    const QList<QTextLayout::FormatRange> ranges =
+        frame->editView()->document()->findBlockByNumber(7).layout()->formats();
+    QMap<int, QColor> colours;
+    for (const QTextLayout::FormatRange& r : ranges)
+        colours[r.start] = r.format.foreground().color();
+    ASSERT_TRUE(colours.contains(0) && colours.contains(9) && colours.contains(13) && colours.contains(17));
+    EXPECT_EQ(colours[9], colours[13]) << "y and a: declared names";
+    EXPECT_NE(colours[9], colours[17]) << "a declared name and exp differ";
+    EXPECT_NE(colours[0], colours[9]) << "FUNCTION and y differ";
+
+    const MoxelRun run = runMoxel(text.toStdString(), "template");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.listing.find("Both parameter and relative function convergence."), std::string::npos) << run.listing;
 }
 
 }  // namespace
