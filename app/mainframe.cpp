@@ -54,6 +54,7 @@
 #include "app/editview.h"
 #include "app/printing.h"
 #include "exec/interpreter.h"
+#include "lang/data.h"
 #include "lang/lexer.h"
 #include "lang/options.h"
 #include "lang/symbols.h"
@@ -88,6 +89,7 @@ const ViewCaption viewCaptions[] = {
     {VIEW_PROGRAM, "Edit program source"},
     {VIEW_ANALYSIS, "Results of analysis"},
     {VIEW_VARIABLES, "Variables specified in program"},
+    {VIEW_OBSERVATIONS, "Observed and predicted values of each observation"},
     {VIEW_PARAMETERS, "Parameter values calculated by the analysis"},
 };
 
@@ -416,12 +418,14 @@ void CMainFrame::createViews()
     listing = new CAnalysisView;
     parameterTable = new CParameterView;
     variableTable = new CVariableView;
+    observationTable = new ObservationView;
     plot = new CPlotView;
     stack = new QStackedWidget;
     stack->addWidget(splitter);
     stack->addWidget(plot);
     stack->addWidget(listing);
     stack->addWidget(variableTable);
+    stack->addWidget(observationTable);
     stack->addWidget(parameterTable);
     // The views as tabs over the stack; the View menu switches them as well.
     tabs = new QTabBar;
@@ -464,7 +468,7 @@ void CMainFrame::createViews()
     setCentralWidget(central);
     // In the split, a click into the view on the left makes it the active view again.
     for (QAbstractScrollArea* area : std::initializer_list<QAbstractScrollArea*>{editor, messages, listing, parameterTable,
-                                                                                 variableTable})
+                                                                                 variableTable, observationTable})
         area->viewport()->installEventFilter(this);
     connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
         if (!running() && maybeSave())
@@ -538,6 +542,8 @@ void CMainFrame::createActions()
             parameterTable->copySelection();
         else if (active == VIEW_VARIABLES)
             variableTable->copySelection();
+        else if (active == VIEW_OBSERVATIONS)
+            observationTable->copySelection();
         else if (active == VIEW_PROGRAM)
             editor->copy();
     });
@@ -573,6 +579,7 @@ void CMainFrame::createActions()
         {"viewProgram", "&Program", VIEW_PROGRAM},
         {"viewAnalysis", "&Analysis", VIEW_ANALYSIS},
         {"viewVariables", "&Variables", VIEW_VARIABLES},
+        {"viewObservations", "&Observations", VIEW_OBSERVATIONS},
         {"viewParameters", "Pa&rameters", VIEW_PARAMETERS},
     };
     for (const auto& item : viewItems) {
@@ -707,6 +714,7 @@ void CMainFrame::createMenus()
     plotMenu->menuAction()->setVisible(false);
     view->addAction(action("viewVariables"));
     view->addAction(action("viewParameters"));
+    view->addAction(action("viewObservations"));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
     view->addSeparator();
     QAction* sideItem = view->addAction(QStringLiteral("Plot &beside"));
@@ -897,6 +905,9 @@ void CMainFrame::updateCommands()
     action("viewAnalysis")->setChecked(active == VIEW_ANALYSIS);
     action("viewVariables")->setEnabled(completed && inputVariableCount > 0);
     action("viewVariables")->setChecked(active == VIEW_VARIABLES);
+    action("viewObservations")->setEnabled(completed && results.residualsComputed && !settings.functionMinimization &&
+                                           observationCount > 0);
+    action("viewObservations")->setChecked(active == VIEW_OBSERVATIONS);
     action("viewParameters")->setEnabled(completed && parameterCount > 0);
     action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
     plotAction->setVisible(true);
@@ -956,16 +967,8 @@ void CMainFrame::showView(int index)
         if (QWidget* focused = QApplication::focusWidget(); focused && stack->isAncestorOf(focused))
             focused->clearFocus();
         active = index;
-    } else if (index != active || stack->currentWidget() != (index == VIEW_PROGRAM ? static_cast<QWidget*>(splitter)
-                                                              : index == VIEW_ANALYSIS ? static_cast<QWidget*>(listing)
-                                                              : index == VIEW_VARIABLES ? static_cast<QWidget*>(variableTable)
-                                                              : index == VIEW_PARAMETERS ? static_cast<QWidget*>(parameterTable)
-                                                                                         : static_cast<QWidget*>(plot))) {
-        QWidget* page = index == VIEW_PROGRAM ? static_cast<QWidget*>(splitter)
-                        : index == VIEW_PLOT  ? static_cast<QWidget*>(plot)
-                        : index == VIEW_ANALYSIS ? static_cast<QWidget*>(listing)
-                        : index == VIEW_VARIABLES ? static_cast<QWidget*>(variableTable)
-                                                  : static_cast<QWidget*>(parameterTable);
+    } else if (index != active || stack->currentWidget() != pageOf(index)) {
+        QWidget* page = pageOf(index);
         stack->setCurrentWidget(page);
         (index == VIEW_PROGRAM ? static_cast<QWidget*>(editor) : page)->setFocus();
         active = index;
@@ -989,6 +992,18 @@ void CMainFrame::showView(int index)
     updateCommands();
 }
 
+QWidget* CMainFrame::pageOf(int view) const
+{
+    switch (view) {
+    case VIEW_PROGRAM: return splitter;
+    case VIEW_ANALYSIS: return listing;
+    case VIEW_VARIABLES: return variableTable;
+    case VIEW_PARAMETERS: return parameterTable;
+    case VIEW_OBSERVATIONS: return observationTable;
+    default: return plot;
+    }
+}
+
 // One tab per view that has something to show, each plot under its title.
 void CMainFrame::rebuildTabs()
 {
@@ -1007,6 +1022,8 @@ void CMainFrame::rebuildTabs()
         add(QStringLiteral("Parameters"), VIEW_PARAMETERS, 0);
     if (analysis.analysisCompleted && inputVariableCount > 0)
         add(QStringLiteral("Variables"), VIEW_VARIABLES, 0);
+    if (analysis.analysisCompleted && results.residualsComputed && !settings.functionMinimization && observationCount > 0)
+        add(QStringLiteral("Observations"), VIEW_OBSERVATIONS, 0);
     if (analysis.analysisCompleted || previewShown())
         for (const PlotMenuItem& item : plotMenuItems())
             add(item.spec && item.spec->title[0] ? QString::fromLatin1(item.spec->title) : QLatin1String(item.name),
@@ -1082,6 +1099,7 @@ void CMainFrame::releaseResults()
     parameterTable->clear();
     sideParameters->clear();
     variableTable->clear();
+    observationTable->clear();
     hasListing = false;
     runCommandRelease();
     plotModelReset();
@@ -1304,9 +1322,10 @@ void CMainFrame::printActiveView(bool preview)
             printPlot(target, plot->size());
         } else if (active == VIEW_ANALYSIS) {
             printListing(target, listing->toPlainText());
-        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES) {
+        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES || active == VIEW_OBSERVATIONS) {
             printListing(target, viewsTableText(active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable)
-                                                                          : variableTable));
+                                                : active == VIEW_VARIABLES ? static_cast<QTreeWidget*>(variableTable)
+                                                                           : observationTable));
         } else {
             printListing(target, editor->toPlainText());
         }
@@ -1517,7 +1536,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         QWidget* page = stack->currentWidget();
         if (QWidget* widget = qobject_cast<QWidget*>(watched); widget && page->isAncestorOf(widget))
             showView(page == listing ? VIEW_ANALYSIS : page == parameterTable ? VIEW_PARAMETERS
-                     : page == variableTable ? VIEW_VARIABLES : VIEW_PROGRAM);
+                     : page == variableTable ? VIEW_VARIABLES : page == observationTable ? VIEW_OBSERVATIONS
+                                                                                          : VIEW_PROGRAM);
     }
     return QMainWindow::eventFilter(watched, event);
 }

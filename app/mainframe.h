@@ -86,6 +86,7 @@ public:
     CAnalysisView* analysisView() const { return listing; }
     CParameterView* parameterView() const { return parameterTable; }
     CVariableView* variableView() const { return variableTable; }
+    ObservationView* observationView() const { return observationTable; }
     CPlotView* plotView() const { return plot; }
     CMOXELDoc* document() const { return doc; }
     QAction* action(const char* name) const;   // by object name, e.g. "run"
@@ -190,6 +191,8 @@ private:
     CAnalysisView* listing;
     CParameterView* parameterTable;
     CVariableView* variableTable;
+    ObservationView* observationTable;
+    QWidget* pageOf(int view) const;    // the stack's page of a view
     CPlotView* plot;
     QToolBar* toolBar;
     QLabel* caption;

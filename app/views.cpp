@@ -26,6 +26,7 @@
 #include "analysis/results.h"
 #include "analysis/statistics.h"
 #include "analysis/derived.h"
+#include "lang/data.h"
 #include "lang/symbols.h"
 #include "plot/colours.h"
 #include "plot/painter.h"
@@ -539,6 +540,46 @@ void CVariableView::rebuild()
 {
     if (topLevelItemCount() == 0)
         fillTable(this, variableRows());
+}
+
+std::vector<QStringList> observationRows(QStringList* headers)
+{
+    std::vector<QStringList> rows;
+    *headers = QStringList(QStringLiteral("Obs"));
+    for (int j = 0; j < inputVariableCount; ++j)
+        *headers << QString::fromLatin1(inputVariables[j]->name);
+    *headers << QStringLiteral("Observed") << QStringLiteral("Predicted") << QStringLiteral("Residual");
+    const bool weighted = results.weights != nullptr;
+    if (weighted)
+        *headers << QStringLiteral("Weight") << QStringLiteral("Weighted residual");
+    if (!results.computed || !results.residualsComputed || !results.observed || !results.predicted || !observations)
+        return rows;
+    const int n = std::min(observationCount, OBSERVATION_ROWS_MAX);
+    rows.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        QStringList row = {QString::number(i + 1)};
+        const double* inputs = observations + (long)i * inputVariableCount;
+        for (int j = 0; j < inputVariableCount; ++j)
+            row << formatted("%.9lG", inputs[j]);
+        const double residual = results.observed[i] - results.predicted[i];
+        row << formatted("%.9lG", results.observed[i]) << formatted("%.9lG", results.predicted[i])
+            << formatted("%.7lG", residual);
+        if (weighted)
+            row << formatted("%.7lG", results.weights[i])
+                << formatted("%.7lG", std::sqrt(std::max(0.0, results.weights[i])) * residual);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void ObservationView::rebuild()
+{
+    QStringList headers;
+    const std::vector<QStringList> rows = observationRows(&headers);
+    setColumnCount(int(headers.size()));
+    std::vector<const char*> widths(size_t(headers.size()), "X 9999999999 X");
+    setUpTable(this, headers, widths);
+    fillTable(this, rows);
 }
 
 QString viewsTableText(const QTreeWidget* table)

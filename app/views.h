@@ -16,8 +16,11 @@ enum ViewIndex {
     VIEW_PLOT = 3,          // CPlotView
     VIEW_ANALYSIS = 4,      // CAnalysisView
     VIEW_VARIABLES = 5,     // CVariableView
-    VIEW_PARAMETERS = 6     // CParameterView
+    VIEW_PARAMETERS = 6,    // CParameterView
+    VIEW_OBSERVATIONS = 7   // ObservationView
 };
+
+constexpr int OBSERVATION_ROWS_MAX = 100000;   // rows the observation table shows
 
 extern const char FINAL_RESULTS_MARK[];     // "   ----  Final Results  ----"
 
@@ -133,6 +136,17 @@ class CVariableView : public ReportView {
     Q_OBJECT
 public:
     explicit CVariableView(QWidget* parent = nullptr);
+    void rebuild() override;
+};
+
+// One row per observation: its number, the input variables, observed, predicted and
+// residual, and for a weighted fit the weight and the weighted residual.
+std::vector<QStringList> observationRows(QStringList* headers);
+
+class ObservationView : public ReportView {
+    Q_OBJECT
+public:
+    explicit ObservationView(QWidget* parent = nullptr) : ReportView(parent) {}
     void rebuild() override;
 };
 

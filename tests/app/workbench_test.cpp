@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include <QTextBlock>
@@ -50,11 +51,11 @@ TEST_F(FrameTest, ViewsAreTabsAndPlotsGoByTheirTitles)
     openProgram(LIMITS_PROGRAM);
     runToEnd();
     EXPECT_EQ(tabTexts(frame->viewTabs()),
-              QStringList({"Program", "Listing", "Parameters", "Variables", "Growth", "Plot of Residuals"}));
+              QStringList({"Program", "Listing", "Parameters", "Variables", "Observations", "Growth", "Plot of Residuals"}));
     EXPECT_EQ(frame->viewTabs()->tabText(frame->viewTabs()->currentIndex()), "Listing");
-    emit frame->viewTabs()->tabBarClicked(5);
+    emit frame->viewTabs()->tabBarClicked(6);
     EXPECT_EQ(frame->activeView(), VIEW_PLOT);
-    EXPECT_EQ(frame->viewTabs()->currentIndex(), 5);
+    EXPECT_EQ(frame->viewTabs()->currentIndex(), 6);
     emit frame->viewTabs()->tabBarClicked(2);
     EXPECT_EQ(frame->activeView(), VIEW_PARAMETERS);
     // The View menu still switches, and the tab follows it.
@@ -150,6 +151,36 @@ TEST_F(FrameTest, ParameterTableCopiesSortsAndShowsLimitsAndDerivedQuantities)
     for (int c = 0; c < table->columnCount(); ++c)
         total += table->columnWidth(c);
     EXPECT_GE(total, table->viewport()->width() - table->columnCount() - 2);
+}
+
+TEST_F(FrameTest, ObservationTableHasOneRowPerObservation)
+{
+    openProgram("VARIABLES x, y;\nPARAMETERS a = 1, b = 0.1;\nFUNCTION y = a * exp(b * x);\nWEIGHT 1 / y^2;\n"
+                "DATA;\n0 1.1\n1 2.6\n2 7.5\n3 19.8\n4 55.1\n");
+    runToEnd();
+    frame->action("viewObservations")->trigger();
+    ASSERT_EQ(frame->activeView(), VIEW_OBSERVATIONS);
+    QTreeWidget* table = frame->observationView();
+    ASSERT_EQ(table->topLevelItemCount(), 5);
+    table->clearSelection();
+    const QStringList lines = viewsTableTsv(table).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], "Obs\tx\ty\tObserved\tPredicted\tResidual\tWeight\tWeighted residual");
+    for (int i = 1; i <= 5; ++i) {
+        const QStringList cells = lines[i].split('\t');
+        ASSERT_EQ(cells.size(), 8);
+        EXPECT_EQ(cells[0].toInt(), i);
+        EXPECT_EQ(cells[3], cells[2]) << "the observed value is y";
+        const double residual = cells[3].toDouble() - cells[4].toDouble();
+        EXPECT_NEAR(cells[5].toDouble(), residual, 1e-6 * std::max(1.0, std::fabs(cells[3].toDouble())));
+        EXPECT_NEAR(cells[6].toDouble(), 1 / (cells[2].toDouble() * cells[2].toDouble()), 1e-6 * cells[6].toDouble());
+        EXPECT_NEAR(cells[7].toDouble(), std::sqrt(cells[6].toDouble()) * cells[5].toDouble(), 1e-6);
+    }
+    // Sorted by the residual, the rows keep their observation numbers.
+    table->header()->setSortIndicator(5, Qt::AscendingOrder);
+    emit table->header()->sectionClicked(5);
+    for (int r = 1; r < 5; ++r)
+        EXPECT_LE(table->topLevelItem(r - 1)->text(5).toDouble(), table->topLevelItem(r)->text(5).toDouble());
 }
 
 TEST_F(FrameTest, BannerNamesEachStopThatCannotBeTrusted)
