@@ -267,6 +267,23 @@ QStringList frameFlaggedParameters()
     return names;
 }
 
+int frameManualLine(const QStringList& manualLines, const QString& word)
+{
+    if (word.isEmpty())
+        return -1;
+    // The manual writes the language's words in capitals where it introduces them.
+    const QString escaped = QRegularExpression::escape(word);
+    const QString upper = QRegularExpression::escape(word.toUpper());
+    const QRegularExpression heading(QStringLiteral("^%1(\\s|\\[|\\(|;|$)").arg(upper));
+    const QRegularExpression syntax(QStringLiteral("^    %1(\\s|\\(|;|$)").arg(upper));
+    const QRegularExpression mention(QStringLiteral("\\b%1\\b").arg(escaped), QRegularExpression::CaseInsensitiveOption);
+    for (const QRegularExpression* pattern : {&heading, &syntax, &mention})
+        for (int line = 0; line < manualLines.size(); ++line)
+            if (pattern->match(manualLines[line]).hasMatch())
+                return line;
+    return -1;
+}
+
 int frameSplitHeight(int stored, int frameHeight)
 {
     if (stored <= 0)
@@ -626,7 +643,7 @@ void CMainFrame::createActions()
     a->setIcon(themeIcon("help-about", QStyle::SP_MessageBoxInformation));
     connect(a, &QAction::triggered, this, &CMainFrame::about);
     a = makeAction(this, "helpTopics", QStringLiteral("&Help topics"), {QKeySequence(Qt::Key_F1)});
-    connect(a, &QAction::triggered, this, &CMainFrame::viewManual);
+    connect(a, &QAction::triggered, this, &CMainFrame::helpOnWord);
     a = makeAction(this, "tutorial", QStringLiteral("&Introductory tutorial"));
     connect(a, &QAction::triggered, this, &CMainFrame::runTutorial);
     a = makeAction(this, "viewManual", QStringLiteral("&View manual"));
@@ -1440,6 +1457,19 @@ void CMainFrame::viewManual()
     manual->show();
     manual->raise();
     manual->activateWindow();
+}
+
+void CMainFrame::helpOnWord()
+{
+    QTextCursor cursor = editor->textCursor();
+    cursor.select(QTextCursor::WordUnderCursor);
+    const QString word = active == VIEW_PROGRAM ? cursor.selectedText().trimmed() : QString();
+    viewManual();
+    if (!manual || word.isEmpty())
+        return;
+    const int line = frameManualLine(manual->text()->toPlainText().split(QLatin1Char('\n')), word);
+    if (line >= 0)
+        manual->showLine(line);
 }
 
 void CMainFrame::runTutorial()

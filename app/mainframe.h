@@ -71,6 +71,10 @@ QString frameExamplesFolder();
 QString frameBannerText();
 // The parameters the Diagnosis' findings name.
 QStringList frameFlaggedParameters();
+// The 0-based line of the manual's entry for a word of the language: its heading (the
+// word at the start of a line), else its syntax line (indented, the word first), else its
+// first mention; -1 when the manual does not name it.
+int frameManualLine(const QStringList& manualLines, const QString& word);
 // A toolbar icon from the desktop's theme, or the program's own drawing of it.
 QIcon frameIcon(const char* themeName);
 
@@ -131,6 +135,7 @@ public slots:
     bool fileSaveAs();
     void showMemoryBlocks();
     void viewManual();
+    void helpOnWord();              // F1: the manual at the word under the editor's cursor
     void runTutorial();
     void selectPlot(int command);
     void savePlot();

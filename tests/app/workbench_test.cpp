@@ -261,6 +261,30 @@ TEST_F(FrameTest, ToolbarAndMenusOfferEachCommandOnce)
     }
 }
 
+TEST(Editor, F1FindsTheManualEntryOfTenWords)
+{
+    const QStringList lines =
+        QString::fromStdString(readTextFile(sourceDir() + "/docs/Manual.txt")).split(QLatin1Char('\n'));
+    ASSERT_GT(lines.size(), 1000);
+    const struct {
+        const char* word;
+        const char* entry;      // the start of the line F1 shows, after its indentation
+    } cases[] = {
+        {"VARIABLES", "VARIABLES"}, {"parameters", "PARAMETERS"}, {"FUNCTION", "FUNCTION and MODEL"},
+        {"DOUBLE", "DOUBLE"},       {"CONSTANT", "CONSTANT"},     {"Confidence", "CONFIDENCE"},
+        {"SWEEP", "SWEEP"},         {"CONSTRAIN", "CONSTRAIN"},   {"exp", "EXP(x)"},
+        {"WEIGHT", "WEIGHT"},
+    };
+    for (const auto& c : cases) {
+        const int line = frameManualLine(lines, QLatin1String(c.word));
+        ASSERT_GE(line, 0) << c.word;
+        EXPECT_TRUE(lines[line].trimmed().startsWith(QLatin1String(c.entry))) << c.word << ": " << lines[line].toStdString();
+        EXPECT_GT(line, 100) << c.word << ": not the quick start";
+    }
+    EXPECT_EQ(frameManualLine(lines, QStringLiteral("zzqqx")), -1);
+    EXPECT_EQ(frameManualLine(lines, QString()), -1);
+}
+
 TEST(Editor, EveryWordOfTheLanguagesTablesHasItsStyle)
 {
     int words = 0;
