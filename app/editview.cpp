@@ -11,6 +11,11 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QKeyEvent>
+#include <QStringListModel>
+#include <algorithm>
 
 #include <cstring>
 
@@ -21,6 +26,7 @@
 namespace {
 
 constexpr int LINE_NUMBER_GAP = 6;       // pixels between the numbers and the text
+constexpr int COMPLETION_AFTER_LETTERS = 3;     // letters typed before completion offers itself
 constexpr int DECLARED_NAMES_DELAY_MS = 300;   // quiet time before the declared names are read again
 constexpr int STATUS_LEFT_MARGIN = 2;    // pixels left of each message line
 constexpr int STATUS_EXTENT_WIDTH = 100; // pixels of the pane's horizontal extent beyond its widest line
@@ -178,6 +184,30 @@ void SourceHighlighter::highlightBlock(const QString& text)
     }
 }
 
+QStringList editCompletions(const QString& prefix, const QSet<QString>& declared)
+{
+    QStringList words;
+    if (prefix.isEmpty())
+        return words;
+    const auto offer = [&](const QString& word) {
+        if (word.startsWith(prefix, Qt::CaseInsensitive) && !words.contains(word))
+            words << word;
+    };
+    for (int k = 0; const char* word = lexerKeyword(k); ++k)
+        offer(QString::fromLatin1(word).toUpper());
+    for (int k = 0; const char* word = lexerContextWord(k); ++k)
+        offer(QLatin1String(word));
+    for (int k = 0; k < builtinTableSize; ++k)
+        offer(QString::fromLatin1(builtinTable[k].name).toLower());
+    for (const QString& name : declared)
+        offer(name);
+    std::sort(words.begin(), words.end(), [](const QString& a, const QString& b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return words;
+}
+
 void SourceHighlighter::updateDeclaredNames()
 {
     QSet<QString> names = editDeclaredNames(document());
@@ -192,7 +222,13 @@ EditView::EditView(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea(new
     setFont(editorFont());
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setTabStopDistance(4 * fontMetrics().horizontalAdvance(' '));
-    SourceHighlighter* highlighter = new SourceHighlighter(document());
+    highlighter = new SourceHighlighter(document());
+    completion = new QCompleter(this);
+    completion->setWidget(this);
+    completion->setCompletionMode(QCompleter::PopupCompletion);
+    completion->setCaseSensitivity(Qt::CaseInsensitive);
+    completion->setModel(new QStringListModel(completion));
+    connect(completion, qOverload<const QString&>(&QCompleter::activated), this, &EditView::insertCompletion);
     // The declared names are read again a moment after the typing stops.
     QTimer* names = new QTimer(this);
     names->setSingleShot(true);
@@ -317,6 +353,70 @@ int EditView::replaceAll(const QString& text, const QString& replacement, QTextD
 LineSource EditView::lineSource()
 {
     return LineSource{document()->blockCount(), copyDocumentLine, document()};
+}
+
+QString EditView::wordBeforeCursor() const
+{
+    QTextCursor cursor = textCursor();
+    const QString line = cursor.block().text();
+    int start = cursor.positionInBlock();
+    while (start > 0 && (line[start - 1].isLetterOrNumber() || line[start - 1] == '_'))
+        --start;
+    return line.mid(start, cursor.positionInBlock() - start);
+}
+
+void EditView::showCompletions()
+{
+    const QString prefix = wordBeforeCursor();
+    highlighter->updateDeclaredNames();
+    const QStringList words = editCompletions(prefix, highlighter->declaredNames());
+    if (words.isEmpty() || (words.size() == 1 && words.first() == prefix)) {
+        completion->popup()->hide();
+        return;
+    }
+    static_cast<QStringListModel*>(completion->model())->setStringList(words);
+    completion->setCompletionPrefix(prefix);
+    QRect place = cursorRect();
+    place.setWidth(completion->popup()->sizeHintForColumn(0) + completion->popup()->verticalScrollBar()->sizeHint().width());
+    completion->complete(place);
+}
+
+void EditView::insertCompletion(const QString& word)
+{
+    QTextCursor cursor = textCursor();
+    const int typed = int(wordBeforeCursor().size());
+    cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor, typed);
+    cursor.insertText(word);
+    setTextCursor(cursor);
+}
+
+void EditView::keyPressEvent(QKeyEvent* event)
+{
+    // While the list is open, these keys choose from it.
+    if (completion->popup()->isVisible()) {
+        switch (event->key()) {
+        case Qt::Key_Enter:
+        case Qt::Key_Return:
+        case Qt::Key_Escape:
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            event->ignore();
+            return;
+        default:
+            break;
+        }
+    }
+    if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
+        showCompletions();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+    const QString text = event->text();
+    if (!text.isEmpty() && (text[0].isLetterOrNumber() || text[0] == '_') &&
+        wordBeforeCursor().size() >= COMPLETION_AFTER_LETTERS)
+        showCompletions();
+    else if (completion->popup()->isVisible() && (text.isEmpty() || !(text[0].isLetterOrNumber() || text[0] == '_')))
+        completion->popup()->hide();
 }
 
 bool editDropPath(const QMimeData* mime, QString* path)

@@ -24,6 +24,11 @@ WordStyle editWordStyle(const QString& word, const QSet<QString>& declared);
 // program declare, read up to its DATA statement.
 QSet<QString> editDeclaredNames(const QTextDocument* document);
 
+// The words completion offers for a prefix (any letter case), sorted: the key words
+// and statement words in capitals, the built-in functions in lower case, the declared
+// names as written. Empty for an empty prefix.
+QStringList editCompletions(const QString& prefix, const QSet<QString>& declared);
+
 // Colours key words, statement and option words, declared names, built-in function
 // names, numbers, comments and strings.
 class SourceHighlighter : public QSyntaxHighlighter {
@@ -31,6 +36,7 @@ public:
     explicit SourceHighlighter(QTextDocument* document);
     // Takes the program's declared names, and colours again when they changed.
     void updateDeclaredNames();
+    const QSet<QString>& declaredNames() const { return declared; }
 
 protected:
     void highlightBlock(const QString& text) override;
@@ -63,6 +69,9 @@ public:
     bool findText(const QString& text, QTextDocument::FindFlags flags);
     bool replaceNext(const QString& text, const QString& replacement, QTextDocument::FindFlags flags);
     int replaceAll(const QString& text, const QString& replacement, QTextDocument::FindFlags flags);
+    // Ctrl+Space, or three letters typed: the words that complete the one at the cursor.
+    void showCompletions();
+    class QCompleter* completer() const { return completion; }
     // A line source over the document's lines as they are now; valid while the
     // document is not changed.
     LineSource lineSource();
@@ -74,10 +83,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void updateLineNumberArea(const QRect& rect, int dy);
+    void insertCompletion(const QString& word);
+    QString wordBeforeCursor() const;
     QWidget* lineNumberArea;
+    SourceHighlighter* highlighter;
+    class QCompleter* completion;
 };
 
 // True when the drop carries one local file whose name ends in ".mxl" (any case); its

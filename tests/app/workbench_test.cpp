@@ -8,6 +8,9 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QImage>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTabBar>
@@ -259,6 +262,48 @@ TEST_F(FrameTest, ToolbarAndMenusOfferEachCommandOnce)
             EXPECT_EQ(frame->action(name)->isEnabled(), view == VIEW_PROGRAM) << name << " in " << view;
         EXPECT_EQ(frame->action("editCopy")->isEnabled(), view != VIEW_PLOT) << view;
     }
+}
+
+TEST(Editor, CompletionOffersStatementWordsBuiltinsAndDeclaredNames)
+{
+    const QSet<QString> declared = {"k1", "k2", "conc"};
+    EXPECT_EQ(editCompletions(QStringLiteral("para"), declared), QStringList({"PARAMETER", "PARAMETERS"}));
+    EXPECT_EQ(editCompletions(QStringLiteral("wei"), declared), QStringList({"WEIGHT"}));
+    EXPECT_EQ(editCompletions(QStringLiteral("k"), declared), QStringList({"k1", "k2"}));
+    const QStringList con = editCompletions(QStringLiteral("CON"), declared);
+    for (const char* word : {"CONFIDENCE", "CONNECT", "CONSTANT", "CONSTRAIN", "CONTINUE", "conc"})
+        EXPECT_TRUE(con.contains(QLatin1String(word))) << word;
+    EXPECT_TRUE(editCompletions(QStringLiteral("ex"), declared).contains("exp"));
+    EXPECT_TRUE(editCompletions(QString(), declared).isEmpty());
+}
+
+TEST_F(FrameTest, CtrlSpaceAndThreeLettersOfferCompletions)
+{
+    EditView* editor = frame->editView();
+    editor->setPlainText(QStringLiteral("VARIABLES conc, y;\n"));
+    editor->moveCursor(QTextCursor::End);
+    const auto press = [editor](int key, const QString& text, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
+        QApplication::sendEvent(editor, &event);
+    };
+    press(Qt::Key_C, "c");
+    press(Qt::Key_O, "o");
+    EXPECT_FALSE(editor->completer()->popup()->isVisible()) << "two letters";
+    press(Qt::Key_N, "n");
+    ASSERT_TRUE(editor->completer()->popup()->isVisible()) << "three letters";
+    QStringList offered;
+    for (int r = 0; r < editor->completer()->completionModel()->rowCount(); ++r)
+        offered << editor->completer()->completionModel()->index(r, 0).data().toString();
+    EXPECT_TRUE(offered.contains("conc") && offered.contains("CONSTANT")) << offered.join(' ').toStdString();
+    emit editor->completer()->activated(QStringLiteral("CONSTANT"));
+    EXPECT_TRUE(editor->toPlainText().endsWith("\nCONSTANT"));
+    editor->completer()->popup()->hide();
+    press(Qt::Key_Space, " ");
+    press(Qt::Key_E, "e");
+    press(Qt::Key_Space, QString(), Qt::ControlModifier);
+    EXPECT_TRUE(editor->completer()->popup()->isVisible()) << "Ctrl+Space on one letter";
+    editor->completer()->popup()->hide();
+    editor->document()->setModified(false);
 }
 
 TEST(Editor, F1FindsTheManualEntryOfTenWords)
