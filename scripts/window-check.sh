@@ -112,7 +112,13 @@ main_key alt+r
 shot w6-failed-start 2
 main_key alt+v a
 shot w7-failed-start-listing
+main_key alt+v p
+main_key ctrl+End
+xdotool type --delay 150 "CON"
+shot w8-completion
+key Escape
 main_key alt+f x
+key alt+n
 wait_exit
 [ "${WINDOW_CHECK_PART:-}" = workbench ] && { echo "Screenshots in $out"; exit 0; }
 rm -rf "$work/config"
