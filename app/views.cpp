@@ -397,6 +397,19 @@ void CAnalysisView::keyPressEvent(QKeyEvent* event)
     moveCaret(to, select);
 }
 
+// Standard error, t and Prob(t) in the listing's formats, a floored probability as a bound.
+static void appendStatistics(QStringList& row, double stdError, bool tAvailable, double tValue, double probT)
+{
+    ParameterStatistics ps = {};
+    ps.tAvailable = tAvailable;
+    ps.tValue = tValue;
+    ps.probT = probT;
+    char t[32];
+    char prob[32];
+    reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
+    row << formatted("%14.7lG", stdError) << QString::fromLatin1(t).trimmed() << probabilityText(tAvailable, probT, prob);
+}
+
 std::vector<QStringList> parameterRows(bool* withStatistics, bool* withLimits)
 {
     std::vector<QStringList> rows;
@@ -409,11 +422,7 @@ std::vector<QStringList> parameterRows(bool* withStatistics, bool* withLimits)
         QStringList row = {QString::fromLatin1(ps.name), formatted("%13.6lG", ps.initialGuess),
                            formatted("%16.9lG", ps.estimate)};
         if (*withStatistics) {
-            char t[32];
-            char prob[32];
-            reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
-            row << formatted("%14.7lG", ps.stdError) << QString::fromLatin1(t).trimmed()
-                << probabilityText(ps.tAvailable, ps.probT, prob);
+            appendStatistics(row, ps.stdError, ps.tAvailable, ps.tValue, ps.probT);
             if (limits)
                 row << formatted("%16.9lG", ps.lowerLimit) << formatted("%16.9lG", ps.upperLimit);
         }
@@ -436,15 +445,7 @@ std::vector<QStringList> derivedRows(bool withLimits)
         } else {
             row << formatted("%16.9lG", d.value);
             if (d.hasStatistics && !results.derivedReason) {
-                ParameterStatistics ps = {};
-                ps.tAvailable = d.tAvailable;
-                ps.tValue = d.tValue;
-                ps.probT = d.probT;
-                char t[32];
-                char prob[32];
-                reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
-                row << formatted("%14.7lG", d.stdError) << QString::fromLatin1(t).trimmed()
-                    << probabilityText(d.tAvailable, d.probT, prob);
+                appendStatistics(row, d.stdError, d.tAvailable, d.tValue, d.probT);
                 if (withLimits)
                     row << formatted("%16.9lG", d.lowerLimit) << formatted("%16.9lG", d.upperLimit);
             } else {
