@@ -3,6 +3,9 @@
 // file commands (New, Open, Save, Save As, Insert file) follow.
 #include "app/document.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -44,6 +47,55 @@ QString CMOXELDoc::displayName() const
 bool CMOXELDoc::isModified() const
 {
     return editor->document()->isModified();
+}
+
+QString docDataRecords(const QString& cells, int* leftOut)
+{
+    *leftOut = 0;
+    QStringList rows = cells.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    while (!rows.isEmpty() && rows.last().trimmed().isEmpty())
+        rows.removeLast();
+    if (rows.isEmpty())
+        return QString();
+    const bool tabs = cells.contains(QLatin1Char('\t'));
+    const auto split = [tabs](const QString& row) {
+        QStringList values = row.split(tabs ? QLatin1Char('\t') : QLatin1Char(','));
+        for (QString& value : values) {
+            value = value.trimmed();
+            if (tabs)
+                value.replace(QLatin1Char(','), QLatin1Char('.'));
+        }
+        return values;
+    };
+    const auto number = [](const QString& value) {
+        bool ok = false;
+        value.toDouble(&ok);
+        return ok;
+    };
+    QString text;
+    const QStringList first = split(rows.first());
+    if (!std::all_of(first.begin(), first.end(), number)) {
+        QStringList names;
+        for (const QString& name : first)
+            names << (name.isEmpty() ? QStringLiteral("?") : name);
+        text += QStringLiteral("// ") + names.join(QLatin1String("  ")) + QLatin1Char('\n');
+        rows.removeFirst();
+    }
+    int records = 0;
+    for (const QString& row : rows) {
+        if (row.trimmed().isEmpty())
+            continue;
+        const QStringList values = split(row);
+        if (std::all_of(values.begin(), values.end(), number)) {
+            text += values.join(QLatin1String("  ")) + QLatin1Char('\n');
+            ++records;
+        } else {
+            // Left out: a record must hold a number for every variable.
+            text += QStringLiteral("// left out (a missing value): ") + row.simplified() + QLatin1Char('\n');
+            ++*leftOut;
+        }
+    }
+    return records > 0 ? text : QString();
 }
 
 const char NEW_PROGRAM_TEMPLATE[] =

@@ -14,6 +14,14 @@ extern const char NEW_PROGRAM_TEMPLATE[];
 constexpr int RECENT_FILE_COUNT = 4;
 constexpr qint64 DOCUMENT_SIZE_MAX = 256LL * 1024 * 1024;   // bytes of a program file that are opened
 
+// Cells copied from a spreadsheet (tab-separated, else comma-separated; a first row of
+// names when any of its cells is not a number) as records for inline DATA: a comment
+// line naming the columns, then one record per row, values separated by two blanks. A
+// decimal comma in a tab-separated cell becomes a point. A row with an empty or
+// non-numeric cell is kept as a comment and counted in *leftOut. Empty when no row
+// holds a number.
+QString docDataRecords(const QString& cells, int* leftOut);
+
 class CMOXELDoc : public QObject {
     Q_OBJECT
 public:

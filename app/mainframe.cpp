@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -568,6 +569,9 @@ void CMainFrame::createActions()
                    {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     a->setIcon(frameIcon("edit-paste"));
     connect(a, &QAction::triggered, editor, &QPlainTextEdit::paste);
+    a = makeAction(this, "editPasteData", QStringLiteral("Paste d&ata"));
+    a->setToolTip(QStringLiteral("Cells copied from a spreadsheet as inline DATA records"));
+    connect(a, &QAction::triggered, this, &CMainFrame::pasteData);
     a = makeAction(this, "editInsertFile", QStringLiteral("&Insert file"));
     connect(a, &QAction::triggered, this, &CMainFrame::insertFileCommand);
 
@@ -710,7 +714,7 @@ void CMainFrame::createMenus()
     file->addAction(action("fileExit"));
 
     QMenu* edit = addMenu("editMenu", QStringLiteral("&Edit"));
-    for (const char* name : {"editUndo", "editRedo", "", "editCut", "editCopy", "editPaste", "", "editFind",
+    for (const char* name : {"editUndo", "editRedo", "", "editCut", "editCopy", "editPaste", "editPasteData", "", "editFind",
                              "editFindNext", "editFindPrevious", "editReplace", "", "editInsertFile"}) {
         if (*name)
             edit->addAction(action(name));
@@ -910,7 +914,8 @@ void CMainFrame::updateCommands()
         action(name)->setEnabled(!busy);
     // Changing commands act on the program only; Copy on whatever view shows text.
     const bool program = !busy && active == VIEW_PROGRAM;
-    for (const char* name : {"editUndo", "editRedo", "editCut", "editPaste", "editReplace", "editInsertFile"})
+    for (const char* name : {"editUndo", "editRedo", "editCut", "editPaste", "editPasteData", "editReplace",
+                             "editInsertFile"})
         action(name)->setEnabled(program);
     action("editCopy")->setEnabled(!busy && active != VIEW_PLOT);
     menu("viewMenu")->menuAction()->setEnabled(!busy && (hasListing || previewShown()));
@@ -1470,6 +1475,42 @@ void CMainFrame::helpOnWord()
     const int line = frameManualLine(manual->text()->toPlainText().split(QLatin1Char('\n')), word);
     if (line >= 0)
         manual->showLine(line);
+}
+
+// The records go after the program's DATA; statement, or under a new one at its end.
+void CMainFrame::pasteData()
+{
+    if (runPending)
+        return;
+    int leftOut = 0;
+    const QString records = docDataRecords(QGuiApplication::clipboard()->text(), &leftOut);
+    if (records.isEmpty()) {
+        showError(QStringLiteral("The clipboard holds no rows of numbers to paste as data."));
+        return;
+    }
+    static const QRegularExpression inlineData(QStringLiteral("^\\s*DATA\\s*;"),
+                                               QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    static const QRegularExpression fileData(QStringLiteral("^\\s*DATA\\s*\""),
+                                             QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    const QString program = editor->toPlainText();
+    if (fileData.match(program).hasMatch()) {
+        showError(QStringLiteral("The program reads its data from a file: paste the cells into that file, or "
+                                 "write DATA; in place of the file name first."));
+        return;
+    }
+    showView(VIEW_PROGRAM);
+    QTextCursor cursor(editor->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (!program.isEmpty() && !program.endsWith(QLatin1Char('\n')))
+        cursor.insertText(QStringLiteral("\n"));
+    if (!inlineData.match(program).hasMatch())
+        cursor.insertText(QStringLiteral("DATA;\n"));
+    cursor.insertText(records);
+    cursor.endEditBlock();
+    editor->setTextCursor(cursor);
+    showNotice(leftOut > 0 ? QStringLiteral("Data pasted; %1 row(s) with a missing value left out as comments").arg(leftOut)
+                           : QStringLiteral("Data pasted"));
 }
 
 void CMainFrame::runTutorial()

@@ -136,6 +136,7 @@ public slots:
     void showMemoryBlocks();
     void viewManual();
     void helpOnWord();              // F1: the manual at the word under the editor's cursor
+    void pasteData();               // the clipboard's cells as inline DATA records
     void runTutorial();
     void selectPlot(int command);
     void savePlot();

@@ -264,6 +264,47 @@ TEST_F(FrameTest, ToolbarAndMenusOfferEachCommandOnce)
     }
 }
 
+TEST(PasteData, SpreadsheetCellsBecomeDataRecords)
+{
+    const struct {
+        const char* cells;
+        const char* records;
+        int leftOut;
+    } cases[] = {
+        // a spreadsheet copy: tabs, a header row, decimal commas, a last line end
+        {"time\tconc\r\n0\t1,5\r\n1\t2,25\r\n", "// time  conc\n0  1.5\n1  2.25\n", 0},
+        // commas, no header, blanks around the values, no last line end
+        {"1, 2.5\n2, 3e-2", "1  2.5\n2  3e-2\n", 0},
+        // missing cells: the row is kept as a comment and counted
+        {"x\ty\n1\t2\n2\t\n3\tNA\n4\t5\n", "// x  y\n1  2\n// left out (a missing value): 2\n"
+                                           "// left out (a missing value): 3 NA\n4  5\n", 2},
+        // nothing numeric
+        {"name\tvalue\n", "", 0},
+        {"", "", 0},
+    };
+    for (const auto& c : cases) {
+        int leftOut = -1;
+        EXPECT_EQ(docDataRecords(QLatin1String(c.cells), &leftOut), QLatin1String(c.records)) << c.cells;
+        EXPECT_EQ(leftOut, c.leftOut) << c.cells;
+    }
+}
+
+TEST_F(FrameTest, PastedDataRunsAsInlineData)
+{
+    frame->editView()->setPlainText(QStringLiteral("VARIABLES x, y;\nPARAMETERS a = 1, b = 0.1;\n"
+                                                   "FUNCTION y = a * exp(b * x);"));
+    QApplication::clipboard()->setText(QStringLiteral("x\ty\n0\t1,1\n1\t2,6\n2\t7,5\n3\t\n4\t55,1\n"));
+    frame->action("editPasteData")->trigger();
+    EXPECT_TRUE(frame->editView()->toPlainText().endsWith("FUNCTION y = a * exp(b * x);\nDATA;\n// x  y\n0  1.1\n"
+                                                         "1  2.6\n2  7.5\n// left out (a missing value): 3\n4  55.1\n"))
+        << frame->editView()->toPlainText().toStdString();
+    EXPECT_TRUE(frame->statusNotice().contains("1 row(s)"));
+    const MoxelRun run = runMoxel(frame->editView()->toPlainText().toStdString(), "pasted");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.listing.find("Number of observations = 4"), std::string::npos);
+    frame->editView()->document()->setModified(false);
+}
+
 TEST(Editor, CompletionOffersStatementWordsBuiltinsAndDeclaredNames)
 {
     const QSet<QString> declared = {"k1", "k2", "conc"};
