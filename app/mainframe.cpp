@@ -91,6 +91,7 @@ const ViewCaption viewCaptions[] = {
     {VIEW_ANALYSIS, "Results of analysis"},
     {VIEW_VARIABLES, "Variables specified in program"},
     {VIEW_OBSERVATIONS, "Observed and predicted values of each observation"},
+    {VIEW_CORRELATIONS, "Correlations of the parameter estimates"},
     {VIEW_PARAMETERS, "Parameter values calculated by the analysis"},
 };
 
@@ -437,6 +438,7 @@ void CMainFrame::createViews()
     parameterTable = new CParameterView;
     variableTable = new CVariableView;
     observationTable = new ObservationView;
+    correlationTable = new CorrelationView;
     plot = new CPlotView;
     stack = new QStackedWidget;
     stack->addWidget(splitter);
@@ -444,6 +446,7 @@ void CMainFrame::createViews()
     stack->addWidget(listing);
     stack->addWidget(variableTable);
     stack->addWidget(observationTable);
+    stack->addWidget(correlationTable);
     stack->addWidget(parameterTable);
     // The views as tabs over the stack; the View menu switches them as well.
     tabs = new QTabBar;
@@ -486,7 +489,7 @@ void CMainFrame::createViews()
     setCentralWidget(central);
     // In the split, a click into the view on the left makes it the active view again.
     for (QAbstractScrollArea* area : std::initializer_list<QAbstractScrollArea*>{editor, messages, listing, parameterTable,
-                                                                                 variableTable, observationTable})
+                                                                                 variableTable, observationTable, correlationTable})
         area->viewport()->installEventFilter(this);
     connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
         if (!running() && maybeSave())
@@ -562,6 +565,8 @@ void CMainFrame::createActions()
             variableTable->copySelection();
         else if (active == VIEW_OBSERVATIONS)
             observationTable->copySelection();
+        else if (active == VIEW_CORRELATIONS)
+            correlationTable->copySelection();
         else if (active == VIEW_PROGRAM)
             editor->copy();
     });
@@ -601,6 +606,7 @@ void CMainFrame::createActions()
         {"viewAnalysis", "&Analysis", VIEW_ANALYSIS},
         {"viewVariables", "&Variables", VIEW_VARIABLES},
         {"viewObservations", "&Observations", VIEW_OBSERVATIONS},
+        {"viewCorrelations", "&Correlations", VIEW_CORRELATIONS},
         {"viewParameters", "Pa&rameters", VIEW_PARAMETERS},
     };
     for (const auto& item : viewItems) {
@@ -736,6 +742,7 @@ void CMainFrame::createMenus()
     view->addAction(action("viewVariables"));
     view->addAction(action("viewParameters"));
     view->addAction(action("viewObservations"));
+    view->addAction(action("viewCorrelations"));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
     view->addSeparator();
     QAction* sideItem = view->addAction(QStringLiteral("Plot &beside"));
@@ -930,6 +937,8 @@ void CMainFrame::updateCommands()
     action("viewObservations")->setEnabled(completed && results.residualsComputed && !settings.functionMinimization &&
                                            observationCount > 0);
     action("viewObservations")->setChecked(active == VIEW_OBSERVATIONS);
+    action("viewCorrelations")->setEnabled(completed && results.withStatistics && results.covariance && parameterCount > 1);
+    action("viewCorrelations")->setChecked(active == VIEW_CORRELATIONS);
     action("viewParameters")->setEnabled(completed && parameterCount > 0);
     action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
     plotAction->setVisible(true);
@@ -1022,6 +1031,7 @@ QWidget* CMainFrame::pageOf(int view) const
     case VIEW_VARIABLES: return variableTable;
     case VIEW_PARAMETERS: return parameterTable;
     case VIEW_OBSERVATIONS: return observationTable;
+    case VIEW_CORRELATIONS: return correlationTable;
     default: return plot;
     }
 }
@@ -1046,6 +1056,8 @@ void CMainFrame::rebuildTabs()
         add(QStringLiteral("Variables"), VIEW_VARIABLES, 0);
     if (analysis.analysisCompleted && results.residualsComputed && !settings.functionMinimization && observationCount > 0)
         add(QStringLiteral("Observations"), VIEW_OBSERVATIONS, 0);
+    if (analysis.analysisCompleted && results.withStatistics && results.covariance && parameterCount > 1)
+        add(QStringLiteral("Correlations"), VIEW_CORRELATIONS, 0);
     if (analysis.analysisCompleted || previewShown())
         for (const PlotMenuItem& item : plotMenuItems())
             add(item.spec && item.spec->title[0] ? QString::fromLatin1(item.spec->title) : QLatin1String(item.name),
@@ -1122,6 +1134,7 @@ void CMainFrame::releaseResults()
     sideParameters->clear();
     variableTable->clear();
     observationTable->clear();
+    correlationTable->clear();
     hasListing = false;
     runCommandRelease();
     plotModelReset();
@@ -1344,10 +1357,9 @@ void CMainFrame::printActiveView(bool preview)
             printPlot(target, plot->size());
         } else if (active == VIEW_ANALYSIS) {
             printListing(target, listing->toPlainText());
-        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES || active == VIEW_OBSERVATIONS) {
-            printListing(target, viewsTableText(active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable)
-                                                : active == VIEW_VARIABLES ? static_cast<QTreeWidget*>(variableTable)
-                                                                           : observationTable));
+        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES || active == VIEW_OBSERVATIONS ||
+                   active == VIEW_CORRELATIONS) {
+            printListing(target, viewsTableText(static_cast<QTreeWidget*>(pageOf(active))));
         } else {
             printListing(target, editor->toPlainText());
         }
@@ -1608,7 +1620,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         if (QWidget* widget = qobject_cast<QWidget*>(watched); widget && page->isAncestorOf(widget))
             showView(page == listing ? VIEW_ANALYSIS : page == parameterTable ? VIEW_PARAMETERS
                      : page == variableTable ? VIEW_VARIABLES : page == observationTable ? VIEW_OBSERVATIONS
-                                                                                          : VIEW_PROGRAM);
+                     : page == correlationTable ? VIEW_CORRELATIONS : VIEW_PROGRAM);
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -91,6 +91,7 @@ public:
     CParameterView* parameterView() const { return parameterTable; }
     CVariableView* variableView() const { return variableTable; }
     ObservationView* observationView() const { return observationTable; }
+    CorrelationView* correlationView() const { return correlationTable; }
     CPlotView* plotView() const { return plot; }
     CMOXELDoc* document() const { return doc; }
     QAction* action(const char* name) const;   // by object name, e.g. "run"
@@ -198,6 +199,7 @@ private:
     CParameterView* parameterTable;
     CVariableView* variableTable;
     ObservationView* observationTable;
+    CorrelationView* correlationTable;
     QWidget* pageOf(int view) const;    // the stack's page of a view
     CPlotView* plot;
     QToolBar* toolBar;

@@ -583,6 +583,37 @@ void ObservationView::rebuild()
     fillTable(this, rows);
 }
 
+std::vector<QStringList> correlationRows(QStringList* headers)
+{
+    std::vector<QStringList> rows;
+    *headers = QStringList(QStringLiteral("Parameter"));
+    const int p = results.parameterCount;
+    for (int i = 0; i < p; ++i)
+        *headers << QString::fromLatin1(results.parameters[i].name);
+    if (!results.computed || !results.withStatistics || !results.covariance)
+        return rows;
+    for (int i = 0; i < p; ++i) {
+        QStringList row(QString::fromLatin1(results.parameters[i].name));
+        for (int j = 0; j < p; ++j) {
+            const double scale = std::sqrt(results.covariance[(size_t)i * p + i] * results.covariance[(size_t)j * p + j]);
+            row << (scale > 0.0 ? formatted("%.4lf", results.covariance[(size_t)i * p + j] / scale)
+                                : QLatin1String(REPORT_NOT_AVAILABLE));
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void CorrelationView::rebuild()
+{
+    QStringList headers;
+    const std::vector<QStringList> rows = correlationRows(&headers);
+    setColumnCount(int(headers.size()));
+    std::vector<const char*> widths(size_t(headers.size()), "X -0.0000 X");
+    setUpTable(this, headers, widths);
+    fillTable(this, rows);
+}
+
 QString viewsTableText(const QTreeWidget* table)
 {
     const int columns = table->columnCount();

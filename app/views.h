@@ -17,7 +17,8 @@ enum ViewIndex {
     VIEW_ANALYSIS = 4,      // CAnalysisView
     VIEW_VARIABLES = 5,     // CVariableView
     VIEW_PARAMETERS = 6,    // CParameterView
-    VIEW_OBSERVATIONS = 7   // ObservationView
+    VIEW_OBSERVATIONS = 7,  // ObservationView
+    VIEW_CORRELATIONS = 8   // CorrelationView
 };
 
 constexpr int OBSERVATION_ROWS_MAX = 100000;   // rows the observation table shows
@@ -147,6 +148,17 @@ class ObservationView : public ReportView {
     Q_OBJECT
 public:
     explicit ObservationView(QWidget* parent = nullptr) : ReportView(parent) {}
+    void rebuild() override;
+};
+
+// The correlations of the parameter estimates, cov(i, j) / sqrt(cov(i, i) cov(j, j)):
+// a heading row of the names, then one row per parameter. None without a covariance.
+std::vector<QStringList> correlationRows(QStringList* headers);
+
+class CorrelationView : public ReportView {
+    Q_OBJECT
+public:
+    explicit CorrelationView(QWidget* parent = nullptr) : ReportView(parent) {}
     void rebuild() override;
 };
 

@@ -54,11 +54,12 @@ TEST_F(FrameTest, ViewsAreTabsAndPlotsGoByTheirTitles)
     openProgram(LIMITS_PROGRAM);
     runToEnd();
     EXPECT_EQ(tabTexts(frame->viewTabs()),
-              QStringList({"Program", "Listing", "Parameters", "Variables", "Observations", "Growth", "Plot of Residuals"}));
+              QStringList({"Program", "Listing", "Parameters", "Variables", "Observations", "Correlations", "Growth",
+                           "Plot of Residuals"}));
     EXPECT_EQ(frame->viewTabs()->tabText(frame->viewTabs()->currentIndex()), "Listing");
-    emit frame->viewTabs()->tabBarClicked(6);
+    emit frame->viewTabs()->tabBarClicked(7);
     EXPECT_EQ(frame->activeView(), VIEW_PLOT);
-    EXPECT_EQ(frame->viewTabs()->currentIndex(), 6);
+    EXPECT_EQ(frame->viewTabs()->currentIndex(), 7);
     emit frame->viewTabs()->tabBarClicked(2);
     EXPECT_EQ(frame->activeView(), VIEW_PARAMETERS);
     // The View menu still switches, and the tab follows it.
@@ -148,6 +149,18 @@ TEST_F(FrameTest, ParameterTableCopiesSortsAndShowsLimitsAndDerivedQuantities)
     table->header()->setSortIndicator(1, Qt::AscendingOrder);
     emit table->header()->sectionClicked(1);
     EXPECT_EQ(table->topLevelItem(0)->text(1), "0.1") << "0.1 before 1";
+
+    // The correlations: a symmetric matrix with a unit diagonal, from the covariance.
+    frame->action("viewCorrelations")->trigger();
+    QTreeWidget* correlations = frame->correlationView();
+    ASSERT_EQ(correlations->topLevelItemCount(), 2);
+    ASSERT_EQ(correlations->columnCount(), 3);
+    EXPECT_EQ(correlations->headerItem()->text(2), "b");
+    EXPECT_EQ(correlations->topLevelItem(0)->text(1), "1.0000");
+    EXPECT_EQ(correlations->topLevelItem(1)->text(2), "1.0000");
+    EXPECT_EQ(correlations->topLevelItem(0)->text(2), correlations->topLevelItem(1)->text(1));
+    EXPECT_LT(correlations->topLevelItem(0)->text(2).toDouble(), 0.0) << "a and b of a growth curve trade off";
+    frame->showView(VIEW_PARAMETERS);
 
     // The columns share the whole width.
     int total = 0;
