@@ -437,8 +437,8 @@ void CMainFrame::createViews()
     listing = new CAnalysisView;
     parameterTable = new CParameterView;
     variableTable = new CVariableView;
-    observationTable = new ObservationView;
-    correlationTable = new CorrelationView;
+    observationTable = new RowsView(observationRows, "X 9999999999 X");
+    correlationTable = new RowsView(correlationRows, "X -0.0000 X");
     plot = new CPlotView;
     stack = new QStackedWidget;
     stack->addWidget(splitter);

@@ -90,8 +90,8 @@ public:
     CAnalysisView* analysisView() const { return listing; }
     CParameterView* parameterView() const { return parameterTable; }
     CVariableView* variableView() const { return variableTable; }
-    ObservationView* observationView() const { return observationTable; }
-    CorrelationView* correlationView() const { return correlationTable; }
+    RowsView* observationView() const { return observationTable; }
+    RowsView* correlationView() const { return correlationTable; }
     CPlotView* plotView() const { return plot; }
     CMOXELDoc* document() const { return doc; }
     QAction* action(const char* name) const;   // by object name, e.g. "run"
@@ -198,8 +198,8 @@ private:
     CAnalysisView* listing;
     CParameterView* parameterTable;
     CVariableView* variableTable;
-    ObservationView* observationTable;
-    CorrelationView* correlationTable;
+    RowsView* observationTable;
+    RowsView* correlationTable;
     QWidget* pageOf(int view) const;    // the stack's page of a view
     CPlotView* plot;
     QToolBar* toolBar;

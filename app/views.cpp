@@ -573,16 +573,6 @@ std::vector<QStringList> observationRows(QStringList* headers)
     return rows;
 }
 
-void ObservationView::rebuild()
-{
-    QStringList headers;
-    const std::vector<QStringList> rows = observationRows(&headers);
-    setColumnCount(int(headers.size()));
-    std::vector<const char*> widths(size_t(headers.size()), "X 9999999999 X");
-    setUpTable(this, headers, widths);
-    fillTable(this, rows);
-}
-
 std::vector<QStringList> correlationRows(QStringList* headers)
 {
     std::vector<QStringList> rows;
@@ -604,14 +594,13 @@ std::vector<QStringList> correlationRows(QStringList* headers)
     return rows;
 }
 
-void CorrelationView::rebuild()
+void RowsView::rebuild()
 {
     QStringList headers;
-    const std::vector<QStringList> rows = correlationRows(&headers);
+    const std::vector<QStringList> filled = rows(&headers);
     setColumnCount(int(headers.size()));
-    std::vector<const char*> widths(size_t(headers.size()), "X -0.0000 X");
-    setUpTable(this, headers, widths);
-    fillTable(this, rows);
+    setUpTable(this, headers, std::vector<const char*>(size_t(headers.size()), widthSample));
+    fillTable(this, filled);
 }
 
 QString viewsTableText(const QTreeWidget* table)

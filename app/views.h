@@ -17,8 +17,8 @@ enum ViewIndex {
     VIEW_ANALYSIS = 4,      // CAnalysisView
     VIEW_VARIABLES = 5,     // CVariableView
     VIEW_PARAMETERS = 6,    // CParameterView
-    VIEW_OBSERVATIONS = 7,  // ObservationView
-    VIEW_CORRELATIONS = 8   // CorrelationView
+    VIEW_OBSERVATIONS = 7,  // RowsView of observationRows
+    VIEW_CORRELATIONS = 8   // RowsView of correlationRows
 };
 
 constexpr int OBSERVATION_ROWS_MAX = 100000;   // rows the observation table shows
@@ -144,22 +144,24 @@ public:
 // residual, and for a weighted fit the weight and the weighted residual.
 std::vector<QStringList> observationRows(QStringList* headers);
 
-class ObservationView : public ReportView {
-    Q_OBJECT
-public:
-    explicit ObservationView(QWidget* parent = nullptr) : ReportView(parent) {}
-    void rebuild() override;
-};
 
 // The correlations of the parameter estimates, cov(i, j) / sqrt(cov(i, i) cov(j, j)):
 // a heading row of the names, then one row per parameter. None without a covariance.
 std::vector<QStringList> correlationRows(QStringList* headers);
 
-class CorrelationView : public ReportView {
+// A report table filled by a row function (observationRows, correlationRows), each column
+// at least as wide as a sample text.
+class RowsView : public ReportView {
     Q_OBJECT
 public:
-    explicit CorrelationView(QWidget* parent = nullptr) : ReportView(parent) {}
+    typedef std::vector<QStringList> (*Rows)(QStringList* headers);
+    RowsView(Rows rows, const char* widthSample, QWidget* parent = nullptr)
+        : ReportView(parent), rows(rows), widthSample(widthSample) {}
     void rebuild() override;
+
+private:
+    Rows rows;
+    const char* widthSample;
 };
 
 class CPlotView : public QWidget {
