@@ -92,6 +92,7 @@ const ViewCaption viewCaptions[] = {
     {VIEW_VARIABLES, "Variables specified in program"},
     {VIEW_OBSERVATIONS, "Observed and predicted values of each observation"},
     {VIEW_CORRELATIONS, "Correlations of the parameter estimates"},
+    {VIEW_DATA, "The observations as read"},
     {VIEW_PARAMETERS, "Parameter values calculated by the analysis"},
 };
 
@@ -439,6 +440,7 @@ void CMainFrame::createViews()
     variableTable = new CVariableView;
     observationTable = new RowsView(observationRows, "X 9999999999 X");
     correlationTable = new RowsView(correlationRows, "X -0.0000 X");
+    dataTable = new RowsView(dataRows, "X 9999999999 X");
     plot = new CPlotView;
     stack = new QStackedWidget;
     stack->addWidget(splitter);
@@ -447,6 +449,7 @@ void CMainFrame::createViews()
     stack->addWidget(variableTable);
     stack->addWidget(observationTable);
     stack->addWidget(correlationTable);
+    stack->addWidget(dataTable);
     stack->addWidget(parameterTable);
     // The views as tabs over the stack; the View menu switches them as well.
     tabs = new QTabBar;
@@ -489,7 +492,8 @@ void CMainFrame::createViews()
     setCentralWidget(central);
     // In the split, a click into the view on the left makes it the active view again.
     for (QAbstractScrollArea* area : std::initializer_list<QAbstractScrollArea*>{editor, messages, listing, parameterTable,
-                                                                                 variableTable, observationTable, correlationTable})
+                                                                                 variableTable, observationTable, correlationTable,
+                                                                                 dataTable})
         area->viewport()->installEventFilter(this);
     connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
         if (!running() && maybeSave())
@@ -567,6 +571,8 @@ void CMainFrame::createActions()
             observationTable->copySelection();
         else if (active == VIEW_CORRELATIONS)
             correlationTable->copySelection();
+        else if (active == VIEW_DATA)
+            dataTable->copySelection();
         else if (active == VIEW_PROGRAM)
             editor->copy();
     });
@@ -607,6 +613,7 @@ void CMainFrame::createActions()
         {"viewVariables", "&Variables", VIEW_VARIABLES},
         {"viewObservations", "&Observations", VIEW_OBSERVATIONS},
         {"viewCorrelations", "&Correlations", VIEW_CORRELATIONS},
+        {"viewData", "&Data", VIEW_DATA},
         {"viewParameters", "Pa&rameters", VIEW_PARAMETERS},
     };
     for (const auto& item : viewItems) {
@@ -743,6 +750,7 @@ void CMainFrame::createMenus()
     view->addAction(action("viewParameters"));
     view->addAction(action("viewObservations"));
     view->addAction(action("viewCorrelations"));
+    view->addAction(action("viewData"));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
     view->addSeparator();
     QAction* sideItem = view->addAction(QStringLiteral("Plot &beside"));
@@ -939,6 +947,8 @@ void CMainFrame::updateCommands()
     action("viewObservations")->setChecked(active == VIEW_OBSERVATIONS);
     action("viewCorrelations")->setEnabled(completed && results.withStatistics && results.covariance && parameterCount > 1);
     action("viewCorrelations")->setChecked(active == VIEW_CORRELATIONS);
+    action("viewData")->setEnabled(plotsReady && observations && observationCount > 0 && inputVariableCount > 0);
+    action("viewData")->setChecked(active == VIEW_DATA);
     action("viewParameters")->setEnabled(completed && parameterCount > 0);
     action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
     plotAction->setVisible(true);
@@ -1032,6 +1042,7 @@ QWidget* CMainFrame::pageOf(int view) const
     case VIEW_PARAMETERS: return parameterTable;
     case VIEW_OBSERVATIONS: return observationTable;
     case VIEW_CORRELATIONS: return correlationTable;
+    case VIEW_DATA: return dataTable;
     default: return plot;
     }
 }
@@ -1058,6 +1069,8 @@ void CMainFrame::rebuildTabs()
         add(QStringLiteral("Observations"), VIEW_OBSERVATIONS, 0);
     if (analysis.analysisCompleted && results.withStatistics && results.covariance && parameterCount > 1)
         add(QStringLiteral("Correlations"), VIEW_CORRELATIONS, 0);
+    if ((analysis.analysisCompleted || previewShown()) && observations && observationCount > 0 && inputVariableCount > 0)
+        add(QStringLiteral("Data"), VIEW_DATA, 0);
     if (analysis.analysisCompleted || previewShown())
         for (const PlotMenuItem& item : plotMenuItems())
             add(item.spec && item.spec->title[0] ? QString::fromLatin1(item.spec->title) : QLatin1String(item.name),
@@ -1135,6 +1148,7 @@ void CMainFrame::releaseResults()
     variableTable->clear();
     observationTable->clear();
     correlationTable->clear();
+    dataTable->clear();
     hasListing = false;
     runCommandRelease();
     plotModelReset();
@@ -1358,7 +1372,7 @@ void CMainFrame::printActiveView(bool preview)
         } else if (active == VIEW_ANALYSIS) {
             printListing(target, listing->toPlainText());
         } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES || active == VIEW_OBSERVATIONS ||
-                   active == VIEW_CORRELATIONS) {
+                   active == VIEW_CORRELATIONS || active == VIEW_DATA) {
             printListing(target, viewsTableText(static_cast<QTreeWidget*>(pageOf(active))));
         } else {
             printListing(target, editor->toPlainText());
@@ -1620,7 +1634,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         if (QWidget* widget = qobject_cast<QWidget*>(watched); widget && page->isAncestorOf(widget))
             showView(page == listing ? VIEW_ANALYSIS : page == parameterTable ? VIEW_PARAMETERS
                      : page == variableTable ? VIEW_VARIABLES : page == observationTable ? VIEW_OBSERVATIONS
-                     : page == correlationTable ? VIEW_CORRELATIONS : VIEW_PROGRAM);
+                     : page == correlationTable ? VIEW_CORRELATIONS : page == dataTable ? VIEW_DATA : VIEW_PROGRAM);
     }
     return QMainWindow::eventFilter(watched, event);
 }

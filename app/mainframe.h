@@ -92,6 +92,7 @@ public:
     CVariableView* variableView() const { return variableTable; }
     RowsView* observationView() const { return observationTable; }
     RowsView* correlationView() const { return correlationTable; }
+    RowsView* dataView() const { return dataTable; }
     CPlotView* plotView() const { return plot; }
     CMOXELDoc* document() const { return doc; }
     QAction* action(const char* name) const;   // by object name, e.g. "run"
@@ -200,6 +201,7 @@ private:
     CVariableView* variableTable;
     RowsView* observationTable;
     RowsView* correlationTable;
+    RowsView* dataTable;
     QWidget* pageOf(int view) const;    // the stack's page of a view
     CPlotView* plot;
     QToolBar* toolBar;

@@ -573,6 +573,26 @@ std::vector<QStringList> observationRows(QStringList* headers)
     return rows;
 }
 
+std::vector<QStringList> dataRows(QStringList* headers)
+{
+    std::vector<QStringList> rows;
+    *headers = QStringList(QStringLiteral("Obs"));
+    for (int j = 0; j < inputVariableCount; ++j)
+        *headers << QString::fromLatin1(inputVariables[j]->name);
+    if (!observations)
+        return rows;
+    const int n = std::min(observationCount, OBSERVATION_ROWS_MAX);
+    rows.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        QStringList row = {QString::number(i + 1)};
+        const double* inputs = observations + (long)i * inputVariableCount;
+        for (int j = 0; j < inputVariableCount; ++j)
+            row << formatted("%.9lG", inputs[j]);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 std::vector<QStringList> correlationRows(QStringList* headers)
 {
     std::vector<QStringList> rows;

@@ -18,7 +18,8 @@ enum ViewIndex {
     VIEW_VARIABLES = 5,     // CVariableView
     VIEW_PARAMETERS = 6,    // CParameterView
     VIEW_OBSERVATIONS = 7,  // RowsView of observationRows
-    VIEW_CORRELATIONS = 8   // RowsView of correlationRows
+    VIEW_CORRELATIONS = 8,  // RowsView of correlationRows
+    VIEW_DATA = 9           // RowsView of dataRows
 };
 
 constexpr int OBSERVATION_ROWS_MAX = 100000;   // rows the observation table shows
@@ -144,6 +145,10 @@ public:
 // residual, and for a weighted fit the weight and the weighted residual.
 std::vector<QStringList> observationRows(QStringList* headers);
 
+
+// The observations as read, one row each: the observation number and the value of each
+// input variable (at most OBSERVATION_ROWS_MAX rows). None before the data are read.
+std::vector<QStringList> dataRows(QStringList* headers);
 
 // The correlations of the parameter estimates, cov(i, j) / sqrt(cov(i, i) cov(j, j)):
 // a heading row of the names, then one row per parameter. None without a covariance.

@@ -54,12 +54,12 @@ TEST_F(FrameTest, ViewsAreTabsAndPlotsGoByTheirTitles)
     openProgram(LIMITS_PROGRAM);
     runToEnd();
     EXPECT_EQ(tabTexts(frame->viewTabs()),
-              QStringList({"Program", "Listing", "Parameters", "Variables", "Observations", "Correlations", "Growth",
-                           "Plot of Residuals"}));
+              QStringList({"Program", "Listing", "Parameters", "Variables", "Observations", "Correlations", "Data",
+                           "Growth", "Plot of Residuals"}));
     EXPECT_EQ(frame->viewTabs()->tabText(frame->viewTabs()->currentIndex()), "Listing");
-    emit frame->viewTabs()->tabBarClicked(7);
+    emit frame->viewTabs()->tabBarClicked(8);
     EXPECT_EQ(frame->activeView(), VIEW_PLOT);
-    EXPECT_EQ(frame->viewTabs()->currentIndex(), 7);
+    EXPECT_EQ(frame->viewTabs()->currentIndex(), 8);
     emit frame->viewTabs()->tabBarClicked(2);
     EXPECT_EQ(frame->activeView(), VIEW_PARAMETERS);
     // The View menu still switches, and the tab follows it.
@@ -192,6 +192,15 @@ TEST_F(FrameTest, ObservationTableHasOneRowPerObservation)
         EXPECT_NEAR(cells[6].toDouble(), 1 / (cells[2].toDouble() * cells[2].toDouble()), 1e-6 * cells[6].toDouble());
         EXPECT_NEAR(cells[7].toDouble(), std::sqrt(cells[6].toDouble()) * cells[5].toDouble(), 1e-6);
     }
+    // The Data tab: the inputs as read, the same as the table's first columns.
+    frame->action("viewData")->trigger();
+    ASSERT_EQ(frame->activeView(), VIEW_DATA);
+    const QStringList data = viewsTableTsv(frame->dataView()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(data.size(), 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(data[i], lines[i].section('\t', 0, 2));
+    frame->action("viewObservations")->trigger();
+
     // Sorted by the residual, the rows keep their observation numbers.
     table->header()->setSortIndicator(5, Qt::AscendingOrder);
     emit table->header()->sectionClicked(5);
