@@ -801,7 +801,10 @@ int driverRun()
     releaseExact();
 
     if (!aborted()) {
+        // The failure that stopped the solver is met again here: it is written once.
+        runSkipRepeatedError(true);
         finalPass(&driver.frame, n);
+        runSkipRepeatedError(false);
         // Cancelled during the final pass, the values are incomplete: the run is then
         // reported as aborted, never as converged.
         if (!aborted())
@@ -815,7 +818,7 @@ int driverRun()
         if (analysis.stopCode == STOP_NO_START)
             analysis.finalSumSquares = finalPassSumSquares(n);
     }
-    reportStopReason(analysis.stopCode, true);
+    reportStopReason(analysis.stopCode);
     if (analysis.stopCode >= STOP_ITERATION_LIMIT && !aborted())
         analysis.analysisCompleted = true;
     takeOverResults();

@@ -25,6 +25,7 @@ namespace {
 
 const char MSG_NOT_COMPUTED[] = "not computed (the analysis was cancelled first)";
 const char MSG_NOT_BOUNDED[] = "not bounded";   // a profile side that never reaches the level
+const char MSG_NO_START[] = "not computed (the model could not be computed at the start values)";
 
 constexpr int REPORT_BUFFER = 4096;            // one write; rows are far shorter
 constexpr double DW_AUTOCORRELATION = 0.8;     // Durbin-Watson below this earns a warning
@@ -108,6 +109,17 @@ void writeCriteria(const InformationCriteria& c, int n)
                c.logLikelihood, c.aic, aicc, c.bic, c.k);
 }
 
+// Why the fit statistics are missing, or null when they were computed. Figures at start
+// values the model fails at would read as a fit that never took place.
+const char* missingStatistics(const AnalysisResults& results)
+{
+    if (!results.residualsComputed)
+        return MSG_NOT_COMPUTED;
+    if (results.stopCode == STOP_NO_START)
+        return MSG_NO_START;
+    return nullptr;
+}
+
 void writeSummary(const AnalysisResults& results)
 {
     const ResidualStats& rs = results.residuals;
@@ -123,17 +135,18 @@ void writeSummary(const AnalysisResults& results)
         reportText("Number of observations = %ld\n", (long)n);
     reportText("Maximum allowed number of iterations = %ld\n", (long)settings.iterationLimit);
     reportText("Convergence tolerance factor = %12.6lE\n", settings.tolerance);
-    reportStopReason(results.stopCode, false);
-    if (rs.oneSided && !minimise) {
+    reportStopReason(results.stopCode);
+    const char* missing = missingStatistics(results);
+    if (rs.oneSided && !minimise && !missing) {
         reportText("Warning: All data points are on one side of the curve.\n");
         reportText("This indicates the model does not fit the data well.\n");
     }
     reportText("Number of iterations performed = %ld\n", (long)results.iterationCount);
     // Cancelled before any point was evaluated in full: a 0 would read as a perfect fit.
-    if (!results.residualsComputed) {
-        reportText(minimise ? "Final function value = %s\n" : "Final sum of squared deviations = %s\n", MSG_NOT_COMPUTED);
+    if (missing) {
+        reportText(minimise ? "Final function value = %s\n" : "Final sum of squared deviations = %s\n", missing);
         if (!minimise)
-            reportText("Final sum of deviations = %s\n", MSG_NOT_COMPUTED);
+            reportText("Final sum of deviations = %s\n", missing);
     } else if (minimise) {
         reportText("Final function value = %14.7lE\n", results.predicted ? results.predicted[0] : 0.0);
     } else if (results.weights) {
@@ -142,10 +155,14 @@ void writeSummary(const AnalysisResults& results)
         reportText("Final sum of squared deviations = %14.7lE\n", results.finalSumSquares);
         reportText("Final sum of deviations = %14.7lE\n", rs.sumDev);
     }
-    if (!results.residualsComputed && !minimise) {
-        reportText("Standard error of estimate = %s\n", MSG_NOT_COMPUTED);
-        reportText("Average deviation = %s\n", MSG_NOT_COMPUTED);
-        reportText("Maximum deviation for any observation = %s\n", MSG_NOT_COMPUTED);
+    if (missing && !minimise) {
+        reportText("Standard error of estimate = %s\n", missing);
+        reportText("Average deviation = %s\n", missing);
+        reportText("Maximum deviation for any observation = %s\n", missing);
+        if (missing == MSG_NO_START) {
+            reportText("Proportion of variance explained (R^2) = %s\n", missing);
+            reportText("Durbin-Watson test for autocorrelation = %s\n", missing);
+        }
     } else if (!minimise) {
         if (n - p > 0)
             reportText(results.weights ? "Weighted standard error of estimate = %lG\n"
@@ -450,8 +467,13 @@ void reportListing(const AnalysisResults& results)
     if (results.derivedCount > 0)
         reportDerivedQuantities(results);
     bandsReport(results);
-    if (!settings.functionMinimization && results.residualsComputed)
+    if (!settings.functionMinimization && missingStatistics(results) == MSG_NO_START) {
+        reportText(results.weights ? "\n\n               ----  Weighted Analysis of Variance  ----\n\n"
+                                   : "\n\n                  ----  Analysis of Variance  ----\n\n");
+        reportText("%s\n", MSG_NO_START);
+    } else if (!settings.functionMinimization && results.residualsComputed) {
         reportAnalysisOfVariance(results);
+    }
     if (results.covarianceState.code != 0 && settings.confidenceLevel != 0 && results.covariance)
         reportConfidenceIntervals(results);
     if (results.profile && results.parameters)
@@ -470,11 +492,7 @@ const char* reportStopReasonText(int code)
     return "";
 }
 
-void reportStopReason(int code, bool first)
+void reportStopReason(int code)
 {
-    char line[128];
-    snprintf(line, sizeof line, "Stopped due to: %s", reportStopReasonText(code));
-    if (first)
-        listingAppendLine(line);
-    reportText("%s\n", line);
+    reportText("Stopped due to: %s\n", reportStopReasonText(code));
 }

@@ -27,9 +27,9 @@ void reportConfidenceIntervals(const AnalysisResults& results);
 void reportProfileIntervals(const AnalysisResults& results);
 void reportCovarianceMatrix(const AnalysisResults& results);
 
-// "Stopped due to: " and the reason for a StopCode, to the listing file and the screen;
-// the first time also as one more screen line, announcing it while the run goes on.
-void reportStopReason(int code, bool first);
+// "Stopped due to: " and the reason for a StopCode, once to the listing file and once to
+// the screen.
+void reportStopReason(int code);
 const char* reportStopReasonText(int code);   // "" for a code without a text
 
 struct ParameterStatistics;

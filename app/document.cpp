@@ -3,6 +3,9 @@
 // file commands (New, Open, Save, Save As, Insert file) follow.
 #include "app/document.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -46,9 +49,79 @@ bool CMOXELDoc::isModified() const
     return editor->document()->isModified();
 }
 
-void CMOXELDoc::newDocument()
+QString docDataRecords(const QString& cells, int* leftOut)
+{
+    *leftOut = 0;
+    QStringList rows = cells.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    while (!rows.isEmpty() && rows.last().trimmed().isEmpty())
+        rows.removeLast();
+    if (rows.isEmpty())
+        return QString();
+    const bool tabs = cells.contains(QLatin1Char('\t'));
+    const auto split = [tabs](const QString& row) {
+        QStringList values = row.split(tabs ? QLatin1Char('\t') : QLatin1Char(','));
+        for (QString& value : values) {
+            value = value.trimmed();
+            if (tabs)
+                value.replace(QLatin1Char(','), QLatin1Char('.'));
+        }
+        return values;
+    };
+    const auto number = [](const QString& value) {
+        bool ok = false;
+        value.toDouble(&ok);
+        return ok;
+    };
+    QString text;
+    const QStringList first = split(rows.first());
+    if (!std::all_of(first.begin(), first.end(), number)) {
+        QStringList names;
+        for (const QString& name : first)
+            names << (name.isEmpty() ? QStringLiteral("?") : name);
+        text += QStringLiteral("// ") + names.join(QLatin1String("  ")) + QLatin1Char('\n');
+        rows.removeFirst();
+    }
+    int records = 0;
+    for (const QString& row : rows) {
+        if (row.trimmed().isEmpty())
+            continue;
+        const QStringList values = split(row);
+        if (std::all_of(values.begin(), values.end(), number)) {
+            text += values.join(QLatin1String("  ")) + QLatin1Char('\n');
+            ++records;
+        } else {
+            // Left out: a record must hold a number for every variable.
+            text += QStringLiteral("// left out (a missing value): ") + row.simplified() + QLatin1Char('\n');
+            ++*leftOut;
+        }
+    }
+    return records > 0 ? text : QString();
+}
+
+const char NEW_PROGRAM_TEMPLATE[] =
+    "// A new program: exponential growth fitted to five observations.\n"
+    "// Replace the names, the FUNCTION and the DATA by your own, then Run (Alt+R).\n"
+    "// F1 on a key word opens the manual; Preview (F8) shows the model at the start values.\n"
+    "\n"
+    "TITLE \"Exponential growth\";\n"
+    "VARIABLES x, y;                    // the input variables: x, then the observed y\n"
+    "PARAMETERS a = 1, b = 0.5;         // the parameters with their initial guesses\n"
+    "FUNCTION y = a * exp(b * x);       // the model for the observed variable\n"
+    "CONFIDENCE 95;                     // confidence limits of the parameters\n"
+    "PLOT TITLE = \"Data and fitted curve\";\n"
+    "RPLOT;                             // the residuals\n"
+    "DATA;                              // one observation per line: x y\n"
+    "0 1.1\n"
+    "1 2.6\n"
+    "2 7.5\n"
+    "3 19.8\n"
+    "4 55.1\n";
+
+void CMOXELDoc::newDocument(bool fromTemplate)
 {
     editor->clear();
+    if (fromTemplate)
+        editor->setPlainText(QString::fromLatin1(NEW_PROGRAM_TEMPLATE));
     editor->document()->setModified(false);
     filePath.clear();
     emit pathChanged();
@@ -171,7 +244,7 @@ void CMainFrame::fileNew()
     if (runPending || !maybeSave())
         return;
     releaseResults();
-    doc->newDocument();
+    doc->newDocument(true);
     refreshMenus();
 }
 

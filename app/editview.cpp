@@ -10,6 +10,12 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QKeyEvent>
+#include <QStringListModel>
+#include <algorithm>
 
 #include <cstring>
 
@@ -20,6 +26,8 @@
 namespace {
 
 constexpr int LINE_NUMBER_GAP = 6;       // pixels between the numbers and the text
+constexpr int COMPLETION_AFTER_LETTERS = 3;     // letters typed before completion offers itself
+constexpr int DECLARED_NAMES_DELAY_MS = 300;   // quiet time before the declared names are read again
 constexpr int STATUS_LEFT_MARGIN = 2;    // pixels left of each message line
 constexpr int STATUS_EXTENT_WIDTH = 100; // pixels of the pane's horizontal extent beyond its widest line
 
@@ -55,10 +63,52 @@ QFont editorFont()
 
 }  // namespace
 
+WordStyle editWordStyle(const QString& word, const QSet<QString>& declared)
+{
+    const QByteArray latin = word.toLatin1();
+    if (lexerKeywordCode(latin.constData()) != 0)
+        return STYLE_KEYWORD;
+    for (int k = 0; const char* context = lexerContextWord(k); ++k)
+        if (word.compare(QLatin1String(context), Qt::CaseInsensitive) == 0)
+            return STYLE_CONTEXT_WORD;
+    if (declared.contains(word))
+        return STYLE_DECLARED;
+    if (lookupBuiltin(latin.toUpper().constData()))
+        return STYLE_BUILTIN;
+    return STYLE_NONE;
+}
+
+QSet<QString> editDeclaredNames(const QTextDocument* document)
+{
+    static const QRegularExpression declaration(
+        QStringLiteral("\\b(?:VARIABLES|PARAMETERS|DOUBLE|CONSTANT|DERIVED)\\b([^;]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression dataStatement(QStringLiteral("^\\s*DATA\\b"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression name(QStringLiteral("^\\s*([A-Za-z_][A-Za-z0-9_]*)"));
+    QString text;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        if (dataStatement.match(block.text()).hasMatch())
+            break;
+        QString line = block.text();
+        const qsizetype comment = line.indexOf(QLatin1String("//"));
+        text += (comment >= 0 ? line.left(comment) : line) + QLatin1Char(' ');
+    }
+    QSet<QString> names;
+    for (const QRegularExpressionMatch& statement : declaration.globalMatch(text))
+        for (const QString& item : statement.captured(1).split(QLatin1Char(',')))
+            if (const QRegularExpressionMatch found = name.match(item); found.hasMatch())
+                names.insert(found.captured(1));
+    return names;
+}
+
 SourceHighlighter::SourceHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
 {
     keywordFormat.setForeground(QColor(0, 0, 160));
     keywordFormat.setFontWeight(QFont::Bold);
+    contextFormat.setForeground(QColor(110, 0, 140));
+    contextFormat.setFontWeight(QFont::Bold);
+    declaredFormat.setForeground(QColor(150, 80, 0));
+    numberFormat.setForeground(QColor(120, 80, 160));
     functionFormat.setForeground(QColor(0, 110, 110));
     commentFormat.setForeground(QColor(0, 128, 0));
     commentFormat.setFontItalic(true);
@@ -112,21 +162,59 @@ void SourceHighlighter::highlightBlock(const QString& text)
             int end = i + 1;
             while (end < length && (text[end].isLetterOrNumber() || text[end] == '_'))
                 ++end;
-            const QByteArray word = text.mid(i, end - i).toUtf8();
-            if (lexerKeywordCode(word.constData()) != 0)
-                setFormat(i, end - i, keywordFormat);
-            else if (lookupBuiltin(word.toUpper().constData()))
-                setFormat(i, end - i, functionFormat);
+            switch (editWordStyle(text.mid(i, end - i), declared)) {
+            case STYLE_KEYWORD: setFormat(i, end - i, keywordFormat); break;
+            case STYLE_CONTEXT_WORD: setFormat(i, end - i, contextFormat); break;
+            case STYLE_DECLARED: setFormat(i, end - i, declaredFormat); break;
+            case STYLE_BUILTIN: setFormat(i, end - i, functionFormat); break;
+            case STYLE_NONE: break;
+            }
             i = end;
             continue;
         }
-        if (c.isDigit()) {
-            while (i < length && (text[i].isLetterOrNumber() || text[i] == '.'))
+        if (c.isDigit() || (c == '.' && i + 1 < length && text[i + 1].isDigit())) {
+            const int start = i;
+            while (i < length && (text[i].isLetterOrNumber() || text[i] == '.' ||
+                                  ((text[i] == '+' || text[i] == '-') && (text[i - 1] == 'e' || text[i - 1] == 'E'))))
                 ++i;
+            setFormat(start, i - start, numberFormat);
             continue;
         }
         ++i;
     }
+}
+
+QStringList editCompletions(const QString& prefix, const QSet<QString>& declared)
+{
+    QStringList words;
+    if (prefix.isEmpty())
+        return words;
+    const auto offer = [&](const QString& word) {
+        if (word.startsWith(prefix, Qt::CaseInsensitive) && !words.contains(word))
+            words << word;
+    };
+    for (int k = 0; const char* word = lexerKeyword(k); ++k)
+        offer(QString::fromLatin1(word).toUpper());
+    for (int k = 0; const char* word = lexerContextWord(k); ++k)
+        offer(QLatin1String(word));
+    for (int k = 0; k < builtinTableSize; ++k)
+        offer(QString::fromLatin1(builtinTable[k].name).toLower());
+    for (const QString& name : declared)
+        offer(name);
+    std::sort(words.begin(), words.end(), [](const QString& a, const QString& b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return words;
+}
+
+void SourceHighlighter::updateDeclaredNames()
+{
+    QSet<QString> names = editDeclaredNames(document());
+    if (names == declared)
+        return;
+    declared = std::move(names);
+    rehighlight();
 }
 
 EditView::EditView(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea(new LineNumberArea(this))
@@ -134,7 +222,19 @@ EditView::EditView(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea(new
     setFont(editorFont());
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setTabStopDistance(4 * fontMetrics().horizontalAdvance(' '));
-    new SourceHighlighter(document());
+    highlighter = new SourceHighlighter(document());
+    completion = new QCompleter(this);
+    completion->setWidget(this);
+    completion->setCompletionMode(QCompleter::PopupCompletion);
+    completion->setCaseSensitivity(Qt::CaseInsensitive);
+    completion->setModel(new QStringListModel(completion));
+    connect(completion, qOverload<const QString&>(&QCompleter::activated), this, &EditView::insertCompletion);
+    // The declared names are read again a moment after the typing stops.
+    QTimer* names = new QTimer(this);
+    names->setSingleShot(true);
+    names->setInterval(DECLARED_NAMES_DELAY_MS);
+    connect(names, &QTimer::timeout, highlighter, &SourceHighlighter::updateDeclaredNames);
+    connect(document(), &QTextDocument::contentsChanged, names, qOverload<>(&QTimer::start));
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { setViewportMargins(lineNumberWidth(), 0, 0, 0); });
     connect(this, &QPlainTextEdit::updateRequest, this, &EditView::updateLineNumberArea);
     setViewportMargins(lineNumberWidth(), 0, 0, 0);
@@ -253,6 +353,70 @@ int EditView::replaceAll(const QString& text, const QString& replacement, QTextD
 LineSource EditView::lineSource()
 {
     return LineSource{document()->blockCount(), copyDocumentLine, document()};
+}
+
+QString EditView::wordBeforeCursor() const
+{
+    QTextCursor cursor = textCursor();
+    const QString line = cursor.block().text();
+    int start = cursor.positionInBlock();
+    while (start > 0 && (line[start - 1].isLetterOrNumber() || line[start - 1] == '_'))
+        --start;
+    return line.mid(start, cursor.positionInBlock() - start);
+}
+
+void EditView::showCompletions()
+{
+    const QString prefix = wordBeforeCursor();
+    highlighter->updateDeclaredNames();
+    const QStringList words = editCompletions(prefix, highlighter->declaredNames());
+    if (words.isEmpty() || (words.size() == 1 && words.first() == prefix)) {
+        completion->popup()->hide();
+        return;
+    }
+    static_cast<QStringListModel*>(completion->model())->setStringList(words);
+    completion->setCompletionPrefix(prefix);
+    QRect place = cursorRect();
+    place.setWidth(completion->popup()->sizeHintForColumn(0) + completion->popup()->verticalScrollBar()->sizeHint().width());
+    completion->complete(place);
+}
+
+void EditView::insertCompletion(const QString& word)
+{
+    QTextCursor cursor = textCursor();
+    const int typed = int(wordBeforeCursor().size());
+    cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor, typed);
+    cursor.insertText(word);
+    setTextCursor(cursor);
+}
+
+void EditView::keyPressEvent(QKeyEvent* event)
+{
+    // While the list is open, these keys choose from it.
+    if (completion->popup()->isVisible()) {
+        switch (event->key()) {
+        case Qt::Key_Enter:
+        case Qt::Key_Return:
+        case Qt::Key_Escape:
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            event->ignore();
+            return;
+        default:
+            break;
+        }
+    }
+    if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
+        showCompletions();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+    const QString text = event->text();
+    if (!text.isEmpty() && (text[0].isLetterOrNumber() || text[0] == '_') &&
+        wordBeforeCursor().size() >= COMPLETION_AFTER_LETTERS)
+        showCompletions();
+    else if (completion->popup()->isVisible() && (text.isEmpty() || !(text[0].isLetterOrNumber() || text[0] == '_')))
+        completion->popup()->hide();
 }
 
 bool editDropPath(const QMimeData* mime, QString* path)

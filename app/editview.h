@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QPlainTextEdit>
 #include <QSyntaxHighlighter>
+#include <QSet>
 #include <QTextCharFormat>
 
 #include <atomic>
@@ -14,19 +15,41 @@
 struct ListingLine;
 struct LineSource;
 
-// Colours key words, built-in function names, comments and strings.
+// The style of a word of the program, from the language's own tables: a key word, a word
+// that starts a statement or option only in its place (WEIGHT, CBAND, ...), a name the
+// program declares, a built-in function, or none. A declared name wins over a built-in.
+enum WordStyle { STYLE_NONE, STYLE_KEYWORD, STYLE_CONTEXT_WORD, STYLE_DECLARED, STYLE_BUILTIN };
+WordStyle editWordStyle(const QString& word, const QSet<QString>& declared);
+// The names the VARIABLES, PARAMETERS, DOUBLE, CONSTANT and DERIVED statements of a
+// program declare, read up to its DATA statement.
+QSet<QString> editDeclaredNames(const QTextDocument* document);
+
+// The words completion offers for a prefix (any letter case), sorted: the key words
+// and statement words in capitals, the built-in functions in lower case, the declared
+// names as written. Empty for an empty prefix.
+QStringList editCompletions(const QString& prefix, const QSet<QString>& declared);
+
+// Colours key words, statement and option words, declared names, built-in function
+// names, numbers, comments and strings.
 class SourceHighlighter : public QSyntaxHighlighter {
 public:
     explicit SourceHighlighter(QTextDocument* document);
+    // Takes the program's declared names, and colours again when they changed.
+    void updateDeclaredNames();
+    const QSet<QString>& declaredNames() const { return declared; }
 
 protected:
     void highlightBlock(const QString& text) override;
 
 private:
     QTextCharFormat keywordFormat;
+    QTextCharFormat contextFormat;
+    QTextCharFormat declaredFormat;
     QTextCharFormat functionFormat;
+    QTextCharFormat numberFormat;
     QTextCharFormat commentFormat;
     QTextCharFormat stringFormat;
+    QSet<QString> declared;         // names the program declares
 };
 
 class EditView : public QPlainTextEdit {
@@ -46,6 +69,9 @@ public:
     bool findText(const QString& text, QTextDocument::FindFlags flags);
     bool replaceNext(const QString& text, const QString& replacement, QTextDocument::FindFlags flags);
     int replaceAll(const QString& text, const QString& replacement, QTextDocument::FindFlags flags);
+    // Ctrl+Space, or three letters typed: the words that complete the one at the cursor.
+    void showCompletions();
+    class QCompleter* completer() const { return completion; }
     // A line source over the document's lines as they are now; valid while the
     // document is not changed.
     LineSource lineSource();
@@ -57,10 +83,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void updateLineNumberArea(const QRect& rect, int dy);
+    void insertCompletion(const QString& word);
+    QString wordBeforeCursor() const;
     QWidget* lineNumberArea;
+    SourceHighlighter* highlighter;
+    class QCompleter* completion;
 };
 
 // True when the drop carries one local file whose name ends in ".mxl" (any case); its

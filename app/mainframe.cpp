@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
@@ -33,6 +34,10 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
 #include <QTextBlock>
 #include <QThread>
 #include <QTimer>
@@ -43,6 +48,7 @@
 #include <unistd.h>
 
 #include "analysis/bands.h"
+#include "analysis/diagnosis.h"
 #include "analysis/driver.h"
 #include "analysis/jsonresults.h"
 #include "analysis/output.h"
@@ -78,6 +84,8 @@ const char COPY_FOLDER[] = "MOXEL/examples";    // under the home folder
 const char MANUAL_NAME[] = "Manual.txt";
 const char SHARED_FOLDER[] = "/../share/moxel";
 constexpr int SPLIT_PERCENT = 60;   // share of the frame the source pane takes by default
+constexpr int SIDE_BY_SIDE_SCREEN = 1400;   // pixels across from which the plot stands beside at first
+constexpr int SIDE_PLOT_MIN = 200;          // pixels: the least height of the plot beside
 
 // ORDER VIEW: captions of the views in the status bar.
 struct ViewCaption {
@@ -89,6 +97,9 @@ const ViewCaption viewCaptions[] = {
     {VIEW_PROGRAM, "Edit program source"},
     {VIEW_ANALYSIS, "Results of analysis"},
     {VIEW_VARIABLES, "Variables specified in program"},
+    {VIEW_OBSERVATIONS, "Observed and predicted values of each observation"},
+    {VIEW_CORRELATIONS, "Correlations of the parameter estimates"},
+    {VIEW_DATA, "The observations as read"},
     {VIEW_PARAMETERS, "Parameter values calculated by the analysis"},
 };
 
@@ -199,7 +210,142 @@ QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback)
     return QIcon::fromTheme(QLatin1String(name), QApplication::style()->standardIcon(fallback));
 }
 
+constexpr int ICON_SIZE = 32;       // pixels of a drawn toolbar icon
+
+// The program's own drawing of the toolbar icons a desktop theme may lack, so that no
+// two buttons look alike whatever the theme.
+QIcon drawnIcon(const char* themeName)
+{
+    QPixmap pixmap(ICON_SIZE, ICON_SIZE);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QLatin1String name(themeName);
+    if (name == QLatin1String("media-playback-start")) {
+        QPainterPath triangle;
+        triangle.moveTo(8, 5);
+        triangle.lineTo(27, 16);
+        triangle.lineTo(8, 27);
+        triangle.closeSubpath();
+        painter.fillPath(triangle, QColor(40, 150, 60));
+    } else if (name == QLatin1String("view-preview")) {
+        painter.setPen(QPen(QColor(40, 90, 170), 2.5));
+        painter.drawEllipse(QPointF(16, 16), 12, 7);
+        painter.setBrush(QColor(40, 90, 170));
+        painter.drawEllipse(QPointF(16, 16), 4, 4);
+    } else if (name == QLatin1String("document-print")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(Qt::white);
+        painter.drawRect(9, 3, 14, 10);
+        painter.setBrush(QColor(150, 150, 150));
+        painter.drawRoundedRect(3, 12, 26, 11, 2, 2);
+        painter.setBrush(Qt::white);
+        painter.drawRect(9, 19, 14, 10);
+    } else if (name == QLatin1String("edit-cut")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.drawLine(10, 4, 20, 21);
+        painter.drawLine(22, 4, 12, 21);
+        painter.drawEllipse(QPointF(9, 24), 4, 4);
+        painter.drawEllipse(QPointF(23, 24), 4, 4);
+    } else if (name == QLatin1String("edit-copy")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(Qt::white);
+        painter.drawRect(4, 4, 15, 18);
+        painter.drawRect(13, 10, 15, 18);
+    } else if (name == QLatin1String("edit-paste")) {
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(QColor(190, 150, 90));
+        painter.drawRoundedRect(5, 5, 22, 24, 2, 2);
+        painter.setBrush(Qt::white);
+        painter.drawRect(10, 10, 12, 15);
+        painter.setBrush(QColor(120, 120, 120));
+        painter.drawRect(11, 3, 10, 5);
+    } else if (name == QLatin1String("x-office-drawing")) {   // save the plot
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.drawLine(5, 4, 5, 27);
+        painter.drawLine(5, 27, 28, 27);
+        painter.setPen(QPen(QColor(200, 60, 40), 2.5));
+        painter.drawPolyline(QPolygonF({QPointF(7, 23), QPointF(13, 15), QPointF(19, 18), QPointF(27, 6)}));
+    }
+    return QIcon(pixmap);
+}
+
+// The first sentence of a finding, on one line.
+QString firstSentence(const std::string& text)
+{
+    QString flat = QString::fromStdString(text).simplified();
+    const qsizetype end = flat.indexOf(QLatin1String(". "));
+    return end < 0 ? flat : flat.left(end + 1);
+}
+
 }  // namespace
+
+QIcon frameIcon(const char* themeName)
+{
+    const QIcon theme = QIcon::fromTheme(QLatin1String(themeName));
+    return theme.isNull() ? drawnIcon(themeName) : theme;
+}
+
+QString frameBannerText()
+{
+    if (!results.computed || results.stopCode == STOP_ABORTED)
+        return QString();
+    const bool usable = driverStopCodeUsable(results.stopCode);
+    if (usable && !results.diagnosis.doubtful)
+        return QString();
+    QString text = usable ? QStringLiteral("The result is doubtful (%1)").arg(QLatin1String(reportStopReasonText(results.stopCode)))
+                          : QStringLiteral("Stopped due to: %1").arg(QLatin1String(reportStopReasonText(results.stopCode)));
+    if (results.diagnosis.count > 0)
+        text += QStringLiteral("  %1").arg(firstSentence(results.diagnosis.findings[0].text));
+    return text;
+}
+
+QStringList frameFlaggedParameters()
+{
+    QStringList names;
+    if (!results.computed)
+        return names;
+    for (int f = 0; f < results.diagnosis.count; ++f) {
+        const DiagnosisFinding& finding = results.diagnosis.findings[f];
+        if (finding.kind < FINDING_NO_EFFECT || finding.kind > FINDING_ON_BOUND)
+            continue;
+        // The finding opens with the names: "Parameter k1 is ...", "k1 and k2 are ...",
+        // "k1 grew ...", "k1 stopped ...".
+        QString subject = QString::fromStdString(finding.text).simplified();
+        if (subject.startsWith(QLatin1String("Parameter ")))
+            subject = subject.mid(10);
+        for (const char* verb : {" is ", " are ", " does ", " grew ", " stopped "}) {
+            const qsizetype at = subject.indexOf(QLatin1String(verb));
+            if (at >= 0)
+                subject = subject.left(at);
+        }
+        subject.replace(QLatin1String(" and "), QLatin1String(","));
+        for (const QString& word : subject.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString name = word.trimmed();
+            for (int i = 0; i < results.parameterCount; ++i)
+                if (name == QLatin1String(results.parameters[i].name) && !names.contains(name))
+                    names << name;
+        }
+    }
+    return names;
+}
+
+int frameManualLine(const QStringList& manualLines, const QString& word)
+{
+    if (word.isEmpty())
+        return -1;
+    // The manual writes the language's words in capitals where it introduces them.
+    const QString escaped = QRegularExpression::escape(word);
+    const QString upper = QRegularExpression::escape(word.toUpper());
+    const QRegularExpression heading(QStringLiteral("^%1(\\s|\\[|\\(|;|$)").arg(upper));
+    const QRegularExpression syntax(QStringLiteral("^    %1(\\s|\\(|;|$)").arg(upper));
+    const QRegularExpression mention(QStringLiteral("\\b%1\\b").arg(escaped), QRegularExpression::CaseInsensitiveOption);
+    for (const QRegularExpression* pattern : {&heading, &syntax, &mention})
+        for (int line = 0; line < manualLines.size(); ++line)
+            if (pattern->match(manualLines[line]).hasMatch())
+                return line;
+    return -1;
+}
 
 int frameSplitHeight(int stored, int frameHeight)
 {
@@ -346,6 +492,9 @@ void CMainFrame::createViews()
     listing = new CAnalysisView;
     parameterTable = new CParameterView;
     variableTable = new CVariableView;
+    observationTable = new RowsView(observationRows, "X 9999999999 X");
+    correlationTable = new RowsView(correlationRows, "X -0.0000 X");
+    dataTable = new RowsView(dataRows, "X 9999999999 X");
     plot = new CPlotView;
     connect(plot, &CPlotView::pointerText, this, [this](const QString& text) {
         if (text.isEmpty())
@@ -361,8 +510,54 @@ void CMainFrame::createViews()
     stack->addWidget(plot);
     stack->addWidget(listing);
     stack->addWidget(variableTable);
+    stack->addWidget(observationTable);
+    stack->addWidget(correlationTable);
+    stack->addWidget(dataTable);
     stack->addWidget(parameterTable);
-    setCentralWidget(stack);
+    // The views as tabs over the stack; the View menu switches them as well.
+    tabs = new QTabBar;
+    tabs->setObjectName(QStringLiteral("viewTabs"));
+    tabs->setDocumentMode(true);
+    tabs->setExpanding(false);
+    tabs->setFocusPolicy(Qt::NoFocus);
+    connect(tabs, &QTabBar::tabBarClicked, this, [this](int index) {
+        const QPoint target = tabs->tabData(index).toPoint();
+        if (target.x() == VIEW_PLOT)
+            selectPlot(target.y());
+        else if (target.x() == VIEW_ANALYSIS)
+            action("viewAnalysis")->trigger();
+        else
+            showView(target.x());
+    });
+    banner = new QLabel;
+    banner->setObjectName(QStringLiteral("banner"));
+    banner->setWordWrap(true);
+    banner->setStyleSheet(QStringLiteral("QLabel { background: #fff1c2; color: #5a3d00; border-bottom: 1px solid #d9b24a;"
+                                         " padding: 6px 10px; font-weight: bold; }"));
+    banner->hide();
+    QWidget* central = new QWidget;
+    QVBoxLayout* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(tabs);
+    layout->addWidget(banner);
+    sideParameters = new CParameterView;
+    side = new QSplitter(Qt::Vertical);
+    side->setObjectName(QStringLiteral("sidePane"));
+    side->addWidget(sideParameters);
+    side->setChildrenCollapsible(false);
+    side->hide();
+    workbench = new QSplitter(Qt::Horizontal);
+    workbench->addWidget(stack);
+    workbench->addWidget(side);
+    workbench->setChildrenCollapsible(false);
+    layout->addWidget(workbench, 1);
+    setCentralWidget(central);
+    // In the split, a click into the view on the left makes it the active view again.
+    for (QAbstractScrollArea* area : std::initializer_list<QAbstractScrollArea*>{editor, messages, listing, parameterTable,
+                                                                                 variableTable, observationTable, correlationTable,
+                                                                                 dataTable})
+        area->viewport()->installEventFilter(this);
     connect(editor, &EditView::fileDropped, this, [this](const QString& path) {
         if (!running() && maybeSave())
             openDocument(path);
@@ -395,7 +590,7 @@ void CMainFrame::createActions()
     a = makeAction(this, "fileSaveAs", QStringLiteral("Save &As..."));
     connect(a, &QAction::triggered, this, &CMainFrame::fileSaveAs);
     a = makeAction(this, "filePrint", QStringLiteral("&Print..."), {QKeySequence(Qt::CTRL | Qt::Key_P)});
-    a->setIcon(themeIcon("document-print", QStyle::SP_ComputerIcon));
+    a->setIcon(frameIcon("document-print"));
     connect(a, &QAction::triggered, this, [this] { printActiveView(false); });
     a = makeAction(this, "filePrintPreview", QStringLiteral("Print Pre&view"));
     connect(a, &QAction::triggered, this, [this] { printActiveView(true); });
@@ -423,17 +618,27 @@ void CMainFrame::createActions()
     connect(a, &QAction::triggered, this, [this] { showFind(true); });
     a = makeAction(this, "editCut", QStringLiteral("Cu&t"),
                    {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
-    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-cut")));
+    a->setIcon(frameIcon("edit-cut"));
     connect(a, &QAction::triggered, editor, &QPlainTextEdit::cut);
     a = makeAction(this, "editCopy", QStringLiteral("&Copy"),
                    {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
-    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-copy")));
+    a->setIcon(frameIcon("edit-copy"));
     connect(a, &QAction::triggered, this, [this] {
         if (active == VIEW_ANALYSIS)
             listing->copy();
         else if (active == VIEW_PLOT)
             plot->copyToClipboard();
-        else
+        else if (active == VIEW_PARAMETERS)
+            parameterTable->copySelection();
+        else if (active == VIEW_VARIABLES)
+            variableTable->copySelection();
+        else if (active == VIEW_OBSERVATIONS)
+            observationTable->copySelection();
+        else if (active == VIEW_CORRELATIONS)
+            correlationTable->copySelection();
+        else if (active == VIEW_DATA)
+            dataTable->copySelection();
+        else if (active == VIEW_PROGRAM)
             editor->copy();
     });
     a = makeAction(this, "editCopyPlot", QStringLiteral("Copy p&lot"));
@@ -441,8 +646,11 @@ void CMainFrame::createActions()
     connect(a, &QAction::triggered, this, [this] { plot->copyToClipboard(); });
     a = makeAction(this, "editPaste", QStringLiteral("&Paste"),
                    {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
-    a->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
+    a->setIcon(frameIcon("edit-paste"));
     connect(a, &QAction::triggered, editor, &QPlainTextEdit::paste);
+    a = makeAction(this, "editPasteData", QStringLiteral("Paste d&ata"));
+    a->setToolTip(QStringLiteral("Cells copied from a spreadsheet as inline DATA records"));
+    connect(a, &QAction::triggered, this, &CMainFrame::pasteData);
     a = makeAction(this, "editInsertFile", QStringLiteral("&Insert file"));
     connect(a, &QAction::triggered, this, &CMainFrame::insertFileCommand);
 
@@ -450,7 +658,16 @@ void CMainFrame::createActions()
     connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
     a = makeAction(this, "preview", QStringLiteral("Previe&w"), {QKeySequence(Qt::Key_F8)});
     a->setToolTip(QStringLiteral("Preview: the model at the start values, without fitting (F8)"));
-    a->setIcon(QIcon::fromTheme(QStringLiteral("document-print-preview")));
+    connect(a, &QAction::triggered, this, &CMainFrame::previewAnalysis);
+    // Their toolbar buttons: an icon on the menu bar's own items would stand in place of
+    // the text.
+    a = makeAction(this, "runButton", QStringLiteral("Run"));
+    a->setIcon(frameIcon("media-playback-start"));
+    a->setToolTip(QStringLiteral("Run: fit the model to the data"));
+    connect(a, &QAction::triggered, this, &CMainFrame::runAnalysis);
+    a = makeAction(this, "previewButton", QStringLiteral("Preview"));
+    a->setIcon(frameIcon("view-preview"));
+    a->setToolTip(QStringLiteral("Preview: the model at the start values, without fitting (F8)"));
     connect(a, &QAction::triggered, this, &CMainFrame::previewAnalysis);
 
     QActionGroup* views = new QActionGroup(this);
@@ -462,6 +679,9 @@ void CMainFrame::createActions()
         {"viewProgram", "&Program", VIEW_PROGRAM},
         {"viewAnalysis", "&Analysis", VIEW_ANALYSIS},
         {"viewVariables", "&Variables", VIEW_VARIABLES},
+        {"viewObservations", "&Observations", VIEW_OBSERVATIONS},
+        {"viewCorrelations", "&Correlations", VIEW_CORRELATIONS},
+        {"viewData", "&Data", VIEW_DATA},
         {"viewParameters", "Pa&rameters", VIEW_PARAMETERS},
     };
     for (const auto& item : viewItems) {
@@ -507,7 +727,7 @@ void CMainFrame::createActions()
     // The toolbar's button for the same command carries an icon, which the menu bar
     // would show in place of the text.
     a = makeAction(this, "savePlotButton", QStringLiteral("Save plot"));
-    a->setIcon(themeIcon("image-x-generic", QStyle::SP_DriveFDIcon));
+    a->setIcon(frameIcon("x-office-drawing"));
     a->setToolTip(QStringLiteral("Write the plot image to a disk file"));
     connect(a, &QAction::triggered, this, &CMainFrame::savePlot);
     a = makeAction(this, "saveBandTable", QStringLiteral("Save band &table"));
@@ -528,7 +748,7 @@ void CMainFrame::createActions()
     a->setIcon(themeIcon("help-about", QStyle::SP_MessageBoxInformation));
     connect(a, &QAction::triggered, this, &CMainFrame::about);
     a = makeAction(this, "helpTopics", QStringLiteral("&Help topics"), {QKeySequence(Qt::Key_F1)});
-    connect(a, &QAction::triggered, this, &CMainFrame::viewManual);
+    connect(a, &QAction::triggered, this, &CMainFrame::helpOnWord);
     a = makeAction(this, "tutorial", QStringLiteral("&Introductory tutorial"));
     connect(a, &QAction::triggered, this, &CMainFrame::runTutorial);
     a = makeAction(this, "viewManual", QStringLiteral("&View manual"));
@@ -598,7 +818,7 @@ void CMainFrame::createMenus()
     file->addAction(action("fileExit"));
 
     QMenu* edit = addMenu("editMenu", QStringLiteral("&Edit"));
-    for (const char* name : {"editUndo", "editRedo", "", "editCut", "editCopy", "editPaste", "", "editFind",
+    for (const char* name : {"editUndo", "editRedo", "", "editCut", "editCopy", "editPaste", "editPasteData", "", "editFind",
                              "editFindNext", "editFindPrevious", "editReplace", "", "editInsertFile", "",
                              "editCopyPlot"}) {
         if (*name)
@@ -606,18 +826,6 @@ void CMainFrame::createMenus()
         else
             edit->addSeparator();
     }
-
-    QMenu* show = addMenu("showMenu", QStringLiteral("&Show"));
-    QAction* toolBarItem = show->addAction(QStringLiteral("&Toolbar"));
-    toolBarItem->setObjectName(QStringLiteral("showToolbar"));
-    toolBarItem->setCheckable(true);
-    toolBarItem->setChecked(true);
-    connect(toolBarItem, &QAction::toggled, this, [this](bool on) { toolBar->setVisible(on); });
-    QAction* statusItem = show->addAction(QStringLiteral("&Status Bar"));
-    statusItem->setObjectName(QStringLiteral("showStatusBar"));
-    statusItem->setCheckable(true);
-    statusItem->setChecked(true);
-    connect(statusItem, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
 
     bar->addAction(action("run"));
     bar->addAction(action("preview"));
@@ -633,10 +841,30 @@ void CMainFrame::createMenus()
     plotMenu->menuAction()->setVisible(false);
     view->addAction(action("viewVariables"));
     view->addAction(action("viewParameters"));
+    view->addAction(action("viewObservations"));
+    view->addAction(action("viewCorrelations"));
+    view->addAction(action("viewData"));
     view->addSeparator();
     for (const char* name : {"viewZoomIn", "viewZoomOut", "viewZoomReset", "viewAxes"})
         view->addAction(action(name));
     connect(view, &QMenu::aboutToShow, this, &CMainFrame::buildPlotMenu);
+    view->addSeparator();
+    QAction* sideItem = view->addAction(QStringLiteral("Plot &beside"));
+    sideItem->setObjectName(QStringLiteral("viewSideBySide"));
+    sideItem->setCheckable(true);
+    sideItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    sideItem->setToolTip(QStringLiteral("The plot and the parameter table beside the program or the listing"));
+    connect(sideItem, &QAction::toggled, this, &CMainFrame::setSideBySide);
+    QAction* toolBarItem = view->addAction(QStringLiteral("&Toolbar"));
+    toolBarItem->setObjectName(QStringLiteral("showToolbar"));
+    toolBarItem->setCheckable(true);
+    toolBarItem->setChecked(true);
+    connect(toolBarItem, &QAction::toggled, this, [this](bool on) { toolBar->setVisible(on); });
+    QAction* statusItem = view->addAction(QStringLiteral("&Status Bar"));
+    statusItem->setObjectName(QStringLiteral("showStatusBar"));
+    statusItem->setCheckable(true);
+    statusItem->setChecked(true);
+    connect(statusItem, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
 
     QMenu* colours = addMenu("coloursMenu", QStringLiteral("&Colors"));
     for (int set = 0; set < COLOUR_SET_COUNT; ++set)
@@ -650,7 +878,6 @@ void CMainFrame::createMenus()
     QMenu* help = addMenu("helpMenu", QStringLiteral("&Help"));
     help->addAction(action("helpAbout"));
     help->addAction(action("helpTopics"));
-    help->addAction(action("tutorial"));
 }
 
 void CMainFrame::createToolBar()
@@ -659,7 +886,7 @@ void CMainFrame::createToolBar()
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "", "savePlotButton", "", "editCut", "editCopy",
-                             "editPaste", "", "preview", "", "filePrint", "helpAbout"}) {
+                             "editPaste", "", "runButton", "previewButton", "", "filePrint", "helpAbout"}) {
         if (!*name)
             toolBar->addSeparator();
         else
@@ -701,6 +928,13 @@ void CMainFrame::restorePlacement()
     if (placementRestored)
         return;
     placementRestored = true;
+    // The split: as left, or on by default where the screen is wide enough for three views.
+    const int sideStored = settingsReadInt("WinSideBySide");
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    setSideBySide(sideStored >= 0 ? sideStored > 0
+                                  : screen && screen->availableGeometry().width() >= SIDE_BY_SIDE_SCREEN);
+    if (const int left = settingsReadInt("WinSideSplitX"); sideBySide() && left > 0)
+        workbench->setSizes({left, std::max(SPLIT_MIN, workbench->width() - left)});
     if (settingsReadInt("WinFlags") == -1)
         return;
     const int left = settingsReadInt("WinLeft");
@@ -733,6 +967,9 @@ void CMainFrame::savePlacement()
     const QList<int> sizes = splitter->sizes();
     if (!sizes.isEmpty() && sizes.first() > 0)
         settingsWriteInt("WinSplitY", sizes.first());
+    settingsWriteInt("WinSideBySide", sideBySide() ? 1 : 0);
+    if (sideBySide() && workbench->sizes().value(0) > 0)
+        settingsWriteInt("WinSideSplitX", workbench->sizes().value(0));
 }
 
 void CMainFrame::showEvent(QShowEvent* event)
@@ -764,8 +1001,8 @@ void CMainFrame::updateTitle()
 
 void CMainFrame::updateRunAction()
 {
-    action("run")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
-    action("preview")->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
+    for (const char* name : {"run", "preview", "runButton", "previewButton"})
+        action(name)->setEnabled(!runPending && editor->blockCount() >= RUN_MIN_LINES);
 }
 
 // The menu bar's refresh at the start and end of a run and for a new, opened or
@@ -773,18 +1010,25 @@ void CMainFrame::updateRunAction()
 void CMainFrame::refreshMenus()
 {
     plotMenuRefresh();
+    rebuildTabs();
+    updateBanner();
     updateCommands();
 }
 
 void CMainFrame::updateCommands()
 {
     const bool busy = runPending;
-    for (const char* name : {"fileMenu", "editMenu", "showMenu"})
+    for (const char* name : {"fileMenu", "editMenu"})
         menu(name)->menuAction()->setEnabled(!busy);
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs", "filePrint", "filePrintPreview",
-                             "filePrintSetup", "editUndo", "editRedo", "editCut", "editCopy", "editPaste",
-                             "editFind", "editFindNext", "editFindPrevious", "editReplace", "editInsertFile"})
+                             "filePrintSetup", "editFind", "editFindNext", "editFindPrevious"})
         action(name)->setEnabled(!busy);
+    // Changing commands act on the program only; Copy on whatever view shows text.
+    const bool program = !busy && active == VIEW_PROGRAM;
+    for (const char* name : {"editUndo", "editRedo", "editCut", "editPaste", "editPasteData", "editReplace",
+                             "editInsertFile"})
+        action(name)->setEnabled(program);
+    action("editCopy")->setEnabled(!busy && active != VIEW_PLOT);
     menu("viewMenu")->menuAction()->setEnabled(!busy && (hasListing || previewShown()));
     updateRunAction();
     const bool completed = !busy && analysis.analysisCompleted;
@@ -794,6 +1038,13 @@ void CMainFrame::updateCommands()
     action("viewAnalysis")->setChecked(active == VIEW_ANALYSIS);
     action("viewVariables")->setEnabled(completed && inputVariableCount > 0);
     action("viewVariables")->setChecked(active == VIEW_VARIABLES);
+    action("viewObservations")->setEnabled(completed && results.residualsComputed && !settings.functionMinimization &&
+                                           observationCount > 0);
+    action("viewObservations")->setChecked(active == VIEW_OBSERVATIONS);
+    action("viewCorrelations")->setEnabled(completed && results.withStatistics && results.covariance && parameterCount > 1);
+    action("viewCorrelations")->setChecked(active == VIEW_CORRELATIONS);
+    action("viewData")->setEnabled(plotsReady && observations && observationCount > 0 && inputVariableCount > 0);
+    action("viewData")->setChecked(active == VIEW_DATA);
     action("viewParameters")->setEnabled(completed && parameterCount > 0);
     action("viewParameters")->setChecked(active == VIEW_PARAMETERS);
     plotAction->setVisible(true);
@@ -849,12 +1100,15 @@ void CMainFrame::selectPlot(int command)
 
 void CMainFrame::showView(int index)
 {
-    if (index != active) {
-        QWidget* page = index == VIEW_PROGRAM ? static_cast<QWidget*>(splitter)
-                        : index == VIEW_PLOT  ? static_cast<QWidget*>(plot)
-                        : index == VIEW_ANALYSIS ? static_cast<QWidget*>(listing)
-                        : index == VIEW_VARIABLES ? static_cast<QWidget*>(variableTable)
-                                                  : static_cast<QWidget*>(parameterTable);
+    if (index == VIEW_PLOT && sideBySide()) {
+        // The plot stands in the side pane; the view on the left stays, and gives up the
+        // focus so that a click into it makes it active again.
+        plot->update();
+        if (QWidget* focused = QApplication::focusWidget(); focused && stack->isAncestorOf(focused))
+            focused->clearFocus();
+        active = index;
+    } else if (index != active || stack->currentWidget() != pageOf(index)) {
+        QWidget* page = pageOf(index);
         stack->setCurrentWidget(page);
         (index == VIEW_PROGRAM ? static_cast<QWidget*>(editor) : page)->setFocus();
         active = index;
@@ -868,7 +1122,118 @@ void CMainFrame::showView(int index)
         if (!runPending && item.view == index)
             text = QLatin1String(item.text);
     caption->setText(text);
+    for (int t = 0; t < tabs->count(); ++t) {
+        const QPoint target = tabs->tabData(t).toPoint();
+        if (target.x() == index && (index != VIEW_PLOT || target.y() == plotModel.currentPlotCommand)) {
+            const QSignalBlocker quiet(tabs);
+            tabs->setCurrentIndex(t);
+        }
+    }
     updateCommands();
+}
+
+QWidget* CMainFrame::pageOf(int view) const
+{
+    switch (view) {
+    case VIEW_PROGRAM: return splitter;
+    case VIEW_ANALYSIS: return listing;
+    case VIEW_VARIABLES: return variableTable;
+    case VIEW_PARAMETERS: return parameterTable;
+    case VIEW_OBSERVATIONS: return observationTable;
+    case VIEW_CORRELATIONS: return correlationTable;
+    case VIEW_DATA: return dataTable;
+    default: return plot;
+    }
+}
+
+// One tab per view that has something to show, each plot under its title.
+void CMainFrame::rebuildTabs()
+{
+    const QSignalBlocker quiet(tabs);
+    while (tabs->count() > 0)
+        tabs->removeTab(0);
+    const auto add = [this](const QString& text, int view, int command) {
+        tabs->setTabData(tabs->addTab(text), QPoint(view, command));
+    };
+    add(QStringLiteral("Program"), VIEW_PROGRAM, 0);
+    if (runPending)
+        return;
+    if (hasListing)
+        add(QStringLiteral("Listing"), VIEW_ANALYSIS, 0);
+    if (analysis.analysisCompleted && parameterCount > 0)
+        add(QStringLiteral("Parameters"), VIEW_PARAMETERS, 0);
+    if (analysis.analysisCompleted && inputVariableCount > 0)
+        add(QStringLiteral("Variables"), VIEW_VARIABLES, 0);
+    if (analysis.analysisCompleted && results.residualsComputed && !settings.functionMinimization && observationCount > 0)
+        add(QStringLiteral("Observations"), VIEW_OBSERVATIONS, 0);
+    if (analysis.analysisCompleted && results.withStatistics && results.covariance && parameterCount > 1)
+        add(QStringLiteral("Correlations"), VIEW_CORRELATIONS, 0);
+    if ((analysis.analysisCompleted || previewShown()) && observations && observationCount > 0 && inputVariableCount > 0)
+        add(QStringLiteral("Data"), VIEW_DATA, 0);
+    if (analysis.analysisCompleted || previewShown())
+        for (const PlotMenuItem& item : plotMenuItems())
+            add(item.spec && item.spec->title[0] ? QString::fromLatin1(item.spec->title) : QLatin1String(item.name),
+                VIEW_PLOT, item.command);
+    for (int t = 0; t < tabs->count(); ++t) {
+        const QPoint target = tabs->tabData(t).toPoint();
+        if (target.x() == active && (active != VIEW_PLOT || target.y() == plotModel.currentPlotCommand))
+            tabs->setCurrentIndex(t);
+    }
+}
+
+void CMainFrame::updateBanner()
+{
+    const QString text = runPending ? QString() : frameBannerText();
+    banner->setText(text);
+    banner->setVisible(!text.isEmpty());
+    const QStringList flagged = runPending ? QStringList() : frameFlaggedParameters();
+    parameterTable->setFlagged(flagged);
+    sideParameters->setFlagged(flagged);
+    if (!runPending && analysis.analysisCompleted && parameterCount > 0)
+        sideParameters->rebuild();
+    else
+        sideParameters->clear();
+}
+
+bool CMainFrame::sideBySide() const
+{
+    return side && !side->isHidden();
+}
+
+void CMainFrame::setSideBySide(bool on)
+{
+    if (on == sideBySide())
+        return;
+    const bool plotActive = active == VIEW_PLOT;
+    if (on) {
+        if (plotActive)
+            stack->setCurrentWidget(splitter);
+        stack->removeWidget(plot);
+        side->addWidget(plot);
+        side->setStretchFactor(0, 1);
+        side->setStretchFactor(1, 2);
+        plot->setMinimumHeight(SIDE_PLOT_MIN);
+        side->show();
+        const int height = std::max(side->height(), SIDE_PLOT_MIN * 3 / 2);
+        side->setSizes({height / 3, height - height / 3});
+        const int width = workbench->width();
+        workbench->setSizes({width / 2, width - width / 2});
+        updateBanner();
+    } else {
+        side->hide();
+        plot->setMinimumHeight(0);
+        stack->insertWidget(1, plot);
+        if (plotActive)
+            stack->setCurrentWidget(plot);
+    }
+    plot->show();
+    if (QAction* item = action("viewSideBySide"); item && item->isChecked() != on)
+        item->setChecked(on);
+}
+
+QString CMainFrame::bannerText() const
+{
+    return banner->isHidden() ? QString() : banner->text();
 }
 
 // Frees what the last run built, after the views that point into it have let go.
@@ -878,7 +1243,11 @@ void CMainFrame::releaseResults()
     messages->clear();
     listing->clearListing();
     parameterTable->clear();
+    sideParameters->clear();
     variableTable->clear();
+    observationTable->clear();
+    correlationTable->clear();
+    dataTable->clear();
     hasListing = false;
     runCommandRelease();
     plotModelReset();
@@ -892,6 +1261,7 @@ void CMainFrame::runAnalysis()
         return;
     releaseResults();
     listingPath.clear();
+    showNotice(QString());
     LineSource source = editor->lineSource();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     dataReading.owner = this;
@@ -934,6 +1304,7 @@ void CMainFrame::previewAnalysis()
         return;
     releaseResults();
     listingPath.clear();
+    showNotice(QString());
     LineSource source = editor->lineSource();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const RunPreview preview = runCommandPreview(doc->path().toStdString(), &source);
@@ -990,6 +1361,8 @@ void CMainFrame::analysisFinished()
         // View menu item away.
         if (failed)
             showFirstError();
+        else if (sideBySide() && plotCount() > 0)
+            selectPlot(plotMenuItems().empty() ? 0 : plotMenuItems().front().command);
         else
             showView(VIEW_ANALYSIS);
         if (!failed && results.diagnosis.doubtful)
@@ -1101,9 +1474,9 @@ void CMainFrame::printActiveView(bool preview)
             printPlot(target, plot->size());
         } else if (active == VIEW_ANALYSIS) {
             printListing(target, listing->toPlainText());
-        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES) {
-            printListing(target, viewsTableText(active == VIEW_PARAMETERS ? static_cast<QTreeWidget*>(parameterTable)
-                                                                          : variableTable));
+        } else if (active == VIEW_PARAMETERS || active == VIEW_VARIABLES || active == VIEW_OBSERVATIONS ||
+                   active == VIEW_CORRELATIONS || active == VIEW_DATA) {
+            printListing(target, viewsTableText(static_cast<QTreeWidget*>(pageOf(active))));
         } else {
             printListing(target, editor->toPlainText());
         }
@@ -1289,6 +1662,55 @@ void CMainFrame::viewManual()
     manual->activateWindow();
 }
 
+void CMainFrame::helpOnWord()
+{
+    QTextCursor cursor = editor->textCursor();
+    cursor.select(QTextCursor::WordUnderCursor);
+    const QString word = active == VIEW_PROGRAM ? cursor.selectedText().trimmed() : QString();
+    viewManual();
+    if (!manual || word.isEmpty())
+        return;
+    const int line = frameManualLine(manual->text()->toPlainText().split(QLatin1Char('\n')), word);
+    if (line >= 0)
+        manual->showLine(line);
+}
+
+// The records go after the program's DATA; statement, or under a new one at its end.
+void CMainFrame::pasteData()
+{
+    if (runPending)
+        return;
+    int leftOut = 0;
+    const QString records = docDataRecords(QGuiApplication::clipboard()->text(), &leftOut);
+    if (records.isEmpty()) {
+        showError(QStringLiteral("The clipboard holds no rows of numbers to paste as data."));
+        return;
+    }
+    static const QRegularExpression inlineData(QStringLiteral("^\\s*DATA\\s*;"),
+                                               QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    static const QRegularExpression fileData(QStringLiteral("^\\s*DATA\\s*\""),
+                                             QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    const QString program = editor->toPlainText();
+    if (fileData.match(program).hasMatch()) {
+        showError(QStringLiteral("The program reads its data from a file: paste the cells into that file, or "
+                                 "write DATA; in place of the file name first."));
+        return;
+    }
+    showView(VIEW_PROGRAM);
+    QTextCursor cursor(editor->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (!program.isEmpty() && !program.endsWith(QLatin1Char('\n')))
+        cursor.insertText(QStringLiteral("\n"));
+    if (!inlineData.match(program).hasMatch())
+        cursor.insertText(QStringLiteral("DATA;\n"));
+    cursor.insertText(records);
+    cursor.endEditBlock();
+    editor->setTextCursor(cursor);
+    showNotice(leftOut > 0 ? QStringLiteral("Data pasted; %1 row(s) with a missing value left out as comments").arg(leftOut)
+                           : QStringLiteral("Data pasted"));
+}
+
 void CMainFrame::runTutorial()
 {
     QWizard* wizard = dialogsMakeTutorial(this);
@@ -1408,6 +1830,18 @@ void CMainFrame::endWithoutAsking()
     savePlacement();
     if (doc->isModified())
         keepUnsavedText();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress && sideBySide() && active == VIEW_PLOT) {
+        QWidget* page = stack->currentWidget();
+        if (QWidget* widget = qobject_cast<QWidget*>(watched); widget && page->isAncestorOf(widget))
+            showView(page == listing ? VIEW_ANALYSIS : page == parameterTable ? VIEW_PARAMETERS
+                     : page == variableTable ? VIEW_VARIABLES : page == observationTable ? VIEW_OBSERVATIONS
+                     : page == correlationTable ? VIEW_CORRELATIONS : page == dataTable ? VIEW_DATA : VIEW_PROGRAM);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

@@ -19,6 +19,7 @@ class QPrinter;
 class QSessionManager;
 class QSplitter;
 class QStackedWidget;
+class QTabBar;
 class QTimer;
 class QToolBar;
 
@@ -64,6 +65,19 @@ int frameRestoredSplitHeight(int stored, int normalHeight);
 QString frameManualPath();
 QString frameExamplesFolder();
 
+// The banner over the views after a run that failed, did not converge or is doubtful:
+// the stop reason and the Diagnosis' first finding. Empty for a sound fit and after a
+// Cancel.
+QString frameBannerText();
+// The parameters the Diagnosis' findings name.
+QStringList frameFlaggedParameters();
+// The 0-based line of the manual's entry for a word of the language: its heading (the
+// word at the start of a line), else its syntax line (indented, the word first), else its
+// first mention; -1 when the manual does not name it.
+int frameManualLine(const QStringList& manualLines, const QString& word);
+// A toolbar icon from the desktop's theme, or the program's own drawing of it.
+QIcon frameIcon(const char* themeName);
+
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -76,6 +90,9 @@ public:
     CAnalysisView* analysisView() const { return listing; }
     CParameterView* parameterView() const { return parameterTable; }
     CVariableView* variableView() const { return variableTable; }
+    RowsView* observationView() const { return observationTable; }
+    RowsView* correlationView() const { return correlationTable; }
+    RowsView* dataView() const { return dataTable; }
     CPlotView* plotView() const { return plot; }
     CMOXELDoc* document() const { return doc; }
     QAction* action(const char* name) const;   // by object name, e.g. "run"
@@ -89,6 +106,12 @@ public:
     ProgressDialog* progressDialog() const { return progress; }
     class FindDialog* findDialog() const { return finder; }
     QString plotFileProposal() const;          // PROGRAM_plotK.jpg (or .bmp) beside the program
+    QTabBar* viewTabs() const { return tabs; }
+    // The plot and a second parameter table in a pane beside the view shown.
+    bool sideBySide() const;
+    void setSideBySide(bool on);
+    CParameterView* sideParameterView() const { return sideParameters; }
+    QString bannerText() const;                // empty while no banner shows
 
     bool openDocument(const QString& path);    // asks about unsaved changes first
     // Asks about unsaved changes: true when the user saved or discarded them (or
@@ -114,6 +137,8 @@ public slots:
     bool fileSaveAs();
     void showMemoryBlocks();
     void viewManual();
+    void helpOnWord();              // F1: the manual at the word under the editor's cursor
+    void pasteData();               // the clipboard's cells as inline DATA records
     void runTutorial();
     void selectPlot(int command);
     void savePlot();
@@ -135,6 +160,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void keepUnsavedText();
@@ -161,8 +187,15 @@ private:
     void about();
     void finishRun();
     void showError(const QString& text);
+    void rebuildTabs();
+    void updateBanner();
 
     CMOXELDoc* doc;
+    QTabBar* tabs;
+    QLabel* banner;
+    QSplitter* workbench;           // the stack, and the side pane beside it
+    QSplitter* side = nullptr;      // the side pane: parameter table over the plot
+    CParameterView* sideParameters;
     QStackedWidget* stack;
     QSplitter* splitter;
     EditView* editor;
@@ -170,6 +203,10 @@ private:
     CAnalysisView* listing;
     CParameterView* parameterTable;
     CVariableView* variableTable;
+    RowsView* observationTable;
+    RowsView* correlationTable;
+    RowsView* dataTable;
+    QWidget* pageOf(int view) const;    // the stack's page of a view
     CPlotView* plot;
     QToolBar* toolBar;
     QLabel* caption;

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 
 #include "app/editview.h"
@@ -23,6 +24,8 @@
 #include "analysis/preview.h"
 #include "analysis/report.h"
 #include "analysis/results.h"
+#include "analysis/statistics.h"
+#include "analysis/derived.h"
 #include "lang/data.h"
 #include "lang/symbols.h"
 #include "plot/colours.h"
@@ -58,13 +61,54 @@ QFont listingFont()
     return font;
 }
 
+const char PROB_BELOW_FLOOR[] = "< 0.00001";
+
+// Text of a probability for a table: the listing's floor is a bound, not a value.
+QString probabilityText(bool available, double prob, const char* listed)
+{
+    if (available && prob <= STAT_PROB_FLOOR)
+        return QLatin1String(PROB_BELOW_FLOOR);
+    return QString::fromLatin1(listed).trimmed();
+}
+
+// The value a cell sorts by: its number, a bound just below it, or none (text order).
+bool sortValue(const QString& text, double* value)
+{
+    bool ok = false;
+    if (text.startsWith(QLatin1String("< "))) {
+        *value = text.mid(2).toDouble(&ok);
+        *value = std::nextafter(*value, -INFINITY);
+        return ok;
+    }
+    *value = text.toDouble(&ok);
+    return ok;
+}
+
+// A row of a report table: numbers sort as numbers, before any text.
+class ReportItem : public QTreeWidgetItem {
+public:
+    explicit ReportItem(const QStringList& cells) : QTreeWidgetItem(cells) {}
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        double a = 0.0;
+        double b = 0.0;
+        const bool numberA = sortValue(text(column), &a);
+        const bool numberB = sortValue(other.text(column), &b);
+        if (numberA && numberB)
+            return a < b;
+        if (numberA != numberB)
+            return numberA;
+        return text(column) < other.text(column);
+    }
+};
+
 // A report-style list: one row per item, no tree decoration, columns sized by the width
 // of sample texts.
 void setUpTable(QTreeWidget* table, const QStringList& headers, const std::vector<const char*>& widthTexts)
 {
     table->setRootIsDecorated(false);
     table->setUniformRowHeights(true);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setHeaderLabels(headers);
     table->header()->setStretchLastSection(false);
     for (int c = 0; c < int(widthTexts.size()); ++c) {
@@ -73,8 +117,9 @@ void setUpTable(QTreeWidget* table, const QStringList& headers, const std::vecto
     }
 }
 
-// Each column as wide as its widest text (heading, sample or value): the last one is not
-// stretched to the window's edge, where its numbers would stand far from their names.
+// Each column as wide as its widest text (heading, sample or value). A report view then
+// shares the spare width out evenly: stretching the last column alone would put its
+// numbers far from their names.
 void fitColumns(QTreeWidget* table)
 {
     for (int c = 0; c < table->columnCount(); ++c) {
@@ -90,13 +135,15 @@ void fillTable(QTreeWidget* table, const std::vector<QStringList>& rows)
     table->clear();
     QList<QTreeWidgetItem*> items;
     for (const QStringList& row : rows) {
-        QTreeWidgetItem* item = new QTreeWidgetItem(row);
+        QTreeWidgetItem* item = new ReportItem(row);
         for (int c = 1; c < row.size(); ++c)
             item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
         items.append(item);
     }
     table->addTopLevelItems(items);
     fitColumns(table);
+    if (ReportView* report = qobject_cast<ReportView*>(table))
+        report->stretchColumns();
 }
 
 }  // namespace
@@ -351,20 +398,62 @@ void CAnalysisView::keyPressEvent(QKeyEvent* event)
     moveCaret(to, select);
 }
 
-std::vector<QStringList> parameterRows(bool* withStatistics)
+// Standard error, t and Prob(t) in the listing's formats, a floored probability as a bound.
+static void appendStatistics(QStringList& row, double stdError, bool tAvailable, double tValue, double probT)
+{
+    ParameterStatistics ps = {};
+    ps.tAvailable = tAvailable;
+    ps.tValue = tValue;
+    ps.probT = probT;
+    char t[32];
+    char prob[32];
+    reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
+    row << formatted("%14.7lG", stdError) << QString::fromLatin1(t).trimmed() << probabilityText(tAvailable, probT, prob);
+}
+
+std::vector<QStringList> parameterRows(bool* withStatistics, bool* withLimits)
 {
     std::vector<QStringList> rows;
     *withStatistics = results.computed && results.withStatistics;
+    const bool limits = *withStatistics && results.intervals && results.covariance;
+    if (withLimits)
+        *withLimits = limits;
     for (int i = 0; i < results.parameterCount; ++i) {
         const ParameterStatistics& ps = results.parameters[i];
         QStringList row = {QString::fromLatin1(ps.name), formatted("%13.6lG", ps.initialGuess),
                            formatted("%16.9lG", ps.estimate)};
         if (*withStatistics) {
-            char t[32];
-            char prob[32];
-            reportFormatTColumns(ps, t, sizeof t, prob, sizeof prob);
-            row << formatted("%14.7lG", ps.stdError) << QString::fromLatin1(t).trimmed()
-                << QString::fromLatin1(prob).trimmed();
+            appendStatistics(row, ps.stdError, ps.tAvailable, ps.tValue, ps.probT);
+            if (limits)
+                row << formatted("%16.9lG", ps.lowerLimit) << formatted("%16.9lG", ps.upperLimit);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<QStringList> derivedRows(bool withLimits)
+{
+    std::vector<QStringList> rows;
+    if (!results.computed)
+        return rows;
+    const QString none = QLatin1String(REPORT_NOT_AVAILABLE);
+    for (int k = 0; k < results.derivedCount; ++k) {
+        const DerivedStatistics& d = results.derived[k];
+        QStringList row = {QString::fromLatin1(d.name), QString()};
+        if (!d.valueComputed) {
+            row << QStringLiteral("not computed");
+        } else {
+            row << formatted("%16.9lG", d.value);
+            if (d.hasStatistics && !results.derivedReason) {
+                appendStatistics(row, d.stdError, d.tAvailable, d.tValue, d.probT);
+                if (withLimits)
+                    row << formatted("%16.9lG", d.lowerLimit) << formatted("%16.9lG", d.upperLimit);
+            } else {
+                row << none << none << none;
+                if (withLimits)
+                    row << none << none;
+            }
         }
         rows.push_back(row);
     }
@@ -388,7 +477,8 @@ CParameterView::CParameterView(QWidget* parent) : ReportView(parent) {}
 void CParameterView::rebuild()
 {
     bool withStatistics = false;
-    const std::vector<QStringList> rows = parameterRows(&withStatistics);
+    bool withLimits = false;
+    const std::vector<QStringList> rows = parameterRows(&withStatistics, &withLimits);
     QStringList headers = {QStringLiteral("Parameter"), QStringLiteral("Initial guess"),
                            QStringLiteral("Final estimate")};
     std::vector<const char*> widths = {"X XXXXXXXXXX X", "X 9999999999999 X", "X 9999999999999999 X"};
@@ -396,9 +486,46 @@ void CParameterView::rebuild()
         headers << QStringLiteral("Standard error") << QStringLiteral("t     ") << QStringLiteral("Prob(t) ");
         widths.insert(widths.end(), {"X 99999999999999 X", "X 999999999 X", "X 9999999 X"});
     }
+    if (withLimits) {
+        const QString level = formatted("%.3lg", 100 * results.intervalLevel);
+        headers << QStringLiteral("Lower %1 %").arg(level) << QStringLiteral("Upper %1 %").arg(level);
+        widths.insert(widths.end(), {"X 9999999999999999 X", "X 9999999999999999 X"});
+    }
     setColumnCount(int(headers.size()));
     setUpTable(this, headers, widths);
     fillTable(this, rows);
+    // The derived quantities follow under a rule, in the same columns.
+    const std::vector<QStringList> derived = withStatistics ? derivedRows(withLimits) : std::vector<QStringList>();
+    if (!derived.empty()) {
+        QTreeWidgetItem* rule = new QTreeWidgetItem(QStringList(QStringLiteral("Derived quantities")));
+        rule->setFlags(Qt::ItemIsEnabled);
+        rule->setFirstColumnSpanned(true);
+        QFont bold = font();
+        bold.setBold(true);
+        rule->setFont(0, bold);
+        addTopLevelItem(rule);
+        rule->setFirstColumnSpanned(true);
+        for (const QStringList& row : derived) {
+            QTreeWidgetItem* item = new QTreeWidgetItem(row);
+            for (int c = 1; c < row.size(); ++c)
+                item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+            addTopLevelItem(item);
+        }
+    }
+    markParameters();
+}
+
+void CParameterView::markParameters()
+{
+    const QBrush marked(QColor(255, 226, 160));
+    for (int r = 0; r < topLevelItemCount(); ++r) {
+        QTreeWidgetItem* item = topLevelItem(r);
+        if (!flagged.contains(item->text(0)))
+            continue;
+        for (int c = 0; c < columnCount(); ++c)
+            item->setBackground(c, marked);
+        item->setToolTip(0, QStringLiteral("Named by the Diagnosis"));
+    }
 }
 
 CVariableView::CVariableView(QWidget* parent) : ReportView(parent)
@@ -415,6 +542,86 @@ void CVariableView::rebuild()
 {
     if (topLevelItemCount() == 0)
         fillTable(this, variableRows());
+}
+
+std::vector<QStringList> observationRows(QStringList* headers)
+{
+    std::vector<QStringList> rows;
+    *headers = QStringList(QStringLiteral("Obs"));
+    for (int j = 0; j < inputVariableCount; ++j)
+        *headers << QString::fromLatin1(inputVariables[j]->name);
+    *headers << QStringLiteral("Observed") << QStringLiteral("Predicted") << QStringLiteral("Residual");
+    const bool weighted = results.weights != nullptr;
+    if (weighted)
+        *headers << QStringLiteral("Weight") << QStringLiteral("Weighted residual");
+    if (!results.computed || !results.residualsComputed || !results.observed || !results.predicted || !observations)
+        return rows;
+    const int n = std::min(observationCount, OBSERVATION_ROWS_MAX);
+    rows.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        QStringList row = {QString::number(i + 1)};
+        const double* inputs = observations + (long)i * inputVariableCount;
+        for (int j = 0; j < inputVariableCount; ++j)
+            row << formatted("%.9lG", inputs[j]);
+        const double residual = results.observed[i] - results.predicted[i];
+        row << formatted("%.9lG", results.observed[i]) << formatted("%.9lG", results.predicted[i])
+            << formatted("%.7lG", residual);
+        if (weighted)
+            row << formatted("%.7lG", results.weights[i])
+                << formatted("%.7lG", std::sqrt(std::max(0.0, results.weights[i])) * residual);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<QStringList> dataRows(QStringList* headers)
+{
+    std::vector<QStringList> rows;
+    *headers = QStringList(QStringLiteral("Obs"));
+    for (int j = 0; j < inputVariableCount; ++j)
+        *headers << QString::fromLatin1(inputVariables[j]->name);
+    if (!observations)
+        return rows;
+    const int n = std::min(observationCount, OBSERVATION_ROWS_MAX);
+    rows.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        QStringList row = {QString::number(i + 1)};
+        const double* inputs = observations + (long)i * inputVariableCount;
+        for (int j = 0; j < inputVariableCount; ++j)
+            row << formatted("%.9lG", inputs[j]);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<QStringList> correlationRows(QStringList* headers)
+{
+    std::vector<QStringList> rows;
+    *headers = QStringList(QStringLiteral("Parameter"));
+    const int p = results.parameterCount;
+    for (int i = 0; i < p; ++i)
+        *headers << QString::fromLatin1(results.parameters[i].name);
+    if (!results.computed || !results.withStatistics || !results.covariance)
+        return rows;
+    for (int i = 0; i < p; ++i) {
+        QStringList row(QString::fromLatin1(results.parameters[i].name));
+        for (int j = 0; j < p; ++j) {
+            const double scale = std::sqrt(results.covariance[(size_t)i * p + i] * results.covariance[(size_t)j * p + j]);
+            row << (scale > 0.0 ? formatted("%.4lf", results.covariance[(size_t)i * p + j] / scale)
+                                : QLatin1String(REPORT_NOT_AVAILABLE));
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void RowsView::rebuild()
+{
+    QStringList headers;
+    const std::vector<QStringList> filled = rows(&headers);
+    setColumnCount(int(headers.size()));
+    setUpTable(this, headers, std::vector<const char*>(size_t(headers.size()), widthSample));
+    fillTable(this, filled);
 }
 
 QString viewsTableText(const QTreeWidget* table)
@@ -448,6 +655,88 @@ QString viewsTableText(const QTreeWidget* table)
     return text;
 }
 
+QString viewsTableTsv(const QTreeWidget* table)
+{
+    const int columns = table->columnCount();
+    std::vector<bool> usedColumns(size_t(columns), false);
+    std::vector<const QTreeWidgetItem*> usedRows;
+    const bool all = table->selectedItems().isEmpty() &&
+                     (!table->selectionModel() || !table->selectionModel()->hasSelection());
+    for (int r = 0; r < table->topLevelItemCount(); ++r) {
+        const QTreeWidgetItem* item = table->topLevelItem(r);
+        bool used = false;
+        for (int c = 0; c < columns; ++c) {
+            const QModelIndex index = table->model()->index(r, c);
+            if (all || table->selectionModel()->isSelected(index)) {
+                usedColumns[size_t(c)] = true;
+                used = true;
+            }
+        }
+        if (used)
+            usedRows.push_back(item);
+    }
+    const auto line = [&](const auto& cell) {
+        QStringList cells;
+        for (int c = 0; c < columns; ++c)
+            if (usedColumns[size_t(c)])
+                cells << cell(c);
+        return cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    };
+    QString text = line([table](int c) { return table->headerItem()->text(c).trimmed(); });
+    for (const QTreeWidgetItem* item : usedRows)
+        text += line([item](int c) { return item->text(c); });
+    return usedRows.empty() ? QString() : text;
+}
+
+ReportView::ReportView(QWidget* parent) : QTreeWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+    header()->setSortIndicatorShown(true);
+    header()->setSectionsClickable(true);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        // Derived quantities stand apart under their rule: they do not join the sort.
+        const Qt::SortOrder order = header()->sortIndicatorOrder();
+        QList<QTreeWidgetItem*> tail;
+        for (int r = topLevelItemCount() - 1; r >= 0; --r) {
+            if (topLevelItem(r)->flags() == Qt::ItemIsEnabled) {
+                for (int k = topLevelItemCount() - 1; k >= r; --k)
+                    tail.prepend(takeTopLevelItem(k));
+                break;
+            }
+        }
+        sortItems(column, order);
+        addTopLevelItems(tail);
+        for (QTreeWidgetItem* item : tail)
+            if (item->flags() == Qt::ItemIsEnabled)
+                item->setFirstColumnSpanned(true);
+    });
+}
+
+void ReportView::copySelection() const
+{
+    const QString text = viewsTableTsv(this);
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void ReportView::stretchColumns()
+{
+    const int columns = columnCount();
+    if (columns == 0)
+        return;
+    std::vector<int> widths(static_cast<size_t>(columns), 0);
+    int total = 0;
+    for (int c = 0; c < columns; ++c) {
+        widths[size_t(c)] = std::max(sizeHintForColumn(c), header()->sectionSizeHint(c));
+        total += widths[size_t(c)];
+    }
+    const int spare = std::max(0, viewport()->width() - total - 2);
+    for (int c = 0; c < columns; ++c)
+        setColumnWidth(c, widths[size_t(c)] + spare / columns);
+}
+
 void ReportView::showEvent(QShowEvent* event)
 {
     rebuild();
@@ -458,6 +747,21 @@ void ReportView::hideEvent(QHideEvent* event)
 {
     clear();
     QTreeWidget::hideEvent(event);
+}
+
+void ReportView::resizeEvent(QResizeEvent* event)
+{
+    QTreeWidget::resizeEvent(event);
+    stretchColumns();
+}
+
+void ReportView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void viewsDrawPlot(QPainter* painter, int surfaceKind, const QRect& area, double dpiX, double dpiY)

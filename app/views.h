@@ -16,8 +16,13 @@ enum ViewIndex {
     VIEW_PLOT = 3,          // CPlotView
     VIEW_ANALYSIS = 4,      // CAnalysisView
     VIEW_VARIABLES = 5,     // CVariableView
-    VIEW_PARAMETERS = 6     // CParameterView
+    VIEW_PARAMETERS = 6,    // CParameterView
+    VIEW_OBSERVATIONS = 7,  // RowsView of observationRows
+    VIEW_CORRELATIONS = 8,  // RowsView of correlationRows
+    VIEW_DATA = 9           // RowsView of dataRows
 };
+
+constexpr int OBSERVATION_ROWS_MAX = 100000;   // rows the observation table shows
 
 extern const char FINAL_RESULTS_MARK[];     // "   ----  Final Results  ----"
 
@@ -79,8 +84,13 @@ private:
 };
 
 // Rows of the parameter table as text, one vector per row: name, initial guess, final
-// estimate and, with statistics, standard error, t and Prob(t).
-std::vector<QStringList> parameterRows(bool* withStatistics);
+// estimate and, with statistics, standard error, t and Prob(t), and with confidence
+// limits the lower and upper limit. A probability at the listing's floor reads
+// "< 0.00001". *withLimits may be null.
+std::vector<QStringList> parameterRows(bool* withStatistics, bool* withLimits = nullptr);
+// The rows of the derived quantities, in the parameter table's columns (no initial
+// guess), or none.
+std::vector<QStringList> derivedRows(bool withLimits);
 // Rows of the variable table: name, minimum, maximum, mean, standard deviation.
 std::vector<QStringList> variableRows();
 
@@ -88,17 +98,27 @@ std::vector<QStringList> variableRows();
 // column left-aligned, the others right-aligned, each as wide as its widest text.
 QString viewsTableText(const QTreeWidget* table);
 
+// The selected cells of a table as tab-separated text: a heading line with the names
+// of the columns that hold a selected cell, then one line per row that holds one. The
+// whole table when nothing is selected.
+QString viewsTableTsv(const QTreeWidget* table);
+
 // A report-style table that is filled when it becomes active and emptied when it stops
-// being active.
+// being active. Cells are selected freely and copied as tab-separated text, a heading
+// sorts by its column (numbers as numbers), and the columns share the view's width.
 class ReportView : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit ReportView(QWidget* parent = nullptr) : QTreeWidget(parent) {}
+    explicit ReportView(QWidget* parent = nullptr);
     virtual void rebuild() = 0;
+    void copySelection() const;     // viewsTableTsv to the clipboard
+    void stretchColumns();          // the contents' widths, the spare width shared out
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 class CParameterView : public ReportView {
@@ -106,6 +126,12 @@ class CParameterView : public ReportView {
 public:
     explicit CParameterView(QWidget* parent = nullptr);
     void rebuild() override;
+    // Parameters the Diagnosis names: their rows are marked.
+    void setFlagged(const QStringList& names) { flagged = names; }
+
+private:
+    void markParameters();
+    QStringList flagged;
 };
 
 class CVariableView : public ReportView {
@@ -113,6 +139,34 @@ class CVariableView : public ReportView {
 public:
     explicit CVariableView(QWidget* parent = nullptr);
     void rebuild() override;
+};
+
+// One row per observation: its number, the input variables, observed, predicted and
+// residual, and for a weighted fit the weight and the weighted residual.
+std::vector<QStringList> observationRows(QStringList* headers);
+
+
+// The observations as read, one row each: the observation number and the value of each
+// input variable (at most OBSERVATION_ROWS_MAX rows). None before the data are read.
+std::vector<QStringList> dataRows(QStringList* headers);
+
+// The correlations of the parameter estimates, cov(i, j) / sqrt(cov(i, i) cov(j, j)):
+// a heading row of the names, then one row per parameter. None without a covariance.
+std::vector<QStringList> correlationRows(QStringList* headers);
+
+// A report table filled by a row function (observationRows, correlationRows), each column
+// at least as wide as a sample text.
+class RowsView : public ReportView {
+    Q_OBJECT
+public:
+    typedef std::vector<QStringList> (*Rows)(QStringList* headers);
+    RowsView(Rows rows, const char* widthSample, QWidget* parent = nullptr)
+        : ReportView(parent), rows(rows), widthSample(widthSample) {}
+    void rebuild() override;
+
+private:
+    Rows rows;
+    const char* widthSample;
 };
 
 // The plot, which the user zooms (the wheel, +, -), pans (a drag, the arrow keys),

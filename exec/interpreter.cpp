@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "exec/operators.h"
 #include "exec/tangent.h"
@@ -33,9 +34,21 @@ namespace {
 
 constexpr const char* TAG_FRAME = "frame";
 
+// The last runtime error written. While skipRepeat is on, the same failure met again
+// (the final pass re-evaluating the observation that stopped the solver at its start)
+// is not written a second time.
+struct SpokenError {
+    int observation;                     // 0-based, -1 outside an observation
+    int line;                            // source line, 0 for none
+    char text[RUN_ERROR_TEXT_MAX + 1];   // the message
+};
+
 struct InterpreterState {
     const Instruction* program;          // code run instead of the last compile's, or null
     std::atomic<bool> abortReported;     // "Aborting analysis..." already written
+    std::mutex spokenLock;               // guards spoken
+    SpokenError spoken;                  // the last error written, line -1 when none
+    bool skipRepeat;                     // a repeat of spoken is not written
 };
 
 InterpreterState interp;
@@ -125,8 +138,18 @@ void runResetState()
 {
     interp.program = nullptr;
     interp.abortReported.store(false);
+    {
+        std::lock_guard<std::mutex> guard(interp.spokenLock);
+        interp.spoken.line = -1;
+    }
     abortRequested.store(false);
     quietErrors = false;
+}
+
+void runSkipRepeatedError(bool on)
+{
+    std::lock_guard<std::mutex> guard(interp.spokenLock);
+    interp.skipRepeat = on;
 }
 
 void runSetProgram(const Instruction* entry)
@@ -167,6 +190,7 @@ bool runInstructions(RunFrame* frame, int observation, const double* values, dou
     if (!slots)
         return false;
     loadInputs(frame, observation, values);
+    frame->observation = observation;
     if (symbolObs)
         slots[symbolObs->slot] = observation + 1.0;
     frame->stopRequested = false;
@@ -232,6 +256,20 @@ bool runInstructions(RunFrame* frame, int observation, const double* values, dou
     return !frame->runFailed;
 }
 
+// True when this failure is the one written last, which is then not written again.
+static bool alreadySpoken(const RunFrame* frame, int line)
+{
+    std::lock_guard<std::mutex> guard(interp.spokenLock);
+    SpokenError& last = interp.spoken;
+    if (interp.skipRepeat && last.observation == frame->observation && last.line == line &&
+        std::strcmp(last.text, frame->errorText) == 0)
+        return true;
+    last.observation = frame->observation;
+    last.line = line;
+    std::memcpy(last.text, frame->errorText, sizeof last.text);
+    return false;
+}
+
 }  // namespace
 
 bool runObservation(RunFrame* frame, int observation, const double* values, double* predicted,
@@ -278,10 +316,20 @@ bool runObservationTangent(RunFrame* frame, TangentFrame* tangent, int observati
 
 void runtimeError(RunFrame* frame, const char* format, ...)
 {
-    bool speak = !frame->quiet && (!quietErrors || abortRequested.load(std::memory_order_relaxed));
     const SourceLine* currentLine = frame->currentLine;
+    // Kept even when quiet, for the diagnosis and the preview to name the line.
+    va_list args;
+    va_start(args, format);
+    vsnprintf(frame->errorText, sizeof frame->errorText, format, args);
+    va_end(args);
+    frame->errorLine = currentLine ? currentLine->lineNumber : 0;
+    frame->runFailed = true;
+    frame->stopRequested = true;
 
-    if (currentLine && speak) {
+    const bool speak = !frame->quiet && (!quietErrors || abortRequested.load(std::memory_order_relaxed));
+    if (!speak || alreadySpoken(frame, frame->errorLine))
+        return;
+    if (currentLine) {
         const char* text = currentLine->text ? currentLine->text : "";
         while (*text == ' ' || *text == '\t')
             text++;
@@ -291,19 +339,7 @@ void runtimeError(RunFrame* frame, const char* format, ...)
         listingPrint("%s\n", header);
         listingFilePrint("\n%s\n", header);
     }
-
-    // Kept even when quiet, for the diagnosis and the preview to name the line.
-    va_list args;
-    va_start(args, format);
-    vsnprintf(frame->errorText, sizeof frame->errorText, format, args);
-    va_end(args);
-    frame->errorLine = currentLine ? currentLine->lineNumber : 0;
-    if (speak) {
-        listingKeepMessage("error", frame->errorLine, frame->errorText);
-        listingPrint("Error: %s\n", frame->errorText);
-        listingFilePrint("Error: %s\n", frame->errorText);
-    }
-
-    frame->runFailed = true;
-    frame->stopRequested = true;
+    listingKeepMessage("error", frame->errorLine, frame->errorText);
+    listingPrint("Error: %s\n", frame->errorText);
+    listingFilePrint("Error: %s\n", frame->errorText);
 }

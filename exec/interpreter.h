@@ -27,6 +27,7 @@ struct RunFrame {
     double* block;                  // registers of the block evaluation ("block"), or null
     long blockCapacity;             // doubles in block
     bool blockStore;                // this evaluation keeps its values for later ones
+    int observation;                // 0-based observation being evaluated, -1 outside runObservation
     int errorLine;                  // line of the last runtime error, 0 when it had none
     char errorText[RUN_ERROR_TEXT_MAX + 1];   // message of the last runtime error, quiet ones too
 };
@@ -47,6 +48,9 @@ void runReset(RunFrame* frame);
 // The start of a Run: the compile's own program runs, Cancel and its report are cleared,
 // runtime messages are written.
 void runResetState();
+// While on, a runtime error identical to the last one written (the same observation,
+// line and message) is not written again.
+void runSkipRepeatedError(bool on);
 // Runs entry instead of the last compile's program (null: back to programEntry()).
 void runSetProgram(const Instruction* entry);
 const Instruction* runProgram();    // the code runObservation runs

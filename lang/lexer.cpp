@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <strings.h>
 
 namespace {
@@ -667,4 +668,19 @@ bool lexerFatalError()
 int lexerKeywordCode(const char* text)
 {
     return lookupKeyword(text);
+}
+
+const char* lexerKeyword(int index)
+{
+    return index >= 0 && index < int(std::size(KEYWORDS)) ? KEYWORDS[index].word : nullptr;
+}
+
+// The statements and options read by their word where they can start (uncertainty.cpp,
+// plotstatements.cpp, options.cpp); a new such word joins this list.
+const char* const CONTEXT_WORDS[] = {"WEIGHT", "DERIVED", "ABSOLUTE", "RESIDUAL", "CBAND",
+                                     "PBAND", "SBAND", "DEGREES", "RADIANS"};
+
+const char* lexerContextWord(int index)
+{
+    return index >= 0 && index < int(std::size(CONTEXT_WORDS)) ? CONTEXT_WORDS[index] : nullptr;
 }

@@ -79,6 +79,11 @@ bool lexerRetakeRawLine(char* buffer, int size);
 
 // KeywordCode of a word (any letter case), 0 when it is not a key word.
 int lexerKeywordCode(const char* text);
+// The index-th key word of the table (lower case), null past its end.
+const char* lexerKeyword(int index);
+// The index-th word that is a key word only where its statement or option starts (WEIGHT,
+// DERIVED, CBAND, ...; it stays usable as a name elsewhere), null past the end.
+const char* lexerContextWord(int index);
 
 // True after an unterminated block comment or a line too long: the compile ends there.
 bool lexerFatalError();

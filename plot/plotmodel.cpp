@@ -938,12 +938,15 @@ std::vector<PlotMenuItem> plotMenuItems()
 {
     std::vector<PlotMenuItem> items;
     for (const MenuKind& entry : MENU_KINDS) {
-        int count = 0;
+        std::vector<const PlotSpec*> specs;
         for (const PlotSpec* spec = plotList; spec; spec = spec->next)
-            count += spec->completed && spec->plotKind == entry.kind ? 1 : 0;
+            if (spec->completed && spec->plotKind == entry.kind)
+                specs.push_back(spec);
+        const int count = int(specs.size());
         for (int k = 0; k < count && k < PLOT_MENU_KIND_MAX; k++) {
             PlotMenuItem item = {};
             item.command = entry.commandBase + k;
+            item.spec = specs[size_t(k)];
             item.separatorBefore = k == 0 && !items.empty();
             if (count == 1)
                 snprintf(item.name, sizeof item.name, "%s", entry.name);

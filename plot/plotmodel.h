@@ -47,6 +47,7 @@ struct PlotMenuItem {
     int command;                            // PlotCommand base + index
     bool separatorBefore;                   // a separator stands above this item
     char name[PLOT_MENU_NAME_MAX + 1];      // "Scatter plot", or "Scatter plot 2" when several
+    const PlotSpec* spec;                   // the plot's description
 };
 
 enum PlotOutcome {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Drives the window as a new user would, under a private Xvfb display of 1600x1000 with
 # xdotool, and keeps a screenshot of every step (and the printed PDF pages) in the
-# folder given as the first argument (build/window-check by default). Needs build/moxel,
+# folder given as the first argument (build/window-check by default). WINDOW_CHECK_SIZE
+# sets another screen size (1024x700, say); WINDOW_CHECK_PART=workbench stops after the
+# workbench steps (the split, the tables, the banners). Needs build/moxel,
 # Xvfb, xdotool, imagemagick, poppler-utils and util-linux (setpriv). Menus are reached
 # by their mnemonics, so that nothing depends on where the window stands.
 set -euo pipefail
@@ -16,7 +18,7 @@ cp examples/* "$work/"
 export XDG_CONFIG_HOME="$work/config"
 export DISPLAY=:${WINDOW_CHECK_DISPLAY:-97}
 
-Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$DISPLAY" -screen 0 "${WINDOW_CHECK_SIZE:-1600x1000}x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app=
 cleanup() {
@@ -58,6 +60,68 @@ wait_exit() {
   echo "the window did not close" >&2; return 1
 }
 plot_item() { main_key alt+v l; for _ in $(seq 2 "$1"); do key Down; done; key Return; }
+
+echo "The workbench: the split after Run, the tables, a doubtful fit, a failed start:"
+cat >"$work/product.mxl" <<'PROGRAM'
+// Only the product a * b is determined by the data.
+TITLE "A product of two parameters";
+VARIABLES x, y;
+PARAMETERS a = 1, b = 1, c = 0;
+FUNCTION y = a * b * x + c;
+PLOT TITLE = "Straight line";
+DATA;
+0 1.1
+1 2.9
+2 5.2
+3 7.1
+4 8.8
+PROGRAM
+cat >"$work/nostart.mxl" <<'PROGRAM'
+VARIABLES x, y;
+PARAMETERS a = 1, b = 10;
+FUNCTION y = a * log(x - b);
+DATA;
+1 2
+2 3
+3 4
+PROGRAM
+main=bands.mxl
+start bands.mxl
+focus "Introductory tutorial for MOXEL"
+key Escape
+main_key alt+r
+shot w1-split-after-run 2
+main_key alt+v r
+shot w2-parameter-table
+main_key ctrl+a
+main_key alt+v a
+shot w3-listing-beside-plot
+main_key alt+f x
+wait_exit
+main=product.mxl
+start product.mxl
+main_key alt+r
+shot w4-banner-doubtful 2
+main_key alt+v r
+shot w5-marked-parameters
+main_key alt+f x
+wait_exit
+main=nostart.mxl
+start nostart.mxl
+main_key alt+r
+shot w6-failed-start 2
+main_key alt+v a
+shot w7-failed-start-listing
+main_key alt+v p
+main_key ctrl+End
+xdotool type --delay 150 "CON"
+shot w8-completion
+key Escape
+main_key alt+f x
+key alt+n
+wait_exit
+[ "${WINDOW_CHECK_PART:-}" = workbench ] && { echo "Screenshots in $out"; exit 0; }
+rm -rf "$work/config"
 
 echo "First start and Run:"
 main=plots.mxl

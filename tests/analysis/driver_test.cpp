@@ -66,13 +66,12 @@ TEST(StopCodes, EverySolverReturnHasItsStopCode)
     for (const auto& row : rows) EXPECT_EQ(driverStopCode(row.code), row.stop) << "IV(1) = " << row.code;
 }
 
-TEST(StopReason, FirstCallAnnouncesTheLineOnceMore)
+TEST(StopReason, EachCallWritesOneScreenLine)
 {
     listingClear();
-    reportStopReason(STOP_ITERATION_LIMIT, true);
-    reportStopReason(-5, false);
+    reportStopReason(STOP_ITERATION_LIMIT);
+    reportStopReason(-5);
     EXPECT_EQ(screenLines(), (std::vector<std::string>{
-                                 "Stopped due to: Function did not converge before iteration limit reached.",
                                  "Stopped due to: Function did not converge before iteration limit reached.",
                                  "Stopped due to: ",
                              }));

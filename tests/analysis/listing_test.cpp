@@ -358,14 +358,14 @@ const char FAIL_RESULTS[] =
     "Maximum allowed number of iterations = 500\n"
     "Convergence tolerance factor = 1.000000E-10\n"
     "Stopped due to: Function cannot be computed at starting parameter values.\n"
-    "Warning: All data points are on one side of the curve.\n"
-    "This indicates the model does not fit the data well.\n"
     "Number of iterations performed = 0\n"
-    "Final sum of squared deviations =  2.9000000E+01\n"
-    "Final sum of deviations =  9.0000000E+00\n"
-    "Standard error of estimate = 5.38516\n"
-    "Average deviation = 3\n"
-    "Maximum deviation for any observation = 4\n"
+    "Final sum of squared deviations = not computed (the model could not be computed at the start values)\n"
+    "Final sum of deviations = not computed (the model could not be computed at the start values)\n"
+    "Standard error of estimate = not computed (the model could not be computed at the start values)\n"
+    "Average deviation = not computed (the model could not be computed at the start values)\n"
+    "Maximum deviation for any observation = not computed (the model could not be computed at the start values)\n"
+    "Proportion of variance explained (R^2) = not computed (the model could not be computed at the start values)\n"
+    "Durbin-Watson test for autocorrelation = not computed (the model could not be computed at the start values)\n"
     "Analysis completed STAMP.  Runtime = T seconds.\n"
     "\n"
     "\n"
@@ -387,11 +387,7 @@ const char FAIL_RESULTS[] =
     "\n"
     "                  ----  Analysis of Variance  ----\n"
     "\n"
-    "  Source     DF   Sum of Squares    Mean Square    F value   Prob(F)\n"
-    "----------  ----  --------------  --------------  ---------  -------\n"
-    "Regression     1               0               0       0.00  1.00000\n"
-    "Error          1              29              29\n"
-    "Total          2               2\n"
+    "not computed (the model could not be computed at the start values)\n"
     "\n"
     "\n"
     "                        ----  Diagnosis  ----\n"
@@ -559,9 +555,29 @@ TEST(FinalResultsScreen, RegressionScreenLines)
     // The stop reason is announced once on the screen before the section, and appears
     // once in the listing file before it.
     EXPECT_NE(run.out.find("Completed analysis\nStopped due to: Both parameter and relative function convergence.\n"
-                           "Stopped due to: Both parameter and relative function convergence.\n"),
+                           "   ----  Final Results  ----\n"),
               std::string::npos);
     EXPECT_EQ(run.listing.find("Completed analysis"), std::string::npos);
+}
+
+// A start the model fails at: every failing observation is named once, on the screen
+// and in the file, and the stop reason once before the section and once inside it.
+TEST(FinalResultsScreen, FailedStartNamesEachErrorOnce)
+{
+    const MoxelRun run = runMoxel(FAIL_PROGRAM);
+    ASSERT_EQ(run.status, 3);
+    const auto count = [](const std::string& text, const std::string& what) {
+        int found = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++found;
+        return found;
+    };
+    for (const std::string& text : {run.out, run.listing}) {
+        for (const char* value : {"-9\n", "-8\n", "-7\n"})
+            EXPECT_EQ(count(text, std::string("Error: Attempt to take log of zero or negative: ") + value), 1) << text;
+        EXPECT_EQ(count(text, "Error executing line 3"), 3) << text;
+        EXPECT_EQ(count(text, "Stopped due to: Function cannot be computed"), 2) << text;
+    }
 }
 
 // A program slow enough to be interrupted: Ctrl+C (SIGINT) ends the run as aborted,
@@ -590,7 +606,7 @@ TEST(FinalResults, InterruptedRunIsReportedAsAborted)
     const std::string listing = readTextFile(folder + "/slow.lst");
     const std::string out = readTextFile(folder + "/out.txt");
     EXPECT_NE(out.find("Error: Aborting analysis...\nStopped due to: Analysis was aborted\n"
-                       "Stopped due to: Analysis was aborted\n"),
+                       "   ----  Final Results  ----\n"),
               std::string::npos) << out;
     EXPECT_EQ(out.find("Completed analysis"), std::string::npos);
     const std::string results = finalResults(listing);
