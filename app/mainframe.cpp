@@ -715,7 +715,7 @@ void CMainFrame::createActions()
     a = makeAction(this, "viewZoomIn", QStringLiteral("Zoom &in"), {QKeySequence(Qt::CTRL | Qt::Key_Plus),
                                                                     QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     connect(a, &QAction::triggered, this, [this] { plot->zoomIn(); });
-    a = makeAction(this, "viewZoomOut", QStringLiteral("Zoom &out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
+    a = makeAction(this, "viewZoomOut", QStringLiteral("Zoom o&ut"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
     connect(a, &QAction::triggered, this, [this] { plot->zoomOut(); });
     a = makeAction(this, "viewZoomReset", QStringLiteral("R&eset zoom"), {QKeySequence(Qt::CTRL | Qt::Key_0)});
     connect(a, &QAction::triggered, this, [this] { plot->resetView(); });
@@ -1023,12 +1023,12 @@ void CMainFrame::updateCommands()
     for (const char* name : {"fileNew", "fileOpen", "fileSave", "fileSaveAs", "filePrint", "filePrintPreview",
                              "filePrintSetup", "editFind", "editFindNext", "editFindPrevious"})
         action(name)->setEnabled(!busy);
-    // Changing commands act on the program only; Copy on whatever view shows text.
+    // Changing commands act on the program only; Copy on whatever view shows text or a plot.
     const bool program = !busy && active == VIEW_PROGRAM;
     for (const char* name : {"editUndo", "editRedo", "editCut", "editPaste", "editPasteData", "editReplace",
                              "editInsertFile"})
         action(name)->setEnabled(program);
-    action("editCopy")->setEnabled(!busy && active != VIEW_PLOT);
+    action("editCopy")->setEnabled(!busy && (active != VIEW_PLOT || plotModel.currentPlot));
     menu("viewMenu")->menuAction()->setEnabled(!busy && (hasListing || previewShown()));
     updateRunAction();
     const bool completed = !busy && analysis.analysisCompleted;
