@@ -544,12 +544,30 @@ void CVariableView::rebuild()
         fillTable(this, variableRows());
 }
 
+// The observation number and the names of the input variables, the first columns of
+// the observation and data tables.
+static QStringList inputHeaders()
+{
+    QStringList headers(QStringLiteral("Obs"));
+    for (int j = 0; j < inputVariableCount; ++j)
+        headers << QString::fromLatin1(inputVariables[j]->name);
+    return headers;
+}
+
+// Observation i's number and input values.
+static QStringList inputRow(int i)
+{
+    QStringList row = {QString::number(i + 1)};
+    const double* inputs = observations + (long)i * inputVariableCount;
+    for (int j = 0; j < inputVariableCount; ++j)
+        row << formatted("%.9lG", inputs[j]);
+    return row;
+}
+
 std::vector<QStringList> observationRows(QStringList* headers)
 {
     std::vector<QStringList> rows;
-    *headers = QStringList(QStringLiteral("Obs"));
-    for (int j = 0; j < inputVariableCount; ++j)
-        *headers << QString::fromLatin1(inputVariables[j]->name);
+    *headers = inputHeaders();
     *headers << QStringLiteral("Observed") << QStringLiteral("Predicted") << QStringLiteral("Residual");
     const bool weighted = results.weights != nullptr;
     if (weighted)
@@ -559,10 +577,7 @@ std::vector<QStringList> observationRows(QStringList* headers)
     const int n = std::min(observationCount, OBSERVATION_ROWS_MAX);
     rows.reserve(size_t(n));
     for (int i = 0; i < n; ++i) {
-        QStringList row = {QString::number(i + 1)};
-        const double* inputs = observations + (long)i * inputVariableCount;
-        for (int j = 0; j < inputVariableCount; ++j)
-            row << formatted("%.9lG", inputs[j]);
+        QStringList row = inputRow(i);
         const double residual = results.observed[i] - results.predicted[i];
         row << formatted("%.9lG", results.observed[i]) << formatted("%.9lG", results.predicted[i])
             << formatted("%.7lG", residual);
@@ -577,18 +592,13 @@ std::vector<QStringList> observationRows(QStringList* headers)
 std::vector<QStringList> dataRows(QStringList* headers)
 {
     std::vector<QStringList> rows;
-    *headers = QStringList(QStringLiteral("Obs"));
-    for (int j = 0; j < inputVariableCount; ++j)
-        *headers << QString::fromLatin1(inputVariables[j]->name);
+    *headers = inputHeaders();
     if (!observations)
         return rows;
     const int n = std::min(observationCount, OBSERVATION_ROWS_MAX);
     rows.reserve(size_t(n));
     for (int i = 0; i < n; ++i) {
-        QStringList row = {QString::number(i + 1)};
-        const double* inputs = observations + (long)i * inputVariableCount;
-        for (int j = 0; j < inputVariableCount; ++j)
-            row << formatted("%.9lG", inputs[j]);
+        QStringList row = inputRow(i);
         rows.push_back(row);
     }
     return rows;
