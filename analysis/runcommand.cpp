@@ -35,6 +35,8 @@ const char UNTITLED_PROGRAM[] = "Untitled.mxl";
 const char MSG_NAME_COLLISION[] = "%s and %s name one file: %s. Give one of them another name";
 
 RunOutputNames extraOutputNames = nullptr;   // the caller's further output files, or null
+std::vector<std::pair<std::string, std::string>> resultFiles;   // the command line's results files
+bool resultFileRefused = false;   // the last compile refused one of resultFiles
 
 std::string formatMessage(const char* format, const std::string& path, const char* reason)
 {
@@ -93,6 +95,27 @@ std::string comparableName(const std::string& path)
     return std::string(resolved) + (resolved[1] ? "/" : "") + path.substr(slash + 1);
 }
 
+// One message for each file from ownFiles on whose name an earlier one already takes.
+std::vector<std::string> nameClashes(const std::vector<std::pair<std::string, std::string>>& uses, size_t ownFiles)
+{
+    std::vector<std::string> names;
+    for (const auto& use : uses)
+        names.push_back(comparableName(use.second));
+    std::vector<std::string> clashes;
+    for (size_t k = ownFiles; k < uses.size(); ++k)
+        for (size_t j = 0; j < k; ++j)
+            if (!names[k].empty() && names[j] == names[k]) {
+                std::string first = uses[j].first;
+                first[0] = static_cast<char>(toupper(static_cast<unsigned char>(first[0])));
+                char text[PATH_MAX + 200];
+                snprintf(text, sizeof text, MSG_NAME_COLLISION, first.c_str(), uses[k].first.c_str(),
+                         safeFileFullPath(uses[k].second).c_str());
+                clashes.push_back(text);
+                break;
+            }
+    return clashes;
+}
+
 // Refuses output files that would write one file: the later would replace the earlier's
 // data with no word. Each clash is a compile error naming both uses.
 bool outputNamesDistinct()
@@ -114,20 +137,13 @@ bool outputNamesDistinct()
                         resolveRelativePath(addDefaultExtension(settings.parameterOutputFile, "PAR"), programPath)});
     if (extraOutputNames)
         extraOutputNames(programPath, &uses);
-    std::vector<std::string> names;
-    for (const auto& use : uses)
-        names.push_back(comparableName(use.second));
+    uses.insert(uses.end(), resultFiles.begin(), resultFiles.end());
+    resultFileRefused = !resultFiles.empty() && !nameClashes(uses, uses.size() - resultFiles.size()).empty();
     bool distinct = true;
-    for (size_t k = ownFiles; k < uses.size(); ++k)
-        for (size_t j = 0; j < k; ++j)
-            if (!names[k].empty() && names[j] == names[k]) {
-                std::string first = uses[j].first;
-                first[0] = static_cast<char>(toupper(static_cast<unsigned char>(first[0])));
-                compileErrorf(nullptr, MSG_NAME_COLLISION, first.c_str(), uses[k].first.c_str(),
-                              safeFileFullPath(uses[k].second).c_str());
-                distinct = false;
-                break;
-            }
+    for (const std::string& clash : nameClashes(uses, ownFiles)) {
+        compileError(nullptr, clash.c_str());
+        distinct = false;
+    }
     return distinct;
 }
 
@@ -136,6 +152,7 @@ bool outputNamesDistinct()
 bool compileStep(const LineSource* source)
 {
     builtinsInstallFoldHook();
+    resultFileRefused = false;
     if (!compileProgram(source))
         return false;
     if (!outputNamesDistinct())
@@ -235,6 +252,22 @@ RunEnd runCommandFinish()
 void runCommandSetOutputNames(RunOutputNames names)
 {
     extraOutputNames = names;
+}
+
+void runCommandSetResultFiles(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    resultFiles = files;
+}
+
+bool runCommandResultFileRefused()
+{
+    return resultFileRefused;
+}
+
+std::string runCommandNameClash(const std::vector<std::pair<std::string, std::string>>& uses, size_t ownFiles)
+{
+    const std::vector<std::string> clashes = nameClashes(uses, ownFiles);
+    return clashes.empty() ? std::string() : clashes.front();
 }
 
 void runCommandRelease()

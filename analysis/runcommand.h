@@ -65,5 +65,16 @@ using RunOutputNames = void (*)(const std::string& programPath,
                                 std::vector<std::pair<std::string, std::string>>* uses);
 void runCommandSetOutputNames(RunOutputNames names);
 
+// The files the command line names for a Run's results (-json): (what writes it, its
+// name) pairs the compile compares with the listing, the program, the data file and the
+// outputs. Empty for none.
+void runCommandSetResultFiles(const std::vector<std::pair<std::string, std::string>>& files);
+// True when the last compile refused one of them: nothing may be written there.
+bool runCommandResultFileRefused();
+
+// The message for the first of uses from ownFiles on that names the file of an earlier
+// one ("X and Y name one file: PATH..."), or empty when all differ.
+std::string runCommandNameClash(const std::vector<std::pair<std::string, std::string>>& uses, size_t ownFiles);
+
 // Frees everything the last Run built: results, code, symbols, data, screen listing.
 void runCommandRelease();

@@ -406,7 +406,7 @@ int batchRun(const char* programPath, BatchPlotSaver savePlots, const char* json
     // An interrupted run is never a usable result, whenever the signal came.
     if (status == BATCH_OK && batch.interruptSeen.load(std::memory_order_relaxed))
         status = BATCH_NOT_CONVERGED;
-    if (jsonPath && *jsonPath) {
+    if (jsonPath && *jsonPath && !runCommandResultFileRefused()) {
         const std::string message = jsonResultsWrite(jsonPath, results, status);
         if (!message.empty()) {
             fprintf(stderr, "%s\n", message.c_str());
@@ -679,6 +679,22 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
     }
     dataSetSelection(nullptr);
     runCommandRelease();
+    // The table is written last, over whatever has its name: never over the program, a
+    // data set or a listing.
+    std::string tableClash;
+    if (!sets.tablePath.empty()) {
+        std::vector<std::pair<std::string, std::string>> uses = {{"the program", run.program}};
+        if (!dataPath.empty())
+            uses.push_back({"the data file", dataPath});
+        for (const std::string& file : sets.files)
+            uses.push_back({"the data file", file});
+        for (const std::string& listing : run.listings)
+            if (!listing.empty())
+                uses.push_back({"the listing", listing});
+        const size_t ownFiles = uses.size();
+        uses.push_back({"the -table file", sets.tablePath});
+        tableClash = runCommandNameClash(uses, ownFiles);
+    }
     int refusal = 0;
     if (!sets.files.empty() && inlineData) {
         fputs(MSG_INLINE_DATA, stderr);
@@ -688,6 +704,9 @@ int batchRunSets(const char* programPath, const BatchSets& sets)
         refusal = BATCH_BAD_COMMAND;
     } else if (sets.chain && sets.jobs > 1) {
         fputs(MSG_CHAIN_JOBS, stderr);
+        refusal = BATCH_BAD_COMMAND;
+    } else if (!tableClash.empty()) {
+        fprintf(stderr, "Error: %s\n", tableClash.c_str());
         refusal = BATCH_BAD_COMMAND;
     } else if (!sets.byColumn.empty() && !compiled) {
         // Without its data the groups are unknown: the batch has nothing to fit.
@@ -867,7 +886,13 @@ int batchCommand(const CommandLine& commandLine, BatchPlotSaver savePlots, Batch
         }
         return commandLineFinish(batchRunSets(program, sets));
     }
-    return commandLineFinish(batchRun(program, commandLine.plots ? savePlots : nullptr, commandLine.jsonPath.c_str()));
+    // The compile refuses a -json file that names the listing, the program, the data or
+    // an output file.
+    if (!commandLine.jsonPath.empty())
+        runCommandSetResultFiles({{"the -json file", commandLine.jsonPath}});
+    const int status = batchRun(program, commandLine.plots ? savePlots : nullptr, commandLine.jsonPath.c_str());
+    runCommandSetResultFiles({});
+    return commandLineFinish(status);
 }
 
 int batchCompare(const std::vector<std::string>& programPaths)

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -791,4 +792,66 @@ TEST_F(WindowTest, FindingThatNamesALineGoesThere)
     // The preview's message names the same line.
     EXPECT_EQ(StatusView::sourceLineOf("Observation 2, line 5: Attempt to take log of zero or negative: 0"), 5);
     EXPECT_EQ(StatusView::sourceLineOf("Model computed at 2 of 4 observations"), 0);
+}
+
+// A long data read shows the count of records read in a window of its own; its Cancel
+// stops the run there. The listing and the messages say after how many observations,
+// and the files of the run before stay byte for byte.
+TEST_F(WindowTest, CancelWhileReadingTheDataStopsTheRunAndKeepsTheOldFiles)
+{
+    const std::string model = "VARIABLES x, y;\nPARAMETERS a = 1, b = 1;\nFUNCTION y = a + b * x;\n"
+                              "OUTPUT \"fit\" x, y, $PREDICTED;\nPOUTPUT \"fit\";\n";
+    writeTextFile(folder + "/small.dat", "1 2.1\n2 3.9\n3 6.2\n4 7.8\n5 10.1\n");
+    openProgram(model + "DATA \"small.dat\";\n");
+    runToEnd();
+    const std::string oldOutput = readTextFile(folder + "/fit.out");
+    const std::string oldParameters = readTextFile(folder + "/fit.par");
+    ASSERT_FALSE(oldOutput.empty());
+    ASSERT_FALSE(oldParameters.empty());
+
+    std::string rows;
+    for (int i = 0; i < 300000; ++i)
+        rows += i % 2 ? "1 2.1\n" : "2 3.9\n";
+    writeTextFile(folder + "/big.dat", rows);
+    openProgram(model + "DATA \"big.dat\";\n");
+    // Each pass of the read's event handling: the first sight of the progress window
+    // presses its Cancel.
+    QString shown;
+    bool pressed = false;
+    QTimer watcher;
+    watcher.setInterval(0);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QProgressDialog*>(widget);
+            if (pressed || !dialog || !dialog->isVisible())
+                continue;
+            shown = dialog->labelText();
+            QPushButton* cancel = dialog->findChild<QPushButton*>();
+            ASSERT_NE(cancel, nullptr);
+            EXPECT_EQ(cancel->text(), "Cancel");
+            cancel->click();
+            pressed = true;
+        }
+    });
+    watcher.start();
+    runToEnd();
+    watcher.stop();
+    ASSERT_TRUE(pressed) << "no progress window while reading";
+    EXPECT_EQ(shown, "Records read: 5000");
+    const std::string message = "Reading the data was cancelled after 5000 observations";
+    EXPECT_NE(readTextFile(folder + "/fit.lst").find(message), std::string::npos);
+    QString lines;
+    for (int i = 0; i < frame->statusView()->lineCount(); ++i)
+        lines += frame->statusView()->lineText(i) + "\n";
+    EXPECT_TRUE(lines.contains(QString::fromStdString(message))) << lines.toStdString();
+    EXPECT_EQ(readTextFile(folder + "/fit.out"), oldOutput);
+    EXPECT_EQ(readTextFile(folder + "/fit.par"), oldParameters);
+    EXPECT_EQ(readTextFile(folder + "/big.dat"), rows);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        EXPECT_FALSE(qobject_cast<QProgressDialog*>(widget) && widget->isVisible()) << "the progress window is gone";
+    EXPECT_FALSE(frame->running());
+
+    // The next Run reads all of it.
+    runToEnd();
+    EXPECT_EQ(readTextFile(folder + "/fit.lst").find(message), std::string::npos);
 }

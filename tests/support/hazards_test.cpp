@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -172,6 +174,57 @@ TEST(Hazards, OutputsOfOneNameAreRefused)
                                   "prog", folder, {"-plots"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(contains(run.out, "OUTPUT and the image of plot 1 name one file")) << run.out;
+}
+
+// The results files of the command line (-json, and -table of a batch over data sets)
+// are refused when they name the listing, the program, the data or an output file: the
+// run stops before it writes anything, and every file stays as it was.
+TEST(Hazards, ResultsFilesOfTheCommandLineMayNotNameAnotherFile)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"-json", "prog.lst"}, 1, "The listing and the -json file name one file"},
+        {{"-json", "prog.mxl"}, 1, "The program and the -json file name one file"},
+        {{"-json", "./sub/../d.dat"}, 1, "The data file and the -json file name one file"},
+        {{"-json", "fit.out"}, 1, "OUTPUT and the -json file name one file"},
+        {{"-json", "fit.par"}, 1, "POUTPUT and the -json file name one file"},
+        {{"-data", "d.dat", "e.dat", "-table", "prog.mxl"}, 2, "The program and the -table file name one file"},
+        {{"-data", "d.dat", "e.dat", "-table", "e.dat"}, 2, "The data file and the -table file name one file"},
+        {{"-data", "d.dat", "e.dat", "-table", "sub/../e.lst"}, 2, "The listing and the -table file name one file"},
+    };
+    for (const Case& c : cases) {
+        const bool sets = c.args.front() == "-data";
+        const std::string program = std::string(LINE_MODEL) +
+                                    (sets ? "" : "OUTPUT \"fit\" x, y;\nPOUTPUT \"fit\";\n") + "DATA \"d.dat\";\n";
+        const std::string folder = testTempDir();
+        mkdir((folder + "/sub").c_str(), 0700);
+        const std::vector<std::pair<std::string, std::string>> files = {
+            {"d.dat", LINE_DATA}, {"e.dat", LINE_DATA}, {"prog.lst", "old listing\n"}, {"e.lst", "old e\n"},
+            {"fit.out", "old output\n"}, {"fit.par", "old parameters\n"}};
+        for (const auto& [name, text] : files)
+            writeTextFile(folder + "/" + name, text);
+        const std::string text = c.args.back();
+        const MoxelRun run = runMoxel(program, "prog", folder, c.args);
+        EXPECT_EQ(run.status, c.status) << text;
+        EXPECT_TRUE(contains(run.out + run.err, c.message)) << text << "\n" << run.out << run.err;
+        for (const auto& [name, old] : files)
+            if (!(name == "prog.lst" && !sets))   // the refusal is told in the listing
+                EXPECT_EQ(readTextFile(folder + "/" + name), old) << text << ": " << name;
+        EXPECT_EQ(readTextFile(folder + "/prog.mxl"), program) << text;
+    }
+    // Names of their own run as before.
+    const std::string folder = testTempDir();
+    writeTextFile(folder + "/d.dat", LINE_DATA);
+    writeTextFile(folder + "/e.dat", LINE_DATA);
+    const std::string program = std::string(LINE_MODEL) + "DATA \"d.dat\";\n";
+    EXPECT_EQ(runMoxel(program, "prog", folder, {"-json", "prog.json"}).status, 0);
+    EXPECT_NE(readTextFile(folder + "/prog.json").find('{'), std::string::npos);
+    EXPECT_EQ(runMoxel(program, "prog", folder, {"-data", "d.dat", "e.dat", "-table", "t.csv"}).status, 0);
+    EXPECT_FALSE(readTextFile(folder + "/t.csv").empty());
 }
 
 // A Cancel that comes while the data are read, before any point is computed, keeps the
