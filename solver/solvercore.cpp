@@ -15,6 +15,28 @@
 #include <cmath>
 #include <cfloat>
 
+// A point computed as from + step that lands within rounding of the bound it moves towards
+// lies on it. The sum (and a step formed as a fraction of another to reach the bound) is
+// off by at most a few units in the last place of the larger of |from| and |bound|, so
+// that is the margin: it follows the scale of the parameter, and a point a real step short
+// of the bound is never moved. A parameter whose step was meant to stop at the bound
+// therefore holds the bound's own value, and the held test (x <= lower) sees it there.
+constexpr double BOUND_ROUNDING_UNITS = 4.0;
+
+double solverBoxPoint(double from, double value, double lower, double upper)
+{
+    if (lower >= upper) return lower;
+    if (value <= lower) return lower;
+    if (value >= upper) return upper;
+    if (value < from && std::isfinite(lower) &&
+        value - lower <= BOUND_ROUNDING_UNITS * DBL_EPSILON * (std::fabs(from) + std::fabs(lower)))
+        return lower;
+    if (value > from && std::isfinite(upper) &&
+        upper - value <= BOUND_ROUNDING_UNITS * DBL_EPSILON * (std::fabs(from) + std::fabs(upper)))
+        return upper;
+    return value;
+}
+
 
 namespace {
 
@@ -30,11 +52,6 @@ struct Trial {
     double reldxNow;                // the same measured with the scale of the last Jacobian alone
     int model;                      // model that produced it
 };
-
-double clampToBox(double value, double lower, double upper)
-{
-    return value < lower ? lower : (value > upper ? upper : value);
-}
 
 // Margin of the bound largest * sqrt(n) on ||r||: the computed norm exceeds the bound by
 // rounding only, some n units in the last place at most.
@@ -283,7 +300,7 @@ void makeTrial(Core& c, int model, double delta, StepState& state, Trial& trial)
         double value = c.x0[k] + c.s[k];
         if (c.bounds != nullptr) {
             double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-            double clipped = lower >= upper ? lower : clampToBox(value, lower, upper);
+            double clipped = solverBoxPoint(c.x0[k], value, lower, upper);
             if (clipped != value) projected = true;
             value = clipped;
         }
@@ -305,7 +322,7 @@ void makeTrial(Core& c, int model, double delta, StepState& state, Trial& trial)
                 for (int k = 0; k < c.freeCount; ++k) c.s[c.perm[k]] = truncation * c.sp[k];
                 for (int k = 0; k < p; ++k) {
                     double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-                    c.xt[k] = lower >= upper ? lower : clampToBox(c.x0[k] + c.s[k], lower, upper);
+                    c.xt[k] = solverBoxPoint(c.x0[k], c.x0[k] + c.s[k], lower, upper);
                 }
             }
             for (int k = 0; k < p; ++k) { c.s[k] = c.xt[k] - c.x0[k]; c.t2[k] = c.d[k] * c.s[k]; }
@@ -604,7 +621,7 @@ void recallBest(Core& c, const Best& best, Trial& trial)
         c.xt[k] = c.x0[k] + c.sBest[k];
         if (c.bounds != nullptr) {
             double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-            c.xt[k] = lower >= upper ? lower : clampToBox(c.xt[k], lower, upper);
+            c.xt[k] = solverBoxPoint(c.x0[k], c.xt[k], lower, upper);
         }
     }
 }
@@ -956,7 +973,7 @@ int stopAtEvaluationLimit(Core& c, const Iteration& it)
             c.x[k] = c.x0[k] + c.sBest[k];
             if (c.bounds != nullptr) {
                 double lower = c.bounds[2 * k], upper = c.bounds[2 * k + 1];
-                c.x[k] = lower >= upper ? lower : clampToBox(c.x[k], lower, upper);
+                c.x[k] = solverBoxPoint(c.x0[k], c.x[k], lower, upper);
             }
         }
         c.f = it.best.f;

@@ -10,6 +10,10 @@
 bool solverHelperPost(void (*task)(void* argument), void* argument);
 bool solverHelperCollect();
 
+// The bounded point from + step in [lower, upper] (lower >= upper fixes it at lower): a
+// value beyond a bound, or within rounding of the bound it moves towards, is the bound.
+double solverBoxPoint(double from, double value, double lower, double upper);
+
 // Packed lower triangle by rows: element (i, j), j <= i.
 inline int packedIndex(int i, int j) { return i * (i + 1) / 2 + j; }
 
