@@ -737,7 +737,8 @@ void foldCall(ExprNode* node)
         || !parser.foldHook)
         return;
     double value = 0.0;
-    if (parser.foldHook(node->function, values, count, node->line, &value))
+    // A value that is not finite stays a call, so that running it reports why.
+    if (parser.foldHook(node->function, values, count, node->line, &value) && std::isfinite(value))
         becomeConstant(node, value);
 }
 
@@ -965,7 +966,11 @@ ExprNode* foldConstants(ExprNode* node)
     if ((node->left && !isConst(node->left)) || (node->right && !isConst(node->right))
         || (node->condition && !isConst(node->condition)))
         return node;
-    becomeConstant(node, foldOperator(node));
+    // A result that is not finite ((-8)^(1/3), say) is left to the run, which reports the
+    // failing operation at its line instead of carrying a silent NaN into the fit.
+    const double value = foldOperator(node);
+    if (std::isfinite(value))
+        becomeConstant(node, value);
     return node;
 }
 
