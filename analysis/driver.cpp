@@ -449,6 +449,23 @@ SolverCallbacks fitCallbacks(SolverResiduals residuals, SolverProgress progress)
 // Held fits of a profile tell no progress: the iteration history is the fit's own.
 void noProgress(int, double, void*) {}
 
+// The run's solver arrays, set to the solver's defaults and the program's ITERATIONS and
+// TOLERANCE; covarianceCode is the covariance request (0 for none).
+struct SolverArrays {
+    int* iv;        // analysis.solverInts
+    double* v;      // analysis.solverReals
+    int ivLength;   // entries of iv
+    long vLength;   // entries of v
+};
+
+SolverArrays prepareSolverArrays(int n, int p, int covarianceCode)
+{
+    const SolverArrays a = {analysis.solverInts, analysis.solverReals, solverIntsLength(p), solverRealsLength(n, p)};
+    solverDefaults(1, a.iv, a.ivLength, a.v, a.vLength);
+    solverApplySettings(a.iv, a.v, settings.iterationLimit, settings.tolerance, covarianceCode);
+    return a;
+}
+
 // ProfileSolve: the fit with parameter j held at value, by the solver and settings of
 // the fit itself, quietly (a value at which the model fails is a failed re-fit), without
 // a covariance. The caller restores the parameters.
@@ -456,10 +473,6 @@ bool solveHeld(int j, double value, double* x, double* ss, void*)
 {
     const int n = observationCount;
     const int p = parameterCount;
-    int* iv = analysis.solverInts;
-    double* v = analysis.solverReals;
-    const int ivLength = solverIntsLength(p);
-    const long vLength = solverRealsLength(n, p);
     double* bounds = memalloc_doubles(2 * (size_t)p, TAG_BOUNDS);
     if (!bounds)
         return false;
@@ -468,14 +481,12 @@ bool solveHeld(int j, double value, double* x, double* ss, void*)
         bounds[2 * k] = held ? value : parameters[k]->constrained ? parameters[k]->lowerBound : -HUGE_VAL;
         bounds[2 * k + 1] = held ? value : parameters[k]->constrained ? parameters[k]->upperBound : HUGE_VAL;
     }
-    solverDefaults(1, iv, ivLength, v, vLength);
-    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, 0);
+    const SolverArrays a = prepareSolverArrays(n, p, 0);
     const SolverCallbacks callbacks = fitCallbacks(quietResidualsForSolver, noProgress);
-    solverSolveBounded(n, p, x, bounds, callbacks, iv, ivLength, v, vLength);
+    solverSolveBounded(n, p, x, bounds, callbacks, a.iv, a.ivLength, a.v, a.vLength);
     memfree(bounds);
-    *ss = 2.0 * v[V_F];
-    const int code = driverStopCode(iv[IV_RETURN_CODE]);
-    return !aborted() && code >= STOP_ABSOLUTE && code <= STOP_BOTH;
+    *ss = 2.0 * a.v[V_F];
+    return !aborted() && driverStopCodeUsable(driverStopCode(a.iv[IV_RETURN_CODE]));
 }
 
 // PROFILE: the profile limits of every parameter around the converged fit, whose
@@ -892,11 +903,8 @@ void solveWithoutBounds(int n, int p, double* x, const double* bounds, const Sol
         return;
     for (int j = 0; j < p; ++j)
         inside[j] = x[j];
-    const int ivLength = solverIntsLength(p);
-    const long vLength = solverRealsLength(n, p);
-    solverDefaults(1, iv, ivLength, v, vLength);
-    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceState.code);
-    solverSolve(n, p, x, callbacks, iv, ivLength, v, vLength);
+    const SolverArrays a = prepareSolverArrays(n, p, analysis.covarianceState.code);
+    solverSolve(n, p, x, callbacks, iv, a.ivLength, v, a.vLength);
     bool kept = !aborted() && driverStopCodeUsable(driverStopCode(iv[IV_RETURN_CODE]));
     for (int j = 0; j < p && kept; ++j)
         kept = x[j] >= bounds[2 * j] && x[j] <= bounds[2 * j + 1];
@@ -920,12 +928,11 @@ int driverSolve()
 {
     const int n = observationCount;
     const int p = parameterCount;
-    int* iv = analysis.solverInts;
-    double* v = analysis.solverReals;
-    const int ivLength = solverIntsLength(p);
-    const long vLength = solverRealsLength(n, p);
-    solverDefaults(1, iv, ivLength, v, vLength);
-    solverApplySettings(iv, v, settings.iterationLimit, settings.tolerance, analysis.covarianceState.code);
+    const SolverArrays a = prepareSolverArrays(n, p, analysis.covarianceState.code);
+    int* iv = a.iv;
+    double* v = a.v;
+    const int ivLength = a.ivLength;
+    const long vLength = a.vLength;
     double* x = driver.x;
     for (int j = 0; j < p; ++j)
         x[j] = parameters[j]->value;
